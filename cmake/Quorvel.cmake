@@ -1,0 +1,30 @@
+# Gives an executable a search path to build/pdfium relative to where it lands.
+function(quorvel_runtime_paths target)
+  get_target_property(_out ${target} RUNTIME_OUTPUT_DIRECTORY)
+  if(NOT _out)
+    set(_out ${CMAKE_BINARY_DIR})
+  endif()
+  file(RELATIVE_PATH _rel ${_out} ${CMAKE_BINARY_DIR}/pdfium)
+  if(_rel STREQUAL "")
+    set(_rel ".")
+  endif()
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${_rel}")
+endfunction()
+
+# One GoogleTest executable per source file, each registered with ctest.
+function(quorvel_gtest_dir libs)
+  file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+  file(GLOB _support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support_*.cpp)
+  foreach(_src IN LISTS _tests)
+    get_filename_component(_name ${_src} NAME_WE)
+    set(_target ${QUORVEL_TEST_PREFIX}${_name})
+    add_executable(${_target} ${_src} ${_support})
+    set_target_properties(${_target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    target_link_libraries(${_target} PRIVATE ${libs} quorvel_testsupport GTest::gtest GTest::gtest_main GTest::gmock)
+    target_include_directories(${_target} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    quorvel_runtime_paths(${_target})
+    gtest_discover_tests(${_target} DISCOVERY_MODE PRE_TEST
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+      PROPERTIES ENVIRONMENT "QUORVEL_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;QUORVEL_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  endforeach()
+endfunction()

@@ -1,0 +1,57 @@
+// Small PDFs and helpers that the tests make for themselves.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace quorvel::test {
+
+struct PageSpec {
+  double width = 612;
+  double height = 792;
+  std::string content;       // page content stream; empty for a blank page
+  std::string extra;         // further entries of the page dictionary, e.g. "/Rotate 90"
+  std::string media_box;     // overrides "[0 0 width height]" when set
+};
+
+// A document whose pages use the standard font /F1 (Helvetica) in their resources.
+std::string make_pdf(const std::vector<PageSpec>& pages, const std::string& info = "");
+
+// One page per text, each text drawn once at (72, 720) in 12-point Helvetica.
+std::string text_pdf(const std::vector<std::string>& page_texts);
+
+// PDF string literal with (, ) and \ escaped.
+std::string pdf_literal(const std::string& text);
+
+std::span<const std::byte> as_bytes(const std::string& s);
+
+std::string read_file(const std::string& path);
+bool write_file(const std::string& path, const std::string& data);
+
+// Runs a program with arguments (no shell); gives its exit status, -1 when it could not start.
+int run_program(const std::vector<std::string>& argv, std::string* out = nullptr);
+
+// A fresh folder below TMPDIR, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// qpdf-made encrypted copy (AES-256 unless bits says otherwise).
+std::string qpdf_encrypt(const std::string& pdf, const std::string& user_pw,
+                         const std::string& owner_pw, int bits = 256);
+
+// Folder of the test data kept in the tree.
+std::string data_dir();
+
+}  // namespace quorvel::test
