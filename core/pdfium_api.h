@@ -182,3 +182,11 @@ QV_PDFIUM_FN void FPDF_FFLDraw(FPDF_FORMHANDLE hHandle, FPDF_BITMAP bitmap, FPDF
 QV_PDFIUM_FN void FPDFFont_Close(FPDF_FONT font);
 
 }  // extern "C"
+
+// Each area of the adapter declares its further functions in a header of its own.
+#include "core/pdfium_api_render.h"
+#include "core/pdfium_api_navigation.h"
+#include "core/pdfium_api_save.h"
+#include "core/pdfium_api_pages.h"
+#include "core/pdfium_api_images.h"
+#include "core/pdfium_api_text.h"

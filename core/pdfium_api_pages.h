@@ -1,0 +1,6 @@
+// PDFium functions of the pages area.
+#pragma once
+
+extern "C" {
+
+}  // extern "C"

@@ -1,0 +1,6 @@
+// PDFium functions of the text area.
+#pragma once
+
+extern "C" {
+
+}  // extern "C"
