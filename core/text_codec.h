@@ -1,0 +1,18 @@
+// The UTF-8 / UTF-16 conversions of the PDFium adapter: PDFium speaks UTF-16 in machine order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel {
+
+// UTF-16 units (machine order) to UTF-8 (text_decode.cpp).
+std::string utf16le_to_utf8(const std::vector<uint16_t>& units);
+
+// UTF-8 to UTF-16 units with one terminating zero unit, lenient (text_encode.cpp).
+std::vector<unsigned short> utf8_to_utf16le(std::string_view text);
+std::vector<unsigned short> utf8_to_utf16(std::string_view text);
+
+}  // namespace quorvel
