@@ -129,7 +129,7 @@ QV_PDFIUM_FN unsigned long FPDF_GetLastError();
 QV_PDFIUM_FN void FPDF_CloseDocument(FPDF_DOCUMENT document);
 QV_PDFIUM_FN int FPDF_GetPageCount(FPDF_DOCUMENT document);
 QV_PDFIUM_FN FPDF_BOOL FPDF_GetFileVersion(FPDF_DOCUMENT doc, int* fileVersion);
-QV_PDFIUM_FN unsigned long FPDF_GetSecurityHandlerRevision(FPDF_DOCUMENT document);
+QV_PDFIUM_FN int FPDF_GetSecurityHandlerRevision(FPDF_DOCUMENT document);
 QV_PDFIUM_FN unsigned long FPDF_GetMetaText(FPDF_DOCUMENT document, FPDF_BYTESTRING tag, void* buffer, unsigned long buflen);
 QV_PDFIUM_FN FPDF_DOCUMENT FPDF_CreateNewDocument();
 QV_PDFIUM_FN FPDF_BOOL FPDF_SaveAsCopy(FPDF_DOCUMENT document, FPDF_FILEWRITE* pFileWrite, FPDF_DWORD flags);
