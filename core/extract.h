@@ -1,0 +1,26 @@
+// Typed data found in text (e-mail, phones, dates, sums, taxpayer numbers), and where given
+// strings lie on a page so that they can be blacked out.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/annot.h"
+#include "core/engine.h"
+
+namespace quorvel::extract {
+
+struct Entity {
+  std::string label;  // "Email", "Телефон", "Дата", "Сумма" or "ИНН"
+  std::string value;
+};
+
+// In pattern order, then text order; each (label, value) pair once.
+std::vector<Entity> extract_entities(std::string_view text);
+
+// One box per occurrence of each needle in each run (overlapping occurrences included), then one
+// box per touched run for each occurrence that the page text holds across runs.
+std::vector<annot::Rect> pii_rects(const TextPage& page, const std::vector<std::string>& needles);
+
+}  // namespace quorvel::extract

@@ -1,0 +1,46 @@
+// Finding a query in page text, and the hits' boxes for highlighting.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/engine.h"
+
+namespace quorvel::search {
+
+struct Options {
+  bool case_sensitive = false;
+  bool whole_word = false;
+  bool regex = false;
+};
+
+// One hit in one text; `length` is never 0.
+struct Match {
+  size_t offset = 0;
+  size_t length = 0;
+};
+
+struct DocMatch {
+  int page = 0;
+  size_t run = 0;
+  size_t offset = 0;  // bytes into `text`
+  size_t length = 0;
+  std::string text;   // the whole run's text
+  double left = 0.0;
+  double top = 0.0;
+  double right = 0.0;
+  double bottom = 0.0;
+  // Empty when the box was narrowed to the hit's characters; otherwise the run's characters.
+  std::vector<CharBox> chars;
+};
+
+// Every hit of `needle` in `text`, left to right, never overlapping. An invalid pattern gives none.
+std::vector<Match> find_all(std::string_view text, std::string_view needle, const Options& options);
+
+// At most `max` hits over the whole document in document order; hits never span two runs.
+std::vector<DocMatch> search_document(const IDocument& doc, std::string_view query,
+                                      const Options& options, size_t max);
+
+}  // namespace quorvel::search
