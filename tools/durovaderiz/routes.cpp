@@ -1,0 +1,32 @@
+#include "routes.h"
+
+#include <array>
+
+namespace durovaderiz {
+
+namespace {
+
+constexpr std::array kRoutes{
+    Route{"GET", "/health", handle_health},
+    Route{"POST", "/pdf/encrypt", handle_pdf_encrypt},
+};
+
+}  // namespace
+
+std::span<const Route> routes() { return kRoutes; }
+
+Response dispatch(const Request& req) {
+  bool path_known = false;
+  for (const Route& r : routes()) {
+    if (r.path != req.path) continue;
+    if (r.method == req.method) return r.handler(req);
+    path_known = true;
+  }
+  return path_known ? text_reply(405, "method not allowed") : text_reply(404, "no such route");
+}
+
+bool looks_like_pdf(std::string_view body) {
+  return body.substr(0, 1024).find("%PDF-") != std::string_view::npos;
+}
+
+}  // namespace durovaderiz

@@ -1,0 +1,32 @@
+// The stand-in's routes. A route is one handler function in a file of its own, listed once in
+// the table of routes.cpp.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "http.h"
+
+namespace durovaderiz {
+
+using Handler = Response (*)(const Request&);
+
+struct Route {
+  std::string_view method;
+  std::string_view path;
+  Handler handler;
+};
+
+std::span<const Route> routes();
+
+// The handler of the request's route, or the refusal: 404 for an unknown path, 405 for a known
+// path asked with another method.
+Response dispatch(const Request& req);
+
+// Whether the bytes look like a PDF: "%PDF-" within the first 1024 bytes, as readers accept.
+bool looks_like_pdf(std::string_view body);
+
+Response handle_health(const Request& req);
+Response handle_pdf_encrypt(const Request& req);
+
+}  // namespace durovaderiz
