@@ -1,0 +1,326 @@
+// Page size, tiles and text runs through the PDFium engine.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "common/fixtures.h"
+#include "core/engine.h"
+
+using namespace quorvel;
+using quorvel::test::as_bytes;
+using quorvel::test::make_pdf;
+using quorvel::test::PageSpec;
+
+namespace {
+
+std::unique_ptr<IDocument> open_pdf(const std::string& pdf) {
+  static std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
+  auto doc = engine->open(as_bytes(pdf), "");
+  EXPECT_NE(doc, nullptr);
+  return doc;
+}
+
+bool dark(const RenderedTile& t, int x, int y) {
+  const uint8_t* p = &t.pixels[(static_cast<size_t>(y) * t.width + x) * 4];
+  return p[0] < 128 && p[1] < 128 && p[2] < 128;
+}
+
+bool all_white(const RenderedTile& t) {
+  for (uint8_t b : t.pixels) {
+    if (b != 0xFF) return false;
+  }
+  return !t.pixels.empty();
+}
+
+struct Box {
+  int left = std::numeric_limits<int>::max(), top = std::numeric_limits<int>::max();
+  int right = -1, bottom = -1;  // inclusive
+  bool empty() const { return right < 0; }
+};
+
+Box dark_box(const RenderedTile& t) {
+  Box b;
+  for (int y = 0; y < t.height; ++y) {
+    for (int x = 0; x < t.width; ++x) {
+      if (!dark(t, x, y)) continue;
+      b.left = std::min(b.left, x);
+      b.right = std::max(b.right, x);
+      b.top = std::min(b.top, y);
+      b.bottom = std::max(b.bottom, y);
+    }
+  }
+  return b;
+}
+
+RenderedTile full_page(IDocument& doc, int page, double scale, int rotation = 0) {
+  const PageInfo info = doc.page_info(page);
+  const bool odd = ((info.rotation / 90 + (rotation & 3)) & 1) != 0;
+  const double w = odd ? info.height : info.width;
+  const double h = odd ? info.width : info.height;
+  return doc.render_tile(page, {scale, 0, 0, static_cast<int>(std::lround(w * scale)),
+                                static_cast<int>(std::lround(h * scale)), rotation});
+}
+
+TEST(PageInfo, SizeBeforeOwnRotation) {
+  PageSpec plain{595, 842, "", "", ""};
+  PageSpec turned{595, 842, "", "/Rotate 90", ""};
+  PageSpec upside{595, 842, "", "/Rotate 180", ""};
+  PageSpec back{595, 842, "", "/Rotate -90", ""};
+  PageSpec shifted{0, 0, "", "", "[100 100 712 892]"};
+  PageSpec cropped{612, 792, "", "/CropBox [50 60 350 460]", ""};
+  auto doc = open_pdf(make_pdf({plain, turned, upside, back, shifted, cropped}));
+  const struct {
+    int page;
+    double w, h;
+    int rotation;
+  } table[] = {
+      {0, 595, 842, 0}, {1, 595, 842, 90}, {2, 595, 842, 180}, {3, 595, 842, 270},
+      {4, 612, 792, 0}, {5, 300, 400, 0},  {-1, 0, 0, 0},      {6, 0, 0, 0},
+  };
+  for (const auto& row : table) {
+    const PageInfo info = doc->page_info(row.page);
+    EXPECT_NEAR(info.width, row.w, 0.01) << row.page;
+    EXPECT_NEAR(info.height, row.h, 0.01) << row.page;
+    EXPECT_EQ(info.rotation, row.rotation) << row.page;
+  }
+}
+
+// A 200 x 100 page with a black square in its lower-left corner, turned four ways.
+TEST(RenderTile, RotationsAndTileSizes) {
+  const std::string marker = "0 0 0 rg 0 0 20 20 re f";
+  auto doc = open_pdf(make_pdf({{200, 100, marker, "", ""}, {200, 100, marker, "/Rotate 90", ""}}));
+  enum Corner { BottomLeft, TopLeft, TopRight, BottomRight };
+  const struct {
+    int page;
+    int rotation;
+    int width, height;
+    Corner corner;
+  } table[] = {
+      {0, 0, 200, 100, BottomLeft}, {0, 1, 100, 200, TopLeft},   {0, 2, 200, 100, TopRight},
+      {0, 3, 100, 200, BottomRight}, {0, 4, 200, 100, BottomLeft}, {0, -1, 100, 200, BottomRight},
+      {0, 5, 100, 200, TopLeft},    {1, 0, 100, 200, TopLeft},   {1, 3, 200, 100, BottomLeft},
+      {1, 1, 200, 100, TopRight},
+  };
+  for (const auto& row : table) {
+    const RenderedTile t = full_page(*doc, row.page, 1.0, row.rotation);
+    ASSERT_EQ(t.width, row.width) << row.page << "/" << row.rotation;
+    ASSERT_EQ(t.height, row.height) << row.page << "/" << row.rotation;
+    ASSERT_EQ(t.pixels.size(), static_cast<size_t>(t.width) * t.height * 4);
+    const Box b = dark_box(t);
+    ASSERT_FALSE(b.empty());
+    EXPECT_EQ(b.right - b.left + 1, 20);
+    EXPECT_EQ(b.bottom - b.top + 1, 20);
+    const bool left = b.left == 0, top = b.top == 0;
+    const bool right = b.right == t.width - 1, bottom = b.bottom == t.height - 1;
+    switch (row.corner) {
+      case BottomLeft: EXPECT_TRUE(left && bottom) << row.page << "/" << row.rotation; break;
+      case TopLeft: EXPECT_TRUE(left && top) << row.page << "/" << row.rotation; break;
+      case TopRight: EXPECT_TRUE(right && top) << row.page << "/" << row.rotation; break;
+      case BottomRight: EXPECT_TRUE(right && bottom) << row.page << "/" << row.rotation; break;
+    }
+  }
+}
+
+TEST(RenderTile, BgraOrderAndTileOffsets) {
+  // Red left half, blue square at the top right, on a 300 x 200 page.
+  auto doc = open_pdf(make_pdf({{300, 200, "1 0 0 rg 0 0 150 200 re f 0 0 1 rg 250 150 50 50 re f", "", ""}}));
+  const RenderedTile full = full_page(*doc, 0, 2.0);
+  ASSERT_EQ(full.width, 600);
+  const uint8_t* red = &full.pixels[(static_cast<size_t>(10) * 600 + 10) * 4];
+  EXPECT_EQ(std::vector<uint8_t>(red, red + 4), (std::vector<uint8_t>{0, 0, 255, 255}));
+  const uint8_t* blue = &full.pixels[(static_cast<size_t>(10) * 600 + 590) * 4];
+  EXPECT_EQ(std::vector<uint8_t>(blue, blue + 4), (std::vector<uint8_t>{255, 0, 0, 255}));
+
+  // A tile equals the same rectangle of the whole page; what lies off the page is white.
+  for (const auto& [x, y] : std::vector<std::pair<int, int>>{{37, 53}, {280, 0}, {-10, -7}, {550, 350}}) {
+    const RenderedTile t = doc->render_tile(0, {2.0, x, y, 100, 80, 0});
+    ASSERT_EQ(t.width, 100);
+    ASSERT_EQ(t.height, 80);
+    for (int ty = 0; ty < 80; ++ty) {
+      for (int tx = 0; tx < 100; ++tx) {
+        const int px = x + tx, py = y + ty;
+        const uint8_t* got = &t.pixels[(static_cast<size_t>(ty) * 100 + tx) * 4];
+        if (px < 0 || py < 0 || px >= 600 || py >= 400) {
+          ASSERT_EQ(got[0] & got[1] & got[2] & got[3], 0xFF) << x << "," << y << " at " << tx << "," << ty;
+        } else {
+          const uint8_t* want = &full.pixels[(static_cast<size_t>(py) * 600 + px) * 4];
+          ASSERT_EQ(std::vector<uint8_t>(got, got + 4), std::vector<uint8_t>(want, want + 4))
+              << x << "," << y << " at " << tx << "," << ty;
+        }
+      }
+    }
+  }
+}
+
+TEST(RenderTile, FullPageAtOneAndAHalf) {
+  auto doc = open_pdf(make_pdf({{595, 842, "0 0 0 rg 0 0 595 842 re f", "", ""}}));
+  const RenderedTile t = doc->render_tile(0, {1.5, 0, 0, 893, 1263, 0});
+  ASSERT_EQ(t.width, 893);
+  ASSERT_EQ(t.height, 1263);
+  EXPECT_TRUE(dark(t, 0, 0));
+  EXPECT_TRUE(dark(t, 892, 1262));
+  EXPECT_TRUE(all_white(doc->render_tile(0, {1.5, 893, 0, 16, 16, 0})));
+  EXPECT_TRUE(all_white(doc->render_tile(0, {1.5, 0, 1263, 16, 16, 0})));
+}
+
+TEST(RenderTile, EmptyResults) {
+  auto doc = open_pdf(make_pdf({{595, 842, "0 0 0 rg 0 0 595 842 re f", "", ""}}));
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* name;
+    int page;
+    RenderRequest req;
+    bool rendered;
+  } table[] = {
+      {"0 x 100", 0, {1.0, 0, 0, 0, 100, 0}, false},
+      {"100 x 0", 0, {1.0, 0, 0, 100, 0, 0}, false},
+      {"negative width", 0, {1.0, 0, 0, -5, 10, 0}, false},
+      {"scale 0", 0, {0.0, 0, 0, 10, 10, 0}, false},
+      {"negative scale", 0, {-1.0, 0, 0, 10, 10, 0}, false},
+      {"NaN scale", 0, {std::nan(""), 0, 0, 10, 10, 0}, false},
+      {"infinite scale", 0, {inf, 0, 0, 10, 10, 0}, false},
+      {"page wider than an int", 0, {1e7, 0, 0, 10, 10, 0}, false},
+      {"page -1", -1, {1.0, 0, 0, 10, 10, 0}, false},
+      {"page past the end", 1, {1.0, 0, 0, 10, 10, 0}, false},
+      {"tiny scale", 0, {1e-9, 0, 0, 10, 10, 0}, true},
+      {"far left and up", 0, {1.0, std::numeric_limits<int>::min(), std::numeric_limits<int>::min(), 10, 10, 0}, true},
+      {"far right and down", 0, {1.0, std::numeric_limits<int>::max(), std::numeric_limits<int>::max(), 10, 10, 0}, true},
+  };
+  for (const auto& row : table) {
+    const RenderedTile t = doc->render_tile(row.page, row.req);
+    if (row.rendered) {
+      EXPECT_EQ(t.width, row.req.width) << row.name;
+      EXPECT_TRUE(all_white(t)) << row.name;
+    } else {
+      EXPECT_EQ(t.width, 0) << row.name;
+      EXPECT_EQ(t.height, 0) << row.name;
+      EXPECT_TRUE(t.pixels.empty()) << row.name;
+    }
+  }
+}
+
+TEST(ExtractText, RunsAndCharacterBoxes) {
+  PageSpec two_lines{612, 792, "BT /F1 12 Tf 72 720 Td (Hello) Tj 0 -40 Td (caf\351 & co) Tj ET", "", ""};
+  PageSpec blank{612, 792, "", "", ""};
+  PageSpec graphics_only{612, 792, "0 0 0 rg 10 10 100 100 re f", "", ""};
+  auto doc = open_pdf(make_pdf({two_lines, blank, graphics_only}));
+  const TextPage tp = doc->extract_text(0);
+  ASSERT_EQ(tp.runs.size(), 2u);
+  EXPECT_EQ(tp.runs[0].text.substr(0, 5), "Hello");
+  EXPECT_EQ(tp.runs[1].text, "caf\xC3\xA9 & co");
+  for (const TextRun& run : tp.runs) {
+    EXPECT_LT(run.left, run.right);
+    EXPECT_GT(run.top, run.bottom);
+    for (size_t i = 0; i < run.chars.size(); ++i) {
+      const CharBox& c = run.chars[i];
+      EXPECT_LE(c.offset, run.text.size());
+      if (i > 0) EXPECT_GE(c.offset, run.chars[i - 1].offset);
+      const double cx = (c.left + c.right) / 2, cy = (c.top + c.bottom) / 2;
+      EXPECT_TRUE(cx >= run.left - 1 && cx <= run.right + 1 && cy >= run.bottom - 1 && cy <= run.top + 1);
+    }
+  }
+  // é takes two bytes, so the space after it starts at byte 5.
+  ASSERT_EQ(tp.runs[1].chars.size(), 9u);
+  EXPECT_EQ(tp.runs[1].chars[3].offset, 3u);
+  EXPECT_EQ(tp.runs[1].chars[4].offset, 5u);
+  EXPECT_NEAR(tp.runs[0].chars[0].left, 72.9, 0.5);
+  EXPECT_NEAR(tp.runs[0].bottom, 720, 0.5);
+  EXPECT_NEAR(tp.runs[1].bottom, 680, 0.5);
+
+  EXPECT_TRUE(doc->extract_text(1).runs.empty());
+  EXPECT_TRUE(doc->extract_text(2).runs.empty());
+  EXPECT_TRUE(doc->extract_text(-1).runs.empty());
+  EXPECT_TRUE(doc->extract_text(3).runs.empty());
+}
+
+TEST(ExtractText, FallbackRunWhenNoRectangleGetsText) {
+  // A flattened text matrix: the characters have boxes, their rectangle is empty.
+  auto doc = open_pdf(make_pdf({{500, 300, "BT /F1 12 Tf 1 0 0 0 72 200 Tm (Hello) Tj ET", "", ""}}));
+  const TextPage tp = doc->extract_text(0);
+  ASSERT_EQ(tp.runs.size(), 1u);
+  EXPECT_EQ(tp.runs[0].text, "Hello");
+  EXPECT_TRUE(tp.runs[0].chars.empty());
+  EXPECT_DOUBLE_EQ(tp.runs[0].left, 0);
+  EXPECT_DOUBLE_EQ(tp.runs[0].bottom, 0);
+  EXPECT_NEAR(tp.runs[0].right, 500, 0.01);
+  EXPECT_NEAR(tp.runs[0].top, 300, 0.01);
+}
+
+// A font whose ToUnicode map gives A a character beyond the Basic Multilingual Plane, which
+// PDFium hands out as two surrogate halves.
+std::string astral_pdf() {
+  const std::string cmap =
+      "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /X def "
+      "1 begincodespacerange <00> <FF> endcodespacerange 2 beginbfchar <41> <D83DDE00> "
+      "<42> <0042> endbfchar endcmap CMapName currentdict /CMap defineresource pop end end";
+  const std::string content = "BT /F2 24 Tf 72 700 Td (ABA) Tj ET";
+  const std::vector<std::string> objs = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F2 5 0 R >> >> "
+      "/Contents 4 0 R >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 6 0 R >>",
+      "<< /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream"};
+  std::string out = "%PDF-1.7\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objs.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+  }
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t off : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+TEST(ExtractText, CharacterBeyondBmpIsValidUtf8) {
+  auto doc = open_pdf(astral_pdf());
+  const TextPage tp = doc->extract_text(0);
+  ASSERT_EQ(tp.runs.size(), 1u);
+  EXPECT_EQ(tp.runs[0].text, "\xF0\x9F\x98\x80" "B\xF0\x9F\x98\x80");
+  std::vector<size_t> offsets;
+  for (const CharBox& c : tp.runs[0].chars) offsets.push_back(c.offset);
+  EXPECT_EQ(offsets, (std::vector<size_t>{0, 4, 4, 5, 9}));
+}
+
+// Page space starts at the crop box's lower-left corner, whatever the file's numbers.
+TEST(PageSpace, CharacterBoxesLieOnTheirGlyphs) {
+  PageSpec shifted{0, 0, "BT /F1 48 Tf 200 700 Td (HIT) Tj ET", "", "[100 100 712 892]"};
+  PageSpec cropped{612, 792, "BT /F1 48 Tf 200 300 Td (HIT) Tj ET", "/CropBox [150 250 450 650]", ""};
+  PageSpec turned{0, 0, "BT /F1 48 Tf 200 700 Td (HIT) Tj ET", "/Rotate 90", "[100 100 712 892]"};
+  auto doc = open_pdf(make_pdf({shifted, cropped, turned}));
+  const struct {
+    int page;
+    double glyph_x, glyph_y;  // where the text starts, in page space
+  } table[] = {{0, 100, 600}, {1, 50, 50}, {2, 100, 600}};
+  const double scale = 2.0;
+  for (const auto& row : table) {
+    const TextPage tp = doc->extract_text(row.page);
+    ASSERT_EQ(tp.runs.size(), 1u) << row.page;
+    const TextRun& run = tp.runs[0];
+    EXPECT_EQ(run.text, "HIT");
+    EXPECT_NEAR(run.chars.front().left, row.glyph_x + 3.5, 1.0) << row.page;  // H's side bearing
+    EXPECT_NEAR(run.bottom, row.glyph_y, 0.5) << row.page;
+
+    // Unturned render: the dark pixels are exactly the glyphs' boxes.
+    const PageInfo info = doc->page_info(row.page);
+    const RenderedTile t = full_page(*doc, row.page, scale, (4 - info.rotation / 90) & 3);
+    ASSERT_NEAR(t.width, info.width * scale, 1) << row.page;
+    const Box b = dark_box(t);
+    ASSERT_FALSE(b.empty()) << row.page;
+    EXPECT_NEAR(b.left, run.chars.front().left * scale, 2) << row.page;
+    EXPECT_NEAR(b.right + 1, run.chars.back().right * scale, 2) << row.page;
+    EXPECT_NEAR(b.top, (info.height - run.top) * scale, 2) << row.page;
+    EXPECT_NEAR(b.bottom + 1, (info.height - run.bottom) * scale, 2) << row.page;
+  }
+}
+
+}  // namespace
