@@ -103,6 +103,10 @@ class PdfiumDocument final : public IDocument {
 
   FPDF_FONT font_ = nullptr;
   std::string font_bytes_;
+  // Set by edits that take content out of the document (redaction, replaced text, deleted
+  // images or pages). PDFium's full save still writes the orphaned objects, so save_as then
+  // rewrites the copy through qpdf.
+  bool content_removed_ = false;
 
  private:
   void setup_form(bool run_open_actions);
