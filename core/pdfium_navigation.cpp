@@ -40,6 +40,11 @@ int dest_page(FPDF_DOCUMENT doc, FPDF_DEST dest) {
   return dest ? FPDFDest_GetDestPageIndex(doc, dest) : -1;
 }
 
+// Remote and embedded go-to actions name a page of another file.
+bool leaves_document(unsigned long action_type) {
+  return action_type == QV_PDFACTION_REMOTEGOTO || action_type == QV_PDFACTION_EMBEDDEDGOTO;
+}
+
 struct OutlineWalk {
   FPDF_DOCUMENT doc;
   std::unordered_set<FPDF_BOOKMARK> seen;
@@ -57,10 +62,13 @@ void collect_bookmarks(OutlineWalk& walk, FPDF_BOOKMARK parent, std::vector<Outl
     ++walk.items;
     OutlineItem item;
     item.title = utf16_value([&](void* buf, unsigned long len) { return FPDFBookmark_GetTitle(child, buf, len); });
-    if (FPDF_DEST dest = FPDFBookmark_GetDest(walk.doc, child)) {
-      item.page = dest_page(walk.doc, dest);
-    } else if (FPDF_ACTION action = FPDFBookmark_GetAction(child)) {
-      item.page = dest_page(walk.doc, FPDFAction_GetDest(walk.doc, action));
+    FPDF_ACTION action = FPDFBookmark_GetAction(child);
+    if (!action || !leaves_document(FPDFAction_GetType(action))) {
+      if (FPDF_DEST dest = FPDFBookmark_GetDest(walk.doc, child)) {
+        item.page = dest_page(walk.doc, dest);
+      } else if (action) {
+        item.page = dest_page(walk.doc, FPDFAction_GetDest(walk.doc, action));
+      }
     }
     collect_bookmarks(walk, child, item.children, depth + 1);
     out.push_back(std::move(item));
@@ -113,10 +121,14 @@ std::vector<Link> PdfiumDocument::links(int page) const {
       l.y0 = o.to_page_y(std::min(r.top, r.bottom));
       l.y1 = o.to_page_y(std::max(r.top, r.bottom));
     }
-    if (FPDF_DEST dest = FPDFLink_GetDest(doc_, link)) {
+    FPDF_ACTION action = FPDFLink_GetAction(link);
+    const unsigned long type = action ? FPDFAction_GetType(action) : QV_PDFACTION_UNSUPPORTED;
+    // PDFium falls back to the action's destination, also for a go-to into another file,
+    // whose page number means nothing in this one.
+    FPDF_DEST dest = leaves_document(type) ? nullptr : FPDFLink_GetDest(doc_, link);
+    if (dest) {
       l.page = dest_page(doc_, dest);
-    } else if (FPDF_ACTION action = FPDFLink_GetAction(link)) {
-      const unsigned long type = FPDFAction_GetType(action);
+    } else if (action) {
       if (type == QV_PDFACTION_GOTO) {
         l.page = dest_page(doc_, FPDFAction_GetDest(doc_, action));
       } else if (type == QV_PDFACTION_URI) {
