@@ -34,6 +34,7 @@ std::string to_text(const IDocument& doc) {
     out += " ---\n";
     std::string page;
     for (const TextRun& run : doc.extract_text(p - 1).runs) {
+      if (run.text.empty()) continue;
       if (!page.empty()) page += '\n';
       page += run.text;
     }
