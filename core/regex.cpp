@@ -1,0 +1,120 @@
+#include "core/regex.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <utility>
+#include <vector>
+
+namespace quorvel::regex {
+namespace {
+
+// Page text is untrusted: a pattern that backtracks without end must fail, not hang or exhaust
+// memory. Ordinary searches stay far below both figures.
+constexpr uint32_t kMatchLimit = 5'000'000;
+constexpr uint32_t kDepthLimit = 200'000;
+
+// What ECMAScript means where PCRE2's defaults differ.
+constexpr uint32_t kCompileOptions = PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_DOLLAR_ENDONLY;
+
+}  // namespace
+
+Pattern::Pattern(std::string_view source, bool caseless) {
+  pcre2_compile_context* cctx = pcre2_compile_context_create(nullptr);
+  if (cctx == nullptr) return;
+  // '.' stops at both CR and LF, as in ECMAScript.
+  pcre2_set_newline(cctx, PCRE2_NEWLINE_ANYCRLF);
+  int error = 0;
+  PCRE2_SIZE error_offset = 0;
+  uint32_t options = kCompileOptions | (caseless ? PCRE2_CASELESS : 0u);
+  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(), options,
+                                   &error, &error_offset, cctx);
+  pcre2_compile_context_free(cctx);
+  if (code == nullptr) return;
+  pcre2_match_context* mctx = pcre2_match_context_create(nullptr);
+  if (mctx == nullptr) {
+    pcre2_code_free(code);
+    return;
+  }
+  pcre2_set_match_limit(mctx, kMatchLimit);
+  pcre2_set_depth_limit(mctx, kDepthLimit);
+  code_ = code;
+  context_ = mctx;
+}
+
+Pattern::Pattern(Pattern&& other) noexcept
+    : code_(std::exchange(other.code_, nullptr)), context_(std::exchange(other.context_, nullptr)) {}
+
+Pattern& Pattern::operator=(Pattern&& other) noexcept {
+  if (this != &other) {
+    pcre2_code_free(code_);
+    pcre2_match_context_free(context_);
+    code_ = std::exchange(other.code_, nullptr);
+    context_ = std::exchange(other.context_, nullptr);
+  }
+  return *this;
+}
+
+Pattern::~Pattern() {
+  pcre2_code_free(code_);
+  pcre2_match_context_free(context_);
+}
+
+bool Pattern::for_each_match(std::string_view text,
+                             const std::function<bool(std::span<const Group>)>& visit) const {
+  if (code_ == nullptr) return false;
+  // Match data is per call so that one compiled pattern can serve several threads.
+  pcre2_match_data* data = pcre2_match_data_create_from_pattern(code_, nullptr);
+  if (data == nullptr) return false;
+  const auto* subject = reinterpret_cast<PCRE2_SPTR>(text.data());
+  const size_t length = text.size();
+  const uint32_t pairs = pcre2_get_ovector_count(data);
+  std::vector<Group> groups(pairs);
+  bool ok = true;
+  size_t start = 0;
+  bool after_empty = false;
+  while (start <= length) {
+    uint32_t options = after_empty ? (PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED) : 0u;
+    int rc = pcre2_match(code_, subject, length, start, options, data, context_);
+    if (rc == PCRE2_ERROR_NOMATCH) {
+      if (!after_empty) break;
+      after_empty = false;
+      ++start;
+      continue;
+    }
+    if (rc < 0) {
+      ok = false;
+      break;
+    }
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data);
+    for (uint32_t i = 0; i < pairs; ++i) {
+      PCRE2_SIZE b = ov[2 * i];
+      PCRE2_SIZE e = ov[2 * i + 1];
+      if (b == PCRE2_UNSET || e < b) {
+        groups[i] = Group{};
+      } else {
+        groups[i] = Group{b, e - b, true};
+      }
+    }
+    if (!visit(std::span<const Group>(groups))) break;
+    const size_t end = ov[1];
+    if (end < start) break;  // cannot happen without \K tricks; never loop backwards
+    if (end == ov[0] || end == start) {
+      // An empty match (or one that did not move): try a non-empty one here, then move on.
+      if (after_empty && end == start) {
+        after_empty = false;
+        ++start;
+      } else {
+        after_empty = true;
+        start = end;
+      }
+    } else {
+      after_empty = false;
+      start = end;
+    }
+  }
+  pcre2_match_data_free(data);
+  return ok;
+}
+
+}  // namespace quorvel::regex
