@@ -1,0 +1,107 @@
+// Page text of real documents against poppler's pdftotext: the words of every page agree.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <map>
+
+#include "common/fixtures.h"
+#include "core/engine.h"
+
+using namespace quorvel;
+
+namespace {
+
+// Letters and digits make words; punctuation, quotes and spaces separate them, so that two
+// extractors that split runs differently around punctuation still see the same words.
+bool word_char(char32_t c) {
+  if (c < 0x80) return std::isalnum(static_cast<int>(c)) != 0;
+  if (c < 0xC0) return false;
+  if (c >= 0x2000 && c <= 0x206F) return false;  // general punctuation
+  if (c >= 0x3000 && c <= 0x303F) return false;  // CJK punctuation
+  return true;
+}
+
+std::map<std::string, int> words(const std::string& s) {
+  std::map<std::string, int> out;
+  std::string w;
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    char32_t c = b < 0x80 ? b : b < 0xE0 ? (b & 0x1F) : b < 0xF0 ? (b & 0x0F) : (b & 0x07);
+    for (size_t k = 1; k < len && i + k < s.size(); ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    if (word_char(c)) {
+      w.append(s, i, len);
+    } else if (!w.empty()) {
+      ++out[w];
+      w.clear();
+    }
+    i += len;
+  }
+  if (!w.empty()) ++out[w];
+  return out;
+}
+
+// Shared words over the larger of the two word counts.
+double agreement(const std::string& a, const std::string& b) {
+  const auto wa = words(a), wb = words(b);
+  int na = 0, nb = 0, common = 0;
+  for (const auto& [w, n] : wa) {
+    na += n;
+    if (auto it = wb.find(w); it != wb.end()) common += std::min(n, it->second);
+  }
+  for (const auto& [w, n] : wb) nb += n;
+  const int most = std::max(na, nb);
+  return most == 0 ? 1.0 : static_cast<double>(common) / most;
+}
+
+class PeerText : public testing::TestWithParam<const char*> {};
+
+TEST_P(PeerText, EveryPageAgreesWithPdftotext) {
+  const std::string path = GetParam();
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not installed";
+  std::string peer;
+  if (test::run_program({"pdftotext", "-enc", "UTF-8", path, "-"}, &peer) != 0) {
+    GTEST_SKIP() << "pdftotext (poppler-utils) is not available";
+  }
+  std::vector<std::string> peer_pages;  // pdftotext ends every page with a form feed
+  for (size_t start = 0, ff; (ff = peer.find('\f', start)) != std::string::npos; start = ff + 1) {
+    peer_pages.push_back(peer.substr(start, ff - start));
+  }
+  auto doc = make_engine(EngineKind::Pdfium)->open(test::as_bytes(test::read_file(path)), "");
+  ASSERT_NE(doc, nullptr);
+  ASSERT_EQ(static_cast<size_t>(doc->page_count()), peer_pages.size());
+  double worst = 1.0;
+  for (int p = 0; p < doc->page_count(); ++p) {
+    std::string ours;
+    for (const TextRun& run : doc->extract_text(p).runs) ours += run.text + "\n";
+    const double a = agreement(ours, peer_pages[static_cast<size_t>(p)]);
+    worst = std::min(worst, a);
+    EXPECT_GE(a, 0.95) << path << " page " << p + 1;
+  }
+  RecordProperty("worst_page_agreement", std::to_string(worst));
+}
+
+INSTANTIATE_TEST_SUITE_P(DebianDocs, PeerText,
+                         testing::Values("/usr/share/doc/libtasn1-doc/libtasn1.pdf",
+                                         "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf"));
+
+TEST(PeerWords, Agreement) {
+  const struct {
+    const char* a;
+    const char* b;
+    double want;
+  } table[] = {
+      {"", "", 1.0},
+      {"one two", "", 0.0},
+      {"BOOLEAN;\n", "BOOLEAN\n;", 1.0},
+      {"\xE2\x80\x98value\xE2\x80\x99", "value", 1.0},
+      {"a b c d", "a b c e", 0.75},
+      {"a a a b", "a b", 0.5},
+      {"\xD0\xB6\xD1\x83\xD0\xBA", "\xD0\xB6\xD1\x83\xD0\xBA", 1.0},
+  };
+  for (const auto& row : table) EXPECT_DOUBLE_EQ(agreement(row.a, row.b), row.want) << row.a << " | " << row.b;
+}
+
+}  // namespace
