@@ -1,0 +1,80 @@
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stddef.h>
+#include <stdint.h>
+
+#include "scanner/scan.h"
+
+// The function quorvel_scan and the namespace quorvel_scan cannot both be declared in the
+// global scope of one translation unit. Functions with C linkage are the same function in
+// whatever namespace they are declared, so the interface is declared (from its own header,
+// which keeps the definitions below checked against it) and defined inside a namespace of
+// its own. The C headers are already included above, so their guards keep them out here.
+namespace quorvel_scan_c_interface {
+#include "scanner/quorvel_scan.h"
+
+struct quorvel_report {
+  quorvel_scan::ThreatReport report;
+};
+
+namespace {
+const quorvel_scan::Finding* finding_at(const quorvel_report* r, std::size_t index) {
+  if (!r || index >= r->report.findings.size()) return nullptr;
+  return &r->report.findings[index];
+}
+}  // namespace
+
+quorvel_report* quorvel_scan(const uint8_t* data, size_t len) noexcept {
+  if (!data && len > 0) return nullptr;
+  try {
+    return new quorvel_report{quorvel_scan::scan({data, len})};
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+int quorvel_report_is_pdf(const quorvel_report* report) noexcept {
+  if (!report) return -1;
+  return report->report.is_pdf ? 1 : 0;
+}
+
+int quorvel_report_verdict(const quorvel_report* report) noexcept {
+  if (!report) return -1;
+  return static_cast<int>(report->report.verdict);
+}
+
+size_t quorvel_report_finding_count(const quorvel_report* report) noexcept {
+  return report ? report->report.findings.size() : 0;
+}
+
+int quorvel_report_finding(const quorvel_report* report, size_t index,
+                           quorvel_finding* out) noexcept {
+  const quorvel_scan::Finding* f = finding_at(report, index);
+  if (!f || !out) return 0;
+  // Field by field: the padding after has_detail belongs to the caller.
+  out->kind = quorvel_scan::interface_code(f->kind);
+  out->severity = static_cast<uint32_t>(f->severity);
+  out->offset = f->offset;
+  out->has_detail = f->detail ? 1 : 0;
+  return 1;
+}
+
+size_t quorvel_report_finding_detail(const quorvel_report* report, size_t index, char* buf,
+                                     size_t buf_len) noexcept {
+  const quorvel_scan::Finding* f = finding_at(report, index);
+  if (!f || !f->detail) return 0;
+  const std::string& d = *f->detail;
+  if (buf && buf_len > 0) {
+    const std::size_t n = std::min(d.size(), buf_len - 1);
+    std::memcpy(buf, d.data(), n);
+    buf[n] = '\0';
+  }
+  return d.size();
+}
+
+void quorvel_report_free(quorvel_report* report) noexcept { delete report; }
+
+}  // namespace quorvel_scan_c_interface

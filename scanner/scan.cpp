@@ -1,0 +1,440 @@
+#include "scanner/scan.h"
+
+#include <array>
+#include <cstring>
+#include <string_view>
+
+namespace quorvel_scan {
+
+namespace {
+
+constexpr std::array<bool, 256> make_delimiters() {
+  std::array<bool, 256> t{};
+  for (unsigned char c : std::string_view("\0\t\n\f\r %()/<>[]{}", 16)) t[c] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kDelimiter = make_delimiters();
+
+int hex_value(std::uint8_t b) {
+  if (b >= '0' && b <= '9') return b - '0';
+  if (b >= 'a' && b <= 'f') return b - 'a' + 10;
+  if (b >= 'A' && b <= 'F') return b - 'A' + 10;
+  return -1;
+}
+
+bool is_pdf_white(std::uint8_t b) {
+  return b == 0x00 || b == 0x09 || b == 0x0A || b == 0x0C || b == 0x0D || b == 0x20;
+}
+
+bool is_unicode_white(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
+}
+
+// Byte sources for the decoder: peek() gives the next byte or -1 at the end, pop() takes it.
+class SpanSource {
+ public:
+  explicit SpanSource(std::span<const std::uint8_t> b) : b_(b) {}
+  int peek() const { return i_ < b_.size() ? b_[i_] : -1; }
+  void pop() { ++i_; }
+
+ private:
+  std::span<const std::uint8_t> b_;
+  std::size_t i_ = 0;
+};
+
+// The kept bytes of a literal string, produced one at a time so that a reader can stop
+// early: an unterminated string may run to the end of a large input.
+class LiteralSource {
+ public:
+  LiteralSource(std::span<const std::uint8_t> b, std::size_t after_paren) : b_(b), i_(after_paren) {}
+  int peek() {
+    if (cur_ == kUnread) cur_ = fetch();
+    return cur_;
+  }
+  void pop() { cur_ = kUnread; }
+
+ private:
+  static constexpr int kUnread = -2;
+  int fetch() {
+    if (done_ || i_ >= b_.size()) {
+      done_ = true;
+      return -1;
+    }
+    const std::uint8_t c = b_[i_++];
+    if (c == '\\') {
+      if (i_ < b_.size()) return b_[i_++];
+      done_ = true;  // a backslash as the last byte is dropped
+      return -1;
+    }
+    if (c == '(') {
+      ++depth_;
+    } else if (c == ')' && --depth_ == 0) {
+      done_ = true;
+      return -1;
+    }
+    return c;
+  }
+
+  std::span<const std::uint8_t> b_;
+  std::size_t i_;
+  std::size_t depth_ = 1;
+  int cur_ = kUnread;
+  bool done_ = false;
+};
+
+constexpr char32_t kEnd = 0xFFFFFFFF;
+
+// One character in, its UTF-8 (or U+FFFD's, for one maximal ill-formed subpart) out.
+template <class Src>
+char32_t decode_one(Src& src, char (&out)[4], std::size_t& len) {
+  const int b0 = src.peek();
+  if (b0 < 0) return kEnd;
+  src.pop();
+  out[0] = static_cast<char>(b0);
+  len = 1;
+  if (b0 < 0x80) return static_cast<char32_t>(b0);
+  int need = 0;
+  int lo = 0x80;
+  int hi = 0xBF;
+  char32_t cp = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+    cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2;
+    cp = b0 & 0x0F;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3;
+    cp = b0 & 0x07;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  }
+  bool ok = need > 0;
+  for (int k = 0; ok && k < need; ++k) {
+    const int b = src.peek();
+    if (b < lo || b > hi) {
+      ok = false;  // the offending byte starts the next character
+      break;
+    }
+    src.pop();
+    out[len++] = static_cast<char>(b);
+    cp = (cp << 6) | static_cast<char32_t>(b & 0x3F);
+    lo = 0x80;
+    hi = 0xBF;
+  }
+  if (ok) return cp;
+  out[0] = '\xEF';
+  out[1] = '\xBF';
+  out[2] = '\xBD';
+  len = 3;
+  return 0xFFFD;
+}
+
+// Position just after the '(' of the literal string that follows p, or none.
+std::optional<std::size_t> string_start(std::span<const std::uint8_t> bytes, std::size_t p) {
+  while (p < bytes.size() && is_pdf_white(bytes[p])) ++p;
+  if (p >= bytes.size() || bytes[p] != '(') return std::nullopt;
+  return p + 1;
+}
+
+// Appends whole characters while they fit in cap bytes.
+struct CappedText {
+  std::string& text;
+  std::size_t cap;
+  bool full = false;
+  void add(const char (&c)[4], std::size_t len) {
+    if (full) return;
+    if (text.size() + len > cap) {
+      full = true;
+      return;
+    }
+    text.append(c, len);
+  }
+};
+
+constexpr std::string_view kSchemes[] = {"javascript:", "file:", "data:", "vbscript:"};
+constexpr std::size_t kLongestScheme = 11;
+
+// The detail of a /URI whose string starts with a dangerous scheme, else none. Reads the
+// leading white space and at most the longest scheme unless the scheme matches.
+std::optional<std::string> dangerous_uri(std::span<const std::uint8_t> bytes, std::size_t p,
+                                         std::string& scratch, std::size_t cap) {
+  const auto start = string_start(bytes, p);
+  if (!start) return std::nullopt;
+  LiteralSource src(bytes, *start);
+  scratch.clear();
+  CappedText detail{scratch, cap};
+  char head[kLongestScheme];
+  std::size_t head_len = 0;
+  bool leading = true;
+  char c[4];
+  std::size_t len = 0;
+  for (char32_t cp; (cp = decode_one(src, c, len)) != kEnd;) {
+    detail.add(c, len);
+    if (leading && is_unicode_white(cp)) continue;
+    leading = false;
+    if (cp >= 0x80) break;
+    head[head_len++] = (cp >= 'A' && cp <= 'Z') ? static_cast<char>(cp - 'A' + 'a') : static_cast<char>(cp);
+    if (head_len == kLongestScheme) break;
+  }
+  const std::string_view h(head, head_len);
+  bool match = false;
+  for (std::string_view s : kSchemes) match = match || h.starts_with(s);
+  if (!match) return std::nullopt;
+  while (!detail.full && decode_one(src, c, len) != kEnd) detail.add(c, len);
+  return std::string(scratch);  // exact size, not the scratch's capacity
+}
+
+struct Rule {
+  std::string_view name;
+  ThreatKind kind;
+  Severity severity;
+};
+
+constexpr Rule kRules[] = {
+    {"JavaScript", ThreatKind::JavaScript, Severity::High},
+    {"JS", ThreatKind::JavaScript, Severity::High},
+    {"OpenAction", ThreatKind::OpenAction, Severity::High},
+    {"AA", ThreatKind::AdditionalActions, Severity::High},
+    {"Launch", ThreatKind::Launch, Severity::High},
+    {"EmbeddedFile", ThreatKind::EmbeddedFile, Severity::Medium},
+    {"SubmitForm", ThreatKind::SubmitForm, Severity::Medium},
+    {"RichMedia", ThreatKind::RichMedia, Severity::Medium},
+    {"XFA", ThreatKind::Xfa, Severity::Medium},
+    {"GoToR", ThreatKind::GoToRemote, Severity::Low},
+    {"Encrypt", ThreatKind::Encrypted, Severity::Info},
+};
+
+constexpr bool rules_fit_fast_path() {
+  for (const Rule& r : kRules) {
+    if (r.name.size() > parser::NameScanner::raw_cap) return false;
+  }
+  return true;
+}
+static_assert(rules_fit_fast_path());
+
+}  // namespace
+
+const char* severity_name(Severity s) {
+  switch (s) {
+    case Severity::Info: return "Info";
+    case Severity::Low: return "Low";
+    case Severity::Medium: return "Medium";
+    case Severity::High: return "High";
+  }
+  return "Info";
+}
+
+const char* verdict_name(Verdict v) {
+  switch (v) {
+    case Verdict::Clean: return "Clean";
+    case Verdict::Suspicious: return "Suspicious";
+    case Verdict::Dangerous: return "Dangerous";
+  }
+  return "Clean";
+}
+
+const char* kind_text(ThreatKind k) {
+  switch (k) {
+    case ThreatKind::JavaScript: return "Embedded JavaScript";
+    case ThreatKind::OpenAction: return "Auto-run action on open";
+    case ThreatKind::AdditionalActions: return "Additional auto-action";
+    case ThreatKind::Launch: return "Launch external program";
+    case ThreatKind::EmbeddedFile: return "Embedded file / attachment";
+    case ThreatKind::SubmitForm: return "Form submission to remote endpoint";
+    case ThreatKind::RichMedia: return "Embedded multimedia (RichMedia)";
+    case ThreatKind::Xfa: return "XFA dynamic form";
+    case ThreatKind::GoToRemote: return "Remote navigation (GoToR)";
+    case ThreatKind::SuspiciousUri: return "Suspicious URI scheme";
+    case ThreatKind::Encrypted: return "Encrypted document";
+  }
+  return "";
+}
+
+std::uint32_t interface_code(ThreatKind k) {
+  switch (k) {
+    case ThreatKind::Xfa: return 10;
+    case ThreatKind::GoToRemote:
+    case ThreatKind::SuspiciousUri:
+    case ThreatKind::Encrypted: return static_cast<std::uint32_t>(k) - 1;
+    default: return static_cast<std::uint32_t>(k);
+  }
+}
+
+std::optional<Severity> ThreatReport::max_severity() const {
+  std::optional<Severity> best;
+  for (const Finding& f : findings) {
+    if (!best || f.severity > *best) best = f.severity;
+  }
+  return best;
+}
+
+bool ThreatReport::has(ThreatKind kind) const {
+  for (const Finding& f : findings) {
+    if (f.kind == kind) return true;
+  }
+  return false;
+}
+
+std::string ThreatReport::to_text() const {
+  std::string out = "PDF threat report: ";
+  out += verdict_name(verdict);
+  out += '\n';
+  if (findings.empty()) {
+    out += "  (no risky constructs detected)\n";
+    return out;
+  }
+  for (const Finding& f : findings) {
+    out += "  [";
+    out += severity_name(f.severity);
+    out += "] ";
+    out += kind_text(f.kind);
+    out += " @ byte ";
+    out += std::to_string(f.offset);
+    if (f.detail) {
+      out += " \xE2\x80\x94 ";
+      out += *f.detail;
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+ThreatReport scan(std::span<const std::uint8_t> bytes) {
+  ThreatReport report;
+  report.is_pdf = bytes.size() >= 5 && std::memcmp(bytes.data(), "%PDF-", 5) == 0;
+  std::optional<Severity> top;
+  std::string scratch;
+  std::size_t detail_total = 0;
+  parser::NameScanner names(bytes);
+  parser::NameScanner::RawName name;
+  while (names.next_raw(name)) {
+    if (name.size > parser::NameScanner::raw_cap) continue;
+    const std::string_view text(reinterpret_cast<const char*>(name.bytes), name.size);
+    Finding f;
+    f.offset = name.start;
+    bool found = false;
+    for (const Rule& r : kRules) {
+      if (r.name == text) {
+        f.kind = r.kind;
+        f.severity = r.severity;
+        found = true;
+        break;
+      }
+    }
+    if (!found && text == "URI") {
+      const std::size_t cap = detail_total < kDetailBudget ? kDetailCap : kDetailCapOverBudget;
+      f.detail = dangerous_uri(bytes, name.end, scratch, cap);
+      if (f.detail) {
+        detail_total += f.detail->size();
+        f.kind = ThreatKind::SuspiciousUri;
+        f.severity = Severity::Medium;
+        found = true;
+      }
+    }
+    if (!found) continue;
+    if (!top || f.severity > *top) top = f.severity;
+    report.findings.push_back(std::move(f));
+  }
+  if (!top || *top == Severity::Info) {
+    report.verdict = Verdict::Clean;
+  } else if (*top == Severity::High) {
+    report.verdict = Verdict::Dangerous;
+  } else {
+    report.verdict = Verdict::Suspicious;
+  }
+  return report;
+}
+
+namespace parser {
+
+bool is_delimiter(std::uint8_t b) { return kDelimiter[b]; }
+
+template <class Sink>
+bool NameScanner::advance(Sink&& sink, std::size_t& start, std::size_t& end) {
+  const std::size_t n = bytes_.size();
+  if (pos_ >= n) {
+    pos_ = n;
+    return false;
+  }
+  const std::uint8_t* d = bytes_.data();
+  const void* slash = std::memchr(d + pos_, '/', n - pos_);
+  if (!slash) {
+    pos_ = n;
+    return false;
+  }
+  const std::size_t s = static_cast<std::size_t>(static_cast<const std::uint8_t*>(slash) - d);
+  std::size_t i = s + 1;
+  while (i < n) {
+    const std::uint8_t b = d[i];
+    if (kDelimiter[b]) break;
+    if (b == '#' && n - i >= 3) {
+      const int hi = hex_value(d[i + 1]);
+      const int lo = hex_value(d[i + 2]);
+      if (hi >= 0 && lo >= 0) {
+        sink(static_cast<std::uint8_t>(hi * 16 + lo));
+        i += 3;
+        continue;
+      }
+    }
+    sink(b);
+    ++i;
+  }
+  start = s;
+  end = i;
+  pos_ = i;
+  return true;
+}
+
+std::optional<Name> NameScanner::next() {
+  std::string raw;
+  Name name;
+  if (!advance([&](std::uint8_t b) { raw.push_back(static_cast<char>(b)); }, name.start, name.end)) {
+    return std::nullopt;
+  }
+  name.text = decode_utf8({reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()});
+  return name;
+}
+
+bool NameScanner::next_raw(RawName& out) {
+  out.size = 0;
+  return advance(
+      [&](std::uint8_t b) {
+        if (out.size < raw_cap) {
+          out.bytes[out.size++] = b;
+        } else {
+          out.size = raw_cap + 1;
+        }
+      },
+      out.start, out.end);
+}
+
+std::optional<std::string> read_following_string(std::span<const std::uint8_t> bytes,
+                                                 std::size_t p, std::size_t max_bytes) {
+  const auto start = string_start(bytes, p);
+  if (!start) return std::nullopt;
+  LiteralSource src(bytes, *start);
+  std::string out;
+  CappedText text{out, max_bytes};
+  char c[4];
+  std::size_t len = 0;
+  while (!text.full && decode_one(src, c, len) != kEnd) text.add(c, len);
+  return out;
+}
+
+std::string decode_utf8(std::span<const std::uint8_t> bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  SpanSource src(bytes);
+  char c[4];
+  std::size_t len = 0;
+  while (decode_one(src, c, len) != kEnd) out.append(c, len);
+  return out;
+}
+
+}  // namespace parser
+}  // namespace quorvel_scan

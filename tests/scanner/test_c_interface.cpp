@@ -1,0 +1,146 @@
+// The library seen only through its function interface, as the wrapper sees it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "scanner/quorvel_scan.h"
+
+namespace {
+
+struct Free {
+  void operator()(quorvel_report* r) const { quorvel_report_free(r); }
+};
+using Report = std::unique_ptr<quorvel_report, Free>;
+
+Report scan(const std::string& s) {
+  return Report(quorvel_scan(reinterpret_cast<const uint8_t*>(s.data()), s.size()));
+}
+
+std::string detail(const quorvel_report* r, size_t i) {
+  const size_t n = quorvel_report_finding_detail(r, i, nullptr, 0);
+  std::string out(n, '\0');
+  quorvel_report_finding_detail(r, i, out.data(), n + 1);
+  return out;
+}
+
+TEST(CInterface, NullReportAndNullArguments) {
+  EXPECT_EQ(quorvel_report_is_pdf(nullptr), -1);
+  EXPECT_EQ(quorvel_report_verdict(nullptr), -1);
+  EXPECT_EQ(quorvel_report_finding_count(nullptr), 0u);
+  quorvel_finding rec{};
+  EXPECT_EQ(quorvel_report_finding(nullptr, 0, &rec), 0);
+  char buf[8] = "keep";
+  EXPECT_EQ(quorvel_report_finding_detail(nullptr, 0, buf, sizeof buf), 0u);
+  EXPECT_STREQ(buf, "keep");
+  quorvel_report_free(nullptr);
+
+  EXPECT_EQ(quorvel_scan(nullptr, 1), nullptr);
+  const Report empty(quorvel_scan(nullptr, 0));
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(quorvel_report_is_pdf(empty.get()), 0);
+  EXPECT_EQ(quorvel_report_verdict(empty.get()), 0);
+  EXPECT_EQ(quorvel_report_finding_count(empty.get()), 0u);
+
+  const Report r = scan("/JS");
+  EXPECT_EQ(quorvel_report_finding(r.get(), 0, nullptr), 0);
+}
+
+TEST(CInterface, EveryKindWithItsInterfaceCode) {
+  const struct {
+    std::string name;
+    uint32_t code;
+    uint32_t severity;
+    int verdict;
+  } cases[] = {
+      {"/JavaScript", 0, 3, 2},   {"/JS", 0, 3, 2},          {"/OpenAction", 1, 3, 2},
+      {"/AA", 2, 3, 2},           {"/Launch", 3, 3, 2},      {"/EmbeddedFile", 4, 2, 1},
+      {"/SubmitForm", 5, 2, 1},   {"/RichMedia", 6, 2, 1},   {"/GoToR", 7, 1, 1},
+      {"/URI(file:x)", 8, 2, 1},  {"/Encrypt", 9, 0, 0},     {"/XFA", 10, 2, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string input = "%PDF-1.7\n" + c.name;
+    const Report r = scan(input);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(quorvel_report_is_pdf(r.get()), 1);
+    EXPECT_EQ(quorvel_report_verdict(r.get()), c.verdict);
+    ASSERT_EQ(quorvel_report_finding_count(r.get()), 1u);
+    quorvel_finding rec{};
+    ASSERT_EQ(quorvel_report_finding(r.get(), 0, &rec), 1);
+    EXPECT_EQ(rec.kind, c.code);
+    EXPECT_EQ(rec.severity, c.severity);
+    EXPECT_EQ(rec.offset, 9u);
+    EXPECT_EQ(rec.has_detail, c.code == 8 ? 1u : 0u);
+  }
+}
+
+TEST(CInterface, RecordWritesOnlyItsFields) {
+  const Report r = scan("/URI(data:x)");
+  unsigned char raw[sizeof(quorvel_finding)];
+  std::memset(raw, 0xCD, sizeof raw);
+  quorvel_finding rec;
+  std::memcpy(&rec, raw, sizeof rec);
+
+  // An index equal to the count leaves the record as it was.
+  EXPECT_EQ(quorvel_report_finding(r.get(), 1, &rec), 0);
+  EXPECT_EQ(std::memcmp(&rec, raw, sizeof rec), 0);
+  EXPECT_EQ(quorvel_report_finding(r.get(), SIZE_MAX, &rec), 0);
+
+  ASSERT_EQ(quorvel_report_finding(r.get(), 0, &rec), 1);
+  unsigned char after[sizeof rec];
+  std::memcpy(after, &rec, sizeof rec);
+  for (size_t i = 20; i < 24; ++i) EXPECT_EQ(after[i], 0xCD) << "padding byte " << i;
+  EXPECT_EQ(rec.kind, 8u);
+  EXPECT_EQ(rec.offset, 0u);
+  EXPECT_EQ(rec.has_detail, 1u);
+}
+
+TEST(CInterface, TwoCallDetailProtocol) {
+  const std::string link = "javascript:alert(1)";  // 19 bytes
+  const Report r = scan("/JS /URI(" + link + "X)");
+  ASSERT_EQ(quorvel_report_finding_count(r.get()), 2u);
+  const size_t n = link.size() + 1;  // 20
+
+  // Length only: nothing written.
+  char buf[32];
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(quorvel_report_finding_detail(r.get(), 1, nullptr, 0), n);
+  EXPECT_EQ(quorvel_report_finding_detail(r.get(), 1, nullptr, sizeof buf), n);
+  EXPECT_EQ(quorvel_report_finding_detail(r.get(), 1, buf, 0), n);
+  EXPECT_EQ(buf[0], '#');
+
+  // A 4-byte buffer takes 3 bytes and a terminator.
+  EXPECT_EQ(quorvel_report_finding_detail(r.get(), 1, buf, 4), n);
+  EXPECT_EQ(std::string(buf, 5), std::string("jav\0#", 5));
+
+  // A 1-byte buffer takes the terminator only.
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(quorvel_report_finding_detail(r.get(), 1, buf, 1), n);
+  EXPECT_EQ(buf[0], '\0');
+  EXPECT_EQ(buf[1], '#');
+
+  // n + 1 bytes take it all.
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(quorvel_report_finding_detail(r.get(), 1, buf, n + 1), n);
+  EXPECT_EQ(std::string(buf), link + "X");
+  EXPECT_EQ(buf[n + 1], '#');
+
+  // No detail, or no such finding: 0 and nothing written.
+  std::memset(buf, '#', sizeof buf);
+  EXPECT_EQ(quorvel_report_finding_detail(r.get(), 0, buf, sizeof buf), 0u);
+  EXPECT_EQ(quorvel_report_finding_detail(r.get(), 2, buf, sizeof buf), 0u);
+  EXPECT_EQ(buf[0], '#');
+}
+
+TEST(CInterface, ReportOutlivesTheInput) {
+  std::string input = "/URI(vbscript:run)";
+  const Report r = scan(input);
+  input.assign(input.size(), 'z');
+  input.clear();
+  input.shrink_to_fit();
+  EXPECT_EQ(detail(r.get(), 0), "vbscript:run");
+}
+
+}  // namespace
