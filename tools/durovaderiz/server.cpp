@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -156,12 +158,18 @@ int listen_on(int port) {
 }  // namespace
 
 int serve(const ServerOptions& opts) {
+  if (opts.parent_watch) {
+    // The kernel tells us when the parent goes; a parent that went before we could ask has
+    // already handed us to init.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() == 1) return 0;
+  }
+  const pid_t parent = getppid();
   const int lfd = listen_on(opts.port);
   if (lfd < 0) {
     std::fprintf(stderr, "durovaderiz: cannot listen on 127.0.0.1:%d\n", opts.port);
     return 1;
   }
-  const pid_t parent = getppid();
   std::vector<std::unique_ptr<Connection>> conns;
   std::vector<pollfd> fds;
   for (;;) {

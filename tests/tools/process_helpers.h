@@ -1,0 +1,65 @@
+// Running the built programs from tests: separate output streams, a changed environment, time
+// limits, and a tiny loopback HTTP client for the backend stand-in.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace quorvel::test {
+
+// Variables to set (a value) or to remove (nullopt) on top of this process's environment.
+using EnvChanges = std::map<std::string, std::optional<std::string>>;
+
+struct RunResult {
+  int status = -1;      // exit status; -1 when it did not start or was killed
+  bool timed_out = false;
+  std::string out;
+  std::string err;
+};
+
+RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {}, int timeout_ms = 60000);
+
+// A program running in the background; killed when the object goes.
+class Child {
+ public:
+  Child() = default;
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child() { stop(); }
+  // `output`, when given, receives the program's standard output and error.
+  bool start(const std::vector<std::string>& argv, const EnvChanges& env = {},
+             const std::string& output = {});
+  bool running();
+  // SIGKILL and reap; gives the exit status when it had already ended by itself.
+  int stop();
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// A port on 127.0.0.1 that was free a moment ago.
+int free_port();
+bool port_open(int port);
+bool wait_for_port(int port, int timeout_ms);
+
+struct HttpReply {
+  int status = 0;  // 0: no answer
+  std::string head;
+  std::string body;
+};
+
+// Sends `raw` as it stands and reads until the server closes.
+HttpReply http_raw(int port, const std::string& raw, int timeout_ms = 10000);
+HttpReply http_request(int port, const std::string& method, const std::string& target,
+                       const std::string& body = {}, const std::string& content_type = {});
+
+// Path of a built program: QUORVEL_BUILD_DIR/name.
+std::string built(const std::string& name);
+
+}  // namespace quorvel::test

@@ -1,0 +1,255 @@
+// The built stand-in over loopback: routes, real encryption checked with qpdf, refusals,
+// silence, parent watch and the scripted mode.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
+
+#include "common/fixtures.h"
+#include "tools/process_helpers.h"
+
+namespace quorvel::test {
+namespace {
+
+// The stand-in on a free port, its output captured in a file.
+class Backend {
+ public:
+  explicit Backend(const TempDir& dir, EnvChanges env = {}) : log_(dir.file("backend.log")) {
+    env.emplace("QUORVEL_PARENT_WATCH", std::nullopt);
+    for (int attempt = 0; attempt < 5 && !ready_; ++attempt) {
+      port_ = free_port();
+      child_.start({built("durovaderiz"), "--port", std::to_string(port_)}, env, log_);
+      ready_ = wait_for_port(port_, 5000);
+    }
+  }
+  bool ready() const { return ready_; }
+  int port() const { return port_; }
+  Child& child() { return child_; }
+  std::string output() const { return read_file(log_); }
+
+ private:
+  std::string log_;
+  Child child_;
+  int port_ = 0;
+  bool ready_ = false;
+};
+
+std::string encode(const std::string& s) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// qpdf's account of an encrypted file opened with `password`, or "" when it does not open.
+std::string show_encryption(const std::string& file, const std::string& password) {
+  RunResult r = run({"qpdf", "--show-encryption", "--password=" + password, file});
+  return r.status == 0 && r.out.find("Incorrect password") == std::string::npos ? r.out : std::string{};
+}
+
+TEST(DurovaderizServer, AnswersHealth) {
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready());
+  const HttpReply r = http_request(b.port(), "GET", "/health");
+  EXPECT_EQ(r.status, 200);
+  EXPECT_NE(r.head.find("Connection: close"), std::string::npos);
+}
+
+TEST(DurovaderizServer, EncryptsWithAes256AndTheQueryPermissions) {
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready());
+  const std::string pdf = text_pdf({"first page", "second page"});
+  struct Case {
+    std::string query_tail;
+    bool print, extract, modify;
+  } cases[] = {
+      {"&allow_print=1&allow_copy=0", true, false, false},
+      {"&allow_print=1&allow_copy=0&allow_modify=0", true, false, false},
+      {"&allow_print=1&allow_copy=1&allow_modify=1", true, true, true},
+      {"", false, false, false},
+      {"&allow_print=yes&allow_copy=true", false, true, false},
+  };
+  const std::string password = "a+b%41 c";
+  for (const Case& c : cases) {
+    const HttpReply r = http_request(b.port(), "POST",
+                                     "/pdf/encrypt?user_password=" + encode(password) + c.query_tail,
+                                     pdf, "application/pdf");
+    ASSERT_EQ(r.status, 200) << c.query_tail << r.body;
+    const std::string out = dir.file("out.pdf");
+    ASSERT_TRUE(write_file(out, r.body));
+    const std::string info = show_encryption(out, password);
+    ASSERT_NE(info.find("R = 6"), std::string::npos) << c.query_tail << info;
+    EXPECT_NE(info.find("file encryption method: AESv3"), std::string::npos);
+    EXPECT_NE(info.find("Supplied password is user password"), std::string::npos);
+    auto shows = [&](const char* what, bool yes) {
+      return info.find(std::string(what) + (yes ? "allowed" : "not allowed")) != std::string::npos;
+    };
+    EXPECT_TRUE(shows("print high resolution: ", c.print)) << c.query_tail << info;
+    EXPECT_TRUE(shows("extract for any purpose: ", c.extract)) << c.query_tail << info;
+    EXPECT_TRUE(shows("modify other: ", c.modify)) << c.query_tail << info;
+    EXPECT_TRUE(shows("modify annotations: ", c.modify)) << c.query_tail << info;
+    EXPECT_EQ(show_encryption(out, ""), "") << "opens without the password";
+    EXPECT_EQ(run({"qpdf", "--password=" + password, "--decrypt", "--stream-data=uncompress", out,
+                   dir.file("plain.pdf")}).status, 0);
+    EXPECT_NE(read_file(dir.file("plain.pdf")).find("second page"), std::string::npos);
+  }
+}
+
+TEST(DurovaderizServer, DecodesPlusAsSpace) {
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready());
+  // A client that does not encode '+' loses it: the server reads a space, as HTTP servers do.
+  const HttpReply r = http_request(b.port(), "POST", "/pdf/encrypt?user_password=a+b", text_pdf({"x"}),
+                                   "application/pdf");
+  ASSERT_EQ(r.status, 200);
+  ASSERT_TRUE(write_file(dir.file("out.pdf"), r.body));
+  EXPECT_EQ(show_encryption(dir.file("out.pdf"), "a+b"), "");
+  EXPECT_NE(show_encryption(dir.file("out.pdf"), "a b"), "");
+}
+
+TEST(DurovaderizServer, RefusesWithShortPlainErrors) {
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready());
+  const std::string secret = "s3cret-Passw0rd";
+  const std::string q = "/pdf/encrypt?user_password=" + secret;
+  struct Case {
+    std::string method, target, body;
+    int status;
+  } cases[] = {
+      {"POST", q, "plain text, not a document", 415},
+      {"POST", q, "", 415},
+      {"POST", q, "%PDF-1.4\nthis is not really a PDF at all", 422},
+      {"POST", "/pdf/encrypt?allow_print=1", text_pdf({"x"}), 400},
+      {"POST", "/pdf/encrypt?user_password=a%00b", text_pdf({"x"}), 400},
+      {"GET", q, "", 405},
+      {"GET", "/no/such/route?user_password=" + secret, "", 404},
+  };
+  for (const Case& c : cases) {
+    const HttpReply r = http_request(b.port(), c.method, c.target, c.body, "application/pdf");
+    EXPECT_EQ(r.status, c.status) << c.target << " " << c.body;
+    EXPECT_NE(r.head.find("Content-Type: text/plain"), std::string::npos);
+    EXPECT_LT(r.body.size(), 80u) << r.body;
+    EXPECT_EQ(r.body.find(secret), std::string::npos);
+  }
+  const HttpReply chunked = http_raw(
+      b.port(), "POST " + q + " HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+  EXPECT_EQ(chunked.status, 501);
+  const HttpReply garbage = http_raw(b.port(), "\x16\x03\x01 hello\r\n\r\n");
+  EXPECT_EQ(garbage.status, 400);
+  // Nothing of the queries, headers or bodies was written anywhere.
+  EXPECT_EQ(b.output(), "");
+  EXPECT_TRUE(b.child().running());
+}
+
+TEST(DurovaderizServer, ServesOthersWhileAClientStalls) {
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready());
+  // Half a head, then nothing: the stand-in must not wait for it.
+  std::thread stalled([&] { http_raw(b.port(), "POST /pdf/encrypt HTTP/1.1\r\nContent-Le", 1500); });
+  std::thread short_body([&] {
+    http_raw(b.port(), "POST /pdf/encrypt?user_password=x HTTP/1.1\r\nContent-Length: 100\r\n\r\n%PDF", 1500);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+  // A client that waits for "100 Continue" before sending its body.
+  const std::string pdf = text_pdf({"continued"});
+  const HttpReply r = http_raw(b.port(), "POST /pdf/encrypt?user_password=x HTTP/1.1\r\nExpect: 100-continue\r\n"
+                                         "Content-Length: " + std::to_string(pdf.size()) + "\r\n\r\n" + pdf);
+  EXPECT_EQ(r.status, 200);
+  stalled.join();
+  short_body.join();
+}
+
+TEST(DurovaderizServer, RefusesBadCommandLinesAndBusyPorts) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--port"}, {"--port", "abc"}, {"--port", "0"}, {"--port", "70000"},
+        {"--port", ""}, {"--port", "8077", "--verbose"}}) {
+    std::vector<std::string> argv{built("durovaderiz")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const RunResult r = run(argv, {}, 5000);
+    EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
+  }
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready());
+  const RunResult busy = run({built("durovaderiz"), "--port", std::to_string(b.port())}, {}, 5000);
+  EXPECT_EQ(busy.status, 1);
+}
+
+TEST(DurovaderizServer, ExitsWithItsParentOnlyWhenAsked) {
+  for (bool watch : {true, false}) {
+    TempDir dir;
+    const int port = free_port();
+    EnvChanges env;
+    env["QUORVEL_PARENT_WATCH"] = watch ? std::optional<std::string>("1") : std::nullopt;
+    // A shell starts the stand-in, tells its pid and waits; killing the shell orphans it.
+    Child parent;
+    ASSERT_TRUE(parent.start({"sh", "-c", "\"$0\" --port \"$1\" & echo $!; wait", built("durovaderiz"),
+                              std::to_string(port)},
+                             env, dir.file("pid")));
+    ASSERT_TRUE(wait_for_port(port, 5000));
+    parent.stop();
+    // Once it exits its socket closes, even while it waits to be reaped.
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      gone = !port_open(port);
+    }
+    EXPECT_EQ(gone, watch) << (watch ? "kept running after its parent died" : "exited without a watch");
+    const pid_t pid = std::atoi(read_file(dir.file("pid")).c_str());
+    if (pid > 0) kill(pid, SIGKILL);
+  }
+}
+
+TEST(DurovaderizServer, PlaysScriptedRepliesAndRecordsPaths) {
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("script"),
+                         "GET /health 503\nGET /health hang\nPOST /pdf/encrypt 200 fill:100\n"
+                         "*POST /pdf/encrypt 500 text:scripted failure\n"));
+  Backend b(dir, {{"DUROVADERIZ_SCRIPT", dir.file("script")}, {"DUROVADERIZ_RECORD", dir.file("record")}});
+  ASSERT_TRUE(b.ready());
+  EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 503);
+  EXPECT_EQ(http_raw(b.port(), "GET /health HTTP/1.1\r\n\r\n", 500).status, 0);
+  EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 200);
+  const HttpReply canned = http_request(b.port(), "POST", "/pdf/encrypt?user_password=x", "body");
+  EXPECT_EQ(canned.status, 200);
+  EXPECT_EQ(canned.body.size(), 100u);
+  for (int i = 0; i < 2; ++i) {
+    const HttpReply r = http_request(b.port(), "POST", "/pdf/encrypt?user_password=x", text_pdf({"x"}));
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.body, "scripted failure");
+  }
+  const std::string p = std::to_string(b.port());
+  EXPECT_EQ(read_file(dir.file("record")),
+            p + " GET /health\n" + p + " GET /health\n" + p + " GET /health\n" + p + " POST /pdf/encrypt\n" +
+                p + " POST /pdf/encrypt\n" + p + " POST /pdf/encrypt\n");
+
+  write_file(dir.file("bad"), "GET /health maybe\n");
+  EXPECT_EQ(run({built("durovaderiz"), "--port", std::to_string(free_port())},
+                {{"DUROVADERIZ_SCRIPT", dir.file("bad")}}, 5000)
+                .status,
+            2);
+  EXPECT_EQ(run({built("durovaderiz"), "--port", std::to_string(free_port())},
+                {{"DUROVADERIZ_SCRIPT", dir.file("missing")}}, 5000)
+                .status,
+            2);
+}
+
+}  // namespace
+}  // namespace quorvel::test
