@@ -21,6 +21,8 @@ QV_PDFIUM_FN FPDF_PAGEOBJECT FPDFPageObj_NewImageObj(FPDF_DOCUMENT document);
 QV_PDFIUM_FN FPDF_BOOL FPDFImageObj_SetBitmap(FPDF_PAGE* pages, int count, FPDF_PAGEOBJECT image_object, FPDF_BITMAP bitmap);
 QV_PDFIUM_FN FPDF_BOOL FPDFImageObj_SetMatrix(FPDF_PAGEOBJECT image_object, double a, double b, double c, double d, double e, double f);
 QV_PDFIUM_FN FPDF_PAGEOBJECT FPDFPageObj_CreateNewRect(float x, float y, float w, float h);
+QV_PDFIUM_FN FPDF_BOOL FPDFPageObj_SetStrokeColor(FPDF_PAGEOBJECT page_object, unsigned int R, unsigned int G, unsigned int B, unsigned int A);
+QV_PDFIUM_FN FPDF_BOOL FPDFPageObj_SetStrokeWidth(FPDF_PAGEOBJECT page_object, float width);
 QV_PDFIUM_FN FPDF_BOOL FPDFPath_SetDrawMode(FPDF_PAGEOBJECT path, int fillmode, FPDF_BOOL stroke);
 QV_PDFIUM_FN int FPDFFormObj_CountObjects(FPDF_PAGEOBJECT form_object);
 

@@ -9,7 +9,8 @@ typedef unsigned short FPDF_WCHAR;
 enum : int {
   QV_FPDF_ANNOT_TEXT = 1, QV_FPDF_ANNOT_FREETEXT = 3, QV_FPDF_ANNOT_SQUARE = 5,
   QV_FPDF_ANNOT_CIRCLE = 6, QV_FPDF_ANNOT_HIGHLIGHT = 9, QV_FPDF_ANNOT_UNDERLINE = 10,
-  QV_FPDF_ANNOT_SQUIGGLY = 11, QV_FPDF_ANNOT_STRIKEOUT = 12, QV_FPDF_ANNOT_INK = 15,
+  QV_FPDF_ANNOT_SQUIGGLY = 11, QV_FPDF_ANNOT_STRIKEOUT = 12, QV_FPDF_ANNOT_STAMP = 13,
+  QV_FPDF_ANNOT_INK = 15,
 };
 
 // Colour types of FPDFAnnot_SetColor.
@@ -29,6 +30,8 @@ QV_PDFIUM_FN FPDF_ANNOTATION_SUBTYPE FPDFAnnot_GetSubtype(FPDF_ANNOTATION annot)
 QV_PDFIUM_FN FPDF_BOOL FPDFAnnot_SetColor(FPDF_ANNOTATION annot, int type, unsigned int R, unsigned int G, unsigned int B, unsigned int A);
 QV_PDFIUM_FN FPDF_BOOL FPDFAnnot_GetColor(FPDF_ANNOTATION annot, int type, unsigned int* R, unsigned int* G, unsigned int* B, unsigned int* A);
 QV_PDFIUM_FN FPDF_BOOL FPDFAnnot_AppendAttachmentPoints(FPDF_ANNOTATION annot, const FS_QUADPOINTSF* quad_points);
+QV_PDFIUM_FN size_t FPDFAnnot_CountAttachmentPoints(FPDF_ANNOTATION annot);
+QV_PDFIUM_FN FPDF_BOOL FPDFAnnot_GetAttachmentPoints(FPDF_ANNOTATION annot, size_t quad_index, FS_QUADPOINTSF* quad_points);
 QV_PDFIUM_FN FPDF_BOOL FPDFAnnot_SetRect(FPDF_ANNOTATION annot, const FS_RECTF* rect);
 QV_PDFIUM_FN FPDF_BOOL FPDFAnnot_GetRect(FPDF_ANNOTATION annot, FS_RECTF* rect);
 QV_PDFIUM_FN FPDF_BOOL FPDFAnnot_SetStringValue(FPDF_ANNOTATION annot, FPDF_BYTESTRING key, FPDF_WIDESTRING value);
@@ -37,6 +40,7 @@ QV_PDFIUM_FN int FPDFAnnot_AddInkStroke(FPDF_ANNOTATION annot, const FS_POINTF* 
 QV_PDFIUM_FN unsigned long FPDFAnnot_GetInkListCount(FPDF_ANNOTATION annot);
 QV_PDFIUM_FN unsigned long FPDFAnnot_GetInkListPath(FPDF_ANNOTATION annot, unsigned long path_index, FS_POINTF* buffer, unsigned long length);
 QV_PDFIUM_FN FPDF_BOOL FPDFAnnot_SetAP(FPDF_ANNOTATION annot, int appearanceMode, FPDF_WIDESTRING value);
+QV_PDFIUM_FN FPDF_BOOL FPDFAnnot_AppendObject(FPDF_ANNOTATION annot, FPDF_PAGEOBJECT obj);
 QV_PDFIUM_FN int FPDFAnnot_GetObjectCount(FPDF_ANNOTATION annot);
 QV_PDFIUM_FN FPDF_PAGEOBJECT FPDFAnnot_GetObject(FPDF_ANNOTATION annot, int index);
 

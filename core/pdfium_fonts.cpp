@@ -53,19 +53,24 @@ void set_text_font_paths(std::vector<std::string> p) {
   paths() = std::move(p);
 }
 
-FPDF_FONT document_text_font(PdfiumDocument& doc) {
-  if (doc.font_) return doc.font_;
+FPDF_FONT load_truetype_font(FPDF_DOCUMENT doc, std::string& bytes) {
   for (const std::string& path : text_font_paths()) {
-    if (!read_font_file(path, doc.font_bytes_)) {
-      doc.font_bytes_.clear();
+    if (!read_font_file(path, bytes)) {
+      bytes.clear();
       continue;
     }
-    doc.font_ = FPDFText_LoadFont(doc.handle(), reinterpret_cast<const uint8_t*>(doc.font_bytes_.data()),
-                                  static_cast<uint32_t>(doc.font_bytes_.size()), QV_FPDF_FONT_TRUETYPE, 1);
-    if (doc.font_) return doc.font_;
-    doc.font_bytes_.clear();
+    FPDF_FONT font = FPDFText_LoadFont(doc, reinterpret_cast<const uint8_t*>(bytes.data()),
+                                       static_cast<uint32_t>(bytes.size()), QV_FPDF_FONT_TRUETYPE, 1);
+    if (font) return font;
+    bytes.clear();
   }
-  doc.font_ = FPDFText_LoadStandardFont(doc.handle(), "Helvetica");
+  return nullptr;
+}
+
+FPDF_FONT document_text_font(PdfiumDocument& doc) {
+  if (doc.font_) return doc.font_;
+  doc.font_ = load_truetype_font(doc.handle(), doc.font_bytes_);
+  if (!doc.font_) doc.font_ = FPDFText_LoadStandardFont(doc.handle(), "Helvetica");
   return doc.font_;
 }
 

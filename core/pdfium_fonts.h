@@ -20,6 +20,10 @@ void set_text_font_paths(std::vector<std::string> paths);
 // that fails.
 FPDF_FONT document_text_font(PdfiumDocument& doc);
 
+// The first listed TrueType file that PDFium loads into `doc` as a CID font, its bytes left in
+// `bytes`; null (and `bytes` empty) when none does.
+FPDF_FONT load_truetype_font(FPDF_DOCUMENT doc, std::string& bytes);
+
 // Whether the document's text font came from a TrueType file.
 bool has_truetype_font(const PdfiumDocument& doc);
 

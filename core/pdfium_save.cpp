@@ -1,10 +1,12 @@
 // Saving full copies with the viewer's annotations written into them.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
 
 #include "core/pdfium_document.h"
-#include "core/qpdf_bridge.h"
+#include "core/pdfium_fonts.h"
+#include "core/qpdf_rewrite.h"
 #include "core/safe_write.h"
 #include "core/text_codec.h"
 
@@ -109,13 +111,140 @@ bool stroke_of(const Annotation& a, const PageOrigin& o, std::vector<FS_POINTF>&
   return true;
 }
 
+// The document that a save writes its annotations into: a copy of the open document loaded
+// from its saved bytes, so the open document never holds them (and no appearance stream or
+// font made for them lingers there to be written by a later save).
+struct Scratch {
+  std::vector<uint8_t> bytes;  // PDFium reads from these while the copy is open
+  FPDF_DOCUMENT doc = nullptr;
+  std::map<int, FPDF_PAGE> pages;
+  const std::string* known_font = nullptr;  // the open document's TrueType file, when it has one
+  std::string font_bytes;
+  FPDF_FONT font = nullptr;
+  bool font_tried = false;
+  bool free_text = false;
+
+  ~Scratch() {
+    for (auto& [index, page] : pages) FPDF_ClosePage(page);
+    if (font) FPDFFont_Close(font);
+    if (doc) FPDF_CloseDocument(doc);
+  }
+
+  FPDF_PAGE page(int index) {
+    if (auto it = pages.find(index); it != pages.end()) return it->second;
+    if (index < 0 || index >= FPDF_GetPageCount(doc)) return nullptr;
+    FPDF_PAGE p = FPDF_LoadPage(doc, index);
+    if (p) pages.emplace(index, p);
+    return p;
+  }
+
+  FPDF_FONT unicode_font() {
+    if (font_tried) return font;
+    font_tried = true;
+    if (known_font && !known_font->empty()) {
+      font = FPDFText_LoadFont(doc, reinterpret_cast<const uint8_t*>(known_font->data()),
+                               static_cast<uint32_t>(known_font->size()), QV_FPDF_FONT_TRUETYPE, 1);
+    }
+    if (!font) font = load_truetype_font(doc, font_bytes);
+    return font;
+  }
+
+  FPDF_PAGEOBJECT text_object(bool unicode, float size) {
+    if (!unicode) return FPDFPageObj_NewTextObj(doc, "Helvetica", size);
+    FPDF_FONT f = unicode_font();
+    return f ? FPDFPageObj_CreateTextObj(doc, f, size) : nullptr;
+  }
+
+  // Width of `text` set in the free-text font; negative when it cannot be set.
+  double text_width(const std::string& text, bool unicode, float size) {
+    FPDF_PAGEOBJECT obj = text_object(unicode, size);
+    if (!obj) return -1;
+    float l = 0, b = 0, r = 0, t = 0;
+    const bool ok = FPDFText_SetText(obj, utf8_to_utf16le(text).data()) && FPDFPageObj_GetBounds(obj, &l, &b, &r, &t);
+    FPDFPageObj_Destroy(obj);
+    return ok ? r - l : -1;
+  }
+};
+
+constexpr float kFreeTextSize = 12;
+
+// Greedy word wrap of each paragraph to `width` points; a word wider than that gets a line of
+// its own.
+std::vector<std::string> wrap(Scratch& s, const std::string& text, bool unicode, double width) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string para = text.substr(start, end - start);
+    if (!para.empty() && para.back() == '\r') para.pop_back();
+    std::string line;
+    size_t pos = 0;
+    while (pos <= para.size()) {
+      size_t space = para.find(' ', pos);
+      if (space == std::string::npos) space = para.size();
+      const std::string word = para.substr(pos, space - pos);
+      const std::string candidate = line.empty() ? word : line + " " + word;
+      if (!line.empty() && s.text_width(candidate, unicode, kFreeTextSize) > width) {
+        lines.push_back(line);
+        line = word;
+      } else {
+        line = candidate;
+      }
+      pos = space + 1;
+    }
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// The free-text appearance as the viewer paints it: a frame in the annotation's colour over a
+// faint white fill, and the text inside it, wrapped and left-aligned.
+void add_free_text_appearance(Scratch& s, FPDF_ANNOTATION h, const Annotation& a, const FS_RECTF& r) {
+  const double l = std::min(r.left, r.right), rt = std::max(r.left, r.right);
+  const double b = std::min(r.bottom, r.top), t = std::max(r.bottom, r.top);
+  const unsigned red = (a.color >> 16) & 0xFF, green = (a.color >> 8) & 0xFF, blue = a.color & 0xFF;
+  const double stroke = std::clamp(a.width, 0.0, std::min(rt - l, t - b) / 2);
+  FPDF_PAGEOBJECT frame = FPDFPageObj_CreateNewRect(static_cast<float>(l + stroke / 2), static_cast<float>(b + stroke / 2),
+                                                    static_cast<float>(rt - l - stroke), static_cast<float>(t - b - stroke));
+  if (frame) {
+    FPDFPageObj_SetFillColor(frame, 255, 255, 255, 40);
+    FPDFPageObj_SetStrokeColor(frame, red, green, blue, a.opacity);
+    FPDFPageObj_SetStrokeWidth(frame, static_cast<float>(stroke));
+    FPDFPath_SetDrawMode(frame, QV_FPDF_FILLMODE_WINDING, stroke > 0 ? 1 : 0);
+    if (!FPDFAnnot_AppendObject(h, frame)) FPDFPageObj_Destroy(frame);
+  }
+  if (a.text.empty()) return;
+  const bool unicode = needs_unicode_font(a.text);
+  const double left = l + 4, width = rt - l - 8;
+  double baseline = t - 3 - kFreeTextSize * 0.9;
+  for (const std::string& line : wrap(s, a.text, unicode, width)) {
+    if (baseline < b) break;
+    if (!line.empty()) {
+      FPDF_PAGEOBJECT obj = s.text_object(unicode, kFreeTextSize);
+      if (!obj) return;
+      if (FPDFText_SetText(obj, utf8_to_utf16le(line).data())) {
+        FPDFPageObj_SetFillColor(obj, red, green, blue, 255);
+        FPDFPageObj_Transform(obj, 1, 0, 0, 1, left, baseline);
+        if (!FPDFAnnot_AppendObject(h, obj)) FPDFPageObj_Destroy(obj);
+      } else {
+        FPDFPageObj_Destroy(obj);
+      }
+    }
+    baseline -= kFreeTextSize * 1.2;
+  }
+}
+
 // Writes one annotation onto `page`; false when nothing was created.
-bool add_annotation(FPDF_PAGE page, const Annotation& a) {
+bool add_annotation(Scratch& s, FPDF_PAGE page, const Annotation& a) {
   const bool path = a.type == AnnotType::Ink || a.type == AnnotType::Line || a.type == AnnotType::Arrow;
   if (path && a.points.size() < 2) return false;
   const PageOrigin o = page_origin(page);
   const int subtype = subtype_of(a.type);
-  FPDF_ANNOTATION h = FPDFPage_CreateAnnot(page, subtype);
+  // Free text is made as a marked stamp, the one kind whose appearance PDFium builds from
+  // page objects; the finishing pass through qpdf turns it into free text.
+  FPDF_ANNOTATION h = FPDFPage_CreateAnnot(page, subtype == QV_FPDF_ANNOT_FREETEXT ? QV_FPDF_ANNOT_STAMP : subtype);
   if (!h) return false;
 
   if (a.type == AnnotType::Ink) {
@@ -146,6 +275,7 @@ bool add_annotation(FPDF_PAGE page, const Annotation& a) {
       const FS_QUADPOINTSF q{left, top, right, top, left, bottom, right, bottom};
       FPDFAnnot_AppendAttachmentPoints(h, &q);
     }
+    if (subtype == QV_FPDF_ANNOT_FREETEXT) add_free_text_appearance(s, h, a, r);
   }
 
   // Highlights and notes are always opaque; the rest carry the annotation's opacity.
@@ -157,6 +287,8 @@ bool add_annotation(FPDF_PAGE page, const Annotation& a) {
   }
   if (subtype == QV_FPDF_ANNOT_FREETEXT) {
     FPDFAnnot_SetStringValue(h, "DA", utf8_to_utf16le(default_appearance(a.color)).data());
+    FPDFAnnot_SetStringValue(h, qpdf_bridge::kFreeTextMark, utf8_to_utf16le("1").data());
+    s.free_text = true;
   }
   FPDFPage_CloseAnnot(h);
   return true;
@@ -169,24 +301,26 @@ bool PdfiumDocument::save_as(const std::string& path, const std::vector<annot::A
   if (!doc_) return false;
   if (form_) FORM_ForceToKillFocus(form_);
 
-  // The annotations live in the document only while the copy is made, so that every save
-  // writes each of them exactly once.
-  std::map<FPDF_PAGE, int> added;
-  for (const annot::Annotation& a : annots) {
-    FPDF_PAGE page = cached_page(a.page);
-    if (page && add_annotation(page, a)) ++added[page];
-  }
   std::vector<uint8_t> bytes;
-  bool ok = save_copy(doc_, bytes);
-  for (const auto& [page, count] : added) {
-    for (int i = 0; i < count; ++i) FPDFPage_RemoveAnnot(page, FPDFPage_GetAnnotCount(page) - 1);
+  if (!save_copy(doc_, bytes)) return false;
+  bool free_text = false;
+  if (!annots.empty()) {
+    Scratch s;
+    s.bytes.swap(bytes);
+    s.doc = FPDF_LoadMemDocument64(s.bytes.data(), s.bytes.size(), password_.empty() ? nullptr : password_.c_str());
+    if (!s.doc) return false;
+    if (!font_bytes_.empty()) s.known_font = &font_bytes_;
+    for (const annot::Annotation& a : annots) {
+      if (FPDF_PAGE page = s.page(a.page)) add_annotation(s, page, a);
+    }
+    if (!save_copy(s.doc, bytes)) return false;
+    free_text = s.free_text;
   }
-  if (!ok) return false;
 
-  if (content_removed_) {
-    std::vector<uint8_t> clean;
-    if (!qpdf_bridge::rewrite_reachable(bytes, password_, clean)) return false;
-    bytes.swap(clean);
+  if (content_removed_ || free_text) {
+    std::vector<uint8_t> finished;
+    if (!qpdf_bridge::rewrite_with_free_text(bytes, password_, finished)) return false;
+    bytes.swap(finished);
   }
   return write_file_atomically(path, bytes);
 }

@@ -1,18 +1,35 @@
-// Rewriting a saved copy so that objects no longer reachable from its trailer are gone. PDFium's
-// full save writes every object it ever loaded, so text removed from a page would otherwise
-// survive in an orphaned content stream.
+// Rewriting saved copies through qpdf. PDFium's full save writes every object it ever loaded,
+// so text removed from a page would otherwise survive in an orphaned content stream; qpdf
+// writes only what the trailer reaches.
+#include "core/qpdf_rewrite.h"
+
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFLogger.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <string>
 
-#include "core/qpdf_bridge.h"
-
 namespace quorvel::qpdf_bridge {
 
-bool rewrite_reachable(const Bytes& in, std::string_view password, Bytes& out) {
+namespace {
+
+void retag_free_text(QPDF& q) {
+  const std::string mark = std::string("/") + kFreeTextMark;
+  for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(q).getAllPages()) {
+    QPDFObjectHandle annots = page.getObjectHandle().getKey("/Annots");
+    if (!annots.isArray()) continue;
+    for (QPDFObjectHandle a : annots.aitems()) {
+      if (!a.isDictionary() || !a.hasKey(mark)) continue;
+      a.replaceKey("/Subtype", QPDFObjectHandle::newName("/FreeText"));
+      a.removeKey(mark);
+    }
+  }
+}
+
+bool rewrite(const Bytes& in, std::string_view password, bool free_text, Bytes& out) {
   if (in.empty()) return false;
   try {
     QPDF q;
@@ -25,10 +42,10 @@ bool rewrite_reachable(const Bytes& in, std::string_view password, Bytes& out) {
     const std::string pw(password);
     q.processMemoryFile("document", reinterpret_cast<const char*>(in.data()), in.size(),
                         pw.empty() ? nullptr : pw.c_str());
+    if (free_text) retag_free_text(q);
     QPDFWriter w(q);
     w.setOutputMemory();
-    // Encryption is kept as it is (the writer's default); unreferenced objects are never
-    // written, which is the point of this pass.
+    // The writer keeps the input's encryption by default.
     w.write();
     const std::shared_ptr<Buffer> buf = w.getBufferSharedPointer();
     if (!buf || buf->getSize() == 0) return false;
@@ -38,6 +55,16 @@ bool rewrite_reachable(const Bytes& in, std::string_view password, Bytes& out) {
   } catch (...) {
     return false;
   }
+}
+
+}  // namespace
+
+bool rewrite_reachable(const Bytes& in, std::string_view password, Bytes& out) {
+  return rewrite(in, password, false, out);
+}
+
+bool rewrite_with_free_text(const Bytes& in, std::string_view password, Bytes& out) {
+  return rewrite(in, password, true, out);
 }
 
 }  // namespace quorvel::qpdf_bridge

@@ -1,0 +1,169 @@
+// Helpers shared by the tests of saving and content edits: opening, reading back and
+// rendering copies with PDFium and with poppler, and checking files with qpdf.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/fixtures.h"
+#include "core/engine.h"
+
+namespace quorvel::test {
+
+// One page whose /Contents is an array of the given streams, with /F1 Helvetica and, when
+// `image` is set, an 2 x 2 image /Im1 in its resources.
+inline std::string multi_stream_pdf(const std::vector<std::string>& streams, bool image = false) {
+  std::vector<std::string> objs;
+  std::string refs;
+  for (size_t i = 0; i < streams.size(); ++i) refs += std::to_string(6 + i) + " 0 R ";
+  objs.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+  objs.push_back("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+  objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >>" +
+                 std::string(image ? " /XObject << /Im1 5 0 R >>" : "") + " >> /Contents [" + refs + "] >>");
+  objs.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+  objs.push_back("<< /Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray "
+                 "/BitsPerComponent 8 /Length 4 >>\nstream\n\x10\x80\x80\x10\nendstream");
+  for (const std::string& c : streams) {
+    objs.push_back("<< /Length " + std::to_string(c.size()) + " >>\nstream\n" + c + "\nendstream");
+  }
+  std::string out = "%PDF-1.7\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objs.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+  }
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t off : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+inline std::unique_ptr<IDocument> open_pdf(const std::string& bytes, const std::string& password = "") {
+  auto engine = make_engine(EngineKind::Pdfium);
+  return engine->open(as_bytes(bytes), password);
+}
+
+inline std::unique_ptr<IDocument> open_file(const std::string& path, const std::string& password = "") {
+  return open_pdf(read_file(path), password);
+}
+
+inline std::string page_text(const IDocument& doc, int page) {
+  std::string out;
+  for (const TextRun& r : doc.extract_text(page).runs) {
+    std::string t = r.text;
+    while (!t.empty() && (t.back() == '\r' || t.back() == '\n' || t.back() == ' ')) t.pop_back();
+    if (t.empty()) continue;
+    if (!out.empty()) out += ' ';
+    out += t;
+  }
+  return out;
+}
+
+inline bool qpdf_check(const std::string& path) {
+  std::string out;
+  return run_program({"qpdf", "--check", path}, &out) == 0;
+}
+
+// The file in qpdf's readable form: every stream uncompressed, no object streams.
+inline std::string qdf_text(const std::string& path, const std::string& password = "") {
+  TempDir dir;
+  std::vector<std::string> argv{"qpdf", "--qdf", "--object-streams=disable"};
+  if (!password.empty()) {
+    argv.push_back("--password=" + password);
+    argv.push_back("--decrypt");
+  }
+  argv.push_back(path);
+  argv.push_back(dir.file("qdf.pdf"));
+  const int rc = run_program(argv);
+  if (rc != 0 && rc != 3) return {};  // 3: written with warnings
+  return read_file(dir.file("qdf.pdf"));
+}
+
+inline std::string hex_of(const std::string& s) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+// RGB pixels of one page at 72 dpi.
+struct Raster {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+  // Pixels inside the box (page points, origin bottom left) that are not white.
+  int inked(double x0, double y0, double x1, double y1) const {
+    int n = 0;
+    for (int y = 0; y < height; ++y) {
+      const double py = height - y - 0.5;
+      if (py < y0 || py > y1) continue;
+      for (int x = 0; x < width; ++x) {
+        const double px = x + 0.5;
+        if (px < x0 || px > x1) continue;
+        const uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+        if (p[0] < 235 || p[1] < 235 || p[2] < 235) ++n;
+      }
+    }
+    return n;
+  }
+  const uint8_t* at(double px, double py) const {
+    const int x = static_cast<int>(px), y = height - 1 - static_cast<int>(py);
+    return &rgb[(static_cast<size_t>(y) * width + x) * 3];
+  }
+};
+
+inline Raster render_pdfium(IDocument& doc, int page) {
+  const PageInfo info = doc.page_info(page);
+  RenderRequest req;
+  req.width = static_cast<int>(info.width);
+  req.height = static_cast<int>(info.height);
+  const RenderedTile t = doc.render_tile(page, req);
+  Raster r{t.width, t.height, {}};
+  for (size_t i = 0; i + 3 < t.pixels.size(); i += 4) {
+    r.rgb.push_back(t.pixels[i + 2]);
+    r.rgb.push_back(t.pixels[i + 1]);
+    r.rgb.push_back(t.pixels[i]);
+  }
+  return r;
+}
+
+// poppler's rendering, read from the binary PPM that pdftoppm writes.
+inline Raster render_poppler(const std::string& path, int page) {
+  TempDir dir;
+  const std::string n = std::to_string(page + 1);
+  if (run_program({"pdftoppm", "-r", "72", "-f", n, "-l", n, "-singlefile", path, dir.file("p")}) != 0) return {};
+  const std::string ppm = read_file(dir.file("p.ppm"));
+  Raster r;
+  int maxval = 0;
+  int consumed = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &r.width, &r.height, &maxval, &consumed) != 3) return {};
+  const size_t start = static_cast<size_t>(consumed) + 1;
+  const size_t size = static_cast<size_t>(r.width) * r.height * 3;
+  if (maxval != 255 || ppm.size() < start + size) return {};
+  r.rgb.assign(ppm.begin() + static_cast<long>(start), ppm.begin() + static_cast<long>(start + size));
+  return r;
+}
+
+inline std::string pdftotext(const std::string& path, int page = 0) {
+  std::string out;
+  const std::string n = std::to_string(page + 1);
+  TempDir dir;
+  if (run_program({"pdftotext", "-f", n, "-l", n, "-enc", "UTF-8", path, dir.file("t.txt")}) != 0) return {};
+  return read_file(dir.file("t.txt"));
+}
+
+}  // namespace quorvel::test

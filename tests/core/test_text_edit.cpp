@@ -1,0 +1,189 @@
+// Text insertion and replacement, and the UTF-8 to UTF-16 converter every text goes through.
+#include <filesystem>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "core/pdfium_fonts.h"
+#include "core/text_codec.h"
+#include "test_edit_support.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+using Units = std::vector<unsigned short>;
+
+const char* const kCyrillic = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // Привет
+
+// Restores the default font list after a test that replaced it.
+struct FontPaths {
+  std::vector<std::string> saved = pdfium::text_font_paths();
+  explicit FontPaths(std::vector<std::string> paths) { pdfium::set_text_font_paths(std::move(paths)); }
+  ~FontPaths() { pdfium::set_text_font_paths(saved); }
+};
+
+bool have_dejavu() {
+  for (const std::string& p : pdfium::text_font_paths()) {
+    if (std::filesystem::exists(p)) return true;
+  }
+  return false;
+}
+
+std::string two_lines(const std::string& first, const std::string& second) {
+  PageSpec p;
+  p.content = "BT /F1 12 Tf 72 720 Td " + pdf_literal(first) + " Tj ET BT /F1 12 Tf 72 700 Td " +
+              pdf_literal(second) + " Tj ET";
+  return make_pdf({p});
+}
+
+}  // namespace
+
+TEST(Utf8ToUtf16, Table) {
+  struct Case {
+    std::string in;
+    Units out;
+  } cases[] = {
+      {"", {0}},
+      {"Az", {'A', 'z', 0}},
+      {"\xC3\xA9", {0x00E9, 0}},
+      {"\xD0\x9F", {0x041F, 0}},
+      {"\xE2\x82\xAC", {0x20AC, 0}},
+      {"\xF0\x9F\x98\x80", {0xD83D, 0xDE00, 0}},
+      {"\x80", {0xFFFD, 0}},
+      {"\xFF" "a", {0xFFFD, 'a', 0}},
+      {"\xC3", {0x0003, 0}},
+      {"\xE2\x82", {(0x2 << 6) | 0x02, 0}},  // cut short: keeps what it gathered
+      {std::string("a\0b", 3), {'a', 0, 'b', 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(utf8_to_utf16le(c.in), c.out) << hex_of(c.in);
+    EXPECT_EQ(utf8_to_utf16(c.in), c.out) << hex_of(c.in);
+  }
+}
+
+TEST(ReplaceText, CountsChangedObjects) {
+  struct Case {
+    std::string pdf, from, to;
+    int count;
+    std::string text_after;
+  } cases[] = {
+      {text_pdf({"foo foo"}), "foo", "bar", 1, "bar bar"},
+      {two_lines("foo foo", "a foo"), "foo", "bar", 2, "bar bar a bar"},
+      {text_pdf({"aaa"}), "a", "aa", 1, "aaaaaa"},
+      {text_pdf({"foo"}), "Foo", "bar", 0, "foo"},
+      {text_pdf({"drop this"}), " this", "", 1, "drop"},
+      {two_lines("Hello", "World"), "Hello World", "x", 0, "Hello World"},
+      {text_pdf({"foo"}), "", "bar", 0, "foo"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.from + " -> " + c.to);
+    auto doc = open_pdf(c.pdf);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->replace_text(0, c.from, c.to), c.count);
+    EXPECT_EQ(page_text(*doc, 0), c.text_after);
+  }
+}
+
+TEST(ReplaceText, SurvivesSavingAndLeavesNoOldText) {
+  TempDir dir;
+  // The old text sits in a content stream of its own, which PDFium empties rather than drops.
+  auto doc = open_pdf(multi_stream_pdf({"BT /F1 12 Tf 72 720 Td (Secret42 here) Tj ET",
+                                        "BT /F1 12 Tf 72 700 Td (other) Tj ET"}));
+  ASSERT_TRUE(doc);
+  ASSERT_EQ(doc->replace_text(0, "Secret42", "XXXX"), 1);
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
+  auto copy = open_file(dir.file("out.pdf"));
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(page_text(*copy, 0), "XXXX here other");
+  const std::string qdf = qdf_text(dir.file("out.pdf"));
+  ASSERT_FALSE(qdf.empty());
+  EXPECT_EQ(qdf.find("Secret42"), std::string::npos);
+  EXPECT_EQ(qdf.find(hex_of("Secret42")), std::string::npos);
+}
+
+TEST(ReplaceText, TextTheFontCannotShowIsPutBack) {
+  // The standard Helvetica of the fixture has no Cyrillic glyphs.
+  auto doc = open_pdf(two_lines("foo", "foo bar"));
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->replace_text(0, "foo", kCyrillic), 0);
+  EXPECT_EQ(page_text(*doc, 0), "foo foo bar");
+  // Mixed: the object whose new text is encodable is changed and counted, and only it.
+  EXPECT_EQ(doc->replace_text(0, "bar", "baz"), 1);
+  EXPECT_EQ(page_text(*doc, 0), "foo foo baz");
+}
+
+TEST(InsertText, RefusesBadInput) {
+  auto doc = open_pdf(text_pdf({"x"}));
+  ASSERT_TRUE(doc);
+  EXPECT_FALSE(doc->insert_text(0, "", 72, 72, 12, 0));
+  EXPECT_FALSE(doc->insert_text(1, "a", 72, 72, 12, 0));
+  EXPECT_FALSE(doc->insert_text(-1, "a", 72, 72, 12, 0));
+  EXPECT_FALSE(doc->insert_text(0, "a", std::numeric_limits<double>::quiet_NaN(), 72, 12, 0));
+  EXPECT_EQ(page_text(*doc, 0), "x");
+}
+
+TEST(InsertText, RedOpaqueTextAtTheBaseline) {
+  auto doc = open_pdf(make_pdf({PageSpec{}}));
+  ASSERT_TRUE(doc);
+  ASSERT_TRUE(doc->insert_text(0, "\xE2\x96\x88\xE2\x96\x88\xE2\x96\x88 MMM", 100, 100, 40, 0xFF0000));
+  const Raster r = render_pdfium(*doc, 0);
+  ASSERT_GT(r.width, 0);
+  EXPECT_GT(r.inked(100, 95, 400, 150), 200);
+  EXPECT_EQ(r.inked(0, 0, 612, 90), 0);  // nothing below the descenders
+  int red = 0, other = 0;
+  for (size_t i = 0; i + 2 < r.rgb.size(); i += 3) {
+    if (r.rgb[i] > 200 && r.rgb[i + 1] < 60 && r.rgb[i + 2] < 60) ++red;
+    else if (r.rgb[i] < 235) ++other;
+  }
+  EXPECT_GT(red, 100);
+  EXPECT_LT(other, red / 4);  // only anti-aliased edges are not pure red
+}
+
+TEST(InsertText, CyrillicReadsBackAfterReopening) {
+  if (!have_dejavu()) GTEST_SKIP() << "no DejaVu font";
+  TempDir dir;
+  auto doc = open_pdf(text_pdf({"Hello"}));
+  ASSERT_TRUE(doc);
+  ASSERT_TRUE(doc->insert_text(0, kCyrillic, 72, 600, 12, 0));
+  ASSERT_TRUE(doc->insert_text(0, "second line", 72, 500, 12, 0));
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
+  auto copy = open_file(dir.file("out.pdf"));
+  ASSERT_TRUE(copy);
+  const std::string text = page_text(*copy, 0);
+  EXPECT_NE(text.find(kCyrillic), std::string::npos) << text;
+  EXPECT_NE(text.find("second line"), std::string::npos) << text;
+  EXPECT_NE(pdftotext(dir.file("out.pdf")).find(kCyrillic), std::string::npos);
+  // One embedded font file for both lines.
+  const std::string qdf = qdf_text(dir.file("out.pdf"));
+  size_t files = 0;
+  for (size_t at = qdf.find("/FontFile2"); at != std::string::npos; at = qdf.find("/FontFile2", at + 1)) ++files;
+  EXPECT_EQ(files, 1u);
+}
+
+TEST(InsertText, WithoutFontFilesHelveticaStaysForTheDocument) {
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("empty.ttf"), ""));
+  ASSERT_TRUE(write_file(dir.file("junk.ttf"), "not a font at all"));
+  auto doc = open_pdf(make_pdf({PageSpec{}}));
+  ASSERT_TRUE(doc);
+  {
+    FontPaths none({dir.file("missing.ttf"), dir.file("empty.ttf"), dir.file("junk.ttf")});
+    ASSERT_TRUE(doc->insert_text(0, "Latin", 72, 700, 12, 0));
+    // Helvetica would show Cyrillic as garbage: refused rather than reported as done.
+    EXPECT_FALSE(doc->insert_text(0, kCyrillic, 72, 650, 12, 0));
+  }
+  // The search is not repeated for this document, even once a font would be found.
+  EXPECT_FALSE(doc->insert_text(0, kCyrillic, 72, 600, 12, 0));
+  ASSERT_TRUE(doc->insert_text(0, "More", 72, 550, 12, 0));
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  const std::string qdf = qdf_text(dir.file("out.pdf"));
+  EXPECT_NE(qdf.find("/Helvetica"), std::string::npos);
+  EXPECT_EQ(qdf.find("/FontFile2"), std::string::npos);
+  auto copy = open_file(dir.file("out.pdf"));
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(page_text(*copy, 0), "Latin More");
+}
