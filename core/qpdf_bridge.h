@@ -15,10 +15,15 @@ using Bytes = std::vector<uint8_t>;
 
 // `password` opens `in` when it is encrypted; outputs keep the input's encryption.
 bool move_page(const Bytes& in, std::string_view password, int from, int to, Bytes& out);
+// Inserts all pages of `other` (opened without a password) before page `index`; a negative
+// index, or the page count, appends. An index above the page count fails.
 bool merge(const Bytes& in, std::string_view password, std::span<const std::byte> other, int index,
            Bytes& out);
 bool extract_range(const Bytes& in, std::string_view password, int first, int last, Bytes& out);
-bool nup(const Bytes& in, std::string_view password, int cols, int rows, Bytes& out);
+// Sheets of `sheet_width` x `sheet_height` points, each holding up to cols x rows pages,
+// left to right and top to bottom, each scaled to fit its cell; no pages give one blank sheet.
+bool nup(const Bytes& in, std::string_view password, int cols, int rows, double sheet_width,
+         double sheet_height, Bytes& out);
 
 // Writes only the objects reachable from the trailer, keeping encryption (qpdf_rewrite.cpp).
 bool rewrite_reachable(const Bytes& in, std::string_view password, Bytes& out);
