@@ -291,6 +291,49 @@ TEST(ExtractText, CharacterBeyondBmpIsValidUtf8) {
   EXPECT_EQ(offsets, (std::vector<size_t>{0, 4, 4, 5, 9}));
 }
 
+std::string pdf_of(const std::vector<std::string>& objs) {
+  std::string out = "%PDF-1.7\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objs.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+  }
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t off : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+TEST(RenderTile, TypedFormTextIsDrawn) {
+  // One empty text field at [100 600 400 640] on a page whose media box starts at (50, 50).
+  const std::string pdf = pdf_of({
+      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 24 Tf 0 g) "
+      "/DR << /Font << /Helv 3 0 R >> >> >> >>",
+      "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [50 50 662 842] /Annots [5 0 R] >>",
+      "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /Rect [100 600 400 640] /P 4 0 R "
+      "/DA (/Helv 24 Tf 0 g) /F 4 >>",
+  });
+  auto doc = open_pdf(pdf);
+  ASSERT_TRUE(doc->has_form());
+  // The field in tile pixels at scale 1: x 50..350, y 792 - 590 .. 792 - 550.
+  const RenderRequest field{1.0, 50, 202, 300, 40, 0};
+  EXPECT_TRUE(dark_box(doc->render_tile(0, field)).empty());
+  doc->form_click(0, 150, 570, true);
+  doc->form_click(0, 150, 570, false);
+  for (char c : std::string("WWWW")) doc->form_char(static_cast<unsigned char>(c));
+  const Box b = dark_box(doc->render_tile(0, field));
+  ASSERT_FALSE(b.empty());
+  EXPECT_GT(b.right - b.left, 40);
+}
+
 // Page space starts at the crop box's lower-left corner, whatever the file's numbers.
 TEST(PageSpace, CharacterBoxesLieOnTheirGlyphs) {
   PageSpec shifted{0, 0, "BT /F1 48 Tf 200 700 Td (HIT) Tj ET", "", "[100 100 712 892]"};
