@@ -13,6 +13,9 @@ namespace quorvel::pdfium {
 
 namespace {
 
+// Far beyond any picture the tools place, and small enough to copy without fear.
+constexpr size_t kMaxImageBytes = size_t{1} << 30;
+
 bool finite(std::initializer_list<double> values) {
   for (double v : values) {
     if (!std::isfinite(v)) return false;
@@ -130,6 +133,7 @@ bool PdfiumDocument::place_image(int page, const uint8_t* bgra, int width, int h
   const size_t stride = static_cast<size_t>(width) * 4;
   if (static_cast<size_t>(height) > std::numeric_limits<size_t>::max() / stride) return false;
   const size_t size = stride * static_cast<size_t>(height);
+  if (size > kMaxImageBytes) return false;
   FPDF_PAGE p = cached_page(page);
   if (!p) return false;
 
