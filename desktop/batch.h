@@ -1,0 +1,28 @@
+// The folder processor without a window: per-file exports, entity CSV, redaction, the open
+// check, merging and encryption through the backend.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace quorvel::desktop {
+
+// Processes the PDF files of `dir` (not its sub-folders) with the operation `op` into `out`
+// (for "merge" the output file). Gives 0 when there was at least one file and every file
+// succeeded, else 1; progress goes to standard output, errors to standard error. "encrypt"
+// needs a QCoreApplication, the other operations need no Qt application object at all.
+int run_batch(const std::string& dir, const std::string& op, const std::string& out,
+              const std::string& pw);
+
+struct BatchArgs {
+  std::string dir;
+  std::string op;
+  std::string out;
+  std::string pw;
+};
+
+// The batch options of a raw command line with their defaults applied, or nothing when the
+// command line asks for the window.
+std::optional<BatchArgs> batch_args(int argc, const char* const* argv);
+
+}  // namespace quorvel::desktop
