@@ -1,0 +1,108 @@
+// Scans arbitrary bytes through the library and through the wrapper (which reads the
+// library's report through its function interface) and checks what must hold for any input.
+#include <cstddef>
+#include <cstdint>
+#include <algorithm>
+#include <cstdlib>
+#include <span>
+#include <string>
+
+#include "scanner/scan.h"
+#include "scanner/security.h"
+
+namespace {
+
+#define FUZZ_CHECK(cond) \
+  do {                   \
+    if (!(cond)) std::abort(); \
+  } while (0)
+
+// Strict UTF-8 check, written apart from the scanner's decoder.
+bool valid_utf8(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t n = 0;
+    std::uint32_t cp = 0;
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    if ((b & 0xE0) == 0xC0) {
+      n = 1;
+      cp = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+      n = 2;
+      cp = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+      n = 3;
+      cp = b & 0x07;
+    } else {
+      return false;
+    }
+    for (std::size_t k = 1; k <= n; ++k) {
+      if (i + k >= s.size()) return false;
+      const auto c = static_cast<unsigned char>(s[i + k]);
+      if ((c & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    const std::uint32_t min[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < min[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  const quorvel_scan::ThreatReport lib = quorvel_scan::scan(bytes);
+  const quorvel::security::ThreatReport app =
+      quorvel::security::scan({reinterpret_cast<const std::byte*>(data), size});
+
+  FUZZ_CHECK(!app.failed);
+  FUZZ_CHECK(app.is_pdf == lib.is_pdf);
+  FUZZ_CHECK(static_cast<int>(app.verdict) == static_cast<int>(lib.verdict));
+  FUZZ_CHECK(app.findings.size() == lib.findings.size());
+
+  int top = -1;
+  for (std::size_t i = 0; i < lib.findings.size(); ++i) {
+    const auto& f = lib.findings[i];
+    const auto& g = app.findings[i];
+    FUZZ_CHECK(f.offset < size && data[f.offset] == '/');
+    FUZZ_CHECK(i == 0 || lib.findings[i - 1].offset < f.offset);
+    FUZZ_CHECK(static_cast<int>(g.kind) == static_cast<int>(f.kind));
+    FUZZ_CHECK(static_cast<int>(g.severity) == static_cast<int>(f.severity));
+    FUZZ_CHECK(g.offset == f.offset);
+    FUZZ_CHECK(g.detail == f.detail);
+    FUZZ_CHECK(f.detail.has_value() == (f.kind == quorvel_scan::ThreatKind::SuspiciousUri));
+    if (f.detail) {
+      FUZZ_CHECK(f.detail->size() <= quorvel_scan::kDetailCap);
+      FUZZ_CHECK(valid_utf8(*f.detail));
+    }
+    top = std::max(top, static_cast<int>(f.severity));
+  }
+  const int verdict = top <= 0 ? 0 : top == 3 ? 2 : 1;
+  FUZZ_CHECK(static_cast<int>(lib.verdict) == verdict);
+
+  // The decoded and the raw walk see the same tokens, each starting at a '/'.
+  quorvel_scan::parser::NameScanner decoded(bytes);
+  quorvel_scan::parser::NameScanner raw(bytes);
+  quorvel_scan::parser::NameScanner::RawName r;
+  std::size_t last_end = 0;
+  while (raw.next_raw(r)) {
+    const auto n = decoded.next();
+    FUZZ_CHECK(n && n->start == r.start && n->end == r.end);
+    FUZZ_CHECK(n->start >= last_end && n->start < n->end && n->end <= size && data[n->start] == '/');
+    FUZZ_CHECK(valid_utf8(n->text));
+    last_end = n->end;
+  }
+  FUZZ_CHECK(!decoded.next());
+
+  if (size > 0) {
+    const auto s = quorvel_scan::parser::read_following_string(bytes, data[0] % size, 64);
+    FUZZ_CHECK(!s || (s->size() <= 64 && valid_utf8(*s)));
+  }
+  return 0;
+}
