@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <set>
+#include <cstring>
 
 namespace quorvel::search {
 namespace {
@@ -49,10 +49,24 @@ std::vector<std::string> tokens_of(std::string_view query) {
   return tokens;
 }
 
+// Non-overlapping occurrences. memmem rather than string::find: a Cyrillic token's first byte
+// (0xD0 or 0xD1) stands at every other position of Russian text.
 size_t count_occurrences(std::string_view text, std::string_view token) {
   size_t n = 0;
-  for (size_t pos = text.find(token); pos != std::string_view::npos; pos = text.find(token, pos + token.size())) ++n;
+  const char* p = text.data();
+  const char* const end = text.data() + text.size();
+  while (static_cast<size_t>(end - p) >= token.size()) {
+    const void* hit = memmem(p, static_cast<size_t>(end - p), token.data(), token.size());
+    if (hit == nullptr) break;
+    ++n;
+    p = static_cast<const char*>(hit) + token.size();
+  }
   return n;
+}
+
+size_t first_occurrence(std::string_view text, std::string_view token) {
+  const void* hit = memmem(text.data(), text.size(), token.data(), token.size());
+  return hit == nullptr ? std::string::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
 }
 
 // Best first; equal scores keep page order so that results do not depend on the sort.
@@ -62,49 +76,69 @@ void sort_and_cut(std::vector<RankedPage>& pages, size_t k) {
   if (pages.size() > k) pages.resize(k);
 }
 
-}  // namespace
-
-std::vector<RankedPage> rank_pages(const IDocument& doc, std::string_view query, size_t k) {
+// rank_pages, optionally handing out every page's text so that a caller need not read the
+// pages again.
+std::vector<RankedPage> rank_with_texts(const IDocument& doc, std::string_view query, size_t k,
+                                        std::vector<std::string>* page_texts) {
   std::vector<RankedPage> out;
   const std::vector<std::string> tokens = tokens_of(query);
   if (tokens.empty() || k == 0) return out;
   const int n = doc.page_count();
   if (n <= 0) return out;
 
-  std::vector<std::string> texts;
+  // The texts as read and lowered; lowering keeps every byte's position.
+  std::vector<std::string> texts, lower;
   texts.reserve(static_cast<size_t>(n));
-  for (int p = 0; p < n; ++p) texts.push_back(lowered(page_text(doc, p)));
-
-  const std::set<std::string> distinct(tokens.begin(), tokens.end());
-  std::vector<double> weight(tokens.size());
-  for (const std::string& token : distinct) {
-    size_t df = 0;
-    for (const std::string& text : texts)
-      if (text.find(token) != std::string::npos) ++df;
-    double w = std::log((n + 1.0) / (static_cast<double>(df) + 0.5));
-    if (!(w > 0.0)) w = 0.1;
-    for (size_t t = 0; t < tokens.size(); ++t)
-      if (tokens[t] == token) weight[t] = w;
+  lower.reserve(static_cast<size_t>(n));
+  for (int p = 0; p < n; ++p) {
+    texts.push_back(page_text(doc, p));
+    lower.push_back(lowered(texts.back()));
   }
 
-  for (int p = 0; p < n; ++p) {
-    const std::string& text = texts[static_cast<size_t>(p)];
+  // Occurrences of each distinct token on each page; a page contains a token when it has one.
+  std::vector<std::string> distinct;
+  std::vector<size_t> slot(tokens.size());
+  for (size_t t = 0; t < tokens.size(); ++t) {
+    auto it = std::find(distinct.begin(), distinct.end(), tokens[t]);
+    slot[t] = static_cast<size_t>(it - distinct.begin());
+    if (it == distinct.end()) distinct.push_back(tokens[t]);
+  }
+  std::vector<size_t> tf(distinct.size() * static_cast<size_t>(n));
+  std::vector<double> weight(distinct.size());
+  for (size_t d = 0; d < distinct.size(); ++d) {
+    size_t df = 0;
+    for (size_t p = 0; p < lower.size(); ++p) {
+      const size_t count = count_occurrences(lower[p], distinct[d]);
+      tf[p * distinct.size() + d] = count;
+      if (count > 0) ++df;
+    }
+    double w = std::log((n + 1.0) / (static_cast<double>(df) + 0.5));
+    if (!(w > 0.0)) w = 0.1;
+    weight[d] = w;
+  }
+
+  for (size_t p = 0; p < lower.size(); ++p) {
     double score = 0.0;
     for (size_t t = 0; t < tokens.size(); ++t) {
-      size_t tf = count_occurrences(text, tokens[t]);
-      if (tf > 0) score += static_cast<double>(tf) * weight[t];
+      const size_t count = tf[p * distinct.size() + slot[t]];
+      if (count > 0) score += static_cast<double>(count) * weight[slot[t]];
     }
     if (!(score > 0.0)) continue;
     size_t anchor = std::string::npos;
-    for (const std::string& token : tokens) anchor = std::min(anchor, text.find(token));
-    const std::string original = page_text(doc, p);
+    for (const std::string& token : distinct) anchor = std::min(anchor, first_occurrence(lower[p], token));
     size_t start = 0;
     if (anchor != std::string::npos && anchor >= kSnippetLead) start = anchor - kSnippetLead;
-    start = std::min(start, original.size());
-    out.push_back(RankedPage{p, score, original.substr(start, kSnippetBytes)});
+    out.push_back(RankedPage{static_cast<int>(p), score, texts[p].substr(start, kSnippetBytes)});
   }
   sort_and_cut(out, k);
+  if (page_texts != nullptr) *page_texts = std::move(texts);
   return out;
+}
+
+}  // namespace
+
+std::vector<RankedPage> rank_pages(const IDocument& doc, std::string_view query, size_t k) {
+  return rank_with_texts(doc, query, k, nullptr);
 }
 
 double cosine_similarity(const std::vector<float>& a, const std::vector<float>& b) {
@@ -138,8 +172,9 @@ std::string build_rag_context(const IDocument& doc, std::string_view query, size
   std::string out;
   const int n = doc.page_count();
   if (n <= 0 || limit == 0) return out;
+  std::vector<std::string> texts;
   std::vector<int> order;
-  for (const RankedPage& r : rank_pages(doc, query, static_cast<size_t>(n))) order.push_back(r.page);
+  for (const RankedPage& r : rank_with_texts(doc, query, static_cast<size_t>(n), &texts)) order.push_back(r.page);
   if (order.empty()) {
     for (int p = 0; p < n; ++p) order.push_back(p);
   }
@@ -151,7 +186,7 @@ std::string build_rag_context(const IDocument& doc, std::string_view query, size
     std::string block = "[стр. ";
     block.append(number, end);
     block += "]\n";
-    block += page_text(doc, p);
+    block += texts.empty() ? page_text(doc, p) : texts[static_cast<size_t>(p)];
     block += '\n';
     const size_t room = limit - out.size();
     if (block.size() > room) block.resize(room);

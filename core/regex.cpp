@@ -17,6 +17,18 @@ constexpr uint32_t kDepthLimit = 200'000;
 // What ECMAScript means where PCRE2's defaults differ.
 constexpr uint32_t kCompileOptions = PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_DOLLAR_ENDONLY;
 
+// JIT code needs its own stack; one per thread, made on first use, so that a compiled pattern
+// can still be matched from several threads. Its size bounds the depth as kDepthLimit does for
+// the interpreter.
+pcre2_jit_stack* thread_jit_stack(void*) {
+  struct Holder {
+    pcre2_jit_stack* stack = pcre2_jit_stack_create(32 * 1024, 16 * 1024 * 1024, nullptr);
+    ~Holder() { pcre2_jit_stack_free(stack); }
+  };
+  thread_local Holder holder;
+  return holder.stack;
+}
+
 }  // namespace
 
 Pattern::Pattern(std::string_view source, bool caseless) {
@@ -38,6 +50,8 @@ Pattern::Pattern(std::string_view source, bool caseless) {
   }
   pcre2_set_match_limit(mctx, kMatchLimit);
   pcre2_set_depth_limit(mctx, kDepthLimit);
+  // Without JIT support the interpreter runs; results are the same.
+  if (pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0) pcre2_jit_stack_assign(mctx, thread_jit_stack, nullptr);
   code_ = code;
   context_ = mctx;
 }

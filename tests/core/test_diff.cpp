@@ -200,14 +200,14 @@ TEST(CompareDocuments, PagesAndCounts) {
   EXPECT_TRUE(compare_documents(FakeDoc({}), FakeDoc({})).empty());
 }
 
-TEST(Report, MatchesTheGoldenFile) {
+TEST(DiffReport, MatchesTheGoldenFile) {
   auto a = FakeDoc::of_texts({"same", "keep\nold <b> & </b>", ""});
   auto b = FakeDoc::of_texts({"same", "keep\nnew \"quoted\" 'x'", "только новое"});
   const std::string html = to_html(compare_documents(a, b), "old <v1>.pdf", "новый & \"B\".pdf");
   EXPECT_EQ(html, test::read_file(test::data_dir() + "/diff_report.html"));
 }
 
-TEST(Report, WithoutChangesAndEscaping) {
+TEST(DiffReport, WithoutChangesAndEscaping) {
   auto same = FakeDoc::of_texts({"a", "b"});
   const std::string html = to_html(compare_documents(same, same), "A", "B");
   EXPECT_NE(html.find("<h1>Сравнение версий</h1>\n"), std::string::npos);

@@ -139,7 +139,7 @@ TEST(RankPages, SnippetWindows) {
   EXPECT_EQ(r[0].snippet, "Alpha\n\nbeta");
 }
 
-TEST(Vectors, CosineAndRanking) {
+TEST(VectorRanking, CosineAndRanking) {
   EXPECT_EQ(cosine_similarity({1, 2}, {1, 2, 3}), 0.0);
   EXPECT_EQ(cosine_similarity({}, {}), 0.0);
   EXPECT_EQ(cosine_similarity({0, 0}, {1, 2}), 0.0);
