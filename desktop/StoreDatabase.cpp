@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -89,6 +90,13 @@ void close(QSqlDatabase& db, const QString& name) {
   if (db.isOpen()) db.close();
   db = QSqlDatabase();
   QSqlDatabase::removeDatabase(copy);
+}
+
+sqlite3* sqliteHandle(const QSqlDatabase& db) {
+  if (!db.isOpen() || !db.driver()) return nullptr;
+  const QVariant v = db.driver()->handle();
+  if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0) return nullptr;
+  return *static_cast<sqlite3* const*>(v.constData());
 }
 
 QString nonNull(const QString& s) { return s.isNull() ? QStringLiteral("") : s; }

@@ -4,6 +4,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+struct sqlite3;
+
 namespace quorvel::desktop::storedb {
 
 // Adds the connection `name` on the file at `path` and opens it in WAL mode with a busy
@@ -14,6 +16,9 @@ QSqlDatabase open(const QString& name, const QString& path, QString* damagedCopy
 
 // Closes the handle and removes the connection from Qt's registry.
 void close(QSqlDatabase& db, const QString& name);
+
+// The driver's SQLite handle of an open connection; null when closed.
+sqlite3* sqliteHandle(const QSqlDatabase& db);
 
 // A string that binds as text even when empty (a null QString binds as NULL).
 QString nonNull(const QString& s);
