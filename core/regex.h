@@ -36,7 +36,8 @@ class Pattern {
   // at the end of a match, and after an empty one it first tries a non-empty match anchored at
   // the same place before moving one byte on. `groups[0]` is the whole match. `visit` returns
   // false to stop early. The result is false when the pattern is invalid or matching failed
-  // (a match or depth limit was hit); matches visited before that were visited all the same.
+  // (a match or depth limit was hit, or the JIT stack ran out); matches visited before that were
+  // visited all the same.
   // Safe to call from several threads at once on one object.
   bool for_each_match(std::string_view text,
                       const std::function<bool(std::span<const Group> groups)>& visit) const;
