@@ -319,7 +319,7 @@ bool PdfiumDocument::save_as(const std::string& path, const std::vector<annot::A
 
   if (content_removed_ || free_text) {
     std::vector<uint8_t> finished;
-    if (!qpdf_bridge::rewrite_with_free_text(bytes, password_, finished)) return false;
+    if (!qpdf_bridge::finish_copy(bytes, password_, content_removed_, free_text, finished)) return false;
     bytes.swap(finished);
   }
   return write_file_atomically(path, bytes);

@@ -29,7 +29,7 @@ void retag_free_text(QPDF& q) {
   }
 }
 
-bool rewrite(const Bytes& in, std::string_view password, bool free_text, Bytes& out) {
+bool rewrite(const Bytes& in, std::string_view password, bool prune, bool free_text, Bytes& out) {
   if (in.empty()) return false;
   try {
     QPDF q;
@@ -42,6 +42,9 @@ bool rewrite(const Bytes& in, std::string_view password, bool free_text, Bytes& 
     const std::string pw(password);
     q.processMemoryFile("document", reinterpret_cast<const char*>(in.data()), in.size(),
                         pw.empty() ? nullptr : pw.c_str());
+    // qpdf copies shared resource dictionaries before it prunes them, and leaves a page alone
+    // when its content cannot be read.
+    if (prune) QPDFPageDocumentHelper(q).removeUnreferencedResources();
     if (free_text) retag_free_text(q);
     QPDFWriter w(q);
     w.setOutputMemory();
@@ -60,11 +63,11 @@ bool rewrite(const Bytes& in, std::string_view password, bool free_text, Bytes& 
 }  // namespace
 
 bool rewrite_reachable(const Bytes& in, std::string_view password, Bytes& out) {
-  return rewrite(in, password, false, out);
+  return rewrite(in, password, true, false, out);
 }
 
-bool rewrite_with_free_text(const Bytes& in, std::string_view password, Bytes& out) {
-  return rewrite(in, password, true, out);
+bool finish_copy(const Bytes& in, std::string_view password, bool content_removed, bool free_text, Bytes& out) {
+  return rewrite(in, password, content_removed, free_text, out);
 }
 
 }  // namespace quorvel::qpdf_bridge

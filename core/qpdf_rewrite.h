@@ -10,7 +10,10 @@ namespace quorvel::qpdf_bridge {
 // without one; the stand-in carries everything else a free-text annotation needs.
 inline constexpr const char* kFreeTextMark = "QuorvelFreeText";
 
-// Like rewrite_reachable, and turns every marked stamp into a free-text annotation.
-bool rewrite_with_free_text(const Bytes& in, std::string_view password, Bytes& out);
+// The finishing pass of a saved copy, keeping encryption. After content was removed, resources
+// that no page content uses any more are dropped (a deleted image stays named in its page's
+// resources) and only reachable objects are written, as rewrite_reachable does; `free_text`
+// turns every marked stamp into a free-text annotation.
+bool finish_copy(const Bytes& in, std::string_view password, bool content_removed, bool free_text, Bytes& out);
 
 }  // namespace quorvel::qpdf_bridge

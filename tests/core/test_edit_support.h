@@ -15,22 +15,8 @@
 
 namespace quorvel::test {
 
-// One page whose /Contents is an array of the given streams, with /F1 Helvetica and, when
-// `image` is set, an 2 x 2 image /Im1 in its resources.
-inline std::string multi_stream_pdf(const std::vector<std::string>& streams, bool image = false) {
-  std::vector<std::string> objs;
-  std::string refs;
-  for (size_t i = 0; i < streams.size(); ++i) refs += std::to_string(6 + i) + " 0 R ";
-  objs.push_back("<< /Type /Catalog /Pages 2 0 R >>");
-  objs.push_back("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-  objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >>" +
-                 std::string(image ? " /XObject << /Im1 5 0 R >>" : "") + " >> /Contents [" + refs + "] >>");
-  objs.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-  objs.push_back("<< /Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray "
-                 "/BitsPerComponent 8 /Length 4 >>\nstream\n\x10\x80\x80\x10\nendstream");
-  for (const std::string& c : streams) {
-    objs.push_back("<< /Length " + std::to_string(c.size()) + " >>\nstream\n" + c + "\nendstream");
-  }
+// A PDF of the given objects, numbered from 1, object 1 being the catalog.
+inline std::string raw_pdf(const std::vector<std::string>& objs) {
   std::string out = "%PDF-1.7\n";
   std::vector<size_t> offsets;
   for (size_t i = 0; i < objs.size(); ++i) {
@@ -47,6 +33,32 @@ inline std::string multi_stream_pdf(const std::vector<std::string>& streams, boo
   out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
          std::to_string(xref) + "\n%%EOF\n";
   return out;
+}
+
+inline std::string stream_object(const std::string& data, const std::string& dict = "") {
+  return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+}
+
+// A 2 x 2 grey image.
+inline std::string image_object() {
+  return stream_object("\x10\x80\x80\x10", "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8");
+}
+
+// One page whose /Contents is an array of the given streams, with /F1 Helvetica and, when
+// `image` is set, the image /Im1 in its resources.
+inline std::string multi_stream_pdf(const std::vector<std::string>& streams, bool image = false) {
+  std::string refs;
+  for (size_t i = 0; i < streams.size(); ++i) refs += std::to_string(6 + i) + " 0 R ";
+  std::vector<std::string> objs{
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >>" +
+          std::string(image ? " /XObject << /Im1 5 0 R >>" : "") + " >> /Contents [" + refs + "] >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+      image_object(),
+  };
+  for (const std::string& c : streams) objs.push_back(stream_object(c));
+  return raw_pdf(objs);
 }
 
 inline std::unique_ptr<IDocument> open_pdf(const std::string& bytes, const std::string& password = "") {
@@ -75,10 +87,11 @@ inline bool qpdf_check(const std::string& path) {
   return run_program({"qpdf", "--check", path}, &out) == 0;
 }
 
-// The file in qpdf's readable form: every stream uncompressed, no object streams.
+// The file in qpdf's readable form: every stream uncompressed, no object streams, and objects
+// that nothing refers to kept, since they are in the file all the same.
 inline std::string qdf_text(const std::string& path, const std::string& password = "") {
   TempDir dir;
-  std::vector<std::string> argv{"qpdf", "--qdf", "--object-streams=disable"};
+  std::vector<std::string> argv{"qpdf", "--qdf", "--object-streams=disable", "--preserve-unreferenced"};
   if (!password.empty()) {
     argv.push_back("--password=" + password);
     argv.push_back("--decrypt");

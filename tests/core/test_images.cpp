@@ -100,13 +100,52 @@ TEST(Images, ListAndDeleteByObjectIndex) {
   EXPECT_TRUE(doc->list_images(5).empty());
 }
 
-TEST(Images, BoundsAreInPageSpace) {
-  std::string pdf = text_and_two_images();
-  const std::string from = "/MediaBox [0 0 612 792]";
-  pdf.replace(pdf.find(from), from.size(), "/MediaBox [0 0 612 792] /CropBox [50 50 600 780]");
-  auto doc = open_pdf(pdf);
+TEST(Images, ADeletedImageLeavesTheFile) {
+  TempDir dir;
+  auto doc = open_pdf(multi_stream_pdf({"q 50 0 0 40 100 100 cm /Im1 Do Q"}, true));
   ASSERT_TRUE(doc);
-  // Not a valid xref any more, but PDFium repairs it; what counts is the origin.
+  ASSERT_TRUE(doc->delete_image(0, 0));
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  const std::string qdf = qdf_text(dir.file("out.pdf"));
+  ASSERT_FALSE(qdf.empty());
+  EXPECT_EQ(qdf.find("/Image"), std::string::npos);
+}
+
+TEST(Images, PagesSharingResourcesKeepTheirImages) {
+  TempDir dir;
+  // Both pages draw /Im1 from one resource dictionary; only page 0 loses its image.
+  const std::string draw = "q 50 0 0 50 100 100 cm /Im1 Do Q";
+  auto doc = open_pdf(raw_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /Resources 5 0 R /MediaBox [0 0 612 792] >>",
+      "<< /Type /Page /Parent 2 0 R /Contents 7 0 R >>",
+      "<< /Type /Page /Parent 2 0 R /Contents 8 0 R >>",
+      "<< /XObject << /Im1 6 0 R >> >>",
+      image_object(),
+      stream_object(draw),
+      stream_object(draw),
+  }));
+  ASSERT_TRUE(doc);
+  ASSERT_TRUE(doc->delete_image(0, 0));
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
+  auto copy = open_file(dir.file("out.pdf"));
+  ASSERT_TRUE(copy);
+  EXPECT_TRUE(copy->list_images(0).empty());
+  ASSERT_EQ(copy->list_images(1).size(), 1u);
+  EXPECT_GT(render_poppler(dir.file("out.pdf"), 1).inked(100, 100, 150, 150), 2000);
+}
+
+TEST(Images, BoundsAreInPageSpace) {
+  auto doc = open_pdf(raw_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /CropBox [50 50 600 780] "
+      "/Resources << /XObject << /Im1 4 0 R >> >> /Contents 5 0 R >>",
+      image_object(),
+      stream_object("q 50 0 0 40 100 100 cm /Im1 Do Q q 20 0 0 30 300 300 cm /Im1 Do Q"),
+  }));
+  ASSERT_TRUE(doc);
   const std::vector<ImageRef> imgs = doc->list_images(0);
   ASSERT_EQ(imgs.size(), 2u);
   expect_box(imgs[0], 50, 50, 100, 90);

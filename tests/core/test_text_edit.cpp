@@ -88,7 +88,7 @@ TEST(ReplaceText, CountsChangedObjects) {
 
 TEST(ReplaceText, SurvivesSavingAndLeavesNoOldText) {
   TempDir dir;
-  // The old text sits in a content stream of its own, which PDFium empties rather than drops.
+  // The old text sits in a content stream of its own.
   auto doc = open_pdf(multi_stream_pdf({"BT /F1 12 Tf 72 720 Td (Secret42 here) Tj ET",
                                         "BT /F1 12 Tf 72 700 Td (other) Tj ET"}));
   ASSERT_TRUE(doc);
