@@ -190,6 +190,38 @@ TEST(PageEdits, EditsPileUpAndSurviveRebuilds) {
   EXPECT_EQ(texts(*d), (std::vector<std::string>{"a", "b", "c"}));
 }
 
+TEST(PageEdits, RebuiltDocumentKeepsBookmarksAndTakesNewText) {
+  // Bookmark "to b" points at the second page and must follow it through a move.
+  const std::string pdf = pdf_of({
+      "<< /Type /Catalog /Pages 2 0 R /Outlines 8 0 R >>",
+      "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
+      kFont,
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 5 0 R "
+      "/Resources << /Font << /F1 3 0 R >> >> >>",
+      stream("BT /F1 12 Tf 72 720 Td (a) Tj ET"),
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 7 0 R "
+      "/Resources << /Font << /F1 3 0 R >> >> >>",
+      stream("BT /F1 12 Tf 72 720 Td (b) Tj ET"),
+      "<< /Type /Outlines /First 9 0 R /Last 9 0 R /Count 1 >>",
+      "<< /Title (to b) /Parent 8 0 R /Dest [6 0 R /Fit] >>",
+  });
+  auto d = open_doc(pdf);
+  ASSERT_NE(d, nullptr);
+  // The inserted text's font is cached per document; the rebuilt one must get its own.
+  ASSERT_TRUE(d->insert_text(0, "one", 72, 500, 12, 0));
+  ASSERT_TRUE(d->move_page(1, 0));
+  ASSERT_TRUE(d->insert_text(0, "two", 72, 500, 12, 0));
+  ASSERT_TRUE(d->merge(as_bytes(test::text_pdf({"x"})), 0));
+  const std::vector<OutlineItem> outline = d->outline();
+  ASSERT_EQ(outline.size(), 1u);
+  EXPECT_EQ(outline[0].title, "to b");
+  EXPECT_EQ(outline[0].page, 1);
+  const std::vector<std::string> pages = texts(*d);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_NE(pages[1].find("two"), std::string::npos) << pages[1];
+  EXPECT_NE(pages[2].find("one"), std::string::npos) << pages[2];
+}
+
 // Whether any stream of a written file still holds `needle`, decoded.
 bool file_holds(const std::string& path, const std::string& needle) {
   QPDF q;
