@@ -115,12 +115,9 @@ bool PdfiumDocument::merge(std::span<const std::byte> pdf, int index) {
   // Refuse what PDFium cannot open before anything of the open document is touched (a
   // focused form field included); a file that needs a password cannot be merged.
   if (pdf.size() >= static_cast<size_t>(INT_MAX)) return false;
-  {
-    std::vector<std::byte> copy(pdf.begin(), pdf.end());
-    FPDF_DOCUMENT src = FPDF_LoadMemDocument(copy.data(), static_cast<int>(copy.size()), nullptr);
-    if (!src) return false;
-    FPDF_CloseDocument(src);
-  }
+  FPDF_DOCUMENT src = FPDF_LoadMemDocument(pdf.data(), static_cast<int>(pdf.size()), nullptr);
+  if (!src) return false;
+  FPDF_CloseDocument(src);
   return swap_in_edited(*this, form_, n, INT_MAX, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
     return qpdf_bridge::merge(in, password_, pdf, at, out);
   });

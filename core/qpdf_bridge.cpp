@@ -9,7 +9,6 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <cmath>
-#include <cstring>
 #include <string>
 
 namespace quorvel::qpdf_bridge {
