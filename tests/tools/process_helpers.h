@@ -43,6 +43,22 @@ class Child {
   int status_ = -1;
 };
 
+// The backend stand-in on a free port of 127.0.0.1, its output captured in `log`.
+// QUORVEL_PARENT_WATCH is removed from its environment unless `env` sets it.
+class StandIn {
+ public:
+  explicit StandIn(const std::string& log, EnvChanges env = {});
+  bool ready() const { return ready_; }
+  int port() const { return port_; }
+  std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  Child& child() { return child_; }
+
+ private:
+  Child child_;
+  int port_ = 0;
+  bool ready_ = false;
+};
+
 // A port on 127.0.0.1 that was free a moment ago.
 int free_port();
 bool port_open(int port);

@@ -12,27 +12,15 @@
 namespace quorvel::test {
 namespace {
 
-// The stand-in on a free port, its output captured in a file.
-class Backend {
+// The stand-in on a free port, its output kept for checking that it says nothing.
+class Backend : public StandIn {
  public:
-  explicit Backend(const TempDir& dir, EnvChanges env = {}) : log_(dir.file("backend.log")) {
-    env.emplace("QUORVEL_PARENT_WATCH", std::nullopt);
-    for (int attempt = 0; attempt < 5 && !ready_; ++attempt) {
-      port_ = free_port();
-      child_.start({built("durovaderiz"), "--port", std::to_string(port_)}, env, log_);
-      ready_ = wait_for_port(port_, 5000);
-    }
-  }
-  bool ready() const { return ready_; }
-  int port() const { return port_; }
-  Child& child() { return child_; }
+  explicit Backend(const TempDir& dir, EnvChanges env = {})
+      : StandIn(dir.file("backend.log"), std::move(env)), log_(dir.file("backend.log")) {}
   std::string output() const { return read_file(log_); }
 
  private:
   std::string log_;
-  Child child_;
-  int port_ = 0;
-  bool ready_ = false;
 };
 
 std::string encode(const std::string& s) {

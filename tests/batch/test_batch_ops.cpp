@@ -1,0 +1,343 @@
+// The built application in batch mode on generated folders: which files it takes, what each
+// operation writes, its console lines and its exit status.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "batch/batch_fixture.h"
+
+namespace quorvel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string summary(const std::string& op, int ok, int total, const std::string& out) {
+  return "Пакетная обработка (" + op + "): успешно " + std::to_string(ok) + " из " + std::to_string(total) +
+         " → " + out + "\n";
+}
+
+TEST(BatchInputs, TakesRegularPdfFilesOfTheFolderOnly) {
+  Sandbox s;
+  s.put("A.PDF", text_pdf({"upper"}));
+  s.put("b.pdf", text_pdf({"lower"}));
+  s.put("notes.txt", "not a pdf");
+  s.put("c.pdf.bak", text_pdf({"backup"}));
+  s.put("d.pdfx", text_pdf({"x"}));
+  s.put(".pdf", text_pdf({"hidden"}));
+  fs::create_directory(s.in("old.pdf"));
+  write_file(s.in("old.pdf/inner.pdf"), text_pdf({"inner"}));
+  fs::create_symlink("b.pdf", s.in("link.pdf"));
+  fs::create_symlink("missing.pdf", s.in("dangling.pdf"));
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "text", "--batch-out", out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::vector<std::string> lines = sorted_lines(r.out);
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  EXPECT_EQ(r.out.substr(r.out.rfind("Пакетная")), summary("text", 3, 3, out));
+  for (const char* name : {"A.PDF", "b.pdf", "link.pdf"}) {
+    EXPECT_NE(r.out.find(std::string("] ") + name + "\n"), std::string::npos) << name;
+  }
+  std::vector<std::string> written = listing(out);
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{"A.txt", "b.txt", "link.txt"}));
+  EXPECT_NE(read_file(out + "/A.txt").find("upper"), std::string::npos);
+}
+
+TEST(BatchInputs, AnUnreadableEntryIsAFailedFileAndTheRunGoesOn) {
+  Sandbox s;
+  s.put("good.pdf", text_pdf({"fine"}));
+  fs::create_symlink("loop.pdf", s.in("loop.pdf"));  // its type cannot be read
+  s.put("empty.pdf", "");
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "text", "--batch-out", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("  пропуск (пусто): " + s.in("loop.pdf") + "\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("  пропуск (пусто): " + s.in("empty.pdf") + "\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find(summary("text", 1, 3, out)), std::string::npos) << r.out;
+  EXPECT_TRUE(exists(out + "/good.txt"));
+}
+
+TEST(BatchInputs, RefusesWhatIsNotAFolder) {
+  Sandbox s;
+  s.put("file.pdf", text_pdf({"x"}));
+  for (const std::string& dir : {s.in("file.pdf"), s.path("missing")}) {
+    for (const char* op : {"text", "verify", "merge", "encrypt"}) {
+      const std::string out = s.path(std::string("out-") + op);
+      const RunResult r =
+          s.quorvel({"--batch", dir, "--batch-op", op, "--batch-out", out, "--batch-pw", "pw"});
+      EXPECT_EQ(r.status, 1) << op;
+      EXPECT_EQ(r.err, "Не папка: " + dir + "\n") << op;
+      EXPECT_EQ(r.out, "") << op;
+      EXPECT_FALSE(exists(out)) << op;
+    }
+  }
+}
+
+TEST(BatchInputs, AnEmptyFolderFailsWithAnEmptySummary) {
+  Sandbox s;
+  const std::string out = s.path("deep/er/out");
+  const RunResult text = s.quorvel({"--batch", s.in(), "--batch-op", "text", "--batch-out", out});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_EQ(text.out, summary("text", 0, 0, out));
+  EXPECT_TRUE(fs::is_directory(out));
+
+  const RunResult verify = s.quorvel({"--batch", s.in(), "--batch-op", "verify", "--batch-out", out});
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_EQ(verify.out, "Проверка корпуса: открыто 0 из 0 (0.0%) → " + out + "/open-report.csv\n");
+  EXPECT_EQ(read_file(out + "/open-report.csv"), "file,opened,pages\n");
+}
+
+TEST(BatchOperations, ExportsEveryFile) {
+  Sandbox s;
+  s.put("two.pdf", text_pdf({"First page", "Second page"}));
+  s.put("a.b.pdf", text_pdf({"Fish & <chips>"}));
+  const std::string out = s.path("out");
+  struct Case {
+    const char* op;
+    const char* ext;
+  } cases[] = {{"text", ".txt"}, {"html", ".html"}, {"doc", ".doc"}};
+  for (const Case& c : cases) {
+    const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", c.op, "--batch-out", out});
+    EXPECT_EQ(r.status, 0) << c.op << r.err;
+    EXPECT_NE(r.out.find(summary(c.op, 2, 2, out)), std::string::npos) << r.out;
+    const std::string two = read_file(out + "/two" + c.ext);
+    const std::string ab = read_file(out + "/a.b" + c.ext);
+    if (std::string(c.op) == "text") {
+      EXPECT_EQ(two, "--- стр. 1 ---\nFirst page\n\n--- стр. 2 ---\nSecond page\n");
+      EXPECT_EQ(ab, "--- стр. 1 ---\nFish & <chips>\n");
+    } else {
+      EXPECT_EQ(two.rfind("<!DOCTYPE html>\n", 0), 0u) << c.op;
+      EXPECT_NE(two.find("<section><h2>Страница 2</h2>\n<p>Second page</p>\n</section>"), std::string::npos);
+      EXPECT_NE(ab.find("<p>Fish &amp; &lt;chips&gt;</p>"), std::string::npos) << ab;
+      EXPECT_EQ(two.find("xmlns:w=") != std::string::npos, std::string(c.op) == "doc") << c.op;
+    }
+  }
+}
+
+TEST(BatchOperations, WritesEntityCsvOverTheWholeDocument) {
+  Sandbox s;
+  s.put("a.b.pdf", text_pdf({"Mail ivan.petrov@example.com on 01.02.2024, total 1 234,56",
+                             "Call +7 (900) 123-45-67 or ivan.petrov@example.com"}));
+  s.put("plain.pdf", text_pdf({"nothing to see"}));
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-out", out});  // extract-csv by default
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(summary("extract-csv", 2, 2, out)), std::string::npos) << r.out;
+  EXPECT_EQ(read_file(out + "/a.b.csv"),
+            "kind,value\n\"Email\",\"ivan.petrov@example.com\"\n\"Телефон\",\"+7 (900) 123-45-67\"\n"
+            "\"Дата\",\"01.02.2024\"\n\"Сумма\",\"1 234,56\"\n");
+  EXPECT_EQ(read_file(out + "/plain.csv"), "kind,value\n");
+}
+
+TEST(BatchOperations, RedactsPersonalDataIntoFullCopies) {
+  Sandbox s;
+  const std::string secret = text_pdf({"Keep this page", "Write to ivan.petrov@example.com today"});
+  s.put("secret.pdf", secret);
+  s.put("clean.pdf", text_pdf({"nothing personal here"}));
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "redact", "--batch-out", out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = sorted_lines(r.out);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "    вычеркнуто фрагментов: 0"), 1) << r.out;
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "    вычеркнуто фрагментов: 1"), 1) << r.out;
+  const std::string redacted = pdf_text(out + "/secret.pdf");
+  EXPECT_EQ(redacted.find("example.com"), std::string::npos) << redacted;
+  EXPECT_NE(redacted.find("Keep this page"), std::string::npos) << redacted;
+  EXPECT_EQ(pdf_pages(out + "/secret.pdf"), 2);
+  EXPECT_NE(pdf_text(out + "/clean.pdf").find("nothing personal here"), std::string::npos);
+  EXPECT_EQ(read_file(s.in("secret.pdf")), secret);
+}
+
+TEST(BatchOperations, UnknownOperationFailsEveryFileThatOpens) {
+  Sandbox s;
+  s.put("one.pdf", text_pdf({"1"}));
+  s.put("two.pdf", text_pdf({"2"}));
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "Text", "--batch-out", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Неизвестная операция: Text\nНеизвестная операция: Text\n");
+  std::vector<std::string> expected = {"[1] " + listing(s.in())[0], "[2] " + listing(s.in())[1],
+                                       "Пакетная обработка (Text): успешно 0 из 2 → " + out};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sorted_lines(r.out), expected);
+  EXPECT_TRUE(fs::is_directory(out));
+  EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST(BatchOperations, RefusesOutputsThatWouldCollide) {
+  Sandbox s;
+  const std::string upper = text_pdf({"upper"});
+  s.put("report.pdf", text_pdf({"lower"}));
+  s.put("report.PDF", upper);
+  s.put("other.pdf", text_pdf({"other"}));
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "text", "--batch-out", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(sorted_lines(r.err),
+            (std::vector<std::string>{"  пропуск (имя вывода совпадает с другим файлом): " + s.in("report.PDF"),
+                                      "  пропуск (имя вывода совпадает с другим файлом): " + s.in("report.pdf")}));
+  EXPECT_NE(r.out.find(summary("text", 1, 3, out)), std::string::npos);
+  EXPECT_EQ(listing(out), std::vector<std::string>{"other.txt"});
+
+  // Into the input folder itself (named another way): only outputs that would replace an input
+  // are refused. report.PDF and report.pdf share the output name report.pdf as well.
+  const std::string same = s.in() + "/.";
+  const RunResult red = s.quorvel({"--batch", s.in(), "--batch-op", "redact", "--batch-out", same});
+  EXPECT_EQ(red.status, 1);
+  EXPECT_EQ(sorted_lines(red.err),
+            (std::vector<std::string>{"  пропуск (вывод заменил бы исходный файл): " + s.in("other.pdf"),
+                                      "  пропуск (имя вывода совпадает с другим файлом): " + s.in("report.PDF"),
+                                      "  пропуск (имя вывода совпадает с другим файлом): " + s.in("report.pdf")}));
+  EXPECT_EQ(read_file(s.in("report.PDF")), upper);
+
+  fs::remove(s.in("report.PDF"));
+  const RunResult txt = s.quorvel({"--batch", s.in(), "--batch-op", "text", "--batch-out", same});
+  EXPECT_EQ(txt.status, 0) << txt.err;
+  EXPECT_TRUE(exists(s.in("report.txt")));
+}
+
+TEST(BatchOperations, UnwritableOutputCountsAsFailure) {
+  Sandbox s;
+  s.put("one.pdf", text_pdf({"1"}));
+  write_file(s.path("blocker"), "a file where a folder should be");
+  const std::string out = s.path("blocker") + "/out";
+  for (const char* op : {"text", "extract-csv", "redact"}) {
+    const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", op, "--batch-out", out});
+    EXPECT_EQ(r.status, 1) << op;
+    EXPECT_NE(r.out.find(summary(op, 0, 1, out)), std::string::npos) << op << r.out;
+  }
+  const RunResult v = s.quorvel({"--batch", s.in(), "--batch-op", "verify", "--batch-out", out});
+  EXPECT_EQ(v.status, 1);
+  EXPECT_EQ(v.err, "Не удалось записать отчёт: " + out + "/open-report.csv\n");
+  const RunResult m = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", out + "/m.pdf"});
+  EXPECT_EQ(m.status, 1);
+  EXPECT_EQ(m.err, "Не удалось сохранить: " + out + "/m.pdf\n");
+}
+
+TEST(BatchVerify, WritesTheOpenReportExactly) {
+  Sandbox s;
+  s.put("good.pdf", text_pdf({"one", "two"}));
+  s.put("empty.pdf", "");
+  s.put("garbage.pdf", "%PDF-1.4 this is not a document");
+  s.put("locked.pdf", qpdf_encrypt(text_pdf({"x"}), "user", "owner"));
+  s.put("q\"uote,comma.pdf", text_pdf({"q"}));
+  s.put("line\nbreak.pdf", text_pdf({"l"}));
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "verify", "--batch-out", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "Проверка корпуса: открыто 3 из 6 (50.0%) → " + out + "/open-report.csv\n");
+  const std::map<std::string, std::string> rows = {
+      {"good.pdf", "\"good.pdf\",yes,2\n"},
+      {"empty.pdf", "\"empty.pdf\",no,0\n"},
+      {"garbage.pdf", "\"garbage.pdf\",no,0\n"},
+      {"locked.pdf", "\"locked.pdf\",no,0\n"},
+      {"q\"uote,comma.pdf", "\"q\"\"uote,comma.pdf\",yes,1\n"},
+      {"line\nbreak.pdf", "\"line\nbreak.pdf\",yes,1\n"},
+  };
+  std::string expected = "file,opened,pages\n";
+  for (const std::string& name : listing(s.in())) expected += rows.at(name);
+  EXPECT_EQ(read_file(out + "/open-report.csv"), expected);
+
+  Sandbox all;
+  all.put("a.pdf", text_pdf({"a"}));
+  all.put("b.pdf", text_pdf({"b"}));
+  all.put("c.pdf", "not a pdf");
+  const RunResult third = all.quorvel({"--batch", all.in(), "--batch-op", "verify"});
+  EXPECT_EQ(third.status, 1);
+  EXPECT_EQ(third.out, "Проверка корпуса: открыто 2 из 3 (66.7%) → " + all.in() + "/out/open-report.csv\n");
+  fs::remove(all.in("c.pdf"));
+  const RunResult ok = all.quorvel({"--batch", all.in(), "--batch-op", "verify"}, {{"LC_ALL", "ru_RU.UTF-8"}});
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(ok.out, "Проверка корпуса: открыто 2 из 2 (100.0%) → " + all.in() + "/out/open-report.csv\n");
+}
+
+TEST(BatchMerge, JoinsInNameOrderAndSkipsWhatDoesNotMerge) {
+  Sandbox s;
+  s.put("10.pdf", text_pdf({"ten"}));
+  s.put("2.pdf", text_pdf({"two"}));
+  s.put("5.pdf", "%PDF-1.4 broken");
+  s.put("B.pdf", text_pdf({"bee", "bee again"}));
+  s.put("a.pdf", text_pdf({"ay"}));
+  s.put("notes.txt", "ignored");
+  const std::string out = s.path("merged.pdf");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "[1] 10.pdf\n[2] + 2.pdf\n[4] + B.pdf\n[5] + a.pdf\nОбъединено 4 файлов → " + out + "\n");
+  EXPECT_EQ(r.err, "  пропуск (merge): 5.pdf\n");
+  EXPECT_EQ(pdf_pages(out), 5);
+  const std::string text = pdf_text(out);
+  const size_t ten = text.find("ten"), two = text.find("two"), bee = text.find("bee again"), ay = text.find("ay");
+  ASSERT_NE(ay, std::string::npos) << text;
+  EXPECT_TRUE(ten < two && two < bee && bee < ay) << text;
+}
+
+TEST(BatchMerge, EdgeCases) {
+  {
+    Sandbox s;  // a single file: a full copy of it, into the default output "in/out"
+    s.put("only.pdf", text_pdf({"alone"}));
+    const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "[1] only.pdf\nОбъединено 1 файлов → " + s.in() + "/out\n");
+    EXPECT_EQ(pdf_pages(s.in("out")), 1);
+  }
+  {
+    Sandbox s;  // the first file in name order does not open: nothing else is tried
+    s.put("0-damaged.pdf", "%PDF-1.4 broken");
+    s.put("1.pdf", text_pdf({"fine"}));
+    const std::string out = s.path("m.pdf");
+    const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Не открылся: " + s.in("0-damaged.pdf") + "\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(exists(out));
+  }
+  {
+    Sandbox s;  // no PDF at all
+    s.put("a.txt", "x");
+    const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", s.path("m.pdf")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Нет PDF в папке.\n");
+  }
+  {
+    Sandbox s;  // the output's folder does not exist and is not made
+    s.put("a.pdf", text_pdf({"a"}));
+    const std::string out = s.path("no/such/m.pdf");
+    const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Не удалось сохранить: " + out + "\n");
+    EXPECT_FALSE(exists(s.path("no")));
+  }
+}
+
+TEST(BatchCommandLine, OptionsAreOrderFreeAndTheLastOneWins) {
+  Sandbox s;
+  s.put("x.pdf", text_pdf({"mail me at a@example.org"}));
+  const std::string out = s.path("o");
+  const RunResult r = s.quorvel({"stray", "--batch-op", "text", "--batch", s.path("nowhere"), "--batch-out", out,
+                                 "--batch", s.in(), "--batch-pw"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "[1] x.pdf\n" + summary("text", 1, 1, out));
+
+  // Defaults: entity CSV into the folder string with "/out" appended as text.
+  const RunResult d = s.quorvel({"--batch", s.in() + "/"});
+  EXPECT_EQ(d.status, 0) << d.err;
+  EXPECT_EQ(d.out, "[1] x.pdf\n" + summary("extract-csv", 1, 1, s.in() + "//out"));
+  EXPECT_EQ(read_file(s.in("out/x.csv")), "kind,value\n\"Email\",\"a@example.org\"\n");
+}
+
+TEST(BatchCommandLine, NeedsNoDisplay) {
+  Sandbox s;
+  s.put("x.pdf", text_pdf({"x"}));
+  const RunResult ok = s.quorvel({"--batch", s.in(), "--batch-op", "verify"}, {{"QT_QPA_PLATFORM", "nonexistent"},
+                                                                             {"DISPLAY", std::nullopt},
+                                                                             {"WAYLAND_DISPLAY", std::nullopt}});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  s.put("bad.pdf", "");
+  const RunResult bad = s.quorvel({"--batch", s.in(), "--batch-op", "text"}, {{"QT_QPA_PLATFORM", "nonexistent"}});
+  EXPECT_EQ(bad.status, 1) << bad.err;
+  EXPECT_EQ(bad.err, "  пропуск (пусто): " + s.in("bad.pdf") + "\n");
+}
+
+}  // namespace
+}  // namespace quorvel::test
