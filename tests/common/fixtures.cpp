@@ -144,8 +144,10 @@ std::string qpdf_encrypt(const std::string& pdf, const std::string& user_pw,
                          const std::string& owner_pw, int bits) {
   TempDir dir;
   write_file(dir.file("in.pdf"), pdf);
-  if (run_program({"qpdf", "--encrypt", user_pw, owner_pw, std::to_string(bits), "--",
-                   dir.file("in.pdf"), dir.file("out.pdf")}) != 0) {
+  std::vector<std::string> args{"qpdf", "--encrypt", user_pw, owner_pw, std::to_string(bits)};
+  if (bits == 128) args.push_back("--use-aes=y");  // qpdf refuses RC4 unless told it may
+  args.insert(args.end(), {"--", dir.file("in.pdf"), dir.file("out.pdf")});
+  if (run_program(args) != 0) {
     return {};
   }
   return read_file(dir.file("out.pdf"));
