@@ -1,30 +1,118 @@
 #include "core/text_runs.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "core/text_codec.h"
 
 namespace quorvel::textruns {
 
-std::vector<TextRun> group(const std::vector<Rect>& rects, const std::vector<Char>& chars) {
-  std::vector<TextRun> runs(rects.size());
-  for (size_t i = 0; i < rects.size(); ++i) {
-    runs[i].left = rects[i].left;
-    runs[i].top = rects[i].top;
-    runs[i].right = rects[i].right;
-    runs[i].bottom = rects[i].bottom;
+namespace {
+
+struct Box {
+  double left, bottom, right, top;
+  bool holds(double x, double y) const { return left <= x && x <= right && bottom <= y && y <= top; }
+};
+
+// Finds the first rectangle, in rectangle order, that holds a point. Dense pages have tens of
+// thousands of rectangles, so past a few dozen they are sorted into horizontal bands; a
+// rectangle that spans many bands is kept on one list that every lookup checks.
+class FirstHolder {
+ public:
+  explicit FirstHolder(std::vector<Box> boxes) : boxes_(std::move(boxes)) {
+    if (boxes_.size() <= kLinearUpTo) return;
+    double lo = HUGE_VAL, hi = -HUGE_VAL;
+    for (const Box& b : boxes_) {
+      if (!std::isfinite(b.left) || !std::isfinite(b.right) || !std::isfinite(b.bottom) || !std::isfinite(b.top)) {
+        return;
+      }
+      lo = std::min(lo, b.bottom);
+      hi = std::max(hi, b.top);
+    }
+    const size_t count = std::min(boxes_.size(), kMaxBands);
+    if (!(hi > lo) || !std::isfinite((hi - lo) / static_cast<double>(count))) return;
+    lo_ = lo;
+    hi_ = hi;
+    band_height_ = (hi - lo) / static_cast<double>(count);
+    bands_.resize(count);
+    for (size_t i = 0; i < boxes_.size(); ++i) {
+      const Box& b = boxes_[i];
+      if (b.bottom > b.top) continue;  // holds no point
+      const size_t first = band(b.bottom), last = band(b.top);
+      if (last - first >= kMaxSpan) {
+        tall_.push_back(i);
+      } else {
+        for (size_t k = first; k <= last; ++k) bands_[k].push_back(i);
+      }
+    }
   }
-  for (size_t k = 0; k < chars.size(); ++k) {
-    const Char& c = chars[k];
-    const double cx = (c.left + c.right) * 0.5;
-    const double cy = (c.bottom + c.top) * 0.5;
-    TextRun* run = nullptr;
-    for (TextRun& r : runs) {
-      if (r.left - kSlack <= cx && cx <= r.right + kSlack && r.bottom - kSlack <= cy &&
-          cy <= r.top + kSlack) {
-        run = &r;
+
+  // Index of the first holder, or boxes.size() when none holds the point.
+  size_t find(double x, double y) const {
+    const size_t none = boxes_.size();
+    if (bands_.empty()) return first_of_all(x, y);
+    if (!(y >= lo_ && y <= hi_)) return none;
+    size_t best = none;
+    for (size_t i : bands_[band(y)]) {
+      if (boxes_[i].holds(x, y)) {
+        best = i;
         break;
       }
     }
-    if (!run) continue;
+    for (size_t i : tall_) {
+      if (i >= best) break;
+      if (boxes_[i].holds(x, y)) {
+        best = i;
+        break;
+      }
+    }
+    return best;
+  }
+
+ private:
+  static constexpr size_t kLinearUpTo = 32;
+  static constexpr size_t kMaxBands = 1024;
+  static constexpr size_t kMaxSpan = 16;
+
+  // Monotone in y, so a box's bands run from the band of its bottom to the band of its top.
+  size_t band(double y) const {
+    const double k = std::floor((y - lo_) / band_height_);
+    if (!(k > 0)) return 0;
+    return std::min(static_cast<size_t>(std::min(k, 1e9)), bands_.size() - 1);
+  }
+
+  size_t first_of_all(double x, double y) const {
+    for (size_t i = 0; i < boxes_.size(); ++i) {
+      if (boxes_[i].holds(x, y)) return i;
+    }
+    return boxes_.size();
+  }
+
+  std::vector<Box> boxes_;
+  double lo_ = 0, hi_ = 0, band_height_ = 0;
+  std::vector<std::vector<size_t>> bands_;
+  std::vector<size_t> tall_;
+};
+
+}  // namespace
+
+std::vector<TextRun> group(const std::vector<Rect>& rects, const std::vector<Char>& chars) {
+  std::vector<TextRun> runs(rects.size());
+  std::vector<Box> widened(rects.size());
+  for (size_t i = 0; i < rects.size(); ++i) {
+    const Rect& r = rects[i];
+    runs[i].left = r.left;
+    runs[i].top = r.top;
+    runs[i].right = r.right;
+    runs[i].bottom = r.bottom;
+    widened[i] = {r.left - kSlack, r.bottom - kSlack, r.right + kSlack, r.top + kSlack};
+  }
+  const FirstHolder holders(std::move(widened));
+  for (size_t k = 0; k < chars.size(); ++k) {
+    const Char& c = chars[k];
+    const size_t at = holders.find((c.left + c.right) * 0.5, (c.bottom + c.top) * 0.5);
+    if (at == runs.size()) continue;
+    TextRun* run = &runs[at];
     const size_t offset = run->text.size();
     char32_t code = c.code;
     // A character outside the Basic Multilingual Plane may come as two surrogate halves: the

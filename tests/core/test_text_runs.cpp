@@ -1,6 +1,8 @@
 // Grouping of characters into runs, on exact numbers.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "core/text_runs.h"
 
 using quorvel::TextRun;
@@ -95,6 +97,59 @@ TEST(TextRuns, SurrogateHalvesMakeOneCharacter) {
     std::vector<size_t> offsets;
     for (const auto& c : runs[0].chars) offsets.push_back(c.offset);
     EXPECT_EQ(offsets, row.offsets) << row.name;
+  }
+}
+
+// Dense pages take the banded lookup; it must pick exactly the rectangle a plain scan picks.
+TEST(TextRuns, ManyRectanglesGroupLikeAPlainScan) {
+  std::mt19937 rng(7);
+  auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+  for (const size_t count : {5u, 33u, 300u, 3000u}) {
+    std::vector<Rect> rects;
+    for (size_t i = 0; i < count; ++i) {
+      const double x = uniform(0, 600), y = uniform(0, 800);
+      const double w = uniform(0, 80);
+      // Mostly line-high boxes, some tall ones, some inverted or empty.
+      const double h = i % 17 == 0 ? uniform(100, 800) : i % 29 == 0 ? -uniform(0, 5) : uniform(0, 14);
+      rects.push_back({x, y + h, x + w, y});
+    }
+    std::vector<Char> chars;
+    for (size_t k = 0; k < 4000; ++k) {
+      const char32_t code = 'a' + static_cast<char32_t>(k % 26);
+      if (k % 5 == 0) {
+        // Exactly on a widened edge, or just past it.
+        const Rect& r = rects[k % count];
+        const double past = k % 10 == 0 ? 0.0 : 0.01;
+        chars.push_back(at(r.right + 1.0 + past, (r.top + r.bottom) / 2, code));
+      } else {
+        chars.push_back(at(uniform(-10, 700), uniform(-10, 900), code));
+      }
+    }
+    std::vector<TextRun> want(count);
+    for (const Char& c : chars) {
+      const double cx = (c.left + c.right) * 0.5, cy = (c.bottom + c.top) * 0.5;
+      for (size_t i = 0; i < count; ++i) {
+        const Rect& r = rects[i];
+        if (r.left - 1.0 <= cx && cx <= r.right + 1.0 && r.bottom - 1.0 <= cy && cy <= r.top + 1.0) {
+          want[i].text.push_back(static_cast<char>(c.code));
+          break;
+        }
+      }
+    }
+    std::vector<std::string> want_texts;
+    for (const TextRun& r : want) {
+      if (!r.text.empty()) want_texts.push_back(r.text);
+    }
+    std::vector<std::string> got_texts;
+    size_t got_chars = 0;
+    for (const TextRun& r : group(rects, chars)) {
+      got_texts.push_back(r.text);
+      got_chars += r.chars.size();
+    }
+    EXPECT_EQ(got_texts, want_texts) << count << " rectangles";
+    size_t want_chars = 0;
+    for (const std::string& t : want_texts) want_chars += t.size();
+    EXPECT_EQ(got_chars, want_chars) << count << " rectangles";
   }
 }
 
