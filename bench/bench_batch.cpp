@@ -1,0 +1,123 @@
+// Batch mode over a generated folder of 1,000 small PDFs: the open check ("verify") and the
+// text export ("text"), each run as the real application would be, timed from outside.
+// Usage: bench_batch [files] [runs]
+#include <fcntl.h>
+#include <limits.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A small text document of one to three pages, with a valid cross-reference table.
+std::string small_pdf(int n) {
+  const int pages = 1 + n % 3;
+  std::vector<std::string> objs;
+  std::string kids;
+  for (int p = 0; p < pages; ++p) kids += std::to_string(4 + 2 * p) + " 0 R ";
+  objs.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+  objs.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+  objs.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+  for (int p = 0; p < pages; ++p) {
+    std::string content = "BT /F1 12 Tf 72 720 Td 14 TL";
+    for (int line = 0; line < 20; ++line) {
+      content += " (Document " + std::to_string(n) + " page " + std::to_string(p + 1) + " line " +
+                 std::to_string(line) + ": contact user" + std::to_string(n) + "@example.com) '";
+    }
+    content += " ET";
+    objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
+                   "/Contents " + std::to_string(5 + 2 * p) + " 0 R >>");
+    objs.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+  }
+  std::string out = "%PDF-1.7\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objs.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+  }
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t off : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+// Runs the application with its output thrown away; gives the exit status and the seconds.
+double timed_run(const std::vector<std::string>& argv, int& status) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  pid_t pid = -1;
+  status = -1;
+  if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) == 0) {
+    int st = 0;
+    waitpid(pid, &st, 0);
+    status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  posix_spawn_file_actions_destroy(&fa);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int files = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+  char self[PATH_MAX] = {};
+  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
+  const std::string app = (fs::path(self).parent_path().parent_path() / "quorvel").string();
+
+  std::string tmpl = (fs::temp_directory_path() / "quorvel-bench-batch-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) return 1;
+  const fs::path root = tmpl;
+  const fs::path in = root / "in";
+  fs::create_directory(in);
+  size_t bytes = 0;
+  for (int i = 0; i < files; ++i) {
+    const std::string pdf = small_pdf(i);
+    bytes += pdf.size();
+    std::ofstream(in / ("doc-" + std::to_string(i) + ".pdf"), std::ios::binary) << pdf;
+  }
+  std::printf("batch over %d generated PDFs (%.1f KiB on average), %d runs each\n", files,
+              bytes / 1024.0 / files, runs);
+  int failures = 0;
+  for (const char* op : {"verify", "text"}) {
+    std::vector<double> secs;
+    for (int r = 0; r < runs; ++r) {
+      int status = 0;
+      const fs::path out = root / ("out-" + std::string(op) + "-" + std::to_string(r));
+      secs.push_back(timed_run({app, "--batch", in.string(), "--batch-op", op, "--batch-out", out.string()}, status));
+      if (status != 0) ++failures;
+    }
+    std::sort(secs.begin(), secs.end());
+    std::printf("%-7s best %.2f s  median %.2f s  (%.2f ms per file)\n", op, secs.front(), secs[secs.size() / 2],
+                secs[secs.size() / 2] * 1000.0 / files);
+  }
+  if (failures) std::printf("runs that did not end with status 0: %d\n", failures);
+  std::error_code ec;
+  fs::remove_all(root, ec);
+  return failures ? 1 : 0;
+}
