@@ -20,6 +20,9 @@ QLabel* label(const QString& text, const char* objectName, QWidget* parent) {
 
 StartView::StartView(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("startView"));
+  // A QWidget subclass paints no style-sheet background of its own unless asked to; without
+  // this the dark theme's page colour would not show once the page sits inside the window.
+  setAttribute(Qt::WA_StyledBackground, true);
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
 

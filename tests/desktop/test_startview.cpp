@@ -1,6 +1,7 @@
 // The start page as the user meets it: its rows, the empty-list row and what clicks emit.
 #include <QLabel>
 #include <QLayout>
+#include <QImage>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -50,6 +51,18 @@ class StartViewTest : public QObject {
         QString::fromUtf8("startSection=Недавние"),
         "startRecents="}));
     QVERIFY(list(v)->count() == 0);
+  }
+
+  // The application's dark theme colours the page through its object name; inside the
+  // window's stack the page must paint that background itself.
+  void pagePaintsItsStyledBackgroundInsideAParent() {
+    QWidget window;
+    window.setStyleSheet(QStringLiteral("#startView { background: #16161f; }"));
+    auto* v = new StartView(&window);
+    v->setGeometry(0, 0, 400, 300);
+    window.resize(400, 300);
+    const QImage shot = window.grab().toImage();
+    QCOMPARE(QColor(shot.pixel(5, 5)).name(), QStringLiteral("#16161f"));
   }
 
   void rowsShowNameThenPath_data() {
