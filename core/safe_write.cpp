@@ -63,13 +63,16 @@ bool write_file_atomically(const std::string& path, std::span<const uint8_t> byt
   const bool replacing = stat(target.c_str(), &old) == 0;
   if (replacing && !S_ISREG(old.st_mode)) return false;
 
-  // O_EXCL with our own names instead of mkstemp: mkstemp's 0600 would hide the umask.
+  // O_EXCL with our own names instead of mkstemp, whose 0600 would hide the umask from a new
+  // file. A replacement starts owner-only and gets the old file's bits once it is complete, so
+  // the content is never more exposed than the file it replaces.
+  const mode_t create_mode = replacing ? 0600 : 0666;
   std::random_device rd;
   std::string tmp;
   int fd = -1;
   for (int attempt = 0; attempt < 64 && fd < 0; ++attempt) {
     tmp = stem + std::to_string(rd()) + std::to_string(rd());
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, create_mode);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;

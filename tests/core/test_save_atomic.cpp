@@ -43,14 +43,20 @@ bool write_unprivileged(const std::string& path, const std::vector<uint8_t>& byt
 TEST(SafeWrite, CreatesAndReplacesKeepingPermissions) {
   TempDir dir;
   const std::string target = dir.file("out.pdf");
-  ASSERT_TRUE(write_file_atomically(target, bytes_of("first")));
+  const mode_t old_mask = umask(027);
+  const bool wrote = write_file_atomically(target, bytes_of("first"));
+  umask(old_mask);
+  ASSERT_TRUE(wrote);
   EXPECT_EQ(read_file(target), "first");
-  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  struct stat created {};
+  ASSERT_EQ(stat(target.c_str(), &created), 0);
+  EXPECT_EQ(created.st_mode & 07777, 0640u);  // 0666 less the umask
+  ASSERT_EQ(chmod(target.c_str(), 0604), 0);
   ASSERT_TRUE(write_file_atomically(target, bytes_of("second, longer")));
   EXPECT_EQ(read_file(target), "second, longer");
   struct stat st {};
   ASSERT_EQ(stat(target.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
   EXPECT_EQ(entries(dir.path()), 1u);
 }
 
