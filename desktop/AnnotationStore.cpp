@@ -1,10 +1,11 @@
 #include "desktop/AnnotationStore.h"
 
 #include <QSet>
-#include <algorithm>
-#include <sqlite3.h>
 #include <QSqlQuery>
 #include <QVariant>
+#include <sqlite3.h>
+
+#include <algorithm>
 
 #include "desktop/StoreDatabase.h"
 
@@ -16,11 +17,6 @@ int g_annotationStores = 0;  // GUI thread only
 
 QString utf8Text(const std::string& s) {
   return storedb::nonNull(QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
-}
-
-std::string utf8Bytes(const QString& s) {
-  const QByteArray b = s.toUtf8();
-  return std::string(b.constData(), static_cast<size_t>(b.size()));
 }
 
 // Brings a database from before the width and opacity columns up to date; its older rows then
