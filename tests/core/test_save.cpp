@@ -348,12 +348,30 @@ TEST(SaveAs, KeepsEncryption) {
   ASSERT_FALSE(enc.empty());
   auto doc = open_pdf(enc, "user");
   ASSERT_TRUE(doc);
-  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {box(AnnotType::Rectangle, 10, 20, 30, 40)}));
+  Annotation ft = box(AnnotType::FreeText, 100, 100, 300, 140);
+  ft.text = "inside";
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {box(AnnotType::Rectangle, 10, 20, 30, 40), ft}));
   EXPECT_FALSE(open_file(dir.file("out.pdf")));
   auto copy = open_file(dir.file("out.pdf"), "user");
   ASSERT_TRUE(copy);
   EXPECT_EQ(page_text(*copy, 0), "locked");
   EXPECT_TRUE(copy->metadata().encrypted);
+  EXPECT_GT(render_pdfium(*copy, 0).inked(104, 110, 200, 137), 20);
+}
+
+TEST(SaveAs, ADeletedPageLeavesTheFile) {
+  TempDir dir;
+  auto doc = open_pdf(text_pdf({"kept", "SECRET-4711"}));
+  ASSERT_TRUE(doc);
+  ASSERT_TRUE(doc->delete_page(1));
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
+  const std::string qdf = qdf_text(dir.file("out.pdf"));
+  ASSERT_FALSE(qdf.empty());
+  EXPECT_EQ(qdf.find("SECRET-4711"), std::string::npos);
+  auto copy = open_file(dir.file("out.pdf"));
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->page_count(), 1);
 }
 
 TEST(SaveAs, FailuresLeaveFilesAlone) {
