@@ -236,10 +236,24 @@ void add_free_text_appearance(Scratch& s, FPDF_ANNOTATION h, const Annotation& a
   }
 }
 
+bool fits_float(double v) { return std::isfinite(static_cast<float>(v)); }
+
+// Annotations come from the store and from XFDF files; a NaN or a number beyond float range
+// would be written into the copy as something no reader parses.
+bool sane_geometry(const Annotation& a, bool path) {
+  if (!path) return fits_float(a.x0) && fits_float(a.y0) && fits_float(a.x1) && fits_float(a.y1);
+  if (!fits_float(a.width)) return false;
+  for (const annot::Point& p : a.points) {
+    if (!fits_float(p.x) || !fits_float(p.y)) return false;
+  }
+  return true;
+}
+
 // Writes one annotation onto `page`; false when nothing was created.
 bool add_annotation(Scratch& s, FPDF_PAGE page, const Annotation& a) {
   const bool path = a.type == AnnotType::Ink || a.type == AnnotType::Line || a.type == AnnotType::Arrow;
   if (path && a.points.size() < 2) return false;
+  if (!sane_geometry(a, path)) return false;
   const PageOrigin o = page_origin(page);
   const int subtype = subtype_of(a.type);
   // Free text is made as a marked stamp, the one kind whose appearance PDFium builds from

@@ -239,11 +239,14 @@ TEST(SaveAs, WhatEachKindBecomes) {
   list.push_back(path(AnnotType::Arrow, {{5, 5}}));
   Annotation odd = box(static_cast<AnnotType>(42), 70, 200, 90, 220);
   list.push_back(odd);
+  list.push_back(box(AnnotType::Rectangle, std::nan(""), 0, 10, 10));  // as an XFDF file may say
+  list.push_back(path(AnnotType::Ink, {{0, 0}, {1e300, 5}}));
   ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), list));
 
   Copy c(dir.file("out.pdf"));
   ASSERT_TRUE(c.ok());
-  ASSERT_EQ(c.count(), 9);  // page 99 and the one-point paths are left out
+  ASSERT_EQ(c.count(), 9);  // page 99, the one-point paths and the unwritable numbers are left out
+  EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
 
   FPDF_ANNOTATION hl = c.annot(0);
   EXPECT_EQ(subtype(hl), QV_FPDF_ANNOT_HIGHLIGHT);
