@@ -5,7 +5,8 @@
 // A request takes the first unused line with its method and path; a line starting with '*' is
 // never used up. "hang" never answers. BODY is "-" or absent (empty), "fill:N" (N bytes that
 // begin like a PDF) or "text:" followed by the rest of the line. A request no line matches goes
-// to the real route.
+// to the real route. DUROVADERIZ_RECORD, when set, names a file that gets one line
+// "PORT METHOD PATH" per request (never a query, header or body).
 #pragma once
 
 #include <string>
