@@ -1,7 +1,6 @@
 #include "desktop/batch.h"
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
