@@ -1,0 +1,210 @@
+// The page viewer: one per document tab. It owns its document and paints the visible part of
+// each page on demand; its geometry, painting, text, page operations, annotation list and
+// input handling live in one source each (PdfView*.cpp).
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QByteArray>
+#include <QImage>
+#include <QPoint>
+#include <QPointF>
+#include <QRectF>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/annot.h"
+#include "core/engine.h"
+#include "core/search.h"
+
+class QMouseEvent;
+class QKeyEvent;
+class QPaintEvent;
+class QResizeEvent;
+class QWheelEvent;
+
+namespace quorvel::desktop {
+
+class AnnotationStore;
+
+class PdfView : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  enum ViewMode : int { Single = 0, TwoPage = 1, Book = 2 };
+  enum Mode : int {
+    Select = 0,
+    Highlight = 1,
+    Ink = 2,
+    Underline = 3,
+    Strikeout = 4,
+    Squiggly = 5,
+    Rectangle = 6,
+    Ellipse = 7,
+    Line = 8,
+    Arrow = 9,
+    FreeText = 10,
+    Eraser = 11,
+    Note = 12,
+    Stamp = 13,
+    AddText = 14,
+  };
+  struct PageLayout {
+    double x = 0, y = 0, w = 0, h = 0;
+  };
+  struct SelChar {
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    QString text;
+  };
+
+  explicit PdfView(QWidget* parent = nullptr);
+  ~PdfView() override;
+
+  // Layout, coordinates and zoom (PdfView.cpp).
+  void setDocument(std::unique_ptr<IDocument> d);
+  int pageTotalRot(int index) const;
+  QPointF pdfToDeviceOffset(int index, double x, double y) const;
+  void deviceOffsetToPdf(int index, double dx, double dy, double& x, double& y) const;
+  QRectF pdfRectToContent(int index, double x0, double y0, double x1, double y1) const;
+  QRectF rectPdfToContent(int index, const annot::Rect& r) const;
+  QRectF matchRectContent(int index, const TextRun& run) const;
+  QRectF matchRectContent(int index, const search::DocMatch& m) const;
+  QPointF pagePointToContent(int index, const annot::Point& p) const;
+  bool contentToPage(QPointF content, int& page, annot::Point& out) const;
+  QPointF eventContentPos(const QMouseEvent* e) const;
+  int contentWidth() const;
+  double contentHeight() const;
+  void updateScrollBars();
+  void relayout();
+  int currentPage() const;
+  void emitCurrentPage();
+  void rotateClockwise();
+  void rotateCounterClockwise();
+  void setViewMode(ViewMode m);
+
+  // Painting and search hits (PdfViewPaint.cpp).
+  void setHighlights(std::vector<search::DocMatch> matches);
+  void clearHighlights();
+  void setActiveMatch(int i);
+
+  // Text, selection, links and navigation (PdfViewText.cpp).
+  const std::vector<SelChar>& pageChars(int page);
+  int nearestChar(int page, const annot::Point& p) const;
+  void selectWordAt(int page, int index);
+  void selectLineAt(int page, int index);
+  void selectDemo();
+  void copySelection();
+  const std::vector<Link>& pageLinks(int page);
+  void navigateToPage(int oneBased);
+  bool goBack();
+  bool goForward();
+  QString documentText(int maxChars) const;
+
+  // Page operations, saving and page images (PdfViewPages.cpp).
+  int pageCount() const;
+  void deletePage(int index);
+  void rotatePage(int index, int quarterTurns);
+  void movePage(int from, int to);
+  bool insertBlankPage(int at, double width, double height);
+  bool cropPage(int index, double x0, double y0, double x1, double y1);
+  void mergePdf(const QByteArray& pdf);
+  bool saveAs(const QString& path);
+  bool saveRange(const QString& path, int first, int last);
+  QImage renderThumbnail(int index, int width) const;
+  QImage renderPageImage(int index, double scale) const;
+  void fillFormDemo();
+  void refreshStructure();
+
+  // Annotation list (PdfViewAnnotations.cpp).
+  void setStore(AnnotationStore* store, const QString& docHash);
+  void reloadAnnotations();
+  void addAnnotation(const annot::Annotation& a);
+  void updateAnnotation(const annot::Annotation& a);
+  void removeAnnotation(const std::string& id);
+  void clearAnnotations();
+  void eraseAt(QPointF contentPos);
+  void deleteSelected();
+  void focusAnnotation(const std::string& id);
+  int handleAt(const annot::Annotation& a, QPointF contentPos) const;
+
+  // The store keeps annotations on the pages of the file its key names. After page edits the
+  // view's pages differ: these map between the two (-1: the page has no counterpart, such as
+  // an inserted page, whose annotations live in the view and saved copies only, or a deleted
+  // one, whose stored annotations are not shown).
+  int storePageOf(int viewPage) const;
+  int viewPageOf(int storePage) const;
+
+  // Members read or written by the window, panels and tools.
+  std::unique_ptr<IDocument> doc;
+  std::vector<PageInfo> pages;
+  std::vector<PageLayout> layouts;
+  std::vector<search::DocMatch> highlights;
+  int activeMatch = -1;
+  double scale = 1.0;
+  int lastEmittedPage = 0;
+  int viewRotation = 0;
+  ViewMode viewMode = Single;
+  AnnotationStore* store = nullptr;
+  QString docHash;
+  std::vector<annot::Annotation> annotations;
+  Mode toolMode = Select;
+  bool dragging = false;
+  int dragPage = -1;
+  annot::Point dragStart;
+  annot::Point dragCurrent;
+  std::vector<annot::Point> inkPoints;
+  std::string selectedId;
+  bool movingAnnotation = false;
+  int resizeHandle = 0;
+  annot::Point pressPoint;
+  annot::Annotation pressCopy;
+  uint32_t highlightColor = 0xFFEB3B;
+  uint32_t penColor = 0xE53935;
+  double penWidth = 2.0;
+  std::map<int, std::vector<SelChar>> charCache;
+  std::map<int, std::vector<Link>> linkCache;
+  std::vector<int> backStack;
+  std::vector<int> forwardStack;
+  int selPage = -1;
+  int selStart = -1;
+  int selEnd = -1;
+  qint64 lastClickMs = 0;
+  QPoint lastClickPos;
+  bool selecting = false;
+  // Original (stored) page index of each current page; empty means identity.
+  std::vector<int> storePages;
+
+ signals:
+  void annotationsChanged();
+  void pageStructureChanged();
+  void navHistoryChanged();
+  void pageChanged(int oneBased);
+  void scaleChanged(double scale);
+  // A store write failed: the annotation stays on screen and in saved copies.
+  void annotationStoreFailed(const QString& message);
+
+ public slots:
+  void setScale(double s);
+  void zoomIn();
+  void zoomOut();
+  void fitWidth();
+  void fitPage();
+  void actualSize();
+  void goToPage(int oneBased);
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void scrollContentsBy(int dx, int dy) override;
+};
+
+}  // namespace quorvel::desktop
