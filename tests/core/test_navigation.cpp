@@ -160,7 +160,9 @@ TEST(Outline, LimitsAndLoops) {
     EXPECT_EQ(count_items(out), row.items) << row.name;
     EXPECT_EQ(depth_of(out), row.depth) << row.name;
     EXPECT_EQ(out.size(), row.top_level) << row.name;
-    if (!out.empty()) EXPECT_EQ(out[0].title, "b0") << row.name;
+    if (!out.empty()) {
+      EXPECT_EQ(out[0].title, "b0") << row.name;
+    }
   }
 }
 

@@ -215,7 +215,9 @@ TEST(ExtractText, RunsAndCharacterBoxes) {
     for (size_t i = 0; i < run.chars.size(); ++i) {
       const CharBox& c = run.chars[i];
       EXPECT_LE(c.offset, run.text.size());
-      if (i > 0) EXPECT_GE(c.offset, run.chars[i - 1].offset);
+      if (i > 0) {
+        EXPECT_GE(c.offset, run.chars[i - 1].offset);
+      }
       const double cx = (c.left + c.right) / 2, cy = (c.top + c.bottom) / 2;
       EXPECT_TRUE(cx >= run.left - 1 && cx <= run.right + 1 && cy >= run.bottom - 1 && cy <= run.top + 1);
     }
