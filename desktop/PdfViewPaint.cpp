@@ -1,13 +1,304 @@
 // Painting of the viewer: page tiles, search hits, text selection, annotations, drag preview.
+// Nothing is cached between paints: each one asks the document for the visible tiles again.
 #include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cmath>
 
 #include "desktop/PdfView.h"
 
 namespace quorvel::desktop {
 
-void PdfView::paintEvent(QPaintEvent* e) { QAbstractScrollArea::paintEvent(e); }
-void PdfView::setHighlights(std::vector<search::DocMatch> matches) { highlights = std::move(matches); }
-void PdfView::clearHighlights() {}
-void PdfView::setActiveMatch(int) {}
+namespace {
+
+const QColor kBackground(0x16, 0x16, 0x1f);
+const QColor kFailedOutline(0xb0, 0xb0, 0xb0);
+const QColor kHit(255, 235, 59, 110);
+const QColor kActiveHit(255, 138, 0, 150);
+const QColor kSelection(124, 92, 255, 90);
+const QColor kNoteFill(255, 250, 205, 235);
+const QColor kFreeTextFill(255, 255, 255, 40);
+const QColor kSelectBlue(0x33, 0x66, 0xff);
+const QColor kHighlightPreview(0xFF, 0xEB, 0x3B, 70);
+const QColor kInkPreview(0xE5, 0x39, 0x35);
+const QColor kEmptyText(0x6a, 0x70, 0x88);
+
+QColor opaque(uint32_t rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+QColor withAlpha(uint32_t rgb, int alpha) {
+  QColor c = opaque(rgb);
+  c.setAlpha(alpha);
+  return c;
+}
+
+}  // namespace
+
+void PdfView::paintEvent(QPaintEvent*) {
+  QPainter p(viewport());
+  const int vw = viewport()->width();
+  const int vh = viewport()->height();
+  const QRectF viewRect(0, 0, vw, vh);
+  p.fillRect(viewRect, kBackground);
+
+  if (!doc || layouts.empty()) {
+    p.setPen(kEmptyText);
+    p.drawText(viewRect, Qt::AlignCenter, tr("Нет страниц для отображения"));
+    return;
+  }
+
+  const double hval = horizontalScrollBar()->value();
+  const double vval = verticalScrollBar()->value();
+  const QPointF toView(-hval, -vval);
+  const QRectF visible(hval, vval, vw, vh);
+
+  // Pages: one tile of exactly the visible part of each page.
+  for (size_t i = 0; i < layouts.size(); ++i) {
+    const PageLayout& l = layouts[i];
+    const QRectF v = QRectF(l.x, l.y, l.w, l.h).intersected(visible);
+    if (!(v.width() > 0) || !(v.height() > 0)) continue;
+    RenderRequest req;
+    req.scale = scale;
+    req.x = static_cast<int>(std::floor(v.x() - l.x));
+    req.y = static_cast<int>(std::floor(v.y() - l.y));
+    req.width = static_cast<int>(std::ceil(v.width()));
+    req.height = static_cast<int>(std::ceil(v.height()));
+    req.rotation = viewRotation;
+    const RenderedTile tile = doc->render_tile(static_cast<int>(i), req);
+    const QPointF at = v.topLeft() + toView;
+    if (tile.width > 0 && tile.height > 0 &&
+        tile.pixels.size() / 4 / static_cast<size_t>(tile.width) >= static_cast<size_t>(tile.height)) {
+      // The engine renders onto white, so the pixels are opaque: RGB32 draws them unconverted.
+      const QImage img(tile.pixels.data(), tile.width, tile.height, tile.width * 4,
+                       QImage::Format_RGB32);
+      p.drawImage(at, img);
+    } else {
+      const QRectF box(at, v.size());
+      p.fillRect(box, Qt::white);
+      p.setPen(kFailedOutline);
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(box);
+    }
+  }
+
+  // Search hits.
+  if (!highlights.empty()) {
+    p.setPen(Qt::NoPen);
+    for (size_t i = 0; i < highlights.size(); ++i) {
+      const search::DocMatch& m = highlights[i];
+      const QRectF r = matchRectContent(m.page, m).translated(toView);
+      if (!(r.width() > 0) || !(r.height() > 0) || !r.intersects(viewRect)) continue;
+      p.fillRect(r, static_cast<int>(i) == activeMatch ? kActiveHit : kHit);
+    }
+  }
+
+  // Text selection.
+  if (selPage >= 0 && selStart != selEnd) {
+    const auto it = charCache.find(selPage);
+    if (it != charCache.end()) {
+      const std::vector<SelChar>& chars = it->second;
+      const int from = std::max(0, std::min(selStart, selEnd));
+      const int to = std::min(std::max(selStart, selEnd), static_cast<int>(chars.size()));
+      for (int k = from; k < to; ++k) {
+        const SelChar& c = chars[static_cast<size_t>(k)];
+        const QRectF r = pdfRectToContent(selPage, c.x0, c.y0, c.x1, c.y1).translated(toView);
+        if (r.intersects(viewRect)) p.fillRect(r, kSelection);
+      }
+    }
+  }
+
+  // Annotations, in list order so later ones lie on top. One on a page that does not exist
+  // has no place to go and is left out.
+  const int pageTotal = static_cast<int>(layouts.size());
+  for (const annot::Annotation& a : annotations) {
+    if (a.page < 0 || a.page >= pageTotal) continue;
+    const QRectF R = rectPdfToContent(a.page, annot::Rect{a.x0, a.y0, a.x1, a.y1}).translated(toView);
+    const bool shown = R.intersects(viewRect);
+    auto P = [&](size_t k) { return pagePointToContent(a.page, a.points[k]) + toView; };
+    const QColor c = opaque(a.color);
+    const QColor cOpacity = withAlpha(a.color, a.opacity);
+    const double w = std::max(a.width, 1.0);
+    p.setBrush(Qt::NoBrush);
+
+    switch (a.type) {
+      case annot::AnnotType::Highlight:
+        if (shown) p.fillRect(R, withAlpha(a.color, 110));
+        break;
+      case annot::AnnotType::Ink:
+        if (a.points.size() >= 2) {
+          p.setPen(QPen(c, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+          QPolygonF line;
+          for (size_t k = 0; k < a.points.size(); ++k) line << P(k);
+          p.drawPolyline(line);
+        }
+        break;
+      case annot::AnnotType::Note: {
+        const QPointF corner = pagePointToContent(a.page, annot::Point{a.x0, a.y1}) + toView;
+        const QRectF icon(corner, QSizeF(16, 16));
+        p.setPen(QPen(c.darker(140), 1.0));
+        p.setBrush(c);
+        p.drawRoundedRect(icon, 3, 3);
+        p.setPen(Qt::black);
+        p.drawText(icon, Qt::AlignCenter, QStringLiteral("!"));
+        if (!a.text.empty()) {
+          const QString text = QString::fromUtf8(a.text.data(), static_cast<qsizetype>(a.text.size()));
+          const QRect measured =
+              p.fontMetrics().boundingRect(QRect(0, 0, 320, 200), Qt::TextWordWrap, text);
+          const QRectF popup(icon.right() + 6, icon.top(), measured.width() + 12,
+                             measured.height() + 8);
+          p.setPen(QPen(c.darker(140), 1.0));
+          p.setBrush(kNoteFill);
+          p.drawRoundedRect(popup, 4, 4);
+          p.setPen(Qt::black);
+          p.drawText(popup.adjusted(6, 4, -6, -4), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
+                     text);
+        }
+        break;
+      }
+      case annot::AnnotType::Underline:
+        if (shown) {
+          p.setPen(QPen(cOpacity, w));
+          p.drawLine(QPointF(R.x(), R.bottom() - 1), QPointF(R.right(), R.bottom() - 1));
+        }
+        break;
+      case annot::AnnotType::StrikeOut:
+        if (shown) {
+          p.setPen(QPen(cOpacity, w));
+          const double mid = R.y() + R.height() / 2;
+          p.drawLine(QPointF(R.x(), mid), QPointF(R.right(), mid));
+        }
+        break;
+      case annot::AnnotType::Squiggly:
+        if (shown) {
+          p.setPen(QPen(cOpacity, w));
+          const double b = R.bottom() - 1;
+          QPainterPath path(QPointF(R.x(), b));
+          double x = R.x();
+          bool up = true;
+          while (x < R.right()) {
+            x += 4;
+            path.lineTo(x, up ? b - 2.5 : b + 2.5);
+            up = !up;
+          }
+          p.drawPath(path);
+        }
+        break;
+      case annot::AnnotType::Rectangle:
+        if (shown) {
+          p.setPen(QPen(cOpacity, w));
+          p.drawRect(R);
+        }
+        break;
+      case annot::AnnotType::Ellipse:
+        if (shown) {
+          p.setPen(QPen(cOpacity, w));
+          p.drawEllipse(R);
+        }
+        break;
+      case annot::AnnotType::Line:
+      case annot::AnnotType::Arrow:
+        if (a.points.size() >= 2) {
+          const QPen pen(cOpacity, w, Qt::SolidLine, Qt::RoundCap);
+          p.setPen(pen);
+          const QPointF from = P(0), to = P(1);
+          p.drawLine(from, to);
+          if (a.type == annot::AnnotType::Arrow) {
+            const double angle = std::atan2(to.y() - from.y(), to.x() - from.x());
+            const double len = 1.5 * a.width + 10;
+            QPolygonF head;
+            head << to << to - len * QPointF(std::cos(angle - 0.5), std::sin(angle - 0.5))
+                 << to - len * QPointF(std::cos(angle + 0.5), std::sin(angle + 0.5));
+            p.setBrush(cOpacity);
+            p.drawPolygon(head, Qt::OddEvenFill);
+          }
+        }
+        break;
+      case annot::AnnotType::FreeText:
+        if (shown) {
+          p.setPen(QPen(cOpacity, w));
+          p.setBrush(kFreeTextFill);
+          p.drawRect(R);
+          if (!a.text.empty()) {
+            p.setPen(c);
+            p.drawText(R.adjusted(4, 3, -4, -3), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
+                       QString::fromUtf8(a.text.data(), static_cast<qsizetype>(a.text.size())));
+          }
+        }
+        break;
+      default:
+        break;
+    }
+
+    if (!selectedId.empty() && selectedId == a.id) {
+      const QRectF bounds = rectPdfToContent(a.page, annot::bounding_rect(a)).translated(toView);
+      p.setBrush(Qt::NoBrush);
+      p.setPen(QPen(kSelectBlue, 1.5, Qt::DashLine));
+      p.drawRect(bounds.adjusted(-3, -3, 3, 3));
+
+      std::vector<QPointF> handles;
+      if (a.type == annot::AnnotType::Line || a.type == annot::AnnotType::Arrow) {
+        for (size_t k = 0; k < std::min<size_t>(2, a.points.size()); ++k) handles.push_back(P(k));
+      } else if (!annot::uses_path(a.type) && pageTotalRot(a.page) == 0) {
+        const double L = bounds.x(), T = bounds.y(), W = bounds.width(), H = bounds.height();
+        handles = {{L, T},         {L + W / 2, T}, {L + W, T},     {L + W, T + H / 2},
+                   {L + W, T + H}, {L + W / 2, T + H}, {L, T + H}, {L, T + H / 2}};
+      }
+      p.setPen(QPen(Qt::white, 1.0));
+      p.setBrush(kSelectBlue);
+      for (const QPointF& h : handles) p.drawRect(QRectF(h.x() - 4, h.y() - 4, 8, 8));
+    }
+  }
+
+  // Preview of a drawing drag.
+  if (dragging && dragPage >= 0 && dragPage < pageTotal) {
+    p.setPen(QPen(kSelectBlue, 1.0, Qt::DashLine));
+    if (toolMode == Highlight) {
+      const annot::Rect box{std::min(dragStart.x, dragCurrent.x), std::min(dragStart.y, dragCurrent.y),
+                            std::max(dragStart.x, dragCurrent.x), std::max(dragStart.y, dragCurrent.y)};
+      p.setBrush(kHighlightPreview);
+      p.drawRect(rectPdfToContent(dragPage, box).translated(toView));
+    } else if (toolMode == Ink && inkPoints.size() >= 2) {
+      p.setBrush(Qt::NoBrush);
+      p.setPen(QPen(kInkPreview, 2.0));
+      QPolygonF line;
+      for (const annot::Point& pt : inkPoints) line << pagePointToContent(dragPage, pt) + toView;
+      p.drawPolyline(line);
+    }
+  }
+}
+
+void PdfView::setHighlights(std::vector<search::DocMatch> matches) {
+  highlights = std::move(matches);
+  activeMatch = highlights.empty() ? -1 : 0;
+  viewport()->update();
+}
+
+void PdfView::clearHighlights() {
+  highlights.clear();
+  activeMatch = -1;
+  viewport()->update();
+}
+
+void PdfView::setActiveMatch(int i) {
+  if (i < 0 || i >= static_cast<int>(highlights.size())) return;
+  activeMatch = i;
+  const search::DocMatch& m = highlights[static_cast<size_t>(i)];
+  const QRectF r = matchRectContent(m.page, m);
+  if (!(r.width() > 0) || !(r.height() > 0)) {
+    goToPage(m.page + 1);
+  } else {
+    const int top = static_cast<int>(r.y() - 60);
+    verticalScrollBar()->setValue(top > 0 ? top : 0);
+    const int hval = horizontalScrollBar()->value();
+    if (r.x() < hval || r.x() + r.width() > hval + viewport()->width()) {
+      const int left = static_cast<int>(r.x() - 60);
+      horizontalScrollBar()->setValue(left > 0 ? left : 0);
+    }
+  }
+  viewport()->update();
+}
 
 }  // namespace quorvel::desktop
