@@ -1,18 +1,52 @@
 #include "desktop/DiffViewDialog.h"
 
 #include <algorithm>
+#include <functional>
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "desktop/lang.h"
 
 namespace quorvel::desktop {
+
+namespace {
+
+class ShowWatcher : public QObject {
+ public:
+  ShowWatcher(QObject* parent, std::function<void()> onShow)
+      : QObject(parent), onShow(std::move(onShow)) {}
+
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    // The dialog's own show event comes after its children have been shown.
+    if (watched == parent() && e->type() == QEvent::Show) onShow();
+    return false;
+  }
+
+ private:
+  std::function<void()> onShow;
+};
+
+// scrollToAnchor takes a missing anchor for the top of the text; a pane without it stays put.
+bool hasAnchor(const QTextDocument* doc, const QString& name) {
+  for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+    if (b.charFormat().anchorNames().contains(name)) return true;
+    for (auto it = b.begin(); !it.atEnd(); ++it) {
+      if (it.fragment().charFormat().anchorNames().contains(name)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 DiffViewDialog::DiffViewDialog(const QString& leftTitle, const QString& rightTitle,
                                const QString& leftHtml, const QString& rightHtml,
@@ -70,6 +104,14 @@ DiffViewDialog::DiffViewDialog(const QString& leftTitle, const QString& rightTit
   connect(next, &QPushButton::clicked, this, [this] { goToChange(current + 1); });
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
 
+  // A hidden pane only remembers its anchor and scrolls when it is shown, each on its own, so
+  // the panes would end at whichever was shown last, laid out at the width it had then. Once
+  // the whole dialog is up, show the current change again with both panes in place.
+  auto* onShow = new ShowWatcher(this, [this] {
+    if (current >= 0) goToChange(current);
+  });
+  installEventFilter(onShow);
+
   prev->setEnabled(!changes.isEmpty());
   next->setEnabled(!changes.isEmpty());
   if (changes.isEmpty())
@@ -85,8 +127,9 @@ void DiffViewDialog::goToChange(int index) {
   current = std::clamp(index, 0, int(changes.size()) - 1);
   const int page = changes.at(current);
   const QString anchor = QStringLiteral("chg-%1").arg(page);
-  leftView->scrollToAnchor(anchor);
-  rightView->scrollToAnchor(anchor);
+  for (QTextBrowser* pane : {leftView, rightView}) {
+    if (hasAnchor(pane->document(), anchor)) pane->scrollToAnchor(anchor);
+  }
   positionLabel->setText(L("Изменение %1 из %2 (стр. %3)", "Change %1 of %2 (p. %3)")
                              .arg(current + 1)
                              .arg(changes.size())
