@@ -146,8 +146,11 @@ void PdfView::focusAnnotation(const std::string& id) {
                          [&](const annot::Annotation& e) { return e.id == id; });
   if (it == annotations.end()) return;
   selectedId = id;
+  // A path without points has no place on the page to scroll to (its box is a placeholder of
+  // zeros, which the mapping would still turn into a pixel at the page's corner).
+  const bool placed = !annot::uses_path(it->type) || !it->points.empty();
   const QRectF r = rectPdfToContent(it->page, annot::bounding_rect(*it));
-  if (r.width() > 0 && r.height() > 0) {
+  if (placed && r.width() > 0 && r.height() > 0) {
     // Truncated, and held within an int for absurdly large pages.
     verticalScrollBar()->setValue(static_cast<int>(std::clamp(r.top() - 80.0, 0.0, 2147483647.0)));
   }
