@@ -26,8 +26,11 @@ QSize hintFor(const QImage& image) {
 
 // The size the page's image will have, so the list has its final length before rendering.
 QSize expectedHint(const PageInfo& p) {
-  if (!(p.width > 0) || !(p.height > 0)) return QSize(kItemWidth, kFailedHeight);
-  const double h = std::round(p.height * (kThumbWidth / p.width));
+  const bool turned = ((p.rotation / 90) & 1) != 0;
+  const double w = turned ? p.height : p.width;
+  const double ph = turned ? p.width : p.height;
+  if (!(w > 0) || !(ph > 0)) return QSize(kItemWidth, kFailedHeight);
+  const double h = std::round(ph * (kThumbWidth / w));
   if (!(h < 1e6)) return QSize(kItemWidth, kFailedHeight);
   return QSize(kItemWidth, std::max(1, int(h)) + 30);
 }
