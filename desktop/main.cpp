@@ -1,8 +1,20 @@
+#include <QApplication>
 #include <QCoreApplication>
-#include <cstdio>
+#include <QSettings>
+#include <QStringList>
+#include <QStyleFactory>
 
-#include "core/engine.h"
+#include "desktop/MainWindow.h"
+#include "desktop/MainWindowCommandLine.h"
 #include "desktop/batch.h"
+#include "desktop/lang.h"
+
+namespace {
+
+// The window writes nothing to the console, Qt's own warnings included.
+void silentMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (const auto batch = quorvel::desktop::batch_args(argc, argv)) {
@@ -16,6 +28,26 @@ int main(int argc, char** argv) {
   }
 
   // Window mode.
-  std::printf("%s\n", quorvel::engine_version_line().c_str());
-  return 0;
+  qInstallMessageHandler(silentMessages);
+  QApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("PDF Dodiru Quorvel"));
+  QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
+
+  QSettings settings;
+  // The language is fixed before any window text is made; QApplication has taken its own
+  // options out of argv by now.
+  QStringList raw;
+  for (int i = 1; i < argc; ++i) raw << QString::fromLatin1(argv[i]);
+  quorvel::desktop::g_lang = quorvel::desktop::languageFromArguments(
+      settings.value(QStringLiteral("ui/lang"), QStringLiteral("ru")).toString(), raw);
+
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  const QString sheet = quorvel::desktop::styleSheetForTheme(
+      settings.value(QStringLiteral("ui/theme"), QStringLiteral("dark")).toString());
+  if (!sheet.isEmpty()) app.setStyleSheet(sheet);
+
+  quorvel::desktop::MainWindow window;
+  window.show();
+  quorvel::desktop::runCommandLine(window, QCoreApplication::arguments().mid(1));
+  return app.exec();
 }

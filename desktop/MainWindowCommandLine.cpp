@@ -1,0 +1,139 @@
+#include "desktop/MainWindowCommandLine.h"
+
+#include <QFile>
+
+#include "desktop/MainWindow.h"
+
+// The resources sit in a static library: nothing would pull them into the program unless
+// something refers to them.
+static void registerQuorvelResources() { Q_INIT_RESOURCE(quorvel); }
+
+namespace quorvel::desktop {
+
+namespace {
+
+// Every option the window knows, also those whose actions only carry a value for another
+// action: a value option must consume its value, or the value would become the document path.
+const QSet<QString>& valueOptions() {
+  static const QSet<QString> names = [] {
+    QSet<QString> s;
+    for (const char* n : {
+             "--lang", "--password", "--rotate", "--rotate-page", "--delete-page",
+             "--insert-page", "--add-text", "--delete-image", "--crop", "--merge", "--ask",
+             "--semantic", "--request", "--extract-csv", "--redact-pii", "--compare",
+             "--compare-out", "--export-text", "--export-html", "--export-doc", "--export-docx",
+             "--encrypt", "--encrypt-pw", "--ocr-layer", "--agent-report", "--translate",
+             "--translate-out", "--sign-image", "--sign-out", "--sign-page", "--sign-cert",
+             "--sign-cert-out", "--sign-cert-pw", "--replace-text", "--replace-out",
+             "--replace-with", "--sanitize-out", "--watermark", "--watermark-out",
+             "--page-numbers-out", "--bates-out", "--bates", "--bates-start",
+             "--split-bookmarks", "--nup", "--nup-out", "--save", "--print", "--export",
+             "--find"})
+      s.insert(QString::fromLatin1(n));
+    return s;
+  }();
+  return names;
+}
+
+const QSet<QString>& flagOptions() {
+  static const QSet<QString> names = [] {
+    QSet<QString> s;
+    for (const char* n : {"--mvp", "--clear-annot", "--demo-annot", "--two", "--book",
+                          "--fill-form", "--select-demo", "--extract", "--compare-ai", "--ocr",
+                          "--fullscreen"})
+      s.insert(QString::fromLatin1(n));
+    return s;
+  }();
+  return names;
+}
+
+using Plan = std::vector<CommandLineAction>;
+using Row = void (*)(const CommandLine&, Plan&);
+
+// One row per action, in the order they run. A command that the window does not have yet has
+// no row; its options are still scanned above, so they never turn into the document path.
+const Row kActionRows[] = {
+    [](const CommandLine& cl, Plan& plan) {
+      if (cl.flag("--mvp"))
+        plan.push_back({QStringLiteral("setMvpMode(true)"), [](MainWindow& w) { w.setMvpMode(true); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString pw = cl.value("--password");
+      if (!pw.isEmpty())
+        plan.push_back({QStringLiteral("setOpenPassword"), [pw](MainWindow& w) { w.setOpenPassword(pw); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.path;
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("openFile(%1)").arg(path), [path](MainWindow& w) { w.openFile(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      if (cl.flag("--fullscreen"))
+        plan.push_back({QStringLiteral("toggleFullScreen()"), [](MainWindow& w) { w.toggleFullScreen(); }});
+    },
+};
+
+}  // namespace
+
+void loadCompiledResources() {
+  static const bool done = (registerQuorvelResources(), true);
+  (void)done;
+}
+
+CommandLine scanCommandLine(const QStringList& args) {
+  CommandLine cl;
+  const QString dashes = QStringLiteral("--");
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    const bool hasNext = i + 1 < args.size();
+    if (valueOptions().contains(a)) {
+      if (hasNext) cl.values.insert(a, args[++i]);
+    } else if (flagOptions().contains(a)) {
+      cl.flags.insert(a);
+      if (a == QLatin1String("--two")) cl.layoutMode = 1;
+      if (a == QLatin1String("--book")) cl.layoutMode = 2;
+    } else if (a == QLatin1String("--split")) {
+      if (i + 3 < args.size()) {
+        cl.split = QStringList{args[i + 1], args[i + 2], args[i + 3]};
+        i += 3;
+      }
+    } else if (!a.startsWith(dashes)) {
+      if (cl.path.isEmpty()) cl.path = a;
+    }
+  }
+  return cl;
+}
+
+int commandLineInt(const QString& text) {
+  bool ok = false;
+  const int v = text.toInt(&ok, 10);
+  return ok ? v : 0;
+}
+
+int languageFromArguments(const QString& setting, const QStringList& args) {
+  QString lang = setting;
+  // Values are not skipped: in "--lang --lang en" the last pair wins.
+  for (int i = 0; i + 1 < args.size(); ++i)
+    if (args[i] == QLatin1String("--lang")) lang = args[i + 1];
+  return lang.toLower() == QLatin1String("en") ? 1 : 0;
+}
+
+QString styleSheetForTheme(const QString& theme) {
+  if (theme == QLatin1String("light")) return {};
+  loadCompiledResources();
+  QFile f(QStringLiteral(":/style.qss"));
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(f.readAll());
+}
+
+std::vector<CommandLineAction> planCommandLine(const CommandLine& cl) {
+  Plan plan;
+  for (Row row : kActionRows) row(cl, plan);
+  return plan;
+}
+
+void runCommandLine(MainWindow& window, const QStringList& args) {
+  for (const CommandLineAction& a : planCommandLine(scanCommandLine(args))) a.run(window);
+}
+
+}  // namespace quorvel::desktop
