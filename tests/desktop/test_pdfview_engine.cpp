@@ -1,0 +1,151 @@
+// The viewer over the real engine: search hits over their glyphs on a page whose crop box does
+// not start at zero, page images of turned pages, and page edits that reach the saved file.
+#include <QScrollBar>
+#include <QtTest>
+
+#include "common/fixtures.h"
+#include "core/search.h"
+#include "desktop/PdfView.h"
+
+using quorvel::EngineKind;
+using quorvel::make_engine;
+using quorvel::desktop::PdfView;
+namespace test = quorvel::test;
+
+namespace {
+
+std::unique_ptr<quorvel::IDocument> open(const std::string& pdf) {
+  return make_engine(EngineKind::Pdfium)->open(test::as_bytes(pdf), "");
+}
+
+bool dark(QRgb c) { return qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100; }
+bool blue(QRgb c) { return qRed(c) < 40 && qGreen(c) < 40 && qBlue(c) > 215; }
+
+// Bounding box of the dark pixels inside `area`.
+QRect inkBox(const QImage& img, QRect area) {
+  QRect box;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x)
+      if (dark(img.pixel(x, y))) box |= QRect(x, y, 1, 1);
+  return box;
+}
+
+}  // namespace
+
+class PdfViewEngineTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void hitsCoverTheirGlyphsWhateverTheCropOrigin() {
+    test::PageSpec page;
+    page.media_box = "[100 100 712 892]";
+    page.content = "BT /F1 36 Tf 172 800 Td (World) Tj ET";
+    auto doc = open(test::make_pdf({page}));
+    QVERIFY(doc);
+    const auto hits = quorvel::search::search_document(*doc, "World", {}, 10);
+    QCOMPARE(int(hits.size()), 1);
+
+    PdfView v;
+    v.resize(800, 600);
+    v.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&v));
+    v.setDocument(std::move(doc));
+    const QImage plain = v.viewport()->grab().toImage();
+    const QPoint scroll(v.horizontalScrollBar()->value(), v.verticalScrollBar()->value());
+    const QRect hit = v.matchRectContent(0, hits[0]).translated(-scroll).toAlignedRect();
+    const auto& l = v.layouts[0];
+    const QRect pageArea = QRectF(l.x, l.y, l.w, l.h).translated(-scroll).toRect().intersected(plain.rect());
+    const QRect ink = inkBox(plain, pageArea.adjusted(1, 1, -1, -1));
+    QVERIFY(!ink.isEmpty());
+    // The glyphs lie within the hit's box and fill most of its width.
+    QVERIFY2(hit.adjusted(-2, -2, 2, 2).contains(ink),
+             qPrintable(QStringLiteral("hit %1,%2 %3x%4 ink %5,%6 %7x%8")
+                            .arg(hit.x()).arg(hit.y()).arg(hit.width()).arg(hit.height())
+                            .arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())));
+    QVERIFY(ink.width() * 10 >= hit.width() * 8);
+
+    v.setHighlights(hits);
+    const QImage marked = v.viewport()->grab().toImage();
+    const QPoint inside = hit.center();
+    QVERIFY(marked.pixel(inside) != plain.pixel(inside));
+    QCOMPARE(marked.pixel(hit.right() + 3, hit.center().y()), plain.pixel(hit.right() + 3, hit.center().y()));
+  }
+
+  void turnedPagesFillTheirImages() {
+    test::PageSpec a4;
+    a4.width = 595;
+    a4.height = 842;
+    a4.extra = "/Rotate 90";
+    a4.content = "0 0 1 rg 0 0 595 842 re f";
+    PdfView v;
+    v.setDocument(open(test::make_pdf({a4})));
+    QCOMPARE(v.pageCount(), 1);
+
+    const QImage thumb = v.renderThumbnail(0, 132);
+    QCOMPARE(thumb.size(), QSize(132, 93));
+    const QImage image = v.renderPageImage(0, 1.0);
+    QCOMPARE(image.size(), QSize(842, 595));
+    // No white band along any edge: the page reaches every border pixel.
+    for (const QImage& img : {thumb, image}) {
+      for (int x = 0; x < img.width(); ++x) {
+        QVERIFY2(blue(img.pixel(x, 0)), qPrintable(QString::number(x)));
+        QVERIFY2(blue(img.pixel(x, img.height() - 1)), qPrintable(QString::number(x)));
+      }
+      for (int y = 0; y < img.height(); ++y) {
+        QVERIFY(blue(img.pixel(0, y)));
+        QVERIFY(blue(img.pixel(img.width() - 1, y)));
+      }
+    }
+  }
+
+  void sizesOfARealLetterPage() {
+    PdfView v;
+    v.setDocument(open(test::text_pdf({"alpha"})));
+    QCOMPARE(v.renderThumbnail(0, 132).size(), QSize(132, 171));
+    QCOMPARE(v.renderPageImage(0, 2.0).size(), QSize(1224, 1584));
+    QVERIFY(v.renderPageImage(0, 0).isNull());
+    // The letter page renders its text: something dark lies where the text is drawn.
+    const QImage img = v.renderPageImage(0, 1.0);
+    QVERIFY(!inkBox(img, QRect(60, 50, 120, 40)).isEmpty());
+  }
+
+  void pageEditsReachTheSavedFile() {
+    test::TempDir dir;
+    PdfView v;
+    v.setDocument(open(test::text_pdf({"one", "two", "three"})));
+    v.deletePage(0);
+    QVERIFY(v.insertBlankPage(2, 300, 300));
+    v.movePage(0, 1);  // three, two, blank
+    QCOMPARE(v.pageCount(), 3);
+    QCOMPARE(v.storePageOf(0), 2);
+    QCOMPARE(v.storePageOf(1), 1);
+    QCOMPARE(v.storePageOf(2), -1);
+    QCOMPARE(v.viewPageOf(0), -1);
+
+    const QString path = QString::fromStdString(dir.file("saved копия.pdf"));
+    QVERIFY(v.saveAs(path));
+    auto saved = open(test::read_file(path.toStdString()));
+    QVERIFY(saved);
+    QCOMPARE(saved->page_count(), 3);
+    auto textOf = [&](int p) {
+      std::string s;
+      for (const auto& r : saved->extract_text(p).runs) s += r.text;
+      return s;
+    };
+    QCOMPARE(textOf(0), std::string("three"));
+    QCOMPARE(textOf(1), std::string("two"));
+    QCOMPARE(textOf(2), std::string());
+    QCOMPARE(saved->page_info(2).width, 300.0);
+
+    QVERIFY(v.saveRange(QString::fromStdString(dir.file("range.pdf")), 1, 1));
+    auto range = open(test::read_file(dir.file("range.pdf")));
+    QVERIFY(range);
+    QCOMPARE(range->page_count(), 1);
+    // A failed save names no file that was made.
+    QVERIFY(!v.saveAs(QString::fromStdString(dir.file("missing/folder/x.pdf"))));
+    QVERIFY(!QFile::exists(QString::fromStdString(dir.file("missing/folder/x.pdf"))));
+  }
+};
+
+QTEST_MAIN(PdfViewEngineTest)
+#include "test_pdfview_engine.moc"
