@@ -238,8 +238,8 @@ void MainWindow::updateStack() {
   }
   thumbDock->setVisible(hasTab);
   outlineDock->setVisible(hasTab);
-  aiDock->setVisible(hasTab);
   commentsDock->setVisible(hasTab && !mvp);
+  aiDock->setVisible(hasTab);
   if (hasTab && mvp) aiDock->raise();
 }
 
@@ -282,9 +282,11 @@ void MainWindow::syncControlsToCurrent() {
   if (!pageSpin || !pageTotal || !zoomLabel) return;
   if (view) {
     const int count = view->pageCount();
+    // Lowering the maximum clamps the old tab's page number; that clamped value must not
+    // reach the new tab as a page change, so the field is silent from here on.
+    const bool blocked = pageSpin->blockSignals(true);
     pageSpin->setMaximum(count);
     pageTotal->setText(QStringLiteral(" / %1").arg(count));
-    const bool blocked = pageSpin->blockSignals(true);
     pageSpin->setValue(view->currentPage());
     zoomLabel->setText(QStringLiteral("%1%").arg(std::lround(view->scale * 100.0)));
     pageSpin->blockSignals(blocked);

@@ -1,0 +1,432 @@
+// Opening files into tabs as the user meets it: the threat check and its boxes, the password
+// prompts, files that cannot be read, the same file twice, drops, and file text shown as text.
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QSettings>
+#include <QtTest>
+
+#include "desktop/lang.h"
+#include "test_mainwindow_support.h"
+
+using quorvel::desktop::MainWindow;
+using quorvel::desktop::PdfView;
+using namespace quorvel::test;
+using Answers = std::deque<ModalAnswerer::Answer>;
+
+namespace {
+
+ModalAnswerer::Answer pressEscape() {
+  return [](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); };
+}
+
+ModalAnswerer::Answer closeWindow() {
+  return [](QWidget* w) { w->close(); };
+}
+
+// Checks the box it answers, then presses `which`.
+ModalAnswerer::Answer checkDangerousBoxThen(QMessageBox::StandardButton which) {
+  return [which](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    QVERIFY(box);
+    QCOMPARE(box->icon(), QMessageBox::Warning);
+    QCOMPARE(box->standardButtons(), QMessageBox::Open | QMessageBox::Cancel);
+    QCOMPARE(static_cast<QAbstractButton*>(box->defaultButton()), box->button(QMessageBox::Cancel));
+    box->button(which)->click();
+  };
+}
+
+}  // namespace
+
+class OpenTest : public QObject {
+  Q_OBJECT
+
+  TempDir dir;
+  QString clean, suspicious, dangerous, encrypted, damaged, empty, outlined, htmlDetail, manyFindings;
+  const QString password = QStringLiteral("Пароль-1");
+
+ private slots:
+  void initTestCase() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
+    QCoreApplication::setApplicationName(QStringLiteral("PDF Dodiru Quorvel"));
+    clean = writeTestFile(dir, "clean.pdf", text_pdf({"first", "second"}));
+    suspicious = writeTestFile(dir, "suspicious.pdf", pdfWithPageEntries("/X << /Type /XFA >>"));
+    dangerous = writeTestFile(dir, "dangerous.pdf", pdfWithPageEntries("/AA << /O << /S /JavaScript /JS (app.alert\\(1\\)) >> >>"));
+    encrypted = writeTestFile(dir, "enc.pdf", qpdf_encrypt(text_pdf({"secret page"}), password.toStdString(), "owner-pw"));
+    damaged = writeTestFile(dir, "damaged.pdf", "%PDF-1.7\n1 0 obj << /Type /Catalog >> garbage\n");
+    empty = writeTestFile(dir, "empty.pdf", "");
+    outlined = writeTestFile(dir, "outlined.pdf", withOutline(text_pdf({"a", "b"}), "Глава"));
+    htmlDetail = writeTestFile(
+        dir, "link.pdf",
+        pdfWithPageEntries("/A << /S /URI /URI (javascript:<b>bold</b><a href=\"http://x.test\">link</a>) >>"));
+    std::string js;
+    for (int i = 0; i < 60; ++i) js += "/JS ";
+    manyFindings = writeTestFile(dir, "many.pdf", pdfWithPageEntries("/Z [" + js + "]"));
+    QVERIFY(!encrypted.isEmpty());
+  }
+
+  void init() {
+    QSettings().clear();
+    quorvel::desktop::g_lang = 0;
+  }
+
+  void cleanFileOpensWithoutABox() {
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer answers({});
+    w.openFile(clean);
+    QCOMPARE(answers.seen.size(), 0);
+    QCOMPARE(p.tabs()->count(), 1);
+    QCOMPARE(p.tabs()->tabText(0), QStringLiteral("clean.pdf"));
+    QCOMPARE(p.tabs()->tabToolTip(0), clean);
+    QCOMPARE(p.status(), QStringLiteral("Открыт clean.pdf — безопасность: Чисто"));
+    PdfView* v = p.view(0);
+    QCOMPARE(w.currentView(), v);
+    QCOMPARE(v->pageCount(), 2);
+    const QByteArray bytes = [&] {
+      QFile f(clean);
+      f.open(QIODevice::ReadOnly);
+      return f.readAll();
+    }();
+    QCOMPARE(v->docHash, QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+  }
+
+  void englishStatusWords() {
+    quorvel::desktop::g_lang = 1;
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(clean);
+    QCOMPARE(p.status(), QStringLiteral("Opened clean.pdf — security: Clean"));
+    ModalAnswerer answers({pressButton(QMessageBox::Cancel)});
+    w.openFile(dangerous);
+    QCOMPARE(answers.seen.at(0).text, QStringLiteral("«dangerous.pdf»: DANGEROUS"));
+    QCOMPARE(p.status(), QStringLiteral("Open cancelled: dangerous.pdf"));
+  }
+
+  void suspiciousFileOpensHoweverTheBoxCloses_data() {
+    QTest::addColumn<int>("how");
+    QTest::newRow("OK") << 0;
+    QTest::newRow("Esc") << 1;
+    QTest::newRow("close button") << 2;
+  }
+  void suspiciousFileOpensHoweverTheBoxCloses() {
+    QFETCH(int, how);
+    MainWindow w;
+    WindowProbe p{w};
+    const ModalAnswerer::Answer close[] = {pressButton(QMessageBox::Ok), pressEscape(), closeWindow()};
+    ModalAnswerer answers({close[how]});
+    w.openFile(suspicious);
+    QCOMPARE(answers.seen.size(), 1);
+    QCOMPARE(answers.seen[0].title, QStringLiteral("Проверка безопасности"));
+    QCOMPARE(answers.seen[0].text, QStringLiteral("«suspicious.pdf»: Подозрительно"));
+    QCOMPARE(answers.seen[0].informative, QStringLiteral("• XFA-форма"));
+    QCOMPARE(p.tabs()->count(), 1);
+    QCOMPARE(p.status(), QStringLiteral("Открыт suspicious.pdf — безопасность: Подозрительно"));
+  }
+
+  void dangerousFileNeedsOpen_data() {
+    QTest::addColumn<bool>("open");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("Open") << true;
+  }
+  void dangerousFileNeedsOpen() {
+    QFETCH(bool, open);
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer answers({checkDangerousBoxThen(open ? QMessageBox::Open : QMessageBox::Cancel)});
+    w.openFile(dangerous);
+    QCOMPARE(answers.seen.size(), 1);
+    QCOMPARE(answers.seen[0].text, QStringLiteral("«dangerous.pdf»: ОПАСНО"));
+    QCOMPARE(answers.seen[0].informative,
+             QStringLiteral("• дополнительное авто-действие\n• встроенный JavaScript\n• встроенный JavaScript"));
+    QCOMPARE(p.tabs()->count(), open ? 1 : 0);
+    QCOMPARE(p.status(), open ? QStringLiteral("Открыт dangerous.pdf — безопасность: ОПАСНО")
+                              : QStringLiteral("Открытие отменено: dangerous.pdf"));
+  }
+
+  void escOnADangerousBoxCancels() {
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer answers({pressEscape()});
+    w.openFile(dangerous);
+    QCOMPARE(answers.seen.size(), 1);
+    QCOMPARE(p.tabs()->count(), 0);
+  }
+
+  // Markup in a link's text is the file's text: it is shown as typed, and its link is not live.
+  void findingDetailIsShownLiterally() {
+    MainWindow w;
+    ModalAnswerer answers({pressButton(QMessageBox::Ok)});
+    w.openFile(htmlDetail);
+    QCOMPARE(answers.seen.size(), 1);
+    QCOMPARE(answers.seen[0].informative,
+             QStringLiteral("• подозрительная ссылка — javascript:<b>bold</b><a href=\"http://x.test\">link</a>"));
+  }
+
+  void manyFindingsAreCapped() {
+    MainWindow w;
+    ModalAnswerer answers({pressButton(QMessageBox::Cancel)});
+    w.openFile(manyFindings);
+    QCOMPARE(answers.seen.size(), 1);
+    const QStringList lines = answers.seen[0].informative.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 51);
+    QCOMPARE(lines.first(), QStringLiteral("• встроенный JavaScript"));
+    QCOMPARE(lines.last(), QStringLiteral("…и ещё 10"));
+  }
+
+  // A check that could not finish proves nothing: it asks like a dangerous file, in its words.
+  void failedCheckAsksLikeDanger_data() {
+    QTest::addColumn<bool>("open");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("Open") << true;
+  }
+  void failedCheckAsksLikeDanger() {
+    QFETCH(bool, open);
+    QWidget parent;
+    quorvel::security::ThreatReport report;
+    report.failed = true;
+    report.verdict = quorvel::security::Verdict::Dangerous;
+    QString word;
+    ModalAnswerer answers({checkDangerousBoxThen(open ? QMessageBox::Open : QMessageBox::Cancel)});
+    QCOMPARE(MainWindow::confirmThreats(&parent, QStringLiteral("x.pdf"), report, &word), open);
+    QCOMPARE(answers.seen.size(), 1);
+    QCOMPARE(answers.seen[0].text, QStringLiteral("«x.pdf»: Проверка не завершена"));
+    QCOMPARE(word, QStringLiteral("Проверка не завершена"));
+
+    quorvel::desktop::g_lang = 1;
+    QString en;
+    ModalAnswerer again({pressButton(QMessageBox::Cancel)});
+    MainWindow::confirmThreats(&parent, QStringLiteral("x.pdf"), report, &en);
+    QCOMPARE(en, QStringLiteral("The check could not be completed"));
+  }
+
+  // Encryption alone is no threat: no box, and the stored password opens it without a prompt.
+  void storedPasswordOpensWithoutAnyDialog() {
+    MainWindow w;
+    WindowProbe p{w};
+    w.setOpenPassword(password);
+    ModalAnswerer answers({});
+    w.openFile(encrypted);
+    QCOMPARE(answers.seen.size(), 0);
+    QCOMPARE(p.tabs()->count(), 1);
+    QCOMPARE(p.status(), QStringLiteral("Открыт enc.pdf — безопасность: Чисто"));
+    // Tried first again by the next open.
+    w.openFile(encrypted);
+    QCOMPARE(answers.seen.size(), 0);
+    QCOMPARE(p.tabs()->count(), 2);
+  }
+
+  void passwordPrompts_data() {
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QStringList>("typed");  // "<cancel>" rejects the prompt
+    QTest::addColumn<int>("prompts");
+    QTest::addColumn<bool>("opened");
+    QTest::addColumn<QString>("status");
+    const QString pw = QStringLiteral("Пароль-1");
+    QTest::newRow("first prompt right") << "" << QStringList{pw} << 1 << true
+                                        << "Открыт enc.pdf — безопасность: Чисто";
+    QTest::newRow("third prompt right") << "" << QStringList{"a", "b", pw} << 3 << true
+                                        << "Открыт enc.pdf — безопасность: Чисто";
+    QTest::newRow("three wrong") << "" << QStringList{"a", "", "c"} << 3 << false << "Неверный пароль: enc.pdf";
+    QTest::newRow("wrong stored, two prompts") << "nope" << QStringList{"a", "b"} << 2 << false
+                                               << "Неверный пароль: enc.pdf";
+    QTest::newRow("wrong stored, then right") << "nope" << QStringList{pw} << 1 << true
+                                              << "Открыт enc.pdf — безопасность: Чисто";
+    QTest::newRow("cancel") << "" << QStringList{"<cancel>"} << 1 << false << "Открытие отменено: enc.pdf";
+    QTest::newRow("cancel second") << "" << QStringList{"x", "<cancel>"} << 2 << false
+                                   << "Открытие отменено: enc.pdf";
+  }
+  void passwordPrompts() {
+    QFETCH(QString, stored);
+    QFETCH(QStringList, typed);
+    QFETCH(int, prompts);
+    QFETCH(bool, opened);
+    QFETCH(QString, status);
+    MainWindow w;
+    WindowProbe p{w};
+    if (!stored.isEmpty()) w.setOpenPassword(stored);
+    Answers script;
+    for (const QString& t : typed)
+      script.push_back(t == QStringLiteral("<cancel>") ? rejectDialog() : [t](QWidget* d) {
+        auto* in = qobject_cast<QInputDialog*>(d);
+        QVERIFY(in);
+        QCOMPARE(in->textEchoMode(), QLineEdit::Password);
+        QCOMPARE(in->textValue(), QString());
+        in->setTextValue(t);
+        in->accept();
+      });
+    ModalAnswerer answers(std::move(script));
+    w.openFile(encrypted);
+    QCOMPARE(answers.seen.size(), prompts);
+    QCOMPARE(answers.unexpected, 0);
+    for (const auto& s : answers.seen) {
+      QCOMPARE(s.title, QStringLiteral("Защищённый документ"));
+      QCOMPARE(s.text, QStringLiteral("«enc.pdf» зашифрован. Введите пароль:"));
+    }
+    QCOMPARE(p.tabs()->count(), opened ? 1 : 0);
+    QCOMPARE(p.status(), status);
+  }
+
+  void englishPromptTitle() {
+    quorvel::desktop::g_lang = 1;
+    MainWindow w;
+    ModalAnswerer answers({rejectDialog()});
+    w.openFile(encrypted);
+    QCOMPARE(answers.seen.at(0).title, QStringLiteral("Protected document"));
+    QCOMPARE(answers.seen.at(0).text, QStringLiteral("«enc.pdf» зашифрован. Введите пароль:"));
+    QCOMPARE(WindowProbe{w}.status(), QStringLiteral("Открытие отменено: enc.pdf"));
+  }
+
+  // A file name is text from the disk: it reaches the prompt, the tab and its tooltip as typed.
+  void fileNameMarkupIsShownAsText() {
+    const QString name = QStringLiteral("<b>x&amp;y<i>.pdf");
+    TempDir odd;
+    const QString path = writeTestFile(odd, name, qpdf_encrypt(text_pdf({"p"}), password.toStdString(), "o"));
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer answers({typePassword(password)});
+    w.openFile(path);
+    QCOMPARE(answers.seen.size(), 1);
+    QCOMPARE(answers.seen[0].text, QStringLiteral("«%1» зашифрован. Введите пароль:").arg(name));
+    QCOMPARE(p.tabs()->tabText(0), name);
+    QTextDocument tip;
+    tip.setHtml(p.tabs()->tabToolTip(0));
+    QCOMPARE(tip.toPlainText(), path);
+    QCOMPARE(p.status(), QStringLiteral("Открыт %1 — безопасность: Чисто").arg(name));
+  }
+
+  void unreadableFiles_data() {
+    QTest::addColumn<QString>("which");
+    QTest::addColumn<QString>("status");  // %1: the path as given
+    QTest::newRow("missing") << "nope.pdf" << "Не удалось открыть файл: %1";
+    QTest::newRow("folder") << "" << "Не удалось открыть файл: %1";
+    QTest::newRow("damaged") << "damaged.pdf" << "Не удалось разобрать документ: damaged.pdf";
+    QTest::newRow("empty") << "empty.pdf" << "Не удалось разобрать документ: empty.pdf";
+  }
+  void unreadableFiles() {
+    QFETCH(QString, which);
+    QFETCH(QString, status);
+    quorvel::desktop::g_lang = 1;  // these stay Russian in the English interface
+    const QString path = QString::fromStdString(dir.path()) + (which.isEmpty() ? QString() : "/" + which);
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer answers({});
+    w.openFile(path);
+    QCOMPARE(answers.seen.size(), 0);
+    QCOMPARE(p.tabs()->count(), 0);
+    QCOMPARE(p.stack()->currentIndex(), 0);
+    QCOMPARE(p.status(), status.contains(QStringLiteral("%1")) ? status.arg(path) : status);
+  }
+
+  void sameFileTwiceSharesItsAnnotations() {
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(clean);
+    quorvel::annot::Annotation a;
+    a.id = "note-1";
+    a.page = 1;
+    a.type = quorvel::annot::AnnotType::Note;
+    a.x0 = 10;
+    a.y0 = 10;
+    a.x1 = 30;
+    a.y1 = 30;
+    a.text = "Заметка";
+    p.view(0)->addAnnotation(a);
+    w.openFile(clean);
+    QCOMPARE(p.tabs()->count(), 2);
+    QCOMPARE(p.view(1)->docHash, p.view(0)->docHash);
+    QCOMPARE(p.view(1)->annotations.size(), size_t(1));
+    QCOMPARE(p.view(1)->annotations[0].id, std::string("note-1"));
+    QCOMPARE(p.tabs()->currentIndex(), 1);
+  }
+
+  void outlineOrThumbnailsRaised() {
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    WindowProbe p{w};
+    auto raised = [](QDockWidget* d) { return d->isVisible() && !d->visibleRegion().isEmpty(); };
+    w.openFile(outlined);
+    QTRY_VERIFY(raised(p.dock("outlineDock")));
+    QVERIFY(!raised(p.dock("thumbDock")));
+    w.openFile(clean);
+    QTRY_VERIFY(raised(p.dock("thumbDock")));
+    QVERIFY(!raised(p.dock("outlineDock")));
+  }
+
+  void relativePathIsKeptAsGiven() {
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(dir.path()));
+    {
+      MainWindow w;
+      WindowProbe p{w};
+      w.openFile(QStringLiteral("clean.pdf"));
+      QCOMPARE(p.tabs()->tabToolTip(0), QStringLiteral("clean.pdf"));
+      emit p.tabs()->tabCloseRequested(0);
+      auto* recents = w.findChild<QListWidget*>(QStringLiteral("startRecents"));
+      QCOMPARE(recents->item(0)->data(Qt::UserRole).toString(), QStringLiteral("clean.pdf"));
+    }
+    QDir::setCurrent(before);
+  }
+
+  void dropOpensLocalFilesInOrder() {
+    MainWindow w;
+    WindowProbe p{w};
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(clean), QUrl(QStringLiteral("https://example.test/a.pdf")),
+                  QUrl::fromLocalFile(outlined)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &drop);
+    QCOMPARE(p.tabs()->count(), 2);
+    QCOMPARE(p.tabs()->tabText(0), QStringLiteral("clean.pdf"));
+    QCOMPARE(p.tabs()->tabText(1), QStringLiteral("outlined.pdf"));
+    QCOMPARE(p.tabs()->currentIndex(), 1);
+  }
+
+  void dropOfTextOrWebLinksDoesNothing() {
+    MainWindow w;
+    WindowProbe p{w};
+    const QString before = p.status();
+    QMimeData text;
+    text.setText(clean);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    enter.setAccepted(false);
+    QCoreApplication::sendEvent(&w, &enter);
+    QVERIFY(!enter.isAccepted());
+
+    QMimeData web;
+    web.setUrls({QUrl(QStringLiteral("https://example.test/a.pdf"))});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&w, &drop);
+    QCOMPARE(p.tabs()->count(), 0);
+    QCOMPARE(p.status(), before);
+  }
+
+  void startPageRecentEntryOpensTheFile() {
+    {
+      MainWindow w;
+      w.openFile(clean);
+    }
+    MainWindow w;
+    w.show();
+    WindowProbe p{w};
+    auto* recents = w.findChild<QListWidget*>(QStringLiteral("startRecents"));
+    QVERIFY(recents->count() >= 1);
+    QCOMPARE(recents->item(0)->data(Qt::UserRole).toString(), clean);
+    const QRect r = recents->visualItemRect(recents->item(0));
+    QTest::mouseClick(recents->viewport(), Qt::LeftButton, {}, r.center());
+    QCOMPARE(p.tabs()->count(), 1);
+    QCOMPARE(p.tabs()->tabToolTip(0), clean);
+  }
+};
+
+QTEST_MAIN(OpenTest)
+#include "test_open.moc"

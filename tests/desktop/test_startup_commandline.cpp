@@ -1,0 +1,193 @@
+// The command line as main reads it: batch or window, the interface language, the theme, and
+// which window actions run in which order for a given argument list.
+#include <QApplication>
+#include <QLabel>
+#include <QtTest>
+
+#include <string>
+#include <vector>
+
+#include "desktop/MainWindowCommandLine.h"
+#include "desktop/batch.h"
+
+using namespace quorvel::desktop;
+
+namespace {
+
+QStringList calls(const QStringList& args) {
+  QStringList out;
+  for (const CommandLineAction& a : planCommandLine(scanCommandLine(args))) out << a.call;
+  return out;
+}
+
+QStringList sheetWarnings;
+void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& msg) {
+  if (type != QtDebugMsg) sheetWarnings << msg;
+}
+
+}  // namespace
+
+class StartupCommandLineTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // One table: the argument list after the program name, and the window calls in order.
+  void actionsRunInTheirFixedOrder_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList none;
+    QTest::newRow("nothing") << none << none;
+    QTest::newRow("one file") << QStringList{"a.pdf"} << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("only the first bare word")
+        << QStringList{"a.pdf", "b.pdf"} << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("table order, not argument order")
+        << QStringList{"--fullscreen", "a.pdf", "--password", "pw", "--mvp"}
+        << QStringList{"setMvpMode(true)", "setOpenPassword", "openFile(a.pdf)", "toggleFullScreen()"};
+    QTest::newRow("language code is never the path")
+        << QStringList{"--lang", "en", "a.pdf"} << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("value option last is passed over") << QStringList{"a.pdf", "--password"}
+                                                      << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("empty password does nothing")
+        << QStringList{"--password", "", "a.pdf"} << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("a value is taken even when it looks like an option")
+        << QStringList{"--password", "--mvp", "a.pdf"}
+        << QStringList{"setOpenPassword", "openFile(a.pdf)"};
+    QTest::newRow("values of commands not built yet are consumed")
+        << QStringList{"--rotate", "abc", "--watermark", "draft", "--watermark-out", "o.pdf", "a.pdf"}
+        << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("split takes three values")
+        << QStringList{"--split", "2", "5", "out.pdf", "a.pdf"} << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("split with two values is passed over")
+        << QStringList{"--split", "2", "5"} << QStringList{"openFile(2)"};
+    QTest::newRow("batch options without a folder are words")
+        << QStringList{"--batch-op", "merge", "x.pdf"} << QStringList{"openFile(merge)"};
+    QTest::newRow("--batch alone") << QStringList{"--batch"} << none;
+    QTest::newRow("unknown options are ignored")
+        << QStringList{"--no-such", "a.pdf", "--find"} << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("single dash is a word") << QStringList{"-v", "a.pdf"} << QStringList{"openFile(-v)"};
+    QTest::newRow("flags only") << QStringList{"--fullscreen", "--mvp"}
+                                << QStringList{"setMvpMode(true)", "toggleFullScreen()"};
+  }
+  void actionsRunInTheirFixedOrder() {
+    QFETCH(QStringList, args);
+    QTEST(calls(args), "expected");
+  }
+
+  void scanKeepsLastValuesAndShapes() {
+    const CommandLine cl = scanCommandLine(
+        {"--two", "--rotate", "1", "--book", "--rotate", "3", "--split", "2", "5", "o.pdf", "--find"});
+    QCOMPARE(cl.layoutMode, 2);
+    QCOMPARE(cl.value("--rotate"), QStringLiteral("3"));
+    QVERIFY(cl.split.has_value());
+    QCOMPARE(*cl.split, (QStringList{"2", "5", "o.pdf"}));
+    QVERIFY(!cl.has("--find"));
+    QVERIFY(cl.path.isEmpty());
+
+    const CommandLine book = scanCommandLine({"--book", "--two"});
+    QCOMPARE(book.layoutMode, 1);
+    QVERIFY(!scanCommandLine({"--split", "1"}).split.has_value());
+    QCOMPARE(scanCommandLine({"--split", "1"}).path, QStringLiteral("1"));
+  }
+
+  void numbersReadAsZeroWhenMalformed_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value");
+    QTest::newRow("plain") << "12" << 12;
+    QTest::newRow("negative") << "-3" << -3;
+    QTest::newRow("word") << "abc" << 0;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("beyond int") << "99999999999" << 0;
+    QTest::newRow("fraction") << "2.5" << 0;
+    QTest::newRow("hex is not base 10") << "0x10" << 0;
+  }
+  void numbersReadAsZeroWhenMalformed() {
+    QFETCH(QString, text);
+    QTEST(commandLineInt(text), "value");
+  }
+
+  void languageFromSettingAndArguments_data() {
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("flag");
+    QTest::newRow("default Russian") << "ru" << QStringList{} << 0;
+    QTest::newRow("setting en") << "en" << QStringList{"a.pdf"} << 1;
+    QTest::newRow("EN") << "ru" << QStringList{"--lang", "EN"} << 1;
+    QTest::newRow("En") << "ru" << QStringList{"--lang", "En", "a.pdf"} << 1;
+    QTest::newRow("de means Russian") << "en" << QStringList{"--lang", "de"} << 0;
+    QTest::newRow("last one wins") << "ru" << QStringList{"--lang", "en", "--lang", "ru"} << 0;
+    QTest::newRow("value not skipped") << "ru" << QStringList{"--lang", "--lang", "en"} << 1;
+    QTest::newRow("no value") << "en" << QStringList{"a.pdf", "--lang"} << 1;
+    QTest::newRow("empty setting") << "" << QStringList{} << 0;
+  }
+  void languageFromSettingAndArguments() {
+    QFETCH(QString, setting);
+    QFETCH(QStringList, args);
+    QTEST(languageFromArguments(setting, args), "flag");
+  }
+
+  // The mode choice happens on the raw arguments before any Qt object exists.
+  void batchNeedsAFolder_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("batch");
+    QTest::addColumn<QString>("op");
+    QTest::addColumn<QString>("out");
+    QTest::newRow("--batch last") << QStringList{"a.pdf", "--batch"} << false << "" << "";
+    QTest::newRow("empty folder") << QStringList{"--batch", ""} << false << "" << "";
+    QTest::newRow("folder only") << QStringList{"--batch", "/d"} << true << "extract-csv" << "/d/out";
+    QTest::newRow("order free") << QStringList{"--batch-op", "merge", "--batch", "/d", "--batch-out", "m.pdf"}
+                                << true << "merge" << "m.pdf";
+    QTest::newRow("window options only") << QStringList{"--lang", "en", "a.pdf"} << false << "" << "";
+  }
+  void batchNeedsAFolder() {
+    QFETCH(QStringList, args);
+    std::vector<std::string> storage{"quorvel"};
+    for (const QString& a : args) storage.push_back(a.toStdString());
+    std::vector<const char*> argv;
+    for (const std::string& s : storage) argv.push_back(s.c_str());
+    const auto b = batch_args(static_cast<int>(argv.size()), argv.data());
+    QTEST(b.has_value(), "batch");
+    if (b) {
+      QTEST(QString::fromStdString(b->op), "op");
+      QTEST(QString::fromStdString(b->out), "out");
+    }
+  }
+
+  void themeChoosesTheDarkSheet_data() {
+    QTest::addColumn<QString>("theme");
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("dark") << "dark" << true;
+    QTest::newRow("light") << "light" << false;
+    QTest::newRow("Light is not light") << "Light" << true;
+    QTest::newRow("unknown") << "solarized" << true;
+  }
+  void themeChoosesTheDarkSheet() {
+    QFETCH(QString, theme);
+    QFETCH(bool, dark);
+    const QString sheet = styleSheetForTheme(theme);
+    QCOMPARE(!sheet.isEmpty(), dark);
+    if (dark) {
+      QVERIFY(sheet.contains(QStringLiteral("#16161f")));
+      QVERIFY(sheet.contains(QStringLiteral("#7c5cff")));
+    }
+  }
+
+  // A rule Qt cannot parse drops the whole sheet with a warning that the window hides; the
+  // sheet must parse cleanly for the theme to show at all.
+  void darkSheetParsesAndColoursWidgets() {
+    QWidget page;
+    page.setObjectName(QStringLiteral("startView"));
+    page.setAttribute(Qt::WA_StyledBackground, true);
+    page.resize(50, 50);
+    sheetWarnings.clear();
+    QtMessageHandler previous = qInstallMessageHandler(collectWarnings);
+    qApp->setStyleSheet(styleSheetForTheme(QStringLiteral("dark")));
+    const QImage shot = page.grab().toImage();
+    qInstallMessageHandler(previous);
+    qApp->setStyleSheet(QString());
+    QVERIFY2(sheetWarnings.isEmpty(), qPrintable(sheetWarnings.join('\n')));
+    QCOMPARE(QColor(shot.pixel(25, 25)).name(), QStringLiteral("#16161f"));
+  }
+};
+
+QTEST_MAIN(StartupCommandLineTest)
+#include "test_startup_commandline.moc"
