@@ -3,7 +3,9 @@
 // pages. Runs on Qt's offscreen platform unless another one is chosen.
 //
 // Usage: bench_desktop_view [rounds]
-//        bench_desktop_view --show file.pdf [seconds]   shows the file in a viewer window
+//        bench_desktop_view --show file.pdf [seconds [page [query]]]
+//            shows the file in a viewer window, fitted to its width, at that page, with the
+//            hits of the query marked and the second one current
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "core/engine.h"
+#include "core/search.h"
 #include "desktop/PdfView.h"
 
 using quorvel::desktop::PdfView;
@@ -144,7 +147,7 @@ void print(const char* what, const Figures& f, double target) {
               f.worst, target);
 }
 
-int show(const QString& file, int seconds) {
+int show(const QString& file, int seconds, int page, const std::string& query) {
   QFile f(file);
   if (!f.open(QIODevice::ReadOnly)) {
     std::fprintf(stderr, "cannot read %s\n", qPrintable(file));
@@ -161,7 +164,15 @@ int show(const QString& file, int seconds) {
   view.move(0, 0);
   view.show();
   view.setDocument(std::move(doc));
-  view.fitWidth();
+  // Once the scroll bars have settled, so that the width to fit is the final one.
+  QTimer::singleShot(200, &view, [&view, page, query] {
+    view.fitWidth();
+    view.goToPage(page);
+    if (!query.empty()) {
+      view.setHighlights(quorvel::search::search_document(*view.doc, query, {}, 200));
+      view.setActiveMatch(1);
+    }
+  });
   QTimer::singleShot(seconds * 1000, qApp, &QApplication::quit);
   return qApp->exec();
 }
@@ -172,7 +183,9 @@ int main(int argc, char** argv) {
   const bool showing = argc >= 3 && std::string(argv[1]) == "--show";
   if (!showing && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  if (showing) return show(QString::fromLocal8Bit(argv[2]), argc >= 4 ? std::atoi(argv[3]) : 30);
+  if (showing)
+    return show(QString::fromLocal8Bit(argv[2]), argc >= 4 ? std::atoi(argv[3]) : 30, argc >= 5 ? std::atoi(argv[4]) : 1,
+                argc >= 6 ? argv[5] : "");
   const int rounds = argc >= 2 ? std::max(3, std::atoi(argv[1])) : 30;
 
   PdfView view;
