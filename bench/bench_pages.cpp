@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "common/fixtures.h"
 #include "core/engine.h"
 
 using namespace quorvel;
+using quorvel::test::as_bytes;
 
 namespace {
 
@@ -32,26 +34,7 @@ std::string text_document(int pages) {
                    "/Contents " + std::to_string(5 + 2 * i) + " 0 R >>");
     objs.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
   }
-  std::string out = "%PDF-1.7\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return out;
-}
-
-std::span<const std::byte> bytes(const std::string& s) {
-  return {reinterpret_cast<const std::byte*>(s.data()), s.size()};
+  return test::build_pdf(objs);
 }
 
 // Runs `op` on a freshly opened document each time, so that every run sees 500 pages.
@@ -60,7 +43,7 @@ void measure(const char* name, const std::string& doc, int runs,
   auto engine = make_engine(EngineKind::Pdfium);
   std::vector<double> ms;
   for (int i = 0; i < runs; ++i) {
-    auto d = engine->open(bytes(doc), "");
+    auto d = engine->open(as_bytes(doc), "");
     if (!d) {
       std::printf("%s: document did not open\n", name);
       return;
@@ -88,8 +71,8 @@ int main() {
   const int runs = 15;
   measure("move_page first to last", doc, runs, [&](IDocument& d) { return d.move_page(0, pages - 1); });
   measure("move_page middle to first", doc, runs, [&](IDocument& d) { return d.move_page(pages / 2, 0); });
-  measure("merge 10 pages, appended", doc, runs, [&](IDocument& d) { return d.merge(bytes(small), -1); });
-  measure("merge 10 pages at index 0", doc, runs, [&](IDocument& d) { return d.merge(bytes(small), 0); });
-  measure("merge 500 pages, appended", doc, runs, [&](IDocument& d) { return d.merge(bytes(doc), -1); });
+  measure("merge 10 pages, appended", doc, runs, [&](IDocument& d) { return d.merge(as_bytes(small), -1); });
+  measure("merge 10 pages at index 0", doc, runs, [&](IDocument& d) { return d.merge(as_bytes(small), 0); });
+  measure("merge 500 pages, appended", doc, runs, [&](IDocument& d) { return d.merge(as_bytes(doc), -1); });
   return 0;
 }

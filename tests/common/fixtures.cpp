@@ -34,6 +34,27 @@ std::string pdf_literal(const std::string& text) {
   return out;
 }
 
+std::string build_pdf(const std::vector<std::string>& objects, const std::string& trailer_extra,
+                      const std::string& header) {
+  std::string out = header;
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t off : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R " +
+         (trailer_extra.empty() ? "" : trailer_extra + " ") + ">>\nstartxref\n" + std::to_string(xref) +
+         "\n%%EOF\n";
+  return out;
+}
+
 std::string make_pdf(const std::vector<PageSpec>& pages, const std::string& info) {
   // Objects: 1 catalog, 2 pages, 3 font, 4 info (optional), then two per page.
   std::vector<std::string> objs;
@@ -56,22 +77,7 @@ std::string make_pdf(const std::vector<PageSpec>& pages, const std::string& info
     objs.push_back("<< /Length " + std::to_string(p.content.size()) + " >>\nstream\n" + p.content +
                    "\nendstream");
   }
-  std::string out = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R /Info 4 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return out;
+  return build_pdf(objs, "/Info 4 0 R", "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n");
 }
 
 std::string text_pdf(const std::vector<std::string>& page_texts) {

@@ -16,6 +16,11 @@ struct PageSpec {
   std::string media_box;     // overrides "[0 0 width height]" when set
 };
 
+// A PDF of the given objects, numbered from 1 with object 1 the catalog, and a cross-reference
+// table; `trailer_extra` adds entries to the trailer, e.g. "/Info 4 0 R".
+std::string build_pdf(const std::vector<std::string>& objects, const std::string& trailer_extra = "",
+                      const std::string& header = "%PDF-1.7\n");
+
 // A document whose pages use the standard font /F1 (Helvetica) in their resources.
 std::string make_pdf(const std::vector<PageSpec>& pages, const std::string& info = "");
 

@@ -15,26 +15,6 @@
 
 namespace quorvel::test {
 
-// A PDF of the given objects, numbered from 1, object 1 being the catalog.
-inline std::string raw_pdf(const std::vector<std::string>& objs) {
-  std::string out = "%PDF-1.7\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return out;
-}
-
 inline std::string stream_object(const std::string& data, const std::string& dict = "") {
   return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
 }
@@ -58,7 +38,7 @@ inline std::string multi_stream_pdf(const std::vector<std::string>& streams, boo
       image_object(),
   };
   for (const std::string& c : streams) objs.push_back(stream_object(c));
-  return raw_pdf(objs);
+  return build_pdf(objs);
 }
 
 inline std::unique_ptr<IDocument> open_pdf(const std::string& bytes, const std::string& password = "") {

@@ -115,7 +115,7 @@ TEST(Images, PagesSharingResourcesKeepTheirImages) {
   TempDir dir;
   // Both pages draw /Im1 from one resource dictionary; only page 0 loses its image.
   const std::string draw = "q 50 0 0 50 100 100 cm /Im1 Do Q";
-  auto doc = open_pdf(raw_pdf({
+  auto doc = open_pdf(build_pdf({
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /Resources 5 0 R /MediaBox [0 0 612 792] >>",
       "<< /Type /Page /Parent 2 0 R /Contents 7 0 R >>",
@@ -137,7 +137,7 @@ TEST(Images, PagesSharingResourcesKeepTheirImages) {
 }
 
 TEST(Images, BoundsAreInPageSpace) {
-  auto doc = open_pdf(raw_pdf({
+  auto doc = open_pdf(build_pdf({
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /CropBox [50 50 600 780] "

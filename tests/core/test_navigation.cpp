@@ -1,7 +1,6 @@
 // Links, outline and metadata through the PDFium engine.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 
 #include "common/fixtures.h"
@@ -37,24 +36,7 @@ struct PdfBuilder {
     if (static_cast<size_t>(id) > objs.size()) objs.resize(static_cast<size_t>(id), "null");
     objs[static_cast<size_t>(id) - 1] = std::move(obj);
   }
-  std::string str() const {
-    std::string out = "%PDF-1.7\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objs.size(); ++i) {
-      offsets.push_back(out.size());
-      out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-    }
-    const size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t off : offsets) {
-      char line[24];
-      std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-      out += line;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return out;
-  }
+  std::string str() const { return quorvel::test::build_pdf(objs); }
   std::vector<std::string> objs;
 };
 

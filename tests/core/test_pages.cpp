@@ -18,6 +18,7 @@
 
 using namespace quorvel;
 using quorvel::test::as_bytes;
+using quorvel::test::build_pdf;
 
 namespace {
 
@@ -48,26 +49,6 @@ std::string qpdf_check(const std::string& path, const std::string& pw = "") {
   return test::run_program(argv, &out) == 0 ? "" : out;
 }
 
-// A PDF from numbered objects, object 1 the catalog.
-std::string pdf_of(const std::vector<std::string>& objs) {
-  std::string out = "%PDF-1.7\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return out;
-}
-
 std::string stream(const std::string& data) {
   return "<< /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
 }
@@ -76,7 +57,7 @@ const char* kFont = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
 
 // Two pages ("form", "second"); page 0 holds one text field at [100 600 400 640].
 std::string form_pdf() {
-  return pdf_of({
+  return build_pdf({
       "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 12 Tf 0 g) "
       "/DR << /Font << /Helv 3 0 R >> >> >> >>",
       "<< /Type /Pages /Kids [4 0 R 7 0 R] /Count 2 >>",
@@ -192,7 +173,7 @@ TEST(PageEdits, EditsPileUpAndSurviveRebuilds) {
 
 TEST(PageEdits, RebuiltDocumentKeepsBookmarksAndTakesNewText) {
   // Bookmark "to b" points at the second page and must follow it through a move.
-  const std::string pdf = pdf_of({
+  const std::string pdf = build_pdf({
       "<< /Type /Catalog /Pages 2 0 R /Outlines 8 0 R >>",
       "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
       kFont,
@@ -341,7 +322,7 @@ TEST(PageEdits, SaveRange) {
 }
 
 TEST(PageEdits, SaveRangeKeepsAnInheritedMediaBox) {
-  const std::string pdf = pdf_of({
+  const std::string pdf = build_pdf({
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 /MediaBox [0 0 300 500] /Rotate 90 "
       "/Resources << /Font << /F1 3 0 R >> >> >>",

@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "common/fixtures.h"
@@ -17,10 +16,6 @@ namespace qb = quorvel::qpdf_bridge;
 namespace {
 
 qb::Bytes bytes_of(const std::string& s) { return qb::Bytes(s.begin(), s.end()); }
-
-std::span<const std::byte> span_of(const std::string& s) {
-  return {reinterpret_cast<const std::byte*>(s.data()), s.size()};
-}
 
 std::unique_ptr<IDocument> open_bytes(const qb::Bytes& b, const std::string& pw = "") {
   return make_engine(EngineKind::Pdfium)->open({reinterpret_cast<const std::byte*>(b.data()), b.size()}, pw);
@@ -53,20 +48,7 @@ std::string inherited_pdf() {
       "<< /Type /Page /Parent 2 0 R /Contents 7 0 R >>",
       stream("BT /F1 12 Tf 20 400 Td (second) Tj ET"),
   };
-  std::string out = "%PDF-1.7\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 8\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    out += line;
-  }
-  return out + "trailer\n<< /Size 8 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+  return test::build_pdf(objs);
 }
 
 TEST(QpdfBridge, RefusalsLeaveTheOutputAlone) {
@@ -89,11 +71,11 @@ TEST(QpdfBridge, RefusalsLeaveTheOutputAlone) {
       {"move: from negative", [&](qb::Bytes& o) { return qb::move_page(doc, "", -1, 0, o); }},
       {"move: no password", [&](qb::Bytes& o) { return qb::move_page(locked, "", 0, 1, o); }},
       {"move: wrong password", [&](qb::Bytes& o) { return qb::move_page(locked, "nope", 0, 1, o); }},
-      {"merge: input no PDF", [&](qb::Bytes& o) { return qb::merge(junk, "", span_of(other), -1, o); }},
-      {"merge: other no PDF", [&](qb::Bytes& o) { return qb::merge(doc, "", span_of("junk"), -1, o); }},
+      {"merge: input no PDF", [&](qb::Bytes& o) { return qb::merge(junk, "", test::as_bytes(other), -1, o); }},
+      {"merge: other no PDF", [&](qb::Bytes& o) { return qb::merge(doc, "", test::as_bytes("junk"), -1, o); }},
       {"merge: other empty", [&](qb::Bytes& o) { return qb::merge(doc, "", {}, -1, o); }},
-      {"merge: other locked", [&](qb::Bytes& o) { return qb::merge(doc, "", span_of(locked_other), -1, o); }},
-      {"merge: above the count", [&](qb::Bytes& o) { return qb::merge(doc, "", span_of(other), 4, o); }},
+      {"merge: other locked", [&](qb::Bytes& o) { return qb::merge(doc, "", test::as_bytes(locked_other), -1, o); }},
+      {"merge: above the count", [&](qb::Bytes& o) { return qb::merge(doc, "", test::as_bytes(other), 4, o); }},
       {"range: last at the count", [&](qb::Bytes& o) { return qb::extract_range(doc, "", 0, 3, o); }},
       {"range: first above last", [&](qb::Bytes& o) { return qb::extract_range(doc, "", 2, 1, o); }},
       {"range: negative first", [&](qb::Bytes& o) { return qb::extract_range(doc, "", -1, 1, o); }},
@@ -114,7 +96,7 @@ TEST(QpdfBridge, RefusalsLeaveTheOutputAlone) {
 TEST(QpdfBridge, InheritedAttributesTravelWithCopiedPages) {
   const qb::Bytes tree = bytes_of(inherited_pdf());
   qb::Bytes merged, sheets;
-  ASSERT_TRUE(qb::merge(bytes_of(test::text_pdf({"a"})), "", span_of(inherited_pdf()), 0, merged));
+  ASSERT_TRUE(qb::merge(bytes_of(test::text_pdf({"a"})), "", test::as_bytes(inherited_pdf()), 0, merged));
   ASSERT_TRUE(qb::nup(tree, "", 1, 2, 612, 792, sheets));
 
   auto m = open_bytes(merged);
@@ -140,7 +122,7 @@ TEST(QpdfBridge, EncryptedInputGivesEncryptedOutput) {
   ASSERT_FALSE(locked.empty());
   qb::Bytes moved, merged, range, sheets;
   ASSERT_TRUE(qb::move_page(locked, "pw", 2, 0, moved));
-  ASSERT_TRUE(qb::merge(locked, "owner", span_of(test::text_pdf({"x"})), 1, merged));
+  ASSERT_TRUE(qb::merge(locked, "owner", test::as_bytes(test::text_pdf({"x"})), 1, merged));
   ASSERT_TRUE(qb::extract_range(locked, "pw", 1, 2, range));
   ASSERT_TRUE(qb::nup(locked, "pw", 2, 2, 612, 792, sheets));
   const struct {

@@ -9,6 +9,7 @@
 
 using namespace quorvel;
 using quorvel::test::as_bytes;
+using quorvel::test::build_pdf;
 using quorvel::test::make_pdf;
 using quorvel::test::PageSpec;
 
@@ -265,22 +266,7 @@ std::string astral_pdf() {
       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode 6 0 R >>",
       "<< /Length " + std::to_string(cmap.size()) + " >>\nstream\n" + cmap + "\nendstream"};
-  std::string out = "%PDF-1.7\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return out;
+  return build_pdf(objs);
 }
 
 TEST(ExtractText, CharacterBeyondBmpIsValidUtf8) {
@@ -293,28 +279,9 @@ TEST(ExtractText, CharacterBeyondBmpIsValidUtf8) {
   EXPECT_EQ(offsets, (std::vector<size_t>{0, 4, 4, 5, 9}));
 }
 
-std::string pdf_of(const std::vector<std::string>& objs) {
-  std::string out = "%PDF-1.7\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return out;
-}
-
 TEST(RenderTile, TypedFormTextIsDrawn) {
   // One empty text field at [100 600 400 640] on a page whose media box starts at (50, 50).
-  const std::string pdf = pdf_of({
+  const std::string pdf = build_pdf({
       "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 24 Tf 0 g) "
       "/DR << /Font << /Helv 3 0 R >> >> >> >>",
       "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",

@@ -407,7 +407,7 @@ TEST(SaveAs, FailuresLeaveFilesAlone) {
 
 TEST(SaveAs, CommitsTheFieldBeingTyped) {
   TempDir dir;
-  auto doc = open_pdf(raw_pdf({
+  auto doc = open_pdf(build_pdf({
       "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 12 Tf 0 g) "
       "/DR << /Font << /Helv 3 0 R >> >> >> >>",
       "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
