@@ -1,0 +1,235 @@
+// Time from starting the program to the first painted page of a 300-page PDF given on its
+// command line. The benchmark starts itself as the program several times: each child runs the
+// window start-up as main does and reports when the viewer's first paint has finished.
+//
+//   bench_desktop_startup [runs=7] [pages=300]
+//
+// Figures use the monotonic clock, so the parent's spawn time and the child's report compare.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QSettings>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "desktop/MainWindow.h"
+#include "desktop/MainWindowCommandLine.h"
+#include "desktop/PdfView.h"
+#include "desktop/lang.h"
+
+extern char** environ;
+
+namespace {
+
+double nowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// A document of `pages` letter pages, each with forty lines of text.
+std::string manyPagesPdf(int pages) {
+  std::vector<std::string> objs;
+  std::string kids;
+  for (int i = 0; i < pages; ++i) kids += std::to_string(4 + 2 * i) + " 0 R ";
+  objs.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+  objs.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+  objs.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+  for (int i = 0; i < pages; ++i) {
+    std::string content = "BT /F1 11 Tf 60 750 Td 14 TL\n";
+    for (int line = 0; line < 40; ++line)
+      content += "(Page " + std::to_string(i + 1) + ", line " + std::to_string(line + 1) +
+                 ": the quick brown fox jumps over the lazy dog.) '\n";
+    content += "ET";
+    objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
+                   "/Contents " + std::to_string(5 + 2 * i) + " 0 R >>");
+    objs.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+  }
+  std::string out = "%PDF-1.7\n";
+  std::vector<size_t> offsets;
+  for (size_t i = 0; i < objs.size(); ++i) {
+    offsets.push_back(out.size());
+    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
+  }
+  const size_t xref = out.size();
+  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
+  for (size_t off : offsets) {
+    char line[24];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+    out += line;
+  }
+  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+  return out;
+}
+
+// Marks the end of the first paint of a viewer's page area; the zero timer runs once the
+// paint event, page rendering included, has been handled.
+class FirstPaint : public QObject {
+ public:
+  double mainMs = 0, appMs = 0, builtMs = 0, openedMs = 0;
+
+  bool eventFilter(QObject* obj, QEvent* e) override {
+    if (!done && e->type() == QEvent::Paint) {
+      auto* w = qobject_cast<QWidget*>(obj);
+      if (w && qobject_cast<quorvel::desktop::PdfView*>(w->parentWidget())) {
+        done = true;
+        QTimer::singleShot(0, [this] {
+          std::printf("%.3f %.3f %.3f %.3f %.3f\n", mainMs, appMs, builtMs, openedMs, nowMs());
+          std::fflush(stdout);
+          QCoreApplication::quit();
+        });
+      }
+    }
+    return false;
+  }
+
+ private:
+  bool done = false;
+};
+
+// The window start-up of main, with the first paint reported.
+void silentMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+int child(int argc, char** argv) {
+  const double mainMs = nowMs();
+  qInstallMessageHandler(silentMessages);
+  QApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("PDF Dodiru Quorvel"));
+  QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
+  QSettings settings;
+  const QStringList args = QCoreApplication::arguments().mid(2);
+  quorvel::desktop::g_lang = quorvel::desktop::languageFromArguments(
+      settings.value(QStringLiteral("ui/lang"), QStringLiteral("ru")).toString(), args);
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  const QString sheet = quorvel::desktop::styleSheetForTheme(
+      settings.value(QStringLiteral("ui/theme"), QStringLiteral("dark")).toString());
+  if (!sheet.isEmpty()) app.setStyleSheet(sheet);
+
+  FirstPaint probe;
+  probe.mainMs = mainMs;
+  app.installEventFilter(&probe);
+  probe.appMs = nowMs();
+  quorvel::desktop::MainWindow window;
+  probe.builtMs = nowMs();
+  window.show();
+  quorvel::desktop::runCommandLine(window, args);
+  probe.openedMs = nowMs();
+  QTimer::singleShot(30000, [] { QCoreApplication::exit(2); });
+  return app.exec();
+}
+
+// Milliseconds from the spawn to the end of each phase.
+struct Run {
+  double main, app, built, opened, painted;
+};
+
+bool runOnce(const std::string& self, const std::string& pdf, Run& r) {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+  posix_spawn_file_actions_addclose(&fa, fds[0]);
+  std::string childFlag = "--child";
+  char* argv[] = {const_cast<char*>(self.c_str()), childFlag.data(), const_cast<char*>(pdf.c_str()), nullptr};
+  const double start = nowMs();
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, self.c_str(), &fa, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(fds[1]);
+  std::string out;
+  char buf[256];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  if (rc != 0) return false;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  double t[5] = {};
+  if (std::sscanf(out.c_str(), "%lf %lf %lf %lf %lf", &t[0], &t[1], &t[2], &t[3], &t[4]) != 5) return false;
+  r = {t[0] - start, t[1] - start, t[2] - start, t[3] - start, t[4] - start};
+  return true;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--child") == 0) return child(argc, argv);
+
+  const int runs = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 7;
+  const int pages = argc >= 3 ? std::max(1, std::atoi(argv[2])) : 300;
+
+  // Own home and temporary folders, so the settings and the database of the runs stay here.
+  char tmpl[] = "/tmp/quorvel-bench-startup-XXXXXX";
+  if (!mkdtemp(tmpl)) return 1;
+  const std::string base = tmpl;
+  std::filesystem::create_directories(base + "/home");
+  setenv("HOME", (base + "/home").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (base + "/home/.config").c_str(), 1);
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // The local backend is started as the program starts it: the stand-in beside the build's
+  // application, on a port of its own.
+  const std::string self = std::filesystem::canonical("/proc/self/exe").string();
+  const std::string backend = std::filesystem::path(self).parent_path().parent_path() / "durovaderiz";
+  unsetenv("QUORVEL_BACKEND");
+  if (std::filesystem::exists(backend)) {
+    setenv("QUORVEL_BACKEND_EXE", backend.c_str(), 1);
+    setenv("QUORVEL_BACKEND_PORT", "18631", 1);
+  }
+
+  const std::string pdf = base + "/pages.pdf";
+  {
+    std::ofstream f(pdf, std::ios::binary);
+    f << manyPagesPdf(pages);
+  }
+
+  std::printf("start to first painted page, %d-page PDF (%.1f MB), %d runs, platform %s, backend %s\n",
+              pages, static_cast<double>(std::filesystem::file_size(pdf)) / 1e6, runs,
+              std::getenv("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "default",
+              std::filesystem::exists(backend) ? "started" : "none");
+  std::vector<double> total, main, app, built, opened;
+  for (int i = 0; i < runs; ++i) {
+    Run r{};
+    if (!runOnce(self, pdf, r)) {
+      std::printf("run %d failed\n", i + 1);
+      continue;
+    }
+    std::printf("run %d: %.1f ms  (to main %.1f, application %.1f, window built %.1f, shown and file opened %.1f, painted %.1f)\n",
+                i + 1, r.painted, r.main, r.app - r.main, r.built - r.app, r.opened - r.built, r.painted - r.opened);
+    total.push_back(r.painted);
+    main.push_back(r.main);
+    app.push_back(r.app - r.main);
+    built.push_back(r.built - r.app);
+    opened.push_back(r.opened - r.built);
+  }
+  if (!total.empty())
+    std::printf("median %.1f ms (min %.1f, max %.1f); medians of the phases: to main %.1f, application %.1f, "
+                "window built %.1f, shown and file opened %.1f\n",
+                median(total), *std::min_element(total.begin(), total.end()),
+                *std::max_element(total.begin(), total.end()), median(main), median(app), median(built),
+                median(opened));
+  std::filesystem::remove_all(base);
+  return total.empty() ? 1 : 0;
+}
