@@ -29,8 +29,21 @@ struct PageOrigin {
 };
 PageOrigin page_origin(FPDF_PAGE page);
 
-// Full (never incremental) save of a document into memory.
-bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out);
+// Owns a page loaded outside the cache; null when the index is out of range.
+struct OwnPage {
+  FPDF_PAGE page = nullptr;
+  OwnPage(FPDF_DOCUMENT doc, int index) {
+    if (index >= 0 && index < FPDF_GetPageCount(doc)) page = FPDF_LoadPage(doc, index);
+  }
+  ~OwnPage() {
+    if (page) FPDF_ClosePage(page);
+  }
+  OwnPage(const OwnPage&) = delete;
+  OwnPage& operator=(const OwnPage&) = delete;
+};
+
+// Full save of a document into memory; `flags` as FPDF_SaveAsCopy takes them, never incremental.
+bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD flags = QV_FPDF_NO_INCREMENTAL);
 
 class PdfiumDocument;
 

@@ -69,10 +69,10 @@ void cb_goto(FPDF_FORMFILLINFO*, int, int, float*, int) {}
 // The current-page callback needs the document's private form page.
 FPDF_PAGE current_form_page_cb(FPDF_FORMFILLINFO* info, FPDF_DOCUMENT);
 
-bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out) {
+bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD flags) {
   out.clear();
   MemoryWriter w{{1, &write_block}, &out};
-  return FPDF_SaveAsCopy(doc, &w.base, QV_FPDF_NO_INCREMENTAL) != 0 && !out.empty();
+  return FPDF_SaveAsCopy(doc, &w.base, flags) != 0 && !out.empty();
 }
 
 PdfiumDocument::PdfiumDocument(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc, std::string password)

@@ -17,28 +17,8 @@ namespace {
 using annot::Annotation;
 using annot::AnnotType;
 
-struct MemoryWriter {
-  FPDF_FILEWRITE base;
-  std::vector<uint8_t>* out;
-};
-
-int write_block(FPDF_FILEWRITE* self, const void* data, unsigned long size) {
-  auto* w = reinterpret_cast<MemoryWriter*>(self);
-  const auto* p = static_cast<const uint8_t*>(data);
-  try {
-    w->out->insert(w->out->end(), p, p + size);
-  } catch (...) {
-    return 0;
-  }
-  return 1;
-}
-
 // Flags 0: a complete copy that keeps the document's security settings.
-bool save_copy(FPDF_DOCUMENT doc, std::vector<uint8_t>& out) {
-  out.clear();
-  MemoryWriter w{{1, &write_block}, &out};
-  return FPDF_SaveAsCopy(doc, &w.base, 0) != 0 && !out.empty();
-}
+bool save_copy(FPDF_DOCUMENT doc, std::vector<uint8_t>& out) { return write_to_memory(doc, out, 0); }
 
 int subtype_of(AnnotType t) {
   switch (t) {
