@@ -14,18 +14,6 @@ constexpr int kOutlineDepth = 33;
 constexpr int kSiblingsPerList = 5000;
 constexpr size_t kOutlineItems = 10000;
 
-struct OwnPage {
-  FPDF_PAGE page = nullptr;
-  OwnPage(FPDF_DOCUMENT doc, int index) {
-    if (index >= 0 && index < FPDF_GetPageCount(doc)) page = FPDF_LoadPage(doc, index);
-  }
-  ~OwnPage() {
-    if (page) FPDF_ClosePage(page);
-  }
-  OwnPage(const OwnPage&) = delete;
-  OwnPage& operator=(const OwnPage&) = delete;
-};
-
 // PDFium's UTF-16 getters report the byte length with the terminator; 2 or less is empty.
 template <typename Read>
 std::string utf16_value(Read read) {

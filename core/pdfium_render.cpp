@@ -13,19 +13,6 @@ namespace quorvel::pdfium {
 
 namespace {
 
-// Owns a page loaded outside the cache.
-struct OwnPage {
-  FPDF_PAGE page = nullptr;
-  OwnPage(FPDF_DOCUMENT doc, int index) {
-    if (index >= 0 && index < FPDF_GetPageCount(doc)) page = FPDF_LoadPage(doc, index);
-  }
-  ~OwnPage() {
-    if (page) FPDF_ClosePage(page);
-  }
-  OwnPage(const OwnPage&) = delete;
-  OwnPage& operator=(const OwnPage&) = delete;
-};
-
 struct OwnTextPage {
   FPDF_TEXTPAGE text = nullptr;
   explicit OwnTextPage(FPDF_PAGE page) : text(page ? FPDFText_LoadPage(page) : nullptr) {}
