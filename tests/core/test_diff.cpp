@@ -9,33 +9,15 @@
 #include <vector>
 
 #include "common/fixtures.h"
+#include "common/text_doc.h"
 #include "core/diff.h"
 
 using namespace quorvel;
 using namespace quorvel::diff;
 
+using quorvel::test::TextDoc;
+
 namespace {
-
-class FakeDoc : public IDocument {
- public:
-  explicit FakeDoc(std::vector<TextPage> pages) : pages_(std::move(pages)) {}
-  static FakeDoc of_texts(const std::vector<std::string>& texts) {
-    std::vector<TextPage> pages;
-    for (const std::string& t : texts) pages.push_back(TextPage{{TextRun{t, 0, 0, 0, 0, {}}}});
-    return FakeDoc(std::move(pages));
-  }
-  int page_count() const override { return static_cast<int>(pages_.size()); }
-  PageInfo page_info(int) const override { return {}; }
-  RenderedTile render_tile(int, const RenderRequest&) override { return {}; }
-  TextPage extract_text(int page) const override {
-    if (page < 0 || page >= page_count()) return {};
-    return pages_[static_cast<size_t>(page)];
-  }
-  DocMetadata metadata() const override { return {}; }
-
- private:
-  std::vector<TextPage> pages_;
-};
 
 using Steps = std::vector<std::pair<int, std::string>>;
 
@@ -176,8 +158,8 @@ TEST(DiffLines, LinearSpacePathIsMinimal) {
 }
 
 TEST(CompareDocuments, PagesAndCounts) {
-  auto a = FakeDoc::of_texts({"one\ntwo", "same", "x"});
-  auto b = FakeDoc::of_texts({"one\nTWO", "same", "x", "new\nlines", ""});
+  auto a = TextDoc::of_texts({"one\ntwo", "same", "x"});
+  auto b = TextDoc::of_texts({"one\nTWO", "same", "x", "new\nlines", ""});
   auto diffs = compare_documents(a, b);
   ASSERT_EQ(diffs.size(), 5u);
   for (int p = 0; p < 5; ++p) EXPECT_EQ(diffs[static_cast<size_t>(p)].page, p);
@@ -192,23 +174,23 @@ TEST(CompareDocuments, PagesAndCounts) {
   EXPECT_FALSE(diffs[4].changed);
 
   // Runs 'A', '' and 'B' make the lines 'A', '' and 'B'; leading empty runs add nothing.
-  FakeDoc runs({TextPage{{TextRun{}, TextRun{"A", 0, 0, 0, 0, {}}, TextRun{}, TextRun{"B", 0, 0, 0, 0, {}}}}});
-  auto d = compare_documents(runs, FakeDoc({}));
+  TextDoc runs({TextPage{{TextRun{}, TextRun{"A", 0, 0, 0, 0, {}}, TextRun{}, TextRun{"B", 0, 0, 0, 0, {}}}}});
+  auto d = compare_documents(runs, TextDoc({}));
   ASSERT_EQ(d.size(), 1u);
   EXPECT_EQ(steps_of(d[0].lines), (Steps{{2, "A"}, {2, ""}, {2, "B"}}));
 
-  EXPECT_TRUE(compare_documents(FakeDoc({}), FakeDoc({})).empty());
+  EXPECT_TRUE(compare_documents(TextDoc({}), TextDoc({})).empty());
 }
 
 TEST(DiffReport, MatchesTheGoldenFile) {
-  auto a = FakeDoc::of_texts({"same", "keep\nold <b> & </b>", ""});
-  auto b = FakeDoc::of_texts({"same", "keep\nnew \"quoted\" 'x'", "только новое"});
+  auto a = TextDoc::of_texts({"same", "keep\nold <b> & </b>", ""});
+  auto b = TextDoc::of_texts({"same", "keep\nnew \"quoted\" 'x'", "только новое"});
   const std::string html = to_html(compare_documents(a, b), "old <v1>.pdf", "новый & \"B\".pdf");
   EXPECT_EQ(html, test::read_file(test::data_dir() + "/diff_report.html"));
 }
 
 TEST(DiffReport, WithoutChangesAndEscaping) {
-  auto same = FakeDoc::of_texts({"a", "b"});
+  auto same = TextDoc::of_texts({"a", "b"});
   const std::string html = to_html(compare_documents(same, same), "A", "B");
   EXPECT_NE(html.find("<h1>Сравнение версий</h1>\n"), std::string::npos);
   EXPECT_NE(html.find("<br>Изменённых страниц: 0 &nbsp; Добавлено строк: 0, удалено: 0</div>\n</body></html>\n"),
@@ -228,7 +210,7 @@ TEST(DiffLarge, ChildCompare) {
     a += "line " + std::to_string(i) + "\n";
     b += (i % 3 == 0 ? "line " : "other ") + std::to_string(i) + "\n";
   }
-  auto da = FakeDoc::of_texts({a}), db = FakeDoc::of_texts({b});
+  auto da = TextDoc::of_texts({a}), db = TextDoc::of_texts({b});
   auto diffs = compare_documents(da, db);
   ASSERT_EQ(diffs.size(), 1u);
   const int kept = (kBigLines + 2) / 3;

@@ -4,34 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "common/text_doc.h"
 #include "core/rank.h"
 
 using namespace quorvel;
 using namespace quorvel::search;
 
+using quorvel::test::TextDoc;
+
 namespace {
-
-class FakeDoc : public IDocument {
- public:
-  explicit FakeDoc(std::vector<TextPage> pages) : pages_(std::move(pages)) {}
-  // One run per page.
-  static FakeDoc of_texts(const std::vector<std::string>& texts) {
-    std::vector<TextPage> pages;
-    for (const std::string& t : texts) pages.push_back(TextPage{{TextRun{t, 0, 0, 0, 0, {}}}});
-    return FakeDoc(std::move(pages));
-  }
-  int page_count() const override { return static_cast<int>(pages_.size()); }
-  PageInfo page_info(int) const override { return {}; }
-  RenderedTile render_tile(int, const RenderRequest&) override { return {}; }
-  TextPage extract_text(int page) const override {
-    if (page < 0 || page >= page_count()) return {};
-    return pages_[static_cast<size_t>(page)];
-  }
-  DocMetadata metadata() const override { return {}; }
-
- private:
-  std::vector<TextPage> pages_;
-};
 
 std::vector<int> pages_of(const std::vector<RankedPage>& ranked) {
   std::vector<int> out;
@@ -45,13 +26,13 @@ double score_of(const IDocument& doc, const char* query) {
 }
 
 TEST(RankPages, TokensAndWeights) {
-  auto one = FakeDoc::of_texts({"the contract is here"});
+  auto one = TextDoc::of_texts({"the contract is here"});
   EXPECT_NEAR(score_of(one, "contract"), 0.2877, 5e-5);  // ln(2 / 1.5)
   EXPECT_NEAR(score_of(one, "Contract"), 0.2877, 5e-5);
 
   std::vector<std::string> ten(10, "filler text");
   ten[6] = "a report on things";
-  auto doc = FakeDoc::of_texts(ten);
+  auto doc = TextDoc::of_texts(ten);
   auto ranked = rank_pages(doc, "report", 12);
   ASSERT_EQ(ranked.size(), 1u);
   EXPECT_EQ(ranked[0].page, 6);
@@ -77,17 +58,17 @@ TEST(RankPages, TokensAndWeights) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.page) + " / " + c.query);
-    auto d = FakeDoc::of_texts({c.page});
+    auto d = TextDoc::of_texts({c.page});
     EXPECT_EQ(!rank_pages(d, c.query, 5).empty(), c.scores);
   }
   // 'e-mail' is the single token 'mail'.
-  auto mail = FakeDoc::of_texts({"mail here", "nothing"});
+  auto mail = TextDoc::of_texts({"mail here", "nothing"});
   EXPECT_DOUBLE_EQ(score_of(mail, "e-mail"), score_of(mail, "mail"));
 }
 
 TEST(RankPages, TermFrequencyDocumentFrequencyAndOrder) {
   // df('aa') = 3 of 5; tf counts without overlap: 'aaaa' holds 'aa' twice, 'aaa' once.
-  auto doc = FakeDoc::of_texts({"aaaa", "zz", "aaa", "aa zz", "none"});
+  auto doc = TextDoc::of_texts({"aaaa", "zz", "aaa", "aa zz", "none"});
   auto ranked = rank_pages(doc, "aa", 10);
   const double w = std::log(6.0 / 3.5);
   ASSERT_EQ(pages_of(ranked), (std::vector<int>{0, 2, 3}));
@@ -95,10 +76,10 @@ TEST(RankPages, TermFrequencyDocumentFrequencyAndOrder) {
   EXPECT_DOUBLE_EQ(ranked[1].score, w);
   EXPECT_DOUBLE_EQ(ranked[2].score, w);  // equal scores keep page order
 
-  auto words = FakeDoc::of_texts({"kw", "kw kw", "kw kw kw kw", "kw kw kw", "kw kw kw kw kw"});
+  auto words = TextDoc::of_texts({"kw", "kw kw", "kw kw kw kw", "kw kw kw", "kw kw kw kw kw"});
   EXPECT_EQ(pages_of(rank_pages(words, "kw", 3)), (std::vector<int>{4, 2, 3}));
   EXPECT_TRUE(rank_pages(words, "kw", 0).empty());
-  EXPECT_TRUE(rank_pages(FakeDoc({}), "kw", 3).empty());
+  EXPECT_TRUE(rank_pages(TextDoc({}), "kw", 3).empty());
 }
 
 TEST(RankPages, SnippetWindows) {
@@ -118,7 +99,7 @@ TEST(RankPages, SnippetWindows) {
     SCOPED_TRACE(c.hit);
     std::string text(c.length, '.');
     text.replace(c.hit, 4, "Qzzq");
-    auto doc = FakeDoc::of_texts({text});
+    auto doc = TextDoc::of_texts({text});
     auto ranked = rank_pages(doc, "qzzq", 1);
     ASSERT_EQ(ranked.size(), 1u);
     EXPECT_EQ(ranked[0].snippet, text.substr(c.expect_start, c.expect_size));
@@ -126,13 +107,13 @@ TEST(RankPages, SnippetWindows) {
   // The earliest first occurrence of any token anchors the window, and the snippet is cut from
   // the text before lowering, even inside a multi-byte character.
   std::string text = "ЁЁЁЁЁЁЁЁ" + std::string(35, '-') + "Late" + std::string(30, '-') + "ЁЁ early";
-  auto doc = FakeDoc::of_texts({text});
+  auto doc = TextDoc::of_texts({text});
   auto ranked = rank_pages(doc, "early late", 1);
   ASSERT_EQ(ranked.size(), 1u);
   EXPECT_EQ(ranked[0].snippet, text.substr(11, 120));
   EXPECT_EQ(ranked[0].snippet[0], '\x81');  // the second byte of 'Ё'
   // A text made of several runs: leading empty runs add nothing, a later empty run a line break.
-  FakeDoc runs({TextPage{{TextRun{"", 0, 0, 0, 0, {}}, TextRun{"Alpha", 0, 0, 0, 0, {}},
+  TextDoc runs({TextPage{{TextRun{"", 0, 0, 0, 0, {}}, TextRun{"Alpha", 0, 0, 0, 0, {}},
                           TextRun{"", 0, 0, 0, 0, {}}, TextRun{"beta", 0, 0, 0, 0, {}}}}});
   auto r = rank_pages(runs, "beta", 1);
   ASSERT_EQ(r.size(), 1u);
@@ -146,7 +127,7 @@ TEST(VectorRanking, CosineAndRanking) {
   EXPECT_NEAR(cosine_similarity({0.3f, -2, 5}, {0.3f, -2, 5}), 1.0, 1e-12);
   EXPECT_NEAR(cosine_similarity({1, 0}, {-1, 0}), -1.0, 1e-12);
 
-  auto doc = FakeDoc::of_texts({"zero", "away", std::string(200, 'x'), "close", "same"});
+  auto doc = TextDoc::of_texts({"zero", "away", std::string(200, 'x'), "close", "same"});
   const std::vector<float> q{1, 0};
   const std::vector<std::vector<float>> vecs{{0, 0}, {-1, 0.5f}, {1, 1}, {1, 0.1f}, {2, 0}};
   auto ranked = rank_by_vectors(doc, q, vecs, 12);
@@ -161,7 +142,7 @@ TEST(VectorRanking, CosineAndRanking) {
 }
 
 TEST(RagContext, BlocksOrderAndCut) {
-  auto doc = FakeDoc::of_texts({"intro", "", "the budget and the budget", "budget once"});
+  auto doc = TextDoc::of_texts({"intro", "", "the budget and the budget", "budget once"});
   EXPECT_EQ(build_rag_context(doc, "budget", 8000),
             "[стр. 3]\nthe budget and the budget\n[стр. 4]\nbudget once\n");
   // No token, or no page with one: every page in order, an empty page still has its block.
@@ -175,7 +156,7 @@ TEST(RagContext, BlocksOrderAndCut) {
   }
   EXPECT_EQ(build_rag_context(doc, "", 4), "[\xd1\x81\xd1");
   EXPECT_EQ(build_rag_context(doc, "budget", 0), "");
-  EXPECT_EQ(build_rag_context(FakeDoc({}), "budget", 100), "");
+  EXPECT_EQ(build_rag_context(TextDoc({}), "budget", 100), "");
 }
 
 }  // namespace

@@ -3,31 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "common/text_doc.h"
 #include "core/search.h"
 
 using namespace quorvel;
 using namespace quorvel::search;
 
+using quorvel::test::TextDoc;
+
 namespace {
-
-// A document whose pages are given runs; counts how often text is read.
-class FakeDoc : public IDocument {
- public:
-  explicit FakeDoc(std::vector<TextPage> pages) : pages_(std::move(pages)) {}
-  int page_count() const override { return static_cast<int>(pages_.size()); }
-  PageInfo page_info(int) const override { return {}; }
-  RenderedTile render_tile(int, const RenderRequest&) override { return {}; }
-  TextPage extract_text(int page) const override {
-    ++reads;
-    if (page < 0 || page >= page_count()) return {};
-    return pages_[static_cast<size_t>(page)];
-  }
-  DocMetadata metadata() const override { return {}; }
-  mutable int reads = 0;
-
- private:
-  std::vector<TextPage> pages_;
-};
 
 // A run whose characters sit side by side, 10 points wide each, one box per UTF-8 character.
 TextRun laid_out(const std::string& text, double x = 0, double y = 0) {
@@ -140,7 +124,7 @@ TEST(SearchDocument, BoxesAndCharacterLists) {
   bare.left = 0, bare.top = 792, bare.right = 612, bare.bottom = 0;
   TextRun partial = laid_out("xx me", 0, 0);
   partial.chars.resize(2);  // no character inside the hit
-  FakeDoc doc({TextPage{{boxed, bare, partial}}});
+  TextDoc doc({TextPage{{boxed, bare, partial}}});
 
   const auto hits = search_document(doc, "me", kPlain, 100);
   ASSERT_EQ(hits.size(), 3u);
@@ -172,7 +156,7 @@ TEST(SearchDocument, UnionOfUnorderedCharacterBoxes) {
   run.text = "ab";
   run.left = 0, run.top = 100, run.right = 100, run.bottom = 0;
   run.chars = {CharBox{0, 10, 30, 20, 5}, CharBox{1, 5, 40, 15, 8}};
-  FakeDoc doc({TextPage{{run}}});
+  TextDoc doc({TextPage{{run}}});
   const auto hits = search_document(doc, "ab", kPlain, 10);
   ASSERT_EQ(hits.size(), 1u);
   EXPECT_DOUBLE_EQ(hits[0].left, 5);
@@ -182,7 +166,7 @@ TEST(SearchDocument, UnionOfUnorderedCharacterBoxes) {
 }
 
 TEST(SearchDocument, OrderLimitAndEarlyEnd) {
-  FakeDoc doc({TextPage{{laid_out("nothing here")}}, TextPage{},
+  TextDoc doc({TextPage{{laid_out("nothing here")}}, TextPage{},
                TextPage{{laid_out("one cat"), laid_out("cat cat")}}, TextPage{{laid_out("last cat")}}});
   auto all = search_document(doc, "cat", kPlain, 5000);
   ASSERT_EQ(all.size(), 4u);
@@ -204,11 +188,11 @@ TEST(SearchDocument, OrderLimitAndEarlyEnd) {
 }
 
 TEST(SearchDocument, InvalidPatternAndEmptyDocument) {
-  FakeDoc doc({TextPage{{laid_out("(a) (b)")}}});
+  TextDoc doc({TextPage{{laid_out("(a) (b)")}}});
   EXPECT_TRUE(search_document(doc, "(", kRegex, 10).empty());
   EXPECT_TRUE(search_document(doc, "a)|(b", kRegexWord, 10).empty());
   EXPECT_EQ(search_document(doc, "\\(\\w\\)", kRegex, 10).size(), 2u);
-  FakeDoc empty({});
+  TextDoc empty({});
   EXPECT_TRUE(search_document(empty, "a", kPlain, 10).empty());
 }
 
