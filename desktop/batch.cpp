@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <new>
@@ -163,6 +164,23 @@ std::vector<const char*> output_refusals(const std::vector<fs::path>& files, con
     }
   }
   return why;
+}
+
+// Numbers every input as it goes; a refused one is reported and skipped, the others are handed
+// to `work`. Gives how many of them `work` reported done.
+int for_each_input(const Inputs& in, const std::vector<const char*>& refusals,
+                   const std::function<bool(const fs::path&)>& work) {
+  int done = 0;
+  for (size_t n = 0; n < in.files.size(); ++n) {
+    const fs::path& file = in.files[n];
+    std::printf("[%d] %s\n", static_cast<int>(n + 1), file.filename().c_str());
+    if (refusals[n]) {
+      std::fprintf(stderr, "  пропуск (%s): %s\n", refusals[n], file.c_str());
+    } else if (work(file)) {
+      ++done;
+    }
+  }
+  return done;
 }
 
 bool process_one(IPdfEngine& engine, const fs::path& file, const std::string& op, const fs::path& out_dir) {
@@ -395,16 +413,8 @@ int run_encrypt(const std::string& dir, const std::string& out_dir, const std::s
   const PrivateTemp temp;
   const Inputs in = list_inputs(dir);
   const std::vector<const char*> refusals = output_refusals(in.files, dir, out_dir, ".pdf");
-  int i = 0;
-  int encrypted = 0;
-  for (size_t n = 0; n < in.files.size(); ++n) {
-    const fs::path& file = in.files[n];
-    ++i;
-    std::printf("[%d] %s\n", i, file.filename().c_str());
-    if (refusals[n]) {
-      std::fprintf(stderr, "  пропуск (%s): %s\n", refusals[n], file.c_str());
-      continue;
-    }
+  const int total = static_cast<int>(in.files.size());
+  const int encrypted = for_each_input(in, refusals, [&](const fs::path& file) {
     const std::string stem = file.stem().native();
     const QByteArray body = normalised(engine.get(), read_bytes(file), temp, stem);
     QNetworkReply* reply = nam.post(request, body);
@@ -414,20 +424,18 @@ int run_encrypt(const std::string& dir, const std::string& out_dir, const std::s
     reply->deleteLater();
     if (ok && answer.size() > 100 && looks_like_pdf(answer)) {
       const fs::path target = fs::path(out_dir) / (stem + ".pdf");
-      if (write_file_atomically(target.native(), {reinterpret_cast<const uint8_t*>(answer.constData()),
-                                                  static_cast<size_t>(answer.size())})) {
-        ++encrypted;
-      }
-    } else {
-      std::fprintf(stderr, "  шифрование не удалось: %s\n", file.filename().c_str());
+      return write_file_atomically(target.native(), {reinterpret_cast<const uint8_t*>(answer.constData()),
+                                                     static_cast<size_t>(answer.size())});
     }
-  }
+    std::fprintf(stderr, "  шифрование не удалось: %s\n", file.filename().c_str());
+    return false;
+  });
   if (backend.state() != QProcess::NotRunning) {
     backend.kill();
     backend.waitForFinished(3000);
   }
-  std::printf("Пакетное шифрование: успешно %d из %d → %s\n", encrypted, i, out_dir.c_str());
-  return in.complete && i >= 1 && encrypted == i ? 0 : 1;
+  std::printf("Пакетное шифрование: успешно %d из %d → %s\n", encrypted, total, out_dir.c_str());
+  return in.complete && total >= 1 && encrypted == total ? 0 : 1;
 }
 
 }  // namespace
@@ -451,20 +459,11 @@ int run_batch(const std::string& dir, const std::string& op, const std::string& 
   if (op == "verify") return run_verify(*engine, in, out);
 
   const std::vector<const char*> refusals = output_refusals(in.files, dir, out, output_extension(op));
-  int i = 0;
-  int ok = 0;
-  for (size_t n = 0; n < in.files.size(); ++n) {
-    const fs::path& file = in.files[n];
-    ++i;
-    std::printf("[%d] %s\n", i, file.filename().c_str());
-    if (refusals[n]) {
-      std::fprintf(stderr, "  пропуск (%s): %s\n", refusals[n], file.c_str());
-    } else if (process_one(*engine, file, op, out)) {
-      ++ok;
-    }
-  }
-  std::printf("Пакетная обработка (%s): успешно %d из %d → %s\n", op.c_str(), ok, i, out.c_str());
-  return in.complete && i >= 1 && ok == i ? 0 : 1;
+  const int total = static_cast<int>(in.files.size());
+  const int ok =
+      for_each_input(in, refusals, [&](const fs::path& file) { return process_one(*engine, file, op, out); });
+  std::printf("Пакетная обработка (%s): успешно %d из %d → %s\n", op.c_str(), ok, total, out.c_str());
+  return in.complete && total >= 1 && ok == total ? 0 : 1;
 }
 
 std::optional<BatchArgs> batch_args(int argc, const char* const* argv) {
