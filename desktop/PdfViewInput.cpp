@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QScrollBar>
 #include <QUrl>
 #include <QUuid>
 
@@ -156,6 +157,14 @@ std::vector<char16_t> printableUnits(const QString& text) {
     }
   }
   return out;
+}
+
+// The viewport pixels that the preview's stroke from a to b covers, with room for its pen.
+QRect strokePieceRect(const PdfView& v, int page, const annot::Point& a, const annot::Point& b) {
+  const QPointF scroll(v.horizontalScrollBar()->value(), v.verticalScrollBar()->value());
+  const QPointF from = v.pagePointToContent(page, a) - scroll;
+  const QPointF to = v.pagePointToContent(page, b) - scroll;
+  return QRectF(from, to).normalized().adjusted(-4, -4, 4, 4).toAlignedRect();
 }
 
 // Virtual key codes of the form filler for the editing keys it handles itself.
@@ -319,7 +328,14 @@ void PdfView::mouseMoveEvent(QMouseEvent* e) {
   }
   if (onPage && page == dragPage) {
     dragCurrent = p;
-    if (toolMode == Ink) inkPoints.push_back(p);
+    if (toolMode == Ink) {
+      const annot::Point previous = inkPoints.empty() ? p : inkPoints.back();
+      inkPoints.push_back(p);
+      // Only the stroke's new piece changes on screen; repainting all of the viewport would
+      // have the visible pages rendered again for every pointer move.
+      viewport()->update(strokePieceRect(*this, dragPage, previous, p));
+      return;
+    }
   }
   viewport()->update();
 }
