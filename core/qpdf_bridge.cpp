@@ -1,5 +1,6 @@
 // Page import, page moves, page ranges and N-up sheets, done with qpdf on in-memory PDFs.
 #include "core/qpdf_bridge.h"
+#include "core/qpdf_internal.h"
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
@@ -25,7 +26,13 @@ void silence(QPDF& q) {
   q.setSuppressWarnings(true);
 }
 
-// The buffer must outlive `q`: qpdf reads stream data from it until the output is written.
+void start_empty(QPDF& q) {
+  silence(q);
+  q.emptyPDF();
+}
+
+}  // namespace
+
 void open(QPDF& q, const char* data, size_t size, std::string_view password) {
   silence(q);
   const std::string pw(password);
@@ -36,13 +43,6 @@ void open(QPDF& q, const Bytes& in, std::string_view password) {
   open(q, reinterpret_cast<const char*>(in.data()), in.size(), password);
 }
 
-void start_empty(QPDF& q) {
-  silence(q);
-  q.emptyPDF();
-}
-
-// A new document written from the pages of `take_encryption_from` keeps that file's
-// encryption, and its version so that the features its pages use stay allowed.
 bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out) {
   QPDFWriter w(q);
   w.setOutputMemory();
@@ -57,21 +57,6 @@ bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out) {
   out.assign(buf->getBuffer(), buf->getBuffer() + buf->getSize());
   return true;
 }
-
-// Every qpdf failure (damaged input, wrong password, allocation) ends here as false.
-template <typename Work>
-bool guarded(Bytes& out, Work&& work) {
-  try {
-    Bytes result;
-    if (!work(result)) return false;
-    out.swap(result);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-}  // namespace
 
 bool move_page(const Bytes& in, std::string_view password, int from, int to, Bytes& out) {
   return guarded(out, [&](Bytes& result) {

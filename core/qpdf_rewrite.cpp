@@ -2,13 +2,11 @@
 // so text removed from a page would otherwise survive in an orphaned content stream; qpdf
 // writes only what the trailer reaches.
 #include "core/qpdf_rewrite.h"
+#include "core/qpdf_internal.h"
 
-#include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
-#include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <string>
 
@@ -31,33 +29,16 @@ void retag_free_text(QPDF& q) {
 
 bool rewrite(const Bytes& in, std::string_view password, bool prune, bool free_text, Bytes& out) {
   if (in.empty()) return false;
-  try {
+  return guarded(out, [&](Bytes& result) {
     QPDF q;
-    auto log = QPDFLogger::create();
-    log->setInfo(log->discard());
-    log->setWarn(log->discard());
-    log->setError(log->discard());
-    q.setLogger(log);
-    q.setSuppressWarnings(true);
-    const std::string pw(password);
-    q.processMemoryFile("document", reinterpret_cast<const char*>(in.data()), in.size(),
-                        pw.empty() ? nullptr : pw.c_str());
+    open(q, in, password);
     // qpdf copies shared resource dictionaries before it prunes them, and leaves a page alone
     // when its content cannot be read.
     if (prune) QPDFPageDocumentHelper(q).removeUnreferencedResources();
     if (free_text) retag_free_text(q);
-    QPDFWriter w(q);
-    w.setOutputMemory();
     // The writer keeps the input's encryption by default.
-    w.write();
-    const std::shared_ptr<Buffer> buf = w.getBufferSharedPointer();
-    if (!buf || buf->getSize() == 0) return false;
-    Bytes result(buf->getBuffer(), buf->getBuffer() + buf->getSize());
-    out.swap(result);
-    return true;
-  } catch (...) {
-    return false;
-  }
+    return write(q, nullptr, result);
+  });
 }
 
 }  // namespace
