@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,8 +13,23 @@
 
 #include "common/fixtures.h"
 #include "core/engine.h"
+#include "core/pdfium_fonts.h"
 
 namespace quorvel::test {
+
+// Restores the default font list after a test that replaced it.
+struct FontPaths {
+  std::vector<std::string> saved = pdfium::text_font_paths();
+  explicit FontPaths(std::vector<std::string> paths) { pdfium::set_text_font_paths(std::move(paths)); }
+  ~FontPaths() { pdfium::set_text_font_paths(saved); }
+};
+
+inline bool have_dejavu() {
+  for (const std::string& p : pdfium::text_font_paths()) {
+    if (std::filesystem::exists(p)) return true;
+  }
+  return false;
+}
 
 inline std::string stream_object(const std::string& data, const std::string& dict = "") {
   return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";

@@ -46,19 +46,6 @@ bool is_colour(const uint8_t* p, int r, int g, int b) {
   return std::abs(p[0] - r) < 30 && std::abs(p[1] - g) < 30 && std::abs(p[2] - b) < 30;
 }
 
-struct FontPaths {
-  std::vector<std::string> saved = pdfium::text_font_paths();
-  explicit FontPaths(std::vector<std::string> paths) { pdfium::set_text_font_paths(std::move(paths)); }
-  ~FontPaths() { pdfium::set_text_font_paths(saved); }
-};
-
-bool have_dejavu() {
-  for (const std::string& p : pdfium::text_font_paths()) {
-    if (std::filesystem::exists(p)) return true;
-  }
-  return false;
-}
-
 // Character boxes of the page's text, in order.
 std::vector<CharBox> chars_of(const IDocument& doc, int page) {
   std::vector<CharBox> out;

@@ -17,20 +17,6 @@ using Units = std::vector<unsigned short>;
 
 const char* const kCyrillic = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82";  // Привет
 
-// Restores the default font list after a test that replaced it.
-struct FontPaths {
-  std::vector<std::string> saved = pdfium::text_font_paths();
-  explicit FontPaths(std::vector<std::string> paths) { pdfium::set_text_font_paths(std::move(paths)); }
-  ~FontPaths() { pdfium::set_text_font_paths(saved); }
-};
-
-bool have_dejavu() {
-  for (const std::string& p : pdfium::text_font_paths()) {
-    if (std::filesystem::exists(p)) return true;
-  }
-  return false;
-}
-
 std::string two_lines(const std::string& first, const std::string& second) {
   PageSpec p;
   p.content = "BT /F1 12 Tf 72 720 Td " + pdf_literal(first) + " Tj ET BT /F1 12 Tf 72 700 Td " +
