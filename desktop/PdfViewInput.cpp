@@ -247,6 +247,13 @@ void PdfView::mousePressEvent(QMouseEvent* e) {
       if (const int handle = handleAt(*it, c)) {
         resizeHandle = handle;
         pressPoint = p;
+        // A box reaching past its page's edge may have a handle over the neighbouring page:
+        // the press is then measured in the annotation's own page, or the first move would
+        // make it jump by the distance between the two pages.
+        if (page != it->page) {
+          const PageLayout& own = layouts[static_cast<size_t>(it->page)];
+          deviceOffsetToPdf(it->page, c.x() - own.x, c.y() - own.y, pressPoint.x, pressPoint.y);
+        }
         pressCopy = *it;
         return;
       }

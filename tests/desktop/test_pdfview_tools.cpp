@@ -414,6 +414,25 @@ class PdfViewToolsTest : public QObject {
     QCOMPARE(changed.count(), 2);  // the selecting click's release, then the resize
   }
 
+  // Side by side, the right handle of a box that reaches past its page lies over the next page.
+  void handleOverTheNeighbouringPage() {
+    Tools t(true);
+    PdfView& v = t.view;
+    v.resize(1260, 900);
+    v.setViewMode(PdfView::TwoPage);
+    v.addAnnotation(make("w", AnnotType::Rectangle, {500, 100, 615, 150}));
+    quorvel::test::click(v, 0, 560, 125);
+    int page = -1;
+    Point onPage;
+    QVERIFY(v.contentToPage(v.pagePointToContent(0, {615, 125}), page, onPage));
+    QCOMPARE(page, 1);
+    mouse(v, QEvent::MouseButtonPress, at(v, 0, 615, 125));
+    QCOMPARE(v.resizeHandle, 4);
+    mouse(v, QEvent::MouseMove, at(v, 0, 590, 125));
+    mouse(v, QEvent::MouseButtonRelease, at(v, 0, 590, 125));
+    QCOMPARE(boxOf(v.annotations[0]), Box({500, 100, 590, 150}));
+  }
+
   void moveStaysOnItsPage() {
     Tools t(true);
     PdfView& v = t.view;
