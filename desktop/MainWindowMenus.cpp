@@ -23,6 +23,7 @@ namespace quorvel::desktop {
 namespace {
 
 using Command = void (*)(MainWindow&);
+constexpr QKeySequence::StandardKey kNoKey = QKeySequence::UnknownKey;
 
 struct FileEntry {
   const char* ru;
@@ -38,40 +39,40 @@ struct FileEntry {
 constexpr FileEntry kFileEntries[] = {
     {"Сохранить как…", "Save as…", QKeySequence::SaveAs, nullptr, 1, false},
     {"Печать…", "Print…", QKeySequence::Print, nullptr, 0, false},
-    {"Распознать текст (OCR)", "Recognize text (OCR)", QKeySequence::UnknownKey, nullptr, 0, true},
-    {"Сделать PDF искабельным (OCR-слой)…", "Make PDF searchable (OCR layer)…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Извлечь данные (реквизиты/контакты)", "Extract data (requisites/contacts)", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Извлечь таблицы (CSV)…", "Extract tables (CSV)…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Свойства документа…", "Document properties…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Закладки (оглавление)…", "Bookmarks (outline)…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Обрезать страницы…", "Crop pages…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Изображения страницы…", "Images on page…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Оптимизировать (сжать)…", "Optimize (shrink)…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Вставить страницу…", "Insert page…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Конструктор форм…", "Form designer…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Перевести документ (ИИ)…", "Translate document (AI)…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Вычеркнуть PII (email/телефон/ИНН)…", "Redact PII (email/phone/INN)…", QKeySequence::UnknownKey, nullptr, 2, false},
-    {"Сравнить с версией…", "Compare with version…", QKeySequence::UnknownKey, nullptr, 3, false},
-    {"Сравнить визуально (бок о бок)…", "Compare visually (side by side)…", QKeySequence::UnknownKey, nullptr, 4, false},
-    {"Отправить как заявку…", "Send as request…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Мои заявки…", "My requests…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Экспорт в текст / HTML / Word…", "Export to text / HTML / Word…", QKeySequence::UnknownKey, nullptr, 5, false},
-    {"Экспорт аннотаций (XFDF)…", "Export annotations (XFDF)…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Импорт аннотаций (XFDF)…", "Import annotations (XFDF)…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Защитить паролем (AES-256)…", "Protect with password (AES-256)…", QKeySequence::UnknownKey, nullptr, 6, false},
-    {"Подписать (вставить изображение)…", "Sign (insert image)…", QKeySequence::UnknownKey, nullptr, 7, false},
-    {"Подписать сертификатом (PKCS#12)…", "Sign with certificate (PKCS#12)…", QKeySequence::UnknownKey, nullptr, 8, false},
-    {"Заменить текст…", "Replace text…", QKeySequence::UnknownKey, nullptr, 9, false},
-    {"Водяной знак…", "Watermark…", QKeySequence::UnknownKey, nullptr, 11, false},
-    {"Нумерация Бейтса…", "Bates numbering…", QKeySequence::UnknownKey, nullptr, 12, false},
-    {"Очистить (JS/метаданные/вложения)…", "Sanitize (JS/metadata/attachments)…", QKeySequence::UnknownKey, nullptr, 10, false},
-    {"Объединить с PDF…", "Merge with PDF…", QKeySequence::UnknownKey, nullptr, 13, true},
-    {"Извлечь страницы в PDF…", "Extract pages to PDF…", QKeySequence::UnknownKey, nullptr, 14, false},
-    {"Разбить по закладкам…", "Split by bookmarks…", QKeySequence::UnknownKey, nullptr, 15, false},
-    {"Объединить папку PDF…", "Merge PDF folder…", QKeySequence::UnknownKey, nullptr, 16, false},
-    {"N-up (страниц на лист)…", "N-up (pages per sheet)…", QKeySequence::UnknownKey, nullptr, 17, false},
-    {"Экспорт страницы в PNG…", "Export page to PNG…", QKeySequence::UnknownKey, nullptr, 0, false},
-    {"Экспорт всех страниц в PNG…", "Export all pages to PNG…", QKeySequence::UnknownKey, nullptr, 0, false},
+    {"Распознать текст (OCR)", "Recognize text (OCR)", kNoKey, nullptr, 0, true},
+    {"Сделать PDF искабельным (OCR-слой)…", "Make PDF searchable (OCR layer)…", kNoKey, nullptr, 0, false},
+    {"Извлечь данные (реквизиты/контакты)", "Extract data (requisites/contacts)", kNoKey, nullptr, 0, false},
+    {"Извлечь таблицы (CSV)…", "Extract tables (CSV)…", kNoKey, nullptr, 0, false},
+    {"Свойства документа…", "Document properties…", kNoKey, nullptr, 0, false},
+    {"Закладки (оглавление)…", "Bookmarks (outline)…", kNoKey, nullptr, 0, false},
+    {"Обрезать страницы…", "Crop pages…", kNoKey, nullptr, 0, false},
+    {"Изображения страницы…", "Images on page…", kNoKey, nullptr, 0, false},
+    {"Оптимизировать (сжать)…", "Optimize (shrink)…", kNoKey, nullptr, 0, false},
+    {"Вставить страницу…", "Insert page…", kNoKey, nullptr, 0, false},
+    {"Конструктор форм…", "Form designer…", kNoKey, nullptr, 0, false},
+    {"Перевести документ (ИИ)…", "Translate document (AI)…", kNoKey, nullptr, 0, false},
+    {"Вычеркнуть PII (email/телефон/ИНН)…", "Redact PII (email/phone/INN)…", kNoKey, nullptr, 2, false},
+    {"Сравнить с версией…", "Compare with version…", kNoKey, nullptr, 3, false},
+    {"Сравнить визуально (бок о бок)…", "Compare visually (side by side)…", kNoKey, nullptr, 4, false},
+    {"Отправить как заявку…", "Send as request…", kNoKey, nullptr, 0, false},
+    {"Мои заявки…", "My requests…", kNoKey, nullptr, 0, false},
+    {"Экспорт в текст / HTML / Word…", "Export to text / HTML / Word…", kNoKey, nullptr, 5, false},
+    {"Экспорт аннотаций (XFDF)…", "Export annotations (XFDF)…", kNoKey, nullptr, 0, false},
+    {"Импорт аннотаций (XFDF)…", "Import annotations (XFDF)…", kNoKey, nullptr, 0, false},
+    {"Защитить паролем (AES-256)…", "Protect with password (AES-256)…", kNoKey, nullptr, 6, false},
+    {"Подписать (вставить изображение)…", "Sign (insert image)…", kNoKey, nullptr, 7, false},
+    {"Подписать сертификатом (PKCS#12)…", "Sign with certificate (PKCS#12)…", kNoKey, nullptr, 8, false},
+    {"Заменить текст…", "Replace text…", kNoKey, nullptr, 9, false},
+    {"Водяной знак…", "Watermark…", kNoKey, nullptr, 11, false},
+    {"Нумерация Бейтса…", "Bates numbering…", kNoKey, nullptr, 12, false},
+    {"Очистить (JS/метаданные/вложения)…", "Sanitize (JS/metadata/attachments)…", kNoKey, nullptr, 10, false},
+    {"Объединить с PDF…", "Merge with PDF…", kNoKey, nullptr, 13, true},
+    {"Извлечь страницы в PDF…", "Extract pages to PDF…", kNoKey, nullptr, 14, false},
+    {"Разбить по закладкам…", "Split by bookmarks…", kNoKey, nullptr, 15, false},
+    {"Объединить папку PDF…", "Merge PDF folder…", kNoKey, nullptr, 16, false},
+    {"N-up (страниц на лист)…", "N-up (pages per sheet)…", kNoKey, nullptr, 17, false},
+    {"Экспорт страницы в PNG…", "Export page to PNG…", kNoKey, nullptr, 0, false},
+    {"Экспорт всех страниц в PNG…", "Export all pages to PNG…", kNoKey, nullptr, 0, false},
 };
 constexpr int kMenuEditionEntries = 17;
 
@@ -126,7 +127,7 @@ void MainWindow::buildToolbar() {
   for (const FileEntry& e : kFileEntries) {
     if (e.separatorBefore) file->addSeparator();
     auto* a = new QAction(L(e.ru, e.en), this);
-    if (e.shortcut != QKeySequence::UnknownKey) a->setShortcut(e.shortcut);
+    if (e.shortcut != kNoKey) a->setShortcut(e.shortcut);
     if (e.command) {
       const Command command = e.command;
       connect(a, &QAction::triggered, this, [this, command] { command(*this); });

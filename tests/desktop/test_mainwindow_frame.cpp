@@ -1,6 +1,8 @@
 // The window's frame as the user meets it: title, docks, start page and tabs, the reduced
 // edition, full screen, the language entries, tab changes and closing, and teardown.
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
 #include <QActionGroup>
 #include <QLabel>
 #include <QListWidget>
@@ -17,6 +19,7 @@
 
 #include "desktop/AiPanel.h"
 #include "desktop/MainWindowCommandLine.h"
+#include "desktop/ThumbnailPanel.h"
 #include "desktop/lang.h"
 #include "test_mainwindow_support.h"
 
@@ -251,6 +254,7 @@ class MainWindowFrameTest : public QObject {
     int hidden = 0;
     for (QAction* a : allActions(w)) hidden += a->isVisible() ? 0 : 1;
     QCOMPARE(hidden, reduced ? 34 : 0);
+    QCOMPARE(w.findChild<quorvel::desktop::ThumbnailPanel*>()->pageMenuEnabled, !reduced);
   }
 
   void reducedEditionFromTheEditionFile_data() {
@@ -354,6 +358,27 @@ class MainWindowFrameTest : public QObject {
     QTEST(answers.seen[0].text, "text");
     QTEST(QSettings().value(QStringLiteral("ui/lang")).toString(), "stored");
     QCOMPARE(w.menuBar()->actions().at(0)->text(), fileMenu);
+  }
+
+  // The stores move a damaged database aside; the user learns why earlier annotations and
+  // recent files are gone, and the window still works.
+  void damagedDatabaseIsReported() {
+    const QString db = QDir::homePath() + QStringLiteral("/.quorvel/quorvel.db");
+    QDir().mkpath(QFileInfo(db).path());
+    QFile::remove(db);
+    {
+      QFile f(db);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write(QByteArray(8192, 'x'));
+    }
+    MainWindow w;
+    WindowProbe p{w};
+    QVERIFY2(p.status().startsWith(QStringLiteral("Файл базы данных повреждён и отложен: ")), qPrintable(p.status()));
+    const QString moved = p.status().mid(QStringLiteral("Файл базы данных повреждён и отложен: ").size());
+    QVERIFY(QFile::exists(moved));
+    QFile::remove(moved);
+    w.openFile(onePage);
+    QCOMPARE(p.tabs()->count(), 1);
   }
 
   void defaultToolFromSettingsReachesTheView() {
