@@ -37,7 +37,7 @@ QColor withAlpha(uint32_t rgb, int alpha) {
 
 }  // namespace
 
-void PdfView::paintEvent(QPaintEvent*) {
+void PdfView::paintEvent(QPaintEvent* e) {
   QPainter p(viewport());
   const int vw = viewport()->width();
   const int vh = viewport()->height();
@@ -53,7 +53,9 @@ void PdfView::paintEvent(QPaintEvent*) {
   const double hval = horizontalScrollBar()->value();
   const double vval = verticalScrollBar()->value();
   const QPointF toView(-hval, -vval);
-  const QRectF visible(hval, vval, vw, vh);
+  // Only the exposed part is rendered: an ink stroke repaints a few pixels, not the page.
+  const QRectF visible =
+      QRectF(hval, vval, vw, vh).intersected(QRectF(e ? e->rect() : viewRect.toRect()).translated(hval, vval));
 
   // Pages: one tile of exactly the visible part of each page.
   for (size_t i = 0; i < layouts.size(); ++i) {
@@ -68,7 +70,9 @@ void PdfView::paintEvent(QPaintEvent*) {
     req.height = static_cast<int>(std::ceil(v.height()));
     req.rotation = viewRotation;
     const RenderedTile tile = doc->render_tile(static_cast<int>(i), req);
-    const QPointF at = v.topLeft() + toView;
+    // The tile starts on a whole device pixel of the page; placing it there keeps partial
+    // repaints seamless.
+    const QPointF at = QPointF(l.x + req.x, l.y + req.y) + toView;
     if (tile.width > 0 && tile.height > 0 &&
         tile.pixels.size() / 4 / static_cast<size_t>(tile.width) >= static_cast<size_t>(tile.height)) {
       // The engine renders onto white, so the pixels are opaque: RGB32 draws them unconverted.
