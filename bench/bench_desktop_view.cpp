@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fixtures.h"
 #include "core/engine.h"
 #include "core/search.h"
 #include "desktop/PdfView.h"
@@ -30,25 +31,6 @@ using quorvel::desktop::PdfView;
 
 namespace {
 
-// A minimal PDF writer: the objects in order, then the cross-reference table.
-std::string buildPdf(const std::vector<std::string>& objects) {
-  std::string out = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return out;
-}
 
 std::string stream(const std::string& dict, const std::string& data) {
   return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
@@ -64,7 +46,7 @@ std::string textPdf() {
     content += "(" + text.substr(0, 110) + ") Tj T*\n";
   }
   content += "ET";
-  return buildPdf({"<< /Type /Catalog /Pages 2 0 R >>",
+  return quorvel::test::build_pdf({"<< /Type /Catalog /Pages 2 0 R >>",
                    "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
                    "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
                    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
@@ -97,7 +79,7 @@ std::string scanPdf() {
   const std::string page =
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Im0 3 0 R >> >> "
       "/Contents 4 0 R >>";
-  return buildPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [5 0 R 6 0 R] /Count 2 >>",
+  return quorvel::test::build_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [5 0 R 6 0 R] /Count 2 >>",
                    stream("/Type /XObject /Subtype /Image /Width 2550 /Height 3300 /ColorSpace /DeviceRGB "
                           "/BitsPerComponent 8 /Filter /DCTDecode",
                           data),
