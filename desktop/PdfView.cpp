@@ -24,6 +24,11 @@ constexpr double kZoomStep = 1.25;
 
 }  // namespace
 
+int scrollPixels(double v) {
+  if (!(v > 0.0)) return 0;
+  return v >= 2147483647.0 ? 2147483647 : static_cast<int>(v);
+}
+
 PdfView::PdfView(QWidget* parent) : QAbstractScrollArea(parent) {
   setFrameStyle(QFrame::NoFrame);
   viewport()->setAutoFillBackground(true);
@@ -173,7 +178,7 @@ int PdfView::contentWidth() const {
   if (layouts.empty()) return static_cast<int>(kGap);
   double right = 0.0;
   for (const PageLayout& l : layouts) right = std::max(right, l.x + l.w);
-  return static_cast<int>(std::ceil(right)) + static_cast<int>(kGap);
+  return scrollPixels(std::ceil(right) + kGap);
 }
 
 double PdfView::contentHeight() const {
@@ -188,9 +193,7 @@ void PdfView::updateScrollBars() {
   const int vh = viewport()->height();
   horizontalScrollBar()->setRange(0, std::max(0, contentWidth() - vw));
   horizontalScrollBar()->setPageStep(vw);
-  const double ch = std::ceil(contentHeight());
-  // A content taller than an int can count (absurd page sizes at high zoom) is capped.
-  const int contentH = ch >= 2147483647.0 ? 2147483647 : static_cast<int>(ch);
+  const int contentH = scrollPixels(std::ceil(contentHeight()));
   verticalScrollBar()->setRange(0, std::max(0, contentH - vh));
   verticalScrollBar()->setPageStep(vh);
 }
@@ -334,7 +337,7 @@ void PdfView::fitPage() {
 void PdfView::goToPage(int oneBased) {
   if (oneBased <= 0 || oneBased > pageCount() || oneBased > static_cast<int>(layouts.size())) return;
   const double top = layouts[static_cast<size_t>(oneBased - 1)].y - kGap;
-  verticalScrollBar()->setValue(static_cast<int>(std::floor(top)));
+  verticalScrollBar()->setValue(scrollPixels(std::floor(top)));
 }
 
 void PdfView::wheelEvent(QWheelEvent* e) {

@@ -30,6 +30,10 @@ namespace quorvel::desktop {
 
 class AnnotationStore;
 
+// A content position as a scroll-bar value: truncated, and held within 0 to INT_MAX, since
+// absurd page sizes at high zoom run past what a scroll bar counts (PdfView.cpp).
+int scrollPixels(double v);
+
 class PdfView : public QAbstractScrollArea {
   Q_OBJECT
 

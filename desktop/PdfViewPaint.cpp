@@ -294,13 +294,10 @@ void PdfView::setActiveMatch(int i) {
   if (!(r.width() > 0) || !(r.height() > 0)) {
     goToPage(m.page + 1);
   } else {
-    const int top = static_cast<int>(r.y() - 60);
-    verticalScrollBar()->setValue(top > 0 ? top : 0);
+    verticalScrollBar()->setValue(scrollPixels(r.y() - 60));
     const int hval = horizontalScrollBar()->value();
-    if (r.x() < hval || r.x() + r.width() > hval + viewport()->width()) {
-      const int left = static_cast<int>(r.x() - 60);
-      horizontalScrollBar()->setValue(left > 0 ? left : 0);
-    }
+    if (r.x() < hval || r.x() + r.width() > hval + viewport()->width())
+      horizontalScrollBar()->setValue(scrollPixels(r.x() - 60));
   }
   viewport()->update();
 }

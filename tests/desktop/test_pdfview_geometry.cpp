@@ -162,6 +162,32 @@ class PdfViewGeometryTest : public QObject {
     QCOMPARE(empty.contentHeight(), 0.0);
   }
 
+  // A hostile file may give a page a side of a billion points; at high zoom its content runs
+  // past what an int counts. The bars then end at INT_MAX, and turning to a page or to a search
+  // hit beyond that goes as far as the bar reaches, never back to the top.
+  void absurdPageSizesStayWithinTheScrollBars() {
+    Shown s(pagesOf({{1e9, 200, 0}, {300, 1e9, 0}, {600, 800, 0}}), {800, 600});
+    s.view.setScale(64);
+    QCOMPARE(s.view.contentWidth(), 2147483647);
+    QCOMPARE(s.view.horizontalScrollBar()->maximum(), 2147483647 - 800);
+    QCOMPARE(s.view.verticalScrollBar()->maximum(), 2147483647 - 600);
+
+    QScrollBar* bar = s.view.verticalScrollBar();
+    s.view.goToPage(3);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    bar->setValue(0);
+    quorvel::search::DocMatch hit;
+    hit.page = 2;
+    hit.left = 10;
+    hit.right = 50;
+    hit.top = 700;
+    hit.bottom = 690;
+    s.view.setHighlights({hit});
+    s.view.setActiveMatch(0);
+    QCOMPARE(bar->value(), bar->maximum());
+  }
+
   void currentPageFollowsTheProbe_data() {
     QTest::addColumn<int>("scrollTo");
     QTest::addColumn<int>("expected");
