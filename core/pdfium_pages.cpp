@@ -16,6 +16,18 @@ namespace {
 // A box PDFium stores as floats; an infinite or NaN corner would make the saved file unreadable.
 bool storable(double v) { return std::isfinite(v) && std::fabs(v) <= FLT_MAX; }
 
+// PDFium walks the page tree to insert or delete a page and reads every kid on the way as a
+// dictionary, unchecked: a kid of another type crashes it, and a /Count that promises pages
+// the tree lacks makes it report a change it never made. Both show as a page that will not
+// resolve, so the tree is touched only when every page does.
+bool page_tree_sound(FPDF_DOCUMENT doc, int count) {
+  for (int i = 0; i < count; ++i) {
+    FS_SIZEF size{};
+    if (!FPDF_GetPageSizeByIndexF(doc, i, &size)) return false;
+  }
+  return true;
+}
+
 // Runs `edit` on a full save of the document and swaps the result in when it loads with the
 // document's password and has a page count in [min_pages, max_pages].
 template <typename Edit>
@@ -48,7 +60,7 @@ bool PdfiumDocument::delete_page(int page) {
   std::lock_guard<std::mutex> g(lock());
   if (page < 0 || !doc_) return false;
   const int n = FPDF_GetPageCount(doc_);
-  if (page >= n) return false;
+  if (page >= n || !page_tree_sound(doc_, n)) return false;
   close_cache();
   FPDFPage_Delete(doc_, page);
   // The page's objects stay in PDFium's saves unless save_as rewrites them away.
@@ -78,7 +90,10 @@ bool PdfiumDocument::move_page(int from, int to) {
 bool PdfiumDocument::insert_blank_page(int index, double width, double height) {
   std::lock_guard<std::mutex> g(lock());
   if (!doc_ || !(width > 0) || !(height > 0) || !storable(width) || !storable(height)) return false;
-  if (index < 0 || index > FPDF_GetPageCount(doc_)) return false;
+  const int n = FPDF_GetPageCount(doc_);
+  if (index < 0 || index > n) return false;
+  // Appending needs no walk through the tree.
+  if (index < n && !page_tree_sound(doc_, n)) return false;
   close_cache();
   FPDF_PAGE p = FPDFPage_New(doc_, index, width, height);
   if (!p) return false;

@@ -44,6 +44,11 @@ void open(QPDF& q, const Bytes& in, std::string_view password) {
 }
 
 bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out) {
+  // qpdf reads an object it cannot parse as null and goes on. A page that became null would be
+  // written as a hole in the page tree, which loses the page and crashes PDFium's page edits.
+  for (QPDFObjectHandle page : q.getAllPages()) {
+    if (!page.isDictionary()) return false;
+  }
   QPDFWriter w(q);
   w.setOutputMemory();
   if (take_encryption_from) {

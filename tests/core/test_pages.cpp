@@ -527,4 +527,40 @@ TEST(PageEdits, DamagedInputsStaySilent) {
   EXPECT_EQ(test::read_file(log), "");
 }
 
+TEST(PageEdits, BrokenPageTreesAreRefused) {
+  // PDFium counts a kid that is no dictionary, or trusts a /Count above what the tree holds;
+  // its page-tree edits crashed on the first and reported edits never made on the second.
+  const struct {
+    const char* name;
+    const char* pages;
+  } trees[] = {
+      {"null kid", "<< /Type /Pages /Kids [3 0 R null 4 0 R] /Count 2 >>"},
+      {"number kid", "<< /Type /Pages /Kids [7 3 0 R 4 0 R] /Count 2 >>"},
+      {"count lie", "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 4 >>"},
+  };
+  for (const auto& t : trees) {
+    const std::string pdf = build_pdf({"<< /Type /Catalog /Pages 2 0 R >>", t.pages,
+                                       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] >>",
+                                       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>"});
+    auto d = open_doc(pdf);
+    ASSERT_NE(d, nullptr) << t.name;
+    const int n = d->page_count();
+    EXPECT_FALSE(d->delete_page(0)) << t.name;
+    EXPECT_FALSE(d->delete_page(n - 1)) << t.name;
+    EXPECT_FALSE(d->insert_blank_page(0, 50, 50)) << t.name;
+    EXPECT_EQ(d->page_count(), n) << t.name;
+    EXPECT_TRUE(d->insert_blank_page(n, 50, 50)) << t.name;  // appending walks no tree
+  }
+
+  // qpdf reads a page dictionary it cannot parse (an integer beyond 64 bits) as null; merging
+  // that null in gave a page that crashed the next deletion.
+  test::PageSpec unreadable;
+  unreadable.media_box = "[0 0 " + std::string(60, '9') + " 100]";
+  auto d = open_doc(test::text_pdf({"a", "b"}));
+  EXPECT_FALSE(d->merge(as_bytes(test::make_pdf({unreadable})), 0));
+  EXPECT_EQ(texts(*d), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(d->delete_page(0));
+  EXPECT_EQ(texts(*d), (std::vector<std::string>{"b"}));
+}
+
 }  // namespace

@@ -60,6 +60,10 @@ TEST(QpdfBridge, RefusalsLeaveTheOutputAlone) {
   ASSERT_FALSE(locked_other.empty());
   ASSERT_FALSE(locked.empty());
   const double nan = std::numeric_limits<double>::quiet_NaN();
+  // qpdf reads a page whose dictionary holds an integer beyond 64 bits as null.
+  test::PageSpec bad_page;
+  bad_page.media_box = "[0 0 " + std::string(60, '9') + " 100]";
+  const std::string unreadable = test::make_pdf({bad_page});
   const struct {
     const char* name;
     std::function<bool(qb::Bytes&)> call;
@@ -75,6 +79,7 @@ TEST(QpdfBridge, RefusalsLeaveTheOutputAlone) {
       {"merge: other no PDF", [&](qb::Bytes& o) { return qb::merge(doc, "", test::as_bytes("junk"), -1, o); }},
       {"merge: other empty", [&](qb::Bytes& o) { return qb::merge(doc, "", {}, -1, o); }},
       {"merge: other locked", [&](qb::Bytes& o) { return qb::merge(doc, "", test::as_bytes(locked_other), -1, o); }},
+      {"merge: other page unreadable", [&](qb::Bytes& o) { return qb::merge(doc, "", test::as_bytes(unreadable), -1, o); }},
       {"merge: above the count", [&](qb::Bytes& o) { return qb::merge(doc, "", test::as_bytes(other), 4, o); }},
       {"range: last at the count", [&](qb::Bytes& o) { return qb::extract_range(doc, "", 0, 3, o); }},
       {"range: first above last", [&](qb::Bytes& o) { return qb::extract_range(doc, "", 2, 1, o); }},
