@@ -158,11 +158,17 @@ FPDF_PAGE PdfiumDocument::cached_page(int index) {
 }
 
 void PdfiumDocument::close_cache() {
-  for (auto& [index, page] : cache_) {
-    if (form_) FORM_OnBeforeClosePage(page, form_);
-    FPDF_ClosePage(page);
+  // Closing the page of the focused field commits the field, and PDFium then asks for the
+  // pages of the field's other widgets through FFI_GetPage, which loads them into this cache.
+  // Committing first does that while every page is open; a page leaves the cache only once it
+  // is closed, so no request gets a closed one, and whatever arrives meanwhile is closed too.
+  if (form_) FORM_ForceToKillFocus(form_);
+  while (!cache_.empty()) {
+    const auto it = cache_.begin();
+    if (form_) FORM_OnBeforeClosePage(it->second, form_);
+    FPDF_ClosePage(it->second);
+    cache_.erase(it);
   }
-  cache_.clear();
   form_page_ = -1;
 }
 

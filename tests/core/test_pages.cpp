@@ -484,6 +484,45 @@ TEST(PageEdits, FormsStayUsableThroughFailedAndSuccessfulRebuilds) {
   EXPECT_EQ(field_values(dir.file("f.pdf")), std::vector<std::string>{"abcd"});
 }
 
+TEST(PageEdits, AFieldOnTwoPagesIsCommittedWhenTheCacheCloses) {
+  // One field with a widget on each page. Committing it from the second page makes PDFium ask
+  // for the first through the page callback while the cache was being closed; that page was
+  // loaded into the cache behind the loop and never closed (the sanitizer build sees the leak).
+  const std::string pdf = build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 12 Tf 0 g) "
+      "/DR << /Font << /Helv 3 0 R >> >> >> >>",
+      "<< /Type /Pages /Kids [4 0 R 6 0 R] /Count 2 >>",
+      kFont,
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [7 0 R] >>",
+      "<< /FT /Tx /T (name) /Kids [7 0 R 8 0 R] /DA (/Helv 12 Tf 0 g) >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [8 0 R] >>",
+      "<< /Type /Annot /Subtype /Widget /Parent 5 0 R /Rect [100 600 400 640] /P 4 0 R /F 4 >>",
+      "<< /Type /Annot /Subtype /Widget /Parent 5 0 R /Rect [100 600 400 640] /P 6 0 R /F 4 >>",
+  });
+  const struct {
+    const char* name;
+    Edit edit;
+  } edits[] = {
+      {"insert", [](IDocument& d) { return d.insert_blank_page(2, 100, 100); }},
+      {"delete", [](IDocument& d) { return d.delete_page(1); }},
+  };
+  for (const auto& e : edits) {
+    auto d = open_doc(pdf);
+    ASSERT_NE(d, nullptr) << e.name;
+    d->form_click(1, 150, 620, true);
+    d->form_click(1, 150, 620, false);
+    type(*d, "typed");
+    ASSERT_TRUE(e.edit(*d)) << e.name;
+    test::TempDir dir;
+    ASSERT_TRUE(d->save_as(dir.file("f.pdf"), {})) << e.name;
+    QPDF q;
+    q.setSuppressWarnings(true);
+    q.processFile(dir.file("f.pdf").c_str());
+    QPDFObjectHandle field = q.getRoot().getKey("/AcroForm").getKey("/Fields").getArrayItem(0);
+    EXPECT_EQ(field.getKey("/V").getUTF8Value(), "typed") << e.name;
+  }
+}
+
 // Captures what the process writes to its standard error while alive.
 class StderrCapture {
  public:
