@@ -57,7 +57,8 @@ bool write_file_atomically(const std::string& path, std::span<const uint8_t> byt
   if (path.empty() || path.back() == '/') return false;
   const std::string target = resolve_target(path);
   const std::string folder = folder_of(target);
-  const std::string stem = folder + "/." + base_of(target) + ".tmp-";
+  // A long file name must not push the temporary one past the 255 bytes a name may have.
+  const std::string stem = folder + "/." + base_of(target).substr(0, 128) + ".tmp-";
 
   struct stat old {};
   const bool replacing = stat(target.c_str(), &old) == 0;

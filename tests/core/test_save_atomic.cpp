@@ -60,6 +60,15 @@ TEST(SafeWrite, CreatesAndReplacesKeepingPermissions) {
   EXPECT_EQ(entries(dir.path()), 1u);
 }
 
+TEST(SafeWrite, TakesTheLongestNamesAFolderHolds) {
+  TempDir dir;
+  const std::string target = dir.file(std::string(251, 'n') + ".pdf");
+  ASSERT_TRUE(write_file_atomically(target, bytes_of("first")));
+  ASSERT_TRUE(write_file_atomically(target, bytes_of("second")));
+  EXPECT_EQ(read_file(target), "second");
+  EXPECT_EQ(entries(dir.path()), 1u);
+}
+
 TEST(SafeWrite, WritesThroughASymlink) {
   TempDir dir;
   ASSERT_TRUE(write_file(dir.file("real.pdf"), "old"));
