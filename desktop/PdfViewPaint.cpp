@@ -179,15 +179,22 @@ void PdfView::paintEvent(QPaintEvent* e) {
         if (shown) {
           p.setPen(QPen(cOpacity, w));
           const double b = R.bottom() - 1;
-          QPainterPath path(QPointF(R.x(), b));
-          double x = R.x();
-          bool up = true;
-          while (x < R.right()) {
-            x += 4;
-            path.lineTo(x, up ? b - 2.5 : b + 2.5);
-            up = !up;
+          // Only the stretch in sight is traced, in the wave's own phase: a box reaching far
+          // past the view (a stored or imported one with absurd coordinates) would otherwise
+          // cost a path point per 4 pixels of its whole length, forever for an infinite one.
+          const double from = std::max(R.x(), -8.0);
+          const double to = std::min(R.right(), vw + 8.0);
+          double x = from - std::fmod(from - R.x(), 8.0);
+          if (from < to && std::isfinite(x)) {
+            QPainterPath path(QPointF(x, x == R.x() ? b : b + 2.5));
+            bool up = true;
+            while (x < to) {
+              x += 4;
+              path.lineTo(x, up ? b - 2.5 : b + 2.5);
+              up = !up;
+            }
+            p.drawPath(path);
           }
-          p.drawPath(path);
         }
         break;
       case annot::AnnotType::Rectangle:

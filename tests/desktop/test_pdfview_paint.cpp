@@ -4,6 +4,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <limits>
+
 #include "FakeDocument.h"
 #include "desktop/PdfView.h"
 
@@ -270,6 +272,22 @@ class PdfViewPaintTest : public QObject {
     const QImage img = s.grab();
     QVERIFY_NEAR(img.pixel(150, 122), onWhite(0, 255, 0, 110));
     QVERIFY_NEAR(img.pixel(150, 212), onWhite(0, 0, 255, 128));
+  }
+
+  // A stored or imported squiggly may reach far past the view, or without end: what is in
+  // sight is the wave of a box ending just past the view, and painting it stays as quick.
+  void farReachingSquigglyDrawsOnlyItsVisibleWave() {
+    Shown s(whitePages(1), {400, 300});
+    const Annotation shortBox = annotation("s", AnnotType::Squiggly, 100, 700, 420, 720);
+    s.view.annotations = {shortBox};
+    const QImage expected = s.grab();
+    for (int x : {120, 250, 399}) QVERIFY(paintedRows(expected, x, 100, 120, kWhite) > 0);
+    for (double end : {1e12, std::numeric_limits<double>::infinity()}) {
+      Annotation far = shortBox;
+      far.x1 = end;
+      s.view.annotations = {far};
+      QCOMPARE(s.grab(), expected);
+    }
   }
 
   void annotationsOfMissingPagesAreNotDrawn() {
