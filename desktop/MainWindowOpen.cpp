@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <span>
 
 #include "desktop/AnnotationStore.h"
@@ -120,9 +121,15 @@ void MainWindow::openFile(const QString& path) {
     statusBar()->showMessage(QStringLiteral("Не удалось открыть файл: %1").arg(path));
     return;
   }
+  const QString name = QFileInfo(path).fileName();
+  // The engine takes at most an int of bytes; a bigger file (a disk image dropped by mistake)
+  // read whole would only exhaust the memory before the engine refused it.
+  if (!file.isSequential() && file.size() >= std::numeric_limits<int>::max()) {
+    statusBar()->showMessage(QStringLiteral("Не удалось разобрать документ: %1").arg(name));
+    return;
+  }
   const QByteArray bytes = file.readAll();
   file.close();
-  const QString name = QFileInfo(path).fileName();
   const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
 
   QString verdict;

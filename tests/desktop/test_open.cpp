@@ -323,6 +323,24 @@ class OpenTest : public QObject {
     QCOMPARE(p.status(), status.contains(QStringLiteral("%1")) ? status.arg(path) : status);
   }
 
+  // The engine takes at most an int of bytes: a bigger file is refused before anything reads
+  // it whole into memory (a sparse file, so the test writes nothing of its size).
+  void fileBeyondTheEnginesSizeIsNotRead() {
+    const QString path = QString::fromStdString(dir.path()) + QStringLiteral("/huge.pdf");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    if (!f.resize(qint64(1) << 40)) QSKIP("this file system holds no sparse file of 1 TiB");
+    f.close();
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer answers({});
+    w.openFile(path);
+    QFile::remove(path);
+    QCOMPARE(answers.seen.size(), 0);
+    QCOMPARE(p.tabs()->count(), 0);
+    QCOMPARE(p.status(), QStringLiteral("Не удалось разобрать документ: huge.pdf"));
+  }
+
   void sameFileTwiceSharesItsAnnotations() {
     MainWindow w;
     WindowProbe p{w};
