@@ -245,17 +245,19 @@ void ThumbnailPanel::showContextMenu(const QPoint& pos) {
   up->setEnabled(r > 0);
   down->setEnabled(r < n - 1);
 
+  const QPointer<PdfView> target = view;
   QAction* chosen = menu.exec(viewport()->mapToGlobal(pos));
-  // The menu's event loop may have closed the tab.
-  if (!chosen || !view) return;
+  // The menu's event loop may have closed the tab, or bound the panel to another tab's view,
+  // whose page at that row is not the one the user chose.
+  if (!chosen || !target || view != target) return;
   if (chosen == rotate)
-    view->rotatePage(r, 1);
+    target->rotatePage(r, 1);
   else if (chosen == up)
-    view->movePage(r, r - 1);
+    target->movePage(r, r - 1);
   else if (chosen == down)
-    view->movePage(r, r + 1);
+    target->movePage(r, r + 1);
   else if (chosen == remove)
-    view->deletePage(r);
+    target->deletePage(r);
 }
 
 }  // namespace quorvel::desktop

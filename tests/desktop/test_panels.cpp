@@ -313,6 +313,26 @@ class ThumbnailPanelTest : public QObject {
     QCOMPARE(panel.count(), 0);
   }
 
+  // Meanwhile the panel may also move to another tab's view: the choice was made on a page of
+  // the first one and must not edit the page at that row of the other.
+  void viewSwitchedWhileTheMenuIsOpen() {
+    PdfView first, other;
+    FakeDocument* doc = show(first, FakeDocument::letter(3));
+    FakeDocument* otherDoc = show(other, FakeDocument::letter(3));
+    ThumbnailPanel panel;
+    panel.resize(180, 800);
+    panel.show();
+    panel.setView(&first);
+    const MenuSeen seen = openMenu(panel, centreOf(panel, 1), [&](QMenu* menu) {
+      panel.setView(&other);
+      choose("Удалить страницу")(menu);
+    });
+    QVERIFY(seen.shown);
+    QCOMPARE(otherDoc->page_count(), 3);
+    QCOMPARE(doc->page_count(), 3);
+    QCOMPARE(panel.count(), 3);
+  }
+
   void rebindingReplacesTheListAndKeepsImages() {
     int rendersA = 0, rendersB = 0;
     PdfView a, b;
