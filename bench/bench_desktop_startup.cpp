@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fixtures.h"
 #include "desktop/MainWindow.h"
 #include "desktop/MainWindowCommandLine.h"
 #include "desktop/PdfView.h"
@@ -61,22 +62,7 @@ std::string manyPagesPdf(int pages) {
                    "/Contents " + std::to_string(5 + 2 * i) + " 0 R >>");
     objs.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
   }
-  std::string out = "%PDF-1.7\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objs.size(); ++i) {
-    offsets.push_back(out.size());
-    out += std::to_string(i + 1) + " 0 obj\n" + objs[i] + "\nendobj\n";
-  }
-  const size_t xref = out.size();
-  out += "xref\n0 " + std::to_string(objs.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char line[24];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-    out += line;
-  }
-  out += "trailer\n<< /Size " + std::to_string(objs.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return out;
+  return quorvel::test::build_pdf(objs);
 }
 
 // Marks the end of the first paint of a viewer's page area; the zero timer runs once the

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fixtures.h"
 #include "core/engine.h"
 #include "desktop/PdfView.h"
 #include "desktop/ThumbnailPanel.h"
@@ -51,22 +52,7 @@ std::string makePdf(int pages, const char* label) {
   objects[0] = "<< /Type /Catalog /Pages 2 0 R >>";
   objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
 
-  std::string pdf = "%PDF-1.7\n";
-  std::vector<size_t> offsets;
-  for (size_t i = 0; i < objects.size(); ++i) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-  }
-  const size_t xref = pdf.size();
-  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-  for (size_t off : offsets) {
-    char row[24];
-    std::snprintf(row, sizeof row, "%010zu 00000 n \n", off);
-    pdf += row;
-  }
-  pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
+  return quorvel::test::build_pdf(objects);
 }
 
 double ms(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
