@@ -8,6 +8,7 @@
 #include <QTextDocument>
 #include <QtTest>
 
+#include "lang_guard.h"
 #include "desktop/DiffViewDialog.h"
 #include "desktop/lang.h"
 
@@ -63,14 +64,7 @@ int anchorValue(const QString& html, const QString& anchor, QSize size) {
   return scroll(&b);
 }
 
-class LangGuard {
- public:
-  explicit LangGuard(int lang) : saved(quorvel::desktop::g_lang) { quorvel::desktop::g_lang = lang; }
-  ~LangGuard() { quorvel::desktop::g_lang = saved; }
-
- private:
-  int saved;
-};
+using quorvel::test::LangGuard;
 
 }  // namespace
 

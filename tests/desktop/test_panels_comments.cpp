@@ -4,6 +4,7 @@
 #include <QScrollBar>
 #include <QtTest>
 
+#include "lang_guard.h"
 #include "desktop/CommentsPanel.h"
 #include "desktop/PdfView.h"
 #include "desktop/lang.h"
@@ -45,14 +46,7 @@ void clickRow(CommentsPanel& p, int row) {
   QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualItemRect(l->item(row)).center());
 }
 
-class LangGuard {
- public:
-  explicit LangGuard(int lang) : saved(quorvel::desktop::g_lang) { quorvel::desktop::g_lang = lang; }
-  ~LangGuard() { quorvel::desktop::g_lang = saved; }
-
- private:
-  int saved;
-};
+using quorvel::test::LangGuard;
 
 }  // namespace
 
