@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -78,7 +79,12 @@ bool Pattern::for_each_match(std::string_view text,
                              const std::function<bool(std::span<const Group>)>& visit) const {
   if (code_ == nullptr) return false;
   // Match data is per call so that one compiled pattern can serve several threads.
-  pcre2_match_data* data = pcre2_match_data_create_from_pattern(code_, nullptr);
+  struct DataDeleter {
+    void operator()(pcre2_match_data* d) const { pcre2_match_data_free(d); }
+  };
+  const std::unique_ptr<pcre2_match_data, DataDeleter> owned(
+      pcre2_match_data_create_from_pattern(code_, nullptr));
+  pcre2_match_data* data = owned.get();
   if (data == nullptr) return false;
   const auto* subject = reinterpret_cast<PCRE2_SPTR>(text.data());
   const size_t length = text.size();
@@ -127,7 +133,6 @@ bool Pattern::for_each_match(std::string_view text,
       start = end;
     }
   }
-  pcre2_match_data_free(data);
   return ok;
 }
 
