@@ -20,6 +20,9 @@ constexpr size_t kMaxHits = 5000;
 }  // namespace
 
 void MainWindow::buildSearchBar() {
+  // A row of its own: beside the main toolbar, at the window's starting width, the whole bar
+  // would sit behind the main toolbar's overflow arrow.
+  addToolBarBreak(Qt::TopToolBarArea);
   QToolBar* bar = addToolBar(QStringLiteral("Поиск"));
   bar->setMovable(false);
   bar->setIconSize(QSize(18, 18));

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/MainWindowCommandLine.h"
 #include "desktop/lang.h"
 #include "lang_guard.h"
 #include "test_mainwindow_support.h"
@@ -355,6 +356,19 @@ class MainWindowSaveTest : public QObject {
     QVERIFY2(qAbs(top - bottom) <= 1, qPrintable(QStringLiteral("%1 %2").arg(top).arg(bottom)));
     QVERIFY(top > left + 50);
     QVERIFY(qAbs(double(ink.width()) / ink.height() - 792.0 / 612.0) < 0.03);
+  }
+
+  void commandLineWritesEachOutput() {
+    MainWindow w;
+    const QString out = QString::fromStdString(dir.file("cl-saved.pdf"));
+    const QString printed = QString::fromStdString(dir.file("cl-printed.pdf"));
+    const QString png = QString::fromStdString(dir.file("cl-page.png"));
+    quorvel::desktop::runCommandLine(
+        w, {"--export", png, "--print", printed, threePages, "--find", "two", "--save", out});
+    QCOMPARE(qpdfPages(out).size(), 3);
+    QCOMPARE(qpdfPages(printed).size(), 3);
+    QCOMPARE(QImage(png).size(), QSize(1275, 1650));
+    QCOMPARE(w.findChild<QLabel*>(QStringLiteral("searchLabel"))->text(), QStringLiteral("1 / 1"));
   }
 
   void printDialogCancelledPrintsNothing() {
