@@ -102,6 +102,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   commentsDock->raise();
 
   buildToolbar();
+  buildSearchBar();
 
   const int defaultMode = QSettings().value(QStringLiteral("ui/defaultMode"), 0).toInt();
   if (toolGroup) {
@@ -193,6 +194,9 @@ void MainWindow::buildViewMenu() {
           [this] { chooseLanguage("ru"); });
   connect(language->addAction(QStringLiteral("English")), &QAction::triggered, this,
           [this] { chooseLanguage("en"); });
+  view->addSeparator();
+  connect(view->addAction(L("Настройки…", "Preferences…")), &QAction::triggered, this,
+          &MainWindow::preferencesDialog);
 }
 
 void MainWindow::chooseLanguage(const char* code) {
@@ -221,6 +225,7 @@ void MainWindow::bindPanels(PdfView* view) {
 }
 
 void MainWindow::onTabChanged(int /*index*/) {
+  resetSearch();
   syncControlsToCurrent();
   applyModeToView();
   PdfView* view = currentView();

@@ -1,8 +1,10 @@
 // The application's one top-level window: it owns the engine, the stores, the backend process
 // it may start, the document tabs, the start page and the docks. Its sources are split by area:
 // MainWindow.cpp (construction, frame, edition, full screen), MainWindowMenus.cpp (File menu
-// and toolbar), MainWindowOpen.cpp (opening files), MainWindowBackend.cpp (local backend) and
-// MainWindowCommandLine.cpp (the command-line actions).
+// and toolbar), MainWindowOpen.cpp (opening files), MainWindowBackend.cpp (local backend),
+// MainWindowSearch.cpp (search bar), MainWindowSave.cpp (saving, printing, page images),
+// MainWindowPreferences.cpp (preferences) and MainWindowCommandLine.cpp (the command-line
+// actions).
 #pragma once
 
 #include <QList>
@@ -11,8 +13,10 @@
 #include <QUrl>
 
 #include <memory>
+#include <vector>
 
 #include "core/engine.h"
+#include "core/search.h"
 #include "scanner/security.h"
 
 class QAction;
@@ -21,12 +25,14 @@ class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
+class QLineEdit;
 class QNetworkAccessManager;
 class QProcess;
 class QShortcut;
 class QSpinBox;
 class QStackedWidget;
 class QTabWidget;
+class QTimer;
 
 namespace quorvel::desktop {
 
@@ -63,8 +69,17 @@ class MainWindow : public QMainWindow {
   void openFileDialog();
   void openFile(const QString& path);
   void setOpenPassword(const QString& pw);
+  void findText(const QString& query);
+  void preferencesDialog();
   void toggleFullScreen();
   void setMvpMode(bool on);
+  void exportCurrentPage();
+  void exportAllPages();
+  void exportPageTo(const QString& pngPath);
+  void saveDocumentAs();
+  void saveDocumentTo(const QString& path);
+  void printDocument();
+  void printToFile(const QString& pdfPath);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* e) override;
@@ -73,6 +88,13 @@ class MainWindow : public QMainWindow {
  private:
   void startLocalBackend();
   void buildToolbar();
+  void buildSearchBar();
+  void runSearch();
+  void nextMatch();
+  void prevMatch();
+  void updateSearchLabel();
+  // Drops the hits and empties the field; a tab change starts the search bar afresh.
+  void resetSearch();
   void buildViewMenu();
   void updateStack();
   void applyEdition();
@@ -97,9 +119,17 @@ class MainWindow : public QMainWindow {
   QDockWidget* commentsDock = nullptr;
   int annotationColor = 0xFFEB3B;
   QString openPassword;
+  QTimer* autosaveTimer = nullptr;
   QSpinBox* pageSpin = nullptr;
   QLabel* pageTotal = nullptr;
   QLabel* zoomLabel = nullptr;
+  QLineEdit* searchEdit = nullptr;
+  QAction* caseToggle = nullptr;
+  QAction* wordToggle = nullptr;
+  QAction* regexToggle = nullptr;
+  QLabel* searchLabel = nullptr;
+  std::vector<search::DocMatch> matches;
+  int activeMatch = -1;
   QActionGroup* toolGroup = nullptr;
   QNetworkAccessManager* network = nullptr;
   QProcess* backendProcess = nullptr;

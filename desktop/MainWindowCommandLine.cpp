@@ -71,6 +71,30 @@ const Row kActionRows[] = {
       if (cl.flag("--fullscreen"))
         plan.push_back({QStringLiteral("toggleFullScreen()"), [](MainWindow& w) { w.toggleFullScreen(); }});
     },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--save");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("saveDocumentTo(%1)").arg(path),
+                        [path](MainWindow& w) { w.saveDocumentTo(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--print");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("printToFile(%1)").arg(path),
+                        [path](MainWindow& w) { w.printToFile(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--export");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("exportPageTo(%1)").arg(path),
+                        [path](MainWindow& w) { w.exportPageTo(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString query = cl.value("--find");
+      if (!query.isEmpty())
+        plan.push_back({QStringLiteral("findText(%1)").arg(query),
+                        [query](MainWindow& w) { w.findText(query); }});
+    },
 };
 
 }  // namespace

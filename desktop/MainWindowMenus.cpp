@@ -37,8 +37,8 @@ struct FileEntry {
 // The File menu after "Open", in menu order. An entry without a command stays in the menu,
 // disabled, so the menu keeps its shape while the commands arrive.
 constexpr FileEntry kFileEntries[] = {
-    {"Сохранить как…", "Save as…", QKeySequence::SaveAs, nullptr, 1, false},
-    {"Печать…", "Print…", QKeySequence::Print, nullptr, 0, false},
+    {"Сохранить как…", "Save as…", QKeySequence::SaveAs, [](MainWindow& w) { w.saveDocumentAs(); }, 1, false},
+    {"Печать…", "Print…", QKeySequence::Print, [](MainWindow& w) { w.printDocument(); }, 0, false},
     {"Распознать текст (OCR)", "Recognize text (OCR)", kNoKey, nullptr, 0, true},
     {"Сделать PDF искабельным (OCR-слой)…", "Make PDF searchable (OCR layer)…", kNoKey, nullptr, 0, false},
     {"Извлечь данные (реквизиты/контакты)", "Extract data (requisites/contacts)", kNoKey, nullptr, 0, false},
@@ -71,8 +71,8 @@ constexpr FileEntry kFileEntries[] = {
     {"Разбить по закладкам…", "Split by bookmarks…", kNoKey, nullptr, 15, false},
     {"Объединить папку PDF…", "Merge PDF folder…", kNoKey, nullptr, 16, false},
     {"N-up (страниц на лист)…", "N-up (pages per sheet)…", kNoKey, nullptr, 17, false},
-    {"Экспорт страницы в PNG…", "Export page to PNG…", kNoKey, nullptr, 0, false},
-    {"Экспорт всех страниц в PNG…", "Export all pages to PNG…", kNoKey, nullptr, 0, false},
+    {"Экспорт страницы в PNG…", "Export page to PNG…", kNoKey, [](MainWindow& w) { w.exportCurrentPage(); }, 0, false},
+    {"Экспорт всех страниц в PNG…", "Export all pages to PNG…", kNoKey, [](MainWindow& w) { w.exportAllPages(); }, 0, false},
 };
 constexpr int kMenuEditionEntries = 17;
 

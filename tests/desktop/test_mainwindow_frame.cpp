@@ -118,7 +118,7 @@ class MainWindowFrameTest : public QObject {
     for (QAction* a : view->actions())
       entries << (a->isSeparator() ? QStringLiteral("|") : a->text());
     QCOMPARE(entries, (QStringList{"Страницы", "Оглавление", "Комментарии", "Tavi AI", "|",
-                                   "Полноэкранный режим", "Язык"}));
+                                   "Полноэкранный режим", "Язык", "|", "Настройки…"}));
     QAction* full = view->actions().at(5);
     QCOMPARE(full->shortcut(), QKeySequence(Qt::Key_F11));
     QStringList languages;

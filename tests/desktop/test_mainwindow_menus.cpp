@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSet>
 #include <QSettings>
 #include <QSpinBox>
 #include <QToolBar>
@@ -128,8 +129,9 @@ class MainWindowMenusTest : public QObject {
     QCOMPARE(toolbar(w)->actions().at(0), open);
     QCOMPARE(open->shortcut(), QKeySequence(QKeySequence::Open));
     QCOMPARE(open->toolTip(), lang ? QStringLiteral("Open PDF  (Ctrl+O)") : QStringLiteral("Открыть PDF  (Ctrl+O)"));
-    QVERIFY(open->isEnabled());
-    for (QAction* a : entries(m).mid(1)) QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+    const QSet<int> live{0, 1, 2, 35, 36};  // Open, Save as, Print, the two PNG exports
+    for (int i = 0; i < entries(m).size(); ++i)
+      QVERIFY2(entries(m).at(i)->isEnabled() == live.contains(i), qPrintable(entries(m).at(i)->text()));
     QCOMPARE(entries(m).at(1)->shortcut(), QKeySequence(QKeySequence::SaveAs));
     QCOMPARE(entries(m).at(2)->shortcut(), QKeySequence(QKeySequence::Print));
   }

@@ -65,6 +65,14 @@ class StartupCommandLineTest : public QObject {
     QTest::newRow("unknown options are ignored")
         << QStringList{"--no-such", "a.pdf", "--find"} << QStringList{"openFile(a.pdf)"};
     QTest::newRow("single dash is a word") << QStringList{"-v", "a.pdf"} << QStringList{"openFile(-v)"};
+    QTest::newRow("output rows after the document's edits, in table order")
+        << QStringList{"--find", "word", "--export", "p.png", "a.pdf", "--print", "pr.pdf", "--save", "o.pdf",
+                       "--fullscreen"}
+        << QStringList{"openFile(a.pdf)", "toggleFullScreen()", "saveDocumentTo(o.pdf)", "printToFile(pr.pdf)",
+                       "exportPageTo(p.png)", "findText(word)"};
+    QTest::newRow("empty output paths and query do nothing")
+        << QStringList{"a.pdf", "--save", "", "--print", "", "--export", "", "--find", ""}
+        << QStringList{"openFile(a.pdf)"};
     QTest::newRow("flags only") << QStringList{"--fullscreen", "--mvp"}
                                 << QStringList{"setMvpMode(true)", "toggleFullScreen()"};
   }
