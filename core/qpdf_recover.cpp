@@ -11,9 +11,9 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <cstring>
-#include <vector>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvel::qpdf_bridge {
 
@@ -84,18 +84,34 @@ bool write_preserving(QPDF& q, Bytes& out) {
   return true;
 }
 
+// Pages lost with the damage (a download cut in the middle) would be written as holes in the
+// page tree, which PDFium's page edits crash on; the pages that survive get a flat tree of
+// their own, in their order, with what they inherited copied onto them.
+bool keep_readable_pages(QPDF& q) {
+  const std::vector<QPDFObjectHandle> pages = q.getAllPages();
+  std::vector<QPDFObjectHandle> readable;
+  for (QPDFObjectHandle page : pages) {
+    if (page.isDictionary()) readable.push_back(page);
+  }
+  if (readable.empty()) return false;
+  if (readable.size() == pages.size()) return true;
+  q.pushInheritedAttributesToPage();
+  QPDFObjectHandle tree = q.getRoot().getKey("/Pages");
+  if (!tree.isDictionary()) return false;
+  for (QPDFObjectHandle page : readable) page.replaceKey("/Parent", tree);
+  tree.replaceKey("/Kids", QPDFObjectHandle::newArray(readable));
+  tree.replaceKey("/Count", QPDFObjectHandle::newInteger(static_cast<long long>(readable.size())));
+  q.updateAllPagesCache();
+  return q.getAllPages().size() == readable.size();
+}
+
 Recovery attempt(const char* data, size_t size, std::string_view password, Bytes& out) {
   try {
     QPDF q;
     open(q, data, size, password);
     QPDFObjectHandle trailer = q.getTrailer();
     if (!trailer.getKey("/Root").isDictionary()) return Recovery::failed;
-    // A page the recovery could not read would be written as a hole in the page tree.
-    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
-    if (pages.empty()) return Recovery::failed;
-    for (QPDFObjectHandle page : pages) {
-      if (!page.isDictionary()) return Recovery::failed;
-    }
+    if (!keep_readable_pages(q)) return Recovery::failed;
     // The writer only updates a /Size the trailer has; a trailer supplied here has none.
     if (!trailer.hasKey("/Size")) trailer.replaceKey("/Size", QPDFObjectHandle::newInteger(0));
     Bytes result;

@@ -141,26 +141,35 @@ std::string wrong_object_stream_type(const std::string& pdf) {
   return out;
 }
 
+// The start of the last page's object and no further.
+std::string cut_inside_last_page(const std::string& pdf) {
+  return pdf.substr(0, pdf.find(std::to_string(3 + 2 * kTexts.size()) + " 0 obj") + 30);
+}
+
 TEST(Recover, DamagedKindsOpenWithTheirPagesAndText) {
   const std::string sound = test::text_pdf(kTexts);
+  const std::vector<std::string> first_two(kTexts.begin(), kTexts.begin() + 2);
   const struct {
     const char* name;
     std::string bytes;
+    std::vector<std::string> texts;
   } table[] = {
-      {"cut off before the cross-reference table", cut_before_xref(sound)},
-      {"no header", without_header(sound)},
-      {"junk in the trailer's /ID, no startxref", junk_in_trailer_id(sound)},
-      {"object stream of the wrong type", wrong_object_stream_type(sound)},
+      {"cut off before the cross-reference table", cut_before_xref(sound), kTexts},
+      {"cut off inside the last page", cut_inside_last_page(sound), first_two},
+      {"no header", without_header(sound), kTexts},
+      {"junk in the trailer's /ID, no startxref", junk_in_trailer_id(sound), kTexts},
+      {"object stream of the wrong type", wrong_object_stream_type(sound), kTexts},
   };
   auto e = make_engine(EngineKind::Pdfium);
   for (const auto& row : table) {
-    EXPECT_FALSE(pdfium_alone_loads(row.bytes)) << row.name;
+    SCOPED_TRACE(row.name);
+    EXPECT_FALSE(pdfium_alone_loads(row.bytes));
     std::string output;
     auto doc = open_quietly(*e, row.bytes, "", output);
-    EXPECT_EQ(output, "") << row.name;
-    ASSERT_NE(doc, nullptr) << row.name;
-    EXPECT_FALSE(e->last_open_needs_password()) << row.name;
-    EXPECT_EQ(texts(*doc), kTexts) << row.name;
+    EXPECT_EQ(output, "");
+    ASSERT_NE(doc, nullptr);
+    EXPECT_FALSE(e->last_open_needs_password());
+    EXPECT_EQ(texts(*doc), row.texts);
   }
 }
 
@@ -196,18 +205,58 @@ TEST(Recover, DocumentWithItsEndCutOff) {
 // saved opens without any repair.
 TEST(Recover, RepairedDocumentEditsAndSaves) {
   auto e = make_engine(EngineKind::Pdfium);
-  auto doc = e->open(as_bytes(cut_before_xref(test::text_pdf(kTexts))), "");
+  // The lost page leaves the rebuilt page tree, so edits meet no hole where it was.
+  auto doc = e->open(as_bytes(cut_inside_last_page(test::text_pdf(kTexts))), "");
   ASSERT_NE(doc, nullptr);
-  ASSERT_TRUE(doc->move_page(2, 0));
-  const std::vector<std::string> moved = {kTexts[2], kTexts[0], kTexts[1]};
-  EXPECT_EQ(texts(*doc), moved);
+  ASSERT_EQ(doc->page_count(), 2);
+  ASSERT_TRUE(doc->move_page(1, 0));
+  ASSERT_TRUE(doc->insert_blank_page(2, 300, 300));
+  const std::vector<std::string> edited = {kTexts[1], kTexts[0], ""};
+  EXPECT_EQ(texts(*doc), edited);
   test::TempDir dir;
   ASSERT_TRUE(doc->save_as(dir.file("saved.pdf"), {}));
   const std::string saved = test::read_file(dir.file("saved.pdf"));
   EXPECT_TRUE(pdfium_alone_loads(saved));
   auto again = e->open(as_bytes(saved), "");
   ASSERT_NE(again, nullptr);
-  EXPECT_EQ(texts(*again), moved);
+  EXPECT_EQ(texts(*again), edited);
+}
+
+// A page tree whose middle node carries the size, rotation and fonts of its pages, with one of
+// them lost: the pages left keep what they inherited.
+TEST(Recover, PagesLeftKeepWhatTheyInherited) {
+  auto tree = [](const std::string& kids, int count) {
+    const auto content = [](const std::string& text) {
+      const std::string ops = "BT /F1 12 Tf 72 200 Td " + test::pdf_literal(text) + " Tj ET";
+      return "<< /Length " + std::to_string(ops.size()) + " >>\nstream\n" + ops + "\nendstream";
+    };
+    return test::build_pdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count " + std::to_string(count) + " >>",
+        "<< /Type /Pages /Parent 2 0 R /Kids [" + kids + "] /Count " + std::to_string(count) +
+            " /MediaBox [0 0 300 400] /Rotate 90 /Resources << /Font << /F1 8 0 R >> >> >>",
+        "<< /Type /Page /Parent 3 0 R /Contents 5 0 R >>",
+        content(kTexts[0]),
+        "<< /Type /Page /Parent 3 0 R /Contents 7 0 R >>",
+        content(kTexts[2]),
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    });
+  };
+  auto e = make_engine(EngineKind::Pdfium);
+  auto reference = e->open(as_bytes(tree("4 0 R 6 0 R", 2)), "");
+  ASSERT_NE(reference, nullptr);
+  auto doc = e->open(as_bytes(cut_before_xref(tree("4 0 R 9 0 R 6 0 R", 3))), "");
+  ASSERT_NE(doc, nullptr);
+  ASSERT_EQ(doc->page_count(), 2);
+  EXPECT_EQ(texts(*doc), (std::vector<std::string>{kTexts[0], kTexts[2]}));
+  for (int i = 0; i < 2; ++i) {
+    const PageInfo want = reference->page_info(i);
+    const PageInfo got = doc->page_info(i);
+    EXPECT_EQ(got.width, want.width) << i;
+    EXPECT_EQ(got.height, want.height) << i;
+    EXPECT_EQ(got.rotation, want.rotation) << i;
+  }
+  EXPECT_EQ(doc->page_info(1).rotation, 90);
 }
 
 // A file that only needs its password asks for it; a damaged one that is also locked does too,
