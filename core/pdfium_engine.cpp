@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "core/pdfium_document.h"
+#include "core/qpdf_recover.h"
 
 namespace quorvel::pdfium {
 
@@ -223,23 +224,43 @@ class PdfiumEngine final : public IPdfEngine {
     // PDFium takes the length as an int; nothing of that size is a document we could show.
     if (bytes.empty() || bytes.size() >= static_cast<size_t>(INT_MAX)) return nullptr;
     ensure_initialized();
-    std::lock_guard<std::mutex> g(lock());
     std::vector<uint8_t> copy(bytes.size());
     std::memcpy(copy.data(), bytes.data(), bytes.size());
     const std::string pw(password);
-    FPDF_DOCUMENT doc = FPDF_LoadMemDocument(copy.data(), static_cast<int>(copy.size()),
-                                             pw.empty() ? nullptr : pw.c_str());
-    if (!doc) {
-      needs_password_ = FPDF_GetLastError() == QV_FPDF_ERR_PASSWORD;
+    {
+      std::lock_guard<std::mutex> g(lock());
+      if (auto doc = load(copy, pw)) return doc;
+      if (needs_password_) return nullptr;
+    }
+    // PDFium refuses files that other readers open (a cut-off download, a lost header or
+    // trailer). qpdf rebuilds them without PDFium's lock, and the document then lives on the
+    // rebuilt copy, which is also what later edits and saves start from.
+    std::vector<uint8_t> repaired;
+    const qpdf_bridge::Recovery r = qpdf_bridge::recover(copy, pw, repaired);
+    if (r == qpdf_bridge::Recovery::needs_password) needs_password_ = true;
+    if (r != qpdf_bridge::Recovery::repaired || repaired.size() >= static_cast<size_t>(INT_MAX)) {
       return nullptr;
     }
-    return std::make_unique<PdfiumDocument>(std::move(copy), doc, pw);
+    std::vector<uint8_t>().swap(copy);
+    std::lock_guard<std::mutex> g(lock());
+    return load(repaired, pw);
   }
 
   EngineCapabilities capabilities() const override { return {true, true, true}; }
   bool last_open_needs_password() const override { return needs_password_; }
 
  private:
+  // Lock held. On success the document takes `bytes`, which PDFium reads from.
+  std::unique_ptr<IDocument> load(std::vector<uint8_t>& bytes, const std::string& pw) {
+    FPDF_DOCUMENT doc = FPDF_LoadMemDocument(bytes.data(), static_cast<int>(bytes.size()),
+                                             pw.empty() ? nullptr : pw.c_str());
+    if (!doc) {
+      needs_password_ = FPDF_GetLastError() == QV_FPDF_ERR_PASSWORD;
+      return nullptr;
+    }
+    return std::make_unique<PdfiumDocument>(std::move(bytes), doc, pw);
+  }
+
   bool needs_password_ = false;
 };
 
