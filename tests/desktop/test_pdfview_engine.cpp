@@ -163,6 +163,40 @@ class PdfViewEngineTest : public QObject {
     QCOMPARE(fieldValues(path.toStdString()), QStringLiteral("first=abcd\nsecond=xyz"));
   }
 
+  // A triple click takes the whole line, across the spaces between its words, and no more.
+  void tripleClickSelectsTheLine() {
+    test::PageSpec page;
+    page.content =
+        "BT /F1 14 Tf 72 700 Td (Above the line) Tj ET "
+        "BT /F1 14 Tf 72 670 Td (Alpha beta gamma delta) Tj ET "
+        "BT /F1 14 Tf 72 640 Td (Below it) Tj ET";
+    PdfView v;
+    v.resize(800, 600);
+    v.setDocument(open(test::make_pdf({page})));
+    const auto& chars = v.pageChars(0);
+    const QPointF beta = test::at(v, 0, 122, 674);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
+                              QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease,
+                              QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+      test::mouse(v, type, beta);
+    auto selected = [&] {
+      QString text;
+      for (int i = std::min(v.selStart, v.selEnd); i < std::max(v.selStart, v.selEnd); ++i)
+        text += chars.at(static_cast<size_t>(i)).text;
+      return text;
+    };
+    QCOMPARE(v.selPage, 0);
+    QCOMPARE(selected(), QStringLiteral("Alpha beta gamma delta"));
+
+    // The same from a space of the line, which the click may find first.
+    const auto space = std::find_if(chars.begin(), chars.end(), [](const PdfView::SelChar& c) {
+      return c.text == " " && c.y1 < 680 && c.y1 > 660;
+    });
+    QVERIFY(space != chars.end());
+    v.selectLineAt(0, static_cast<int>(space - chars.begin()));
+    QCOMPARE(selected(), QStringLiteral("Alpha beta gamma delta"));
+  }
+
   void pageEditsReachTheSavedFile() {
     test::TempDir dir;
     PdfView v;
