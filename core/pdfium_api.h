@@ -171,6 +171,7 @@ QV_PDFIUM_FN void FORM_DoDocumentJSAction(FPDF_FORMHANDLE hHandle);
 QV_PDFIUM_FN void FORM_DoDocumentOpenAction(FPDF_FORMHANDLE hHandle);
 QV_PDFIUM_FN void FORM_OnAfterLoadPage(FPDF_PAGE page, FPDF_FORMHANDLE hHandle);
 QV_PDFIUM_FN void FORM_OnBeforeClosePage(FPDF_PAGE page, FPDF_FORMHANDLE hHandle);
+QV_PDFIUM_FN FPDF_BOOL FORM_OnMouseMove(FPDF_FORMHANDLE hHandle, FPDF_PAGE page, int modifier, double page_x, double page_y);
 QV_PDFIUM_FN FPDF_BOOL FORM_OnLButtonDown(FPDF_FORMHANDLE hHandle, FPDF_PAGE page, int modifier, double page_x, double page_y);
 QV_PDFIUM_FN FPDF_BOOL FORM_OnLButtonUp(FPDF_FORMHANDLE hHandle, FPDF_PAGE page, int modifier, double page_x, double page_y);
 QV_PDFIUM_FN FPDF_BOOL FORM_OnChar(FPDF_FORMHANDLE hHandle, FPDF_PAGE page, int nChar, int modifier);

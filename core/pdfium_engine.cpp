@@ -191,6 +191,11 @@ void PdfiumDocument::form_click(int page, double x, double y, bool down) {
   form_page_ = page;
   const PageOrigin o = page_origin(p);
   if (down) {
+    // The form layer makes a field's handler when the pointer enters it, and a press on a
+    // field without one neither reaches it nor moves the focus there: a second field clicked
+    // while the first has the focus would leave the typing in the first. The pointer enters
+    // the field before it is pressed, as it would on screen.
+    FORM_OnMouseMove(form_, p, 0, o.to_user_x(x), o.to_user_y(y));
     FORM_OnLButtonDown(form_, p, 0, o.to_user_x(x), o.to_user_y(y));
   } else {
     FORM_OnLButtonUp(form_, p, 0, o.to_user_x(x), o.to_user_y(y));

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDockWidget>
@@ -295,6 +296,20 @@ void MainWindow::syncControlsToCurrent() {
     pageSpin->setValue(view->currentPage());
     zoomLabel->setText(QStringLiteral("%1%").arg(std::lround(view->scale * 100.0)));
     pageSpin->blockSignals(blocked);
+    // The layout and the stroke width belong to each view; the controls show this one's.
+    if (auto* layouts = findChild<QActionGroup*>(QStringLiteral("layoutGroup"))) {
+      for (QAction* a : layouts->actions())
+        if (a->property("viewMode").toInt() == static_cast<int>(view->viewMode)) a->setChecked(true);
+    }
+    if (auto* width = findChild<QComboBox*>(QStringLiteral("strokeWidth"))) {
+      for (int i = 0; i < width->count(); ++i) {
+        if (width->itemData(i).toDouble() != view->penWidth) continue;
+        const bool silent = width->blockSignals(true);
+        width->setCurrentIndex(i);
+        width->blockSignals(silent);
+        break;
+      }
+    }
   } else {
     pageSpin->setMaximum(0);
     pageSpin->setValue(0);

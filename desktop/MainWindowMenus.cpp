@@ -76,6 +76,8 @@ constexpr FileEntry kFileEntries[] = {
 };
 constexpr int kMenuEditionEntries = 17;
 
+// A symbol drawn as the button's text must be in DejaVu Sans, the one font every Debian
+// desktop has; a tool whose symbol is not gets an icon.
 struct ToolEntry {
   int mode;
   const char* icon;  // null: the symbol is the button's text
@@ -91,13 +93,13 @@ constexpr ToolEntry kTools[] = {
     {2, ":/icons/pen.svg", nullptr, "Карандаш", "Pen"},
     {3, nullptr, "U", "Подчёркивание", "Underline"},
     {4, nullptr, "S", "Зачёркивание", "Strikeout"},
-    {5, nullptr, "～", "Волнистое подчёркивание", "Squiggly"},
+    {5, ":/icons/squiggly.svg", nullptr, "Волнистое подчёркивание", "Squiggly"},
     {6, nullptr, "▭", "Прямоугольник", "Rectangle"},
     {7, nullptr, "◯", "Эллипс", "Ellipse"},
-    {8, nullptr, "／", "Линия", "Line"},
+    {8, ":/icons/line.svg", nullptr, "Линия", "Line"},
     {9, nullptr, "→", "Стрелка", "Arrow"},
     {10, nullptr, "T", "Текстовое поле", "Text box"},
-    {12, nullptr, "🗨", "Заметка (стикер)", "Sticky note"},
+    {12, ":/icons/note.svg", nullptr, "Заметка (стикер)", "Sticky note"},
     {13, nullptr, "✓", "Штамп (Утверждено/Черновик…)", "Stamp (Approved/Draft…)"},
     {14, nullptr, "T+", "Добавить текст в страницу", "Insert text into the page"},
     {11, nullptr, "⌫", "Ластик (удалить аннотацию)", "Eraser (delete annotation)"},
@@ -172,6 +174,7 @@ void MainWindow::buildToolbar() {
   bar->addSeparator();
 
   auto* layouts = new QActionGroup(this);
+  layouts->setObjectName(QStringLiteral("layoutGroup"));
   layouts->setExclusive(true);
   const struct {
     const char* icon;
@@ -185,6 +188,7 @@ void MainWindow::buildToolbar() {
     const PdfView::ViewMode mode = l.mode;
     QAction* a = viewAction(l.icon, QString(), [mode](PdfView* v) { v->setViewMode(mode); });
     a->setCheckable(true);
+    a->setProperty("viewMode", static_cast<int>(mode));
     a->setToolTip(L(l.ru, l.en));
     a->setChecked(mode == PdfView::Single);
     layouts->addAction(a);
@@ -261,6 +265,7 @@ void MainWindow::buildToolbar() {
   editionActions.append(bar->addWidget(swatches));
 
   auto* width = new QComboBox(this);
+  width->setObjectName(QStringLiteral("strokeWidth"));
   width->setToolTip(L("Толщина линии", "Stroke width"));
   for (int w : kStrokeWidths) width->addItem(QStringLiteral("%1 pt").arg(w), w);
   width->setCurrentIndex(1);

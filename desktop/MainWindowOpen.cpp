@@ -201,7 +201,8 @@ void MainWindow::openFile(const QString& path) {
   view->setStore(annotationStore.get(), key);
   view->setDocument(std::move(doc));
 
-  const int index = tabs->addTab(view, name);
+  // A tab title reads "&" as the mark of a shortcut letter; the file's name is shown as it is.
+  const int index = tabs->addTab(view, QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
   tabs->setTabToolTip(index, plainToolTip(path));
   tabs->setCurrentIndex(index);
   updateStack();

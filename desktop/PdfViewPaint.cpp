@@ -6,8 +6,11 @@
 #include <QPolygonF>
 #include <QScrollBar>
 
+#include <QTransform>
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "desktop/PdfView.h"
 
@@ -33,6 +36,46 @@ QColor withAlpha(uint32_t rgb, int alpha) {
   QColor c = opaque(rgb);
   c.setAlpha(alpha);
   return c;
+}
+
+// An annotation box as the page shows it, whatever the turn of page and view: `base` is the
+// box's lower-left page corner in viewport pixels, `along` the unit step in the direction the
+// page's text runs, `down` the unit step from the box's top edge towards its bottom edge.
+// Text marks follow `along`, so they lie along the text on a turned page too.
+struct BoxFrame {
+  QPointF base, along, down;
+  double length = 0, height = 0;  // viewport pixels
+  QPointF at(double t, double s) const { return base + t * along + s * down; }
+  QTransform transform() const {
+    return QTransform(along.x(), along.y(), down.x(), down.y(), base.x(), base.y());
+  }
+  // The stretch [from, to] of the box's length that lies within `view`, widened by `margin`;
+  // empty when from >= to.
+  void visibleStretch(const QRectF& view, double margin, double& from, double& to) const {
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (const QPointF& corner : {view.topLeft(), view.topRight(), view.bottomLeft(), view.bottomRight()}) {
+      const double t = QPointF::dotProduct(corner - base, along);
+      lo = std::min(lo, t);
+      hi = std::max(hi, t);
+    }
+    from = std::max(0.0, lo - margin);
+    to = std::min(length, hi + margin);
+  }
+};
+
+BoxFrame boxFrame(const PdfView& v, const annot::Annotation& a, QPointF toView) {
+  const double x0 = std::min(a.x0, a.x1), x1 = std::max(a.x0, a.x1);
+  const double y0 = std::min(a.y0, a.y1), y1 = std::max(a.y0, a.y1);
+  BoxFrame f;
+  f.base = v.pagePointToContent(a.page, annot::Point{x0, y0}) + toView;
+  // Unit steps from one page point, so a box of absurd size still has a finite direction.
+  const QPointF right = v.pagePointToContent(a.page, annot::Point{x0 + 1, y0}) + toView - f.base;
+  const QPointF up = v.pagePointToContent(a.page, annot::Point{x0, y0 + 1}) + toView - f.base;
+  f.along = right / v.scale;
+  f.down = -up / v.scale;
+  f.length = (x1 - x0) * v.scale;
+  f.height = (y1 - y0) * v.scale;
+  return f;
 }
 
 }  // namespace
@@ -163,34 +206,29 @@ void PdfView::paintEvent(QPaintEvent* e) {
         break;
       }
       case annot::AnnotType::Underline:
-        if (shown) {
-          p.setPen(QPen(cOpacity, w));
-          p.drawLine(QPointF(R.x(), R.bottom() - 1), QPointF(R.right(), R.bottom() - 1));
-        }
-        break;
       case annot::AnnotType::StrikeOut:
-        if (shown) {
-          p.setPen(QPen(cOpacity, w));
-          const double mid = R.y() + R.height() / 2;
-          p.drawLine(QPointF(R.x(), mid), QPointF(R.right(), mid));
-        }
-        break;
       case annot::AnnotType::Squiggly:
         if (shown) {
           p.setPen(QPen(cOpacity, w));
-          const double b = R.bottom() - 1;
-          // Only the stretch in sight is traced, in the wave's own phase: a box reaching far
-          // past the view (a stored or imported one with absurd coordinates) would otherwise
-          // cost a path point per 4 pixels of its whole length, forever for an infinite one.
-          const double from = std::max(R.x(), -8.0);
-          const double to = std::min(R.right(), vw + 8.0);
-          double x = from - std::fmod(from - R.x(), 8.0);
-          if (from < to && std::isfinite(x)) {
-            QPainterPath path(QPointF(x, x == R.x() ? b : b + 2.5));
+          const BoxFrame f = boxFrame(*this, a, toView);
+          // Only the stretch in sight is traced: a box reaching far past the view (a stored or
+          // imported one with absurd coordinates) would otherwise cost a path point per 4
+          // pixels of its whole length, forever for an infinite one.
+          double from = 0, to = 0;
+          f.visibleStretch(viewRect, 8.0, from, to);
+          if (!(from < to) || !std::isfinite(from) || !std::isfinite(to)) break;
+          if (a.type == annot::AnnotType::Underline) {
+            p.drawLine(f.at(from, -1), f.at(to, -1));
+          } else if (a.type == annot::AnnotType::StrikeOut) {
+            p.drawLine(f.at(from, -f.height / 2), f.at(to, -f.height / 2));
+          } else {
+            // The wave keeps its own phase whatever part of it is in sight.
+            double t = from - std::fmod(from, 8.0);
+            QPainterPath path(f.at(t, t == 0 ? -1 : 1.5));
             bool up = true;
-            while (x < to) {
-              x += 4;
-              path.lineTo(x, up ? b - 2.5 : b + 2.5);
+            while (t < to) {
+              t += 4;
+              path.lineTo(f.at(t, up ? -3.5 : 1.5));
               up = !up;
             }
             p.drawPath(path);
@@ -229,14 +267,22 @@ void PdfView::paintEvent(QPaintEvent* e) {
         break;
       case annot::AnnotType::FreeText:
         if (shown) {
+          // The box and its text turn with the page: the text wraps at the box's width along
+          // the page's lines, not across them.
+          const BoxFrame f = boxFrame(*this, a, toView);
+          const QRectF box(0, -f.height, f.length, f.height);
+          if (!box.isValid() || !std::isfinite(f.length) || !std::isfinite(f.height)) break;
+          p.save();
+          p.setTransform(f.transform(), true);
           p.setPen(QPen(cOpacity, w));
           p.setBrush(kFreeTextFill);
-          p.drawRect(R);
+          p.drawRect(box);
           if (!a.text.empty()) {
             p.setPen(c);
-            p.drawText(R.adjusted(4, 3, -4, -3), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
+            p.drawText(box.adjusted(4, 3, -4, -3), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
                        QString::fromUtf8(a.text.data(), static_cast<qsizetype>(a.text.size())));
           }
+          p.restore();
         }
         break;
       default:

@@ -10,6 +10,9 @@ namespace quorvel::desktop {
 
 namespace {
 
+// Page points; a box less tall than this holds no glyph (a space, a line end).
+constexpr double kMinGlyphHeight = 0.5;
+
 bool isWordChar(const PdfView::SelChar& c) {
   if (c.text.isEmpty()) return false;
   const QChar first = c.text.at(0);
@@ -84,16 +87,39 @@ void PdfView::selectLineAt(int page, int index) {
   const std::vector<SelChar>& chars = pageChars(page);
   const int n = static_cast<int>(chars.size());
   if (index < 0 || index >= n) return;
-  const SelChar& at = chars[static_cast<size_t>(index)];
+  auto flat = [&](int k) {
+    const SelChar& c = chars[static_cast<size_t>(k)];
+    return !(c.y0 - c.y1 >= kMinGlyphHeight);
+  };
+  // Spaces and line ends come with boxes of no height at the baseline, which span no centre:
+  // the line is measured on a glyph beside the one clicked, and runs on over such boxes to the
+  // glyphs that follow them.
+  int anchor = index;
+  for (int d = 1; flat(anchor) && d < n; ++d) {
+    if (index - d >= 0 && !flat(index - d)) anchor = index - d;
+    else if (index + d < n && !flat(index + d)) anchor = index + d;
+  }
+  const SelChar& at = chars[static_cast<size_t>(anchor)];
   const double centre = (at.y0 + at.y1) / 2;
   auto spans = [&](int k) {
     const SelChar& c = chars[static_cast<size_t>(k)];
     return c.y1 <= centre && centre <= c.y0;
   };
-  int first = index;
-  while (first > 0 && spans(first - 1)) --first;
-  int last = index;
-  while (last + 1 < n && spans(last + 1)) ++last;
+  int first = anchor;
+  for (int k = anchor - 1; k >= 0; --k) {
+    if (flat(k)) continue;
+    if (!spans(k)) break;
+    first = k;
+  }
+  int last = anchor;
+  for (int k = anchor + 1; k < n; ++k) {
+    if (flat(k)) continue;
+    if (!spans(k)) break;
+    last = k;
+  }
+  // A click on a flat box the line's glyphs do not reach selects that box alone.
+  first = std::min(first, index);
+  last = std::max(last, index);
   selPage = page;
   selStart = first;
   selEnd = last + 1;

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) raw << QString::fromLatin1(argv[i]);
   quorvel::desktop::g_lang = quorvel::desktop::languageFromArguments(
       settings.value(QStringLiteral("ui/lang"), QStringLiteral("ru")).toString(), raw);
+  quorvel::desktop::installQtTranslations(app);
 
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   const QString sheet = quorvel::desktop::styleSheetForTheme(

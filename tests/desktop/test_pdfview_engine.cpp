@@ -1,11 +1,17 @@
 // The viewer over the real engine: search hits over their glyphs on a page whose crop box does
-// not start at zero, page images of turned pages, and page edits that reach the saved file.
+// not start at zero, page images of turned pages, typing into form fields, and page edits that
+// reach the saved file.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QtTest>
 
 #include "common/fixtures.h"
 #include "core/search.h"
 #include "desktop/PdfView.h"
+#include "test_pdfview_tools_input.h"
 
 using quorvel::EngineKind;
 using quorvel::make_engine;
@@ -16,6 +22,22 @@ namespace {
 
 std::unique_ptr<quorvel::IDocument> open(const std::string& pdf) {
   return make_engine(EngineKind::Pdfium)->open(test::as_bytes(pdf), "");
+}
+
+// The value of each text field of a saved file, as qpdf reads it: "name=value" lines.
+QString fieldValues(const std::string& path) {
+  std::string out;
+  if (test::run_program({"qpdf", "--json", "--json-key=acroform", path}, &out) != 0) return {};
+  const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(out)).object();
+  const QJsonArray fields = root["acroform"].toObject()["fields"].toArray();
+  QStringList lines;
+  for (const QJsonValue& f : fields) {
+    QString value = f.toObject()["value"].toString();
+    value.remove(QRegularExpression("^u:"));  // qpdf's mark of a text string
+    lines << f.toObject()["fullname"].toString() + "=" + value;
+  }
+  lines.sort();
+  return lines.join('\n');
 }
 
 bool dark(QRgb c) { return qRed(c) < 100 && qGreen(c) < 100 && qBlue(c) < 100; }
@@ -107,6 +129,72 @@ class PdfViewEngineTest : public QObject {
     // The letter page renders its text: something dark lies where the text is drawn.
     const QImage img = v.renderPageImage(0, 1.0);
     QVERIFY(!inkBox(img, QRect(60, 50, 120, 40)).isEmpty());
+  }
+
+  // Each click on a text field moves the typing there, whichever field had it before.
+  void typingFollowsTheClickedField() {
+    const std::string pdf = test::build_pdf({
+        "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 6 0 R] /DA (/Helv 14 Tf 0 g) "
+        "/DR << /Font << /Helv 3 0 R >> >> >> >>",
+        "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R 6 0 R] >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (first) /Rect [100 600 400 630] /P 4 0 R "
+        "/DA (/Helv 14 Tf 0 g) /F 4 >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (second) /Rect [100 500 400 530] /P 4 0 R "
+        "/DA (/Helv 14 Tf 0 g) /F 4 >>",
+    });
+    test::TempDir dir;
+    PdfView v;
+    v.resize(800, 600);
+    v.setDocument(open(pdf));
+    QVERIFY(v.doc && v.doc->has_form());
+    auto type = [&](const QString& text) {
+      for (QChar c : text) test::key(v, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    };
+    test::click(v, 0, 150, 615);
+    type("abc");
+    test::click(v, 0, 150, 515);
+    type("xyz");
+    test::click(v, 0, 300, 615);
+    type("d");
+    const QString path = QString::fromStdString(dir.file("form.pdf"));
+    QVERIFY(v.saveAs(path));
+    QCOMPARE(fieldValues(path.toStdString()), QStringLiteral("first=abcd\nsecond=xyz"));
+  }
+
+  // A triple click takes the whole line, across the spaces between its words, and no more.
+  void tripleClickSelectsTheLine() {
+    test::PageSpec page;
+    page.content =
+        "BT /F1 14 Tf 72 700 Td (Above the line) Tj ET "
+        "BT /F1 14 Tf 72 670 Td (Alpha beta gamma delta) Tj ET "
+        "BT /F1 14 Tf 72 640 Td (Below it) Tj ET";
+    PdfView v;
+    v.resize(800, 600);
+    v.setDocument(open(test::make_pdf({page})));
+    const auto& chars = v.pageChars(0);
+    const QPointF beta = test::at(v, 0, 122, 674);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
+                              QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease,
+                              QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+      test::mouse(v, type, beta);
+    auto selected = [&] {
+      QString text;
+      for (int i = std::min(v.selStart, v.selEnd); i < std::max(v.selStart, v.selEnd); ++i)
+        text += chars.at(static_cast<size_t>(i)).text;
+      return text;
+    };
+    QCOMPARE(v.selPage, 0);
+    QCOMPARE(selected(), QStringLiteral("Alpha beta gamma delta"));
+
+    // The same from a space of the line, which the click may find first.
+    const auto space = std::find_if(chars.begin(), chars.end(), [](const PdfView::SelChar& c) {
+      return c.text == " " && c.y1 < 680 && c.y1 > 660;
+    });
+    QVERIFY(space != chars.end());
+    v.selectLineAt(0, static_cast<int>(space - chars.begin()));
+    QCOMPARE(selected(), QStringLiteral("Alpha beta gamma delta"));
   }
 
   void pageEditsReachTheSavedFile() {

@@ -290,6 +290,61 @@ class PdfViewPaintTest : public QObject {
     }
   }
 
+  // On a turned view the text marks lie along the text and free text wraps along the page's
+  // lines: the marks cover the same stretch of the page whatever the turn.
+  void textMarksFollowTheTextOnATurnedView_data() {
+    QTest::addColumn<int>("type");
+    QTest::newRow("underline") << int(AnnotType::Underline);
+    QTest::newRow("strikeout") << int(AnnotType::StrikeOut);
+    QTest::newRow("squiggly") << int(AnnotType::Squiggly);
+    QTest::newRow("free text") << int(AnnotType::FreeText);
+  }
+  void textMarksFollowTheTextOnATurnedView() {
+    QFETCH(int, type);
+    Shown s(whitePages(1), {1000, 900});
+    Annotation a = annotation("t", AnnotType(type), 60, 650, 360, 700);
+    a.width = 2;
+    a.text = "Quorvel turned note";
+    s.view.annotations = {a};
+    // The page area of the blue pixels; for free text only its text, inside the frame.
+    auto inkOnPage = [&] {
+      const QImage img = s.grab();
+      const QPointF scroll(s.view.horizontalScrollBar()->value(), s.view.verticalScrollBar()->value());
+      QRect area = s.view.rectPdfToContent(0, {a.x0, a.y0, a.x1, a.y1}).translated(-scroll).toAlignedRect();
+      area = type == int(AnnotType::FreeText) ? area.adjusted(4, 4, -4, -4) : area.adjusted(-8, -8, 8, 8);
+      QRect ink;
+      for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+          const QRgb c = img.pixel(x, y);
+          if (qBlue(c) > 150 && qRed(c) < 150 && qGreen(c) < 150) ink |= QRect(x, y, 1, 1);
+        }
+      int page = -1;
+      quorvel::annot::Point p0, p1;
+      if (ink.isEmpty() || !s.view.contentToPage(QPointF(ink.topLeft()) + scroll, page, p0) ||
+          !s.view.contentToPage(QPointF(ink.bottomRight() + QPoint(1, 1)) + scroll, page, p1))
+        return QRectF();
+      return QRectF(QPointF(std::min(p0.x, p1.x), std::min(p0.y, p1.y)),
+                    QPointF(std::max(p0.x, p1.x), std::max(p0.y, p1.y)));
+    };
+    const QRectF upright = inkOnPage();
+    // Along the text the mark is long, across it short.
+    QVERIFY(upright.width() > 100);
+    QVERIFY(upright.height() < 20);
+    for (int turns : {1, 3}) {
+      while (s.view.viewRotation != turns) s.view.rotateClockwise();
+      const QRectF turned = inkOnPage();
+      const double tolerance = 2.5 / s.view.scale;
+      QVERIFY2(std::abs(turned.left() - upright.left()) <= tolerance &&
+                   std::abs(turned.right() - upright.right()) <= tolerance &&
+                   std::abs(turned.top() - upright.top()) <= tolerance &&
+                   std::abs(turned.bottom() - upright.bottom()) <= tolerance,
+               qPrintable(QStringLiteral("turn %1: upright %2,%3 %4x%5, turned %6,%7 %8x%9")
+                              .arg(turns)
+                              .arg(upright.x()).arg(upright.y()).arg(upright.width()).arg(upright.height())
+                              .arg(turned.x()).arg(turned.y()).arg(turned.width()).arg(turned.height())));
+    }
+  }
+
   void annotationsOfMissingPagesAreNotDrawn() {
     Shown s(whitePages(1));
     Annotation ghost = annotation("g", AnnotType::Highlight, 0, 0, 600, 800);

@@ -2,6 +2,9 @@
 // which window actions run in which order for a given argument list.
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTranslator>
 #include <QtTest>
 
 #include <string>
@@ -9,6 +12,7 @@
 
 #include "desktop/MainWindowCommandLine.h"
 #include "desktop/batch.h"
+#include "lang_guard.h"
 
 using namespace quorvel::desktop;
 
@@ -131,6 +135,30 @@ class StartupCommandLineTest : public QObject {
     QFETCH(QString, setting);
     QFETCH(QStringList, args);
     QTEST(languageFromArguments(setting, args), "flag");
+  }
+
+  // Qt's standard buttons speak the interface language.
+  void standardButtonsSpeakTheLanguage_data() {
+    QTest::addColumn<int>("lang");
+    QTest::addColumn<QString>("cancel");
+    QTest::addColumn<QString>("open");
+    QTest::newRow("Russian") << 0 << QStringLiteral("Отмена") << QStringLiteral("Открыть");
+    QTest::newRow("English") << 1 << QStringLiteral("Cancel") << QStringLiteral("Open");
+  }
+  void standardButtonsSpeakTheLanguage() {
+    QFETCH(int, lang);
+    const quorvel::test::LangGuard guard(lang);
+    QCOMPARE(installQtTranslations(*QCoreApplication::instance()), lang == 0);
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Open | QMessageBox::Cancel);
+    const QString cancel = box.button(QMessageBox::Cancel)->text();
+    const QString open = box.button(QMessageBox::Open)->text();
+    for (QTranslator* t : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+      QCoreApplication::removeTranslator(t);
+      delete t;
+    }
+    QTEST(QString(cancel).remove(QLatin1Char('&')), "cancel");
+    QTEST(QString(open).remove(QLatin1Char('&')), "open");
   }
 
   // The mode choice happens on the raw arguments before any Qt object exists.
