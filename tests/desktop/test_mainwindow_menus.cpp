@@ -129,7 +129,10 @@ class MainWindowMenusTest : public QObject {
     QCOMPARE(open->shortcut(), QKeySequence(QKeySequence::Open));
     QCOMPARE(open->toolTip(), lang ? QStringLiteral("Open PDF  (Ctrl+O)") : QStringLiteral("Открыть PDF  (Ctrl+O)"));
     QVERIFY(open->isEnabled());
-    for (QAction* a : entries(m).mid(1)) QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+    // Places of the entries whose commands exist.
+    const QSet<int> live = {6, 7, 11, 23, 25, 29};
+    for (int i = 1; i < entries(m).size(); ++i)
+      QVERIFY2(entries(m).at(i)->isEnabled() == live.contains(i), qPrintable(entries(m).at(i)->text()));
     QCOMPARE(entries(m).at(1)->shortcut(), QKeySequence(QKeySequence::SaveAs));
     QCOMPARE(entries(m).at(2)->shortcut(), QKeySequence(QKeySequence::Print));
   }
