@@ -12,6 +12,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -27,6 +28,8 @@ class QDropEvent;
 class QLabel;
 class QLineEdit;
 class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
 class QProcess;
 class QShortcut;
 class QSpinBox;
@@ -81,12 +84,27 @@ class MainWindow : public QMainWindow {
   void printDocument();
   void printToFile(const QString& pdfPath);
 
+  // Tools done by the backend (MainWindowBackendTools.cpp).
+  void protectPdf();
+  void protectPdfTo(const QString& outPath, const QString& password);
+  void signWithCert();
+  void signWithCertTo(const QString& pfxPath, const QString& passphrase, const QString& outPath);
+  void sanitizePdf();
+  void sanitizePdfTo(const QString& outPath);
+  void optimizePdfDialog();
+  void extractTablesCsv();
+  void documentPropertiesDialog();
+
  protected:
   void dragEnterEvent(QDragEnterEvent* e) override;
   void dropEvent(QDropEvent* e) override;
 
  private:
   void startLocalBackend();
+  // Shows `waiting`, posts, and hands the finished reply and its body to `done`, which runs
+  // only while this window lives.
+  void postToBackend(const QNetworkRequest& request, const QByteArray& body, const QString& waiting,
+                     std::function<void(QNetworkReply*, const QByteArray&)> done);
   void buildToolbar();
   void buildSearchBar();
   void runSearch();

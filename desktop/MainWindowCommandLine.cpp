@@ -2,6 +2,9 @@
 
 #include <QFile>
 
+#include <iostream>
+#include <string>
+
 #include "desktop/MainWindow.h"
 
 // The resources sit in a static library: nothing would pull them into the program unless
@@ -47,6 +50,16 @@ const QSet<QString>& flagOptions() {
   return names;
 }
 
+// A secret given as "-" is one line of standard input, so it need not stand in the process
+// list; read when its action runs, in action order.
+QString secretValue(const QString& value) {
+  if (value != QLatin1String("-")) return value;
+  std::string line;
+  std::getline(std::cin, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return QString::fromStdString(line);
+}
+
 using Plan = std::vector<CommandLineAction>;
 using Row = void (*)(const CommandLine&, Plan&);
 
@@ -66,6 +79,23 @@ const Row kActionRows[] = {
       const QString path = cl.path;
       if (!path.isEmpty())
         plan.push_back({QStringLiteral("openFile(%1)").arg(path), [path](MainWindow& w) { w.openFile(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString out = cl.value("--encrypt"), pw = cl.value("--encrypt-pw");
+      if (!out.isEmpty() && !pw.isEmpty())
+        plan.push_back({QStringLiteral("protectPdfTo(%1)").arg(out),
+                        [out, pw](MainWindow& w) { w.protectPdfTo(out, secretValue(pw)); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString pfx = cl.value("--sign-cert"), out = cl.value("--sign-cert-out"), pw = cl.value("--sign-cert-pw");
+      if (!pfx.isEmpty() && !out.isEmpty())
+        plan.push_back({QStringLiteral("signWithCertTo(%1, %2)").arg(pfx, out),
+                        [pfx, pw, out](MainWindow& w) { w.signWithCertTo(pfx, secretValue(pw), out); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString out = cl.value("--sanitize-out");
+      if (!out.isEmpty())
+        plan.push_back({QStringLiteral("sanitizePdfTo(%1)").arg(out), [out](MainWindow& w) { w.sanitizePdfTo(out); }});
     },
     [](const CommandLine& cl, Plan& plan) {
       if (cl.flag("--fullscreen"))

@@ -258,4 +258,12 @@ std::string built(const std::string& name) {
   return std::string(dir && *dir ? dir : ".") + "/" + name;
 }
 
+int time_bound_ms(int ms) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return ms * 5;
+#else
+  return ms;
+#endif
+}
+
 }  // namespace quorvel::test

@@ -59,6 +59,10 @@ class StandIn {
   bool ready_ = false;
 };
 
+// A time bound that a test is about, stretched for sanitizer builds, which run several times
+// slower.
+int time_bound_ms(int ms);
+
 // A port on 127.0.0.1 that was free a moment ago.
 int free_port();
 bool port_open(int port);

@@ -33,7 +33,8 @@ struct Response {
 
 Response text_reply(int status, std::string text);
 
-inline constexpr size_t kMaxHead = 64 * 1024;
+// The signer's PKCS#12 container travels base64-encoded in a header, so heads may be large.
+inline constexpr size_t kMaxHead = 1024 * 1024;
 inline constexpr size_t kMaxBody = 256u * 1024 * 1024;
 
 // Percent-decoding; with `plus_is_space` a '+' becomes a space, as in form data. A '%' not

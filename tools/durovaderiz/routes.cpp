@@ -9,6 +9,11 @@ namespace {
 constexpr std::array kRoutes{
     Route{"GET", "/health", handle_health},
     Route{"POST", "/pdf/encrypt", handle_pdf_encrypt},
+    Route{"POST", "/pdf/sign", handle_pdf_sign},
+    Route{"POST", "/pdf/sanitize", handle_pdf_sanitize},
+    Route{"POST", "/pdf/optimize", handle_pdf_optimize},
+    Route{"POST", "/pdf/extract", handle_pdf_extract},
+    Route{"POST", "/pdf/set-meta", handle_pdf_set_meta},
 };
 
 }  // namespace

@@ -28,5 +28,10 @@ bool looks_like_pdf(std::string_view body);
 
 Response handle_health(const Request& req);
 Response handle_pdf_encrypt(const Request& req);
+Response handle_pdf_sign(const Request& req);
+Response handle_pdf_sanitize(const Request& req);
+Response handle_pdf_optimize(const Request& req);
+Response handle_pdf_extract(const Request& req);
+Response handle_pdf_set_meta(const Request& req);
 
 }  // namespace durovaderiz
