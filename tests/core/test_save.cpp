@@ -161,28 +161,40 @@ bool save_unprivileged(IDocument& doc, const std::string& path) {
 }  // namespace
 
 TEST(SaveAs, EveryKindShowsInPdfiumAndPoppler) {
-  TempDir dir;
-  auto doc = open_pdf(make_pdf({PageSpec{}}));
-  ASSERT_TRUE(doc);
-  const std::vector<Placed> placed = one_of_each();
-  std::vector<Annotation> list = annotations_of(placed);
-  list.pop_back();  // the last entry only names a second region of the free text
-  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), list));
-  EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
+  // Also on a page whose crop box starts far from (0, 0): what the reader shows there is the
+  // crop box, and each annotation must land on the page space region it was drawn on.
+  PageSpec offset;
+  offset.media_box = "[0 0 812 992]";
+  offset.extra = "/CropBox [200 200 812 992]";
+  for (const PageSpec& page : {PageSpec{}, offset}) {
+    SCOPED_TRACE(page.extra);
+    TempDir dir;
+    auto doc = open_pdf(make_pdf({page}));
+    ASSERT_TRUE(doc);
+    const std::vector<Placed> placed = one_of_each();
+    std::vector<Annotation> list = annotations_of(placed);
+    list.pop_back();  // the last entry only names a second region of the free text
+    ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), list));
+    EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
 
-  auto copy = open_file(dir.file("out.pdf"));
-  ASSERT_TRUE(copy);
-  const Raster pdfium = render_pdfium(*copy, 0);
-  const Raster poppler = render_poppler(dir.file("out.pdf"), 0);
-  const Raster before = render_pdfium(*doc, 0);  // the open document holds none of them
-  ASSERT_GT(pdfium.width, 0);
-  ASSERT_EQ(poppler.width, 612);
-  for (const Placed& p : placed) {
-    const annot::Rect& r = p.region;
-    SCOPED_TRACE(annot::type_name(p.a.type));
-    EXPECT_GT(pdfium.inked(r.x0, r.y0, r.x1, r.y1), 20);
-    EXPECT_GT(poppler.inked(r.x0, r.y0, r.x1, r.y1), 20);
-    EXPECT_EQ(before.inked(r.x0, r.y0, r.x1, r.y1), 0);
+    auto copy = open_file(dir.file("out.pdf"));
+    ASSERT_TRUE(copy);
+    const Raster pdfium = render_pdfium(*copy, 0);
+    const Raster poppler = render_poppler(dir.file("out.pdf"), 0);
+    const Raster before = render_pdfium(*doc, 0);  // the open document holds none of them
+    ASSERT_GT(pdfium.width, 0);
+    ASSERT_EQ(poppler.width, 612);
+    for (const Placed& p : placed) {
+      const annot::Rect& r = p.region;
+      SCOPED_TRACE(annot::type_name(p.a.type));
+      EXPECT_GT(pdfium.inked(r.x0, r.y0, r.x1, r.y1), 20);
+      EXPECT_GT(poppler.inked(r.x0, r.y0, r.x1, r.y1), 20);
+      EXPECT_EQ(before.inked(r.x0, r.y0, r.x1, r.y1), 0);
+      // Nothing of it lands where it would sit had the crop box's corner been ignored.
+      if (!page.extra.empty() && r.x0 >= 200 && r.y0 >= 200) {
+        EXPECT_EQ(poppler.inked(r.x0 - 200, r.y0 - 200, r.x1 - 200, r.y1 - 200), 0);
+      }
+    }
   }
 }
 
