@@ -131,6 +131,10 @@ class IDocument {
   virtual bool crop_page(int /*page*/, double /*x0*/, double /*y0*/, double /*x1*/, double /*y1*/) {
     return false;
   }
+  // Where the page's crop box (the origin of page space) starts in PDF user space, the space of
+  // saved files and XFDF; pass it to the XFDF functions. (0, 0) for a page out of range and in
+  // the base version.
+  virtual annot::Point crop_origin(int /*page*/) const { return {}; }
   // Takes every text object that overlaps a box off the page and paints each box of positive
   // size black; gives the number of boxes painted. -1 means the redaction failed: text under a
   // box would stay readable (inside a form XObject or an annotation's appearance), and the page

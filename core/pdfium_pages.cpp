@@ -122,6 +122,17 @@ bool PdfiumDocument::crop_page(int page, double x0, double y0, double x1, double
   return true;
 }
 
+annot::Point PdfiumDocument::crop_origin(int page) const {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_) return {};
+  // A load of its own, as for the page size: nothing is kept, and the page's boxes are read
+  // from its dictionary, where crops are written at once.
+  OwnPage p(doc_, page);
+  if (!p.page) return {};
+  const PageOrigin o = page_origin(p.page);
+  return {o.x, o.y};
+}
+
 bool PdfiumDocument::merge(std::span<const std::byte> pdf, int index) {
   std::lock_guard<std::mutex> g(lock());
   if (!doc_ || pdf.empty()) return false;

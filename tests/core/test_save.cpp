@@ -13,6 +13,7 @@
 #include "core/pdfium_api.h"
 #include "core/pdfium_document.h"
 #include "core/text_codec.h"
+#include "core/xfdf.h"
 #include "test_edit_support.h"
 
 namespace fs = std::filesystem;
@@ -355,6 +356,47 @@ TEST(SaveAs, PageSpaceStartsAtTheCropBox) {
   EXPECT_FLOAT_EQ(r.bottom, 120);
   EXPECT_FLOAT_EQ(r.right, 80);
   EXPECT_FLOAT_EQ(r.top, 140);
+}
+
+TEST(SaveAs, XfdfAndTheSavedCopyAgreeOnUserSpace) {
+  // XFDF exchanged with other software must put an annotation where the saved PDF puts it.
+  TempDir dir;
+  PageSpec plain, cropped;
+  cropped.media_box = "[-50 -50 662 842]";
+  cropped.extra = "/CropBox [50 100 562 792]";
+  auto doc = open_pdf(make_pdf({plain, cropped}));
+  ASSERT_TRUE(doc);
+  const struct {
+    int page;
+    double x, y;
+  } origins[] = {{0, 0, 0}, {1, 50, 100}, {2, 0, 0}, {-1, 0, 0}};
+  for (const auto& o : origins) {
+    EXPECT_DOUBLE_EQ(doc->crop_origin(o.page).x, o.x) << o.page;
+    EXPECT_DOUBLE_EQ(doc->crop_origin(o.page).y, o.y) << o.page;
+  }
+  const annot::PageOrigins of_doc = [&](int page) { return doc->crop_origin(page); };
+
+  Annotation a = box(AnnotType::Rectangle, 10, 20, 30, 40);
+  a.page = 1;
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {a}));
+  Copy c(dir.file("out.pdf"), 1);
+  ASSERT_EQ(c.count(), 1);
+  const FS_RECTF saved = rect_of(c.annot(0));
+  const std::vector<Annotation> user = annot::from_xfdf(annot::to_xfdf({a}, "", of_doc));
+  ASSERT_EQ(user.size(), 1u);
+  EXPECT_FLOAT_EQ(static_cast<float>(user[0].x0), saved.left);
+  EXPECT_FLOAT_EQ(static_cast<float>(user[0].y0), saved.bottom);
+  EXPECT_FLOAT_EQ(static_cast<float>(user[0].x1), saved.right);
+  EXPECT_FLOAT_EQ(static_cast<float>(user[0].y1), saved.top);
+  const std::vector<Annotation> back = annot::from_xfdf(annot::to_xfdf({a}, "", of_doc), of_doc);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_DOUBLE_EQ(back[0].x0, 10);
+  EXPECT_DOUBLE_EQ(back[0].y1, 40);
+
+  // A crop moves the page's origin, and the annotations of the page with it.
+  ASSERT_TRUE(doc->crop_page(1, 5, 5, 200, 200));
+  EXPECT_DOUBLE_EQ(doc->crop_origin(1).x, 55);
+  EXPECT_DOUBLE_EQ(doc->crop_origin(1).y, 105);
 }
 
 TEST(SaveAs, KeepsEncryption) {
