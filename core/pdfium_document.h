@@ -88,6 +88,7 @@ class PdfiumDocument final : public IDocument {
   bool save_nup(const std::string& path, int cols, int rows) override;
   bool insert_blank_page(int index, double width, double height) override;
   bool crop_page(int page, double x0, double y0, double x1, double y1) override;
+  annot::Point crop_origin(int page) const override;
 
   // Images, redaction, text layer, stamps (pdfium_images.cpp).
   std::vector<ImageRef> list_images(int page) override;

@@ -60,12 +60,13 @@ bool PdfiumDocument::delete_page(int page) {
   std::lock_guard<std::mutex> g(lock());
   if (page < 0 || !doc_) return false;
   const int n = FPDF_GetPageCount(doc_);
+  // PDFium finds the page to delete by the /Count of each node on the way, but shows pages in
+  // the order of its walk through the kids: where a /Count lies, it would delete another page
+  // than the one shown. qpdf deletes by the walk, and the page check keeps the two in step.
   if (page >= n || !page_tree_sound(doc_, n)) return false;
-  close_cache();
-  FPDFPage_Delete(doc_, page);
-  // The page's objects stay in PDFium's saves unless save_as rewrites them away.
-  content_removed_ = true;
-  return FPDF_GetPageCount(doc_) == n - 1;
+  return swap_in_edited(*this, form_, n - 1, n - 1, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+    return qpdf_bridge::delete_page(in, password_, page, out);
+  });
 }
 
 bool PdfiumDocument::rotate_page(int page, int quarter_turns) {
@@ -119,6 +120,17 @@ bool PdfiumDocument::crop_page(int page, double x0, double y0, double x1, double
                         static_cast<float>(t));
   }
   return true;
+}
+
+annot::Point PdfiumDocument::crop_origin(int page) const {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_) return {};
+  // A load of its own, as for the page size: nothing is kept, and the page's boxes are read
+  // from its dictionary, where crops are written at once.
+  OwnPage p(doc_, page);
+  if (!p.page) return {};
+  const PageOrigin o = page_origin(p.page);
+  return {o.x, o.y};
 }
 
 bool PdfiumDocument::merge(std::span<const std::byte> pdf, int index) {

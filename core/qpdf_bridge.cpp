@@ -6,6 +6,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
@@ -79,6 +80,18 @@ bool move_page(const Bytes& in, std::string_view password, int from, int to, Byt
       const int ref = to < from ? to : to + 1;
       q.addPageAt(page, true, pages[ref]);
     }
+    return write(q, nullptr, result);
+  });
+}
+
+bool delete_page(const Bytes& in, std::string_view password, int index, Bytes& out) {
+  return guarded(out, [&](Bytes& result) {
+    QPDF q;
+    open(q, in, password);
+    QPDFPageDocumentHelper helper(q);
+    const std::vector<QPDFPageObjectHelper> pages = helper.getAllPages();
+    if (index < 0 || index >= static_cast<int>(pages.size())) return false;
+    helper.removePage(pages[static_cast<size_t>(index)]);
     return write(q, nullptr, result);
   });
 }

@@ -15,6 +15,9 @@ using Bytes = std::vector<uint8_t>;
 
 // `password` opens `in` when it is encrypted; outputs keep the input's encryption.
 bool move_page(const Bytes& in, std::string_view password, int from, int to, Bytes& out);
+// Page `index` in the order of a walk through the page tree's kids, whatever its /Count
+// values say; the tree is written again with true counts.
+bool delete_page(const Bytes& in, std::string_view password, int index, Bytes& out);
 // Inserts all pages of `other` (opened without a password) before page `index`; a negative
 // index, or the page count, appends. An index above the page count fails.
 bool merge(const Bytes& in, std::string_view password, std::span<const std::byte> other, int index,

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <map>
 #include <utility>
 
 #include "core/c_locale.h"
@@ -353,9 +354,43 @@ const TagType* match_tag(std::string_view xml, size_t pos) {
   return nullptr;
 }
 
+// The origins of the pages met so far; each page is asked for once.
+class OriginCache {
+ public:
+  explicit OriginCache(const PageOrigins& origins) : origins_(origins) {}
+  Point of(int page) {
+    if (!origins_) return {};
+    const auto it = known_.find(page);
+    if (it != known_.end()) return it->second;
+    const Point p = origins_(page);
+    // A corner that is no number moves nothing rather than turning every coordinate into NaN.
+    const Point safe{std::isfinite(p.x) ? p.x : 0.0, std::isfinite(p.y) ? p.y : 0.0};
+    known_.emplace(page, safe);
+    return safe;
+  }
+
+ private:
+  const PageOrigins& origins_;
+  std::map<int, Point> known_;
+};
+
+// Moves the annotation's geometry by (dx, dy): its box and its points.
+void shift(Annotation& a, double dx, double dy) {
+  if (dx == 0 && dy == 0) return;
+  a.x0 += dx;
+  a.x1 += dx;
+  a.y0 += dy;
+  a.y1 += dy;
+  for (Point& p : a.points) {
+    p.x += dx;
+    p.y += dy;
+  }
+}
+
 }  // namespace
 
-std::string to_xfdf(const std::vector<Annotation>& annots, std::string_view pdf_name) {
+std::string to_xfdf(const std::vector<Annotation>& annots, std::string_view pdf_name,
+                    const PageOrigins& origins) {
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<xfdf xmlns=\"http://ns.adobe.com/xfdf/\" xml:space=\"preserve\">\n";
@@ -365,13 +400,24 @@ std::string to_xfdf(const std::vector<Annotation>& annots, std::string_view pdf_
     out += "\"/>\n";
   }
   out += "  <annots>\n";
-  for (const Annotation& a : annots) append_annotation(out, a);
+  OriginCache cache(origins);
+  for (const Annotation& a : annots) {
+    const Point o = cache.of(a.page);
+    if (o.x == 0 && o.y == 0) {
+      append_annotation(out, a);
+    } else {
+      Annotation user = a;
+      shift(user, o.x, o.y);
+      append_annotation(out, user);
+    }
+  }
   out += "  </annots>\n</xfdf>\n";
   return out;
 }
 
-std::vector<Annotation> from_xfdf(std::string_view xml) {
+std::vector<Annotation> from_xfdf(std::string_view xml, const PageOrigins& origins) {
   std::vector<Annotation> out;
+  OriginCache cache(origins);
   // Where the search for each closing tag already came up empty: a later search from there
   // would fail again, and repeating it for every unclosed element would be quadratic.
   size_t no_closing_from[kTagCount];
@@ -413,6 +459,8 @@ std::vector<Annotation> from_xfdf(std::string_view xml) {
       a.text = child_text(body, "contents");
       if (a.type == AnnotType::Ink) a.points = decode_path(child_text(body, "gesture"));
     }
+    const Point o = cache.of(a.page);
+    shift(a, -o.x, -o.y);
     out.push_back(std::move(a));
   }
   return out;

@@ -1,6 +1,7 @@
 // XFDF: the XML form in which annotations travel to and from other PDF software.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,13 +10,19 @@
 
 namespace quorvel::annot {
 
+// Where the crop box of a page (the annotation's zero-based page) starts in PDF user space.
+// The model speaks page space, whose origin is that corner; XFDF, like the PDF file, speaks user
+// space. An empty function puts every page's origin at (0, 0). It is asked once per page.
+using PageOrigins = std::function<Point(int page)>;
+
 // The whole XFDF document, one annotation element per line. A non-empty pdf_name becomes the
 // href of the f element. Text that XML cannot carry (control bytes, invalid UTF-8) is written
-// as U+FFFD, so every output is well-formed.
-std::string to_xfdf(const std::vector<Annotation>& annots, std::string_view pdf_name);
+// as U+FFFD, so every output is well-formed. Coordinates are written in user space.
+std::string to_xfdf(const std::vector<Annotation>& annots, std::string_view pdf_name,
+                    const PageOrigins& origins = {});
 
-// The annotations of the recognised elements, in document order. A scanner over the bytes
-// rather than an XML parser: it tolerates any input and runs in linear time.
-std::vector<Annotation> from_xfdf(std::string_view xml);
+// The annotations of the recognised elements, in document order, in page space. A scanner
+// over the bytes rather than an XML parser: it tolerates any input and runs in linear time.
+std::vector<Annotation> from_xfdf(std::string_view xml, const PageOrigins& origins = {});
 
 }  // namespace quorvel::annot

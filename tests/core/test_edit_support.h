@@ -150,11 +150,14 @@ inline Raster render_pdfium(IDocument& doc, int page) {
   return r;
 }
 
-// poppler's rendering, read from the binary PPM that pdftoppm writes.
+// poppler's rendering of the crop box, as readers show the page, read from the binary PPM that
+// pdftoppm writes.
 inline Raster render_poppler(const std::string& path, int page) {
   TempDir dir;
   const std::string n = std::to_string(page + 1);
-  if (run_program({"pdftoppm", "-r", "72", "-f", n, "-l", n, "-singlefile", path, dir.file("p")}) != 0) return {};
+  if (run_program({"pdftoppm", "-cropbox", "-r", "72", "-f", n, "-l", n, "-singlefile", path, dir.file("p")}) != 0) {
+    return {};
+  }
   const std::string ppm = read_file(dir.file("p.ppm"));
   Raster r;
   int maxval = 0;

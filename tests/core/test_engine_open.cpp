@@ -143,6 +143,8 @@ TEST(Engine, BaseVersionsReportNothingDone) {
   EXPECT_TRUE(d.list_images(0).empty());
   EXPECT_FALSE(d.delete_image(0, 0));
   EXPECT_FALSE(d.crop_page(0, 0, 0, 1, 1));
+  EXPECT_DOUBLE_EQ(d.crop_origin(0).x, 0);
+  EXPECT_DOUBLE_EQ(d.crop_origin(0).y, 0);
   EXPECT_EQ(d.redact(0, {{0, 0, 1, 1}}), 0);
   EXPECT_EQ(d.add_text_layer(0, {{"w", 0, 0, 1, 1}}), 0);
   const uint8_t px[4] = {0, 0, 0, 255};

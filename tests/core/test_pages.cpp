@@ -427,7 +427,8 @@ TEST(PageEdits, EncryptionAndPasswordSurviveARebuild) {
     auto d = open_doc(locked, "user-pw");
     ASSERT_NE(d, nullptr) << bits;
     ASSERT_TRUE(d->move_page(0, 2)) << bits;
-    ASSERT_TRUE(d->merge(as_bytes(test::text_pdf({"x"})), -1)) << bits;
+    ASSERT_TRUE(d->merge(as_bytes(test::text_pdf({"x", "y"})), -1)) << bits;
+    ASSERT_TRUE(d->delete_page(4)) << bits;
     EXPECT_EQ(texts(*d), (std::vector<std::string>{"b", "c", "a", "x"})) << bits;
     EXPECT_TRUE(d->metadata().encrypted) << bits;
 
@@ -600,6 +601,50 @@ TEST(PageEdits, BrokenPageTreesAreRefused) {
   EXPECT_EQ(texts(*d), (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(d->delete_page(0));
   EXPECT_EQ(texts(*d), (std::vector<std::string>{"b"}));
+}
+
+// Pages a, b in a nested /Pages node whose /Count is `nested_count`, then c under the root.
+std::string nested_tree_pdf(int nested_count) {
+  return build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 3 >>",
+      "<< /Type /Pages /Parent 2 0 R /Kids [4 0 R 5 0 R] /Count " + std::to_string(nested_count) +
+          " /MediaBox [0 0 200 200] /Resources << /Font << /F1 7 0 R >> >> >>",
+      "<< /Type /Page /Parent 3 0 R /Contents 8 0 R >>",
+      "<< /Type /Page /Parent 3 0 R /Contents 9 0 R >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 10 0 R "
+      "/Resources << /Font << /F1 7 0 R >> >> >>",
+      kFont,
+      stream("BT /F1 12 Tf 20 100 Td (a) Tj ET"),
+      stream("BT /F1 12 Tf 20 100 Td (b) Tj ET"),
+      stream("BT /F1 12 Tf 20 100 Td (c) Tj ET"),
+  });
+}
+
+TEST(PageEdits, DeletionFollowsThePagesShownWhenANestedCountLies) {
+  // PDFium shows a, b, c by walking the kids, but deleted by the counts: another page than the
+  // one asked for, or none while reporting one gone.
+  for (int nested_count : {1, 5, 0, -2}) {
+    SCOPED_TRACE(nested_count);
+    for (int page = 0; page < 3; ++page) {
+      SCOPED_TRACE(page);
+      auto d = open_doc(nested_tree_pdf(nested_count));
+      ASSERT_NE(d, nullptr);
+      ASSERT_EQ(texts(*d), (std::vector<std::string>{"a", "b", "c"}));
+      ASSERT_TRUE(d->delete_page(page));
+      std::vector<std::string> left{"a", "b", "c"};
+      left.erase(left.begin() + page);
+      EXPECT_EQ(texts(*d), left);
+      // Inherited boxes and resources stay with the pages left.
+      EXPECT_DOUBLE_EQ(d->page_info(0).width, 200);
+      test::TempDir dir;
+      ASSERT_TRUE(d->save_as(dir.file("s.pdf"), {}));
+      EXPECT_EQ(qpdf_check(dir.file("s.pdf")), "");
+      EXPECT_EQ(texts(*open_doc(test::read_file(dir.file("s.pdf")))), left);
+      ASSERT_TRUE(d->delete_page(0));
+      EXPECT_EQ(d->page_count(), 1);
+    }
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "core/pdfium_api.h"
 #include "core/pdfium_document.h"
 #include "core/text_codec.h"
+#include "core/xfdf.h"
 #include "test_edit_support.h"
 
 namespace fs = std::filesystem;
@@ -161,28 +162,40 @@ bool save_unprivileged(IDocument& doc, const std::string& path) {
 }  // namespace
 
 TEST(SaveAs, EveryKindShowsInPdfiumAndPoppler) {
-  TempDir dir;
-  auto doc = open_pdf(make_pdf({PageSpec{}}));
-  ASSERT_TRUE(doc);
-  const std::vector<Placed> placed = one_of_each();
-  std::vector<Annotation> list = annotations_of(placed);
-  list.pop_back();  // the last entry only names a second region of the free text
-  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), list));
-  EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
+  // Also on a page whose crop box starts far from (0, 0): what the reader shows there is the
+  // crop box, and each annotation must land on the page space region it was drawn on.
+  PageSpec offset;
+  offset.media_box = "[0 0 812 992]";
+  offset.extra = "/CropBox [200 200 812 992]";
+  for (const PageSpec& page : {PageSpec{}, offset}) {
+    SCOPED_TRACE(page.extra);
+    TempDir dir;
+    auto doc = open_pdf(make_pdf({page}));
+    ASSERT_TRUE(doc);
+    const std::vector<Placed> placed = one_of_each();
+    std::vector<Annotation> list = annotations_of(placed);
+    list.pop_back();  // the last entry only names a second region of the free text
+    ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), list));
+    EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
 
-  auto copy = open_file(dir.file("out.pdf"));
-  ASSERT_TRUE(copy);
-  const Raster pdfium = render_pdfium(*copy, 0);
-  const Raster poppler = render_poppler(dir.file("out.pdf"), 0);
-  const Raster before = render_pdfium(*doc, 0);  // the open document holds none of them
-  ASSERT_GT(pdfium.width, 0);
-  ASSERT_EQ(poppler.width, 612);
-  for (const Placed& p : placed) {
-    const annot::Rect& r = p.region;
-    SCOPED_TRACE(annot::type_name(p.a.type));
-    EXPECT_GT(pdfium.inked(r.x0, r.y0, r.x1, r.y1), 20);
-    EXPECT_GT(poppler.inked(r.x0, r.y0, r.x1, r.y1), 20);
-    EXPECT_EQ(before.inked(r.x0, r.y0, r.x1, r.y1), 0);
+    auto copy = open_file(dir.file("out.pdf"));
+    ASSERT_TRUE(copy);
+    const Raster pdfium = render_pdfium(*copy, 0);
+    const Raster poppler = render_poppler(dir.file("out.pdf"), 0);
+    const Raster before = render_pdfium(*doc, 0);  // the open document holds none of them
+    ASSERT_GT(pdfium.width, 0);
+    ASSERT_EQ(poppler.width, 612);
+    for (const Placed& p : placed) {
+      const annot::Rect& r = p.region;
+      SCOPED_TRACE(annot::type_name(p.a.type));
+      EXPECT_GT(pdfium.inked(r.x0, r.y0, r.x1, r.y1), 20);
+      EXPECT_GT(poppler.inked(r.x0, r.y0, r.x1, r.y1), 20);
+      EXPECT_EQ(before.inked(r.x0, r.y0, r.x1, r.y1), 0);
+      // Nothing of it lands where it would sit had the crop box's corner been ignored.
+      if (!page.extra.empty() && r.x0 >= 200 && r.y0 >= 200) {
+        EXPECT_EQ(poppler.inked(r.x0 - 200, r.y0 - 200, r.x1 - 200, r.y1 - 200), 0);
+      }
+    }
   }
 }
 
@@ -343,6 +356,47 @@ TEST(SaveAs, PageSpaceStartsAtTheCropBox) {
   EXPECT_FLOAT_EQ(r.bottom, 120);
   EXPECT_FLOAT_EQ(r.right, 80);
   EXPECT_FLOAT_EQ(r.top, 140);
+}
+
+TEST(SaveAs, XfdfAndTheSavedCopyAgreeOnUserSpace) {
+  // XFDF exchanged with other software must put an annotation where the saved PDF puts it.
+  TempDir dir;
+  PageSpec plain, cropped;
+  cropped.media_box = "[-50 -50 662 842]";
+  cropped.extra = "/CropBox [50 100 562 792]";
+  auto doc = open_pdf(make_pdf({plain, cropped}));
+  ASSERT_TRUE(doc);
+  const struct {
+    int page;
+    double x, y;
+  } origins[] = {{0, 0, 0}, {1, 50, 100}, {2, 0, 0}, {-1, 0, 0}};
+  for (const auto& o : origins) {
+    EXPECT_DOUBLE_EQ(doc->crop_origin(o.page).x, o.x) << o.page;
+    EXPECT_DOUBLE_EQ(doc->crop_origin(o.page).y, o.y) << o.page;
+  }
+  const annot::PageOrigins of_doc = [&](int page) { return doc->crop_origin(page); };
+
+  Annotation a = box(AnnotType::Rectangle, 10, 20, 30, 40);
+  a.page = 1;
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {a}));
+  Copy c(dir.file("out.pdf"), 1);
+  ASSERT_EQ(c.count(), 1);
+  const FS_RECTF saved = rect_of(c.annot(0));
+  const std::vector<Annotation> user = annot::from_xfdf(annot::to_xfdf({a}, "", of_doc));
+  ASSERT_EQ(user.size(), 1u);
+  EXPECT_FLOAT_EQ(static_cast<float>(user[0].x0), saved.left);
+  EXPECT_FLOAT_EQ(static_cast<float>(user[0].y0), saved.bottom);
+  EXPECT_FLOAT_EQ(static_cast<float>(user[0].x1), saved.right);
+  EXPECT_FLOAT_EQ(static_cast<float>(user[0].y1), saved.top);
+  const std::vector<Annotation> back = annot::from_xfdf(annot::to_xfdf({a}, "", of_doc), of_doc);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_DOUBLE_EQ(back[0].x0, 10);
+  EXPECT_DOUBLE_EQ(back[0].y1, 40);
+
+  // A crop moves the page's origin, and the annotations of the page with it.
+  ASSERT_TRUE(doc->crop_page(1, 5, 5, 200, 200));
+  EXPECT_DOUBLE_EQ(doc->crop_origin(1).x, 55);
+  EXPECT_DOUBLE_EQ(doc->crop_origin(1).y, 105);
 }
 
 TEST(SaveAs, KeepsEncryption) {

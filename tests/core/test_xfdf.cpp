@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <climits>
 #include <clocale>
 #include <cmath>
@@ -168,6 +169,68 @@ TEST_P(Locales, NumbersReadWithDecimalPoint) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AnyLocale, Locales, ::testing::Values("C", "ru_RU.UTF-8"));
+
+TEST(XfdfPageOrigins, CoordinatesTravelInUserSpace) {
+  // Page 1's crop box starts at (50, 100) in user space: XFDF, like the PDF, carries user space,
+  // and the model page space. Page 0 starts at the origin.
+  std::map<int, int> asked;
+  const PageOrigins origins = [&](int page) {
+    ++asked[page];
+    return page == 1 ? Point{50, 100} : Point{};
+  };
+  Annotation hl = make(AnnotType::Highlight, "h");
+  hl.page = 1, hl.x0 = 10, hl.y0 = 20, hl.x1 = 110, hl.y1 = 32;
+  Annotation ink = make(AnnotType::Ink, "i");
+  ink.page = 1, ink.points = {{1, 2}, {3, 4}};
+  Annotation line = make(AnnotType::Line, "l");
+  line.page = 1, line.points = {{0, 0}, {-50, -100}};
+  Annotation note = make(AnnotType::Note, "n");
+  note.x0 = 1, note.y0 = 2, note.x1 = 3, note.y1 = 4;
+  const std::vector<Annotation> model{hl, ink, line, note};
+
+  const std::string xml = to_xfdf(model, "", origins);
+  EXPECT_EQ(xml, kHead + kAnnotsOpen +
+                     "    <highlight page=\"1\" rect=\"60.000,120.000,160.000,132.000\" color=\"#FFEB3B\" "
+                     "name=\"h\" width=\"1.000\" opacity=\"1.000\" "
+                     "coords=\"60.000,132.000,160.000,132.000,60.000,120.000,160.000,120.000\"/>\n"
+                     "    <ink page=\"1\" rect=\"51.000,102.000,53.000,104.000\" color=\"#FFEB3B\" name=\"i\" "
+                     "width=\"1.000\" opacity=\"1.000\"><inklist><gesture>51.000,102.000;53.000,104.000"
+                     "</gesture></inklist></ink>\n"
+                     "    <line page=\"1\" rect=\"0.000,0.000,50.000,100.000\" color=\"#FFEB3B\" name=\"l\" "
+                     "width=\"1.000\" opacity=\"1.000\" start=\"50.000,100.000\" end=\"0.000,0.000\"/>\n"
+                     "    <text page=\"0\" rect=\"1.000,2.000,3.000,4.000\" color=\"#FFEB3B\" name=\"n\" "
+                     "width=\"1.000\" opacity=\"1.000\"/>\n" +
+                     kTail);
+  EXPECT_EQ(asked, (std::map<int, int>{{0, 1}, {1, 1}}));  // once per page
+
+  // Read back with the same origins: the model's numbers again. Without: user space.
+  const auto back = from_xfdf(xml, origins);
+  ASSERT_EQ(back.size(), model.size());
+  for (size_t i = 0; i < model.size(); ++i) {
+    SCOPED_TRACE(model[i].id);
+    const Rect want = bounding_rect(model[i]);
+    EXPECT_DOUBLE_EQ(back[i].x0, want.x0);
+    EXPECT_DOUBLE_EQ(back[i].y0, want.y0);
+    EXPECT_DOUBLE_EQ(back[i].x1, want.x1);
+    EXPECT_DOUBLE_EQ(back[i].y1, want.y1);
+    ASSERT_EQ(back[i].points.size(), model[i].points.size());
+    for (size_t k = 0; k < model[i].points.size(); ++k) {
+      EXPECT_DOUBLE_EQ(back[i].points[k].x, model[i].points[k].x);
+      EXPECT_DOUBLE_EQ(back[i].points[k].y, model[i].points[k].y);
+    }
+  }
+  const auto user = from_xfdf(xml);
+  ASSERT_EQ(user.size(), model.size());
+  EXPECT_DOUBLE_EQ(user[0].x0, 60);
+  EXPECT_DOUBLE_EQ(user[0].y1, 132);
+
+  // An origin that is no number moves nothing.
+  const PageOrigins broken = [](int) { return Point{std::nan(""), 5}; };
+  const auto moved = from_xfdf("<square page=\"0\" rect=\"10,20,30,40\"/>", broken);
+  ASSERT_EQ(moved.size(), 1u);
+  EXPECT_DOUBLE_EQ(moved[0].x0, 10);
+  EXPECT_DOUBLE_EQ(moved[0].y0, 15);
+}
 
 TEST(XfdfRead, ArrowWithOnePointComesBackAsLine) {
   Annotation arrow = make(AnnotType::Arrow, "a");
