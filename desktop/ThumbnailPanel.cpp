@@ -169,7 +169,12 @@ void ThumbnailPanel::fill() {
   filling = false;
   // With nothing current, keyboard focus would make row 0 current and turn the viewer to page 1.
   highlightPage(view->currentPage());
-  renderSome();
+  // A hidden panel (its dock behind another, or not yet shown as a file opens) has nothing in
+  // sight to wait for: its images come between events, after the page itself is painted.
+  if (isVisible())
+    renderSome();
+  else
+    renderTimer.start();
 }
 
 // Renders the rows in sight, drops the images of rows far from it, then renders the rows near
@@ -199,13 +204,11 @@ void ThumbnailPanel::renderSome() {
   }
   const int first = std::min(lo, n - 1);
   int last = first;
+  while (last + 1 < n && visualItemRect(item(last + 1)).top() <= sight.bottom()) ++last;
   // The rows in sight are few (bounded by the viewport's height), so they never wait.
-  for (int row = first; row < n; ++row) {
-    const QRect r = visualItemRect(item(row));
-    if (r.top() > sight.bottom()) break;
-    last = row;
-    renderRow(row);
-  }
+  const bool shown = isVisible();
+  if (shown)
+    for (int row = first; row <= last; ++row) renderRow(row);
 
   const int keepFrom = std::max(0, first - keptRows);
   const int keepTo = std::min(n - 1, last + keptRows);
@@ -216,6 +219,12 @@ void ThumbnailPanel::renderSome() {
 
   QElapsedTimer clock;
   clock.start();
+  if (!shown)
+    for (int row = first; row <= last; ++row)
+      if (renderRow(row) && clock.elapsed() >= kBatchMs) {
+        renderTimer.start();
+        return;
+      }
   for (int d = 1; d <= keptRows; ++d) {
     for (const int row : {last + d, first - d}) {
       if (row < keepFrom || row > keepTo) continue;
@@ -259,6 +268,11 @@ void ThumbnailPanel::dropRow(int row) {
 
 void ThumbnailPanel::resizeEvent(QResizeEvent* e) {
   QListWidget::resizeEvent(e);
+  if (view) renderTimer.start();
+}
+
+void ThumbnailPanel::showEvent(QShowEvent* e) {
+  QListWidget::showEvent(e);
   if (view) renderTimer.start();
 }
 

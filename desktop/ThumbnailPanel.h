@@ -43,6 +43,7 @@ class ThumbnailPanel : public QListWidget {
   bool renderRow(int row);
   void dropRow(int row);
   void resizeEvent(QResizeEvent* e) override;
+  void showEvent(QShowEvent* e) override;
   void onCurrentRowChanged(int row);
 
   QPointer<PdfView> view;

@@ -464,6 +464,23 @@ class ThumbnailPanelTest : public QObject {
     QVERIFY(imagesMatchSight());
     for (int i = 0; i < 300; ++i) QCOMPARE(panel.item(i)->sizeHint(), QSize(156, 201));
   }
+
+  // A panel out of sight (its dock hidden as a file opens, or behind another) keeps setView
+  // free of rendering, so the page comes first; its images follow between events.
+  void hiddenPanelRendersBetweenEvents() {
+    int renders = 0;
+    PdfView view;
+    FakeDocument* doc = show(view, FakeDocument::letter(4, &renders));
+    ThumbnailPanel panel;
+    panel.resize(180, 900);
+    panel.setView(&view);
+    QCOMPARE(panel.count(), 4);
+    QCOMPARE(renders, 0);
+    QVERIFY(panel.rendering());
+    QTRY_VERIFY(allRendered(panel, *doc));
+    QVERIFY(!panel.rendering());
+    QCOMPARE(renders, 4);
+  }
 };
 
 QTEST_MAIN(ThumbnailPanelTest)
