@@ -59,6 +59,12 @@ void render_all_but(IDocument& doc, int skip) {
   }
 }
 
+int dark_pixels(const RenderedTile& t) {
+  int n = 0;
+  for (size_t i = 0; i + 3 < t.pixels.size(); i += 4) n += t.pixels[i] < 128 && t.pixels[i + 1] < 128 && t.pixels[i + 2] < 128;
+  return n;
+}
+
 size_t open_pages(IDocument& doc) { return dynamic_cast<pdfium::PdfiumDocument&>(doc).open_pages(); }
 
 void type(IDocument& doc, const std::string& text) {
@@ -88,6 +94,13 @@ TEST(PageCache, FieldKeepsFocusAndInputWhileOtherPagesComeAndGo) {
   const RenderedTile got = doc->render_tile(3, field);
   ASSERT_EQ(got.pixels.size(), expected.pixels.size());
   EXPECT_TRUE(got.pixels == expected.pixels);
+
+  // Once the form page is another one, the field's page may close; its value stays.
+  doc->form_click(50, 10, 10, true);
+  doc->form_click(50, 10, 10, false);
+  render_all_but(*doc, 3);
+  EXPECT_LE(open_pages(*doc), 32u);
+  EXPECT_GT(dark_pixels(doc->render_tile(3, field)), 0);
 }
 
 TEST(PageCache, EditedPageClosedAndLoadedAgainShowsTheEdit) {
