@@ -34,7 +34,8 @@ int rotation_of(QPDFObjectHandle page) {
   if (!value.isNull()) return turns(value);
   std::set<QPDFObjGen> up;
   QPDFObjectHandle node = page.getKey("/Parent");
-  for (int depth = 0; node.isDictionary() && depth <= kMaxDepth; ++depth) {
+  for (int depth = 0; node.isDictionary(); ++depth) {
+    if (depth > kMaxDepth) return -1;
     if (node.isIndirect() && !up.insert(node.getObjGen()).second) break;
     value = node.getKey("/Rotate");
     if (!value.isNull()) break;
