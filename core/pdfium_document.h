@@ -106,8 +106,18 @@ class PdfiumDocument final : public IDocument {
                    unsigned rgb) override;
 
   // --- adapter internals, lock held ---
+  // The page object that edits, form input and renders share. The cache keeps the form page
+  // and the most recently used others; an edit must reach the file (FPDFPage_GenerateContent,
+  // or a change of the page dictionary) before its call returns, because a later call may close
+  // the page and load it again from the file.
   FPDF_PAGE cached_page(int index);
+  // cached_page without closing others, for PDFium's own requests: the page being worked on
+  // when PDFium asks is one of those others.
+  FPDF_PAGE load_into_cache(int index);
+  // Every page leaves the cache. Call it before changing the list of pages.
   void close_cache();
+  // How many pages the cache holds open; takes the lock (for tests and benchmarks).
+  size_t open_pages() const;
   FPDF_DOCUMENT handle() const { return doc_; }
   const std::string& password() const { return password_; }
   int current_form_page() const { return form_page_ < 0 ? 0 : form_page_; }
@@ -125,13 +135,27 @@ class PdfiumDocument final : public IDocument {
  private:
   void setup_form(bool run_open_actions);
   void release_handles();
+  void close_cached(int index);
+  // Quarter turns of an uncached page from the page tree, -1 when only loading it tells.
+  int tree_rotation(int index) const;
 
   std::vector<uint8_t> bytes_;
   FPDF_DOCUMENT doc_ = nullptr;
   FPDF_FORMHANDLE form_ = nullptr;
   FormHolder holder_{};
-  std::map<int, FPDF_PAGE> cache_;
+  struct CachedPage {
+    FPDF_PAGE page;
+    uint64_t used;
+  };
+  std::map<int, CachedPage> cache_;
+  uint64_t uses_ = 0;
   int form_page_ = -1;
+  // Read from the page tree on first use. /Rotate changes only through a cached page, whose
+  // turn is written back here when it leaves the cache; the list of pages changes only after
+  // close_cache() or adopt(), which drop the table.
+  mutable std::vector<int> rotations_;
+  mutable bool rotations_read_ = false;
+  bool rotations_from_bytes_ = true;  // bytes_ still hold the document's page tree
   std::string password_;  // needed to reload the document after a page edit through qpdf
 };
 

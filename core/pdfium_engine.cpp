@@ -1,6 +1,7 @@
 // The PDFium engine: library start-up, the process-wide lock, opening documents, the page
 // cache and the form-filling environment.
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -8,6 +9,14 @@
 #include "core/qpdf_recover.h"
 
 namespace quorvel::pdfium {
+
+namespace {
+
+// Enough for a screenful of pages and their neighbours at any zoom, and for the thumbnails in
+// sight; a page parsed once costs from tens of kilobytes to megabytes.
+constexpr size_t kCachedPages = 32;
+
+}  // namespace
 
 std::mutex& lock() {
   static std::mutex m;
@@ -57,7 +66,7 @@ int cb_set_timer(FPDF_FORMFILLINFO*, int, TimerCallback) { return 0; }
 void cb_kill_timer(FPDF_FORMFILLINFO*, int) {}
 FPDF_SYSTEMTIME cb_local_time(FPDF_FORMFILLINFO*) { return FPDF_SYSTEMTIME{}; }
 FPDF_PAGE cb_get_page(FPDF_FORMFILLINFO* info, FPDF_DOCUMENT, int index) {
-  return owner_of(info)->cached_page(index);
+  return owner_of(info)->load_into_cache(index);
 }
 int cb_rotation(FPDF_FORMFILLINFO*, FPDF_PAGE) { return 0; }
 void cb_named_action(FPDF_FORMFILLINFO*, FPDF_BYTESTRING) {}
@@ -140,22 +149,59 @@ void PdfiumDocument::adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc) {
   font_bytes_.clear();
   doc_ = doc;
   form_page_ = -1;
+  rotations_from_bytes_ = true;
   if (FPDF_GetFormType(doc_) != 0) setup_form(false);
 }
 
 FPDF_PAGE current_form_page_cb(FPDF_FORMFILLINFO* info, FPDF_DOCUMENT) {
   PdfiumDocument* d = reinterpret_cast<FormHolder*>(info)->owner;
-  return d->cached_page(d->current_form_page());
+  return d->load_into_cache(d->current_form_page());
 }
 
-FPDF_PAGE PdfiumDocument::cached_page(int index) {
-  if (auto it = cache_.find(index); it != cache_.end()) return it->second;
+FPDF_PAGE PdfiumDocument::load_into_cache(int index) {
+  if (auto it = cache_.find(index); it != cache_.end()) {
+    it->second.used = ++uses_;
+    return it->second.page;
+  }
   if (index < 0 || index >= FPDF_GetPageCount(doc_)) return nullptr;
   FPDF_PAGE page = FPDF_LoadPage(doc_, index);
   if (!page) return nullptr;
   if (form_) FORM_OnAfterLoadPage(page, form_);
-  cache_.emplace(index, page);
+  cache_.emplace(index, CachedPage{page, ++uses_});
   return page;
+}
+
+FPDF_PAGE PdfiumDocument::cached_page(int index) {
+  if (!cache_.contains(index) && index >= 0 && index < FPDF_GetPageCount(doc_)) {
+    // Closing a page may make PDFium ask for others (see close_cache), so the victim is chosen
+    // afresh each time and the number of rounds is bounded.
+    for (size_t round = 0; cache_.size() >= kCachedPages && round < kCachedPages; ++round) {
+      int victim = -1;
+      uint64_t oldest = UINT64_MAX;
+      for (const auto& [i, c] : cache_) {
+        if (i != form_page_ && c.used < oldest) {
+          victim = i;
+          oldest = c.used;
+        }
+      }
+      if (victim < 0) break;
+      close_cached(victim);
+    }
+  }
+  return load_into_cache(index);
+}
+
+void PdfiumDocument::close_cached(int index) {
+  const auto it = cache_.find(index);
+  if (it == cache_.end()) return;
+  FPDF_PAGE page = it->second.page;
+  if (static_cast<size_t>(index) < rotations_.size()) {
+    rotations_[static_cast<size_t>(index)] = FPDFPage_GetRotation(page) & 3;
+  }
+  if (form_) FORM_OnBeforeClosePage(page, form_);
+  FPDF_ClosePage(page);
+  // By key: PDFium's requests while the page closed may have changed the map.
+  cache_.erase(index);
 }
 
 void PdfiumDocument::close_cache() {
@@ -164,13 +210,17 @@ void PdfiumDocument::close_cache() {
   // Committing first does that while every page is open; a page leaves the cache only once it
   // is closed, so no request gets a closed one, and whatever arrives meanwhile is closed too.
   if (form_) FORM_ForceToKillFocus(form_);
-  while (!cache_.empty()) {
-    const auto it = cache_.begin();
-    if (form_) FORM_OnBeforeClosePage(it->second, form_);
-    FPDF_ClosePage(it->second);
-    cache_.erase(it);
-  }
+  while (!cache_.empty()) close_cached(cache_.begin()->first);
   form_page_ = -1;
+  // The list of pages is about to change; the tree is read again, from a save.
+  rotations_.clear();
+  rotations_read_ = false;
+  rotations_from_bytes_ = false;
+}
+
+size_t PdfiumDocument::open_pages() const {
+  std::lock_guard<std::mutex> g(lock());
+  return cache_.size();
 }
 
 int PdfiumDocument::page_count() const {

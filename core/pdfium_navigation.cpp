@@ -12,7 +12,6 @@ namespace {
 constexpr int kLinkSteps = 10000;
 constexpr int kOutlineDepth = 33;
 constexpr int kSiblingsPerList = 5000;
-constexpr size_t kOutlineItems = 10000;
 
 // PDFium's UTF-16 getters report the byte length with the terminator; 2 or less is empty.
 template <typename Read>
@@ -36,18 +35,17 @@ bool leaves_document(unsigned long action_type) {
 struct OutlineWalk {
   FPDF_DOCUMENT doc;
   std::unordered_set<FPDF_BOOKMARK> seen;
-  size_t items = 0;
 };
 
 // A bookmark's handle names its dictionary, so a loop in the tree shows as a handle seen
 // before. Everything that follows a seen bookmark in its sibling chain was reached from it
-// already, so the chain ends there.
+// already, so the chain ends there. Each dictionary is read once at most, so the walk is
+// bounded by the file's size and needs no cap on the total, which would cut real manuals.
 void collect_bookmarks(OutlineWalk& walk, FPDF_BOOKMARK parent, std::vector<OutlineItem>& out, int depth) {
   if (depth == kOutlineDepth) return;
   FPDF_BOOKMARK child = FPDFBookmark_GetFirstChild(walk.doc, parent);
-  for (int n = 0; child && n < kSiblingsPerList && walk.items < kOutlineItems; ++n) {
+  for (int n = 0; child && n < kSiblingsPerList; ++n) {
     if (!walk.seen.insert(child).second) break;
-    ++walk.items;
     OutlineItem item;
     item.title = utf16_value([&](void* buf, unsigned long len) { return FPDFBookmark_GetTitle(child, buf, len); });
     FPDF_ACTION action = FPDFBookmark_GetAction(child);
@@ -86,7 +84,7 @@ DocMetadata PdfiumDocument::metadata() const {
 std::vector<OutlineItem> PdfiumDocument::outline() const {
   std::vector<OutlineItem> out;
   std::lock_guard<std::mutex> g(lock());
-  OutlineWalk walk{doc_, {}, 0};
+  OutlineWalk walk{doc_, {}};
   collect_bookmarks(walk, nullptr, out, 0);
   return out;
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "core/pdfium_document.h"
+#include "core/qpdf_page_tree.h"
 #include "core/text_codec.h"
 #include "core/text_runs.h"
 
@@ -23,9 +24,11 @@ struct OwnTextPage {
   OwnTextPage& operator=(const OwnTextPage&) = delete;
 };
 
+// A PDFium bitmap over memory the caller owns.
 struct OwnBitmap {
   FPDF_BITMAP bitmap = nullptr;
-  OwnBitmap(int width, int height) : bitmap(FPDFBitmap_CreateEx(width, height, QV_FPDFBitmap_BGRA, nullptr, 0)) {}
+  OwnBitmap(int width, int height, uint8_t* pixels, int stride)
+      : bitmap(FPDFBitmap_CreateEx(width, height, QV_FPDFBitmap_BGRA, pixels, stride)) {}
   ~OwnBitmap() {
     if (bitmap) FPDFBitmap_Destroy(bitmap);
   }
@@ -56,11 +59,41 @@ bool page_pixels(double points, double scale, int& out) {
 
 }  // namespace
 
+int PdfiumDocument::tree_rotation(int index) const {
+  if (!rotations_read_) {
+    rotations_read_ = true;
+    rotations_.clear();
+    std::vector<uint8_t> saved;
+    if (!rotations_from_bytes_ && !write_to_memory(doc_, saved)) return -1;
+    std::vector<int> turns;
+    if (qpdf_bridge::page_rotations(rotations_from_bytes_ ? bytes_ : saved, password_, turns) &&
+        turns.size() == static_cast<size_t>(FPDF_GetPageCount(doc_))) {
+      rotations_.swap(turns);
+    }
+  }
+  return static_cast<size_t>(index) < rotations_.size() ? rotations_[static_cast<size_t>(index)] : -1;
+}
+
+// Loading a page parses its whole content; the size and the tree's rotation give the same
+// answer without that wherever the tree is plain.
 PageInfo PdfiumDocument::page_info(int page) const {
   std::lock_guard<std::mutex> g(lock());
-  OwnPage p(doc_, page);
-  if (!p.page) return {};
-  return info_of(p.page);
+  if (page < 0 || page >= FPDF_GetPageCount(doc_)) return {};
+  if (const auto it = cache_.find(page); it != cache_.end()) return info_of(it->second.page);
+  const int turns = tree_rotation(page);
+  if (turns < 0) {
+    OwnPage p(doc_, page);
+    return p.page ? info_of(p.page) : PageInfo{};
+  }
+  // PDFium gives the size after the page's own rotation, as for a loaded page.
+  FS_SIZEF size{};
+  if (!FPDF_GetPageSizeByIndexF(doc_, page, &size)) return {};
+  PageInfo info;
+  info.width = size.width;
+  info.height = size.height;
+  info.rotation = turns * 90;
+  if (turns & 1) std::swap(info.width, info.height);
+  return info;
 }
 
 RenderedTile PdfiumDocument::render_tile(int page, const RenderRequest& req) {
@@ -80,9 +113,18 @@ RenderedTile PdfiumDocument::render_tile(int page, const RenderRequest& req) {
   int full_h = 0;
   if (!page_pixels(w, req.scale, full_w) || !page_pixels(h, req.scale, full_h)) return tile;
 
-  OwnBitmap bmp(req.width, req.height);
-  if (!bmp.bitmap) return tile;
-  FPDFBitmap_FillRect(bmp.bitmap, 0, 0, req.width, req.height, 0xFFFFFFFF);
+  // PDFium draws straight into the tile's pixels, which start white: no second buffer, no copy.
+  // Its own limit on a bitmap's size holds here too.
+  if (req.width > INT_MAX / 4) return tile;
+  const size_t row = static_cast<size_t>(req.width) * 4;
+  if (row * static_cast<size_t>(req.height) > UINT32_MAX) return tile;
+  try {
+    tile.pixels.assign(row * static_cast<size_t>(req.height), 0xFF);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+  OwnBitmap bmp(req.width, req.height, tile.pixels.data(), static_cast<int>(row));
+  if (!bmp.bitmap) return {};
 
   // A tile that misses the page stays white; skipping the call also keeps -x and -y in range.
   const int64_t x = req.x;
@@ -93,20 +135,6 @@ RenderedTile PdfiumDocument::render_tile(int page, const RenderRequest& req) {
     const int sy = static_cast<int>(-y);
     FPDF_RenderPageBitmap(bmp.bitmap, p, sx, sy, full_w, full_h, rot, QV_FPDF_ANNOT);
     if (form_) FPDF_FFLDraw(form_, bmp.bitmap, p, sx, sy, full_w, full_h, rot, QV_FPDF_ANNOT);
-  }
-
-  const auto* src = static_cast<const uint8_t*>(FPDFBitmap_GetBuffer(bmp.bitmap));
-  const int stride = FPDFBitmap_GetStride(bmp.bitmap);
-  const size_t row = static_cast<size_t>(req.width) * 4;
-  if (!src || stride < 0 || static_cast<size_t>(stride) < row) return tile;
-  try {
-    tile.pixels.resize(row * static_cast<size_t>(req.height));
-  } catch (const std::bad_alloc&) {
-    return {};
-  }
-  for (int r = 0; r < req.height; ++r) {
-    std::memcpy(tile.pixels.data() + row * static_cast<size_t>(r),
-                src + static_cast<size_t>(stride) * static_cast<size_t>(r), row);
   }
   tile.width = req.width;
   tile.height = req.height;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 #include "common/fixtures.h"
@@ -84,6 +85,174 @@ TEST(PageInfo, SizeBeforeOwnRotation) {
     EXPECT_NEAR(info.width, row.w, 0.01) << row.page;
     EXPECT_NEAR(info.height, row.h, 0.01) << row.page;
     EXPECT_EQ(info.rotation, row.rotation) << row.page;
+  }
+}
+
+// Page shapes met in real files: own and inherited boxes and rotation, odd /Rotate values,
+// crop boxes against the media box, and kids that are no page at all.
+struct Leaf {
+  std::string entries;  // the page dictionary's entries besides /Type and /Parent
+  double w, h;
+  int rotation;
+};
+
+const Leaf kRootLeaves[] = {
+    {"/MediaBox [0 0 595 842]", 595, 842, 0},
+    {"/MediaBox [0 0 595 842] /Rotate 90", 595, 842, 90},
+    {"/MediaBox [0 0 595 842] /Rotate 180", 595, 842, 180},
+    {"/MediaBox [0 0 595 842] /Rotate 270", 595, 842, 270},
+    {"/MediaBox [0 0 595 842] /Rotate -90", 595, 842, 270},
+    {"/MediaBox [0 0 595 842] /Rotate 450", 595, 842, 90},
+    {"/MediaBox [0 0 595 842] /Rotate 45", 595, 842, 0},
+    {"/MediaBox [0 0 595 842] /Rotate -450", 595, 842, 270},
+    {"/MediaBox [0 0 595 842] /Rotate 5 0 R", 595, 842, 270},
+    {"/MediaBox [0 0 595 842] /Rotate 90.0", 595, 842, 90},
+    {"/MediaBox [0 0 595 842] /Rotate /R90", 595, 842, 0},
+    {"/MediaBox [0 0 595 842] /Rotate (90)", 595, 842, 0},
+    {"/MediaBox [0 0 595 842] /Rotate 99999999999", 595, 842, 0},
+    {"/MediaBox [100 100 712 892]", 612, 792, 0},
+    {"/MediaBox [612 792 0 0]", 612, 792, 0},
+    {"/MediaBox [0 0 612 792] /CropBox [50 60 350 460]", 300, 400, 0},
+    {"/MediaBox [0 0 612 792] /CropBox [50 60 350 460] /Rotate 90", 300, 400, 90},
+    {"/MediaBox [0 0 612 792] /CropBox [-100 -100 1000 1000]", 612, 792, 0},
+    {"/MediaBox [0 0 612 792] /CropBox [700 800 900 900]", 0, 0, 0},
+    {"", 612, 792, 0},
+    {"/MediaBox [0 0 0 0]", 612, 792, 0},
+    {"/MediaBox [0 0 200 300] /Contents 6 0 R", 200, 300, 0},
+};
+
+// Kids of the intermediate node (/MediaBox [0 0 400 500] /CropBox [10 20 310 420] /Rotate 90),
+// the last two below a further node with /Rotate 180.
+const Leaf kInheritingLeaves[] = {
+    {"", 300, 400, 90},
+    {"/Rotate 0", 300, 400, 0},
+    {"/MediaBox [0 0 200 250]", 190, 230, 90},
+    {"", 300, 400, 180},
+    {"/Rotate 270", 300, 400, 270},
+};
+
+// Objects: 1 catalog, 2 root, 3 intermediate, 4 its child node, 5 an integer, 6 a broken
+// content stream, then the leaves. The root's kids: the first leaves, a reference to nothing,
+// an integer, the intermediate node, one more page.
+std::string page_shapes_pdf() {
+  std::vector<std::string> objs(6);
+  std::string root_kids, mid_kids, low_kids;
+  auto add_leaf = [&](const std::string& entries, int parent) {
+    objs.push_back("<< /Type /Page /Parent " + std::to_string(parent) + " 0 R " + entries + " >>");
+    return std::to_string(objs.size()) + " 0 R ";
+  };
+  for (const Leaf& l : kRootLeaves) root_kids += add_leaf(l.entries, 2);
+  root_kids += "999 0 R 7 3 0 R ";
+  for (int i = 0; i < 3; ++i) mid_kids += add_leaf(kInheritingLeaves[i].entries, 3);
+  for (int i = 3; i < 5; ++i) low_kids += add_leaf(kInheritingLeaves[i].entries, 4);
+  root_kids += add_leaf("/MediaBox [0 0 100 200] /Rotate 90", 2);
+  const size_t total = std::size(kRootLeaves) + 2 + std::size(kInheritingLeaves) + 1;
+  objs[0] = "<< /Type /Catalog /Pages 2 0 R >>";
+  objs[1] = "<< /Type /Pages /Kids [" + root_kids + "] /Count " + std::to_string(total) + " >>";
+  objs[2] = "<< /Type /Pages /Parent 2 0 R /Kids [" + mid_kids + "4 0 R] /Count 5 /MediaBox [0 0 400 500] "
+            "/CropBox [10 20 310 420] /Rotate 90 >>";
+  objs[3] = "<< /Type /Pages /Parent 3 0 R /Kids [" + low_kids + "] /Count 2 /Rotate 180 >>";
+  objs[4] = "270";
+  objs[5] = "<< /Length 17 >>\nstream\nBT /F9 12 Tf (x q\nendstream";
+  return build_pdf(objs);
+}
+
+std::vector<Leaf> page_shapes_expected() {
+  std::vector<Leaf> rows(std::begin(kRootLeaves), std::end(kRootLeaves));
+  rows.push_back({"missing object", 0, 0, 0});
+  rows.push_back({"integer kid", 0, 0, 0});
+  rows.insert(rows.end(), std::begin(kInheritingLeaves), std::end(kInheritingLeaves));
+  rows.push_back({"after the subtree", 100, 200, 90});
+  return rows;
+}
+
+TEST(PageInfo, PageShapes) {
+  auto doc = open_pdf(page_shapes_pdf());
+  ASSERT_TRUE(doc);
+  const std::vector<Leaf> rows = page_shapes_expected();
+  ASSERT_EQ(doc->page_count(), static_cast<int>(rows.size()));
+  // Twice: the first call may read the page tree, the second must agree with it.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const PageInfo info = doc->page_info(static_cast<int>(i));
+      EXPECT_NEAR(info.width, rows[i].w, 0.01) << i << " " << rows[i].entries;
+      EXPECT_NEAR(info.height, rows[i].h, 0.01) << i << " " << rows[i].entries;
+      EXPECT_EQ(info.rotation, rows[i].rotation) << i << " " << rows[i].entries;
+    }
+  }
+  const PageInfo past = doc->page_info(static_cast<int>(rows.size()));
+  EXPECT_EQ(past.width, 0);
+  EXPECT_EQ(past.rotation, 0);
+}
+
+// Trees whose /Count disagrees with their kids: the pages PDFium finds keep their shapes, the
+// others give the zero result.
+TEST(PageInfo, CountsThatLie) {
+  const std::string a = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] /Rotate 90 >>";
+  const std::string b = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 500 600] >>";
+  const struct {
+    std::vector<std::string> objs;
+    std::vector<PageInfo> pages;
+  } table[] = {
+      // The root promises three pages and has two.
+      {{"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 3 >>", a, b},
+       {{300, 400, 90}, {500, 600, 0}, {0, 0, 0}}},
+      // An intermediate node claims one page and holds two.
+      {{"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [5 0 R 4 0 R] /Count 3 >>", a, b,
+        "<< /Type /Pages /Parent 2 0 R /Kids [3 0 R 6 0 R] /Count 1 /Rotate 180 >>",
+        "<< /Type /Page /Parent 5 0 R /MediaBox [0 0 10 20] >>"},
+       {{300, 400, 90}, {10, 20, 180}, {500, 600, 0}}},
+      // A page listed twice.
+      {{"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R 3 0 R] /Count 3 >>", a, b},
+       {{300, 400, 90}, {500, 600, 0}, {300, 400, 90}}},
+  };
+  int n = 0;
+  for (const auto& row : table) {
+    auto doc = open_pdf(build_pdf(row.objs));
+    ASSERT_TRUE(doc) << n;
+    std::vector<PageInfo> got;
+    for (int i = 0; i < doc->page_count(); ++i) got.push_back(doc->page_info(i));
+    ASSERT_EQ(got.size(), row.pages.size()) << n;
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].width, row.pages[i].width) << n << "/" << i;
+      EXPECT_EQ(got[i].height, row.pages[i].height) << n << "/" << i;
+      EXPECT_EQ(got[i].rotation, row.pages[i].rotation) << n << "/" << i;
+    }
+    ++n;
+  }
+}
+
+// Shapes read before an edit must follow the edits PDFium makes in place, and an encrypted
+// file gives the same shapes as a plain one.
+TEST(PageInfo, FollowsEditsAndEncryption) {
+  const std::vector<PageSpec> specs{{200, 300, "", "", ""}, {400, 500, "", "/Rotate 90", ""}, {600, 700, "", "", ""}};
+  const std::string plain = make_pdf(specs);
+  auto shapes = [](IDocument& d) {
+    std::vector<std::string> out;
+    for (int i = 0; i < d.page_count(); ++i) {
+      const PageInfo p = d.page_info(i);
+      out.push_back(std::to_string(std::lround(p.width)) + "x" + std::to_string(std::lround(p.height)) + "@" +
+                    std::to_string(p.rotation));
+    }
+    return out;
+  };
+  using V = std::vector<std::string>;
+  for (const std::string& pdf : {plain, quorvel::test::qpdf_encrypt(plain, "pw", "owner")}) {
+    static std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
+    auto doc = engine->open(as_bytes(pdf), pdf == plain ? "" : "pw");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(shapes(*doc), (V{"200x300@0", "400x500@90", "600x700@0"}));
+    ASSERT_TRUE(doc->rotate_page(2, 3));
+    EXPECT_EQ(shapes(*doc), (V{"200x300@0", "400x500@90", "600x700@270"}));
+    ASSERT_TRUE(doc->delete_page(0));
+    EXPECT_EQ(shapes(*doc), (V{"400x500@90", "600x700@270"}));
+    ASSERT_TRUE(doc->insert_blank_page(1, 100, 150));
+    EXPECT_EQ(shapes(*doc), (V{"400x500@90", "100x150@0", "600x700@270"}));
+    ASSERT_TRUE(doc->crop_page(0, 0, 0, 50, 60));
+    ASSERT_TRUE(doc->rotate_page(0, 1));
+    EXPECT_EQ(shapes(*doc), (V{"50x60@180", "100x150@0", "600x700@270"}));
+    ASSERT_TRUE(doc->move_page(0, 2));
+    EXPECT_EQ(shapes(*doc), (V{"100x150@0", "600x700@270", "50x60@180"}));
   }
 }
 
