@@ -1,8 +1,9 @@
 // The application's one top-level window: it owns the engine, the stores, the backend process
 // it may start, the document tabs, the start page and the docks. Its sources are split by area:
 // MainWindow.cpp (construction, frame, edition, full screen), MainWindowMenus.cpp (File menu
-// and toolbar), MainWindowOpen.cpp (opening files), MainWindowBackend.cpp (local backend) and
-// MainWindowCommandLine.cpp (the command-line actions).
+// and toolbar), MainWindowOpen.cpp (opening files), MainWindowBackend.cpp (local backend),
+// MainWindowCommandLine.cpp (the command-line actions), MainWindowRecovery.cpp (autosave and
+// crash recovery) and MainWindowPageCommands.cpp (page edits and demonstrations).
 #pragma once
 
 #include <QList>
@@ -17,6 +18,7 @@
 
 class QAction;
 class QActionGroup;
+class QCloseEvent;
 class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
@@ -27,6 +29,7 @@ class QShortcut;
 class QSpinBox;
 class QStackedWidget;
 class QTabWidget;
+class QTimer;
 
 namespace quorvel::desktop {
 
@@ -63,15 +66,36 @@ class MainWindow : public QMainWindow {
   void openFileDialog();
   void openFile(const QString& path);
   void setOpenPassword(const QString& pw);
+  void demoAnnotate();
+  void clearCurrentAnnotations();
+  void setLayoutMode(int mode);
+  void rotateView(int steps);
+  void selectDemo();
+  void rotatePageAt(int oneBased);
+  void deletePageAt(int oneBased);
+  bool insertBlankPageAt(int oneBased);
+  bool cropAllPages(double x0, double y0, double x1, double y1);
+  bool deleteImageAt(int page1, int imgIdx1);
+  bool insertTextAt(double x, double y, const QString& text);
+  void fillFormDemo();
   void toggleFullScreen();
   void setMvpMode(bool on);
+  // Autosave and crash recovery.
+  void autosaveSnapshot();
+  void checkRecovery();
+
+ public:
+  // The recovery folder's path; nothing is created.
+  QString recoveryDir() const;
 
  protected:
   void dragEnterEvent(QDragEnterEvent* e) override;
   void dropEvent(QDropEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   void startLocalBackend();
+  void startAutosave();
   void buildToolbar();
   void buildViewMenu();
   void updateStack();
@@ -106,6 +130,10 @@ class MainWindow : public QMainWindow {
   bool mvp = false;
   QList<QAction*> editionActions;
   QShortcut* leaveFullScreen = nullptr;
+  QTimer* autosaveTimer = nullptr;
+  // Snapshots wait until the user has answered about those of an earlier run, which they
+  // would otherwise overwrite.
+  bool recoverySettled = false;
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;
   std::unique_ptr<RecentsStore> recentsStore;
