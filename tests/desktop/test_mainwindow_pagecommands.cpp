@@ -143,7 +143,7 @@ class MainWindowPageCommandsTest : public QObject {
     }
     a4 = writeTestFile(dir, "a4.pdf", make_pdf(pages));
     pictures = writeTestFile(dir, "pictures.pdf", twoPicturesOnPageTwo());
-    words = writeTestFile(dir, "words.pdf", text_pdf({"Target words here", "two", "three", "four"}));
+    words = writeTestFile(dir, "words.pdf", text_pdf({"Target words here and more", "two", "three", "four"}));
   }
 
   void init() {
@@ -322,7 +322,7 @@ class MainWindowPageCommandsTest : public QObject {
   // the view, in the store (the next start opens the uncropped file), and in a saved copy.
   void cropKeepsAnnotationsOnTheirWords() {
     QString key;
-    QRectF original, originalSecond;
+    QRectF original, originalSecond, originalThird;
     const QString saved = QString::fromStdString(dir.file("cropped.pdf"));
     {
       MainWindow w;
@@ -339,9 +339,19 @@ class MainWindowPageCommandsTest : public QObject {
       QVERIFY(annotBox(*byId(v->annotations, "target")).contains(now));
       // Drawn after the crop, in the new page space.
       v->addAnnotation(highlightOver(wordBox(*v->doc, 0, "words"), "words"));
-      originalSecond = wordBox(*openBytes(read_file(words.toStdString())), 0, "words");
-      for (const Annotation& a : v->store->load(key)) {
-        const QRectF word = a.id == "target" ? original : originalSecond;
+      // The cropped page moves down a place and its offset goes with it.
+      QVERIFY(w.insertBlankPageAt(1));
+      Annotation third = highlightOver(wordBox(*v->doc, 1, "here"), "here");
+      third.page = 1;
+      v->addAnnotation(third);
+      const auto file = openBytes(read_file(words.toStdString()));
+      originalSecond = wordBox(*file, 0, "words");
+      originalThird = wordBox(*file, 0, "here");
+      const auto stored = v->store->load(key);
+      QCOMPARE(stored.size(), size_t(3));
+      for (const Annotation& a : stored) {
+        const QRectF word = a.id == "target" ? original : a.id == "words" ? originalSecond : originalThird;
+        QCOMPARE(a.page, 0);
         QVERIFY2(annotBox(a).contains(word), a.id.c_str());
       }
       QVERIFY(v->saveAs(saved));
@@ -350,20 +360,20 @@ class MainWindowPageCommandsTest : public QObject {
       MainWindow again;
       again.openFile(words);
       PdfView* v = again.currentView();
-      QCOMPARE(v->annotations.size(), size_t(2));
+      QCOMPARE(v->annotations.size(), size_t(3));
       QVERIFY(annotBox(*byId(v->annotations, "target")).contains(original));
       QVERIFY(annotBox(*byId(v->annotations, "words")).contains(originalSecond));
+      QVERIFY(annotBox(*byId(v->annotations, "here")).contains(originalThird));
     }
     auto copy = openBytes(read_file(saved.toStdString()));
     QVERIFY(copy);
-    const QImage img = renderPage(*copy, 0);
-    const double height = copy->page_info(0).height;
+    const QImage img = renderPage(*copy, 1);
+    const double height = copy->page_info(1).height;
     QCOMPARE(height, 180.0);
-    const QRectF target = wordBox(*copy, 0, "Target");
     const QRgb yellow = qRgb(0xFF, 0xEB, 0x3B);
-    QVERIFY(pixelsLike(img, height, target, yellow) > 20);
-    QVERIFY(pixelsLike(img, height, wordBox(*copy, 0, "words"), yellow) > 20);
-    QCOMPARE(pixelsLike(img, height, wordBox(*copy, 0, "here"), yellow), 0);
+    for (const char* word : {"Target", "words", "here"})
+      QVERIFY2(pixelsLike(img, height, wordBox(*copy, 1, word), yellow) > 20, word);
+    QCOMPARE(pixelsLike(img, height, wordBox(*copy, 1, "more"), yellow), 0);
   }
 
   // The actions run in their fixed order, not the order given: the demonstration is drawn on
