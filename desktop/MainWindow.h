@@ -3,8 +3,9 @@
 // MainWindow.cpp (construction, frame, edition, full screen), MainWindowMenus.cpp (File menu
 // and toolbar), MainWindowOpen.cpp (opening files), MainWindowBackend.cpp (local backend),
 // MainWindowSearch.cpp (search bar), MainWindowSave.cpp (saving, printing, page images),
-// MainWindowPreferences.cpp (preferences) and MainWindowCommandLine.cpp (the command-line
-// actions).
+// MainWindowPreferences.cpp (preferences), MainWindowCommandLine.cpp (the command-line
+// actions), MainWindowRecovery.cpp (autosave and crash recovery) and
+// MainWindowPageCommands.cpp (page edits and demonstrations).
 #pragma once
 
 #include <QList>
@@ -22,6 +23,7 @@
 
 class QAction;
 class QActionGroup;
+class QCloseEvent;
 class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
@@ -95,9 +97,31 @@ class MainWindow : public QMainWindow {
   void extractTablesCsv();
   void documentPropertiesDialog();
 
+  // Page edits and demonstrations (MainWindowPageCommands.cpp).
+  void demoAnnotate();
+  void clearCurrentAnnotations();
+  void setLayoutMode(int mode);
+  void rotateView(int steps);
+  void selectDemo();
+  void rotatePageAt(int oneBased);
+  void deletePageAt(int oneBased);
+  bool insertBlankPageAt(int oneBased);
+  bool cropAllPages(double x0, double y0, double x1, double y1);
+  bool deleteImageAt(int page1, int imgIdx1);
+  bool insertTextAt(double x, double y, const QString& text);
+  void fillFormDemo();
+  // Autosave and crash recovery.
+  void autosaveSnapshot();
+  void checkRecovery();
+
+ public:
+  // The recovery folder's path; nothing is created.
+  QString recoveryDir() const;
+
  protected:
   void dragEnterEvent(QDragEnterEvent* e) override;
   void dropEvent(QDropEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   void startLocalBackend();
@@ -105,6 +129,7 @@ class MainWindow : public QMainWindow {
   // only while this window lives.
   void postToBackend(const QNetworkRequest& request, const QByteArray& body, const QString& waiting,
                      std::function<void(QNetworkReply*, const QByteArray&)> done);
+  void startAutosave();
   void buildToolbar();
   void buildSearchBar();
   void runSearch();
@@ -154,6 +179,9 @@ class MainWindow : public QMainWindow {
   bool mvp = false;
   QList<QAction*> editionActions;
   QShortcut* leaveFullScreen = nullptr;
+  // Snapshots wait until the user has answered about those of an earlier run, which they
+  // would otherwise overwrite.
+  bool recoverySettled = false;
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;
   std::unique_ptr<RecentsStore> recentsStore;
