@@ -89,6 +89,32 @@ bool text_survives(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxes) {
   return found;
 }
 
+// Takes every text object that overlaps a box off the page; true when any went.
+bool remove_text_under(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxes) {
+  std::vector<FPDF_PAGEOBJECT> doomed;
+  const int count = FPDFPage_CountObjects(page);
+  for (int i = 0; i < count; ++i) {
+    FPDF_PAGEOBJECT obj = FPDFPage_GetObject(page, i);
+    if (!obj || FPDFPageObj_GetType(obj) != QV_FPDF_PAGEOBJ_TEXT) continue;
+    float l = 0, b = 0, r = 0, t = 0;
+    if (!FPDFPageObj_GetBounds(obj, &l, &b, &r, &t)) continue;
+    for (const annot::Rect& box : user_boxes) {
+      if (overlaps(l, b, r, t, box)) {
+        doomed.push_back(obj);
+        break;
+      }
+    }
+  }
+  bool removed = false;
+  for (FPDF_PAGEOBJECT obj : doomed) {
+    if (FPDFPage_RemoveObject(page, obj)) {
+      FPDFPageObj_Destroy(obj);
+      removed = true;
+    }
+  }
+  return removed;
+}
+
 }  // namespace
 
 std::vector<IDocument::ImageRef> PdfiumDocument::list_images(int page) {
@@ -176,26 +202,17 @@ int PdfiumDocument::redact(int page, const std::vector<annot::Rect>& boxes) {
   std::vector<annot::Rect> user_boxes;
   for (const annot::Rect& b : boxes) user_boxes.push_back(to_user(b, o));
 
-  std::vector<FPDF_PAGEOBJECT> doomed;
-  const int count = FPDFPage_CountObjects(p);
-  for (int i = 0; i < count; ++i) {
-    FPDF_PAGEOBJECT obj = FPDFPage_GetObject(p, i);
-    if (!obj || FPDFPageObj_GetType(obj) != QV_FPDF_PAGEOBJ_TEXT) continue;
-    float l = 0, b = 0, r = 0, t = 0;
-    if (!FPDFPageObj_GetBounds(obj, &l, &b, &r, &t)) continue;
-    for (const annot::Rect& box : user_boxes) {
-      if (overlaps(l, b, r, t, box)) {
-        doomed.push_back(obj);
-        break;
-      }
-    }
+  // Black boxes over text that is still in the file would be a redaction in name only. The
+  // removal is tried first on a second load of the page, closed without being written, so the
+  // open page is touched only once nothing readable stays under a box. (Every edit writes its
+  // page's content at once, so that load sees what the open page holds.)
+  {
+    OwnPage trial(doc_, page);
+    if (!trial.page) return -1;
+    remove_text_under(trial.page, user_boxes);
+    if (text_survives(trial.page, user_boxes)) return -1;
   }
-  for (FPDF_PAGEOBJECT obj : doomed) {
-    if (FPDFPage_RemoveObject(p, obj)) {
-      FPDFPageObj_Destroy(obj);
-      content_removed_ = true;
-    }
-  }
+  if (remove_text_under(p, user_boxes)) content_removed_ = true;
 
   int painted = 0;
   for (const annot::Rect& box : user_boxes) {
@@ -211,8 +228,6 @@ int PdfiumDocument::redact(int page, const std::vector<annot::Rect>& boxes) {
     ++painted;
   }
   FPDFPage_GenerateContent(p);
-  // Black boxes over text that is still in the file would be a redaction in name only.
-  if (text_survives(p, user_boxes)) return 0;
   return painted;
 }
 

@@ -1,4 +1,5 @@
 // Text insertion and replacement.
+#include <algorithm>
 #include <cmath>
 
 #include "core/pdfium_document.h"
@@ -9,6 +10,8 @@ namespace quorvel::pdfium {
 
 namespace {
 
+// The object's whole text; only the terminating zero units are dropped. An embedded U+0000
+// stays, so that the caller sees it and leaves the object alone.
 std::vector<unsigned short> object_units(FPDF_PAGEOBJECT obj, FPDF_TEXTPAGE tp) {
   const unsigned long bytes = FPDFTextObj_GetText(obj, tp, nullptr, 0);
   if (bytes <= 2) return {};
@@ -16,6 +19,38 @@ std::vector<unsigned short> object_units(FPDF_PAGEOBJECT obj, FPDF_TEXTPAGE tp) 
   FPDFTextObj_GetText(obj, tp, units.data(), static_cast<unsigned long>(units.size() * 2));
   while (!units.empty() && units.back() == 0) units.pop_back();
   return units;
+}
+
+bool holds_zero(const std::vector<unsigned short>& units) {
+  return std::find(units.begin(), units.end(), 0) != units.end();
+}
+
+// Where the page shows a glyph that stands for no text (a code the font maps to U+0000). Text
+// objects are rewritten from their text, which has no room for such a glyph: it would vanish.
+std::vector<FS_RECTF> textless_glyphs(FPDF_TEXTPAGE tp) {
+  std::vector<FS_RECTF> out;
+  const int n = FPDFText_CountChars(tp);
+  for (int i = 0; i < n; ++i) {
+    if (FPDFText_GetUnicode(tp, i) != 0) continue;
+    double l = 0, r = 0, b = 0, t = 0;
+    if (FPDFText_GetCharBox(tp, i, &l, &r, &b, &t)) {
+      out.push_back({static_cast<float>(l), static_cast<float>(t), static_cast<float>(r), static_cast<float>(b)});
+    }
+  }
+  return out;
+}
+
+// Whether a glyph box lies in the object's bounds, edges included (an empty glyph box is a
+// point at the glyph's origin).
+bool covers_any(FPDF_PAGEOBJECT obj, const std::vector<FS_RECTF>& glyphs) {
+  if (glyphs.empty()) return false;
+  float l = 0, b = 0, r = 0, t = 0;
+  if (!FPDFPageObj_GetBounds(obj, &l, &b, &r, &t)) return true;
+  for (const FS_RECTF& g : glyphs) {
+    const float cx = (g.left + g.right) / 2, cy = (g.top + g.bottom) / 2;
+    if (cx >= l && cx <= r && cy >= b && cy <= t) return true;
+  }
+  return false;
 }
 
 std::string object_text(FPDF_PAGEOBJECT obj, FPDF_TEXTPAGE tp) {
@@ -44,6 +79,7 @@ int PdfiumDocument::replace_text(int page, const std::string& find, const std::s
   FPDF_TEXTPAGE tp = FPDFText_LoadPage(p);
   if (!tp) return 0;
   const int count = FPDFPage_CountObjects(p);
+  const std::vector<FS_RECTF> textless = textless_glyphs(tp);
 
   struct Changed {
     FPDF_PAGEOBJECT obj;
@@ -55,7 +91,8 @@ int PdfiumDocument::replace_text(int page, const std::string& find, const std::s
     FPDF_PAGEOBJECT obj = FPDFPage_GetObject(p, i);
     if (!obj || FPDFPageObj_GetType(obj) != QV_FPDF_PAGEOBJ_TEXT) continue;
     std::vector<unsigned short> old_units = object_units(obj, tp);
-    if (old_units.empty()) continue;
+    // Text with a U+0000 cannot be set again whole: setting stops at the first zero unit.
+    if (old_units.empty() || holds_zero(old_units) || covers_any(obj, textless)) continue;
     std::string text = utf16le_to_utf8(std::vector<uint16_t>(old_units.begin(), old_units.end()));
     if (!replace_all(text, find, replacement)) continue;
     if (!FPDFText_SetText(obj, utf8_to_utf16(text).data())) continue;

@@ -219,7 +219,15 @@ bool process_one(IPdfEngine& engine, const fs::path& file, const std::string& op
       std::vector<std::string> needles;
       for (const extract::Entity& e : found) needles.push_back(e.value);
       const std::vector<annot::Rect> boxes = extract::pii_rects(page, needles);
-      if (!boxes.empty()) count += doc->redact(p, boxes);
+      if (boxes.empty()) continue;
+      // A page whose data could not be blacked out leaves the file without a copy: a copy with
+      // the data still readable must not pass for a redacted one.
+      const int painted = doc->redact(p, boxes);
+      if (painted <= 0) {
+        std::fprintf(stderr, "  вычеркнуть не удалось (стр. %d): %s\n", p + 1, file.c_str());
+        return false;
+      }
+      count += painted;
     }
     const fs::path target = out_dir / (stem + ".pdf");
     if (!doc->save_as(target.native(), {}) || !saved_pdf_ok(target)) return false;

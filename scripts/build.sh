@@ -6,5 +6,11 @@ build=${1:-$root/build}
 shift || true
 bash "$root/scripts/setup.sh" "$build"
 cmake -S "$root" -B "$build" -G Ninja "$@" >/dev/null
-cmake --build "$build" -- -j"$(nproc)" | grep -v '^\[' || true
+# The progress lines are dropped; the status is the build's own, so a failed build never falls
+# through to an older binary.
+set +e
+cmake --build "$build" -- -j"$(nproc)" | grep -v '^\['
+status=${PIPESTATUS[0]}
+set -e
+[ "$status" -eq 0 ] || exit "$status"
 test -x "$build/quorvel"

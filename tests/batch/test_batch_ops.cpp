@@ -148,6 +148,25 @@ TEST(BatchOperations, RedactsPersonalDataIntoFullCopies) {
   EXPECT_EQ(read_file(s.in("secret.pdf")), secret);
 }
 
+TEST(BatchOperations, RedactionThatLeavesDataReadableWritesNoCopy) {
+  // The address sits in a form XObject (qpdf's overlay makes one of the second file's page),
+  // where the engine cannot take text out: the file fails, and no copy with the address
+  // readable under a black box is written.
+  Sandbox s;
+  write_file(s.path("base.pdf"), text_pdf({"Public"}));
+  write_file(s.path("over.pdf"), text_pdf({"Write to ivan.petrov@example.com today"}));
+  ASSERT_EQ(run_program({"qpdf", s.path("base.pdf"), "--overlay", s.path("over.pdf"), "--", s.in("overlaid.pdf")}), 0);
+  s.put("plain.pdf", text_pdf({"Mail ivan.petrov@example.com now"}));
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "redact", "--batch-out", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "  вычеркнуть не удалось (стр. 1): " + s.in("overlaid.pdf") + "\n");
+  EXPECT_NE(r.out.find(summary("redact", 1, 2, out)), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;  // two names, one count, the summary
+  EXPECT_EQ(listing(out), std::vector<std::string>{"plain.pdf"});
+  EXPECT_EQ(pdf_text(out + "/plain.pdf").find("example.com"), std::string::npos);
+}
+
 TEST(BatchOperations, UnknownOperationFailsEveryFileThatOpens) {
   Sandbox s;
   s.put("one.pdf", text_pdf({"1"}));

@@ -134,8 +134,16 @@ TEST(Redact, TextItCannotRemoveIsReported) {
   ASSERT_FALSE(pdf.empty());
   auto doc = open_pdf(pdf);
   ASSERT_TRUE(doc);
-  ASSERT_NE(page_text(*doc, 0).find(kSecret), std::string::npos);
-  EXPECT_EQ(doc->redact(0, {{70, 595, 200, 615}}), 0);
+  const std::string text = page_text(*doc, 0);
+  ASSERT_NE(text.find(kSecret), std::string::npos);
+  const int dark = black_pixels(render_pdfium(*doc, 0), 70, 595, 200, 615);
+  // A failure leaves the page as it was: no box painted, no other text taken with it, even
+  // page text under the same box.
+  EXPECT_EQ(doc->redact(0, {{70, 595, 200, 615}, {70, 715, 200, 735}}), -1);
+  EXPECT_EQ(page_text(*doc, 0), text);
+  EXPECT_EQ(black_pixels(render_pdfium(*doc, 0), 70, 595, 200, 615), dark);
+  ASSERT_TRUE(doc->save_as(dir.file("failed.pdf"), {}));
+  EXPECT_EQ(page_text(*open_file(dir.file("failed.pdf")), 0), text);
   EXPECT_EQ(doc->redact(0, {{300, 300, 400, 400}}), 1);  // nothing under this one
 
   // Text in an annotation's appearance: a free text saved by us.
@@ -151,7 +159,9 @@ TEST(Redact, TextItCannotRemoveIsReported) {
   ASSERT_TRUE(plain->save_as(dir.file("annotated.pdf"), {ft}));
   auto annotated = open_file(dir.file("annotated.pdf"));
   ASSERT_TRUE(annotated);
-  EXPECT_EQ(annotated->redact(0, {{290, 290, 460, 340}}), 0);
+  const int note_dark = black_pixels(render_pdfium(*annotated, 0), 300, 300, 450, 330);
+  EXPECT_EQ(annotated->redact(0, {{290, 290, 460, 340}}), -1);
+  EXPECT_EQ(black_pixels(render_pdfium(*annotated, 0), 300, 300, 450, 330), note_dark);
   EXPECT_EQ(annotated->redact(0, {{70, 715, 200, 735}}), 1);  // page text beside it is fine
 }
 

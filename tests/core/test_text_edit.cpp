@@ -101,6 +101,37 @@ TEST(ReplaceText, TextTheFontCannotShowIsPutBack) {
   EXPECT_EQ(page_text(*doc, 0), "foo foo baz");
 }
 
+TEST(ReplaceText, AGlyphThatStandsForU0000IsNotLost) {
+  // The font maps the code of '*' to U+0000: the page shows an asterisk that the object's text
+  // leaves out, so rewriting that object from its text would drop the glyph and what comes with
+  // it. Such an object stays as it is; the other line is replaced.
+  const std::string cmap =
+      "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CMapName /Nul def "
+      "1 begincodespacerange <00> <FF> endcodespacerange 1 beginbfchar <2A> <0000> endbfchar "
+      "endcmap CMapName currentdict /CMap defineresource pop end end";
+  const std::string pdf = build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >> >> "
+      "/Contents 6 0 R >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding /ToUnicode 5 0 R >>",
+      stream_object(cmap),
+      stream_object("BT /F1 12 Tf 72 720 Td (foo*bar) Tj ET BT /F1 12 Tf 72 700 Td (foo more) Tj ET"),
+  });
+  auto doc = open_pdf(pdf);
+  ASSERT_TRUE(doc);
+  const Raster before = render_pdfium(*doc, 0);
+  const int star = before.inked(88, 718, 95, 732);
+  ASSERT_GT(star, 0);
+  EXPECT_EQ(doc->replace_text(0, "foo", "baz"), 1);
+  EXPECT_EQ(page_text(*doc, 0), "foobar baz more");
+  EXPECT_EQ(render_pdfium(*doc, 0).inked(88, 718, 95, 732), star);
+
+  TempDir dir;
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  EXPECT_NE(qdf_text(dir.file("out.pdf")).find("(foo*bar)"), std::string::npos);
+}
+
 TEST(InsertText, RefusesBadInput) {
   auto doc = open_pdf(text_pdf({"x"}));
   ASSERT_TRUE(doc);
