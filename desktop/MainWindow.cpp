@@ -59,6 +59,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   engine = make_engine(EngineKind::Pdfium);
   network = new QNetworkAccessManager(this);
   startLocalBackend();
+  startAutosave();
 
   mvp = editionIsReduced(qEnvironmentVariable("QUORVEL_EDITION"),
                          QCoreApplication::applicationDirPath());

@@ -3,8 +3,9 @@
 // MainWindow.cpp (construction, frame, edition, full screen), MainWindowMenus.cpp (File menu
 // and toolbar), MainWindowOpen.cpp (opening files), MainWindowBackend.cpp (local backend),
 // MainWindowSearch.cpp (search bar), MainWindowSave.cpp (saving, printing, page images),
-// MainWindowPreferences.cpp (preferences) and MainWindowCommandLine.cpp (the command-line
-// actions).
+// MainWindowPreferences.cpp (preferences), MainWindowCommandLine.cpp (the command-line
+// actions), MainWindowRecovery.cpp (autosave and crash recovery) and MainWindowPageCommands.cpp
+// (page edits and demonstrations).
 #pragma once
 
 #include <QList>
@@ -21,6 +22,7 @@
 
 class QAction;
 class QActionGroup;
+class QCloseEvent;
 class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
@@ -80,13 +82,34 @@ class MainWindow : public QMainWindow {
   void saveDocumentTo(const QString& path);
   void printDocument();
   void printToFile(const QString& pdfPath);
+  void demoAnnotate();
+  void clearCurrentAnnotations();
+  void setLayoutMode(int mode);
+  void rotateView(int steps);
+  void selectDemo();
+  void rotatePageAt(int oneBased);
+  void deletePageAt(int oneBased);
+  bool insertBlankPageAt(int oneBased);
+  bool cropAllPages(double x0, double y0, double x1, double y1);
+  bool deleteImageAt(int page1, int imgIdx1);
+  bool insertTextAt(double x, double y, const QString& text);
+  void fillFormDemo();
+  // Autosave and crash recovery.
+  void autosaveSnapshot();
+  void checkRecovery();
+
+ public:
+  // The recovery folder's path; nothing is created.
+  QString recoveryDir() const;
 
  protected:
   void dragEnterEvent(QDragEnterEvent* e) override;
   void dropEvent(QDropEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   void startLocalBackend();
+  void startAutosave();
   void buildToolbar();
   void buildSearchBar();
   void runSearch();
@@ -136,6 +159,10 @@ class MainWindow : public QMainWindow {
   bool mvp = false;
   QList<QAction*> editionActions;
   QShortcut* leaveFullScreen = nullptr;
+  QTimer* autosaveTimer = nullptr;
+  // Snapshots wait until the user has answered about those of an earlier run, which they
+  // would otherwise overwrite.
+  bool recoverySettled = false;
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;
   std::unique_ptr<RecentsStore> recentsStore;

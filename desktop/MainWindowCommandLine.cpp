@@ -68,6 +68,74 @@ const Row kActionRows[] = {
         plan.push_back({QStringLiteral("openFile(%1)").arg(path), [path](MainWindow& w) { w.openFile(path); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      if (cl.flag("--clear-annot"))
+        plan.push_back({QStringLiteral("clearCurrentAnnotations()"), [](MainWindow& w) { w.clearCurrentAnnotations(); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      if (cl.flag("--demo-annot"))
+        plan.push_back({QStringLiteral("demoAnnotate()"), [](MainWindow& w) { w.demoAnnotate(); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const int mode = cl.layoutMode;
+      if (mode != 0)
+        plan.push_back({QStringLiteral("setLayoutMode(%1)").arg(mode), [mode](MainWindow& w) { w.setLayoutMode(mode); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const int steps = commandLineInt(cl.value("--rotate"));
+      if (steps != 0)
+        plan.push_back({QStringLiteral("rotateView(%1)").arg(steps), [steps](MainWindow& w) { w.rotateView(steps); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const int n = commandLineInt(cl.value("--rotate-page"));
+      if (n != 0)
+        plan.push_back({QStringLiteral("rotatePageAt(%1)").arg(n), [n](MainWindow& w) { w.rotatePageAt(n); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const int n = commandLineInt(cl.value("--delete-page"));
+      if (n != 0)
+        plan.push_back({QStringLiteral("deletePageAt(%1)").arg(n), [n](MainWindow& w) { w.deletePageAt(n); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const int n = commandLineInt(cl.value("--insert-page"));
+      if (n > 0)
+        plan.push_back({QStringLiteral("insertBlankPageAt(%1)").arg(n), [n](MainWindow& w) { w.insertBlankPageAt(n); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      // x,y,text: the text is everything after the second comma, commas included.
+      const QString v = cl.value("--add-text");
+      const qsizetype first = v.indexOf(QLatin1Char(','));
+      const qsizetype second = first >= 1 ? v.indexOf(QLatin1Char(','), first + 1) : -1;
+      if (second < 0) return;
+      const double x = v.left(first).toDouble();
+      const double y = v.mid(first + 1, second - first - 1).toDouble();
+      const QString text = v.mid(second + 1);
+      plan.push_back({QStringLiteral("insertTextAt(%1, %2, %3)").arg(x).arg(y).arg(text),
+                      [x, y, text](MainWindow& w) { w.insertTextAt(x, y, text); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QStringList parts = cl.value("--delete-image").split(QLatin1Char(','));
+      if (cl.value("--delete-image").isEmpty() || parts.size() != 2) return;
+      const int page = commandLineInt(parts[0]), index = commandLineInt(parts[1]);
+      plan.push_back({QStringLiteral("deleteImageAt(%1, %2)").arg(page).arg(index),
+                      [page, index](MainWindow& w) { w.deleteImageAt(page, index); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QStringList parts = cl.value("--crop").split(QLatin1Char(','));
+      if (cl.value("--crop").isEmpty() || parts.size() != 4) return;
+      const double x0 = parts[0].toDouble(), y0 = parts[1].toDouble(), x1 = parts[2].toDouble(),
+                   y1 = parts[3].toDouble();
+      plan.push_back({QStringLiteral("cropAllPages(%1, %2, %3, %4)").arg(x0).arg(y0).arg(x1).arg(y1),
+                      [x0, y0, x1, y1](MainWindow& w) { w.cropAllPages(x0, y0, x1, y1); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      if (cl.flag("--fill-form"))
+        plan.push_back({QStringLiteral("fillFormDemo()"), [](MainWindow& w) { w.fillFormDemo(); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      if (cl.flag("--select-demo"))
+        plan.push_back({QStringLiteral("selectDemo()"), [](MainWindow& w) { w.selectDemo(); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       if (cl.flag("--fullscreen"))
         plan.push_back({QStringLiteral("toggleFullScreen()"), [](MainWindow& w) { w.toggleFullScreen(); }});
     },

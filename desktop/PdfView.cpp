@@ -54,6 +54,7 @@ void PdfView::setDocument(std::unique_ptr<IDocument> d) {
   selecting = false;
   storePages.clear();
   formPage = -1;
+  storeOffsets.clear();
 
   pages.clear();
   if (doc) {

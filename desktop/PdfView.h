@@ -34,6 +34,9 @@ class AnnotationStore;
 // absurd page sizes at high zoom run past what a scroll bar counts (PdfView.cpp).
 int scrollPixels(double v);
 
+// Moves an annotation's box and points by (dx, dy) page points (PdfViewPages.cpp).
+void shiftAnnotation(annot::Annotation& a, double dx, double dy);
+
 class PdfView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -144,6 +147,9 @@ class PdfView : public QAbstractScrollArea {
   // one, whose stored annotations are not shown).
   int storePageOf(int viewPage) const;
   int viewPageOf(int storePage) const;
+  // A crop moves a page's origin; the store keeps the file's page space, so a point of the
+  // view's page lies at itself plus this offset in the store.
+  annot::Point storeOffsetOf(int viewPage) const;
 
   // Members read or written by the window, panels and tools.
   std::unique_ptr<IDocument> doc;
@@ -186,6 +192,9 @@ class PdfView : public QAbstractScrollArea {
   std::vector<int> storePages;
   // The page of the last click into the form layer, which form keys and characters edit.
   int formPage = -1;
+  // Per current page, what its crops moved the origin by since the file was opened; empty
+  // means none.
+  std::vector<annot::Point> storeOffsets;
 
  signals:
   void annotationsChanged();

@@ -27,9 +27,11 @@ bool persist(PdfView& v, const annot::Annotation& a) {
   if (!bound(v)) return true;
   const int storePage = v.storePageOf(a.page);
   if (storePage < 0) return true;
-  if (storePage == a.page) return v.store->add(v.docHash, a);
+  const annot::Point offset = v.storeOffsetOf(a.page);
+  if (storePage == a.page && offset.x == 0 && offset.y == 0) return v.store->add(v.docHash, a);
   annot::Annotation row = a;
   row.page = storePage;
+  shiftAnnotation(row, offset.x, offset.y);
   return v.store->add(v.docHash, row);
 }
 
@@ -75,6 +77,8 @@ void PdfView::reloadAnnotations() {
       const int page = viewPageOf(a.page);
       if (page < 0) continue;
       a.page = page;
+      const annot::Point offset = storeOffsetOf(page);
+      shiftAnnotation(a, -offset.x, -offset.y);
       annotations.push_back(std::move(a));
     }
   }

@@ -53,12 +53,15 @@ static void followPages(PdfView& v, const std::vector<int>& fromOld, int oldCoun
     if (fromOld[i] >= 0 && fromOld[i] < oldCount) toNew[static_cast<size_t>(fromOld[i])] = static_cast<int>(i);
 
   std::vector<int> stored(fromOld.size(), -1);
+  std::vector<annot::Point> offsets(v.storeOffsets.empty() ? 0 : fromOld.size());
   for (size_t i = 0; i < fromOld.size(); ++i) {
     const int old = fromOld[i];
     if (old < 0 || old >= oldCount) continue;
     stored[i] = v.storePages.empty() ? old : v.storePages[static_cast<size_t>(old)];
+    if (!offsets.empty()) offsets[i] = v.storeOffsetOf(old);
   }
   v.storePages = std::move(stored);
+  v.storeOffsets = std::move(offsets);
 
   listChanged = false;
   std::vector<annot::Annotation> kept;
@@ -86,6 +89,22 @@ int PdfView::storePageOf(int viewPage) const {
   if (storePages.empty()) return viewPage;
   if (viewPage >= static_cast<int>(storePages.size())) return -1;
   return storePages[static_cast<size_t>(viewPage)];
+}
+
+annot::Point PdfView::storeOffsetOf(int viewPage) const {
+  if (viewPage < 0 || viewPage >= static_cast<int>(storeOffsets.size())) return {};
+  return storeOffsets[static_cast<size_t>(viewPage)];
+}
+
+void shiftAnnotation(annot::Annotation& a, double dx, double dy) {
+  a.x0 += dx;
+  a.x1 += dx;
+  a.y0 += dy;
+  a.y1 += dy;
+  for (annot::Point& p : a.points) {
+    p.x += dx;
+    p.y += dy;
+  }
 }
 
 int PdfView::viewPageOf(int storePage) const {
@@ -147,7 +166,23 @@ bool PdfView::insertBlankPage(int at, double width, double height) {
 bool PdfView::cropPage(int index, double x0, double y0, double x1, double y1) {
   if (!doc) return false;
   if (!doc->crop_page(index, x0, y0, x1, y1)) return false;
+  // The page's origin moved to the new box's corner: what lies on the content moves against
+  // it by that corner. The store keeps the file's coordinates through the offset.
+  const int n = pageCount();
+  if (storeOffsets.empty()) storeOffsets.resize(static_cast<size_t>(n));
+  bool moved = false;
+  for (int p = 0; p < n; ++p) {
+    if (index >= 0 && p != index) continue;
+    storeOffsets[static_cast<size_t>(p)].x += x0;
+    storeOffsets[static_cast<size_t>(p)].y += y0;
+    for (annot::Annotation& a : annotations) {
+      if (a.page != p) continue;
+      shiftAnnotation(a, -x0, -y0);
+      moved = true;
+    }
+  }
   refreshStructure();
+  if (moved) emit annotationsChanged();
   return true;
 }
 
@@ -231,6 +266,7 @@ void PdfView::refreshStructure() {
   for (int i = 0; i < n; ++i) pages.push_back(doc->page_info(i));
   // A map left longer or shorter than the pages by an edit the view did not follow.
   if (!storePages.empty()) storePages.resize(static_cast<size_t>(n), -1);
+  if (!storeOffsets.empty()) storeOffsets.resize(static_cast<size_t>(n));
 
   charCache.clear();
   linkCache.clear();
