@@ -142,7 +142,6 @@ class MainWindow : public QMainWindow {
   QDockWidget* commentsDock = nullptr;
   int annotationColor = 0xFFEB3B;
   QString openPassword;
-  QTimer* autosaveTimer = nullptr;
   QSpinBox* pageSpin = nullptr;
   QLabel* pageTotal = nullptr;
   QLabel* zoomLabel = nullptr;
