@@ -131,10 +131,10 @@ class IDocument {
   virtual bool crop_page(int /*page*/, double /*x0*/, double /*y0*/, double /*x1*/, double /*y1*/) {
     return false;
   }
-  // Takes every text object that overlaps a box off the page and paints each box of positive
-  // size black; gives the number of boxes painted. -1 means the redaction failed: text under a
-  // box would stay readable (inside a form XObject or an annotation's appearance), and the page
-  // is left exactly as it was, nothing removed and nothing painted. 0: nothing painted (no such
+  // Takes every text object and every link that overlaps a box off the page and paints each
+  // box of positive size black; gives the number of boxes painted. -1 means the redaction
+  // failed: text under a box would stay readable (inside a form XObject or an annotation's
+  // appearance), and the page is left exactly as it was, nothing removed and nothing painted. 0: nothing painted (no such
   // page, no boxes, only boxes without area, or an engine without redaction).
   virtual int redact(int /*page*/, const std::vector<annot::Rect>& /*boxes*/) { return 0; }
   virtual int add_text_layer(int /*page*/, const std::vector<TextSpan>& /*words*/) { return 0; }

@@ -79,6 +79,17 @@ void MainWindow::redactPiiTo(const QString& outPath) {
     statusBar()->showMessage(L("PII не найдены — нечего вычёркивать", "No PII found — nothing to redact"), 0);
     return;
   }
+  // A link elsewhere may still name a value in its target (a mailto address).
+  for (int i = 0; i < n; ++i) {
+    for (const Link& link : doc.links(i)) {
+      for (const std::string& v : found) {
+        if (link.uri.find(v) == std::string::npos) continue;
+        statusBar()->showMessage(
+            L("Не удалось полностью вычеркнуть данные (стр. %1)", "Could not fully redact (page %1)").arg(i + 1), 0);
+        return;
+      }
+    }
+  }
   // A note or a text box that repeats a value would carry it into the copy.
   std::vector<annot::Annotation> kept;
   for (const annot::Annotation& a : view->annotations) {

@@ -99,6 +99,21 @@ std::string formXObjectPdf(const std::string& text) {
   });
 }
 
+// One page with a line of text and a web link over the given area.
+std::string linkedPdf(const std::string& text, const std::string& rect, const std::string& uri) {
+  const std::string content = "BT /F1 12 Tf 72 720 Td " + pdf_literal(text) + " Tj ET";
+  return build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
+      "/Contents 5 0 R /Annots [6 0 R] >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      "<< /Type /Annot /Subtype /Link /Rect [" + rect + "] /Border [0 0 0] /A << /S /URI /URI " +
+          pdf_literal(uri) + " >> >>",
+  });
+}
+
 std::string onePage(const std::string& content) {
   PageSpec p;
   p.content = content;
@@ -212,6 +227,32 @@ class MainWindowRedactSplitTest : public QObject {
     QCOMPARE(probe.status(), QStringLiteral("Could not fully redact (page 2)"));
     QVERIFY(!QFileInfo::exists(out));
     QCOMPARE(probe.tabs()->count(), 1);
+  }
+
+  void linksNamingAValueGoOrFailTheRedaction() {
+    LangGuard en(1);
+    {
+      // A mailto link over the address goes with the address.
+      MainWindow w;
+      w.openFile(input(linkedPdf("mail q@w.ru", "70 710 160 735", "mailto:q@w.ru")));
+      const QString out = fresh(".pdf");
+      w.redactPiiTo(out);
+      QVERIFY(QFileInfo::exists(out));
+      const std::string plain = qdfText(out, dir);
+      QVERIFY(!plain.empty());
+      QVERIFY(plain.find("q@w.ru") == std::string::npos);
+      QVERIFY(plain.find("/Link") == std::string::npos);
+    }
+    {
+      // A link elsewhere on the page still names it: no copy.
+      MainWindow w;
+      WindowProbe probe{w};
+      w.openFile(input(linkedPdf("mail q@w.ru", "300 100 400 120", "mailto:q@w.ru")));
+      const QString out = fresh(".pdf");
+      w.redactPiiTo(out);
+      QVERIFY(!QFileInfo::exists(out));
+      QCOMPARE(probe.status(), QStringLiteral("Could not fully redact (page 1)"));
+    }
   }
 
   void annotationsRepeatingAValueStayOutOfTheCopy() {
