@@ -135,11 +135,12 @@ class IDocument {
   // saved files and XFDF; pass it to the XFDF functions. (0, 0) for a page out of range and in
   // the base version.
   virtual annot::Point crop_origin(int /*page*/) const { return {}; }
-  // Takes every text object that overlaps a box off the page and paints each box of positive
-  // size black; gives the number of boxes painted. -1 means the redaction failed: text under a
-  // box would stay readable (inside a form XObject or an annotation's appearance), and the page
-  // is left exactly as it was, nothing removed and nothing painted. 0: nothing painted (no such
-  // page, no boxes, only boxes without area, or an engine without redaction).
+  // Takes every text object and every link that overlaps a box off the page and paints each
+  // box of positive size black; gives the number of boxes painted. -1 means the redaction
+  // failed: text under a box would stay readable (inside a form XObject or an annotation's
+  // appearance), and the page is left exactly as it was, nothing removed and nothing painted.
+  // 0: nothing painted (no such page, no boxes, only boxes without area, or an engine without
+  // redaction).
   virtual int redact(int /*page*/, const std::vector<annot::Rect>& /*boxes*/) { return 0; }
   virtual int add_text_layer(int /*page*/, const std::vector<TextSpan>& /*words*/) { return 0; }
   virtual bool place_image(int /*page*/, const uint8_t* /*bgra*/, int /*width*/, int /*height*/,

@@ -115,6 +115,26 @@ bool remove_text_under(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxe
   return removed;
 }
 
+// Takes off the page every link whose area overlaps a box: its target (a mailto address, a
+// web address) may name what the box hides. True when any went.
+bool remove_links_under(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxes) {
+  bool removed = false;
+  for (int i = FPDFPage_GetAnnotCount(page) - 1; i >= 0; --i) {
+    FPDF_ANNOTATION a = FPDFPage_GetAnnot(page, i);
+    if (!a) continue;
+    bool under = false;
+    FS_RECTF r{};
+    if (FPDFAnnot_GetSubtype(a) == QV_FPDF_ANNOT_LINK && FPDFAnnot_GetRect(a, &r)) {
+      const float l = std::min(r.left, r.right), rt = std::max(r.left, r.right);
+      const float b = std::min(r.bottom, r.top), t = std::max(r.bottom, r.top);
+      for (const annot::Rect& box : user_boxes) under = under || overlaps(l, b, rt, t, box);
+    }
+    FPDFPage_CloseAnnot(a);
+    if (under && FPDFPage_RemoveAnnot(page, i)) removed = true;
+  }
+  return removed;
+}
+
 }  // namespace
 
 std::vector<IDocument::ImageRef> PdfiumDocument::list_images(int page) {
@@ -213,6 +233,7 @@ int PdfiumDocument::redact(int page, const std::vector<annot::Rect>& boxes) {
     if (text_survives(trial.page, user_boxes)) return -1;
   }
   if (remove_text_under(p, user_boxes)) content_removed_ = true;
+  if (remove_links_under(p, user_boxes)) content_removed_ = true;
 
   int painted = 0;
   for (const annot::Rect& box : user_boxes) {

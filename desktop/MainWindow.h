@@ -4,8 +4,9 @@
 // and toolbar), MainWindowOpen.cpp (opening files), MainWindowBackend.cpp (local backend),
 // MainWindowSearch.cpp (search bar), MainWindowSave.cpp (saving, printing, page images),
 // MainWindowPreferences.cpp (preferences), MainWindowCommandLine.cpp (the command-line
-// actions), MainWindowRecovery.cpp (autosave and crash recovery) and
-// MainWindowPageCommands.cpp (page edits and demonstrations).
+// actions), MainWindowRecovery.cpp (autosave and crash recovery), MainWindowPageCommands.cpp
+// (page edits and demonstrations), MainWindowRedact.cpp (redaction), MainWindowSplit.cpp (page
+// ranges and splitting) and MainWindowPageTools.cpp (page insertion, cropping, page images).
 #pragma once
 
 #include <QList>
@@ -113,6 +114,21 @@ class MainWindow : public QMainWindow {
   // Autosave and crash recovery.
   void autosaveSnapshot();
   void checkRecovery();
+  // Personal-data redaction (MainWindowRedact.cpp).
+  void redactPii();
+  void redactPiiTo(const QString& outPath);
+  // Page ranges and parts by bookmarks (MainWindowSplit.cpp).
+  void saveRangeTo(const QString& path, int first0, int last0);
+  void extractRangeDialog();
+  void splitByBookmarksTo(const QString& outDir);
+  void splitByBookmarksDialog();
+  // Page insertion, cropping and page images (MainWindowPageTools.cpp); each dialog asks for
+  // its values and calls the worker after it.
+  void insertPageDialog();
+  bool insertPageWith(int kind, int where, const QString& imagePath);
+  void cropPagesDialog();
+  bool cropPageMargins(double left, double right, double top, double bottom, bool allPages);
+  void pageImagesDialog();
 
  public:
   // The recovery folder's path; nothing is created.

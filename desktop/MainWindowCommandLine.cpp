@@ -141,6 +141,14 @@ const Row kActionRows[] = {
                       [x0, y0, x1, y1](MainWindow& w) { w.cropAllPages(x0, y0, x1, y1); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      // --split first last out: pages first to last, one-based on the command line.
+      if (!cl.split || cl.split->at(2).isEmpty()) return;
+      const int first = commandLineInt(cl.split->at(0)), last = commandLineInt(cl.split->at(1));
+      const QString out = cl.split->at(2);
+      plan.push_back({QStringLiteral("saveRangeTo(%1, %2, %3)").arg(out).arg(first - 1).arg(last - 1),
+                      [out, first, last](MainWindow& w) { w.saveRangeTo(out, first - 1, last - 1); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       if (cl.flag("--fill-form"))
         plan.push_back({QStringLiteral("fillFormDemo()"), [](MainWindow& w) { w.fillFormDemo(); }});
     },
@@ -164,6 +172,17 @@ const Row kActionRows[] = {
       const QString out = cl.value("--sanitize-out");
       if (!out.isEmpty())
         plan.push_back({QStringLiteral("sanitizePdfTo(%1)").arg(out), [out](MainWindow& w) { w.sanitizePdfTo(out); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--redact-pii");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("redactPiiTo(%1)").arg(path), [path](MainWindow& w) { w.redactPiiTo(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString dir = cl.value("--split-bookmarks");
+      if (!dir.isEmpty())
+        plan.push_back({QStringLiteral("splitByBookmarksTo(%1)").arg(dir),
+                        [dir](MainWindow& w) { w.splitByBookmarksTo(dir); }});
     },
     [](const CommandLine& cl, Plan& plan) {
       if (cl.flag("--fullscreen"))

@@ -60,7 +60,15 @@ class StartupCommandLineTest : public QObject {
         << QStringList{"--rotate", "abc", "--watermark", "draft", "--watermark-out", "o.pdf", "a.pdf"}
         << QStringList{"openFile(a.pdf)"};
     QTest::newRow("split takes three values")
-        << QStringList{"--split", "2", "5", "out.pdf", "a.pdf"} << QStringList{"openFile(a.pdf)"};
+        << QStringList{"--split", "2", "5", "out.pdf", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "saveRangeTo(out.pdf, 1, 4)"};
+    QTest::newRow("split with an empty output does nothing")
+        << QStringList{"--split", "2", "5", "", "a.pdf"} << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("range, redaction and bookmark split in table order")
+        << QStringList{"--split-bookmarks", "parts", "--fullscreen", "--redact-pii", "r.pdf", "a.pdf",
+                       "--select-demo", "--split", "x", "3", "o.pdf"}
+        << QStringList{"openFile(a.pdf)", "saveRangeTo(o.pdf, -1, 2)", "selectDemo()", "redactPiiTo(r.pdf)",
+                       "splitByBookmarksTo(parts)", "toggleFullScreen()"};
     QTest::newRow("split with two values is passed over")
         << QStringList{"--split", "2", "5"} << QStringList{"openFile(2)"};
     QTest::newRow("batch options without a folder are words")

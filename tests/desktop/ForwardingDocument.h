@@ -1,0 +1,60 @@
+// A real document behind a stand-in that can be told to refuse single operations or to show
+// another outline, for the failures a real file cannot be made to produce.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "core/engine.h"
+
+namespace quorvel::test {
+
+class ForwardingDocument : public IDocument {
+ public:
+  explicit ForwardingDocument(std::unique_ptr<IDocument> inner) : in(std::move(inner)) {}
+
+  std::optional<std::vector<OutlineItem>> outlineOverride;
+  bool placeFails = false;
+  // redact claims every box painted and leaves the page as it is.
+  bool redactClaimsOnly = false;
+  // Asked before each delete_image; false refuses it.
+  std::function<bool(int page, int index)> deleteAllowed;
+
+  int page_count() const override { return in->page_count(); }
+  PageInfo page_info(int page) const override { return in->page_info(page); }
+  RenderedTile render_tile(int page, const RenderRequest& req) override { return in->render_tile(page, req); }
+  TextPage extract_text(int page) const override { return in->extract_text(page); }
+  DocMetadata metadata() const override { return in->metadata(); }
+  std::vector<OutlineItem> outline() const override { return outlineOverride ? *outlineOverride : in->outline(); }
+  std::vector<Link> links(int page) const override { return in->links(page); }
+  bool save_as(const std::string& path, const std::vector<annot::Annotation>& annots) override {
+    return in->save_as(path, annots);
+  }
+  bool delete_page(int page) override { return in->delete_page(page); }
+  bool save_range(const std::string& path, int first, int last) override { return in->save_range(path, first, last); }
+  bool insert_blank_page(int index, double w, double h) override { return in->insert_blank_page(index, w, h); }
+  std::vector<ImageRef> list_images(int page) override { return in->list_images(page); }
+  bool delete_image(int page, int index) override {
+    if (deleteAllowed && !deleteAllowed(page, index)) return false;
+    return in->delete_image(page, index);
+  }
+  bool crop_page(int page, double x0, double y0, double x1, double y1) override {
+    return in->crop_page(page, x0, y0, x1, y1);
+  }
+  int redact(int page, const std::vector<annot::Rect>& boxes) override {
+    if (redactClaimsOnly) return static_cast<int>(boxes.size());
+    return in->redact(page, boxes);
+  }
+  bool place_image(int page, const uint8_t* bgra, int w, int h, double x0, double y0, double x1,
+                   double y1) override {
+    if (placeFails) return false;
+    return in->place_image(page, bgra, w, h, x0, y0, x1, y1);
+  }
+
+  std::unique_ptr<IDocument> in;
+};
+
+}  // namespace quorvel::test
