@@ -3,8 +3,9 @@
 // MainWindow.cpp (construction, frame, edition, full screen), MainWindowMenus.cpp (File menu
 // and toolbar), MainWindowOpen.cpp (opening files), MainWindowBackend.cpp (local backend),
 // MainWindowSearch.cpp (search bar), MainWindowSave.cpp (saving, printing, page images),
-// MainWindowPreferences.cpp (preferences) and MainWindowCommandLine.cpp (the command-line
-// actions).
+// MainWindowPreferences.cpp (preferences), MainWindowCommandLine.cpp (the command-line
+// actions), MainWindowStampTools.cpp (watermark, page and Bates numbers) and
+// MainWindowEditTools.cpp (image signature, text replacement, N-up, merging).
 #pragma once
 
 #include <QList>
@@ -80,6 +81,22 @@ class MainWindow : public QMainWindow {
   void saveDocumentTo(const QString& path);
   void printDocument();
   void printToFile(const QString& pdfPath);
+  // Stamping tools (MainWindowStampTools.cpp).
+  void watermarkTo(const QString& text, const QString& outPath);
+  void watermarkDialog();
+  void pageNumbersTo(const QString& outPath);
+  void batesStampTo(const QString& prefix, int start, int digits, const QString& outPath);
+  void batesDialog();
+  // Signature image, replacement, N-up and merging (MainWindowEditTools.cpp).
+  void signWithImageTo(const QString& imagePath, const QString& outPath, int page0);
+  void signWithImage();
+  void replaceTextTo(const QString& oldText, const QString& newText, const QString& outPath);
+  void replaceTextDialog();
+  void nUpTo(int cols, int rows, const QString& outPath);
+  void nUpDialog();
+  void mergeWith(const QString& pdfPath);
+  void mergeWithDialog();
+  void mergeFolderDialog();
 
  protected:
   void dragEnterEvent(QDragEnterEvent* e) override;
