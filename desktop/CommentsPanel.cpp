@@ -1,5 +1,6 @@
 #include "desktop/CommentsPanel.h"
 
+#include <QHash>
 #include <QListWidget>
 #include <QPainter>
 #include <QPixmap>
@@ -62,16 +63,19 @@ void CommentsPanel::rebuild() {
   list->clear();
   if (!view) return;
   int n = 0;
+  // One swatch per colour, and items made whole before they join the list.
+  QHash<uint32_t, QIcon> swatches;
   for (const annot::Annotation& a : view->annotations) {
     ++n;
     const QString kind = kindWord(a.type);
     QString label = QString::fromStdString(a.text);
     if (label.isEmpty()) label = QStringLiteral("%1 %2").arg(kind, QString::number(n));
-    auto* item = new QListWidgetItem(
-        swatch(a.color),
-        QStringLiteral("%1   ·   стр. %2").arg(label, QString::number(a.page + 1)), list);
+    auto found = swatches.constFind(a.color);
+    if (found == swatches.constEnd()) found = swatches.insert(a.color, swatch(a.color));
+    auto* item = new QListWidgetItem(*found, QStringLiteral("%1   ·   стр. %2").arg(label, QString::number(a.page + 1)));
     item->setData(Qt::UserRole, QString::fromStdString(a.id));
     item->setToolTip(kind);
+    list->addItem(item);
   }
   if (list->count() == 0) {
     auto* none = new QListWidgetItem(L("Пока нет комментариев", "No comments yet"), list);

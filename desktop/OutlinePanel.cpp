@@ -8,13 +8,15 @@ namespace {
 
 constexpr int kPageRole = Qt::UserRole + 1;
 
-void addItems(QTreeWidgetItem* parent, QTreeWidget* tree, const std::vector<OutlineItem>& items) {
+// Builds the items outside the tree: a manual's thousands of bookmarks then enter it in one
+// insertion instead of one model change and relayout each.
+void addItems(QTreeWidgetItem* parent, QList<QTreeWidgetItem*>* top, const std::vector<OutlineItem>& items) {
   for (const OutlineItem& o : items) {
-    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree);
+    auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem();
     item->setText(0, QString::fromStdString(o.title));
     item->setData(0, kPageRole, o.page);
-    item->setExpanded(true);
-    addItems(item, tree, o.children);
+    if (top) top->append(item);
+    addItems(item, nullptr, o.children);
   }
 }
 
@@ -25,6 +27,8 @@ OutlinePanel::OutlinePanel(QWidget* parent) : QTreeWidget(parent) {
   setHeaderHidden(true);
   setIndentation(14);
   setExpandsOnDoubleClick(false);
+  // Titles are single lines: rows of one height spare measuring every row for the layout.
+  setUniformRowHeights(true);
   connect(this, &QTreeWidget::itemClicked, this,
           [this](QTreeWidgetItem* item, int) { onItemClicked(item); });
 }
@@ -37,7 +41,10 @@ void OutlinePanel::setView(PdfView* v) {
   if (!view) return;
   const std::vector<OutlineItem> outline =
       view->doc ? view->doc->outline() : std::vector<OutlineItem>{};
-  addItems(nullptr, this, outline);
+  QList<QTreeWidgetItem*> top;
+  addItems(nullptr, &top, outline);
+  addTopLevelItems(top);
+  expandAll();
   if (topLevelItemCount() == 0) {
     auto* none = new QTreeWidgetItem(this);
     none->setText(0, QStringLiteral("Нет оглавления"));

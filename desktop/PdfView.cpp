@@ -53,6 +53,7 @@ void PdfView::setDocument(std::unique_ptr<IDocument> d) {
   selPage = selStart = selEnd = -1;
   selecting = false;
   storePages.clear();
+  formPage = -1;
 
   pages.clear();
   if (doc) {

@@ -121,6 +121,10 @@ class PdfView : public QAbstractScrollArea {
   QImage renderPageImage(int index, double scale) const;
   void fillFormDemo();
   void refreshStructure();
+  // The one path of every edit of a page's content that keeps the page list as it is (text
+  // typed into the page, form input, stamps, redaction, watermarks): the page's text and links
+  // are read again, the view repaints and pageContentChanged tells the thumbnails.
+  void pageContentEdited(int index);
 
   // Annotation list (PdfViewAnnotations.cpp).
   void setStore(AnnotationStore* store, const QString& docHash);
@@ -180,10 +184,14 @@ class PdfView : public QAbstractScrollArea {
   bool selecting = false;
   // Original (stored) page index of each current page; empty means identity.
   std::vector<int> storePages;
+  // The page of the last click into the form layer, which form keys and characters edit.
+  int formPage = -1;
 
  signals:
   void annotationsChanged();
   void pageStructureChanged();
+  // The content of the page at index (zero-based) changed; the page list did not.
+  void pageContentChanged(int index);
   void navHistoryChanged();
   void pageChanged(int oneBased);
   void scaleChanged(double scale);

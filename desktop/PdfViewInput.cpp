@@ -214,7 +214,10 @@ void PdfView::mousePressEvent(QMouseEvent* e) {
   // In a form the select tool belongs to the form: no annotation, link or text is picked.
   if (doc && doc->has_form()) {
     setFocus(Qt::OtherFocusReason);
-    if (onPage) doc->form_click(page, p.x, p.y, true);
+    if (onPage) {
+      doc->form_click(page, p.x, p.y, true);
+      formPage = page;
+    }
     viewport()->update();
     return;
   }
@@ -368,7 +371,12 @@ void PdfView::mouseReleaseEvent(QMouseEvent* e) {
   if (toolMode == Select && doc && doc->has_form() && e->button() == Qt::LeftButton) {
     int page = -1;
     annot::Point p;
-    if (contentToPage(eventContentPos(e), page, p)) doc->form_click(page, p.x, p.y, false);
+    if (contentToPage(eventContentPos(e), page, p)) {
+      doc->form_click(page, p.x, p.y, false);
+      formPage = page;
+      // A click may tick a box or pick a choice.
+      pageContentEdited(page);
+    }
     viewport()->update();
     return;
   }
@@ -469,8 +477,7 @@ void PdfView::mouseReleaseEvent(QMouseEvent* e) {
                          text) &&
             !text.isEmpty() && doc && page < pageCount() &&
             doc->insert_text(page, text.toStdString(), end.x, end.y, kInsertFontSize, 0)) {
-          charCache.erase(page);
-          viewport()->update();
+          pageContentEdited(page);
         }
         break;
       default:
@@ -546,6 +553,7 @@ void PdfView::keyPressEvent(QKeyEvent* e) {
   if (doc && doc->has_form()) {
     if (const int code = formKeyCode(e->key())) {
       doc->form_key(code, true);
+      pageContentEdited(formPage);
       viewport()->update();
       e->accept();
       return;
@@ -553,6 +561,7 @@ void PdfView::keyPressEvent(QKeyEvent* e) {
     const std::vector<char16_t> units = printableUnits(e->text());
     if (!units.empty()) {
       for (char16_t u : units) doc->form_char(u);
+      pageContentEdited(formPage);
       viewport()->update();
       e->accept();
       return;

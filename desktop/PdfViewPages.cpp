@@ -207,9 +207,20 @@ void PdfView::fillFormDemo() {
   if (!doc || !doc->has_form()) return;
   doc->form_click(0, 355.0, 663.0, true);
   doc->form_click(0, 355.0, 663.0, false);
+  formPage = 0;
   const QString text = QStringLiteral("Quorvel 2026");
   for (const QChar unit : text) doc->form_char(unit.unicode());
+  pageContentEdited(0);
+}
+
+void PdfView::pageContentEdited(int index) {
+  if (index < 0 || index >= pageCount()) return;
+  charCache.erase(index);
+  linkCache.erase(index);
+  // Character indexes of the old text would select other characters of the new.
+  if (selPage == index) selPage = selStart = selEnd = -1;
   viewport()->update();
+  emit pageContentChanged(index);
 }
 
 void PdfView::refreshStructure() {

@@ -39,14 +39,16 @@ QSize expectedHint(const PageInfo& p) {
 
 // The images of one view, kept as its child so they live exactly as long as the view does and
 // a tab switch back to it renders nothing. A change of page structure empties it; it is
-// connected before any panel is, so it is empty by the time a panel rebuilds.
+// connected before any panel is, so it is empty by the time a panel rebuilds. A change of one
+// page's content marks that image stale: it stays on show until its new one is rendered.
 class ThumbnailCache : public QObject {
  public:
-  enum State : char { Pending, Done, Failed };
+  enum State : char { Pending, Done, Stale, Failed };
 
   explicit ThumbnailCache(PdfView* view) : QObject(view) {
     setObjectName(QStringLiteral("thumbnailCache"));
     connect(view, &PdfView::pageStructureChanged, this, &ThumbnailCache::reset);
+    connect(view, &PdfView::pageContentChanged, this, &ThumbnailCache::markStale);
   }
 
   static ThumbnailCache* of(PdfView* view) {
@@ -72,9 +74,16 @@ class ThumbnailCache : public QObject {
     states.resize(count, Pending);
   }
 
+  void markStale(int row) {
+    if (row < 0 || row >= int(states.size())) return;
+    states[row] = states[row] == Done ? Stale : Pending;
+  }
+
+  bool wanted(int row) const { return states[row] == Pending || states[row] == Stale; }
+
   const IDocument* doc = nullptr;
   std::vector<QIcon> icons;
-  std::vector<int> heights;
+  std::vector<int> heights;  // of the last image rendered, kept when the image goes
   std::vector<State> states;
 };
 
@@ -96,9 +105,9 @@ ThumbnailPanel::ThumbnailPanel(QWidget* parent) : QListWidget(parent) {
 
   renderTimer.setInterval(0);
   connect(&renderTimer, &QTimer::timeout, this, &ThumbnailPanel::renderSome);
-  // Rows that scroll into sight are rendered before the rest.
+  // Rows that scroll into sight are rendered, those far from it give their images up.
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
-    if (view && nextRow < count()) renderTimer.start();
+    if (view) renderTimer.start();
   });
 }
 
@@ -109,9 +118,10 @@ void ThumbnailPanel::setView(PdfView* v) {
   view = v;
   cache = nullptr;
   if (view) {
-    // The cache's own connection to the view must come first.
+    // The cache's own connections to the view must come first.
     cache = ThumbnailCache::of(view);
     connect(view, &PdfView::pageStructureChanged, this, &ThumbnailPanel::fill);
+    connect(view, &PdfView::pageContentChanged, this, [this] { renderTimer.start(); });
   }
   fill();
   if (view) highlightPage(view->currentPage());
@@ -126,7 +136,6 @@ void ThumbnailPanel::fill() {
   renderTimer.stop();
   filling = true;
   clear();
-  nextRow = 0;
   if (view && !cache) cache = ThumbnailCache::of(view);
   if (!view || !cache) {
     filling = false;
@@ -134,11 +143,13 @@ void ThumbnailPanel::fill() {
   }
   const int n = view->pageCount();
   cache->fit(view->doc.get(), n);
+  // Items are made whole before they join the list: one insertion each, no change signals.
   for (int i = 0; i < n; ++i) {
-    auto* item = new QListWidgetItem(QString::number(i + 1), this);
+    auto* item = new QListWidgetItem(QString::number(i + 1));
     item->setTextAlignment(Qt::AlignHCenter);
     switch (cache->states[i]) {
       case ThumbnailCache::Done:
+      case ThumbnailCache::Stale:
         item->setIcon(cache->icons[i]);
         item->setSizeHint(QSize(kItemWidth, cache->heights[i] + 30));
         break;
@@ -146,25 +157,39 @@ void ThumbnailPanel::fill() {
         item->setSizeHint(QSize(kItemWidth, kFailedHeight));
         break;
       case ThumbnailCache::Pending:
-        item->setSizeHint(
-            i < int(view->pages.size()) ? expectedHint(view->pages[i]) : QSize(kItemWidth, kFailedHeight));
+        if (cache->heights[i] > 0)
+          item->setSizeHint(QSize(kItemWidth, cache->heights[i] + 30));
+        else
+          item->setSizeHint(i < int(view->pages.size()) ? expectedHint(view->pages[i])
+                                                        : QSize(kItemWidth, kFailedHeight));
         break;
     }
+    addItem(item);
   }
   filling = false;
   // With nothing current, keyboard focus would make row 0 current and turn the viewer to page 1.
   highlightPage(view->currentPage());
-  renderSome();
+  // A hidden panel (its dock behind another, or not yet shown as a file opens) has nothing in
+  // sight to wait for: its images come between events, after the page itself is painted.
+  if (isVisible())
+    renderSome();
+  else
+    renderTimer.start();
 }
 
-// Renders the rows in sight first, then the others in page order, for one time slice; the
-// zero-interval timer brings the next slice once pending events are handled.
+// Renders the rows in sight, drops the images of rows far from it, then renders the rows near
+// sight, nearest first, for one time slice; the zero-interval timer brings the next slice once
+// pending events are handled.
 void ThumbnailPanel::renderSome() {
   if (!view || !cache || int(cache->states.size()) != count()) {
     renderTimer.stop();
     return;
   }
   const int n = count();
+  if (n == 0) {
+    renderTimer.stop();
+    return;
+  }
   executeDelayedItemsLayout();
   const QRect sight = viewport()->rect();
   // Rows run top to bottom: find the first one reaching into sight.
@@ -177,34 +202,52 @@ void ThumbnailPanel::renderSome() {
     else
       hi = mid;
   }
+  const int first = std::min(lo, n - 1);
+  int last = first;
+  while (last + 1 < n && visualItemRect(item(last + 1)).top() <= sight.bottom()) ++last;
   // The rows in sight are few (bounded by the viewport's height), so they never wait.
-  for (int row = lo; row < n; ++row) {
-    const QRect r = visualItemRect(item(row));
-    if (r.top() > sight.bottom()) break;
-    renderRow(row);
+  const bool shown = isVisible();
+  if (shown)
+    for (int row = first; row <= last; ++row) renderRow(row);
+
+  const int keepFrom = std::max(0, first - keptRows);
+  const int keepTo = std::min(n - 1, last + keptRows);
+  for (int row = 0; row < n; ++row) {
+    if (row == keepFrom) row = keepTo + 1;
+    if (row < n && cache->states[row] != ThumbnailCache::Pending && !cache->icons[row].isNull()) dropRow(row);
   }
 
   QElapsedTimer clock;
   clock.start();
-  bool spent = false;
-  while (!spent && nextRow < n) {
-    if (renderRow(nextRow)) spent = clock.elapsed() >= kBatchMs;
-    ++nextRow;
+  if (!shown)
+    for (int row = first; row <= last; ++row)
+      if (renderRow(row) && clock.elapsed() >= kBatchMs) {
+        renderTimer.start();
+        return;
+      }
+  for (int d = 1; d <= keptRows; ++d) {
+    for (const int row : {last + d, first - d}) {
+      if (row < keepFrom || row > keepTo) continue;
+      if (renderRow(row) && clock.elapsed() >= kBatchMs) {
+        renderTimer.start();
+        return;
+      }
+    }
   }
-  while (nextRow < n && cache->states[nextRow] != ThumbnailCache::Pending) ++nextRow;
-  if (nextRow < n)
-    renderTimer.start();
-  else
-    renderTimer.stop();
+  renderTimer.stop();
 }
 
-// Renders one pending row into the cache and its item; false when there was nothing to do.
+// Renders one row whose image is missing or stale into the cache and its item; false when
+// there was nothing to do.
 bool ThumbnailPanel::renderRow(int row) {
-  if (cache->states[row] != ThumbnailCache::Pending) return false;
+  if (!cache->wanted(row)) return false;
   const QImage image = view->renderThumbnail(row, kThumbWidth);
   QListWidgetItem* it = item(row);
   if (image.isNull()) {
     cache->states[row] = ThumbnailCache::Failed;
+    cache->icons[row] = QIcon();
+    cache->heights[row] = 0;
+    it->setIcon(QIcon());
   } else {
     cache->states[row] = ThumbnailCache::Done;
     cache->icons[row] = QIcon(QPixmap::fromImage(image));
@@ -214,6 +257,23 @@ bool ThumbnailPanel::renderRow(int row) {
   const QSize hint = hintFor(image);
   if (it->sizeHint() != hint) it->setSizeHint(hint);
   return true;
+}
+
+// A row far from sight gives its image up; its size stays, so the list does not move.
+void ThumbnailPanel::dropRow(int row) {
+  cache->icons[row] = QIcon();
+  if (cache->states[row] != ThumbnailCache::Failed) cache->states[row] = ThumbnailCache::Pending;
+  item(row)->setIcon(QIcon());
+}
+
+void ThumbnailPanel::resizeEvent(QResizeEvent* e) {
+  QListWidget::resizeEvent(e);
+  if (view) renderTimer.start();
+}
+
+void ThumbnailPanel::showEvent(QShowEvent* e) {
+  QListWidget::showEvent(e);
+  if (view) renderTimer.start();
 }
 
 void ThumbnailPanel::onCurrentRowChanged(int row) {
