@@ -24,19 +24,12 @@ std::vector<uint8_t> straightBgra(const QImage& image) {
   return pixels;
 }
 
-void pageContentChanged(PdfView& view) {
-  // TODO: announce through the view's page-content path once it exists; until then the
-  // structure refresh rebuilds text, thumbnails and the painted pages from the document.
-  view.refreshStructure();
-}
-
 void finishLocalTool(MainWindow& window, PdfView& view, bool changed, const QString& outPath,
                      const ToolTexts& texts) {
   if (!changed) {
     window.statusBar()->showMessage(texts.failed, 0);
     return;
   }
-  pageContentChanged(view);
   if (!view.saveAs(outPath)) {
     window.statusBar()->showMessage(texts.saveFailed, 0);
     return;

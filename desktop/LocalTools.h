@@ -1,6 +1,6 @@
-// What the window's local document tools share: pixels in the form the engine takes, the one
-// way a content edit reaches the screen, and the common ending of a tool that changes the
-// open document and saves the result as a new file.
+// What the window's local document tools share: pixels in the form the engine takes, and the
+// common ending of a tool that changes the open document and saves the result as a new file.
+// Each tool announces its edits page by page through PdfView::pageContentEdited.
 #pragma once
 
 #include <QImage>
@@ -18,10 +18,6 @@ class PdfView;
 // image objects keep colour and alpha apart: premultiplied pixels would come out too dark
 // wherever they are translucent. Empty for a null image.
 std::vector<uint8_t> straightBgra(const QImage& image);
-
-// After the page content of `view`'s document changed behind its back: the view and its
-// thumbnails show the new content at once.
-void pageContentChanged(PdfView& view);
 
 // The texts a tool ends with, already filled in.
 struct ToolTexts {

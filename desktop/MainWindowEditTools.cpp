@@ -35,6 +35,7 @@ void MainWindow::signWithImageTo(const QString& imagePath, const QString& outPat
   const double aspect = image.height() < 1 ? 0.3 : static_cast<double>(image.height()) / image.width();
   const bool placed = !pixels.empty() && doc.place_image(page0, pixels.data(), image.width(), image.height(),
                                                          width - 36 - sigW, 36, width - 36, 36 + aspect * sigW);
+  if (placed) view->pageContentEdited(page0);
   finishLocalTool(*this, *view, placed, outPath,
                   {L("Не удалось разместить подпись", "Could not place the signature"),
                    L("Не удалось сохранить подписанный PDF", "Could not save the signed PDF"),
@@ -59,7 +60,12 @@ void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, c
   IDocument& doc = *view->doc;
   const std::string find = oldText.toStdString(), replacement = newText.toStdString();
   int objects = 0;
-  for (int i = 0; i < doc.page_count(); ++i) objects += doc.replace_text(i, find, replacement);
+  for (int i = 0; i < doc.page_count(); ++i) {
+    const int n = doc.replace_text(i, find, replacement);
+    if (n <= 0) continue;
+    view->pageContentEdited(i);
+    objects += n;
+  }
   finishLocalTool(*this, *view, objects > 0, outPath,
                   {L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText),
                    L("Не удалось сохранить результат", "Could not save the result"),

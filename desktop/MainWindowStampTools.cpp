@@ -61,7 +61,9 @@ void MainWindow::watermarkTo(const QString& text, const QString& outPath) {
     const std::vector<uint8_t> pixels = straightBgra(watermarkImage(text, side));
     if (pixels.empty()) continue;
     const double x0 = (info.width - side) * 0.5, y0 = (info.height - side) * 0.5;
-    if (doc.place_image(i, pixels.data(), side, side, x0, y0, x0 + side, y0 + side)) ++count;
+    if (!doc.place_image(i, pixels.data(), side, side, x0, y0, x0 + side, y0 + side)) continue;
+    view->pageContentEdited(i);
+    ++count;
   }
   const QString failed = L("Не удалось добавить водяной знак", "Could not add the watermark");
   finishLocalTool(*this, *view, count > 0, outPath,
@@ -90,7 +92,9 @@ void MainWindow::pageNumbersTo(const QString& outPath) {
   for (int i = 0; i < total; ++i) {
     const QString text = QStringLiteral("%1 / %2").arg(i + 1).arg(total);
     const PageInfo info = doc.page_info(i);
-    if (doc.stamp_text(i, utf8(text), 10.0, 0, 0, 0, 255, info.width * 0.5 - 16, 18.0, 0.0)) ++count;
+    if (!doc.stamp_text(i, utf8(text), 10.0, 0, 0, 0, 255, info.width * 0.5 - 16, 18.0, 0.0)) continue;
+    view->pageContentEdited(i);
+    ++count;
   }
   const QString failed = L("Не удалось проставить номера страниц", "Could not add page numbers");
   finishLocalTool(*this, *view, count > 0, outPath,
@@ -109,7 +113,9 @@ void MainWindow::batesStampTo(const QString& prefix, int start, int digits, cons
     const PageInfo info = doc.page_info(i);
     const double x = std::max(12.0, info.width - 24 - text.size() * 9 * 0.55);
     // Text beyond Latin-1 takes the engine's TrueType font; without one the page is refused.
-    if (doc.stamp_text(i, utf8(text), 9.0, 0, 0, 0, 255, x, 18.0, 0.0)) ++count;
+    if (!doc.stamp_text(i, utf8(text), 9.0, 0, 0, 0, 255, x, 18.0, 0.0)) continue;
+    view->pageContentEdited(i);
+    ++count;
   }
   const QString failed = L("Не удалось проставить нумерацию Бейтса", "Could not apply Bates numbering");
   finishLocalTool(*this, *view, count > 0, outPath,
