@@ -6,7 +6,9 @@
 // MainWindowPreferences.cpp (preferences), MainWindowCommandLine.cpp (the command-line
 // actions), MainWindowRecovery.cpp (autosave and crash recovery), MainWindowPageCommands.cpp
 // (page edits and demonstrations), MainWindowRedact.cpp (redaction), MainWindowSplit.cpp (page
-// ranges and splitting) and MainWindowPageTools.cpp (page insertion, cropping, page images).
+// ranges and splitting), MainWindowPageTools.cpp (page insertion, cropping, page images),
+// MainWindowStampTools.cpp (watermark, page and Bates numbers) and MainWindowEditTools.cpp (image
+// signature, text replacement, N-up, merging).
 #pragma once
 
 #include <QList>
@@ -86,6 +88,22 @@ class MainWindow : public QMainWindow {
   void saveDocumentTo(const QString& path);
   void printDocument();
   void printToFile(const QString& pdfPath);
+  // Stamping tools (MainWindowStampTools.cpp).
+  void watermarkTo(const QString& text, const QString& outPath);
+  void watermarkDialog();
+  void pageNumbersTo(const QString& outPath);
+  void batesStampTo(const QString& prefix, int start, int digits, const QString& outPath);
+  void batesDialog();
+  // Signature image, replacement, N-up and merging (MainWindowEditTools.cpp).
+  void signWithImageTo(const QString& imagePath, const QString& outPath, int page0);
+  void signWithImage();
+  void replaceTextTo(const QString& oldText, const QString& newText, const QString& outPath);
+  void replaceTextDialog();
+  void nUpTo(int cols, int rows, const QString& outPath);
+  void nUpDialog();
+  void mergeWith(const QString& pdfPath);
+  void mergeWithDialog();
+  void mergeFolderDialog();
 
   // Tools done by the backend (MainWindowBackendTools.cpp).
   void protectPdf();

@@ -141,6 +141,11 @@ const Row kActionRows[] = {
                       [x0, y0, x1, y1](MainWindow& w) { w.cropAllPages(x0, y0, x1, y1); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--merge");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("mergeWith(%1)").arg(path), [path](MainWindow& w) { w.mergeWith(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       // --split first last out: pages first to last, one-based on the command line.
       if (!cl.split || cl.split->at(2).isEmpty()) return;
       const int first = commandLineInt(cl.split->at(0)), last = commandLineInt(cl.split->at(1));
@@ -157,10 +162,23 @@ const Row kActionRows[] = {
         plan.push_back({QStringLiteral("selectDemo()"), [](MainWindow& w) { w.selectDemo(); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--redact-pii");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("redactPiiTo(%1)").arg(path), [path](MainWindow& w) { w.redactPiiTo(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       const QString out = cl.value("--encrypt"), pw = cl.value("--encrypt-pw");
       if (!out.isEmpty() && !pw.isEmpty())
         plan.push_back({QStringLiteral("protectPdfTo(%1)").arg(out),
                         [out, pw](MainWindow& w) { w.protectPdfTo(out, secretValue(pw)); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString image = cl.value("--sign-image"), out = cl.value("--sign-out");
+      // Without --sign-page the first page; the worker takes a number past the end as the first too.
+      const int page = cl.has("--sign-page") ? commandLineInt(cl.value("--sign-page")) : 1;
+      if (!image.isEmpty() && !out.isEmpty())
+        plan.push_back({QStringLiteral("signWithImageTo(%1, %2, %3)").arg(image, out, QString::number(page - 1)),
+                        [image, out, page](MainWindow& w) { w.signWithImageTo(image, out, page - 1); }});
     },
     [](const CommandLine& cl, Plan& plan) {
       const QString pfx = cl.value("--sign-cert"), out = cl.value("--sign-cert-out"), pw = cl.value("--sign-cert-pw");
@@ -169,20 +187,48 @@ const Row kActionRows[] = {
                         [pfx, pw, out](MainWindow& w) { w.signWithCertTo(pfx, secretValue(pw), out); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString find = cl.value("--replace-text"), with = cl.value("--replace-with"), out = cl.value("--replace-out");
+      if (!find.isEmpty() && !out.isEmpty())
+        plan.push_back({QStringLiteral("replaceTextTo(%1, %2, %3)").arg(find, with, out),
+                        [find, with, out](MainWindow& w) { w.replaceTextTo(find, with, out); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       const QString out = cl.value("--sanitize-out");
       if (!out.isEmpty())
         plan.push_back({QStringLiteral("sanitizePdfTo(%1)").arg(out), [out](MainWindow& w) { w.sanitizePdfTo(out); }});
     },
     [](const CommandLine& cl, Plan& plan) {
-      const QString path = cl.value("--redact-pii");
-      if (!path.isEmpty())
-        plan.push_back({QStringLiteral("redactPiiTo(%1)").arg(path), [path](MainWindow& w) { w.redactPiiTo(path); }});
+      const QString text = cl.value("--watermark"), out = cl.value("--watermark-out");
+      if (!text.isEmpty() && !out.isEmpty())
+        plan.push_back({QStringLiteral("watermarkTo(%1, %2)").arg(text, out),
+                        [text, out](MainWindow& w) { w.watermarkTo(text, out); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString out = cl.value("--page-numbers-out");
+      if (!out.isEmpty())
+        plan.push_back({QStringLiteral("pageNumbersTo(%1)").arg(out), [out](MainWindow& w) { w.pageNumbersTo(out); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString out = cl.value("--bates-out"), prefix = cl.value("--bates");
+      const int start = cl.has("--bates-start") ? commandLineInt(cl.value("--bates-start")) : 1;
+      if (!out.isEmpty())
+        plan.push_back({QStringLiteral("batesStampTo(%1, %2, 6, %3)").arg(prefix, QString::number(start), out),
+                        [prefix, start, out](MainWindow& w) { w.batesStampTo(prefix, start, 6, out); }});
     },
     [](const CommandLine& cl, Plan& plan) {
       const QString dir = cl.value("--split-bookmarks");
       if (!dir.isEmpty())
         plan.push_back({QStringLiteral("splitByBookmarksTo(%1)").arg(dir),
                         [dir](MainWindow& w) { w.splitByBookmarksTo(dir); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      // AxB with a lower-case x; an empty side reads as 0, which the worker refuses.
+      const QString nup = cl.value("--nup"), out = cl.value("--nup-out");
+      const QStringList parts = nup.split(QLatin1Char('x'));
+      if (nup.isEmpty() || out.isEmpty() || parts.size() != 2) return;
+      const int cols = commandLineInt(parts[0]), rows = commandLineInt(parts[1]);
+      plan.push_back({QStringLiteral("nUpTo(%1, %2, %3)").arg(QString::number(cols), QString::number(rows), out),
+                      [cols, rows, out](MainWindow& w) { w.nUpTo(cols, rows, out); }});
     },
     [](const CommandLine& cl, Plan& plan) {
       if (cl.flag("--fullscreen"))

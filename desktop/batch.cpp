@@ -56,7 +56,7 @@ bool has_pdf_extension(const fs::path& p) {
 
 // The folder's regular files (links followed) named *.pdf in any case, in listing order. An
 // entry whose type cannot be read is kept, so that it shows as a failed file.
-Inputs list_inputs(const fs::path& dir) {
+Inputs list_inputs(const fs::path& dir, bool console = true) {
   Inputs in;
   std::error_code ec;
   fs::directory_iterator it(dir, ec);
@@ -69,7 +69,7 @@ Inputs list_inputs(const fs::path& dir) {
   }
   if (ec) {
     in.complete = false;
-    std::fprintf(stderr, "Не удалось дочитать папку: %s\n", dir.c_str());
+    if (console) std::fprintf(stderr, "Не удалось дочитать папку: %s\n", dir.c_str());
   }
   return in;
 }
@@ -268,16 +268,28 @@ int run_verify(IPdfEngine& engine, const Inputs& in, const fs::path& out_dir) {
   return written && in.complete && total >= 1 && opened == total ? 0 : 1;
 }
 
-int run_merge(const std::string& dir, const std::string& out_file) {
+// `console` false keeps every line to itself, for the window.
+int run_merge(const std::string& dir, const std::string& out_file, bool console) {
+  const auto say = [console](const char* format, auto... args) {
+    if (console) std::printf(format, args...);
+  };
+  const auto complain = [console](const char* format, auto... args) {
+    if (console) std::fprintf(stderr, format, args...);
+  };
   const std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
   if (!engine) {
-    std::fprintf(stderr, "Движок PDFium недоступен.\n");
+    complain("Движок PDFium недоступен.\n");
     return 1;
   }
-  Inputs in = list_inputs(dir);
+  Inputs in = list_inputs(dir, console);
+  // An earlier result written into the folder itself is not an input of the next run.
+  std::erase_if(in.files, [&](const fs::path& p) {
+    std::error_code ec;
+    return fs::equivalent(p, out_file, ec);
+  });
   std::sort(in.files.begin(), in.files.end());
   if (in.files.empty()) {
-    std::fprintf(stderr, "Нет PDF в папке.\n");
+    complain("Нет PDF в папке.\n");
     return 1;
   }
   // The engine may read from every buffer until the merged document is saved and gone, so the
@@ -287,26 +299,26 @@ int run_merge(const std::string& dir, const std::string& out_file) {
   buffers.push_back(read_bytes(in.files[0]));
   const std::unique_ptr<IDocument> doc = engine->open(span_of(buffers[0]), "");
   if (!doc) {
-    std::fprintf(stderr, "Не открылся: %s\n", in.files[0].c_str());
+    complain("Не открылся: %s\n", in.files[0].c_str());
     return 1;
   }
-  std::printf("[1] %s\n", in.files[0].filename().c_str());
+  say("[1] %s\n", in.files[0].filename().c_str());
   int count = 1;
   for (size_t k = 1; k < in.files.size(); ++k) {
     buffers.push_back(read_bytes(in.files[k]));
     const std::string name = in.files[k].filename().native();
     if (doc->merge(span_of(buffers.back()), -1)) {
       ++count;
-      std::printf("[%d] + %s\n", static_cast<int>(k + 1), name.c_str());
+      say("[%d] + %s\n", static_cast<int>(k + 1), name.c_str());
     } else {
-      std::fprintf(stderr, "  пропуск (merge): %s\n", name.c_str());
+      complain("  пропуск (merge): %s\n", name.c_str());
     }
   }
   if (!doc->save_as(out_file, {}) || !saved_pdf_ok(out_file)) {
-    std::fprintf(stderr, "Не удалось сохранить: %s\n", out_file.c_str());
+    complain("Не удалось сохранить: %s\n", out_file.c_str());
     return 1;
   }
-  std::printf("Объединено %d файлов → %s\n", count, out_file.c_str());
+  say("Объединено %d файлов → %s\n", count, out_file.c_str());
   return in.complete ? 0 : 1;
 }
 
@@ -455,7 +467,7 @@ int run_batch(const std::string& dir, const std::string& op, const std::string& 
     return 1;
   }
   if (op == "encrypt") return run_encrypt(dir, out, pw);
-  if (op == "merge") return run_merge(dir, out);
+  if (op == "merge") return run_merge(dir, out, true);
 
   fs::create_directories(out, ec);
   const std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
@@ -472,6 +484,12 @@ int run_batch(const std::string& dir, const std::string& op, const std::string& 
       for_each_input(in, refusals, [&](const fs::path& file) { return process_one(*engine, file, op, out); });
   std::printf("Пакетная обработка (%s): успешно %d из %d → %s\n", op.c_str(), ok, total, out.c_str());
   return in.complete && total >= 1 && ok == total ? 0 : 1;
+}
+
+int merge_pdf_folder(const std::string& dir, const std::string& out) {
+  std::error_code ec;
+  if (!fs::is_directory(fs::status(dir, ec))) return 1;
+  return run_merge(dir, out, false);
 }
 
 std::optional<BatchArgs> batch_args(int argc, const char* const* argv) {

@@ -14,6 +14,10 @@ namespace quorvel::desktop {
 int run_batch(const std::string& dir, const std::string& op, const std::string& out,
               const std::string& pw);
 
+// The "merge" operation of run_batch with the same result, writing nothing to the console:
+// for the window, which never does.
+int merge_pdf_folder(const std::string& dir, const std::string& out);
+
 struct BatchArgs {
   std::string dir;
   std::string op;

@@ -312,6 +312,18 @@ TEST(BatchMerge, EdgeCases) {
     EXPECT_FALSE(exists(out));
   }
   {
+    Sandbox s;  // the result written into the folder is left out of the next run
+    s.put("a.pdf", text_pdf({"a"}));
+    s.put("b.pdf", text_pdf({"b"}));
+    const std::string out = s.in("all.pdf");
+    for (int run = 0; run < 2; ++run) {
+      const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", out});
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, "[1] a.pdf\n[2] + b.pdf\nОбъединено 2 файлов → " + out + "\n") << run;
+      EXPECT_EQ(pdf_pages(out), 2) << run;
+    }
+  }
+  {
     Sandbox s;  // no PDF at all
     s.put("a.txt", "x");
     const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", s.path("m.pdf")});

@@ -57,7 +57,7 @@ class StartupCommandLineTest : public QObject {
         << QStringList{"--password", "--mvp", "a.pdf"}
         << QStringList{"setOpenPassword", "openFile(a.pdf)"};
     QTest::newRow("values of commands not built yet are consumed")
-        << QStringList{"--rotate", "abc", "--watermark", "draft", "--watermark-out", "o.pdf", "a.pdf"}
+        << QStringList{"--rotate", "abc", "--ocr-layer", "o.pdf", "a.pdf"}
         << QStringList{"openFile(a.pdf)"};
     QTest::newRow("split takes three values")
         << QStringList{"--split", "2", "5", "out.pdf", "a.pdf"}
@@ -85,6 +85,32 @@ class StartupCommandLineTest : public QObject {
     QTest::newRow("empty output paths and query do nothing")
         << QStringList{"a.pdf", "--save", "", "--print", "", "--export", "", "--find", ""}
         << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("document tools in table order")
+        << QStringList{"--nup", "2x3", "--nup-out", "n.pdf", "--bates-out", "b.pdf", "--watermark", "КОПИЯ",
+                       "--watermark-out", "w.pdf", "--page-numbers-out", "p.pdf", "--replace-out", "r.pdf",
+                       "--replace-text", "old", "--sign-image", "s.png", "--sign-out", "s.pdf", "--merge", "m.pdf",
+                       "--save", "o.pdf", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "mergeWith(m.pdf)", "signWithImageTo(s.png, s.pdf, 0)",
+                       "replaceTextTo(old, , r.pdf)", "watermarkTo(КОПИЯ, w.pdf)", "pageNumbersTo(p.pdf)",
+                       "batesStampTo(, 1, 6, b.pdf)", "nUpTo(2, 3, n.pdf)", "saveDocumentTo(o.pdf)"};
+    QTest::newRow("tool values given") << QStringList{"--sign-page", "3", "--sign-image", "s.png", "--sign-out",
+                                                      "s.pdf", "--replace-text", "a", "--replace-with", "b",
+                                                      "--replace-out", "r.pdf", "--bates", "X-", "--bates-start",
+                                                      "999999", "--bates-out", "b.pdf"}
+                                       << QStringList{"signWithImageTo(s.png, s.pdf, 2)", "replaceTextTo(a, b, r.pdf)",
+                                                      "batesStampTo(X-, 999999, 6, b.pdf)"};
+    QTest::newRow("sign page 0 and a malformed start")
+        << QStringList{"--sign-page", "0", "--sign-image", "s.png", "--sign-out", "s.pdf", "--bates-start", "x",
+                       "--bates-out", "b.pdf"}
+        << QStringList{"signWithImageTo(s.png, s.pdf, -1)", "batesStampTo(, 0, 6, b.pdf)"};
+    QTest::newRow("tool values without their outputs do nothing")
+        << QStringList{"--watermark", "X", "--watermark-out", "", "--sign-image", "s.png", "--replace-text", "a",
+                       "--nup", "2x2", "--bates", "X", "--merge", ""}
+        << none;
+    QTest::newRow("N-up shapes") << QStringList{"--nup", "2X2", "--nup-out", "n.pdf"} << none;
+    QTest::newRow("N-up with an empty side") << QStringList{"--nup", "3x", "--nup-out", "n.pdf"}
+                                             << QStringList{"nUpTo(3, 0, n.pdf)"};
+    QTest::newRow("N-up with three parts") << QStringList{"--nup", "1x2x3", "--nup-out", "n.pdf"} << none;
     QTest::newRow("flags only") << QStringList{"--fullscreen", "--mvp"}
                                 << QStringList{"setMvpMode(true)", "toggleFullScreen()"};
   }

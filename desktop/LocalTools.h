@@ -1,0 +1,35 @@
+// What the window's local document tools share: pixels in the form the engine takes, and the
+// common ending of a tool that changes the open document and saves the result as a new file.
+// Each tool announces its edits page by page through PdfView::pageContentEdited.
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+namespace quorvel::desktop {
+
+class MainWindow;
+class PdfView;
+
+// The rows of `image` as straight-alpha BGRA, 4 bytes a pixel, top row first. The engine's
+// image objects keep colour and alpha apart: premultiplied pixels would come out too dark
+// wherever they are translucent. Empty for a null image.
+std::vector<uint8_t> straightBgra(const QImage& image);
+
+// The texts a tool ends with, already filled in.
+struct ToolTexts {
+  QString failed;      // nothing was changed
+  QString saveFailed;  // changed, but the copy could not be written
+  QString done;        // written; the copy is opened next
+};
+
+// The common ending: without a change the failure text; else the view's document (with its
+// annotations) is saved to `outPath` and opened in a new tab. The open tab keeps the change
+// whether or not the save worked.
+void finishLocalTool(MainWindow& window, PdfView& view, bool changed, const QString& outPath,
+                     const ToolTexts& texts);
+
+}  // namespace quorvel::desktop
