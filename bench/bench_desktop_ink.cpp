@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "desktop/PdfView.h"
+#include "desktop/viewer/PdfView.h"
 
 using quorvel::desktop::PdfView;
 

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "common/fixtures.h"
-#include "desktop/MainWindow.h"
-#include "desktop/MainWindowCommandLine.h"
-#include "desktop/PdfView.h"
-#include "desktop/ThumbnailPanel.h"
+#include "desktop/window/MainWindow.h"
+#include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/panels/ThumbnailPanel.h"
 
 using quorvel::desktop::PdfView;
 using quorvel::desktop::ThumbnailPanel;

@@ -30,10 +30,10 @@
 #include <vector>
 
 #include "common/fixtures.h"
-#include "desktop/MainWindow.h"
-#include "desktop/MainWindowCommandLine.h"
-#include "desktop/PdfView.h"
-#include "desktop/lang.h"
+#include "desktop/window/MainWindow.h"
+#include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/window/lang.h"
 
 extern char** environ;
 

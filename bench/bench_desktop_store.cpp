@@ -10,7 +10,7 @@
 #include <ctime>
 #include <vector>
 
-#include "desktop/AnnotationStore.h"
+#include "desktop/stores/AnnotationStore.h"
 
 using quorvel::annot::Annotation;
 using quorvel::annot::AnnotType;

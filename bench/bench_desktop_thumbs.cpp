@@ -12,8 +12,8 @@
 
 #include "common/fixtures.h"
 #include "core/engine.h"
-#include "desktop/PdfView.h"
-#include "desktop/ThumbnailPanel.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/panels/ThumbnailPanel.h"
 
 using quorvel::desktop::PdfView;
 using quorvel::desktop::ThumbnailPanel;

@@ -25,7 +25,7 @@
 #include "common/fixtures.h"
 #include "core/engine.h"
 #include "core/search.h"
-#include "desktop/PdfView.h"
+#include "desktop/viewer/PdfView.h"
 
 using quorvel::desktop::PdfView;
 

@@ -20,7 +20,7 @@
 
 #include "common/fixtures.h"
 #include "core/engine.h"
-#include "core/pdfium_api.h"
+#include "core/pdfium/pdfium_api.h"
 
 namespace {
 

@@ -28,7 +28,7 @@ execute_process(COMMAND ${NM_TOOL} -D --defined-only ${_pdfium_local}
 if(NOT _nm_rc EQUAL 0)
   message(FATAL_ERROR "cannot read the symbols of ${_pdfium_local}")
 endif()
-file(GLOB _pdfium_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/core/pdfium_api*.h)
+file(GLOB _pdfium_headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/core/pdfium/pdfium_api*.h)
 set(_pdfium_decls "")
 foreach(_h IN LISTS _pdfium_headers)
   file(STRINGS ${_h} _d REGEX "^QV_PDFIUM_FN ")

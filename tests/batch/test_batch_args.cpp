@@ -1,7 +1,7 @@
 // How a raw command line turns into batch options, or leaves them to the window.
 #include <gtest/gtest.h>
 
-#include "desktop/batch.h"
+#include "desktop/batch/batch.h"
 
 namespace quorvel::desktop {
 namespace {

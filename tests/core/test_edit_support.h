@@ -13,7 +13,7 @@
 
 #include "common/fixtures.h"
 #include "core/engine.h"
-#include "core/pdfium_fonts.h"
+#include "core/pdfium/pdfium_fonts.h"
 
 namespace quorvel::test {
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/pdfium_fonts.h"
+#include "core/pdfium/pdfium_fonts.h"
 #include "test_edit_support.h"
 
 using namespace quorvel;

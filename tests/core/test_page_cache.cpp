@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/pdfium_document.h"
+#include "core/pdfium/pdfium_document.h"
 #include "test_edit_support.h"
 
 using namespace quorvel;

@@ -8,7 +8,7 @@
 
 #include "common/fixtures.h"
 #include "core/engine.h"
-#include "core/qpdf_bridge.h"
+#include "core/pdfium/qpdf_bridge.h"
 
 using namespace quorvel;
 namespace qb = quorvel::qpdf_bridge;

@@ -11,9 +11,9 @@
 
 #include "common/fixtures.h"
 #include "core/engine.h"
-#include "core/pdfium_api.h"
-#include "core/pdfium_document.h"
-#include "core/qpdf_recover.h"
+#include "core/pdfium/pdfium_api.h"
+#include "core/pdfium/pdfium_document.h"
+#include "core/pdfium/qpdf_recover.h"
 
 using namespace quorvel;
 using quorvel::qpdf_bridge::ObjectRef;

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/pdfium_api.h"
-#include "core/pdfium_document.h"
+#include "core/pdfium/pdfium_api.h"
+#include "core/pdfium/pdfium_document.h"
 #include "test_edit_support.h"
 
 using namespace quorvel;

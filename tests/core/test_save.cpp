@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/pdfium_api.h"
-#include "core/pdfium_document.h"
+#include "core/pdfium/pdfium_api.h"
+#include "core/pdfium/pdfium_document.h"
 #include "core/text_codec.h"
 #include "core/xfdf.h"
 #include "test_edit_support.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/pdfium_fonts.h"
+#include "core/pdfium/pdfium_fonts.h"
 #include "core/text_codec.h"
 #include "test_edit_support.h"
 

@@ -2,7 +2,7 @@
 // never leaves the next test in the other language.
 #pragma once
 
-#include "desktop/lang.h"
+#include "desktop/window/lang.h"
 
 namespace quorvel::test {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "desktop/AnnotationStore.h"
+#include "desktop/stores/AnnotationStore.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);

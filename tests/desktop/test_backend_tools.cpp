@@ -15,9 +15,9 @@
 #include <unistd.h>
 
 #include "common/backend_fixtures.h"
-#include "desktop/BackendTools.h"
-#include "desktop/MainWindowCommandLine.h"
-#include "desktop/lang.h"
+#include "desktop/tools/BackendTools.h"
+#include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/window/lang.h"
 #include "recording_server.h"
 #include "test_mainwindow_support.h"
 

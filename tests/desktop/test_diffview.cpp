@@ -9,8 +9,8 @@
 #include <QtTest>
 
 #include "lang_guard.h"
-#include "desktop/DiffViewDialog.h"
-#include "desktop/lang.h"
+#include "desktop/panels/DiffViewDialog.h"
+#include "desktop/window/lang.h"
 
 using quorvel::desktop::DiffViewDialog;
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "desktop/ThumbnailPanel.h"
-#include "desktop/lang.h"
+#include "desktop/panels/ThumbnailPanel.h"
+#include "desktop/window/lang.h"
 #include "lang_guard.h"
 #include "test_mainwindow_support.h"
 

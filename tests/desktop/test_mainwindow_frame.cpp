@@ -17,10 +17,10 @@
 
 #include <cmath>
 
-#include "desktop/AiPanel.h"
-#include "desktop/MainWindowCommandLine.h"
-#include "desktop/ThumbnailPanel.h"
-#include "desktop/lang.h"
+#include "desktop/ai/AiPanel.h"
+#include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/panels/ThumbnailPanel.h"
+#include "desktop/window/lang.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::desktop::AiPanel;

@@ -16,7 +16,7 @@
 #include <QWidgetAction>
 #include <QtTest>
 
-#include "desktop/lang.h"
+#include "desktop/window/lang.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::desktop::MainWindow;

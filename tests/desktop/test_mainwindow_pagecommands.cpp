@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "core/engine.h"
-#include "desktop/AnnotationStore.h"
-#include "desktop/MainWindowCommandLine.h"
-#include "desktop/lang.h"
+#include "desktop/stores/AnnotationStore.h"
+#include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/window/lang.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::IDocument;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ForwardingDocument.h"
-#include "desktop/PageTools.h"
+#include "desktop/tools/PageTools.h"
 #include "lang_guard.h"
 #include "test_mainwindow_support.h"
 

@@ -10,7 +10,7 @@
 #include <QSpinBox>
 #include <QtTest>
 
-#include "desktop/lang.h"
+#include "desktop/window/lang.h"
 #include "lang_guard.h"
 #include "test_mainwindow_support.h"
 

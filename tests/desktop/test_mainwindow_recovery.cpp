@@ -11,7 +11,7 @@
 
 #include "FakeDocument.h"
 #include "core/engine.h"
-#include "desktop/lang.h"
+#include "desktop/window/lang.h"
 #include "lang_guard.h"
 #include "test_mainwindow_support.h"
 

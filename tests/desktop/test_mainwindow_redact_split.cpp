@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "ForwardingDocument.h"
-#include "desktop/MainWindowCommandLine.h"
+#include "desktop/window/MainWindowCommandLine.h"
 #include "lang_guard.h"
 #include "test_mainwindow_support.h"
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "desktop/MainWindowCommandLine.h"
-#include "desktop/lang.h"
+#include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/window/lang.h"
 #include "lang_guard.h"
 #include "test_mainwindow_support.h"
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "desktop/lang.h"
+#include "desktop/window/lang.h"
 #include "lang_guard.h"
 #include "test_mainwindow_support.h"
 

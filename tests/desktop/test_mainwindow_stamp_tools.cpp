@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "common/text_doc.h"
-#include "desktop/ThumbnailPanel.h"
-#include "desktop/lang.h"
+#include "desktop/panels/ThumbnailPanel.h"
+#include "desktop/window/lang.h"
 #include "lang_guard.h"
 #include "test_mainwindow_support.h"
 

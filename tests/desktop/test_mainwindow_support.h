@@ -24,8 +24,8 @@
 #include <string>
 
 #include "common/fixtures.h"
-#include "desktop/MainWindow.h"
-#include "desktop/PdfView.h"
+#include "desktop/window/MainWindow.h"
+#include "desktop/viewer/PdfView.h"
 
 namespace quorvel::test {
 

@@ -11,7 +11,7 @@
 #include <QSettings>
 #include <QtTest>
 
-#include "desktop/lang.h"
+#include "desktop/window/lang.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::desktop::MainWindow;

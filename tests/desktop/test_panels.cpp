@@ -8,8 +8,8 @@
 
 #include <functional>
 
-#include "desktop/PdfView.h"
-#include "desktop/ThumbnailPanel.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/panels/ThumbnailPanel.h"
 #include "test_panels_fake.h"
 
 using quorvel::PageInfo;

@@ -5,9 +5,9 @@
 #include <QtTest>
 
 #include "lang_guard.h"
-#include "desktop/CommentsPanel.h"
-#include "desktop/PdfView.h"
-#include "desktop/lang.h"
+#include "desktop/panels/CommentsPanel.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/window/lang.h"
 #include "test_panels_fake.h"
 
 using quorvel::annot::Annotation;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/engine.h"
-#include "desktop/PdfView.h"
+#include "desktop/viewer/PdfView.h"
 
 namespace quorvel::test {
 

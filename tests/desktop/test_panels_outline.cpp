@@ -2,8 +2,8 @@
 // placeholder, and rebinding.
 #include <QtTest>
 
-#include "desktop/OutlinePanel.h"
-#include "desktop/PdfView.h"
+#include "desktop/panels/OutlinePanel.h"
+#include "desktop/viewer/PdfView.h"
 #include "test_panels_fake.h"
 
 using quorvel::OutlineItem;

@@ -8,8 +8,8 @@
 
 #include "common/fixtures.h"
 #include "core/engine.h"
-#include "desktop/PdfView.h"
-#include "desktop/ThumbnailPanel.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/panels/ThumbnailPanel.h"
 #include "test_pdfview_tools_input.h"
 
 using quorvel::desktop::PdfView;

@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "common/fixtures.h"
-#include "desktop/AnnotationStore.h"
-#include "desktop/PdfView.h"
+#include "desktop/stores/AnnotationStore.h"
+#include "desktop/viewer/PdfView.h"
 #include "support_db.h"
 #include "test_pdfview_tools_input.h"
 

@@ -10,7 +10,7 @@
 
 #include "common/fixtures.h"
 #include "core/search.h"
-#include "desktop/PdfView.h"
+#include "desktop/viewer/PdfView.h"
 #include "test_pdfview_tools_input.h"
 
 using quorvel::EngineKind;

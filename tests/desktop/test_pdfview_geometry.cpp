@@ -6,7 +6,7 @@
 #include <QtTest>
 
 #include "FakeDocument.h"
-#include "desktop/PdfView.h"
+#include "desktop/viewer/PdfView.h"
 
 using quorvel::PageInfo;
 using quorvel::annot::Point;

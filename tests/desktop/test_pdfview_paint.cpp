@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "FakeDocument.h"
-#include "desktop/PdfView.h"
+#include "desktop/viewer/PdfView.h"
 
 using quorvel::PageInfo;
 using quorvel::annot::AnnotType;

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "FakeDocument.h"
-#include "desktop/PdfView.h"
+#include "desktop/viewer/PdfView.h"
 
 using quorvel::CharBox;
 using quorvel::Link;

@@ -12,8 +12,8 @@
 
 #include <memory>
 
-#include "desktop/AnnotationStore.h"
-#include "desktop/PdfView.h"
+#include "desktop/stores/AnnotationStore.h"
+#include "desktop/viewer/PdfView.h"
 #include "test_pdfview_tools_input.h"
 
 using quorvel::Link;

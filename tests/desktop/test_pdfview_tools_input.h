@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "FakeDocument.h"
-#include "desktop/PdfView.h"
+#include "desktop/viewer/PdfView.h"
 
 namespace quorvel::test {
 

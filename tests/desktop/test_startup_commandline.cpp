@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "desktop/MainWindowCommandLine.h"
-#include "desktop/batch.h"
+#include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/batch/batch.h"
 #include "lang_guard.h"
 
 using namespace quorvel::desktop;

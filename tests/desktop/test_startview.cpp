@@ -7,7 +7,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "desktop/StartView.h"
+#include "desktop/panels/StartView.h"
 
 using quorvel::desktop::RecentEntry;
 using quorvel::desktop::StartView;

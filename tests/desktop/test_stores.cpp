@@ -6,8 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "desktop/AnnotationStore.h"
-#include "desktop/RecentsStore.h"
+#include "desktop/stores/AnnotationStore.h"
+#include "desktop/stores/RecentsStore.h"
 #include "support_db.h"
 
 using quorvel::annot::Annotation;

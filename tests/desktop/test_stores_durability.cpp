@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "desktop/AnnotationStore.h"
+#include "desktop/stores/AnnotationStore.h"
 #include "support_db.h"
 
 using quorvel::annot::AnnotType;

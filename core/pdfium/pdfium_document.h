@@ -1,0 +1,166 @@
+// Internals of the PDFium adapter, shared by its sources (one per area) and by nothing else.
+// Every member function that touches PDFium expects the caller to hold pdfium::lock() unless
+// its comment says it takes the lock itself; the lock is not recursive.
+#pragma once
+
+#ifndef QUORVEL_CORE_PRIVATE
+#error "private header of the core's PDFium adapter: include core/engine.h instead"
+#endif
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/engine.h"
+#include "core/pdfium/pdfium_api.h"
+
+namespace quorvel::pdfium {
+
+std::mutex& lock();
+void ensure_initialized();
+
+// Page space has its origin at the lower-left corner of the page's crop box; PDFium speaks the
+// file's user space. Everything handed out or taken in goes through these.
+struct PageOrigin {
+  double x = 0.0;
+  double y = 0.0;
+  double to_page_x(double ux) const { return ux - x; }
+  double to_page_y(double uy) const { return uy - y; }
+  double to_user_x(double px) const { return px + x; }
+  double to_user_y(double py) const { return py + y; }
+};
+PageOrigin page_origin(FPDF_PAGE page);
+
+// Owns a page loaded outside the cache; null when the index is out of range.
+struct OwnPage {
+  FPDF_PAGE page = nullptr;
+  OwnPage(FPDF_DOCUMENT doc, int index) {
+    if (index >= 0 && index < FPDF_GetPageCount(doc)) page = FPDF_LoadPage(doc, index);
+  }
+  ~OwnPage() {
+    if (page) FPDF_ClosePage(page);
+  }
+  OwnPage(const OwnPage&) = delete;
+  OwnPage& operator=(const OwnPage&) = delete;
+};
+
+// Full save of a document into memory; `flags` as FPDF_SaveAsCopy takes them, never incremental.
+bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD flags = QV_FPDF_NO_INCREMENTAL);
+
+class PdfiumDocument;
+
+struct FormHolder {
+  FPDF_FORMFILLINFO info;
+  PdfiumDocument* owner;
+};
+
+class PdfiumDocument final : public IDocument {
+ public:
+  PdfiumDocument(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc, std::string password);
+  ~PdfiumDocument() override;
+  PdfiumDocument(const PdfiumDocument&) = delete;
+  PdfiumDocument& operator=(const PdfiumDocument&) = delete;
+
+  // Open/cache/forms (pdfium_engine.cpp).
+  int page_count() const override;
+  bool has_form() const override;
+  void form_click(int page, double x, double y, bool down) override;
+  void form_char(unsigned code_point) override;
+  void form_key(int key, bool down) override;
+
+  // Rendering and text (pdfium_render.cpp).
+  PageInfo page_info(int page) const override;
+  RenderedTile render_tile(int page, const RenderRequest& req) override;
+  TextPage extract_text(int page) const override;
+
+  // Links, outline and metadata (pdfium_navigation.cpp).
+  DocMetadata metadata() const override;
+  std::vector<OutlineItem> outline() const override;
+  std::vector<Link> links(int page) const override;
+
+  // Saving with annotations (pdfium_save.cpp).
+  bool save_as(const std::string& path, const std::vector<annot::Annotation>& annots) override;
+
+  // Page structure (pdfium_pages.cpp).
+  bool delete_page(int page) override;
+  bool rotate_page(int page, int quarter_turns) override;
+  bool move_page(int from, int to) override;
+  bool merge(std::span<const std::byte> pdf, int index) override;
+  bool save_range(const std::string& path, int first, int last) override;
+  bool save_nup(const std::string& path, int cols, int rows) override;
+  bool insert_blank_page(int index, double width, double height) override;
+  bool crop_page(int page, double x0, double y0, double x1, double y1) override;
+  annot::Point crop_origin(int page) const override;
+
+  // Images, redaction, text layer, stamps (pdfium_images.cpp).
+  std::vector<ImageRef> list_images(int page) override;
+  bool delete_image(int page, int index) override;
+  int redact(int page, const std::vector<annot::Rect>& boxes) override;
+  int add_text_layer(int page, const std::vector<TextSpan>& words) override;
+  bool place_image(int page, const uint8_t* bgra, int width, int height, double x0, double y0,
+                   double x1, double y1) override;
+  bool stamp_text(int page, const std::string& text, double font_size, int r, int g, int b, int a,
+                  double x, double y, double angle) override;
+
+  // Text insertion and replacement (pdfium_text_edit.cpp).
+  int replace_text(int page, const std::string& find, const std::string& replacement) override;
+  bool insert_text(int page, const std::string& text, double x, double y, double font_size,
+                   unsigned rgb) override;
+
+  // --- adapter internals, lock held ---
+  // The page object that edits, form input and renders share. The cache keeps the form page
+  // and the most recently used others; an edit must reach the file (FPDFPage_GenerateContent,
+  // or a change of the page dictionary) before its call returns, because a later call may close
+  // the page and load it again from the file.
+  FPDF_PAGE cached_page(int index);
+  // cached_page without closing others, for PDFium's own requests: the page being worked on
+  // when PDFium asks is one of those others.
+  FPDF_PAGE load_into_cache(int index);
+  // Every page leaves the cache. Call it before changing the list of pages.
+  void close_cache();
+  // How many pages the cache holds open; takes the lock (for tests and benchmarks).
+  size_t open_pages() const;
+  FPDF_DOCUMENT handle() const { return doc_; }
+  const std::string& password() const { return password_; }
+  int current_form_page() const { return form_page_ < 0 ? 0 : form_page_; }
+  // Replaces the document by another one made from `bytes` (a page edit done outside PDFium).
+  // The form environment is rebuilt without running the document's open actions again.
+  void adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc);
+
+  FPDF_FONT font_ = nullptr;
+  std::string font_bytes_;
+  // Set by edits that take content out of the document (redaction, replaced text, deleted
+  // images or pages). PDFium's full save still writes the orphaned objects, so save_as then
+  // rewrites the copy through qpdf.
+  bool content_removed_ = false;
+
+ private:
+  void setup_form(bool run_open_actions);
+  void release_handles();
+  void close_cached(int index);
+  // Quarter turns of an uncached page from the page tree, -1 when only loading it tells.
+  int tree_rotation(int index) const;
+
+  std::vector<uint8_t> bytes_;
+  FPDF_DOCUMENT doc_ = nullptr;
+  FPDF_FORMHANDLE form_ = nullptr;
+  FormHolder holder_{};
+  struct CachedPage {
+    FPDF_PAGE page;
+    uint64_t used;
+  };
+  std::map<int, CachedPage> cache_;
+  uint64_t uses_ = 0;
+  int form_page_ = -1;
+  // Read from the page tree on first use. /Rotate changes only through a cached page, whose
+  // turn is written back here when it leaves the cache; the list of pages changes only after
+  // close_cache() or adopt(), which drop the table.
+  mutable std::vector<int> rotations_;
+  mutable bool rotations_read_ = false;
+  bool rotations_from_bytes_ = true;  // bytes_ still hold the document's page tree
+  std::string password_;  // needed to reload the document after a page edit through qpdf
+};
+
+}  // namespace quorvel::pdfium

@@ -1,0 +1,334 @@
+// The PDFium engine: library start-up, the process-wide lock, opening documents, the page
+// cache and the form-filling environment.
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+
+#include "core/pdfium/pdfium_document.h"
+#include "core/pdfium/qpdf_recover.h"
+
+namespace quorvel::pdfium {
+
+namespace {
+
+// Enough for a screenful of pages and their neighbours at any zoom, and for the thumbnails in
+// sight; a page parsed once costs from tens of kilobytes to megabytes.
+constexpr size_t kCachedPages = 32;
+
+}  // namespace
+
+std::mutex& lock() {
+  static std::mutex m;
+  return m;
+}
+
+void ensure_initialized() {
+  static std::once_flag once;
+  std::call_once(once, [] { FPDF_InitLibrary(); });
+}
+
+PageOrigin page_origin(FPDF_PAGE page) {
+  FS_RECTF box{};
+  if (page && FPDF_GetPageBoundingBox(page, &box)) {
+    return {std::min(box.left, box.right), std::min(box.top, box.bottom)};
+  }
+  return {};
+}
+
+namespace {
+
+struct MemoryWriter {
+  FPDF_FILEWRITE base;
+  std::vector<uint8_t>* out;
+};
+
+int write_block(FPDF_FILEWRITE* self, const void* data, unsigned long size) {
+  auto* w = reinterpret_cast<MemoryWriter*>(self);
+  const auto* p = static_cast<const uint8_t*>(data);
+  try {
+    w->out->insert(w->out->end(), p, p + size);
+  } catch (...) {
+    return 0;
+  }
+  return 1;
+}
+
+PdfiumDocument* owner_of(FPDF_FORMFILLINFO* info) {
+  return reinterpret_cast<FormHolder*>(info)->owner;
+}
+
+// Callbacks run inside a PDFium call that already holds the lock.
+void cb_nothing(FPDF_FORMFILLINFO*) {}
+void cb_rect(FPDF_FORMFILLINFO*, FPDF_PAGE, double, double, double, double) {}
+void cb_cursor(FPDF_FORMFILLINFO*, int) {}
+int cb_set_timer(FPDF_FORMFILLINFO*, int, TimerCallback) { return 0; }
+void cb_kill_timer(FPDF_FORMFILLINFO*, int) {}
+FPDF_SYSTEMTIME cb_local_time(FPDF_FORMFILLINFO*) { return FPDF_SYSTEMTIME{}; }
+FPDF_PAGE cb_get_page(FPDF_FORMFILLINFO* info, FPDF_DOCUMENT, int index) {
+  return owner_of(info)->load_into_cache(index);
+}
+int cb_rotation(FPDF_FORMFILLINFO*, FPDF_PAGE) { return 0; }
+void cb_named_action(FPDF_FORMFILLINFO*, FPDF_BYTESTRING) {}
+void cb_text_focus(FPDF_FORMFILLINFO*, FPDF_WIDESTRING, FPDF_DWORD, FPDF_BOOL) {}
+void cb_uri(FPDF_FORMFILLINFO*, FPDF_BYTESTRING) {}
+void cb_goto(FPDF_FORMFILLINFO*, int, int, float*, int) {}
+
+}  // namespace
+
+// The current-page callback needs the document's private form page.
+FPDF_PAGE current_form_page_cb(FPDF_FORMFILLINFO* info, FPDF_DOCUMENT);
+
+bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD flags) {
+  out.clear();
+  MemoryWriter w{{1, &write_block}, &out};
+  return FPDF_SaveAsCopy(doc, &w.base, flags) != 0 && !out.empty();
+}
+
+PdfiumDocument::PdfiumDocument(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc, std::string password)
+    : bytes_(std::move(bytes)), doc_(doc), password_(std::move(password)) {
+  if (FPDF_GetFormType(doc_) != 0) setup_form(true);
+}
+
+PdfiumDocument::~PdfiumDocument() {
+  std::vector<uint8_t> bytes;
+  std::string font_bytes;
+  {
+    std::lock_guard<std::mutex> g(lock());
+    release_handles();
+    // Buffers PDFium may still read from are freed only after the lock is released.
+    bytes.swap(bytes_);
+    font_bytes.swap(font_bytes_);
+  }
+}
+
+void PdfiumDocument::release_handles() {
+  close_cache();
+  if (form_) FPDFDOC_ExitFormFillEnvironment(form_);
+  form_ = nullptr;
+  if (font_) FPDFFont_Close(font_);
+  font_ = nullptr;
+  if (doc_) FPDF_CloseDocument(doc_);
+  doc_ = nullptr;
+}
+
+void PdfiumDocument::setup_form(bool run_open_actions) {
+  std::memset(&holder_, 0, sizeof holder_);
+  holder_.owner = this;
+  FPDF_FORMFILLINFO& f = holder_.info;
+  f.version = 1;
+  f.Release = &cb_nothing;
+  f.FFI_Invalidate = &cb_rect;
+  f.FFI_OutputSelectedRect = &cb_rect;
+  f.FFI_SetCursor = &cb_cursor;
+  f.FFI_SetTimer = &cb_set_timer;
+  f.FFI_KillTimer = &cb_kill_timer;
+  f.FFI_GetLocalTime = &cb_local_time;
+  f.FFI_OnChange = &cb_nothing;
+  f.FFI_GetPage = &cb_get_page;
+  f.FFI_GetCurrentPage = &current_form_page_cb;
+  f.FFI_GetRotation = &cb_rotation;
+  f.FFI_ExecuteNamedAction = &cb_named_action;
+  f.FFI_SetTextFieldFocus = &cb_text_focus;
+  f.FFI_DoURIAction = &cb_uri;
+  f.FFI_DoGoToAction = &cb_goto;
+  form_ = FPDFDOC_InitFormFillEnvironment(doc_, &holder_.info);
+  if (!form_) return;
+  FPDF_SetFormFieldHighlightColor(form_, 0, 0x3370FF);
+  FPDF_SetFormFieldHighlightAlpha(form_, 40);
+  if (run_open_actions) {
+    // There is no JavaScript engine in this PDFium build, so document scripts never run.
+    FORM_DoDocumentJSAction(form_);
+    FORM_DoDocumentOpenAction(form_);
+  }
+}
+
+void PdfiumDocument::adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc) {
+  release_handles();
+  bytes_ = std::move(bytes);
+  font_bytes_.clear();
+  doc_ = doc;
+  form_page_ = -1;
+  rotations_from_bytes_ = true;
+  if (FPDF_GetFormType(doc_) != 0) setup_form(false);
+}
+
+FPDF_PAGE current_form_page_cb(FPDF_FORMFILLINFO* info, FPDF_DOCUMENT) {
+  PdfiumDocument* d = reinterpret_cast<FormHolder*>(info)->owner;
+  return d->load_into_cache(d->current_form_page());
+}
+
+FPDF_PAGE PdfiumDocument::load_into_cache(int index) {
+  if (auto it = cache_.find(index); it != cache_.end()) {
+    it->second.used = ++uses_;
+    return it->second.page;
+  }
+  if (index < 0 || index >= FPDF_GetPageCount(doc_)) return nullptr;
+  FPDF_PAGE page = FPDF_LoadPage(doc_, index);
+  if (!page) return nullptr;
+  if (form_) FORM_OnAfterLoadPage(page, form_);
+  cache_.emplace(index, CachedPage{page, ++uses_});
+  return page;
+}
+
+FPDF_PAGE PdfiumDocument::cached_page(int index) {
+  if (!cache_.contains(index) && index >= 0 && index < FPDF_GetPageCount(doc_)) {
+    // Closing a page may make PDFium ask for others (see close_cache), so the victim is chosen
+    // afresh each time and the number of rounds is bounded.
+    for (size_t round = 0; cache_.size() >= kCachedPages && round < kCachedPages; ++round) {
+      int victim = -1;
+      uint64_t oldest = UINT64_MAX;
+      for (const auto& [i, c] : cache_) {
+        if (i != form_page_ && c.used < oldest) {
+          victim = i;
+          oldest = c.used;
+        }
+      }
+      if (victim < 0) break;
+      close_cached(victim);
+    }
+  }
+  return load_into_cache(index);
+}
+
+void PdfiumDocument::close_cached(int index) {
+  const auto it = cache_.find(index);
+  if (it == cache_.end()) return;
+  FPDF_PAGE page = it->second.page;
+  if (static_cast<size_t>(index) < rotations_.size()) {
+    rotations_[static_cast<size_t>(index)] = FPDFPage_GetRotation(page) & 3;
+  }
+  if (form_) FORM_OnBeforeClosePage(page, form_);
+  FPDF_ClosePage(page);
+  // By key: PDFium's requests while the page closed may have changed the map.
+  cache_.erase(index);
+}
+
+void PdfiumDocument::close_cache() {
+  // Closing the page of the focused field commits the field, and PDFium then asks for the
+  // pages of the field's other widgets through FFI_GetPage, which loads them into this cache.
+  // Committing first does that while every page is open; a page leaves the cache only once it
+  // is closed, so no request gets a closed one, and whatever arrives meanwhile is closed too.
+  if (form_) FORM_ForceToKillFocus(form_);
+  while (!cache_.empty()) close_cached(cache_.begin()->first);
+  form_page_ = -1;
+  // The list of pages is about to change; the tree is read again, from a save.
+  rotations_.clear();
+  rotations_read_ = false;
+  rotations_from_bytes_ = false;
+}
+
+size_t PdfiumDocument::open_pages() const {
+  std::lock_guard<std::mutex> g(lock());
+  return cache_.size();
+}
+
+int PdfiumDocument::page_count() const {
+  std::lock_guard<std::mutex> g(lock());
+  return FPDF_GetPageCount(doc_);
+}
+
+bool PdfiumDocument::has_form() const {
+  std::lock_guard<std::mutex> g(lock());
+  return form_ != nullptr;
+}
+
+void PdfiumDocument::form_click(int page, double x, double y, bool down) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!form_) return;
+  FPDF_PAGE p = cached_page(page);
+  if (!p) return;
+  form_page_ = page;
+  const PageOrigin o = page_origin(p);
+  if (down) {
+    // The form layer makes a field's handler when the pointer enters it, and a press on a
+    // field without one neither reaches it nor moves the focus there: a second field clicked
+    // while the first has the focus would leave the typing in the first. The pointer enters
+    // the field before it is pressed, as it would on screen.
+    FORM_OnMouseMove(form_, p, 0, o.to_user_x(x), o.to_user_y(y));
+    FORM_OnLButtonDown(form_, p, 0, o.to_user_x(x), o.to_user_y(y));
+  } else {
+    FORM_OnLButtonUp(form_, p, 0, o.to_user_x(x), o.to_user_y(y));
+  }
+}
+
+void PdfiumDocument::form_char(unsigned code_point) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!form_ || form_page_ < 0) return;
+  if (FPDF_PAGE p = cached_page(form_page_)) FORM_OnChar(form_, p, static_cast<int>(code_point), 0);
+}
+
+void PdfiumDocument::form_key(int key, bool down) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!form_ || form_page_ < 0) return;
+  FPDF_PAGE p = cached_page(form_page_);
+  if (!p) return;
+  if (down) {
+    FORM_OnKeyDown(form_, p, key, 0);
+  } else {
+    FORM_OnKeyUp(form_, p, key, 0);
+  }
+}
+
+namespace {
+
+class PdfiumEngine final : public IPdfEngine {
+ public:
+  std::unique_ptr<IDocument> open(std::span<const std::byte> bytes, std::string_view password) override {
+    needs_password_ = false;
+    // PDFium takes the length as an int; nothing of that size is a document we could show.
+    if (bytes.empty() || bytes.size() >= static_cast<size_t>(INT_MAX)) return nullptr;
+    ensure_initialized();
+    std::vector<uint8_t> copy(bytes.size());
+    std::memcpy(copy.data(), bytes.data(), bytes.size());
+    const std::string pw(password);
+    {
+      std::lock_guard<std::mutex> g(lock());
+      if (auto doc = load(copy, pw)) return doc;
+      if (needs_password_) return nullptr;
+    }
+    // PDFium refuses files that other readers open (a cut-off download, a lost header or
+    // trailer). qpdf rebuilds them without PDFium's lock, and the document then lives on the
+    // rebuilt copy, which is also what later edits and saves start from.
+    std::vector<uint8_t> repaired;
+    const qpdf_bridge::Recovery r = qpdf_bridge::recover(copy, pw, repaired);
+    if (r == qpdf_bridge::Recovery::needs_password) needs_password_ = true;
+    if (r != qpdf_bridge::Recovery::repaired || repaired.size() >= static_cast<size_t>(INT_MAX)) {
+      return nullptr;
+    }
+    std::vector<uint8_t>().swap(copy);
+    std::lock_guard<std::mutex> g(lock());
+    return load(repaired, pw);
+  }
+
+  EngineCapabilities capabilities() const override { return {true, true, true}; }
+  bool last_open_needs_password() const override { return needs_password_; }
+
+ private:
+  // Lock held. On success the document takes `bytes`, which PDFium reads from.
+  std::unique_ptr<IDocument> load(std::vector<uint8_t>& bytes, const std::string& pw) {
+    FPDF_DOCUMENT doc = FPDF_LoadMemDocument(bytes.data(), static_cast<int>(bytes.size()),
+                                             pw.empty() ? nullptr : pw.c_str());
+    if (!doc) {
+      needs_password_ = FPDF_GetLastError() == QV_FPDF_ERR_PASSWORD;
+      return nullptr;
+    }
+    return std::make_unique<PdfiumDocument>(std::move(bytes), doc, pw);
+  }
+
+  bool needs_password_ = false;
+};
+
+}  // namespace
+}  // namespace quorvel::pdfium
+
+namespace quorvel {
+
+std::unique_ptr<IPdfEngine> make_engine(EngineKind kind) {
+  if (kind != EngineKind::Pdfium) return nullptr;
+  return std::make_unique<pdfium::PdfiumEngine>();
+}
+
+std::string engine_version_line() { return "Quorvel 0.1.0 (PDFium engine)"; }
+
+}  // namespace quorvel

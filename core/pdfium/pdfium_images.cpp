@@ -1,0 +1,305 @@
+// Images, redaction, the invisible text layer and stamped text.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "core/pdfium/pdfium_document.h"
+#include "core/pdfium/pdfium_fonts.h"
+#include "core/text_codec.h"
+
+namespace quorvel::pdfium {
+
+namespace {
+
+// Far beyond any picture the tools place, and small enough to copy without fear.
+constexpr size_t kMaxImageBytes = size_t{1} << 30;
+
+bool finite(std::initializer_list<double> values) {
+  for (double v : values) {
+    if (!std::isfinite(v)) return false;
+  }
+  return true;
+}
+
+// A text object in the standard Helvetica, or in the document's TrueType font when the text
+// needs characters that Helvetica's encoding cannot give. Null when there is no such font.
+FPDF_PAGEOBJECT new_text_object(PdfiumDocument& d, const std::string& text, float size) {
+  if (!needs_unicode_font(text)) return FPDFPageObj_NewTextObj(d.handle(), "Helvetica", size);
+  FPDF_FONT font = document_text_font(d);
+  if (!font || !has_truetype_font(d)) return nullptr;
+  return FPDFPageObj_CreateTextObj(d.handle(), font, size);
+}
+
+bool overlaps(float l, float b, float r, float t, const annot::Rect& box) {
+  return l < std::max(box.x0, box.x1) && r > std::min(box.x0, box.x1) &&
+         b < std::max(box.y0, box.y1) && t > std::min(box.y0, box.y1);
+}
+
+annot::Rect to_user(const annot::Rect& box, const PageOrigin& o) {
+  return {o.to_user_x(box.x0), o.to_user_y(box.y0), o.to_user_x(box.x1), o.to_user_y(box.y1)};
+}
+
+bool has_visible_text(FPDF_TEXTPAGE tp, const annot::Rect& box) {
+  const double l = std::min(box.x0, box.x1), r = std::max(box.x0, box.x1);
+  const double b = std::min(box.y0, box.y1), t = std::max(box.y0, box.y1);
+  const int n = FPDFText_GetBoundedText(tp, l, t, r, b, nullptr, 0);
+  if (n <= 0) return false;
+  std::vector<unsigned short> buf(static_cast<size_t>(n) + 1, 0);
+  const int got = FPDFText_GetBoundedText(tp, l, t, r, b, buf.data(), n + 1);
+  for (int i = 0; i < got && i < n; ++i) {
+    const unsigned short u = buf[static_cast<size_t>(i)];
+    if (u != 0 && u != ' ' && u != '\t' && u != '\r' && u != '\n' && u != 0xA0) return true;
+  }
+  return false;
+}
+
+// Text that redaction cannot take out: inside form XObjects (this PDFium cannot remove objects
+// from them) or in annotation appearances under a box.
+bool text_survives(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxes) {
+  bool found = false;
+  if (FPDF_TEXTPAGE tp = FPDFText_LoadPage(page)) {
+    for (const annot::Rect& box : user_boxes) {
+      if (has_visible_text(tp, box)) {
+        found = true;
+        break;
+      }
+    }
+    FPDFText_ClosePage(tp);
+  }
+  const int annots = FPDFPage_GetAnnotCount(page);
+  for (int i = 0; i < annots && !found; ++i) {
+    FPDF_ANNOTATION a = FPDFPage_GetAnnot(page, i);
+    if (!a) continue;
+    FS_RECTF r{};
+    if (FPDFAnnot_GetRect(a, &r)) {
+      const float l = std::min(r.left, r.right), rt = std::max(r.left, r.right);
+      const float b = std::min(r.bottom, r.top), t = std::max(r.bottom, r.top);
+      bool under = false;
+      for (const annot::Rect& box : user_boxes) under = under || overlaps(l, b, rt, t, box);
+      const int objects = under ? FPDFAnnot_GetObjectCount(a) : 0;
+      for (int k = 0; k < objects && !found; ++k) {
+        FPDF_PAGEOBJECT obj = FPDFAnnot_GetObject(a, k);
+        found = obj && FPDFPageObj_GetType(obj) == QV_FPDF_PAGEOBJ_TEXT;
+      }
+    }
+    FPDFPage_CloseAnnot(a);
+  }
+  return found;
+}
+
+// Takes every text object that overlaps a box off the page; true when any went.
+bool remove_text_under(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxes) {
+  std::vector<FPDF_PAGEOBJECT> doomed;
+  const int count = FPDFPage_CountObjects(page);
+  for (int i = 0; i < count; ++i) {
+    FPDF_PAGEOBJECT obj = FPDFPage_GetObject(page, i);
+    if (!obj || FPDFPageObj_GetType(obj) != QV_FPDF_PAGEOBJ_TEXT) continue;
+    float l = 0, b = 0, r = 0, t = 0;
+    if (!FPDFPageObj_GetBounds(obj, &l, &b, &r, &t)) continue;
+    for (const annot::Rect& box : user_boxes) {
+      if (overlaps(l, b, r, t, box)) {
+        doomed.push_back(obj);
+        break;
+      }
+    }
+  }
+  bool removed = false;
+  for (FPDF_PAGEOBJECT obj : doomed) {
+    if (FPDFPage_RemoveObject(page, obj)) {
+      FPDFPageObj_Destroy(obj);
+      removed = true;
+    }
+  }
+  return removed;
+}
+
+// Takes off the page every link whose area overlaps a box: its target (a mailto address, a
+// web address) may name what the box hides. True when any went.
+bool remove_links_under(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxes) {
+  bool removed = false;
+  for (int i = FPDFPage_GetAnnotCount(page) - 1; i >= 0; --i) {
+    FPDF_ANNOTATION a = FPDFPage_GetAnnot(page, i);
+    if (!a) continue;
+    bool under = false;
+    FS_RECTF r{};
+    if (FPDFAnnot_GetSubtype(a) == QV_FPDF_ANNOT_LINK && FPDFAnnot_GetRect(a, &r)) {
+      const float l = std::min(r.left, r.right), rt = std::max(r.left, r.right);
+      const float b = std::min(r.bottom, r.top), t = std::max(r.bottom, r.top);
+      for (const annot::Rect& box : user_boxes) under = under || overlaps(l, b, rt, t, box);
+    }
+    FPDFPage_CloseAnnot(a);
+    if (under && FPDFPage_RemoveAnnot(page, i)) removed = true;
+  }
+  return removed;
+}
+
+}  // namespace
+
+std::vector<IDocument::ImageRef> PdfiumDocument::list_images(int page) {
+  std::lock_guard<std::mutex> g(lock());
+  std::vector<ImageRef> out;
+  if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return out;
+  FPDF_PAGE p = cached_page(page);
+  if (!p) return out;
+  const PageOrigin o = page_origin(p);
+  const int count = FPDFPage_CountObjects(p);
+  for (int i = 0; i < count; ++i) {
+    FPDF_PAGEOBJECT obj = FPDFPage_GetObject(p, i);
+    if (!obj || FPDFPageObj_GetType(obj) != QV_FPDF_PAGEOBJ_IMAGE) continue;
+    float l = 0, b = 0, r = 0, t = 0;
+    if (!FPDFPageObj_GetBounds(obj, &l, &b, &r, &t)) continue;
+    out.push_back({i, o.to_page_x(l), o.to_page_y(b), o.to_page_x(r), o.to_page_y(t)});
+  }
+  return out;
+}
+
+bool PdfiumDocument::delete_image(int page, int index) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return false;
+  FPDF_PAGE p = cached_page(page);
+  if (!p) return false;
+  FPDF_PAGEOBJECT obj = FPDFPage_GetObject(p, index);
+  if (!obj || FPDFPageObj_GetType(obj) != QV_FPDF_PAGEOBJ_IMAGE) return false;
+  if (!FPDFPage_RemoveObject(p, obj)) return false;
+  FPDFPageObj_Destroy(obj);
+  FPDFPage_GenerateContent(p);
+  content_removed_ = true;
+  return true;
+}
+
+bool PdfiumDocument::place_image(int page, const uint8_t* bgra, int width, int height, double x0, double y0,
+                                 double x1, double y1) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return false;
+  if (!bgra || width <= 0 || height <= 0 || !finite({x0, y0, x1, y1})) return false;
+  // The stride is an int for PDFium, and the byte count must not wrap.
+  if (width > std::numeric_limits<int>::max() / 4) return false;
+  const size_t stride = static_cast<size_t>(width) * 4;
+  if (static_cast<size_t>(height) > std::numeric_limits<size_t>::max() / stride) return false;
+  const size_t size = stride * static_cast<size_t>(height);
+  if (size > kMaxImageBytes) return false;
+  FPDF_PAGE p = cached_page(page);
+  if (!p) return false;
+
+  std::vector<uint8_t> pixels;
+  try {
+    pixels.resize(size);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  std::memcpy(pixels.data(), bgra, size);
+  // Straight (not premultiplied) alpha: that is what PDFium's BGRA format holds.
+  FPDF_BITMAP bitmap = FPDFBitmap_CreateEx(width, height, QV_FPDFBitmap_BGRA, pixels.data(), static_cast<int>(stride));
+  if (!bitmap) return false;
+  FPDF_PAGEOBJECT image = FPDFPageObj_NewImageObj(doc_);
+  if (!image) {
+    FPDFBitmap_Destroy(bitmap);
+    return false;
+  }
+  FPDF_PAGE pages[1] = {p};
+  if (!FPDFImageObj_SetBitmap(pages, 1, image, bitmap)) {
+    FPDFPageObj_Destroy(image);
+    FPDFBitmap_Destroy(bitmap);
+    return false;
+  }
+  const PageOrigin o = page_origin(p);
+  FPDFImageObj_SetMatrix(image, std::fabs(x1 - x0), 0, 0, std::fabs(y1 - y0), o.to_user_x(std::min(x0, x1)),
+                         o.to_user_y(std::min(y0, y1)));
+  FPDFPage_InsertObject(p, image);
+  FPDFPage_GenerateContent(p);
+  FPDFBitmap_Destroy(bitmap);
+  return true;
+}
+
+int PdfiumDocument::redact(int page, const std::vector<annot::Rect>& boxes) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || boxes.empty() || page < 0 || page >= FPDF_GetPageCount(doc_)) return 0;
+  FPDF_PAGE p = cached_page(page);
+  if (!p) return 0;
+  const PageOrigin o = page_origin(p);
+  std::vector<annot::Rect> user_boxes;
+  for (const annot::Rect& b : boxes) user_boxes.push_back(to_user(b, o));
+
+  // Black boxes over text that is still in the file would be a redaction in name only. The
+  // removal is tried first on a second load of the page, closed without being written, so the
+  // open page is touched only once nothing readable stays under a box. (Every edit writes its
+  // page's content at once, so that load sees what the open page holds.)
+  {
+    OwnPage trial(doc_, page);
+    if (!trial.page) return -1;
+    remove_text_under(trial.page, user_boxes);
+    if (text_survives(trial.page, user_boxes)) return -1;
+  }
+  if (remove_text_under(p, user_boxes)) content_removed_ = true;
+  if (remove_links_under(p, user_boxes)) content_removed_ = true;
+
+  int painted = 0;
+  for (const annot::Rect& box : user_boxes) {
+    const float w = static_cast<float>(std::max(box.x0, box.x1) - std::min(box.x0, box.x1));
+    const float h = static_cast<float>(std::max(box.y0, box.y1) - std::min(box.y0, box.y1));
+    if (!(w > 0 && h > 0)) continue;
+    FPDF_PAGEOBJECT rect = FPDFPageObj_CreateNewRect(static_cast<float>(std::min(box.x0, box.x1)),
+                                                     static_cast<float>(std::min(box.y0, box.y1)), w, h);
+    if (!rect) continue;
+    FPDFPageObj_SetFillColor(rect, 0, 0, 0, 255);
+    FPDFPath_SetDrawMode(rect, QV_FPDF_FILLMODE_WINDING, 0);
+    FPDFPage_InsertObject(p, rect);
+    ++painted;
+  }
+  FPDFPage_GenerateContent(p);
+  return painted;
+}
+
+int PdfiumDocument::add_text_layer(int page, const std::vector<TextSpan>& words) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || words.empty() || page < 0 || page >= FPDF_GetPageCount(doc_)) return 0;
+  FPDF_PAGE p = cached_page(page);
+  if (!p) return 0;
+  const PageOrigin o = page_origin(p);
+  int added = 0;
+  for (const TextSpan& w : words) {
+    if (w.text.empty() || !finite({w.x0, w.y0, w.x1, w.y1})) continue;
+    double size = std::max(w.y0, w.y1) - std::min(w.y0, w.y1);
+    if (size <= 1.0) size = 10;
+    FPDF_PAGEOBJECT obj = new_text_object(*this, w.text, static_cast<float>(size));
+    if (!obj) continue;
+    if (!FPDFText_SetText(obj, utf8_to_utf16(w.text).data())) {
+      FPDFPageObj_Destroy(obj);
+      continue;
+    }
+    FPDFTextObj_SetTextRenderMode(obj, QV_FPDF_TEXTRENDERMODE_INVISIBLE);
+    FPDFPageObj_Transform(obj, 1, 0, 0, 1, o.to_user_x(std::min(w.x0, w.x1)), o.to_user_y(std::min(w.y0, w.y1)));
+    FPDFPage_InsertObject(p, obj);
+    ++added;
+  }
+  FPDFPage_GenerateContent(p);
+  return added;
+}
+
+bool PdfiumDocument::stamp_text(int page, const std::string& text, double font_size, int r, int g, int b, int a,
+                                double x, double y, double angle) {
+  std::lock_guard<std::mutex> guard(lock());
+  if (!doc_ || text.empty() || page < 0 || page >= FPDF_GetPageCount(doc_)) return false;
+  if (!finite({font_size, x, y, angle})) return false;
+  FPDF_PAGE p = cached_page(page);
+  if (!p) return false;
+  FPDF_PAGEOBJECT obj = new_text_object(*this, text, static_cast<float>(font_size));
+  if (!obj) return false;
+  if (!FPDFText_SetText(obj, utf8_to_utf16(text).data())) {
+    FPDFPageObj_Destroy(obj);
+    return false;
+  }
+  FPDFTextObj_SetTextRenderMode(obj, QV_FPDF_TEXTRENDERMODE_FILL);
+  FPDFPageObj_SetFillColor(obj, static_cast<unsigned>(r), static_cast<unsigned>(g), static_cast<unsigned>(b),
+                           static_cast<unsigned>(a));
+  const double t = angle * 3.141592653589793 / 180;
+  const PageOrigin o = page_origin(p);
+  FPDFPageObj_Transform(obj, std::cos(t), std::sin(t), -std::sin(t), std::cos(t), o.to_user_x(x), o.to_user_y(y));
+  FPDFPage_InsertObject(p, obj);
+  FPDFPage_GenerateContent(p);
+  return true;
+}
+
+}  // namespace quorvel::pdfium

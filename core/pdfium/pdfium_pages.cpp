@@ -1,0 +1,181 @@
+// Page-structure edits. This PDFium build cannot import or move pages, so those edits save the
+// document to memory, do the page work with qpdf and load the result in place of the old
+// document; the old one stays whenever any step fails.
+#include <cfloat>
+#include <climits>
+#include <cmath>
+
+#include "core/pdfium/pdfium_document.h"
+#include "core/pdfium/qpdf_bridge.h"
+#include "core/safe_write.h"
+
+namespace quorvel::pdfium {
+
+namespace {
+
+// A box PDFium stores as floats; an infinite or NaN corner would make the saved file unreadable.
+bool storable(double v) { return std::isfinite(v) && std::fabs(v) <= FLT_MAX; }
+
+// PDFium walks the page tree to insert or delete a page and reads every kid on the way as a
+// dictionary, unchecked: a kid of another type crashes it, and a /Count that promises pages
+// the tree lacks makes it report a change it never made. Both show as a page that will not
+// resolve, so the tree is touched only when every page does.
+bool page_tree_sound(FPDF_DOCUMENT doc, int count) {
+  for (int i = 0; i < count; ++i) {
+    FS_SIZEF size{};
+    if (!FPDF_GetPageSizeByIndexF(doc, i, &size)) return false;
+  }
+  return true;
+}
+
+// Runs `edit` on a full save of the document and swaps the result in when it loads with the
+// document's password and has a page count in [min_pages, max_pages].
+template <typename Edit>
+bool swap_in_edited(PdfiumDocument& d, FPDF_FORMHANDLE form, int min_pages, int max_pages,
+                    Edit&& edit) {
+  // Input still being typed into a field lives only in the form layer until focus leaves it.
+  if (form) FORM_ForceToKillFocus(form);
+  std::vector<uint8_t> current;
+  if (!write_to_memory(d.handle(), current)) return false;
+  std::vector<uint8_t> edited;
+  if (!edit(current, edited)) return false;
+  if (edited.empty() || edited.size() >= static_cast<size_t>(INT_MAX)) return false;
+  const std::string& pw = d.password();
+  FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(edited.data(), static_cast<int>(edited.size()),
+                                             pw.empty() ? nullptr : pw.c_str());
+  if (!fresh) return false;
+  const int count = FPDF_GetPageCount(fresh);
+  if (count < min_pages || count > max_pages) {
+    FPDF_CloseDocument(fresh);
+    return false;
+  }
+  // Moving the vector keeps its buffer, which the new handle reads from.
+  d.adopt(std::move(edited), fresh);
+  return true;
+}
+
+}  // namespace
+
+bool PdfiumDocument::delete_page(int page) {
+  std::lock_guard<std::mutex> g(lock());
+  if (page < 0 || !doc_) return false;
+  const int n = FPDF_GetPageCount(doc_);
+  // PDFium finds the page to delete by the /Count of each node on the way, but shows pages in
+  // the order of its walk through the kids: where a /Count lies, it would delete another page
+  // than the one shown. qpdf deletes by the walk, and the page check keeps the two in step.
+  if (page >= n || !page_tree_sound(doc_, n)) return false;
+  return swap_in_edited(*this, form_, n - 1, n - 1, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+    return qpdf_bridge::delete_page(in, password_, page, out);
+  });
+}
+
+bool PdfiumDocument::rotate_page(int page, int quarter_turns) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return false;
+  FPDF_PAGE p = cached_page(page);
+  if (!p) return false;
+  // Reducing first keeps the sum clear of int overflow; the result is the same modulo 4.
+  FPDFPage_SetRotation(p, ((quarter_turns & 3) + FPDFPage_GetRotation(p)) & 3);
+  return true;
+}
+
+bool PdfiumDocument::move_page(int from, int to) {
+  std::lock_guard<std::mutex> g(lock());
+  const int n = doc_ ? FPDF_GetPageCount(doc_) : 0;
+  if (from < 0 || to < 0 || from >= n || to >= n || from == to) return false;
+  return swap_in_edited(*this, form_, n, n, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+    return qpdf_bridge::move_page(in, password_, from, to, out);
+  });
+}
+
+bool PdfiumDocument::insert_blank_page(int index, double width, double height) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || !(width > 0) || !(height > 0) || !storable(width) || !storable(height)) return false;
+  const int n = FPDF_GetPageCount(doc_);
+  if (index < 0 || index > n) return false;
+  // Appending needs no walk through the tree.
+  if (index < n && !page_tree_sound(doc_, n)) return false;
+  close_cache();
+  FPDF_PAGE p = FPDFPage_New(doc_, index, width, height);
+  if (!p) return false;
+  FPDF_ClosePage(p);
+  return true;
+}
+
+bool PdfiumDocument::crop_page(int page, double x0, double y0, double x1, double y1) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || !(x0 < x1) || !(y0 < y1)) return false;
+  const int n = FPDF_GetPageCount(doc_);
+  const int first = page < 0 ? 0 : page;
+  const int last = page < 0 ? n - 1 : page;
+  if (last >= n) return false;
+  for (int i = first; i <= last; ++i) {
+    FPDF_PAGE p = cached_page(i);
+    if (!p) return false;
+    // The caller's corners are in page space, relative to this page's current crop box.
+    const PageOrigin o = page_origin(p);
+    const double l = o.to_user_x(x0), b = o.to_user_y(y0), r = o.to_user_x(x1), t = o.to_user_y(y1);
+    if (!storable(l) || !storable(b) || !storable(r) || !storable(t)) return false;
+    FPDFPage_SetCropBox(p, static_cast<float>(l), static_cast<float>(b), static_cast<float>(r),
+                        static_cast<float>(t));
+  }
+  return true;
+}
+
+annot::Point PdfiumDocument::crop_origin(int page) const {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_) return {};
+  // A load of its own, as for the page size: nothing is kept, and the page's boxes are read
+  // from its dictionary, where crops are written at once.
+  OwnPage p(doc_, page);
+  if (!p.page) return {};
+  const PageOrigin o = page_origin(p.page);
+  return {o.x, o.y};
+}
+
+bool PdfiumDocument::merge(std::span<const std::byte> pdf, int index) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || pdf.empty()) return false;
+  const int n = FPDF_GetPageCount(doc_);
+  if (index > n) return false;
+  const int at = index < 0 ? n : index;
+  // Refuse what PDFium cannot open before anything of the open document is touched (a
+  // focused form field included); a file that needs a password cannot be merged.
+  if (pdf.size() >= static_cast<size_t>(INT_MAX)) return false;
+  FPDF_DOCUMENT src = FPDF_LoadMemDocument(pdf.data(), static_cast<int>(pdf.size()), nullptr);
+  if (!src) return false;
+  FPDF_CloseDocument(src);
+  return swap_in_edited(*this, form_, n, INT_MAX, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+    return qpdf_bridge::merge(in, password_, pdf, at, out);
+  });
+}
+
+bool PdfiumDocument::save_range(const std::string& path, int first, int last) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || first < 0 || first > last || last >= FPDF_GetPageCount(doc_)) return false;
+  std::vector<uint8_t> current;
+  std::vector<uint8_t> range;
+  if (!write_to_memory(doc_, current)) return false;
+  if (!qpdf_bridge::extract_range(current, password_, first, last, range)) return false;
+  return write_file_atomically(path, range);
+}
+
+bool PdfiumDocument::save_nup(const std::string& path, int cols, int rows) {
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || cols <= 0 || rows <= 0) return false;
+  double width = 612;
+  double height = 792;
+  FS_SIZEF size{};
+  if (FPDF_GetPageCount(doc_) > 0 && FPDF_GetPageSizeByIndexF(doc_, 0, &size) &&
+      size.width > 0 && size.height > 0) {
+    width = size.width;
+    height = size.height;
+  }
+  std::vector<uint8_t> current;
+  std::vector<uint8_t> sheets;
+  if (!write_to_memory(doc_, current)) return false;
+  if (!qpdf_bridge::nup(current, password_, cols, rows, width, height, sheets)) return false;
+  return write_file_atomically(path, sheets);
+}
+
+}  // namespace quorvel::pdfium

@@ -1,0 +1,183 @@
+// Page import, page moves, page ranges and N-up sheets, done with qpdf on in-memory PDFs.
+#include "core/pdfium/qpdf_bridge.h"
+#include "core/pdfium/qpdf_internal.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFLogger.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cmath>
+#include <string>
+
+namespace quorvel::qpdf_bridge {
+
+namespace {
+
+// qpdf reports damage it repairs through its logger; the library must stay silent.
+void silence(QPDF& q) {
+  auto log = QPDFLogger::create();
+  log->setInfo(log->discard());
+  log->setWarn(log->discard());
+  log->setError(log->discard());
+  q.setLogger(log);
+  q.setSuppressWarnings(true);
+}
+
+void start_empty(QPDF& q) {
+  silence(q);
+  q.emptyPDF();
+}
+
+}  // namespace
+
+void open(QPDF& q, const char* data, size_t size, std::string_view password) {
+  silence(q);
+  const std::string pw(password);
+  q.processMemoryFile("document", data, size, pw.empty() ? nullptr : pw.c_str());
+}
+
+void open(QPDF& q, const Bytes& in, std::string_view password) {
+  open(q, reinterpret_cast<const char*>(in.data()), in.size(), password);
+}
+
+bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out) {
+  // qpdf reads an object it cannot parse as null and goes on. A page that became null would be
+  // written as a hole in the page tree, which loses the page and crashes PDFium's page edits.
+  for (QPDFObjectHandle page : q.getAllPages()) {
+    if (!page.isDictionary()) return false;
+  }
+  QPDFWriter w(q);
+  w.setOutputMemory();
+  if (take_encryption_from) {
+    w.setMinimumPDFVersion(take_encryption_from->getPDFVersion(),
+                           take_encryption_from->getExtensionLevel());
+    w.copyEncryptionParameters(*take_encryption_from);
+  }
+  w.write();
+  const std::shared_ptr<Buffer> buf = w.getBufferSharedPointer();
+  if (!buf || buf->getSize() == 0) return false;
+  out.assign(buf->getBuffer(), buf->getBuffer() + buf->getSize());
+  return true;
+}
+
+bool move_page(const Bytes& in, std::string_view password, int from, int to, Bytes& out) {
+  return guarded(out, [&](Bytes& result) {
+    QPDF q;
+    open(q, in, password);
+    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
+    const int n = static_cast<int>(pages.size());
+    if (from < 0 || to < 0 || from >= n || to >= n || from == to) return false;
+    QPDFObjectHandle page = pages[from];
+    q.removePage(page);
+    if (to == n - 1) {
+      q.addPage(page, false);
+    } else {
+      // Among the pages left after the removal, the one now at `to` is the one to precede.
+      const int ref = to < from ? to : to + 1;
+      q.addPageAt(page, true, pages[ref]);
+    }
+    return write(q, nullptr, result);
+  });
+}
+
+bool delete_page(const Bytes& in, std::string_view password, int index, Bytes& out) {
+  return guarded(out, [&](Bytes& result) {
+    QPDF q;
+    open(q, in, password);
+    QPDFPageDocumentHelper helper(q);
+    const std::vector<QPDFPageObjectHelper> pages = helper.getAllPages();
+    if (index < 0 || index >= static_cast<int>(pages.size())) return false;
+    helper.removePage(pages[static_cast<size_t>(index)]);
+    return write(q, nullptr, result);
+  });
+}
+
+bool merge(const Bytes& in, std::string_view password, std::span<const std::byte> other, int index,
+           Bytes& out) {
+  if (other.empty()) return false;
+  return guarded(out, [&](Bytes& result) {
+    QPDF q;
+    open(q, in, password);
+    QPDF src;
+    open(src, reinterpret_cast<const char*>(other.data()), other.size(), "");
+    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
+    const int n = static_cast<int>(pages.size());
+    if (index > n) return false;
+    if (index < 0) index = n;
+    const std::vector<QPDFObjectHandle> incoming = src.getAllPages();
+    for (const QPDFObjectHandle& p : incoming) {
+      // qpdf copies a foreign page with everything it references.
+      if (index == n) {
+        q.addPage(p, false);
+      } else {
+        q.addPageAt(p, true, pages[index]);
+      }
+    }
+    return write(q, nullptr, result);
+  });
+}
+
+bool extract_range(const Bytes& in, std::string_view password, int first, int last, Bytes& out) {
+  return guarded(out, [&](Bytes& result) {
+    QPDF src;
+    open(src, in, password);
+    const std::vector<QPDFObjectHandle> pages = src.getAllPages();
+    const int n = static_cast<int>(pages.size());
+    if (first < 0 || first > last || last >= n) return false;
+    QPDF fresh;
+    start_empty(fresh);
+    for (int i = first; i <= last; ++i) fresh.addPage(pages[i], false);
+    return write(fresh, &src, result);
+  });
+}
+
+bool nup(const Bytes& in, std::string_view password, int cols, int rows, double sheet_width,
+         double sheet_height, Bytes& out) {
+  if (cols <= 0 || rows <= 0) return false;
+  if (!(std::isfinite(sheet_width) && std::isfinite(sheet_height)) || sheet_width <= 0 ||
+      sheet_height <= 0) {
+    return false;
+  }
+  return guarded(out, [&](Bytes& result) {
+    QPDF src;
+    open(src, in, password);
+    const std::vector<QPDFObjectHandle> pages = src.getAllPages();
+    QPDF fresh;
+    start_empty(fresh);
+
+    // cols x rows overflows an int long before it stops being a valid request.
+    const int64_t per_sheet = static_cast<int64_t>(cols) * rows;
+    const double cell_w = sheet_width / cols;
+    const double cell_h = sheet_height / rows;
+    size_t next = 0;
+    do {
+      QPDFObjectHandle sheet = fresh.makeIndirectObject(QPDFObjectHandle::parse(
+          "<< /Type /Page /Resources << /XObject << >> >> >>"));
+      sheet.replaceKey("/MediaBox", QPDFObjectHandle::newArray(
+                                        QPDFObjectHandle::Rectangle(0, 0, sheet_width, sheet_height)));
+      QPDFObjectHandle xobjects = sheet.getKey("/Resources").getKey("/XObject");
+      QPDFPageObjectHelper placer(sheet);
+      std::string content;
+      for (int64_t k = 0; k < per_sheet && next < pages.size(); ++k, ++next) {
+        const double col = static_cast<double>(k % cols);
+        const double row = static_cast<double>(k / cols);
+        QPDFPageObjectHelper page(pages[next]);
+        QPDFObjectHandle form = fresh.copyForeignObject(page.getFormXObjectForPage());
+        const std::string name = "/Fx" + std::to_string(k);
+        xobjects.replaceKey(name, form);
+        const QPDFObjectHandle::Rectangle cell(col * cell_w, sheet_height - (row + 1) * cell_h,
+                                               (col + 1) * cell_w, sheet_height - row * cell_h);
+        content += placer.placeFormXObject(form, name, cell, true, true, true);
+      }
+      sheet.replaceKey("/Contents", fresh.newStream(content));
+      fresh.addPage(sheet, false);
+    } while (next < pages.size());
+    return write(fresh, &src, result);
+  });
+}
+
+}  // namespace quorvel::qpdf_bridge

@@ -1,0 +1,512 @@
+#include "desktop/batch/batch.h"
+
+#include <stdlib.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "core/engine.h"
+#include "core/exportdoc.h"
+#include "core/extract.h"
+#include "core/safe_write.h"
+
+namespace quorvel::desktop {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::byte>;
+
+// Larger inputs are treated as unreadable rather than risking the allocation.
+constexpr std::uintmax_t kMaxInputBytes = std::uintmax_t{2} << 30;
+
+struct Inputs {
+  std::vector<fs::path> files;
+  bool complete = true;  // false when the listing broke off
+};
+
+bool has_pdf_extension(const fs::path& p) {
+  std::string ext = p.extension().native();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".pdf";
+}
+
+// The folder's regular files (links followed) named *.pdf in any case, in listing order. An
+// entry whose type cannot be read is kept, so that it shows as a failed file.
+Inputs list_inputs(const fs::path& dir, bool console = true) {
+  Inputs in;
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+    const fs::path& p = it->path();
+    if (!has_pdf_extension(p)) continue;
+    std::error_code sec;
+    const fs::file_status st = it->status(sec);
+    if (fs::is_regular_file(st) || (sec && st.type() != fs::file_type::not_found)) in.files.push_back(p);
+  }
+  if (ec) {
+    in.complete = false;
+    if (console) std::fprintf(stderr, "Не удалось дочитать папку: %s\n", dir.c_str());
+  }
+  return in;
+}
+
+Bytes read_bytes(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary | std::ios::ate);
+  if (!f) return {};
+  const std::streamoff size = f.tellg();
+  if (size <= 0 || static_cast<std::uintmax_t>(size) > kMaxInputBytes) return {};
+  try {
+    Bytes data(static_cast<size_t>(size));
+    f.seekg(0);
+    f.read(reinterpret_cast<char*>(data.data()), size);
+    if (f.gcount() != size) return {};
+    return data;
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+bool write_text(const fs::path& p, const std::string& data) {
+  return write_file_atomically(p.native(), {reinterpret_cast<const uint8_t*>(data.data()), data.size()});
+}
+
+// A saved PDF counts only when it is there and begins like one.
+bool saved_pdf_ok(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  char head[1024];
+  f.read(head, sizeof head);
+  return std::string_view(head, static_cast<size_t>(f.gcount())).find("%PDF-") != std::string_view::npos;
+}
+
+bool looks_like_pdf(const QByteArray& body) { return body.left(1024).contains("%PDF-"); }
+
+std::string csv_field(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string number(long long v) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+std::string page_text(const TextPage& page) {
+  std::string text;
+  for (const TextRun& run : page.runs) {
+    if (!text.empty()) text.push_back('\n');
+    text += run.text;
+  }
+  return text;
+}
+
+std::span<const std::byte> span_of(const Bytes& b) { return {b.data(), b.size()}; }
+
+// The fixed extension of a per-file operation's output, or null for an operation without one.
+const char* output_extension(const std::string& op) {
+  static const std::map<std::string, const char*> kExt = {
+      {"extract-csv", ".csv"}, {"text", ".txt"}, {"html", ".html"}, {"doc", ".doc"},
+      {"redact", ".pdf"},      {"encrypt", ".pdf"}};
+  const auto it = kExt.find(op);
+  return it == kExt.end() ? nullptr : it->second;
+}
+
+// Why a file's output may not be written: two inputs that would write one output name, or an
+// output that would replace an input of the same folder. Null for the files that may go ahead.
+std::vector<const char*> output_refusals(const std::vector<fs::path>& files, const fs::path& dir,
+                                         const fs::path& out_dir, const char* ext) {
+  std::vector<const char*> why(files.size(), nullptr);
+  if (!ext) return why;
+  std::map<std::string, int> uses;
+  std::vector<std::string> names;
+  for (const fs::path& f : files) {
+    names.push_back(f.stem().native() + ext);
+    ++uses[names.back()];
+  }
+  std::error_code ec;
+  const bool same_folder = fs::equivalent(dir, out_dir, ec);
+  std::map<std::string, bool> input_names;
+  for (const fs::path& f : files) input_names[f.filename().native()] = true;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (uses[names[i]] > 1) {
+      why[i] = "имя вывода совпадает с другим файлом";
+    } else if (same_folder && input_names.count(names[i])) {
+      why[i] = "вывод заменил бы исходный файл";
+    }
+  }
+  return why;
+}
+
+// Numbers every input as it goes; a refused one is reported and skipped, the others are handed
+// to `work`. Gives how many of them `work` reported done.
+int for_each_input(const Inputs& in, const std::vector<const char*>& refusals,
+                   const std::function<bool(const fs::path&)>& work) {
+  int done = 0;
+  for (size_t n = 0; n < in.files.size(); ++n) {
+    const fs::path& file = in.files[n];
+    std::printf("[%d] %s\n", static_cast<int>(n + 1), file.filename().c_str());
+    if (refusals[n]) {
+      std::fprintf(stderr, "  пропуск (%s): %s\n", refusals[n], file.c_str());
+    } else if (work(file)) {
+      ++done;
+    }
+  }
+  return done;
+}
+
+bool process_one(IPdfEngine& engine, const fs::path& file, const std::string& op, const fs::path& out_dir) {
+  const Bytes bytes = read_bytes(file);
+  if (bytes.empty()) {
+    std::fprintf(stderr, "  пропуск (пусто): %s\n", file.c_str());
+    return false;
+  }
+  const std::unique_ptr<IDocument> doc = engine.open(span_of(bytes), "");
+  if (!doc) {
+    std::fprintf(stderr, "  не открылся: %s\n", file.c_str());
+    return false;
+  }
+  const std::string stem = file.stem().native();
+  if (op == "extract-csv") {
+    std::string text;
+    for (int p = 0; p < doc->page_count(); ++p) {
+      if (p > 0) text.push_back('\n');
+      text += page_text(doc->extract_text(p));
+    }
+    std::string csv = "kind,value\n";
+    for (const extract::Entity& e : extract::extract_entities(text)) {
+      csv += csv_field(e.label) + "," + csv_field(e.value) + "\n";
+    }
+    return write_text(out_dir / (stem + ".csv"), csv);
+  }
+  if (op == "text") return write_text(out_dir / (stem + ".txt"), exportdoc::to_text(*doc));
+  if (op == "html") return write_text(out_dir / (stem + ".html"), exportdoc::to_html(*doc, false));
+  if (op == "doc") return write_text(out_dir / (stem + ".doc"), exportdoc::to_html(*doc, true));
+  if (op == "redact") {
+    int count = 0;
+    for (int p = 0; p < doc->page_count(); ++p) {
+      const TextPage page = doc->extract_text(p);
+      const std::vector<extract::Entity> found = extract::extract_entities(page_text(page));
+      if (found.empty()) continue;
+      std::vector<std::string> needles;
+      for (const extract::Entity& e : found) needles.push_back(e.value);
+      const std::vector<annot::Rect> boxes = extract::pii_rects(page, needles);
+      if (boxes.empty()) continue;
+      // A page whose data could not be blacked out leaves the file without a copy: a copy with
+      // the data still readable must not pass for a redacted one.
+      const int painted = doc->redact(p, boxes);
+      if (painted <= 0) {
+        std::fprintf(stderr, "  вычеркнуть не удалось (стр. %d): %s\n", p + 1, file.c_str());
+        return false;
+      }
+      count += painted;
+    }
+    const fs::path target = out_dir / (stem + ".pdf");
+    if (!doc->save_as(target.native(), {}) || !saved_pdf_ok(target)) return false;
+    std::printf("    вычеркнуто фрагментов: %d\n", count);
+    return true;
+  }
+  std::fprintf(stderr, "Неизвестная операция: %s\n", op.c_str());
+  return false;
+}
+
+int run_verify(IPdfEngine& engine, const Inputs& in, const fs::path& out_dir) {
+  std::string report = "file,opened,pages\n";
+  int total = 0;
+  int opened = 0;
+  for (const fs::path& file : in.files) {
+    ++total;
+    int pages = 0;
+    bool ok = false;
+    const Bytes bytes = read_bytes(file);
+    if (!bytes.empty()) {
+      if (const std::unique_ptr<IDocument> doc = engine.open(span_of(bytes), "")) {
+        ok = true;
+        ++opened;
+        pages = doc->page_count();
+      }
+    }
+    report += csv_field(file.filename().native()) + (ok ? ",yes," : ",no,") + number(pages) + "\n";
+  }
+  const fs::path report_path = out_dir / "open-report.csv";
+  const bool written = write_text(report_path, report);
+  if (!written) std::fprintf(stderr, "Не удалось записать отчёт: %s\n", report_path.c_str());
+  // The share is printed with a '.' whatever the locale.
+  char share[32];
+  const auto r = std::to_chars(share, share + sizeof share, total ? opened * 100.0 / total : 0.0,
+                               std::chars_format::fixed, 1);
+  *r.ptr = '\0';
+  std::printf("Проверка корпуса: открыто %d из %d (%s%%) → %s\n", opened, total, share, report_path.c_str());
+  return written && in.complete && total >= 1 && opened == total ? 0 : 1;
+}
+
+// `console` false keeps every line to itself, for the window.
+int run_merge(const std::string& dir, const std::string& out_file, bool console) {
+  const auto say = [console](const char* format, auto... args) {
+    if (console) std::printf(format, args...);
+  };
+  const auto complain = [console](const char* format, auto... args) {
+    if (console) std::fprintf(stderr, format, args...);
+  };
+  const std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
+  if (!engine) {
+    complain("Движок PDFium недоступен.\n");
+    return 1;
+  }
+  Inputs in = list_inputs(dir, console);
+  // An earlier result written into the folder itself is not an input of the next run.
+  std::erase_if(in.files, [&](const fs::path& p) {
+    std::error_code ec;
+    return fs::equivalent(p, out_file, ec);
+  });
+  std::sort(in.files.begin(), in.files.end());
+  if (in.files.empty()) {
+    complain("Нет PDF в папке.\n");
+    return 1;
+  }
+  // The engine may read from every buffer until the merged document is saved and gone, so the
+  // buffers are declared before the document and outlive it.
+  std::vector<Bytes> buffers;
+  buffers.reserve(in.files.size());
+  buffers.push_back(read_bytes(in.files[0]));
+  const std::unique_ptr<IDocument> doc = engine->open(span_of(buffers[0]), "");
+  if (!doc) {
+    complain("Не открылся: %s\n", in.files[0].c_str());
+    return 1;
+  }
+  say("[1] %s\n", in.files[0].filename().c_str());
+  int count = 1;
+  for (size_t k = 1; k < in.files.size(); ++k) {
+    buffers.push_back(read_bytes(in.files[k]));
+    const std::string name = in.files[k].filename().native();
+    if (doc->merge(span_of(buffers.back()), -1)) {
+      ++count;
+      say("[%d] + %s\n", static_cast<int>(k + 1), name.c_str());
+    } else {
+      complain("  пропуск (merge): %s\n", name.c_str());
+    }
+  }
+  if (!doc->save_as(out_file, {}) || !saved_pdf_ok(out_file)) {
+    complain("Не удалось сохранить: %s\n", out_file.c_str());
+    return 1;
+  }
+  say("Объединено %d файлов → %s\n", count, out_file.c_str());
+  return in.complete ? 0 : 1;
+}
+
+// A private folder for the normalised copies, removed with its contents on every path.
+class PrivateTemp {
+ public:
+  PrivateTemp() {
+    std::error_code ec;
+    const fs::path base = fs::temp_directory_path(ec);
+    if (ec) return;
+    std::string tmpl = (base / "quorvel-encsrc-XXXXXX").native();
+    if (mkdtemp(tmpl.data())) path_ = tmpl;  // mkdtemp makes it 0700
+  }
+  ~PrivateTemp() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  PrivateTemp(const PrivateTemp&) = delete;
+  PrivateTemp& operator=(const PrivateTemp&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Runs a local event loop until the reply finishes or `ms` pass.
+void wait_for(QNetworkReply* reply, int ms) {
+  if (reply->isFinished()) return;
+  QEventLoop loop;
+  QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+bool health_ok(QNetworkAccessManager& nam, const QString& base, QProcess& backend) {
+  for (int attempt = 0; attempt < 40; ++attempt) {
+    QNetworkReply* reply = nam.get(QNetworkRequest(QUrl(base + "/health")));
+    wait_for(reply, 500);
+    const bool ok = reply->isFinished() && reply->error() == QNetworkReply::NoError;
+    reply->deleteLater();
+    if (ok) return true;
+    // A backend that has exited will not come up; whatever answers on its port is not ours.
+    if (backend.state() == QProcess::NotRunning) return false;
+    QThread::msleep(500);
+  }
+  return false;
+}
+
+// The bytes to send: a full copy saved by the engine when the file opens, else the file as is.
+QByteArray normalised(IPdfEngine* engine, const Bytes& bytes, const PrivateTemp& temp, const std::string& stem) {
+  const QByteArray raw(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+  if (!engine || temp.path().empty()) return raw;
+  const std::unique_ptr<IDocument> doc = engine->open(span_of(bytes), "");
+  if (!doc) return raw;
+  const fs::path copy = temp.path() / ("quorvel-encsrc-" + stem + ".pdf");
+  const bool saved = doc->save_as(copy.native(), {});
+  const Bytes again = saved ? read_bytes(copy) : Bytes{};
+  std::error_code ec;
+  fs::remove(copy, ec);
+  if (again.empty()) return raw;
+  return QByteArray(reinterpret_cast<const char*>(again.data()), static_cast<qsizetype>(again.size()));
+}
+
+int run_encrypt(const std::string& dir, const std::string& out_dir, const std::string& pw) {
+  if (pw.empty()) {
+    std::fprintf(stderr, "Шифрование требует --batch-pw <пароль>\n");
+    return 1;
+  }
+  if (!QCoreApplication::instance()) {
+    std::fprintf(stderr, "Шифрование: нет QCoreApplication.\n");
+    return 1;
+  }
+  std::error_code ec;
+  fs::create_directories(out_dir, ec);
+
+  QNetworkAccessManager nam;
+  QProcess backend;
+  QString base = qEnvironmentVariable("QUORVEL_BACKEND");
+  if (base.isEmpty()) {
+    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath("durovaderiz");
+    if (!QFileInfo::exists(program)) {
+      std::fprintf(stderr, "Нет backend (tavibackend) и QUORVEL_BACKEND не задан.\n");
+      return 1;
+    }
+    const QString port =
+        qEnvironmentVariableIsSet("QUORVEL_BACKEND_PORT") ? qEnvironmentVariable("QUORVEL_BACKEND_PORT") : "8077";
+    backend.setProgram(program);
+    backend.setArguments({"--port", port});
+    backend.start(QIODevice::ReadWrite);
+    base = "http://127.0.0.1:" + port;
+    // Our own backend is on loopback: no proxy of the environment may sit in between.
+    nam.setProxy(QNetworkProxy::NoProxy);
+    if (!health_ok(nam, base, backend)) {
+      std::fprintf(stderr, "Backend не поднялся вовремя.\n");
+      backend.kill();
+      backend.waitForFinished(3000);
+      return 1;
+    }
+  }
+
+  // Every value is percent-encoded from its bytes, so '+', '%', '&' and any other byte of the
+  // password arrive as they are.
+  const QByteArray query = "user_password=" + QByteArray::fromStdString(pw).toPercentEncoding() +
+                           "&allow_print=1&allow_copy=0";
+  QUrl url(base + "/pdf/encrypt");
+  url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
+  QNetworkRequest request(url);
+  request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/pdf"));
+
+  const std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
+  const PrivateTemp temp;
+  const Inputs in = list_inputs(dir);
+  const std::vector<const char*> refusals = output_refusals(in.files, dir, out_dir, ".pdf");
+  const int total = static_cast<int>(in.files.size());
+  const int encrypted = for_each_input(in, refusals, [&](const fs::path& file) {
+    const std::string stem = file.stem().native();
+    const QByteArray body = normalised(engine.get(), read_bytes(file), temp, stem);
+    QNetworkReply* reply = nam.post(request, body);
+    wait_for(reply, 60000);
+    const bool ok = reply->isFinished() && reply->error() == QNetworkReply::NoError;
+    const QByteArray answer = reply->readAll();
+    reply->deleteLater();
+    if (ok && answer.size() > 100 && looks_like_pdf(answer)) {
+      const fs::path target = fs::path(out_dir) / (stem + ".pdf");
+      return write_file_atomically(target.native(), {reinterpret_cast<const uint8_t*>(answer.constData()),
+                                                     static_cast<size_t>(answer.size())});
+    }
+    std::fprintf(stderr, "  шифрование не удалось: %s\n", file.filename().c_str());
+    return false;
+  });
+  if (backend.state() != QProcess::NotRunning) {
+    backend.kill();
+    backend.waitForFinished(3000);
+  }
+  std::printf("Пакетное шифрование: успешно %d из %d → %s\n", encrypted, total, out_dir.c_str());
+  return in.complete && total >= 1 && encrypted == total ? 0 : 1;
+}
+
+}  // namespace
+
+int run_batch(const std::string& dir, const std::string& op, const std::string& out, const std::string& pw) {
+  std::error_code ec;
+  if (!fs::is_directory(fs::status(dir, ec))) {
+    std::fprintf(stderr, "Не папка: %s\n", dir.c_str());
+    return 1;
+  }
+  if (op == "encrypt") return run_encrypt(dir, out, pw);
+  if (op == "merge") return run_merge(dir, out, true);
+
+  fs::create_directories(out, ec);
+  const std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
+  if (!engine) {
+    std::fprintf(stderr, "Движок PDFium недоступен.\n");
+    return 1;
+  }
+  const Inputs in = list_inputs(dir);
+  if (op == "verify") return run_verify(*engine, in, out);
+
+  const std::vector<const char*> refusals = output_refusals(in.files, dir, out, output_extension(op));
+  const int total = static_cast<int>(in.files.size());
+  const int ok =
+      for_each_input(in, refusals, [&](const fs::path& file) { return process_one(*engine, file, op, out); });
+  std::printf("Пакетная обработка (%s): успешно %d из %d → %s\n", op.c_str(), ok, total, out.c_str());
+  return in.complete && total >= 1 && ok == total ? 0 : 1;
+}
+
+int merge_pdf_folder(const std::string& dir, const std::string& out) {
+  std::error_code ec;
+  if (!fs::is_directory(fs::status(dir, ec))) return 1;
+  return run_merge(dir, out, false);
+}
+
+std::optional<BatchArgs> batch_args(int argc, const char* const* argv) {
+  BatchArgs a;
+  for (int i = 1; i + 1 < argc; ++i) {
+    const std::string_view opt = argv[i];
+    std::string* value = opt == "--batch"       ? &a.dir
+                         : opt == "--batch-op"  ? &a.op
+                         : opt == "--batch-out" ? &a.out
+                         : opt == "--batch-pw"  ? &a.pw
+                                                : nullptr;
+    if (value) *value = argv[++i];
+  }
+  if (a.dir.empty()) return std::nullopt;
+  if (a.op.empty()) a.op = "extract-csv";
+  if (a.out.empty()) a.out = a.dir + "/out";
+  return a;
+}
+
+}  // namespace quorvel::desktop

@@ -1,0 +1,73 @@
+#include "desktop/tools/BackendTools.h"
+
+#include <QSaveFile>
+
+#include <limits>
+
+#include "desktop/window/MainWindow.h"
+
+namespace quorvel::desktop {
+
+QUrl backendToolUrl(const QString& endpoint, const QueryItems& items) {
+  QUrl url = MainWindow::backendUrl(endpoint);
+  if (items.isEmpty()) return url;
+  QByteArray query;
+  for (const auto& [key, value] : items) {
+    if (!query.isEmpty()) query += '&';
+    query += QUrl::toPercentEncoding(key) + '=' + QUrl::toPercentEncoding(value);
+  }
+  url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
+  return url;
+}
+
+QString replyExcerpt(const QByteArray& body) {
+  constexpr qsizetype kLimit = 200;
+  QByteArray head = body.left(kLimit);
+  if (body.size() > kLimit) {
+    // Step back over the continuation bytes to the last lead byte; drop its character when
+    // it needs more bytes than are left.
+    qsizetype lead = head.size() - 1;
+    while (lead > 0 && head.size() - lead < 4 && (static_cast<uchar>(head[lead]) & 0xC0) == 0x80) --lead;
+    const auto b = static_cast<uchar>(head[lead]);
+    const qsizetype need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    if (lead + need > head.size()) head.truncate(lead);
+  }
+  return QString::fromUtf8(head);
+}
+
+bool writeOutputFile(const QString& path, const QByteArray& data) {
+  QSaveFile f(path);
+  if (!f.open(QIODevice::WriteOnly)) return false;
+  if (f.write(data) != data.size()) {
+    f.cancelWriting();
+    return false;
+  }
+  return f.commit();
+}
+
+namespace {
+
+qint64 sizeFrom(const QByteArray& header) {
+  bool ok = false;
+  const qint64 v = header.toLongLong(&ok, 10);
+  // n * 100 must stay within 64 bits.
+  if (!ok || v < 0 || v > std::numeric_limits<qint64>::max() / 100) return 0;
+  return v;
+}
+
+}  // namespace
+
+OptimizeFigures optimizeFigures(const QByteArray& originalSize, const QByteArray& optimizedSize) {
+  const qint64 o = sizeFrom(originalSize);
+  const qint64 n = sizeFrom(optimizedSize);
+  OptimizeFigures f;
+  f.originalKb = o / 1024;
+  f.optimizedKb = n / 1024;
+  if (o >= 1) {
+    const qint64 p = 100 - (n * 100) / o;
+    if (p >= std::numeric_limits<int>::min() && p <= std::numeric_limits<int>::max()) f.percent = static_cast<int>(p);
+  }
+  return f;
+}
+
+}  // namespace quorvel::desktop

@@ -1,0 +1,156 @@
+// A signature picture placed on a page, text replaced throughout, N-up sheets, and merging:
+// another PDF into the open document, or a folder of PDFs into a new file.
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QStatusBar>
+
+#include <cstdint>
+#include <vector>
+
+#include "desktop/tools/LocalTools.h"
+#include "desktop/window/MainWindow.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/batch/batch.h"
+#include "desktop/window/lang.h"
+
+namespace quorvel::desktop {
+
+void MainWindow::signWithImageTo(const QString& imagePath, const QString& outPath, int page0) {
+  PdfView* view = currentView();
+  if (!view || !view->doc || imagePath.isEmpty() || outPath.isEmpty()) return;
+  IDocument& doc = *view->doc;
+  if (page0 < 0 || page0 >= doc.page_count()) page0 = 0;
+  const QImage image(imagePath);
+  if (image.isNull()) {
+    statusBar()->showMessage(L("Не удалось открыть изображение", "Could not open the image"), 0);
+    return;
+  }
+  // Straight alpha keeps a PNG's soft edges as light as they are drawn.
+  const std::vector<uint8_t> pixels = straightBgra(image);
+  const double width = doc.page_info(page0).width;
+  const double sigW = 0.3 * width;
+  const double aspect = image.height() < 1 ? 0.3 : static_cast<double>(image.height()) / image.width();
+  const bool placed = !pixels.empty() && doc.place_image(page0, pixels.data(), image.width(), image.height(),
+                                                         width - 36 - sigW, 36, width - 36, 36 + aspect * sigW);
+  if (placed) view->pageContentEdited(page0);
+  finishLocalTool(*this, *view, placed, outPath,
+                  {L("Не удалось разместить подпись", "Could not place the signature"),
+                   L("Не удалось сохранить подписанный PDF", "Could not save the signed PDF"),
+                   L("Подпись добавлена (стр. %1) → %2", "Signature added (page %1) → %2").arg(page0 + 1).arg(outPath)});
+}
+
+void MainWindow::signWithImage() {
+  PdfView* view = currentView();
+  if (!view || !view->doc) return;
+  const QString image = QFileDialog::getOpenFileName(this, L("Выберите изображение подписи", "Choose signature image"),
+                                                     QString(), QStringLiteral("Изображения (*.png *.jpg *.jpeg)"));
+  if (image.isEmpty()) return;
+  const QString out = QFileDialog::getSaveFileName(this, L("Сохранить подписанный PDF", "Save signed PDF"),
+                                                   QStringLiteral("signed.pdf"), QStringLiteral("PDF (*.pdf)"));
+  if (out.isEmpty()) return;
+  signWithImageTo(image, out, view->currentPage() - 1);
+}
+
+void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, const QString& outPath) {
+  PdfView* view = currentView();
+  if (!view || !view->doc || oldText.isEmpty() || outPath.isEmpty()) return;
+  IDocument& doc = *view->doc;
+  const std::string find = oldText.toStdString(), replacement = newText.toStdString();
+  int objects = 0;
+  for (int i = 0; i < doc.page_count(); ++i) {
+    const int n = doc.replace_text(i, find, replacement);
+    if (n <= 0) continue;
+    view->pageContentEdited(i);
+    objects += n;
+  }
+  finishLocalTool(*this, *view, objects > 0, outPath,
+                  {L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText),
+                   L("Не удалось сохранить результат", "Could not save the result"),
+                   L("Заменено объектов: %1 → %2", "Objects replaced: %1 → %2").arg(objects).arg(outPath)});
+}
+
+void MainWindow::replaceTextDialog() {
+  PdfView* view = currentView();
+  if (!view || !view->doc) return;
+  const QString title = L("Заменить текст", "Replace text");
+  bool ok = false;
+  const QString find = QInputDialog::getText(this, title, L("Найти:", "Find:"), QLineEdit::Normal, QString(), &ok);
+  if (!ok || find.isEmpty()) return;
+  const QString with =
+      QInputDialog::getText(this, title, L("Заменить на:", "Replace with:"), QLineEdit::Normal, QString(), &ok);
+  if (!ok) return;
+  const QString out = QFileDialog::getSaveFileName(this, L("Сохранить изменённый PDF", "Save edited PDF"),
+                                                   QStringLiteral("edited.pdf"), QStringLiteral("PDF (*.pdf)"));
+  if (out.isEmpty()) return;
+  replaceTextTo(find, with, out);
+}
+
+void MainWindow::nUpTo(int cols, int rows, const QString& outPath) {
+  PdfView* view = currentView();
+  if (!view || !view->doc || outPath.isEmpty() || cols < 1 || rows < 1) return;
+  if (!view->doc->save_nup(outPath.toStdString(), cols, rows)) {
+    statusBar()->showMessage(L("Не удалось сделать N-up", "N-up failed"), 0);
+    return;
+  }
+  statusBar()->showMessage(QStringLiteral("N-up %1×%2 → %3").arg(cols).arg(rows).arg(outPath), 0);
+  openFile(outPath);
+}
+
+void MainWindow::nUpDialog() {
+  PdfView* view = currentView();
+  if (!view || !view->doc) return;
+  const QString title = L("N-up печать", "N-up");
+  bool ok = false;
+  const int cols = QInputDialog::getInt(this, title, L("Столбцов на лист:", "Columns per sheet:"), 2, 1, 6, 1, &ok);
+  if (!ok) return;
+  const int rows = QInputDialog::getInt(this, title, L("Строк на лист:", "Rows per sheet:"), 2, 1, 6, 1, &ok);
+  if (!ok) return;
+  const QString out = QFileDialog::getSaveFileName(this, L("Сохранить N-up PDF", "Save N-up PDF"),
+                                                   QStringLiteral("nup.pdf"), QStringLiteral("PDF (*.pdf)"));
+  if (out.isEmpty()) return;
+  nUpTo(cols, rows, out);
+}
+
+void MainWindow::mergeWith(const QString& pdfPath) {
+  PdfView* view = currentView();
+  if (!view || pdfPath.isEmpty()) return;
+  QFile file(pdfPath);
+  if (!file.open(QIODevice::ReadOnly)) return;
+  const QByteArray bytes = file.readAll();
+  const int before = view->pageCount();
+  // The view announces the new pages itself; the file on disk stays as it is until a save.
+  view->mergePdf(bytes);
+  if (view->pageCount() > before)
+    statusBar()->showMessage(QStringLiteral("Объединено с: %1").arg(pdfPath), 0);
+  else
+    statusBar()->showMessage(L("Не удалось объединить: %1", "Could not merge: %1").arg(pdfPath), 0);
+}
+
+void MainWindow::mergeWithDialog() {
+  if (!currentView()) return;
+  const QString path = QFileDialog::getOpenFileName(this, L("Объединить с PDF", "Merge with PDF"), QString(),
+                                                    QStringLiteral("PDF (*.pdf)"));
+  if (path.isEmpty()) return;
+  mergeWith(path);
+}
+
+void MainWindow::mergeFolderDialog() {
+  const QString dir = QFileDialog::getExistingDirectory(this, L("Папка с PDF для объединения", "Folder of PDFs to merge"),
+                                                        QString(), QFileDialog::ShowDirsOnly);
+  if (dir.isEmpty()) return;
+  const QString out = QFileDialog::getSaveFileName(this, L("Сохранить объединённый PDF", "Save merged PDF"),
+                                                   QStringLiteral("merged.pdf"), QStringLiteral("PDF (*.pdf)"));
+  if (out.isEmpty()) return;
+  // The batch merge without its console lines: the window writes nothing to the console.
+  if (merge_pdf_folder(dir.toStdString(), out.toStdString()) != 0) {
+    statusBar()->showMessage(L("Не удалось объединить папку", "Could not merge the folder"), 0);
+    return;
+  }
+  statusBar()->showMessage(L("Папка объединена → %1", "Folder merged → %1").arg(out), 0);
+  openFile(out);
+}
+
+}  // namespace quorvel::desktop

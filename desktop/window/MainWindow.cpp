@@ -1,0 +1,332 @@
+#include "desktop/window/MainWindow.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDockWidget>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QProcess>
+#include <QSettings>
+#include <QShortcut>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolBar>
+
+#include <cmath>
+
+#include "desktop/ai/AiPanel.h"
+#include "desktop/stores/AnnotationStore.h"
+#include "desktop/panels/CommentsPanel.h"
+#include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/panels/OutlinePanel.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/stores/RecentsStore.h"
+#include "desktop/panels/StartView.h"
+#include "desktop/panels/ThumbnailPanel.h"
+#include "desktop/window/lang.h"
+
+namespace quorvel::desktop {
+
+namespace {
+
+QDockWidget* makeDock(QMainWindow* window, QWidget* panel, const QString& title,
+                      const char* objectName, int minWidth) {
+  auto* dock = new QDockWidget(title, window);
+  dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  dock->setWidget(panel);
+  dock->setObjectName(QString::fromLatin1(objectName));
+  dock->setMinimumWidth(minWidth);
+  return dock;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  loadCompiledResources();
+  setWindowTitle(QStringLiteral("PDF Dodiru Quorvel"));
+  setAcceptDrops(true);
+  resize(1100, 780);
+
+  engine = make_engine(EngineKind::Pdfium);
+  network = new QNetworkAccessManager(this);
+  startLocalBackend();
+  startAutosave();
+
+  mvp = editionIsReduced(qEnvironmentVariable("QUORVEL_EDITION"),
+                         QCoreApplication::applicationDirPath());
+
+  const QString dataDir = QDir::homePath() + QStringLiteral("/.quorvel");
+  QDir().mkpath(dataDir);
+  const QString dbPath = dataDir + QStringLiteral("/quorvel.db");
+  annotationStore = std::make_unique<AnnotationStore>(dbPath);
+  recentsStore = std::make_unique<RecentsStore>(dbPath);
+
+  tabs = new QTabWidget(this);
+  tabs->setTabsClosable(true);
+  tabs->setDocumentMode(true);
+  connect(tabs, &QTabWidget::tabCloseRequested, this, &MainWindow::onTabCloseRequested);
+  connect(tabs, &QTabWidget::currentChanged, this, &MainWindow::onTabChanged);
+
+  startView = new StartView(this);
+  connect(startView, &StartView::openRequested, this, &MainWindow::openFileDialog);
+  connect(startView, &StartView::openPath, this, &MainWindow::openFile);
+
+  stack = new QStackedWidget(this);
+  stack->addWidget(startView);
+  stack->addWidget(tabs);
+  setCentralWidget(stack);
+
+  thumbnailPanel = new ThumbnailPanel(this);
+  thumbDock = makeDock(this, thumbnailPanel, L("Страницы", "Pages"), "thumbDock", 170);
+  addDockWidget(Qt::LeftDockWidgetArea, thumbDock);
+  outlinePanel = new OutlinePanel(this);
+  outlineDock = makeDock(this, outlinePanel, L("Оглавление", "Outline"), "outlineDock", 170);
+  addDockWidget(Qt::LeftDockWidgetArea, outlineDock);
+  tabifyDockWidget(thumbDock, outlineDock);
+  thumbDock->raise();
+  commentsPanel = new CommentsPanel(this);
+  commentsDock = makeDock(this, commentsPanel, L("Комментарии", "Comments"), "commentsDock", 220);
+  addDockWidget(Qt::RightDockWidgetArea, commentsDock);
+  aiPanel = new AiPanel(this);
+  aiDock = makeDock(this, aiPanel, QStringLiteral("Tavi AI"), "aiDock", 260);
+  addDockWidget(Qt::RightDockWidgetArea, aiDock);
+  tabifyDockWidget(commentsDock, aiDock);
+  commentsDock->raise();
+
+  buildToolbar();
+  buildSearchBar();
+
+  const int defaultMode = QSettings().value(QStringLiteral("ui/defaultMode"), 0).toInt();
+  if (toolGroup) {
+    for (QAction* a : toolGroup->actions()) {
+      if (a->property("mode").toInt() == defaultMode) {
+        a->setChecked(true);
+        break;
+      }
+    }
+  }
+
+  buildViewMenu();
+
+  statusBar()->showMessage(L("Готово. Перетащите PDF сюда или Файл → Открыть.",
+                             "Ready. Drop a PDF here or use File → Open."));
+  // A damaged database was moved aside by the stores; the user should know why the recent
+  // files and the annotations of earlier sessions are gone.
+  const QString damaged = annotationStore->damagedCopy().isEmpty()
+                              ? recentsStore->damagedCopy()
+                              : annotationStore->damagedCopy();
+  if (!damaged.isEmpty())
+    statusBar()->showMessage(L("Файл базы данных повреждён и отложен: %1",
+                               "The database file was damaged and moved aside: %1")
+                                 .arg(damaged));
+
+  applyEdition();
+  updateStack();
+}
+
+MainWindow::~MainWindow() {
+  if (backendProcess && backendProcess->state() != QProcess::NotRunning) {
+    backendProcess->terminate();
+    if (!backendProcess->waitForFinished(2000)) {
+      backendProcess->kill();
+      backendProcess->waitForFinished(2000);  // reap it, so no zombie is left behind
+    }
+  }
+
+  // The views go first, while the stores and the engine they use still exist, and no signal
+  // of the tab widget may reach this half-destroyed window while Qt tears the children down.
+  disconnect(tabs, nullptr, this, nullptr);
+  disconnect(startView, nullptr, this, nullptr);
+  bindPanels(nullptr);
+  while (tabs->count() > 0) {
+    QWidget* page = tabs->widget(0);
+    tabs->removeTab(0);
+    delete page;
+  }
+
+  recentsStore.reset();
+  annotationStore.reset();
+  engine.reset();
+}
+
+PdfView* MainWindow::currentView() const {
+  return tabs ? qobject_cast<PdfView*>(tabs->currentWidget()) : nullptr;
+}
+
+bool MainWindow::editionIsReduced(const QString& envValue, const QString& dir) {
+  QString edition = envValue;
+  if (edition.isEmpty()) {
+    QFile f(QDir(dir).filePath(QStringLiteral("edition.txt")));
+    if (f.open(QIODevice::ReadOnly)) edition = QString::fromUtf8(f.readAll()).trimmed();
+  }
+  return edition.compare(QLatin1String("mvp"), Qt::CaseInsensitive) == 0;
+}
+
+void MainWindow::buildViewMenu() {
+  QMenu* view = menuBar()->addMenu(L("&Вид", "&View"));
+  view->addAction(thumbDock->toggleViewAction());
+  view->addAction(outlineDock->toggleViewAction());
+  view->addAction(commentsDock->toggleViewAction());
+  view->addAction(aiDock->toggleViewAction());
+  view->addSeparator();
+
+  QAction* full = view->addAction(L("Полноэкранный режим", "Full screen"));
+  full->setShortcut(QKeySequence(Qt::Key_F11));
+  connect(full, &QAction::triggered, this, &MainWindow::toggleFullScreen);
+  // Enabled only in full screen, so Esc stays free for the viewer and dialogs otherwise.
+  leaveFullScreen = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  leaveFullScreen->setContext(Qt::WindowShortcut);
+  leaveFullScreen->setEnabled(false);
+  connect(leaveFullScreen, &QShortcut::activated, this, [this] {
+    if (isFullScreen()) toggleFullScreen();
+  });
+
+  QMenu* language = view->addMenu(L("Язык", "Language"));
+  connect(language->addAction(QStringLiteral("Русский")), &QAction::triggered, this,
+          [this] { chooseLanguage("ru"); });
+  connect(language->addAction(QStringLiteral("English")), &QAction::triggered, this,
+          [this] { chooseLanguage("en"); });
+  view->addSeparator();
+  connect(view->addAction(L("Настройки…", "Preferences…")), &QAction::triggered, this,
+          &MainWindow::preferencesDialog);
+}
+
+void MainWindow::chooseLanguage(const char* code) {
+  QSettings().setValue(QStringLiteral("ui/lang"), QString::fromLatin1(code));
+  QMessageBox::information(this, L("Язык", "Language"),
+                           L("Язык изменён. Перезапустите приложение.",
+                             "Language changed. Please restart the application."));
+}
+
+void MainWindow::onTabCloseRequested(int index) {
+  QWidget* page = tabs->widget(index);
+  // Removing the tab moves the current tab first, which rebinds the panels to the view that
+  // remains; a closed view no panel refers to can go with its document at once.
+  tabs->removeTab(index);
+  // The panels are bound together, so the AI panel tells whether any still holds the page.
+  if (page && aiPanel && aiPanel->currentView() == page) bindPanels(currentView());
+  delete page;
+  updateStack();
+}
+
+void MainWindow::bindPanels(PdfView* view) {
+  if (thumbnailPanel) thumbnailPanel->setView(view);
+  if (outlinePanel) outlinePanel->setView(view);
+  if (commentsPanel) commentsPanel->setView(view);
+  if (aiPanel) aiPanel->setView(view);
+}
+
+void MainWindow::onTabChanged(int /*index*/) {
+  resetSearch();
+  syncControlsToCurrent();
+  applyModeToView();
+  PdfView* view = currentView();
+  bindPanels(view);
+  if (view) view->highlightColor = static_cast<uint32_t>(annotationColor);
+}
+
+void MainWindow::updateStack() {
+  const bool hasTab = tabs->count() > 0;
+  if (!hasTab) {
+    if (startView && recentsStore) startView->setRecents(recentsStore->list(12));
+    stack->setCurrentIndex(0);
+  } else {
+    stack->setCurrentIndex(1);
+  }
+  thumbDock->setVisible(hasTab);
+  outlineDock->setVisible(hasTab);
+  commentsDock->setVisible(hasTab && !mvp);
+  aiDock->setVisible(hasTab);
+  if (hasTab && mvp) aiDock->raise();
+}
+
+void MainWindow::applyEdition() {
+  for (QAction* a : editionActions)
+    if (a) a->setVisible(!mvp);
+  if (thumbnailPanel) thumbnailPanel->pageMenuEnabled = !mvp;
+  setWindowTitle(mvp ? QStringLiteral("Tavi PDF AI Dodiru") : QStringLiteral("PDF Dodiru Quorvel"));
+}
+
+void MainWindow::setMvpMode(bool on) {
+  mvp = on;
+  applyEdition();
+  updateStack();
+}
+
+void MainWindow::toggleFullScreen() {
+  const QList<QToolBar*> bars = findChildren<QToolBar*>();
+  if (isFullScreen()) {
+    showNormal();
+    menuBar()->show();
+    statusBar()->show();
+    tabs->tabBar()->show();
+    for (QToolBar* b : bars) b->show();
+    leaveFullScreen->setEnabled(false);
+    updateStack();
+  } else {
+    menuBar()->hide();
+    statusBar()->hide();
+    for (QToolBar* b : bars) b->hide();
+    tabs->tabBar()->hide();
+    for (QDockWidget* d : {thumbDock, outlineDock, commentsDock, aiDock}) d->hide();
+    leaveFullScreen->setEnabled(true);
+    showFullScreen();
+  }
+}
+
+void MainWindow::syncControlsToCurrent() {
+  PdfView* view = currentView();
+  if (!pageSpin || !pageTotal || !zoomLabel) return;
+  if (view) {
+    const int count = view->pageCount();
+    // Lowering the maximum clamps the old tab's page number; that clamped value must not
+    // reach the new tab as a page change, so the field is silent from here on.
+    const bool blocked = pageSpin->blockSignals(true);
+    pageSpin->setMaximum(count);
+    pageTotal->setText(QStringLiteral(" / %1").arg(count));
+    pageSpin->setValue(view->currentPage());
+    zoomLabel->setText(QStringLiteral("%1%").arg(std::lround(view->scale * 100.0)));
+    pageSpin->blockSignals(blocked);
+    // The layout and the stroke width belong to each view; the controls show this one's.
+    if (auto* layouts = findChild<QActionGroup*>(QStringLiteral("layoutGroup"))) {
+      for (QAction* a : layouts->actions())
+        if (a->property("viewMode").toInt() == static_cast<int>(view->viewMode)) a->setChecked(true);
+    }
+    if (auto* width = findChild<QComboBox*>(QStringLiteral("strokeWidth"))) {
+      for (int i = 0; i < width->count(); ++i) {
+        if (width->itemData(i).toDouble() != view->penWidth) continue;
+        const bool silent = width->blockSignals(true);
+        width->setCurrentIndex(i);
+        width->blockSignals(silent);
+        break;
+      }
+    }
+  } else {
+    pageSpin->setMaximum(0);
+    pageSpin->setValue(0);
+    pageTotal->setText(QStringLiteral(" / 0"));
+    zoomLabel->setText(QStringLiteral("—"));
+  }
+}
+
+void MainWindow::applyModeToView() {
+  PdfView* view = currentView();
+  if (!view) return;
+  int mode = 0;
+  if (toolGroup && toolGroup->checkedAction()) mode = toolGroup->checkedAction()->property("mode").toInt();
+  view->toolMode = static_cast<PdfView::Mode>(mode);
+}
+
+void MainWindow::setOpenPassword(const QString& pw) { openPassword = pw; }
+
+}  // namespace quorvel::desktop

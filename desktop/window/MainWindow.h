@@ -1,0 +1,225 @@
+// The application's one top-level window: it owns the engine, the stores, the backend process
+// it may start, the document tabs, the start page and the docks. Its sources are split by area;
+// in window/: MainWindow.cpp (construction, frame, edition, full screen), MainWindowMenus.cpp
+// (File menu and toolbar), MainWindowOpen.cpp (opening files), MainWindowBackend.cpp (local
+// backend), MainWindowSearch.cpp (search bar), MainWindowSave.cpp (saving, printing, page
+// images), MainWindowPreferences.cpp (preferences), MainWindowCommandLine.cpp (the command-line
+// actions), MainWindowRecovery.cpp (autosave and crash recovery), MainWindowPageCommands.cpp
+// (page edits and demonstrations); in tools/: MainWindowRedact.cpp (redaction),
+// MainWindowSplit.cpp (page ranges and splitting), MainWindowPageTools.cpp (page insertion,
+// cropping, page images), MainWindowStampTools.cpp (watermark, page and Bates numbers),
+// MainWindowEditTools.cpp (image signature, text replacement, N-up, merging) and
+// MainWindowBackendTools.cpp (tools done by the backend).
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "core/engine.h"
+#include "core/search.h"
+#include "scanner/security.h"
+
+class QAction;
+class QActionGroup;
+class QCloseEvent;
+class QDockWidget;
+class QDragEnterEvent;
+class QDropEvent;
+class QLabel;
+class QLineEdit;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+class QProcess;
+class QShortcut;
+class QSpinBox;
+class QStackedWidget;
+class QTabWidget;
+class QTimer;
+
+namespace quorvel::desktop {
+
+class AiPanel;
+class AnnotationStore;
+class CommentsPanel;
+class OutlinePanel;
+class PdfView;
+class RecentsStore;
+class StartView;
+class ThumbnailPanel;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  PdfView* currentView() const;
+
+  // The backend address rule: QUORVEL_BACKEND when set (even empty), else the loopback
+  // default, with the endpoint path appended as it stands.
+  static QUrl backendUrl(const QString& endpoint);
+  // The reduced edition: `envValue` (QUORVEL_EDITION) when non-empty, else "edition.txt" in
+  // `dir`, trimmed; either must read "mvp" in any case.
+  static bool editionIsReduced(const QString& envValue, const QString& dir);
+  // Asks about a file that the threat check did not pass; true when it may be opened.
+  // `verdictWord` receives the word the status line uses afterwards.
+  static bool confirmThreats(QWidget* parent, const QString& displayName,
+                             const security::ThreatReport& report, QString* verdictWord);
+
+ public slots:
+  void openFileDialog();
+  void openFile(const QString& path);
+  void setOpenPassword(const QString& pw);
+  void findText(const QString& query);
+  void preferencesDialog();
+  void toggleFullScreen();
+  void setMvpMode(bool on);
+  void exportCurrentPage();
+  void exportAllPages();
+  void exportPageTo(const QString& pngPath);
+  void saveDocumentAs();
+  void saveDocumentTo(const QString& path);
+  void printDocument();
+  void printToFile(const QString& pdfPath);
+  // Stamping tools (MainWindowStampTools.cpp).
+  void watermarkTo(const QString& text, const QString& outPath);
+  void watermarkDialog();
+  void pageNumbersTo(const QString& outPath);
+  void batesStampTo(const QString& prefix, int start, int digits, const QString& outPath);
+  void batesDialog();
+  // Signature image, replacement, N-up and merging (MainWindowEditTools.cpp).
+  void signWithImageTo(const QString& imagePath, const QString& outPath, int page0);
+  void signWithImage();
+  void replaceTextTo(const QString& oldText, const QString& newText, const QString& outPath);
+  void replaceTextDialog();
+  void nUpTo(int cols, int rows, const QString& outPath);
+  void nUpDialog();
+  void mergeWith(const QString& pdfPath);
+  void mergeWithDialog();
+  void mergeFolderDialog();
+
+  // Tools done by the backend (MainWindowBackendTools.cpp).
+  void protectPdf();
+  void protectPdfTo(const QString& outPath, const QString& password);
+  void signWithCert();
+  void signWithCertTo(const QString& pfxPath, const QString& passphrase, const QString& outPath);
+  void sanitizePdf();
+  void sanitizePdfTo(const QString& outPath);
+  void optimizePdfDialog();
+  void extractTablesCsv();
+  void documentPropertiesDialog();
+
+  // Page edits and demonstrations (MainWindowPageCommands.cpp).
+  void demoAnnotate();
+  void clearCurrentAnnotations();
+  void setLayoutMode(int mode);
+  void rotateView(int steps);
+  void selectDemo();
+  void rotatePageAt(int oneBased);
+  void deletePageAt(int oneBased);
+  bool insertBlankPageAt(int oneBased);
+  bool cropAllPages(double x0, double y0, double x1, double y1);
+  bool deleteImageAt(int page1, int imgIdx1);
+  bool insertTextAt(double x, double y, const QString& text);
+  void fillFormDemo();
+  // Autosave and crash recovery.
+  void autosaveSnapshot();
+  void checkRecovery();
+  // Personal-data redaction (MainWindowRedact.cpp).
+  void redactPii();
+  void redactPiiTo(const QString& outPath);
+  // Page ranges and parts by bookmarks (MainWindowSplit.cpp).
+  void saveRangeTo(const QString& path, int first0, int last0);
+  void extractRangeDialog();
+  void splitByBookmarksTo(const QString& outDir);
+  void splitByBookmarksDialog();
+  // Page insertion, cropping and page images (MainWindowPageTools.cpp); each dialog asks for
+  // its values and calls the worker after it.
+  void insertPageDialog();
+  bool insertPageWith(int kind, int where, const QString& imagePath);
+  void cropPagesDialog();
+  bool cropPageMargins(double left, double right, double top, double bottom, bool allPages);
+  void pageImagesDialog();
+
+ public:
+  // The recovery folder's path; nothing is created.
+  QString recoveryDir() const;
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void startLocalBackend();
+  // Shows `waiting`, posts, and hands the finished reply and its body to `done`, which runs
+  // only while this window lives.
+  void postToBackend(const QNetworkRequest& request, const QByteArray& body, const QString& waiting,
+                     std::function<void(QNetworkReply*, const QByteArray&)> done);
+  void startAutosave();
+  void buildToolbar();
+  void buildSearchBar();
+  void runSearch();
+  void nextMatch();
+  void prevMatch();
+  void updateSearchLabel();
+  // Drops the hits and empties the field; a tab change starts the search bar afresh.
+  void resetSearch();
+  void buildViewMenu();
+  void updateStack();
+  void applyEdition();
+  void syncControlsToCurrent();
+  void applyModeToView();
+  void onTabChanged(int index);
+  void onTabCloseRequested(int index);
+  void chooseLanguage(const char* code);
+  // Rebinds the panels to the given view (or none) before anything it refers to goes away.
+  void bindPanels(PdfView* view);
+
+  QStackedWidget* stack = nullptr;
+  StartView* startView = nullptr;
+  QTabWidget* tabs = nullptr;
+  ThumbnailPanel* thumbnailPanel = nullptr;
+  OutlinePanel* outlinePanel = nullptr;
+  CommentsPanel* commentsPanel = nullptr;
+  AiPanel* aiPanel = nullptr;
+  QDockWidget* aiDock = nullptr;
+  QDockWidget* thumbDock = nullptr;
+  QDockWidget* outlineDock = nullptr;
+  QDockWidget* commentsDock = nullptr;
+  int annotationColor = 0xFFEB3B;
+  QString openPassword;
+  QTimer* autosaveTimer = nullptr;
+  QSpinBox* pageSpin = nullptr;
+  QLabel* pageTotal = nullptr;
+  QLabel* zoomLabel = nullptr;
+  QLineEdit* searchEdit = nullptr;
+  QAction* caseToggle = nullptr;
+  QAction* wordToggle = nullptr;
+  QAction* regexToggle = nullptr;
+  QLabel* searchLabel = nullptr;
+  std::vector<search::DocMatch> matches;
+  int activeMatch = -1;
+  QActionGroup* toolGroup = nullptr;
+  QNetworkAccessManager* network = nullptr;
+  QProcess* backendProcess = nullptr;
+  bool mvp = false;
+  QList<QAction*> editionActions;
+  QShortcut* leaveFullScreen = nullptr;
+  // Snapshots wait until the user has answered about those of an earlier run, which they
+  // would otherwise overwrite.
+  bool recoverySettled = false;
+  std::unique_ptr<IPdfEngine> engine;
+  std::unique_ptr<AnnotationStore> annotationStore;
+  std::unique_ptr<RecentsStore> recentsStore;
+};
+
+}  // namespace quorvel::desktop

@@ -1,0 +1,241 @@
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTextDocument>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <span>
+
+#include "desktop/stores/AnnotationStore.h"
+#include "desktop/window/MainWindow.h"
+#include "desktop/panels/OutlinePanel.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/stores/RecentsStore.h"
+#include "desktop/panels/ThumbnailPanel.h"
+#include "desktop/window/lang.h"
+
+namespace quorvel::desktop {
+
+namespace {
+
+// A hostile file can list a name thousands of times; the box stays readable.
+constexpr int kMaxListedFindings = 50;
+
+QString kindLabel(security::ThreatKind kind) {
+  using K = security::ThreatKind;
+  switch (kind) {
+    case K::JavaScript: return QStringLiteral("встроенный JavaScript");
+    case K::OpenAction: return QStringLiteral("авто-действие при открытии");
+    case K::AdditionalActions: return QStringLiteral("дополнительное авто-действие");
+    case K::Launch: return QStringLiteral("запуск внешней программы");
+    case K::EmbeddedFile: return QStringLiteral("встроенный файл");
+    case K::SubmitForm: return QStringLiteral("отправка формы");
+    case K::RichMedia: return QStringLiteral("мультимедиа");
+    case K::Xfa: return QStringLiteral("XFA-форма");
+    case K::GoToRemote: return QStringLiteral("удалённый переход");
+    case K::SuspiciousUri: return QStringLiteral("подозрительная ссылка");
+    case K::Encrypted: return QStringLiteral("шифрование");
+  }
+  return QStringLiteral("неизвестная конструкция");
+}
+
+// File names reach tooltips, which would render markup in them.
+QString plainToolTip(const QString& text) {
+  return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
+}
+
+QString verdictWord(const security::ThreatReport& report) {
+  if (report.failed) return L("Проверка не завершена", "The check could not be completed");
+  switch (report.verdict) {
+    case security::Verdict::Clean: return L("Чисто", "Clean");
+    case security::Verdict::Suspicious: return L("Подозрительно", "Suspicious");
+    case security::Verdict::Dangerous: return L("ОПАСНО", "DANGEROUS");
+  }
+  return L("ОПАСНО", "DANGEROUS");
+}
+
+QString findingsText(const security::ThreatReport& report) {
+  QString list;
+  const int total = static_cast<int>(report.findings.size());
+  const int shown = std::min(total, kMaxListedFindings);
+  for (int i = 0; i < shown; ++i) {
+    const security::Finding& f = report.findings[static_cast<size_t>(i)];
+    list += QStringLiteral("• %1").arg(kindLabel(f.kind));
+    if (f.detail)
+      list += QStringLiteral(" — ") + QString::fromUtf8(f.detail->data(), static_cast<qsizetype>(f.detail->size()));
+    list += QLatin1Char('\n');
+  }
+  if (total > shown) list += L("…и ещё %1", "…and %1 more").arg(total - shown) + QLatin1Char('\n');
+  return list.trimmed();
+}
+
+}  // namespace
+
+bool MainWindow::confirmThreats(QWidget* parent, const QString& displayName,
+                                const security::ThreatReport& report, QString* word) {
+  const QString verdict = verdictWord(report);
+  if (word) *word = verdict;
+  if (report.verdict == security::Verdict::Clean && !report.failed) return true;
+
+  QMessageBox box(parent);
+  box.setWindowTitle(QStringLiteral("Проверка безопасности"));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(QStringLiteral("«%1»: %2").arg(displayName, verdict));
+  // The informative label renders rich text and opens links; the findings quote the file.
+  const QString findings = findingsText(report);
+  if (!findings.isEmpty()) box.setInformativeText(Qt::convertFromPlainText(findings, Qt::WhiteSpaceNormal));
+
+  // A check that could not finish proved nothing harmless: it asks like a dangerous file.
+  if (report.verdict == security::Verdict::Dangerous || report.failed) {
+    box.setIcon(QMessageBox::Warning);
+    box.setStandardButtons(QMessageBox::Open | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Open;
+  }
+  box.setIcon(QMessageBox::Information);
+  box.setStandardButtons(QMessageBox::Ok);
+  box.exec();
+  return true;
+}
+
+void MainWindow::openFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    statusBar()->showMessage(QStringLiteral("Не удалось открыть файл: %1").arg(path));
+    return;
+  }
+  const QString name = QFileInfo(path).fileName();
+  // The engine takes at most an int of bytes; a bigger file (a disk image dropped by mistake)
+  // read whole would only exhaust the memory before the engine refused it.
+  if (!file.isSequential() && file.size() >= std::numeric_limits<int>::max()) {
+    statusBar()->showMessage(QStringLiteral("Не удалось разобрать документ: %1").arg(name));
+    return;
+  }
+  const QByteArray bytes = file.readAll();
+  file.close();
+  const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
+
+  QString verdict;
+  if (!confirmThreats(this, name, security::scan(span), &verdict)) {
+    statusBar()->showMessage(L("Открытие отменено: %1", "Open cancelled: %1").arg(name));
+    return;
+  }
+  if (!engine) {
+    statusBar()->showMessage(QStringLiteral("Движок недоступен."));
+    return;
+  }
+
+  std::unique_ptr<IDocument> doc = engine->open(span, {});
+  if (!doc && engine->last_open_needs_password()) {
+    for (int attempt = 0; attempt < 3 && !doc; ++attempt) {
+      QString pw;
+      if (attempt == 0 && !openPassword.isEmpty()) {
+        pw = openPassword;
+      } else {
+        QInputDialog prompt(this);
+        prompt.setWindowTitle(L("Защищённый документ", "Protected document"));
+        prompt.setInputMode(QInputDialog::TextInput);
+        prompt.setLabelText(QStringLiteral("«%1» зашифрован. Введите пароль:").arg(name));
+        // The file name is the file's text, never markup.
+        if (auto* label = prompt.findChild<QLabel*>()) label->setTextFormat(Qt::PlainText);
+        prompt.setTextEchoMode(QLineEdit::Password);
+        prompt.setTextValue(QString());
+        if (prompt.exec() != QDialog::Accepted) {
+          statusBar()->showMessage(QStringLiteral("Открытие отменено: %1").arg(name));
+          return;
+        }
+        pw = prompt.textValue();
+      }
+      const QByteArray utf8 = pw.toUtf8();
+      doc = engine->open(span, std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+    }
+  }
+  if (!doc) {
+    statusBar()->showMessage(engine->last_open_needs_password()
+                                 ? QStringLiteral("Неверный пароль: %1").arg(name)
+                                 : QStringLiteral("Не удалось разобрать документ: %1").arg(name));
+    return;
+  }
+
+  const QString key =
+      QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+
+  auto* view = new PdfView(this);
+  connect(view, &PdfView::pageChanged, this, [this, view](int page) {
+    if (currentView() != view || !pageSpin) return;
+    const bool blocked = pageSpin->blockSignals(true);
+    pageSpin->setValue(page);
+    if (thumbnailPanel) thumbnailPanel->highlightPage(page);
+    pageSpin->blockSignals(blocked);
+  });
+  connect(view, &PdfView::scaleChanged, this, [this, view](double scale) {
+    if (currentView() != view || !zoomLabel) return;
+    zoomLabel->setText(QStringLiteral("%1%").arg(std::lround(scale * 100.0)));
+  });
+  connect(view, &PdfView::pageStructureChanged, this, [this, view] {
+    if (currentView() != view) return;
+    syncControlsToCurrent();
+    if (outlinePanel) outlinePanel->setView(view);
+  });
+  connect(view, &PdfView::annotationStoreFailed, this, [this](const QString& message) {
+    statusBar()->showMessage(message);
+  });
+
+  view->setStore(annotationStore.get(), key);
+  view->setDocument(std::move(doc));
+
+  // A tab title reads "&" as the mark of a shortcut letter; the file's name is shown as it is.
+  const int index = tabs->addTab(view, QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
+  tabs->setTabToolTip(index, plainToolTip(path));
+  tabs->setCurrentIndex(index);
+  updateStack();
+  if (recentsStore) recentsStore->add(path, name);
+  syncControlsToCurrent();
+  applyModeToView();
+
+  if (view->doc && !view->doc->outline().empty())
+    outlineDock->raise();
+  else
+    thumbDock->raise();
+
+  statusBar()->showMessage(L("Открыт %1 — безопасность: %2", "Opened %1 — security: %2").arg(name, verdict));
+}
+
+void MainWindow::openFileDialog() {
+  const QString path = QFileDialog::getOpenFileName(this, L("Открыть PDF", "Open PDF"), QString(),
+                                                    QStringLiteral("PDF документы (*.pdf);;Все файлы (*)"));
+  if (!path.isEmpty()) openFile(path);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* e) {
+  if (e->mimeData()->hasUrls())
+    e->acceptProposedAction();
+  else
+    e->ignore();
+}
+
+void MainWindow::dropEvent(QDropEvent* e) {
+  const QList<QUrl> urls = e->mimeData()->urls();
+  for (const QUrl& url : urls)
+    if (url.isLocalFile()) openFile(url.toLocalFile());
+  e->acceptProposedAction();
+}
+
+}  // namespace quorvel::desktop

@@ -1,0 +1,179 @@
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QStatusBar>
+#include <QTemporaryFile>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "desktop/window/MainWindow.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/window/lang.h"
+
+namespace quorvel::desktop {
+
+namespace {
+
+// 150 pixels per inch over the 72 points of an inch.
+constexpr double kPageImageScale = 150.0 / 72.0;
+// Higher printer resolutions only make the raster pages larger, not sharper on paper.
+constexpr int kMaxPrintDpi = 200;
+
+bool savePng(const QImage& image, const QString& path) {
+  if (image.isNull()) return false;
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  if (!image.save(&file, "PNG", -1)) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
+}
+
+// Every page as an image, centred and scaled to the printable area. False when the painter
+// could not start, a page could not be rendered or placed, or the output could not be finished.
+bool paintPages(PdfView* view, QPrinter& printer) {
+  QPainter painter;
+  if (!painter.begin(&printer)) return false;
+  const double scale = std::min(printer.resolution(), kMaxPrintDpi) / 72.0;
+  bool ok = true;
+  const int count = view->pageCount();
+  for (int i = 0; i < count; ++i) {
+    if (i > 0 && !printer.newPage()) {
+      ok = false;
+      break;
+    }
+    const QImage image = view->renderPageImage(i, scale);
+    if (image.isNull()) {
+      ok = false;  // the sheet stays empty, the rest still prints
+      continue;
+    }
+    const QRect vp = painter.viewport();
+    const QSize target = image.size().scaled(vp.size(), Qt::KeepAspectRatio);
+    const int x = (vp.width() - target.width()) / 2;
+    const int y = (vp.height() - target.height()) / 2;
+    painter.drawImage(QRectF(x, y, target.width(), target.height()), image,
+                      QRectF(0, 0, image.width(), image.height()));
+  }
+  return painter.end() && ok;
+}
+
+// The printer writes straight into the file it is given, so it gets a temporary one beside the
+// target, which replaces the target only once the whole printout is in it.
+bool printIntoFile(PdfView* view, const QString& path) {
+  QFileInfo info(path);
+  // A link is written through to what it names; a dangling one is replaced like a missing file.
+  if (info.isSymLink() && QFileInfo::exists(info.symLinkTarget())) info = QFileInfo(info.symLinkTarget());
+  if (info.exists() && !info.isFile()) return false;
+  const QString target = info.absoluteFilePath();
+  QTemporaryFile tmp(info.absolutePath() + QStringLiteral("/.") + info.fileName().left(128) +
+                     QStringLiteral(".XXXXXX"));
+  if (!tmp.open()) return false;
+  tmp.close();
+
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  printer.setOutputFileName(tmp.fileName());
+  if (!paintPages(view, printer)) return false;
+
+  // The temporary file is owner-only; the result gets what the old file had, or what a new
+  // file would get under the user's umask.
+  mode_t mode = 0;
+  struct stat old {};
+  if (::stat(QFile::encodeName(target).constData(), &old) == 0) {
+    mode = old.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (::chmod(QFile::encodeName(tmp.fileName()).constData(), mode) != 0) return false;
+  return std::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(target).constData()) == 0;
+}
+
+}  // namespace
+
+void MainWindow::saveDocumentTo(const QString& path) {
+  PdfView* view = currentView();
+  if (!view || path.isEmpty()) return;
+  if (view->saveAs(path))
+    statusBar()->showMessage(QStringLiteral("Сохранено: %1").arg(path), 0);
+  else
+    statusBar()->showMessage(QStringLiteral("Не удалось сохранить документ"), 0);
+}
+
+void MainWindow::saveDocumentAs() {
+  if (!currentView()) return;
+  const QString path = QFileDialog::getSaveFileName(this, L("Сохранить как", "Save as"),
+                                                    QStringLiteral("copy.pdf"), QStringLiteral("PDF (*.pdf)"));
+  if (path.isEmpty()) return;
+  saveDocumentTo(path);
+}
+
+void MainWindow::exportPageTo(const QString& pngPath) {
+  PdfView* view = currentView();
+  if (!view || view->pageCount() < 1 || pngPath.isEmpty()) return;
+  const QImage image = view->renderPageImage(view->currentPage() - 1, kPageImageScale);
+  if (savePng(image, pngPath))
+    statusBar()->showMessage(QStringLiteral("Сохранено: %1").arg(pngPath), 0);
+  else
+    statusBar()->showMessage(QStringLiteral("Не удалось сохранить изображение"), 0);
+}
+
+void MainWindow::exportCurrentPage() {
+  PdfView* view = currentView();
+  if (!view || view->pageCount() < 1) return;
+  const QString path = QFileDialog::getSaveFileName(
+      this, L("Экспорт страницы в PNG", "Export page to PNG"),
+      QStringLiteral("page-%1.png").arg(view->currentPage()), QStringLiteral("PNG (*.png)"));
+  if (path.isEmpty()) return;
+  exportPageTo(path);
+}
+
+void MainWindow::exportAllPages() {
+  PdfView* view = currentView();
+  if (!view || view->pageCount() < 1) return;
+  const QString dir = QFileDialog::getExistingDirectory(
+      this, L("Папка для экспорта страниц", "Folder to export pages"), QString(), QFileDialog::ShowDirsOnly);
+  if (dir.isEmpty()) return;
+  int written = 0;
+  for (int i = 0; i < view->pageCount(); ++i) {
+    const QImage image = view->renderPageImage(i, kPageImageScale);
+    if (image.isNull()) continue;
+    const QString name = QStringLiteral("%1/page-%2.png").arg(dir).arg(i + 1, 3, 10, QLatin1Char('0'));
+    if (savePng(image, name)) ++written;
+  }
+  statusBar()->showMessage(QStringLiteral("Экспортировано страниц: %1 → %2").arg(written).arg(dir), 0);
+}
+
+void MainWindow::printDocument() {
+  PdfView* view = currentView();
+  if (!view || view->pageCount() < 1) return;
+  QPrinter printer(QPrinter::HighResolution);
+  QPrintDialog dialog(&printer, this);
+  dialog.setWindowTitle(QStringLiteral("Печать"));
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (paintPages(view, printer))
+    statusBar()->showMessage(QStringLiteral("Отправлено на печать"), 0);
+  else
+    statusBar()->showMessage(L("Не удалось напечатать", "Printing failed"), 0);
+}
+
+void MainWindow::printToFile(const QString& pdfPath) {
+  PdfView* view = currentView();
+  if (!view || view->pageCount() < 1 || pdfPath.isEmpty()) return;
+  if (printIntoFile(view, pdfPath))
+    statusBar()->showMessage(QStringLiteral("Напечатано в файл: %1").arg(pdfPath), 0);
+  else
+    statusBar()->showMessage(L("Не удалось напечатать", "Printing failed"), 0);
+}
+
+}  // namespace quorvel::desktop
