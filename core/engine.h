@@ -105,29 +105,81 @@ class IDocument {
 
   virtual ~IDocument() = default;
 
+  // Conventions of every operation below. Pages are numbered from 0. Lengths are PDF points
+  // (1/72 inch). "Page space" has its origin at the lower-left corner of the page's crop box,
+  // x to the right and y up, before the page's own rotation; text, links, images, crops and
+  // stamps all use it. An out-of-range page is never an error that throws: reads give an
+  // empty or zero value, edits give false or 0 and change nothing. An edit that fails leaves
+  // the document as it was unless its line says otherwise.
+
+  // Number of pages, >= 0.
   virtual int page_count() const = 0;
+  // Crop-box size in points before the page's own rotation, and that rotation in degrees
+  // clockwise (0, 90, 180 or 270); all zero for a page out of range.
   virtual PageInfo page_info(int page) const = 0;
+  // One tile of the page drawn at `scale` pixels per point, turned by the page's rotation plus
+  // `rotation` quarter turns clockwise; x, y, width, height are pixels of that whole page image
+  // (parts off the page stay white). An empty tile (width 0, no pixels) for a page out of
+  // range, a non-positive size or scale, or an image too large to hold.
   virtual RenderedTile render_tile(int page, const RenderRequest& req) = 0;
+  // Lines of text with their boxes in page space (top > bottom); CharBox::offset is the byte
+  // offset of the character in its run's UTF-8 text. Empty for a page out of range or without text.
   virtual TextPage extract_text(int page) const = 0;
+  // File version ("1.7"; empty when unknown), encryption, and the Info title and author in UTF-8
+  // (empty when absent).
   virtual DocMetadata metadata() const = 0;
+  // The bookmark tree; an item's page is -1 when its destination is not a page of this file.
   virtual std::vector<OutlineItem> outline() const { return {}; }
+  // Links of a page, box in page space; each has a target page (>= 0) or a URI, page -1 for a
+  // URI. Empty for a page out of range.
   virtual std::vector<Link> links(int /*page*/) const { return {}; }
+  // Whether the file has an interactive form; without one the form_* calls do nothing.
   virtual bool has_form() const { return false; }
+  // A press (down) or release at (x, y) in page space; the page becomes the one that takes
+  // typing. Ignored for a page out of range.
   virtual void form_click(int /*page*/, double /*x*/, double /*y*/, bool /*down*/) {}
+  // One typed Unicode code point, to the focused field of the last clicked page.
   virtual void form_char(unsigned /*code_point*/) {}
+  // A key press or release given as a Windows virtual-key code (8 Backspace, 46 Delete, ...).
   virtual void form_key(int /*key*/, bool /*down*/) {}
+  // Writes a copy with `annots` (each on its own 0-based page; ones on missing pages are left
+  // out) to `path` atomically, keeping the file's encryption; the open document is unchanged.
+  // False: nothing written (the old file at `path`, if any, stays whole).
   virtual bool save_as(const std::string& /*path*/, const std::vector<annot::Annotation>& /*annots*/) {
     return false;
   }
+  // Removes a page (also the last one left). False for a page out of range or a page tree
+  // whose counts disagree with its kids.
   virtual bool delete_page(int /*page*/) { return false; }
+  // Adds quarter turns clockwise to the page's rotation (negative turns counterclockwise,
+  // taken modulo 4). False for a page out of range.
   virtual bool rotate_page(int /*page*/, int /*quarter_turns*/) { return false; }
+  // Moves page `from` so that it ends up at index `to`. False when either is out of range or
+  // they are equal.
   virtual bool move_page(int /*from*/, int /*to*/) { return false; }
+  // Inserts every page of the PDF in `pdf` (opened without a password) before page `index`;
+  // a negative index, or the page count, appends. False for an index above the page count, an
+  // empty buffer, or a file that does not open.
   virtual bool merge(std::span<const std::byte> /*pdf*/, int /*index*/) { return false; }
+  // Writes pages first..last (inclusive) as a new file at `path`, atomically, keeping the
+  // encryption. False when 0 <= first <= last < page_count() does not hold or nothing was written.
   virtual bool save_range(const std::string& /*path*/, int /*first*/, int /*last*/) { return false; }
+  // Writes a file of sheets the size of page 0 (612 x 792 points without pages), each holding
+  // cols x rows pages left to right, top to bottom. False for cols or rows below 1 or nothing
+  // written.
   virtual bool save_nup(const std::string& /*path*/, int /*cols*/, int /*rows*/) { return false; }
+  // A blank page of width x height points inserted before page `index` (0..page_count(); the
+  // page count appends). False for an index out of that range or a non-positive size.
   virtual bool insert_blank_page(int /*index*/, double /*width*/, double /*height*/) { return false; }
+  // The page's images, each with its index among the page's objects (what delete_image takes)
+  // and its bounds in page space. Empty for a page out of range.
   virtual std::vector<ImageRef> list_images(int /*page*/) { return {}; }
+  // Removes the image with an ImageRef::index from list_images of the same page. False when
+  // that object is not an image or the page is out of range.
   virtual bool delete_image(int /*page*/, int /*index*/) { return false; }
+  // Sets the crop box to (x0, y0)-(x1, y1) in the page space of each page (relative to its
+  // current crop box); a negative page crops every page. False when x0 >= x1 or y0 >= y1 or the
+  // page is out of range; a failure on one page of all may leave the pages before it cropped.
   virtual bool crop_page(int /*page*/, double /*x0*/, double /*y0*/, double /*x1*/, double /*y1*/) {
     return false;
   }
@@ -142,19 +194,33 @@ class IDocument {
   // 0: nothing painted (no such page, no boxes, only boxes without area, or an engine without
   // redaction).
   virtual int redact(int /*page*/, const std::vector<annot::Rect>& /*boxes*/) { return 0; }
+  // Adds each word as invisible (searchable, selectable) text at its box in page space, sized by
+  // the box's height; gives the number of words added, 0 for none or a page out of range.
   virtual int add_text_layer(int /*page*/, const std::vector<TextSpan>& /*words*/) { return 0; }
+  // Draws `width` x `height` BGRA pixels (straight alpha, stride width * 4, top row first)
+  // stretched over the box with corners (x0, y0) and (x1, y1) in page space, in any order.
+  // False for a page out of range, no pixels, a non-positive or oversized image, or a non-finite corner.
   virtual bool place_image(int /*page*/, const uint8_t* /*bgra*/, int /*width*/, int /*height*/,
                            double /*x0*/, double /*y0*/, double /*x1*/, double /*y1*/) {
     return false;
   }
+  // Writes `text` (UTF-8) on the page content: baseline start at (x, y) in page space, size in
+  // points, colour and opacity 0..255, turned `angle` degrees counterclockwise about (x, y).
+  // False for empty text, a page out of range or a non-finite number.
   virtual bool stamp_text(int /*page*/, const std::string& /*text*/, double /*font_size*/, int /*r*/,
                           int /*g*/, int /*b*/, int /*a*/, double /*x*/, double /*y*/,
                           double /*angle*/) {
     return false;
   }
+  // Replaces every occurrence of `find` (UTF-8, exact, case-sensitive) in each text object of
+  // the page; gives the number of text objects changed. 0: nothing found, `find` empty, a page
+  // out of range, or no object whose font can show the replacement (those keep their text).
   virtual int replace_text(int /*page*/, const std::string& /*find*/, const std::string& /*replacement*/) {
     return 0;
   }
+  // Adds `text` (UTF-8) with its baseline starting at (x, y) in page space, `font_size` points,
+  // colour 0xRRGGBB. False for empty text, a page out of range, a non-finite number, or text
+  // beyond Latin-1 when no font for it is at hand.
   virtual bool insert_text(int /*page*/, const std::string& /*text*/, double /*x*/, double /*y*/,
                            double /*font_size*/, unsigned /*rgb*/) {
     return false;
