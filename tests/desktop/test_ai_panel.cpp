@@ -379,6 +379,14 @@ class TestAiPanel : public QObject {
     // No document: the question and one notice, nothing sent.
     panel.ask(QStringLiteral("q"));
     QVERIFY(logText(panel).endsWith(QStringLiteral("Вы: q\nTavi AI: Сначала откройте документ.")));
+    // A quick action asks its prompt; the report button sends no prompt at all.
+    const auto quick = panel.findChildren<QPushButton*>(QStringLiteral("aiQuick"));
+    quick[4]->click();
+    QVERIFY(logText(panel).endsWith(
+        QStringLiteral("Вы: Найди риски, штрафы и спорные пункты. Перечисли их.\nTavi AI: Сначала откройте документ.")));
+    const int beforeReport = entries(panel);
+    quick[5]->click();
+    QCOMPARE(entries(panel), beforeReport);
     // A diff of white space only: nothing to sum up, nothing sent.
     panel.summarizeDiff(QStringLiteral("  \n\t\n"));
     QVERIFY(logText(panel).endsWith(QStringLiteral("Tavi AI: Изменений для резюме нет.")));
