@@ -1,15 +1,309 @@
 #include "desktop/ai/AiPanel.h"
 
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QSettings>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "core/rank.h"
+#include "desktop/viewer/PdfView.h"
+#include "desktop/ai/AiRequest.h"
+#include "desktop/window/lang.h"
+
 namespace quorvel::desktop {
+
+namespace {
+
+struct QuickAction {
+  const char* labelRu;
+  const char* labelEn;
+  const char* promptRu;
+  const char* promptEn;
+  bool report;
+};
+
+const QuickAction kQuickActions[] = {
+    {"О чём документ?", "About this document?", "О чём этот документ? Кратко опиши суть.",
+     "What is this document about? Briefly.", false},
+    {"Краткое содержание", "Summary", "Сделай краткое содержание документа по пунктам.",
+     "Summarize the document as bullet points.", false},
+    {"Извлечь реквизиты", "Extract requisites",
+     "Извлеки реквизиты: номер, дату, сумму, стороны/контрагентов.",
+     "Extract requisites: number, date, amount, parties.", false},
+    {"Извлечь контакты", "Extract contacts", "Извлеки контакты: ФИО, телефоны, email, адреса.",
+     "Extract contacts: names, phones, emails, addresses.", false},
+    {"Найти риски", "Find risks", "Найди риски, штрафы и спорные пункты. Перечисли их.",
+     "Find risks, penalties and disputable clauses. List them.", false},
+    {"Сформировать отчёт", "Generate report", "", "", true},
+};
+
+const QString kAi = QStringLiteral("ai");
+const QString kTavi = QStringLiteral("Tavi AI");
+const QString kEmptyAnswer = QStringLiteral("(пустой ответ)");
+
+}  // namespace
 
 AiPanel::AiPanel(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("aiPanel"));
   // The dark theme colours the panel by its object name.
   setAttribute(Qt::WA_StyledBackground, true);
+  net = new QNetworkAccessManager(this);
+  backendBase = qEnvironmentVariableIsSet("QUORVEL_BACKEND") ? qEnvironmentVariable("QUORVEL_BACKEND")
+                                                              : QStringLiteral("http://127.0.0.1:8000");
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  log = new QTextBrowser(this);
+  log->setObjectName(QStringLiteral("aiLog"));
+  log->setOpenExternalLinks(false);
+  log->setOpenLinks(false);
+  connect(log, &QTextBrowser::anchorClicked, this, &AiPanel::onLink);
+  layout->addWidget(log, 1);
+
+  auto* strip = new QWidget(this);
+  auto* grid = new QGridLayout(strip);
+  grid->setContentsMargins(8, 6, 8, 0);
+  grid->setSpacing(6);
+  for (int i = 0; i < int(std::size(kQuickActions)); ++i) {
+    const QuickAction& a = kQuickActions[i];
+    auto* b = new QPushButton(L(a.labelRu, a.labelEn), strip);
+    b->setObjectName(QStringLiteral("aiQuick"));
+    b->setCursor(Qt::PointingHandCursor);
+    const QString prompt = L(a.promptRu, a.promptEn);
+    const bool report = a.report;
+    connect(b, &QPushButton::clicked, this, [this, prompt, report] {
+      if (report) generateReport(QString());
+      else ask(prompt);
+    });
+    grid->addWidget(b, i / 2, i % 2);
+  }
+  layout->addWidget(strip, 0);
+
+  auto* row = new QWidget(this);
+  auto* h = new QHBoxLayout(row);
+  h->setContentsMargins(8, 8, 8, 8);
+  h->setSpacing(6);
+  auto* gear = new QToolButton(row);
+  gear->setObjectName(QStringLiteral("aiGear"));
+  gear->setText(QString(QChar(0x2699)));
+  gear->setToolTip(L("Настройки ИИ-провайдера и ключа", "AI provider & key settings"));
+  connect(gear, &QToolButton::clicked, this, &AiPanel::openSettings);
+  h->addWidget(gear);
+  input = new QLineEdit(row);
+  input->setObjectName(QStringLiteral("aiInput"));
+  input->setPlaceholderText(L("Спросите Tavi AI о документе…", "Ask Tavi AI about the document…"));
+  h->addWidget(input, 1);
+  auto* sendButton = new QPushButton(L("Спросить", "Ask"), row);
+  sendButton->setObjectName(QStringLiteral("aiSend"));
+  h->addWidget(sendButton);
+  layout->addWidget(row, 0);
+
+  connect(sendButton, &QPushButton::clicked, this, &AiPanel::send);
+  connect(input, &QLineEdit::returnPressed, this, &AiPanel::send);
+
+  appendMessage(kTavi, L("Задайте вопрос по открытому документу.", "Ask a question about the open document."),
+                kAi);
 }
 
 AiPanel::~AiPanel() = default;
 
 void AiPanel::setView(PdfView* v) { view = v; }
+
+void AiPanel::appendMessage(const QString& who, const QString& text, const QString& role) {
+  const QString colour = role == kAi ? QStringLiteral("#7c5cff") : QStringLiteral("#9aa0b8");
+  // The sender may be typed text too, so it is escaped like the message.
+  log->append(QStringLiteral("<div style='margin:6px 0'><b style='color:%1'>%2:</b> %3</div>")
+                  .arg(colour, who.toHtmlEscaped(), text.toHtmlEscaped()));
+}
+
+void AiPanel::showDiff(const QString& summary, const QString& html) {
+  log->append(QStringLiteral("<div style='margin:6px 0'><b style='color:#7c5cff'>Сравнение версий:</b> %1</div>")
+                  .arg(summary.toHtmlEscaped()));
+  log->append(html);
+}
+
+void AiPanel::showRanked(const QString& query, const QList<std::pair<int, QString>>& pages) {
+  appendMessage(QStringLiteral("Поиск по смыслу"), query, QStringLiteral("user"));
+  if (pages.isEmpty()) {
+    appendMessage(kTavi, QStringLiteral("Релевантных страниц не найдено."), kAi);
+    return;
+  }
+  QString block = QStringLiteral("<div style='margin:6px 0'>");
+  for (const auto& [page, snippet] : pages)
+    block += QStringLiteral("<div style='margin:4px 0'><a href='quorvel-page:%1' "
+                            "style='color:#7c5cff;text-decoration:none'>стр. %1</a> — %2</div>")
+                 .arg(QString::number(page), snippet.trimmed().toHtmlEscaped());
+  block += QStringLiteral("</div>");
+  log->append(block);
+}
+
+void AiPanel::showExtracted(const QList<std::pair<QString, QString>>& items) {
+  if (items.isEmpty()) {
+    appendMessage(kTavi, QStringLiteral("Данные не найдены."), kAi);
+    return;
+  }
+  QString block = QStringLiteral(
+      "<div style='margin:6px 0'><b style='color:#7c5cff'>Извлечённые данные:</b><table style='margin-top:4px'>");
+  for (const auto& [kind, value] : items)
+    block += QStringLiteral("<tr><td style='color:#9aa0b8;padding-right:10px'>%1</td><td>%2</td></tr>")
+                 .arg(kind.toHtmlEscaped(), value.toHtmlEscaped());
+  block += QStringLiteral("</table></div>");
+  log->append(block);
+}
+
+void AiPanel::onLink(const QUrl& url) {
+  if (!view || url.scheme() != QLatin1String("quorvel-page")) return;
+  bool ok = false;
+  const int page = url.path(QUrl::FullyDecoded).toInt(&ok, 10);
+  view->goToPage(ok ? page : 0);
+}
+
+void AiPanel::send() {
+  const QString text = input->text().trimmed();
+  if (text.isEmpty()) return;
+  input->clear();
+  ask(text);
+}
+
+void AiPanel::openSettings() {
+  QSettings st;
+  QDialog dlg(this);
+  dlg.setWindowTitle(QStringLiteral("Настройки Tavi AI"));
+  auto* form = new QFormLayout(&dlg);
+  auto* provider = new QComboBox(&dlg);
+  provider->setEditable(false);
+  for (const char* name : {"stub", "openai", "anthropic", "gemini", "deepseek", "ollama", "custom",
+                           "gigachat", "yandexgpt"})
+    provider->addItem(QString::fromLatin1(name));
+  const int stored = provider->findText(st.value(QStringLiteral("ai/provider"), QStringLiteral("stub")).toString());
+  provider->setCurrentIndex(stored < 0 ? 0 : stored);
+  auto* key = new QLineEdit(st.value(QStringLiteral("ai/api_key")).toString(), &dlg);
+  key->setEchoMode(QLineEdit::Password);
+  key->setPlaceholderText(QStringLiteral("Ваш ключ API (хранится локально)"));
+  auto* model = new QLineEdit(st.value(QStringLiteral("ai/model")).toString(), &dlg);
+  model->setPlaceholderText(QStringLiteral("напр. gpt-4o-mini / claude-3-5-sonnet-latest"));
+  auto* base = new QLineEdit(st.value(QStringLiteral("ai/base_url")).toString(), &dlg);
+  base->setPlaceholderText(QStringLiteral("для ollama/custom: http://127.0.0.1:11434/v1"));
+  form->addRow(QStringLiteral("Провайдер"), provider);
+  form->addRow(QStringLiteral("Ключ API"), key);
+  form->addRow(QStringLiteral("Модель"), model);
+  form->addRow(QStringLiteral("Base URL"), base);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
+  connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+  form->addRow(buttons);
+  if (dlg.exec() != QDialog::Accepted) return;
+
+  st.setValue(QStringLiteral("ai/provider"), provider->currentText());
+  st.setValue(QStringLiteral("ai/api_key"), key->text());
+  st.setValue(QStringLiteral("ai/model"), model->text());
+  st.setValue(QStringLiteral("ai/base_url"), base->text());
+  st.sync();
+  // The file now holds the key: owner-only.
+  QFile::setPermissions(st.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  appendMessage(kTavi, QStringLiteral("Провайдер: %1.").arg(provider->currentText()), kAi);
+}
+
+QString AiPanel::buildRequest(const QString& question, QNetworkRequest& request, QByteArray& body,
+                              const QString& context) {
+  const ai::ProviderSettings s = ai::ProviderSettings::load();
+  QString ctx = context.left(ai::kContextChars);
+  if (ctx.isEmpty() && view && view->doc)
+    ctx = QString::fromStdString(
+        search::build_rag_context(*view->doc, question.toStdString(), ai::kContextChars));
+  ai::ProviderRequest r = ai::buildProviderRequest(s, question, ctx, backendBase);
+  if (r.kind.isEmpty()) {
+    appendMessage(kTavi, QStringLiteral("Укажите Base URL в настройках (⚙)."), kAi);
+    return {};
+  }
+  request = r.request;
+  body = r.body;
+  return r.kind;
+}
+
+QString AiPanel::parseAnswer(const QString& kind, const QByteArray& body) {
+  return ai::parseProviderAnswer(kind, body);
+}
+
+template <typename Done>
+void AiPanel::post(const QNetworkRequest& request, const QByteArray& body, const QString& kind, Done done) {
+  QNetworkReply* reply = net->post(request, body);
+  reply->setProperty("kind", kind);
+  // The key in force when the request left is the one to keep out of its error text.
+  const QString key = ai::ProviderSettings::load().apiKey;
+  connect(reply, &QNetworkReply::finished, this, [reply, key, done] {
+    reply->deleteLater();
+    const QByteArray data = reply->readAll();
+    const QString error =
+        reply->error() == QNetworkReply::NoError ? QString() : ai::withoutKey(reply->errorString(), key);
+    done(error, reply->property("kind").toString(), data, key);
+  });
+}
+
+void AiPanel::ask(const QString& question) {
+  appendMessage(QStringLiteral("Вы"), question, QStringLiteral("user"));
+  if (!view || view->pageCount() == 0) {
+    appendMessage(kTavi, QStringLiteral("Сначала откройте документ."), kAi);
+    return;
+  }
+  QNetworkRequest request;
+  QByteArray body;
+  const QString kind = buildRequest(question, request, body, QString());
+  if (kind.isEmpty()) return;
+  QPointer<AiPanel> self(this);
+  post(request, body, kind, [self](const QString& error, const QString& k, const QByteArray& data, const QString& key) {
+    if (!self) return;
+    if (!error.isEmpty()) {
+      const QString detail = ai::withoutKey(QString::fromUtf8(data.left(300)), key);
+      self->appendMessage(kTavi, QStringLiteral("Ошибка: %1\n%2").arg(error, detail), kAi);
+      return;
+    }
+    const QString answer = parseAnswer(k, data);
+    self->appendMessage(kTavi, answer.isEmpty() ? kEmptyAnswer : answer, kAi);
+  });
+}
+
+void AiPanel::summarizeDiff(const QString& diffText) {
+  if (diffText.trimmed().isEmpty()) {
+    appendMessage(kTavi, QStringLiteral("Изменений для резюме нет."), kAi);
+    return;
+  }
+  static const QString instruction = QStringLiteral(
+      "Ниже список построчных изменений между двумя версиями документа (строки с «-» удалены, с «+» "
+      "добавлены). Кратко и по пунктам опиши, что изменилось ПО СУТИ (суммы, сроки, стороны, условия), "
+      "без воды.");
+  QNetworkRequest request;
+  QByteArray body;
+  const QString kind = buildRequest(instruction, request, body, diffText);
+  if (kind.isEmpty()) return;
+  appendMessage(kTavi, QStringLiteral("Анализирую изменения…"), kAi);
+  QPointer<AiPanel> self(this);
+  post(request, body, kind, [self](const QString& error, const QString& k, const QByteArray& data, const QString&) {
+    if (!self) return;
+    if (!error.isEmpty()) {
+      self->appendMessage(kTavi, QStringLiteral("Ошибка резюме: %1").arg(error), kAi);
+      return;
+    }
+    const QString answer = parseAnswer(k, data);
+    self->appendMessage(QStringLiteral("Резюме изменений"), answer.isEmpty() ? kEmptyAnswer : answer, kAi);
+  });
+}
+
+// The report flow comes with the reports; until then the quick action sends nothing.
+void AiPanel::generateReport(const QString&) {}
 
 }  // namespace quorvel::desktop

@@ -1,12 +1,24 @@
-// The AI assistant's panel in the window's right-hand dock. It follows the current tab's
-// viewer; the conversation itself is not built yet.
+// The AI assistant's panel in the window's right-hand dock: a chat log, quick actions, the
+// input line and the provider settings. It follows the current tab's viewer.
 #pragma once
 
+#include <QList>
+#include <QPointer>
+#include <QString>
 #include <QWidget>
+
+#include <utility>
+
+#include "desktop/viewer/PdfView.h"
+
+class QNetworkAccessManager;
+class QNetworkRequest;
+class QTextBrowser;
+class QLineEdit;
+class QUrl;
 
 namespace quorvel::desktop {
 
-class PdfView;
 
 class AiPanel : public QWidget {
   Q_OBJECT
@@ -19,8 +31,38 @@ class AiPanel : public QWidget {
   void setView(PdfView* view);
   PdfView* currentView() const { return view; }
 
+  void appendMessage(const QString& who, const QString& text, const QString& role);
+  void showDiff(const QString& summary, const QString& html);
+  void showRanked(const QString& query, const QList<std::pair<int, QString>>& pages);
+  void showExtracted(const QList<std::pair<QString, QString>>& items);
+
+  // A question about the open document; the answer arrives later in the log.
+  void ask(const QString& question);
+  // A summary of a plain-text line diff; needs no document.
+  void summarizeDiff(const QString& diffText);
+  // The report flow; not built yet.
+  void generateReport(const QString& outPath);
+
+  // Fills the request and body for the stored provider; an empty kind means nothing to send.
+  QString buildRequest(const QString& question, QNetworkRequest& request, QByteArray& body,
+                       const QString& context);
+  static QString parseAnswer(const QString& kind, const QByteArray& body);
+
+ public slots:
+  void openSettings();
+
  private:
-  PdfView* view = nullptr;
+  void onLink(const QUrl& url);
+  void send();
+  // Posts and calls `done` with (error text or empty, body) once the reply has finished.
+  template <typename Done>
+  void post(const QNetworkRequest& request, const QByteArray& body, const QString& kind, Done done);
+
+  QPointer<PdfView> view;
+  QNetworkAccessManager* net = nullptr;
+  QTextBrowser* log = nullptr;
+  QLineEdit* input = nullptr;
+  QString backendBase;
 };
 
 }  // namespace quorvel::desktop

@@ -130,6 +130,9 @@ class MainWindow : public QMainWindow {
   bool deleteImageAt(int page1, int imgIdx1);
   bool insertTextAt(double x, double y, const QString& text);
   void fillFormDemo();
+  // The AI dock: a question about the document, a summary of the last compare.
+  void askAi(const QString& question);
+  void summarizeLastDiff();
   // Autosave and crash recovery.
   void autosaveSnapshot();
   void checkRecovery();
@@ -192,6 +195,8 @@ class MainWindow : public QMainWindow {
   CommentsPanel* commentsPanel = nullptr;
   AiPanel* aiPanel = nullptr;
   QDockWidget* aiDock = nullptr;
+  // The plain-text line diff of the last compare; empty until one has run.
+  QString lastDiffText;
   QDockWidget* thumbDock = nullptr;
   QDockWidget* outlineDock = nullptr;
   QDockWidget* commentsDock = nullptr;

@@ -162,6 +162,11 @@ const Row kActionRows[] = {
         plan.push_back({QStringLiteral("selectDemo()"), [](MainWindow& w) { w.selectDemo(); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString question = cl.value("--ask");
+      if (!question.isEmpty())
+        plan.push_back({QStringLiteral("askAi(%1)").arg(question), [question](MainWindow& w) { w.askAi(question); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       const QString path = cl.value("--redact-pii");
       if (!path.isEmpty())
         plan.push_back({QStringLiteral("redactPiiTo(%1)").arg(path), [path](MainWindow& w) { w.redactPiiTo(path); }});

@@ -69,6 +69,11 @@ class StartupCommandLineTest : public QObject {
                        "--select-demo", "--split", "x", "3", "o.pdf"}
         << QStringList{"openFile(a.pdf)", "saveRangeTo(o.pdf, -1, 2)", "selectDemo()", "redactPiiTo(r.pdf)",
                        "splitByBookmarksTo(parts)", "toggleFullScreen()"};
+    QTest::newRow("a question runs after the demo rows and before redaction")
+        << QStringList{"--redact-pii", "r.pdf", "--ask", "О чём?", "--select-demo", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "selectDemo()", "askAi(О чём?)", "redactPiiTo(r.pdf)"};
+    QTest::newRow("an empty question and --compare-ai alone do nothing")
+        << QStringList{"--ask", "", "--compare-ai", "a.pdf"} << QStringList{"openFile(a.pdf)"};
     QTest::newRow("split with two values is passed over")
         << QStringList{"--split", "2", "5"} << QStringList{"openFile(2)"};
     QTest::newRow("batch options without a folder are words")

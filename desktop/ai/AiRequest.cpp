@@ -1,0 +1,131 @@
+#include "desktop/ai/AiRequest.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QUrl>
+
+namespace quorvel::desktop::ai {
+
+namespace {
+
+const QString kSystemPrompt = QStringLiteral(
+    "Ты — Tavi AI, помощник по работе с документами. Отвечай кратко и по существу, опираясь на "
+    "текст документа.");
+const QString kContextLabel = QStringLiteral("Документ:\n");
+const QString kQuestionLabel = QStringLiteral("\n\nВопрос: ");
+
+QString orDefault(const QString& value, const char* fallback) {
+  return value.isEmpty() ? QString::fromLatin1(fallback) : value;
+}
+
+QJsonObject message(const char* role, const QString& content) {
+  return {{QStringLiteral("role"), QString::fromLatin1(role)}, {QStringLiteral("content"), content}};
+}
+
+}  // namespace
+
+ProviderSettings ProviderSettings::load() {
+  QSettings st;
+  ProviderSettings s;
+  s.provider = st.value(QStringLiteral("ai/provider"), QStringLiteral("stub")).toString();
+  s.apiKey = st.value(QStringLiteral("ai/api_key")).toString();
+  s.model = st.value(QStringLiteral("ai/model")).toString();
+  s.baseUrl = st.value(QStringLiteral("ai/base_url")).toString();
+  return s;
+}
+
+ProviderRequest buildProviderRequest(const ProviderSettings& s, const QString& question,
+                                     const QString& contextArg, const QString& backendBase) {
+  const QString context = contextArg.left(kContextChars);
+  const QString combined = kContextLabel + context + kQuestionLabel + question;
+  const QString& p = s.provider;
+
+  ProviderRequest out;
+  QString url;
+  QJsonObject body;
+  if (p == QLatin1String("openai") || p == QLatin1String("deepseek") ||
+      p == QLatin1String("ollama") || p == QLatin1String("custom")) {
+    QString base = s.baseUrl;
+    if (base.isEmpty()) {
+      if (p == QLatin1String("openai")) base = QStringLiteral("https://api.openai.com/v1");
+      else if (p == QLatin1String("deepseek")) base = QStringLiteral("https://api.deepseek.com/v1");
+      else if (p == QLatin1String("ollama")) base = QStringLiteral("http://127.0.0.1:11434/v1");
+      else return out;  // "custom" has no address of its own
+    }
+    out.kind = QStringLiteral("openai");
+    url = base + QStringLiteral("/chat/completions");
+    if (!s.apiKey.isEmpty()) out.request.setRawHeader("Authorization", "Bearer " + s.apiKey.toUtf8());
+    body[QStringLiteral("model")] = orDefault(s.model, "gpt-4o-mini");
+    body[QStringLiteral("messages")] = QJsonArray{message("system", kSystemPrompt),
+                                                  message("system", kContextLabel + context),
+                                                  message("user", question)};
+  } else if (p == QLatin1String("gemini")) {
+    out.kind = QStringLiteral("gemini");
+    // The service takes its key in the query; callers keep it out of every text they show.
+    url = QStringLiteral("%1/v1beta/models/%2:generateContent?key=%3")
+              .arg(orDefault(s.baseUrl, "https://generativelanguage.googleapis.com"),
+                   orDefault(s.model, "gemini-1.5-flash"), s.apiKey);
+    const auto parts = [](const QString& text) {
+      return QJsonArray{QJsonObject{{QStringLiteral("text"), text}}};
+    };
+    body[QStringLiteral("systemInstruction")] = QJsonObject{{QStringLiteral("parts"), parts(kSystemPrompt)}};
+    body[QStringLiteral("contents")] = QJsonArray{QJsonObject{
+        {QStringLiteral("role"), QStringLiteral("user")}, {QStringLiteral("parts"), parts(combined)}}};
+  } else if (p == QLatin1String("anthropic")) {
+    out.kind = QStringLiteral("anthropic");
+    url = orDefault(s.baseUrl, "https://api.anthropic.com") + QStringLiteral("/v1/messages");
+    // A null array would drop the header; the service expects it even when empty.
+    out.request.setRawHeader("x-api-key", s.apiKey.isEmpty() ? QByteArray("") : s.apiKey.toUtf8());
+    out.request.setRawHeader("anthropic-version", "2023-06-01");
+    body[QStringLiteral("model")] = orDefault(s.model, "claude-3-5-sonnet-latest");
+    body[QStringLiteral("max_tokens")] = 1500;
+    body[QStringLiteral("system")] = kSystemPrompt;
+    body[QStringLiteral("messages")] = QJsonArray{message("user", combined)};
+  } else {
+    out.kind = QStringLiteral("backend");
+    url = backendBase + QStringLiteral("/ai/chat");
+    body[QStringLiteral("messages")] = QJsonArray{message("user", question)};
+    body[QStringLiteral("cite_sources")] = true;
+    body[QStringLiteral("context")] = context;
+    body[QStringLiteral("provider")] = s.provider;
+    body[QStringLiteral("api_key")] = s.apiKey;
+    body[QStringLiteral("base_url")] = s.baseUrl;
+    body[QStringLiteral("model")] = s.model;
+  }
+  out.request.setUrl(QUrl(url, QUrl::TolerantMode));
+  // A redirect to another host must not receive the key, in a header or in the body.
+  if (!s.apiKey.isEmpty())
+    out.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                             QNetworkRequest::SameOriginRedirectPolicy);
+  out.body = QJsonDocument(body).toJson(QJsonDocument::Indented);
+  out.request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+  return out;
+}
+
+QString parseProviderAnswer(const QString& kind, const QByteArray& body) {
+  const QJsonValue root = QJsonDocument::fromJson(body).object();
+  const auto first = [](const QJsonValue& v) { return v.toArray().at(0); };
+  QJsonValue v;
+  if (kind == QLatin1String("openai"))
+    v = first(root[QStringLiteral("choices")])[QStringLiteral("message")][QStringLiteral("content")];
+  else if (kind == QLatin1String("gemini"))
+    v = first(first(root[QStringLiteral("candidates")])[QStringLiteral("content")][QStringLiteral("parts")])
+        [QStringLiteral("text")];
+  else if (kind == QLatin1String("anthropic"))
+    v = first(root[QStringLiteral("content")])[QStringLiteral("text")];
+  else
+    v = root[QStringLiteral("answer")];
+  return v.isString() ? v.toString() : QString();
+}
+
+QString withoutKey(QString text, const QString& key) {
+  if (key.isEmpty()) return text;
+  const QString stars = QStringLiteral("***");
+  text.replace(QString::fromLatin1(QUrl::toPercentEncoding(key)), stars);
+  text.replace(key, stars);
+  return text;
+}
+
+}  // namespace quorvel::desktop::ai

@@ -1,0 +1,39 @@
+// What goes to a language-model service and what comes back: one POST in the dialect of the
+// chosen provider, and the answer text taken from the reply body of that dialect.
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkRequest>
+#include <QString>
+
+namespace quorvel::desktop::ai {
+
+// The provider settings as stored; read afresh for every request.
+struct ProviderSettings {
+  QString provider = QStringLiteral("stub");
+  QString apiKey;
+  QString model;
+  QString baseUrl;
+  static ProviderSettings load();
+};
+
+struct ProviderRequest {
+  QString kind;  // "openai", "gemini", "anthropic", "backend"; empty: nothing to send
+  QNetworkRequest request;
+  QByteArray body;
+};
+
+inline constexpr int kContextChars = 8000;
+
+// Builds the request for a question with its context (cut to its first 8000 characters).
+// "custom" without a base URL gives an empty kind.
+ProviderRequest buildProviderRequest(const ProviderSettings& s, const QString& question,
+                                     const QString& context, const QString& backendBase);
+
+// The answer text at the path of the kind, or empty when the body holds none.
+QString parseProviderAnswer(const QString& kind, const QByteArray& body);
+
+// The text with every occurrence of the key, as typed and as it stands in a URL, made "***".
+QString withoutKey(QString text, const QString& key);
+
+}  // namespace quorvel::desktop::ai
