@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <sys/types.h>
 
+#include "common/time_bound.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::desktop::MainWindow;

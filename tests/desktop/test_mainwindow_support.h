@@ -30,7 +30,6 @@
 #include <string>
 
 #include "common/fixtures.h"
-#include "common/time_bound.h"
 #include "desktop/MainWindow.h"
 #include "desktop/PdfView.h"
 
