@@ -28,15 +28,6 @@ using Reply = RecordingServer::Reply;
 
 namespace {
 
-ModalAnswerer::Answer chooseFile(const QString& path) {
-  return [path](QWidget* w) {
-    auto* d = qobject_cast<QFileDialog*>(w);
-    QVERIFY(d);
-    d->selectFile(path);
-    static_cast<QDialog*>(d)->accept();
-  };
-}
-
 // Fills the properties dialog's four fields in order and presses Save.
 ModalAnswerer::Answer fillProperties(const QStringList& values, QString* versionText) {
   return [values, versionText](QWidget* w) {
@@ -277,11 +268,7 @@ class BackendToolsTest : public QObject {
     // A folder that does not exist: the dialog is answered past its own checks.
     const QString unwritable = path("missing-folder/opt.pdf");
     {
-      ModalAnswerer a(Answers{[unwritable](QWidget* w) {
-        auto* d = qobject_cast<QFileDialog*>(w);
-        d->selectFile(unwritable);
-        static_cast<QDialog*>(d)->done(QDialog::Accepted);
-      }});
+      ModalAnswerer a(Answers{chooseFile(unwritable, nullptr, true)});
       w.optimizePdfDialog();
     }
     QTRY_COMPARE(p.status(), QStringLiteral("Could not write: ") + unwritable);

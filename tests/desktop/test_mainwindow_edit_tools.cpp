@@ -53,19 +53,6 @@ QString savePng(const TempDir& dir, const char* name, const QImage& image) {
   return image.save(path, "PNG") ? path : QString();
 }
 
-ModalAnswerer::Answer choosePath(const QString& path, QString* proposed = nullptr) {
-  return [path, proposed](QWidget* w) {
-    auto* d = qobject_cast<QFileDialog*>(w);
-    if (!d) return;
-    if (proposed && !d->selectedFiles().isEmpty()) *proposed = QFileInfo(d->selectedFiles().first()).fileName();
-    if (d->fileMode() == QFileDialog::Directory)
-      d->setDirectory(path);
-    else
-      d->selectFile(path);
-    static_cast<QDialog*>(d)->accept();
-  };
-}
-
 ModalAnswerer::Answer enterInt(int v) {
   return [v](QWidget* w) {
     if (auto* d = qobject_cast<QInputDialog*>(w)) {
@@ -313,7 +300,7 @@ class MainWindowEditToolsTest : public QObject {
       QString proposed;
       // The second time the save dialog asks about replacing the earlier result; its question
       // runs inside the dialog's accept, so it is answered from a timer of its own.
-      ModalAnswerer::Answer save = choosePath(merged, &proposed);
+      ModalAnswerer::Answer save = chooseFile(merged, &proposed);
       if (run == 1)
         save = [save](QWidget* d) {
           QTimer::singleShot(0, [] {
@@ -322,7 +309,7 @@ class MainWindowEditToolsTest : public QObject {
           });
           save(d);
         };
-      ModalAnswerer answers({choosePath(folderPath), save});
+      ModalAnswerer answers({chooseFile(folderPath), save});
       w.mergeFolderDialog();
       QCOMPARE(answers.unexpected, 0);
       QCOMPARE(answers.seen.value(0).title, QStringLiteral("Папка с PDF для объединения"));
@@ -341,8 +328,8 @@ class MainWindowEditToolsTest : public QObject {
     write_file(empty.file("readme.txt"), "no pdf here");
     MainWindow w;
     WindowProbe p{w};
-    ModalAnswerer answers({choosePath(QString::fromStdString(empty.path())),
-                           choosePath(QString::fromStdString(empty.file("m.pdf")))});
+    ModalAnswerer answers({chooseFile(QString::fromStdString(empty.path())),
+                           chooseFile(QString::fromStdString(empty.file("m.pdf")))});
     w.mergeFolderDialog();
     QCOMPARE(p.status(), QStringLiteral("Не удалось объединить папку"));
     QCOMPARE(p.tabs()->count(), 0);
@@ -399,7 +386,7 @@ class MainWindowEditToolsTest : public QObject {
                                shownText = in->textValue();
                                in->accept();
                              },
-                             choosePath(out("wm.pdf"), &watermarkName)});
+                             chooseFile(out("wm.pdf"), &watermarkName)});
       w.watermarkDialog();
       QCOMPARE(answers.unexpected, 0);
     }
@@ -410,7 +397,7 @@ class MainWindowEditToolsTest : public QObject {
     w.openFile(twoLetter);
     {
       // An empty prefix is accepted; numbers start where the second question says.
-      ModalAnswerer answers({typePassword(QString()), enterInt(41), choosePath(out("bt.pdf"), &batesName)});
+      ModalAnswerer answers({typePassword(QString()), enterInt(41), chooseFile(out("bt.pdf"), &batesName)});
       w.batesDialog();
       QCOMPARE(answers.unexpected, 0);
     }
@@ -419,7 +406,7 @@ class MainWindowEditToolsTest : public QObject {
 
     w.openFile(fiveA4);
     {
-      ModalAnswerer answers({enterInt(3), enterInt(1), choosePath(out("n3.pdf"), &nupName)});
+      ModalAnswerer answers({enterInt(3), enterInt(1), chooseFile(out("n3.pdf"), &nupName)});
       w.nUpDialog();
       QCOMPARE(answers.unexpected, 0);
     }

@@ -62,20 +62,6 @@ annot::Annotation highlight(int page) {
   return a;
 }
 
-// Answers a file dialog with a path, after noting the name it proposed.
-ModalAnswerer::Answer choosePath(const QString& path, QString* proposed = nullptr) {
-  return [path, proposed](QWidget* w) {
-    auto* d = qobject_cast<QFileDialog*>(w);
-    if (!d) return;
-    if (proposed && !d->selectedFiles().isEmpty()) *proposed = QFileInfo(d->selectedFiles().first()).fileName();
-    if (d->fileMode() == QFileDialog::Directory)
-      d->setDirectory(path);  // a folder dialog answers with the folder it shows
-    else
-      d->selectFile(path);
-    static_cast<QDialog*>(d)->accept();  // QFileDialog's own accept reads the chosen path
-  };
-}
-
 QAction* fileEntry(MainWindow& w, const QString& text) {
   for (QAction* a : w.menuBar()->actions().at(0)->menu()->actions())
     if (a->text() == text) return a;
@@ -235,7 +221,7 @@ class MainWindowSaveTest : public QObject {
     const QString png = QString::fromStdString(dir.file("chosen.png"));
     QString proposed;
     {
-      ModalAnswerer answer({choosePath(png, &proposed)});
+      ModalAnswerer answer({chooseFile(png, &proposed)});
       fileEntry(w, QStringLiteral("Экспорт страницы в PNG…"))->trigger();
       QCOMPARE(answer.seen.size(), 1);
       QCOMPARE(answer.seen.at(0).title, QStringLiteral("Экспорт страницы в PNG"));
@@ -247,7 +233,7 @@ class MainWindowSaveTest : public QObject {
     const QString out = QString::fromStdString(dir.file("pages"));
     QDir().mkpath(out);
     {
-      ModalAnswerer answer({choosePath(out)});
+      ModalAnswerer answer({chooseFile(out)});
       fileEntry(w, QStringLiteral("Экспорт всех страниц в PNG…"))->trigger();
       QCOMPARE(answer.seen.size(), 1);
       QCOMPARE(answer.seen.at(0).title, QStringLiteral("Папка для экспорта страниц"));
@@ -283,7 +269,7 @@ class MainWindowSaveTest : public QObject {
     const QString out = QString::fromStdString(dir.file(lang ? "en.pdf" : "ru.pdf"));
     QString proposed;
     {
-      ModalAnswerer answer({choosePath(out, &proposed)});
+      ModalAnswerer answer({chooseFile(out, &proposed)});
       fileEntry(w, lang ? QStringLiteral("Save as…") : QStringLiteral("Сохранить как…"))->trigger();
       QCOMPARE(answer.seen.size(), 1);
       QCOMPARE(answer.seen.at(0).title, lang ? QStringLiteral("Save as") : QStringLiteral("Сохранить как"));

@@ -6,8 +6,14 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QCoreApplication>
+#include <QAbstractItemView>
+#include <QDir>
 #include <QDockWidget>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -112,6 +118,55 @@ inline ModalAnswerer::Answer typePassword(const QString& text) {
 inline ModalAnswerer::Answer rejectDialog() {
   return [](QWidget* w) {
     if (auto* d = qobject_cast<QDialog*>(w)) d->reject();
+  };
+}
+
+namespace detail {
+
+// One attempt at answering a file dialog; see chooseFile.
+inline void answerFileDialog(QPointer<QFileDialog> d, const QString& want, bool pastChecks, int triesLeft) {
+  if (!d || !d->isVisible()) return;
+  if (triesLeft <= 0) {
+    qWarning("file dialog never took %s", qPrintable(want));
+    d->reject();
+    return;
+  }
+  const bool folder = d->fileMode() == QFileDialog::Directory;
+  const QString shown = folder ? want : QFileInfo(want).absolutePath();
+  if (QFileInfo(shown).isDir() && QDir::cleanPath(d->directory().absolutePath()) != shown) d->setDirectory(shown);
+  // A row selected in the listing outranks the typed name.
+  for (QAbstractItemView* view : d->findChildren<QAbstractItemView*>())
+    if (qobject_cast<QFileSystemModel*>(view->model()) && view->selectionModel()) view->clearSelection();
+  if (auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) edit->setText(want);
+  const QStringList chosen = d->selectedFiles();
+  if (chosen.size() == 1 && QDir::cleanPath(chosen.first()) == want) {
+    if (pastChecks)
+      static_cast<QDialog*>(d.data())->done(QDialog::Accepted);
+    else
+      static_cast<QDialog*>(d.data())->accept();  // QFileDialog's own accept reads the chosen path
+  }
+  // Still open: the listing changed the choice, or accept() opened a folder instead of closing.
+  if (d && d->isVisible())
+    QTimer::singleShot(10, d, [d, want, pastChecks, triesLeft] { answerFileDialog(d, want, pastChecks, triesLeft - 1); });
+}
+
+}  // namespace detail
+
+// Answers a file dialog with `path` (the folder, for a folder dialog), after noting the name it
+// proposed. The dialog lists its folder on a thread and may select or navigate when that ends,
+// and its accept() opens a folder rather than closing when the choice reads as one; so the whole
+// path is typed, accepted only once the dialog reads it back, and typed again while the dialog
+// stays open. `pastChecks` closes it without the dialog's own checks (a folder that is missing).
+inline ModalAnswerer::Answer chooseFile(const QString& path, QString* proposed = nullptr, bool pastChecks = false) {
+  return [path, proposed, pastChecks](QWidget* w) {
+    auto* d = qobject_cast<QFileDialog*>(w);
+    if (!d) {
+      qWarning("expected a file dialog, got %s", w->metaObject()->className());
+      if (auto* other = qobject_cast<QDialog*>(w)) other->reject();
+      return;
+    }
+    if (proposed && !d->selectedFiles().isEmpty()) *proposed = QFileInfo(d->selectedFiles().first()).fileName();
+    detail::answerFileDialog(d, QDir::cleanPath(path), pastChecks, 3000);
   };
 }
 

@@ -386,8 +386,11 @@ class ThumbnailPanelTest : public QObject {
       show(view, FakeDocument::letter(40));
       panel.setView(&view);
     }
-    // The view died with images still to render.
-    QTest::qWait(20);
+    // The view died with images still to render: let every pending render turn come round (a
+    // zero timer started now fires after those started before it).
+    bool turned = false;
+    QTimer::singleShot(0, &panel, [&turned] { turned = true; });
+    QTRY_VERIFY(turned);
     QTest::mouseClick(panel.viewport(), Qt::LeftButton, {}, centreOf(panel, 1));
     panel.rebuild();
     QCOMPARE(panel.count(), 0);

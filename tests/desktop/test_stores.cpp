@@ -9,6 +9,7 @@
 #include "desktop/stores/AnnotationStore.h"
 #include "desktop/stores/RecentsStore.h"
 #include "support_db.h"
+#include "common/time_bound.h"
 
 using quorvel::annot::Annotation;
 using quorvel::annot::AnnotType;
@@ -472,7 +473,7 @@ class StoresTest : public QObject {
       QVERIFY(a.add(QStringLiteral("k"), note("n" + std::to_string(i), 0)));
       QVERIFY(r.add(QStringLiteral("/r%1.pdf").arg(i), QString()));
     }
-    QVERIFY2(t.elapsed() < 3000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() < quorvel::test::time_bound_ms(3000), qPrintable(QString::number(t.elapsed())));
     QCOMPARE(a.load(QStringLiteral("k")).size(), size_t(20));
     QCOMPARE(r.list(-1).size(), size_t(20));
     QVERIFY(reader.exec(QStringLiteral("COMMIT")));

@@ -6,10 +6,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -208,6 +210,36 @@ bool wait_for_port(int port, int timeout_ms) {
   return false;
 }
 
+OpenConnection::OpenConnection(int port, const std::string& raw) : fd_(connect_to(port)) {
+  size_t sent = 0;
+  while (fd_ >= 0 && sent < raw.size()) {
+    const ssize_t n = send(fd_, raw.data() + sent, raw.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+}
+
+OpenConnection::~OpenConnection() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool OpenConnection::unanswered() const {
+  char c;
+  const ssize_t n = recv(fd_, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+  return fd_ >= 0 && n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+bool wait_for_exit(pid_t pid, int timeout_ms) {
+  const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (fd < 0) return errno == ESRCH;
+  pollfd p{fd, POLLIN, 0};
+  const bool ended = poll(&p, 1, timeout_ms) == 1;
+  close(fd);
+  return ended;
+}
+
+bool alive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
 HttpReply http_raw(int port, const std::string& raw, int timeout_ms) {
   HttpReply reply;
   const int fd = connect_to(port);
@@ -256,14 +288,6 @@ HttpReply http_request(int port, const std::string& method, const std::string& t
 std::string built(const std::string& name) {
   const char* dir = std::getenv("QUORVEL_BUILD_DIR");
   return std::string(dir && *dir ? dir : ".") + "/" + name;
-}
-
-int time_bound_ms(int ms) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  return ms * 5;
-#else
-  return ms;
-#endif
 }
 
 }  // namespace quorvel::test

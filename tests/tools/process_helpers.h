@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include "common/time_bound.h"
+
 namespace quorvel::test {
 
 // Variables to set (a value) or to remove (nullopt) on top of this process's environment.
@@ -59,14 +61,29 @@ class StandIn {
   bool ready_ = false;
 };
 
-// A time bound that a test is about, stretched for sanitizer builds, which run several times
-// slower.
-int time_bound_ms(int ms);
-
 // A port on 127.0.0.1 that was free a moment ago.
 int free_port();
 bool port_open(int port);
 bool wait_for_port(int port, int timeout_ms);
+
+// A client that sent `raw` and then waits, holding its connection open until the object goes.
+class OpenConnection {
+ public:
+  OpenConnection(int port, const std::string& raw);
+  OpenConnection(const OpenConnection&) = delete;
+  OpenConnection& operator=(const OpenConnection&) = delete;
+  ~OpenConnection();
+  bool connected() const { return fd_ >= 0; }
+  // Still open, and the server has sent nothing on it.
+  bool unanswered() const;
+
+ private:
+  int fd_ = -1;
+};
+
+// Waits until process `pid` (not necessarily our child) has ended; false after `timeout_ms`.
+bool wait_for_exit(pid_t pid, int timeout_ms);
+bool alive(pid_t pid);
 
 struct HttpReply {
   int status = 0;  // 0: no answer

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <chrono>
-#include <thread>
 
 #include "common/fixtures.h"
 #include "tools/process_helpers.h"
@@ -146,22 +144,20 @@ TEST(DurovaderizServer, ServesOthersWhileAClientStalls) {
   TempDir dir;
   Backend b(dir);
   ASSERT_TRUE(b.ready());
-  // Half a head, then nothing: the stand-in must not wait for it.
-  std::thread stalled([&] { http_raw(b.port(), "POST /pdf/encrypt HTTP/1.1\r\nContent-Le", 1500); });
-  std::thread short_body([&] {
-    http_raw(b.port(), "POST /pdf/encrypt?user_password=x HTTP/1.1\r\nContent-Length: 100\r\n\r\n%PDF", 1500);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const auto t0 = std::chrono::steady_clock::now();
+  // Half a head, then nothing; a body that never comes. Both connect before the next client, so
+  // a server that waited for them would not answer it while they stay open.
+  const OpenConnection stalled(b.port(), "POST /pdf/encrypt HTTP/1.1\r\nContent-Le");
+  const OpenConnection short_body(b.port(),
+                                  "POST /pdf/encrypt?user_password=x HTTP/1.1\r\nContent-Length: 100\r\n\r\n%PDF");
+  ASSERT_TRUE(stalled.connected() && short_body.connected());
   EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 200);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(stalled.unanswered());
+  EXPECT_TRUE(short_body.unanswered());
   // A client that waits for "100 Continue" before sending its body.
   const std::string pdf = text_pdf({"continued"});
   const HttpReply r = http_raw(b.port(), "POST /pdf/encrypt?user_password=x HTTP/1.1\r\nExpect: 100-continue\r\n"
                                          "Content-Length: " + std::to_string(pdf.size()) + "\r\n\r\n" + pdf);
   EXPECT_EQ(r.status, 200);
-  stalled.join();
-  short_body.join();
 }
 
 TEST(DurovaderizServer, RefusesBadCommandLinesAndBusyPorts) {
@@ -181,30 +177,36 @@ TEST(DurovaderizServer, RefusesBadCommandLinesAndBusyPorts) {
 }
 
 TEST(DurovaderizServer, ExitsWithItsParentOnlyWhenAsked) {
-  for (bool watch : {true, false}) {
-    TempDir dir;
-    const int port = free_port();
+  // Two orphans at once, one watching: by the time the watcher has noticed, the other had the
+  // same chance to go and must still be there.
+  TempDir dir;
+  struct Orphan {
+    int port = 0;
+    Child parent;
+    pid_t pid = -1;
+  } orphans[2];
+  for (int i = 0; i < 2; ++i) {
+    const bool watch = i == 0;
+    Orphan& o = orphans[i];
+    o.port = free_port();
     EnvChanges env;
     env["QUORVEL_PARENT_WATCH"] = watch ? std::optional<std::string>("1") : std::nullopt;
-    // A shell starts the stand-in, tells its pid and waits; killing the shell orphans it.
-    Child parent;
-    ASSERT_TRUE(parent.start({"sh", "-c", "\"$0\" --port \"$1\" & echo $!; wait", built("durovaderiz"),
-                              std::to_string(port)},
-                             env, dir.file("pid")));
-    ASSERT_TRUE(wait_for_port(port, 5000));
-    parent.stop();
-    // Once it exits its socket closes, even while it waits to be reaped; with the watch that
-    // happens within two seconds.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(time_bound_ms(2000));
-    bool gone = false;
-    while (!gone && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(30));
-      gone = !port_open(port);
-    }
-    EXPECT_EQ(gone, watch) << (watch ? "kept running after its parent died" : "exited without a watch");
-    const pid_t pid = std::atoi(read_file(dir.file("pid")).c_str());
-    if (pid > 0) kill(pid, SIGKILL);
+    // A shell starts the stand-in and waits; killing the shell orphans it. The pid is written
+    // by the process that then becomes the stand-in, so it is there once the port is open.
+    const std::string pid_file = dir.file(watch ? "pid-watch" : "pid-free");
+    ASSERT_TRUE(o.parent.start({"sh", "-c", "sh -c 'echo $$; exec \"$0\" --port \"$1\"' \"$0\" \"$1\" & wait",
+                                built("durovaderiz"),
+                                std::to_string(o.port)},
+                               env, pid_file));
+    ASSERT_TRUE(wait_for_port(o.port, 5000));
+    o.pid = std::atoi(read_file(pid_file).c_str());
+    ASSERT_GT(o.pid, 0);
   }
+  for (Orphan& o : orphans) o.parent.stop();
+  EXPECT_TRUE(wait_for_exit(orphans[0].pid, time_bound_ms(2000))) << "kept running after its parent died";
+  EXPECT_TRUE(alive(orphans[1].pid) && port_open(orphans[1].port)) << "exited without a watch";
+  for (const Orphan& o : orphans)
+    if (alive(o.pid)) kill(o.pid, SIGKILL);
 }
 
 TEST(DurovaderizServer, PlaysScriptedRepliesAndRecordsPaths) {
