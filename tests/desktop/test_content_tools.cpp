@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
@@ -35,6 +36,9 @@ ModalAnswerer::Answer chooseFile(const QString& path) {
     auto* d = qobject_cast<QFileDialog*>(w);
     QVERIFY(d);
     d->selectFile(path);
+    // The whole path in the name field, so the answer does not hang on the dialog's directory
+    // listing having caught up.
+    if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(path);
     static_cast<QDialog*>(d)->accept();
   };
 }
