@@ -116,6 +116,13 @@ class MainWindow : public QMainWindow {
   void optimizePdfDialog();
   void extractTablesCsv();
   void documentPropertiesDialog();
+  // Bookmark editor, form designer and content export (desktop/tools/).
+  void editBookmarksDialog();
+  void formDesignerDialog();
+  void exportContentDialog();
+  void exportTextTo(const QString& path);
+  void exportHtmlTo(const QString& path, bool wordCompatible);
+  void exportDocxTo(const QString& outPath);
 
   // Page edits and demonstrations (MainWindowPageCommands.cpp).
   void demoAnnotate();

@@ -172,6 +172,26 @@ const Row kActionRows[] = {
         plan.push_back({QStringLiteral("redactPiiTo(%1)").arg(path), [path](MainWindow& w) { w.redactPiiTo(path); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--export-text");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("exportTextTo(%1)").arg(path), [path](MainWindow& w) { w.exportTextTo(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--export-html");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("exportHtmlTo(%1, false)").arg(path), [path](MainWindow& w) { w.exportHtmlTo(path, false); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--export-doc");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("exportHtmlTo(%1, true)").arg(path), [path](MainWindow& w) { w.exportHtmlTo(path, true); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--export-docx");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("exportDocxTo(%1)").arg(path), [path](MainWindow& w) { w.exportDocxTo(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       const QString out = cl.value("--encrypt"), pw = cl.value("--encrypt-pw");
       if (!out.isEmpty() && !pw.isEmpty())
         plan.push_back({QStringLiteral("protectPdfTo(%1)").arg(out),

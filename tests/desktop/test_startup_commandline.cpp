@@ -98,6 +98,12 @@ class StartupCommandLineTest : public QObject {
         << QStringList{"openFile(a.pdf)", "mergeWith(m.pdf)", "signWithImageTo(s.png, s.pdf, 0)",
                        "replaceTextTo(old, , r.pdf)", "watermarkTo(КОПИЯ, w.pdf)", "pageNumbersTo(p.pdf)",
                        "batesStampTo(, 1, 6, b.pdf)", "nUpTo(2, 3, n.pdf)", "saveDocumentTo(o.pdf)"};
+    QTest::newRow("content export in table order")
+        << QStringList{"--export-docx", "d.docx", "--encrypt", "e.pdf", "--encrypt-pw", "pw", "--export-doc",
+                       "w.doc", "--export-html", "", "--export-text", "t.txt", "--redact-pii", "r.pdf", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "redactPiiTo(r.pdf)", "exportTextTo(t.txt)", "exportHtmlTo(w.doc, true)",
+                       "exportDocxTo(d.docx)", "protectPdfTo(e.pdf)"};
+    QTest::newRow("html export") << QStringList{"--export-html", "h.html"} << QStringList{"exportHtmlTo(h.html, false)"};
     QTest::newRow("tool values given") << QStringList{"--sign-page", "3", "--sign-image", "s.png", "--sign-out",
                                                       "s.pdf", "--replace-text", "a", "--replace-with", "b",
                                                       "--replace-out", "r.pdf", "--bates", "X-", "--bates-start",

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include <qpdf/QPDF.hh>
+#include <qpdf/JSON.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include "http.h"
@@ -17,10 +20,26 @@ namespace durovaderiz {
 // exhausted memory 500.
 Response with_pdf(const Request& req, const std::function<Response(QPDF&)>& work);
 
+// The JSON body of a request, or nullopt when it is not a JSON object.
+std::optional<JSON> json_body(const Request& req);
+
+// A member of a JSON object, or nullopt when it has none by that name.
+std::optional<JSON> json_member(const JSON& object, const std::string& key);
+
+// A JSON number as a double; nullopt when it is not a number or does not fit.
+std::optional<double> json_number(const JSON& value);
+
+// A JSON object body that carries the PDF base64-encoded in `pdf_b64`: opens the PDF as
+// with_pdf does and hands both to `work`. A body that is not such an object gives 400.
+Response with_json_pdf(const Request& req, const std::function<Response(QPDF&, const JSON&)>& work);
+
 // Runs the writer into memory and gives its bytes.
 std::string written(QPDFWriter& writer);
 
 Response pdf_reply(std::string body, Fields headers = {});
+
+// Standard alphabet with padding, nothing else (no line breaks).
+bool base64_decode(std::string_view in, std::string& out);
 
 bool random_bytes(unsigned char* out, size_t n);
 

@@ -30,39 +30,6 @@ using CmsPtr = std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo, CMS_Con
 void free_chain(STACK_OF(X509)* s) { sk_X509_pop_free(s, X509_free); }
 using ChainPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), free_chain>>;
 
-// Standard alphabet with padding, nothing else: a line break is not part of a header value.
-bool base64_decode(std::string_view in, std::string& out) {
-  auto value = [](char c) -> int {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-  };
-  if (in.empty() || in.size() % 4 != 0) return false;
-  out.clear();
-  out.reserve(in.size() / 4 * 3);
-  for (size_t i = 0; i < in.size(); i += 4) {
-    int v[4];
-    int pad = 0;
-    for (int k = 0; k < 4; ++k) {
-      const char c = in[i + k];
-      if (c == '=' && i + 4 == in.size() && k >= 2) {
-        v[k] = 0;
-        ++pad;
-      } else if (pad > 0 || (v[k] = value(c)) < 0) {
-        return false;
-      }
-    }
-    const unsigned n = (unsigned(v[0]) << 18) | (unsigned(v[1]) << 12) | (unsigned(v[2]) << 6) | unsigned(v[3]);
-    out.push_back(static_cast<char>(n >> 16));
-    if (pad < 2) out.push_back(static_cast<char>((n >> 8) & 0xFF));
-    if (pad < 1) out.push_back(static_cast<char>(n & 0xFF));
-  }
-  return true;
-}
-
 struct Signer {
   KeyPtr key;
   CertPtr cert;

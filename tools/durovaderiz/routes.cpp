@@ -14,6 +14,9 @@ constexpr std::array kRoutes{
     Route{"POST", "/pdf/optimize", handle_pdf_optimize},
     Route{"POST", "/pdf/extract", handle_pdf_extract},
     Route{"POST", "/pdf/set-meta", handle_pdf_set_meta},
+    Route{"POST", "/pdf/set-bookmarks", handle_pdf_set_bookmarks},
+    Route{"POST", "/pdf/add-form-fields", handle_pdf_add_form_fields},
+    Route{"POST", "/pdf/to-docx", handle_pdf_to_docx},
     Route{"POST", "/ai/chat", handle_ai_chat},
 };
 

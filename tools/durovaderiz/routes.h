@@ -33,6 +33,9 @@ Response handle_pdf_sanitize(const Request& req);
 Response handle_pdf_optimize(const Request& req);
 Response handle_pdf_extract(const Request& req);
 Response handle_pdf_set_meta(const Request& req);
+Response handle_pdf_set_bookmarks(const Request& req);
+Response handle_pdf_add_form_fields(const Request& req);
+Response handle_pdf_to_docx(const Request& req);
 Response handle_ai_chat(const Request& req);
 
 }  // namespace durovaderiz
