@@ -14,6 +14,7 @@ constexpr std::array kRoutes{
     Route{"POST", "/pdf/optimize", handle_pdf_optimize},
     Route{"POST", "/pdf/extract", handle_pdf_extract},
     Route{"POST", "/pdf/set-meta", handle_pdf_set_meta},
+    Route{"POST", "/ocr", handle_ocr},
 };
 
 }  // namespace

@@ -33,5 +33,6 @@ Response handle_pdf_sanitize(const Request& req);
 Response handle_pdf_optimize(const Request& req);
 Response handle_pdf_extract(const Request& req);
 Response handle_pdf_set_meta(const Request& req);
+Response handle_ocr(const Request& req);
 
 }  // namespace durovaderiz
