@@ -124,6 +124,11 @@ class MainWindow : public QMainWindow {
   void exportHtmlTo(const QString& path, bool wordCompatible);
   void exportDocxTo(const QString& outPath);
 
+  // Text recognition (tools/MainWindowOcr.cpp).
+  void ocrCurrentPage();
+  void ocrSearchable();
+  void ocrSearchableTo(const QString& outPath);
+
   // Page edits and demonstrations (MainWindowPageCommands.cpp).
   void demoAnnotate();
   void clearCurrentAnnotations();
@@ -160,6 +165,10 @@ class MainWindow : public QMainWindow {
   void pageImagesDialog();
 
  public:
+  void showOcrResult(const QString& text, int lines, const QString& engine);
+  // How long a page of the text layer waits for the program; tests shorten it.
+  static int ocrPageTimeoutMs;
+
   // The recovery folder's path; nothing is created.
   QString recoveryDir() const;
 
@@ -229,6 +238,7 @@ class MainWindow : public QMainWindow {
   // Snapshots wait until the user has answered about those of an earlier run, which they
   // would otherwise overwrite.
   bool recoverySettled = false;
+  bool ocrLayerRunning = false;
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;
   std::unique_ptr<RecentsStore> recentsStore;

@@ -198,6 +198,11 @@ const Row kActionRows[] = {
                         [out, pw](MainWindow& w) { w.protectPdfTo(out, secretValue(pw)); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString out = cl.value("--ocr-layer");
+      if (!out.isEmpty())
+        plan.push_back({QStringLiteral("ocrSearchableTo(%1)").arg(out), [out](MainWindow& w) { w.ocrSearchableTo(out); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       const QString image = cl.value("--sign-image"), out = cl.value("--sign-out");
       // Without --sign-page the first page; the worker takes a number past the end as the first too.
       const int page = cl.has("--sign-page") ? commandLineInt(cl.value("--sign-page")) : 1;
@@ -254,6 +259,10 @@ const Row kActionRows[] = {
       const int cols = commandLineInt(parts[0]), rows = commandLineInt(parts[1]);
       plan.push_back({QStringLiteral("nUpTo(%1, %2, %3)").arg(QString::number(cols), QString::number(rows), out),
                       [cols, rows, out](MainWindow& w) { w.nUpTo(cols, rows, out); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      if (cl.flag("--ocr"))
+        plan.push_back({QStringLiteral("ocrCurrentPage()"), [](MainWindow& w) { w.ocrCurrentPage(); }});
     },
     [](const CommandLine& cl, Plan& plan) {
       if (cl.flag("--fullscreen"))

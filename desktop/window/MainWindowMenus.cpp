@@ -39,8 +39,8 @@ struct FileEntry {
 constexpr FileEntry kFileEntries[] = {
     {"Сохранить как…", "Save as…", QKeySequence::SaveAs, [](MainWindow& w) { w.saveDocumentAs(); }, 1, false},
     {"Печать…", "Print…", QKeySequence::Print, [](MainWindow& w) { w.printDocument(); }, 0, false},
-    {"Распознать текст (OCR)", "Recognize text (OCR)", kNoKey, nullptr, 0, true},
-    {"Сделать PDF искабельным (OCR-слой)…", "Make PDF searchable (OCR layer)…", kNoKey, nullptr, 0, false},
+    {"Распознать текст (OCR)", "Recognize text (OCR)", kNoKey, [](MainWindow& w) { w.ocrCurrentPage(); }, 0, true},
+    {"Сделать PDF искабельным (OCR-слой)…", "Make PDF searchable (OCR layer)…", kNoKey, [](MainWindow& w) { w.ocrSearchable(); }, 0, false},
     {"Извлечь данные (реквизиты/контакты)", "Extract data (requisites/contacts)", kNoKey, nullptr, 0, false},
     {"Извлечь таблицы (CSV)…", "Extract tables (CSV)…", kNoKey, [](MainWindow& w) { w.extractTablesCsv(); }, 0, false},
     {"Свойства документа…", "Document properties…", kNoKey, [](MainWindow& w) { w.documentPropertiesDialog(); }, 0, false},

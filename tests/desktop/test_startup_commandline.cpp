@@ -57,8 +57,13 @@ class StartupCommandLineTest : public QObject {
         << QStringList{"--password", "--mvp", "a.pdf"}
         << QStringList{"setOpenPassword", "openFile(a.pdf)"};
     QTest::newRow("values of commands not built yet are consumed")
-        << QStringList{"--rotate", "abc", "--ocr-layer", "o.pdf", "a.pdf"}
+        << QStringList{"--rotate", "abc", "--agent-report", "o.pdf", "a.pdf"}
         << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("recognition rows in table order")
+        << QStringList{"--ocr", "--fullscreen", "--ocr-layer", "s.pdf", "--nup", "2x3", "--nup-out", "n.pdf",
+                       "--encrypt", "e.pdf", "--encrypt-pw", "pw", "--sign-image", "i.png", "--sign-out", "o.pdf", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "protectPdfTo(e.pdf)", "ocrSearchableTo(s.pdf)", "signWithImageTo(i.png, o.pdf, 0)",
+                       "nUpTo(2, 3, n.pdf)", "ocrCurrentPage()", "toggleFullScreen()"};
     QTest::newRow("split takes three values")
         << QStringList{"--split", "2", "5", "out.pdf", "a.pdf"}
         << QStringList{"openFile(a.pdf)", "saveRangeTo(out.pdf, 1, 4)"};

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "ocr_engine.h"
 #include "script.h"
 #include "server.h"
 
@@ -36,6 +37,7 @@ const char* env(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  taviocr::run_single_threaded(argv);
   durovaderiz::ServerOptions opts;
   bool have_port = false;
   for (int i = 1; i < argc; ++i) {

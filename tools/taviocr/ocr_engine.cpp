@@ -1,0 +1,145 @@
+#include "ocr_engine.h"
+
+#include <leptonica/allheaders.h>
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace taviocr {
+
+namespace {
+
+struct PixDeleter {
+  void operator()(Pix* p) const { pixDestroy(&p); }
+};
+
+// Leptonica prints its complaints about unreadable data to standard error; ours are enough.
+void quiet_leptonica() {
+  static const bool once = [] {
+    setMsgSeverity(L_SEVERITY_NONE);
+    return true;
+  }();
+  (void)once;
+}
+
+std::string trim_right(std::string s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\n' || s.back() == '\r' || s.back() == '\t')) s.pop_back();
+  return s;
+}
+
+// The engine adds blank lines between blocks; a text reads as its non-empty lines.
+std::string drop_blank_lines(const std::string& s) {
+  std::string out;
+  size_t start = 0;
+  while (start <= s.size()) {
+    size_t end = s.find('\n', start);
+    if (end == std::string::npos) end = s.size();
+    const std::string line = trim_right(s.substr(start, end - start));
+    if (line.find_first_not_of(" \t") != std::string::npos) {
+      if (!out.empty()) out += '\n';
+      out += line;
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+Result recognize(std::string_view image_bytes, bool want_words) {
+  Result r;
+  quiet_leptonica();
+  std::unique_ptr<Pix, PixDeleter> pix(
+      pixReadMem(reinterpret_cast<const l_uint8*>(image_bytes.data()), image_bytes.size()));
+  if (!pix) {
+    r.error = "not a readable image";
+    return r;
+  }
+  r.width = static_cast<int>(pixGetWidth(pix.get()));
+  r.height = static_cast<int>(pixGetHeight(pix.get()));
+  tesseract::TessBaseAPI api;
+  if (api.Init(nullptr, "eng+rus") != 0) {
+    r.error = "the recognition data (eng, rus) is not installed";
+    return r;
+  }
+  api.SetPageSegMode(tesseract::PSM_AUTO);
+  api.SetImage(pix.get());
+  // Rendered pages carry no resolution; ours are rendered at 150 pixels per inch.
+  if (pixGetXRes(pix.get()) <= 0) api.SetSourceResolution(150);
+  if (api.Recognize(nullptr) != 0) {
+    r.error = "recognition failed";
+    return r;
+  }
+  std::unique_ptr<char[]> all(api.GetUTF8Text());
+  r.text = all ? drop_blank_lines(all.get()) : std::string();
+  if (want_words) {
+    std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+    if (it) {
+      do {
+        std::unique_ptr<char[]> w(it->GetUTF8Text(tesseract::RIL_WORD));
+        if (!w) continue;
+        Word word;
+        word.text = w.get();
+        if (word.text.empty()) continue;
+        it->BoundingBox(tesseract::RIL_WORD, &word.box[0], &word.box[1], &word.box[2], &word.box[3]);
+        r.words.push_back(std::move(word));
+      } while (it->Next(tesseract::RIL_WORD));
+    }
+  }
+  api.End();
+  r.ok = true;
+  return r;
+}
+
+void run_single_threaded(char** argv) {
+  if (std::getenv("OMP_THREAD_LIMIT")) return;
+  setenv("OMP_THREAD_LIMIT", "1", 1);
+  execv("/proc/self/exe", argv);
+  // Not restarted: recognition still works, only slower.
+}
+
+std::string engine_name() { return std::string("tesseract ") + tesseract::TessBaseAPI::Version(); }
+
+std::string json_string(std::string_view s) {
+  std::string out = "\"";
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (u < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", u);
+          out += buf;
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+std::string words_json(const Result& r) {
+  std::string out = "{\"width\":" + std::to_string(r.width) + ",\"height\":" + std::to_string(r.height) + ",\"items\":[";
+  bool first = true;
+  for (const Word& w : r.words) {
+    if (!first) out += ',';
+    first = false;
+    out += "{\"text\":" + json_string(w.text) + ",\"box\":[" + std::to_string(w.box[0]) + ',' + std::to_string(w.box[1]) +
+           ',' + std::to_string(w.box[2]) + ',' + std::to_string(w.box[3]) + "]}";
+  }
+  out += "]}";
+  return out;
+}
+
+}  // namespace taviocr

@@ -1,0 +1,43 @@
+// Text recognition shared by the OCR companion stand-in and the backend stand-in's "/ocr".
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace taviocr {
+
+struct Word {
+  std::string text;            // UTF-8
+  std::array<int, 4> box{};    // x0, y0, x1, y1 in image pixels, origin top left
+};
+
+struct Result {
+  bool ok = false;
+  std::string error;           // why, when not ok
+  int width = 0;
+  int height = 0;
+  std::string text;            // UTF-8, lines separated by line feeds
+  std::vector<Word> words;
+};
+
+// Recognises an image given as the bytes of an image file (PNG, JPEG, ...) in English and
+// Russian. `want_words` also fills `words`.
+Result recognize(std::string_view image_bytes, bool want_words);
+
+// The engine's parallel loops spin on a busy machine and take minutes for a page that one
+// thread reads in a second; the thread limit is read when the program loads, so a program
+// that recognises calls this first thing in main: it restarts itself once with the limit set.
+void run_single_threaded(char** argv);
+
+// The engine's name as the backend reports it.
+std::string engine_name();
+
+// `s` as a JSON string literal, quotes included.
+std::string json_string(std::string_view s);
+
+// {"width","height","items":[{"text","box":[x0,y0,x1,y1]}]}.
+std::string words_json(const Result& r);
+
+}  // namespace taviocr
