@@ -86,8 +86,8 @@ class PdfView : public QAbstractScrollArea {
   // Text, selection, links and navigation (PdfViewText.cpp).
   const std::vector<SelChar>& pageChars(int page);
   int nearestChar(int page, const annot::Point& p) const;
-  // The one way the text selection changes: characters [start, end) of a page (either order),
-  // which deselects any annotation; and no selection at all.
+  // The one way the text selection changes: characters [start, end) of a page (either order);
+  // and no selection at all.
   void setTextSelection(int page, int start, int end);
   void clearTextSelection();
   void selectWordAt(int page, int index);

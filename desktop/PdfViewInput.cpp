@@ -420,7 +420,10 @@ void PdfView::keyPressEvent(QKeyEvent* e) {
   if (e->matches(QKeySequence::SelectAll) && doc) {
     const int index = std::max(0, currentPage() - 1);
     const std::vector<SelChar>& chars = pageChars(index);
-    if (!chars.empty()) setTextSelection(index, 0, static_cast<int>(chars.size()));
+    if (!chars.empty()) {
+      selectedId.clear();
+      setTextSelection(index, 0, static_cast<int>(chars.size()));
+    }
     e->accept();
     return;
   }

@@ -72,7 +72,6 @@ void PdfView::setTextSelection(int page, int start, int end) {
   selPage = page;
   selStart = start;
   selEnd = end;
-  selectedId.clear();
   viewport()->update();
 }
 
@@ -89,6 +88,7 @@ void PdfView::selectWordAt(int page, int index) {
   while (first > 0 && isWordChar(chars[static_cast<size_t>(first - 1)])) --first;
   int last = index;
   while (last + 1 < n && isWordChar(chars[static_cast<size_t>(last + 1)])) ++last;
+  selectedId.clear();
   setTextSelection(page, first, last + 1);
 }
 
@@ -129,6 +129,7 @@ void PdfView::selectLineAt(int page, int index) {
   // A click on a flat box the line's glyphs do not reach selects that box alone.
   first = std::min(first, index);
   last = std::max(last, index);
+  selectedId.clear();
   setTextSelection(page, first, last + 1);
 }
 
