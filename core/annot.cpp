@@ -17,6 +17,11 @@ bool uses_path(AnnotType type) {
   return type == AnnotType::Ink || type == AnnotType::Line || type == AnnotType::Arrow;
 }
 
+bool is_text_markup(AnnotType type) {
+  return type == AnnotType::Highlight || type == AnnotType::Underline ||
+         type == AnnotType::StrikeOut || type == AnnotType::Squiggly;
+}
+
 Rect bounding_rect(const Annotation& a) {
   if (!uses_path(a.type)) return {a.x0, a.y0, a.x1, a.y1};
   if (a.points.empty()) return {};

@@ -54,6 +54,8 @@ struct Annotation {
 };
 
 bool uses_path(AnnotType type);
+// The kinds that mark up a run of the page's text rather than draw on the page.
+bool is_text_markup(AnnotType type);
 Rect bounding_rect(const Annotation& a);
 bool hit_test(const Annotation& a, Point p, double tol);
 const char* type_name(AnnotType type);

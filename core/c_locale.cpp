@@ -29,4 +29,16 @@ void append_fixed(std::string& out, double value, int decimals) {
   if (res.ec == std::errc()) out.append(buf, res.ptr);
 }
 
+void append_int(std::string& out, long long value) {
+  char buf[24];  // 19 digits and a sign
+  const auto res = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, res.ptr);
+}
+
+std::string int_text(long long value) {
+  std::string out;
+  append_int(out, value);
+  return out;
+}
+
 }  // namespace quorvel

@@ -15,4 +15,8 @@ double c_strtod(std::string_view text, size_t* consumed = nullptr);
 // printf("%.*f") in the "C" locale, never cut, for any double.
 void append_fixed(std::string& out, double value, int decimals);
 
+// The decimal digits of an integer, with a '-' when negative.
+void append_int(std::string& out, long long value);
+std::string int_text(long long value);
+
 }  // namespace quorvel

@@ -1,7 +1,7 @@
 #include "core/diff.h"
+#include "core/c_locale.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -211,13 +211,6 @@ std::string page_text(const IDocument& doc, int page) {
   return text;
 }
 
-void append_number(std::string& out, long long value) {
-  char buf[24];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  (void)ec;
-  out.append(buf, end);
-}
-
 }  // namespace
 
 std::vector<std::string> split_lines(const std::string& text) {
@@ -314,20 +307,20 @@ std::string to_html(const std::vector<PageDiff>& diffs, const std::string& nameA
   out += " &nbsp; <b>B:</b> ";
   out += esc(nameB);
   out += "<br>Изменённых страниц: ";
-  append_number(out, changed_pages);
+  append_int(out, changed_pages);
   out += " &nbsp; Добавлено строк: ";
-  append_number(out, added);
+  append_int(out, added);
   out += ", удалено: ";
-  append_number(out, removed);
+  append_int(out, removed);
   out += "</div>\n";
   for (const PageDiff& d : diffs) {
     if (!d.changed) continue;
     out += "<div class='pg'>Страница ";
-    append_number(out, static_cast<long long>(d.page) + 1);
+    append_int(out, static_cast<long long>(d.page) + 1);
     out += " (+";
-    append_number(out, d.added);
+    append_int(out, d.added);
     out += " / \u2212";
-    append_number(out, d.removed);
+    append_int(out, d.removed);
     out += ")</div>\n";
     for (const Line& line : d.lines) {
       if (line.kind != 1 && line.kind != 2) continue;

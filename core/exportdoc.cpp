@@ -1,16 +1,10 @@
 #include "core/exportdoc.h"
+#include "core/c_locale.h"
 
-#include <charconv>
 
 namespace quorvel::exportdoc {
 
 namespace {
-
-void append_number(std::string& out, int n) {
-  char buf[16];
-  const auto r = std::to_chars(buf, buf + sizeof buf, n);
-  out.append(buf, r.ptr);
-}
 
 void append_escaped(std::string& out, const std::string& text) {
   for (char c : text) {
@@ -30,7 +24,7 @@ std::string to_text(const IDocument& doc) {
   const int n = doc.page_count();
   for (int p = 1; p <= n; ++p) {
     out += "--- стр. ";
-    append_number(out, p);
+    append_int(out, p);
     out += " ---\n";
     std::string page;
     for (const TextRun& run : doc.extract_text(p - 1).runs) {
@@ -57,7 +51,7 @@ std::string to_html(const IDocument& doc, bool word) {
   const int n = doc.page_count();
   for (int p = 1; p <= n; ++p) {
     out += "<section><h2>Страница ";
-    append_number(out, p);
+    append_int(out, p);
     out += "</h2>\n";
     for (const TextRun& run : doc.extract_text(p - 1).runs) {
       if (run.text.empty()) continue;

@@ -1,7 +1,7 @@
 #include "core/rank.h"
+#include "core/c_locale.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -180,11 +180,8 @@ std::string build_rag_context(const IDocument& doc, std::string_view query, size
   }
   for (int p : order) {
     if (out.size() >= limit) break;
-    char number[16];
-    auto [end, ec] = std::to_chars(number, number + sizeof number, p + 1);
-    (void)ec;
     std::string block = "[стр. ";
-    block.append(number, end);
+    append_int(block, p + 1);
     block += "]\n";
     block += texts.empty() ? page_text(doc, p) : texts[static_cast<size_t>(p)];
     block += '\n';

@@ -18,6 +18,5 @@ void append_utf8(std::string& out, char32_t code_point);
 
 // UTF-8 to UTF-16 units with one terminating zero unit, lenient (text_encode.cpp).
 std::vector<unsigned short> utf8_to_utf16le(std::string_view text);
-std::vector<unsigned short> utf8_to_utf16(std::string_view text);
 
 }  // namespace quorvel

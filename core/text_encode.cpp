@@ -50,6 +50,4 @@ std::vector<unsigned short> utf8_to_utf16le(std::string_view text) {
   return out;
 }
 
-std::vector<unsigned short> utf8_to_utf16(std::string_view text) { return utf8_to_utf16le(text); }
-
 }  // namespace quorvel

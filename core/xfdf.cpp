@@ -55,11 +55,6 @@ const char* element_name(AnnotType type) {
   return nullptr;
 }
 
-bool is_text_markup(AnnotType type) {
-  return type == AnnotType::Highlight || type == AnnotType::Underline ||
-         type == AnnotType::StrikeOut || type == AnnotType::Squiggly;
-}
-
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 std::string fmt(double v) {
@@ -297,9 +292,7 @@ void append_annotation(std::string& out, const Annotation& a) {
   const Rect r = bounding_rect(a);
   out += "    <";
   out += element;
-  char page[16];
-  const char* page_end = std::to_chars(page, page + sizeof page, a.page).ptr;
-  append_attr(out, "page", std::string_view(page, static_cast<size_t>(page_end - page)));
+  append_attr(out, "page", int_text(a.page));
   append_attr(out, "rect", fmt(r.x0) + "," + fmt(r.y0) + "," + fmt(r.x1) + "," + fmt(r.y1));
   char color[8];
   constexpr char kHex[] = "0123456789ABCDEF";

@@ -77,7 +77,7 @@ FPDF_FONT document_text_font(PdfiumDocument& doc) {
 bool has_truetype_font(const PdfiumDocument& doc) { return doc.font_ && !doc.font_bytes_.empty(); }
 
 bool needs_unicode_font(std::string_view utf8) {
-  for (unsigned short u : utf8_to_utf16(utf8)) {
+  for (unsigned short u : utf8_to_utf16le(utf8)) {
     if (u > 0xFF) return true;
   }
   return false;

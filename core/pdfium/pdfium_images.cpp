@@ -265,7 +265,7 @@ int PdfiumDocument::add_text_layer(int page, const std::vector<TextSpan>& words)
     if (size <= 1.0) size = 10;
     FPDF_PAGEOBJECT obj = new_text_object(*this, w.text, static_cast<float>(size));
     if (!obj) continue;
-    if (!FPDFText_SetText(obj, utf8_to_utf16(w.text).data())) {
+    if (!FPDFText_SetText(obj, utf8_to_utf16le(w.text).data())) {
       FPDFPageObj_Destroy(obj);
       continue;
     }
@@ -287,7 +287,7 @@ bool PdfiumDocument::stamp_text(int page, const std::string& text, double font_s
   if (!p) return false;
   FPDF_PAGEOBJECT obj = new_text_object(*this, text, static_cast<float>(font_size));
   if (!obj) return false;
-  if (!FPDFText_SetText(obj, utf8_to_utf16(text).data())) {
+  if (!FPDFText_SetText(obj, utf8_to_utf16le(text).data())) {
     FPDFPageObj_Destroy(obj);
     return false;
   }

@@ -1,9 +1,9 @@
 // Saving full copies with the viewer's annotations written into them.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <string>
 
+#include "core/c_locale.h"
 #include "core/pdfium/pdfium_document.h"
 #include "core/pdfium/pdfium_fonts.h"
 #include "core/pdfium/qpdf_rewrite.h"
@@ -37,25 +37,14 @@ int subtype_of(AnnotType t) {
   return QV_FPDF_ANNOT_TEXT;
 }
 
-bool is_markup(AnnotType t) {
-  return t == AnnotType::Highlight || t == AnnotType::Underline || t == AnnotType::StrikeOut ||
-         t == AnnotType::Squiggly;
-}
-
-void append_number(std::string& s, double v) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 3);
-  s.append(buf, r.ptr);
-}
-
 // The free-text font and colour for readers that build the appearance themselves.
 std::string default_appearance(uint32_t color) {
   std::string da = "/Helv 12 Tf ";
-  append_number(da, ((color >> 16) & 0xFF) / 255.0);
+  append_fixed(da, ((color >> 16) & 0xFF) / 255.0, 3);
   da += ' ';
-  append_number(da, ((color >> 8) & 0xFF) / 255.0);
+  append_fixed(da, ((color >> 8) & 0xFF) / 255.0, 3);
   da += ' ';
-  append_number(da, (color & 0xFF) / 255.0);
+  append_fixed(da, (color & 0xFF) / 255.0, 3);
   da += " rg";
   return da;
 }
@@ -265,7 +254,7 @@ bool add_annotation(Scratch& s, FPDF_PAGE page, const Annotation& a) {
     const float bottom = static_cast<float>(o.to_user_y(a.y0));
     const FS_RECTF r{left, top, right, bottom};
     FPDFAnnot_SetRect(h, &r);
-    if (is_markup(a.type)) {
+    if (annot::is_text_markup(a.type)) {
       const FS_QUADPOINTSF q{left, top, right, top, left, bottom, right, bottom};
       FPDFAnnot_AppendAttachmentPoints(h, &q);
     }

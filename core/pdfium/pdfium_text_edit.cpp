@@ -95,7 +95,7 @@ int PdfiumDocument::replace_text(int page, const std::string& find, const std::s
     if (old_units.empty() || holds_zero(old_units) || covers_any(obj, textless)) continue;
     std::string text = utf16le_to_utf8(std::vector<uint16_t>(old_units.begin(), old_units.end()));
     if (!replace_all(text, find, replacement)) continue;
-    if (!FPDFText_SetText(obj, utf8_to_utf16(text).data())) continue;
+    if (!FPDFText_SetText(obj, utf8_to_utf16le(text).data())) continue;
     old_units.push_back(0);
     changed.push_back({obj, std::move(old_units), std::move(text)});
   }

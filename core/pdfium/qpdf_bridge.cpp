@@ -68,17 +68,18 @@ bool move_page(const Bytes& in, std::string_view password, int from, int to, Byt
   return guarded(out, [&](Bytes& result) {
     QPDF q;
     open(q, in, password);
-    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
+    QPDFPageDocumentHelper helper(q);
+    const std::vector<QPDFPageObjectHelper> pages = helper.getAllPages();
     const int n = static_cast<int>(pages.size());
     if (from < 0 || to < 0 || from >= n || to >= n || from == to) return false;
-    QPDFObjectHandle page = pages[from];
-    q.removePage(page);
+    const QPDFPageObjectHelper page = pages[from];
+    helper.removePage(page);
     if (to == n - 1) {
-      q.addPage(page, false);
+      helper.addPage(page, false);
     } else {
       // Among the pages left after the removal, the one now at `to` is the one to precede.
       const int ref = to < from ? to : to + 1;
-      q.addPageAt(page, true, pages[ref]);
+      helper.addPageAt(page, true, pages[ref]);
     }
     return write(q, nullptr, result);
   });
@@ -104,17 +105,17 @@ bool merge(const Bytes& in, std::string_view password, std::span<const std::byte
     open(q, in, password);
     QPDF src;
     open(src, reinterpret_cast<const char*>(other.data()), other.size(), "");
-    const std::vector<QPDFObjectHandle> pages = q.getAllPages();
+    QPDFPageDocumentHelper helper(q);
+    const std::vector<QPDFPageObjectHelper> pages = helper.getAllPages();
     const int n = static_cast<int>(pages.size());
     if (index > n) return false;
     if (index < 0) index = n;
-    const std::vector<QPDFObjectHandle> incoming = src.getAllPages();
-    for (const QPDFObjectHandle& p : incoming) {
+    for (const QPDFPageObjectHelper& p : QPDFPageDocumentHelper(src).getAllPages()) {
       // qpdf copies a foreign page with everything it references.
       if (index == n) {
-        q.addPage(p, false);
+        helper.addPage(p, false);
       } else {
-        q.addPageAt(p, true, pages[index]);
+        helper.addPageAt(p, true, pages[index]);
       }
     }
     return write(q, nullptr, result);
@@ -125,12 +126,13 @@ bool extract_range(const Bytes& in, std::string_view password, int first, int la
   return guarded(out, [&](Bytes& result) {
     QPDF src;
     open(src, in, password);
-    const std::vector<QPDFObjectHandle> pages = src.getAllPages();
+    const std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(src).getAllPages();
     const int n = static_cast<int>(pages.size());
     if (first < 0 || first > last || last >= n) return false;
     QPDF fresh;
     start_empty(fresh);
-    for (int i = first; i <= last; ++i) fresh.addPage(pages[i], false);
+    QPDFPageDocumentHelper added(fresh);
+    for (int i = first; i <= last; ++i) added.addPage(pages[i], false);
     return write(fresh, &src, result);
   });
 }
@@ -145,9 +147,10 @@ bool nup(const Bytes& in, std::string_view password, int cols, int rows, double 
   return guarded(out, [&](Bytes& result) {
     QPDF src;
     open(src, in, password);
-    const std::vector<QPDFObjectHandle> pages = src.getAllPages();
+    const std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(src).getAllPages();
     QPDF fresh;
     start_empty(fresh);
+    QPDFPageDocumentHelper sheets(fresh);
 
     // cols x rows overflows an int long before it stops being a valid request.
     const int64_t per_sheet = static_cast<int64_t>(cols) * rows;
@@ -165,7 +168,7 @@ bool nup(const Bytes& in, std::string_view password, int cols, int rows, double 
       for (int64_t k = 0; k < per_sheet && next < pages.size(); ++k, ++next) {
         const double col = static_cast<double>(k % cols);
         const double row = static_cast<double>(k / cols);
-        QPDFPageObjectHelper page(pages[next]);
+        QPDFPageObjectHelper page = pages[next];
         QPDFObjectHandle form = fresh.copyForeignObject(page.getFormXObjectForPage());
         const std::string name = "/Fx" + std::to_string(k);
         xobjects.replaceKey(name, form);
@@ -174,7 +177,7 @@ bool nup(const Bytes& in, std::string_view password, int cols, int rows, double 
         content += placer.placeFormXObject(form, name, cell, true, true, true);
       }
       sheet.replaceKey("/Contents", fresh.newStream(content));
-      fresh.addPage(sheet, false);
+      sheets.addPage(QPDFPageObjectHelper(sheet), false);
     } while (next < pages.size());
     return write(fresh, &src, result);
   });

@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -26,9 +25,11 @@
 #include <memory>
 #include <new>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "core/engine.h"
+#include "core/c_locale.h"
 #include "core/exportdoc.h"
 #include "core/extract.h"
 #include "core/safe_write.h"
@@ -114,12 +115,6 @@ std::string csv_field(const std::string& s) {
   return out;
 }
 
-std::string number(long long v) {
-  char buf[24];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
 std::string page_text(const TextPage& page) {
   std::string text;
   for (const TextRun& run : page.runs) {
@@ -130,15 +125,6 @@ std::string page_text(const TextPage& page) {
 }
 
 std::span<const std::byte> span_of(const Bytes& b) { return {b.data(), b.size()}; }
-
-// The fixed extension of a per-file operation's output, or null for an operation without one.
-const char* output_extension(const std::string& op) {
-  static const std::map<std::string, const char*> kExt = {
-      {"extract-csv", ".csv"}, {"text", ".txt"}, {"html", ".html"}, {"doc", ".doc"},
-      {"redact", ".pdf"},      {"encrypt", ".pdf"}};
-  const auto it = kExt.find(op);
-  return it == kExt.end() ? nullptr : it->second;
-}
 
 // Why a file's output may not be written: two inputs that would write one output name, or an
 // output that would replace an input of the same folder. Null for the files that may go ahead.
@@ -183,7 +169,77 @@ int for_each_input(const Inputs& in, const std::vector<const char*>& refusals,
   return done;
 }
 
-bool process_one(IPdfEngine& engine, const fs::path& file, const std::string& op, const fs::path& out_dir) {
+bool write_entities_csv(IDocument& doc, const fs::path&, const fs::path& target) {
+  std::string text;
+  for (int p = 0; p < doc.page_count(); ++p) {
+    if (p > 0) text.push_back('\n');
+    text += page_text(doc.extract_text(p));
+  }
+  std::string csv = "kind,value\n";
+  for (const extract::Entity& e : extract::extract_entities(text)) {
+    csv += csv_field(e.label) + "," + csv_field(e.value) + "\n";
+  }
+  return write_text(target, csv);
+}
+
+bool write_redacted(IDocument& doc, const fs::path& file, const fs::path& target) {
+  int count = 0;
+  for (int p = 0; p < doc.page_count(); ++p) {
+    const TextPage page = doc.extract_text(p);
+    const std::vector<extract::Entity> found = extract::extract_entities(page_text(page));
+    if (found.empty()) continue;
+    std::vector<std::string> needles;
+    for (const extract::Entity& e : found) needles.push_back(e.value);
+    const std::vector<annot::Rect> boxes = extract::pii_rects(page, needles);
+    if (boxes.empty()) continue;
+    // A page whose data could not be blacked out leaves the file without a copy: a copy with
+    // the data still readable must not pass for a redacted one.
+    const int painted = doc.redact(p, boxes);
+    if (painted <= 0) {
+      std::fprintf(stderr, "  вычеркнуть не удалось (стр. %d): %s\n", p + 1, file.c_str());
+      return false;
+    }
+    count += painted;
+  }
+  if (!doc.save_as(target.native(), {}) || !saved_pdf_ok(target)) return false;
+  std::printf("    вычеркнуто фрагментов: %d\n", count);
+  return true;
+}
+
+// An operation that turns each input document into one output file: the output is named by
+// the input's stem and the operation's extension.
+struct FileOp {
+  std::string_view name;
+  const char* extension;
+  bool (*write)(IDocument& doc, const fs::path& file, const fs::path& target);
+};
+
+constexpr FileOp kFileOps[] = {
+    {"extract-csv", ".csv", write_entities_csv},
+    {"text", ".txt",
+     [](IDocument& doc, const fs::path&, const fs::path& target) {
+       return write_text(target, exportdoc::to_text(doc));
+     }},
+    {"html", ".html",
+     [](IDocument& doc, const fs::path&, const fs::path& target) {
+       return write_text(target, exportdoc::to_html(doc, false));
+     }},
+    {"doc", ".doc",
+     [](IDocument& doc, const fs::path&, const fs::path& target) {
+       return write_text(target, exportdoc::to_html(doc, true));
+     }},
+    {"redact", ".pdf", write_redacted},
+};
+
+const FileOp* file_op(std::string_view name) {
+  for (const FileOp& op : kFileOps) {
+    if (op.name == name) return &op;
+  }
+  return nullptr;
+}
+
+bool process_one(IPdfEngine& engine, const fs::path& file, const FileOp* op, const std::string& op_name,
+                 const fs::path& out_dir) {
   const Bytes bytes = read_bytes(file);
   if (bytes.empty()) {
     std::fprintf(stderr, "  пропуск (пусто): %s\n", file.c_str());
@@ -194,48 +250,11 @@ bool process_one(IPdfEngine& engine, const fs::path& file, const std::string& op
     std::fprintf(stderr, "  не открылся: %s\n", file.c_str());
     return false;
   }
-  const std::string stem = file.stem().native();
-  if (op == "extract-csv") {
-    std::string text;
-    for (int p = 0; p < doc->page_count(); ++p) {
-      if (p > 0) text.push_back('\n');
-      text += page_text(doc->extract_text(p));
-    }
-    std::string csv = "kind,value\n";
-    for (const extract::Entity& e : extract::extract_entities(text)) {
-      csv += csv_field(e.label) + "," + csv_field(e.value) + "\n";
-    }
-    return write_text(out_dir / (stem + ".csv"), csv);
+  if (!op) {
+    std::fprintf(stderr, "Неизвестная операция: %s\n", op_name.c_str());
+    return false;
   }
-  if (op == "text") return write_text(out_dir / (stem + ".txt"), exportdoc::to_text(*doc));
-  if (op == "html") return write_text(out_dir / (stem + ".html"), exportdoc::to_html(*doc, false));
-  if (op == "doc") return write_text(out_dir / (stem + ".doc"), exportdoc::to_html(*doc, true));
-  if (op == "redact") {
-    int count = 0;
-    for (int p = 0; p < doc->page_count(); ++p) {
-      const TextPage page = doc->extract_text(p);
-      const std::vector<extract::Entity> found = extract::extract_entities(page_text(page));
-      if (found.empty()) continue;
-      std::vector<std::string> needles;
-      for (const extract::Entity& e : found) needles.push_back(e.value);
-      const std::vector<annot::Rect> boxes = extract::pii_rects(page, needles);
-      if (boxes.empty()) continue;
-      // A page whose data could not be blacked out leaves the file without a copy: a copy with
-      // the data still readable must not pass for a redacted one.
-      const int painted = doc->redact(p, boxes);
-      if (painted <= 0) {
-        std::fprintf(stderr, "  вычеркнуть не удалось (стр. %d): %s\n", p + 1, file.c_str());
-        return false;
-      }
-      count += painted;
-    }
-    const fs::path target = out_dir / (stem + ".pdf");
-    if (!doc->save_as(target.native(), {}) || !saved_pdf_ok(target)) return false;
-    std::printf("    вычеркнуто фрагментов: %d\n", count);
-    return true;
-  }
-  std::fprintf(stderr, "Неизвестная операция: %s\n", op.c_str());
-  return false;
+  return op->write(*doc, file, out_dir / (file.stem().native() + op->extension));
 }
 
 int run_verify(IPdfEngine& engine, const Inputs& in, const fs::path& out_dir) {
@@ -254,17 +273,16 @@ int run_verify(IPdfEngine& engine, const Inputs& in, const fs::path& out_dir) {
         pages = doc->page_count();
       }
     }
-    report += csv_field(file.filename().native()) + (ok ? ",yes," : ",no,") + number(pages) + "\n";
+    report += csv_field(file.filename().native()) + (ok ? ",yes," : ",no,") + int_text(pages) + "\n";
   }
   const fs::path report_path = out_dir / "open-report.csv";
   const bool written = write_text(report_path, report);
   if (!written) std::fprintf(stderr, "Не удалось записать отчёт: %s\n", report_path.c_str());
   // The share is printed with a '.' whatever the locale.
-  char share[32];
-  const auto r = std::to_chars(share, share + sizeof share, total ? opened * 100.0 / total : 0.0,
-                               std::chars_format::fixed, 1);
-  *r.ptr = '\0';
-  std::printf("Проверка корпуса: открыто %d из %d (%s%%) → %s\n", opened, total, share, report_path.c_str());
+  std::string share;
+  append_fixed(share, total ? opened * 100.0 / total : 0.0, 1);
+  std::printf("Проверка корпуса: открыто %d из %d (%s%%) → %s\n", opened, total, share.c_str(),
+              report_path.c_str());
   return written && in.complete && total >= 1 && opened == total ? 0 : 1;
 }
 
@@ -478,10 +496,12 @@ int run_batch(const std::string& dir, const std::string& op, const std::string& 
   const Inputs in = list_inputs(dir);
   if (op == "verify") return run_verify(*engine, in, out);
 
-  const std::vector<const char*> refusals = output_refusals(in.files, dir, out, output_extension(op));
+  const FileOp* file_work = file_op(op);
+  const std::vector<const char*> refusals =
+      output_refusals(in.files, dir, out, file_work ? file_work->extension : nullptr);
   const int total = static_cast<int>(in.files.size());
-  const int ok =
-      for_each_input(in, refusals, [&](const fs::path& file) { return process_one(*engine, file, op, out); });
+  const int ok = for_each_input(
+      in, refusals, [&](const fs::path& file) { return process_one(*engine, file, file_work, op, out); });
   std::printf("Пакетная обработка (%s): успешно %d из %d → %s\n", op.c_str(), ok, total, out.c_str());
   return in.complete && total >= 1 && ok == total ? 0 : 1;
 }

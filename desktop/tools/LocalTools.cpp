@@ -7,6 +7,7 @@
 
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
+#include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
 
@@ -22,6 +23,24 @@ std::vector<uint8_t> straightBgra(const QImage& image) {
   for (int y = 0; y < straight.height(); ++y)
     std::memcpy(pixels.data() + row * static_cast<size_t>(y), straight.constScanLine(y), row);
   return pixels;
+}
+
+PdfView* documentViewOrAsk(MainWindow& window, bool needPages) {
+  PdfView* view = window.currentView();
+  if (view && view->doc && (!needPages || view->pageCount() > 0)) return view;
+  window.statusBar()->showMessage(L("Сначала откройте PDF", "Open a PDF first"), 0);
+  return nullptr;
+}
+
+int editEveryPage(PdfView& view, const std::function<bool(IDocument& doc, int page)>& edit) {
+  IDocument& doc = *view.doc;
+  int count = 0;
+  for (int i = 0; i < doc.page_count(); ++i) {
+    if (!edit(doc, i)) continue;
+    view.pageContentEdited(i);
+    ++count;
+  }
+  return count;
 }
 
 void finishLocalTool(MainWindow& window, PdfView& view, bool changed, const QString& outPath,

@@ -7,7 +7,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
+
+#include "core/engine.h"
 
 namespace quorvel::desktop {
 
@@ -18,6 +21,14 @@ class PdfView;
 // image objects keep colour and alpha apart: premultiplied pixels would come out too dark
 // wherever they are translucent. Empty for a null image.
 std::vector<uint8_t> straightBgra(const QImage& image);
+
+// The current view when it holds a document (with at least one page when `needPages`), else
+// null after the status bar asked the user to open a PDF first.
+PdfView* documentViewOrAsk(MainWindow& window, bool needPages = false);
+
+// Runs `edit` over every page of the view's document in order and announces each page it
+// changed; gives how many it changed.
+int editEveryPage(PdfView& view, const std::function<bool(IDocument& doc, int page)>& edit);
 
 // The texts a tool ends with, already filled in.
 struct ToolTexts {

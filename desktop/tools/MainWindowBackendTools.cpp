@@ -18,6 +18,7 @@
 #include <QTemporaryFile>
 
 #include "desktop/tools/BackendTools.h"
+#include "desktop/tools/LocalTools.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/lang.h"
@@ -199,11 +200,8 @@ void MainWindow::sanitizePdfTo(const QString& outPath) {
 }
 
 void MainWindow::optimizePdfDialog() {
-  PdfView* view = currentView();
-  if (!view || !view->doc) {
-    statusBar()->showMessage(L("Сначала откройте PDF", "Open a PDF first"));
-    return;
-  }
+  PdfView* view = documentViewOrAsk(*this);
+  if (!view) return;
   const QString outPath = QFileDialog::getSaveFileName(this, L("Сохранить оптимизированный PDF", "Save optimized PDF"),
                                                        QString(), QStringLiteral("PDF (*.pdf)"));
   if (outPath.isEmpty()) return;
@@ -229,11 +227,8 @@ void MainWindow::optimizePdfDialog() {
 }
 
 void MainWindow::extractTablesCsv() {
-  PdfView* view = currentView();
-  if (!view || !view->doc) {
-    statusBar()->showMessage(L("Сначала откройте PDF", "Open a PDF first"));
-    return;
-  }
+  PdfView* view = documentViewOrAsk(*this);
+  if (!view) return;
   const QString outPath = QFileDialog::getSaveFileName(this, L("Сохранить таблицы в CSV", "Save tables to CSV"),
                                                        QStringLiteral("tables.csv"), QStringLiteral("CSV (*.csv)"));
   if (outPath.isEmpty()) return;
@@ -260,11 +255,8 @@ void MainWindow::extractTablesCsv() {
 }
 
 void MainWindow::documentPropertiesDialog() {
-  PdfView* view = currentView();
-  if (!view || !view->doc) {
-    statusBar()->showMessage(L("Сначала откройте PDF", "Open a PDF first"));
-    return;
-  }
+  PdfView* view = documentViewOrAsk(*this);
+  if (!view) return;
   const DocMetadata meta = view->doc->metadata();
 
   QDialog dialog(this);

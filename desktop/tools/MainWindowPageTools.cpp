@@ -22,6 +22,7 @@
 #include <cstring>
 #include <set>
 
+#include "desktop/tools/LocalTools.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/tools/PageTools.h"
 #include "desktop/viewer/PdfView.h"
@@ -39,26 +40,18 @@ const char* const kImageFilter = "Images (*.png *.jpg *.jpeg *.bmp)";
 // The page the tools work on: the one shown, zero-based.
 int referencePage(const PdfView& view) { return std::max(0, view.currentPage() - 1); }
 
-bool hasPages(const PdfView* view) { return view && view->doc && view->pageCount() > 0; }
 
 }  // namespace
 
 namespace pagetools {
 
 std::vector<uint8_t> imageFileToBgra(const QString& path, int& width, int& height) {
-  QImage image(path);
-  if (image.isNull()) return {};
-  // Straight alpha: premultiplied colours would come out too dark wherever a pixel is
-  // partly transparent.
-  image = image.convertToFormat(QImage::Format_ARGB32);
-  if (image.isNull()) return {};
-  const size_t row = static_cast<size_t>(image.width()) * 4;
-  std::vector<uint8_t> out(row * static_cast<size_t>(image.height()));
-  for (int y = 0; y < image.height(); ++y)
-    std::memcpy(out.data() + row * static_cast<size_t>(y), image.constScanLine(y), row);
+  const QImage image(path);
+  std::vector<uint8_t> pixels = straightBgra(image);
+  if (pixels.empty()) return {};
   width = image.width();
   height = image.height();
-  return out;
+  return pixels;
 }
 
 QStringList imageRows(PdfView& view, int page) {
@@ -125,11 +118,8 @@ bool deleteImage(PdfView& view, int page, int row) {
 }  // namespace pagetools
 
 void MainWindow::insertPageDialog() {
-  PdfView* view = currentView();
-  if (!hasPages(view)) {
-    statusBar()->showMessage(L("Сначала откройте PDF", "Open a PDF first"), 0);
-    return;
-  }
+  PdfView* view = documentViewOrAsk(*this, true);
+  if (!view) return;
   QDialog dialog(this);
   dialog.setWindowTitle(L("Вставить страницу", "Insert page"));
   auto* form = new QFormLayout(&dialog);
@@ -156,11 +146,8 @@ void MainWindow::insertPageDialog() {
 }
 
 bool MainWindow::insertPageWith(int kind, int where, const QString& imagePath) {
-  PdfView* view = currentView();
-  if (!hasPages(view)) {
-    statusBar()->showMessage(L("Сначала откройте PDF", "Open a PDF first"), 0);
-    return false;
-  }
+  PdfView* view = documentViewOrAsk(*this, true);
+  if (!view) return false;
   const int ref = referencePage(*view);
   const PageInfo info = view->doc->page_info(ref);
   const int index = where == pagetools::AtEnd ? view->pageCount() : ref;
@@ -198,11 +185,8 @@ bool MainWindow::insertPageWith(int kind, int where, const QString& imagePath) {
 }
 
 void MainWindow::cropPagesDialog() {
-  PdfView* view = currentView();
-  if (!hasPages(view)) {
-    statusBar()->showMessage(L("Сначала откройте PDF", "Open a PDF first"), 0);
-    return;
-  }
+  PdfView* view = documentViewOrAsk(*this, true);
+  if (!view) return;
   const PageInfo info = view->doc->page_info(referencePage(*view));
   QDialog dialog(this);
   dialog.setWindowTitle(L("Обрезать страницы", "Crop pages"));
@@ -240,11 +224,8 @@ void MainWindow::cropPagesDialog() {
 }
 
 bool MainWindow::cropPageMargins(double left, double right, double top, double bottom, bool allPages) {
-  PdfView* view = currentView();
-  if (!hasPages(view)) {
-    statusBar()->showMessage(L("Сначала откройте PDF", "Open a PDF first"), 0);
-    return false;
-  }
+  PdfView* view = documentViewOrAsk(*this, true);
+  if (!view) return false;
   const int ref = referencePage(*view);
   const PageInfo info = view->doc->page_info(ref);
   const double x0 = left, y0 = bottom, x1 = info.width - right, y1 = info.height - top;
@@ -262,11 +243,8 @@ bool MainWindow::cropPageMargins(double left, double right, double top, double b
 }
 
 void MainWindow::pageImagesDialog() {
-  PdfView* view = currentView();
-  if (!hasPages(view)) {
-    statusBar()->showMessage(L("Сначала откройте PDF", "Open a PDF first"), 0);
-    return;
-  }
+  PdfView* view = documentViewOrAsk(*this, true);
+  if (!view) return;
   const int page = referencePage(*view);
   QDialog dialog(this);
   dialog.setWindowTitle(L("Изображения страницы %1", "Images on page %1").arg(page + 1));

@@ -51,20 +51,16 @@ QString batesNumber(qint64 n, int digits) {
 void MainWindow::watermarkTo(const QString& text, const QString& outPath) {
   PdfView* view = currentView();
   if (!view || !view->doc || text.isEmpty() || outPath.isEmpty()) return;
-  IDocument& doc = *view->doc;
-  int count = 0;
-  for (int i = 0; i < doc.page_count(); ++i) {
+  const int count = editEveryPage(*view, [&](IDocument& doc, int i) {
     const PageInfo info = doc.page_info(i);
     const double shorter = std::min(info.width, info.height) * 1.2;
-    if (!(shorter >= 1.0) || shorter > 1e6) continue;
+    if (!(shorter >= 1.0) || shorter > 1e6) return false;
     const int side = static_cast<int>(shorter);
     const std::vector<uint8_t> pixels = straightBgra(watermarkImage(text, side));
-    if (pixels.empty()) continue;
+    if (pixels.empty()) return false;
     const double x0 = (info.width - side) * 0.5, y0 = (info.height - side) * 0.5;
-    if (!doc.place_image(i, pixels.data(), side, side, x0, y0, x0 + side, y0 + side)) continue;
-    view->pageContentEdited(i);
-    ++count;
-  }
+    return doc.place_image(i, pixels.data(), side, side, x0, y0, x0 + side, y0 + side);
+  });
   const QString failed = L("Не удалось добавить водяной знак", "Could not add the watermark");
   finishLocalTool(*this, *view, count > 0, outPath,
                   {failed, failed, L("Водяной знак на %1 стр. → %2", "Watermark on %1 page(s) → %2").arg(count).arg(outPath)});
@@ -86,16 +82,12 @@ void MainWindow::watermarkDialog() {
 void MainWindow::pageNumbersTo(const QString& outPath) {
   PdfView* view = currentView();
   if (!view || !view->doc || outPath.isEmpty()) return;
-  IDocument& doc = *view->doc;
-  const int total = doc.page_count();
-  int count = 0;
-  for (int i = 0; i < total; ++i) {
+  const int total = view->doc->page_count();
+  const int count = editEveryPage(*view, [&](IDocument& doc, int i) {
     const QString text = QStringLiteral("%1 / %2").arg(i + 1).arg(total);
     const PageInfo info = doc.page_info(i);
-    if (!doc.stamp_text(i, utf8(text), 10.0, 0, 0, 0, 255, info.width * 0.5 - 16, 18.0, 0.0)) continue;
-    view->pageContentEdited(i);
-    ++count;
-  }
+    return doc.stamp_text(i, utf8(text), 10.0, 0, 0, 0, 255, info.width * 0.5 - 16, 18.0, 0.0);
+  });
   const QString failed = L("Не удалось проставить номера страниц", "Could not add page numbers");
   finishLocalTool(*this, *view, count > 0, outPath,
                   {failed, failed, L("Номера страниц на %1 стр. → %2", "Page numbers on %1 page(s) → %2").arg(count).arg(outPath)});
@@ -104,19 +96,14 @@ void MainWindow::pageNumbersTo(const QString& outPath) {
 void MainWindow::batesStampTo(const QString& prefix, int start, int digits, const QString& outPath) {
   PdfView* view = currentView();
   if (!view || !view->doc || outPath.isEmpty()) return;
-  IDocument& doc = *view->doc;
-  const int total = doc.page_count();
-  int count = 0;
-  for (int i = 0; i < total; ++i) {
+  const int count = editEveryPage(*view, [&](IDocument& doc, int i) {
     // A start near the top of int must not wrap: the numbers run on in 64 bits.
     const QString text = prefix + batesNumber(qint64{start} + i, digits);
     const PageInfo info = doc.page_info(i);
     const double x = std::max(12.0, info.width - 24 - text.size() * 9 * 0.55);
     // Text beyond Latin-1 takes the engine's TrueType font; without one the page is refused.
-    if (!doc.stamp_text(i, utf8(text), 9.0, 0, 0, 0, 255, x, 18.0, 0.0)) continue;
-    view->pageContentEdited(i);
-    ++count;
-  }
+    return doc.stamp_text(i, utf8(text), 9.0, 0, 0, 0, 255, x, 18.0, 0.0);
+  });
   const QString failed = L("Не удалось проставить нумерацию Бейтса", "Could not apply Bates numbering");
   finishLocalTool(*this, *view, count > 0, outPath,
                   {failed, failed, L("Нумерация Бейтса на %1 стр. → %2", "Bates numbering on %1 page(s) → %2").arg(count).arg(outPath)});

@@ -50,7 +50,7 @@ void PdfView::setDocument(std::unique_ptr<IDocument> d) {
   activeMatch = -1;
   charCache.clear();
   linkCache.clear();
-  selPage = selStart = selEnd = -1;
+  clearTextSelection();
   selecting = false;
   storePages.clear();
   formPage = -1;

@@ -19,6 +19,7 @@
 #include "core/annot.h"
 #include "core/engine.h"
 #include "core/search.h"
+#include "desktop/viewer/AnnotationGesture.h"
 
 class QMouseEvent;
 class QKeyEvent;
@@ -42,23 +43,8 @@ class PdfView : public QAbstractScrollArea {
 
  public:
   enum ViewMode : int { Single = 0, TwoPage = 1, Book = 2 };
-  enum Mode : int {
-    Select = 0,
-    Highlight = 1,
-    Ink = 2,
-    Underline = 3,
-    Strikeout = 4,
-    Squiggly = 5,
-    Rectangle = 6,
-    Ellipse = 7,
-    Line = 8,
-    Arrow = 9,
-    FreeText = 10,
-    Eraser = 11,
-    Note = 12,
-    Stamp = 13,
-    AddText = 14,
-  };
+  using Mode = viewer::ToolMode;
+  using enum viewer::ToolMode;
   struct PageLayout {
     double x = 0, y = 0, w = 0, h = 0;
   };
@@ -100,6 +86,10 @@ class PdfView : public QAbstractScrollArea {
   // Text, selection, links and navigation (PdfViewText.cpp).
   const std::vector<SelChar>& pageChars(int page);
   int nearestChar(int page, const annot::Point& p) const;
+  // The one way the text selection changes: characters [start, end) of a page (either order);
+  // and no selection at all.
+  void setTextSelection(int page, int start, int end);
+  void clearTextSelection();
   void selectWordAt(int page, int index);
   void selectLineAt(int page, int index);
   void selectDemo();
@@ -139,7 +129,7 @@ class PdfView : public QAbstractScrollArea {
   void eraseAt(QPointF contentPos);
   void deleteSelected();
   void focusAnnotation(const std::string& id);
-  int handleAt(const annot::Annotation& a, QPointF contentPos) const;
+  viewer::ResizeHandle handleAt(const annot::Annotation& a, QPointF contentPos) const;
 
   // The store keeps annotations on the pages of the file its key names. After page edits the
   // view's pages differ: these map between the two (-1: the page has no counterpart, such as
@@ -172,7 +162,7 @@ class PdfView : public QAbstractScrollArea {
   std::vector<annot::Point> inkPoints;
   std::string selectedId;
   bool movingAnnotation = false;
-  int resizeHandle = 0;
+  viewer::ResizeHandle resizeHandle = viewer::ResizeHandle::None;
   annot::Point pressPoint;
   annot::Annotation pressCopy;
   uint32_t highlightColor = 0xFFEB3B;

@@ -162,25 +162,31 @@ void PdfView::focusAnnotation(const std::string& id) {
   viewport()->update();
 }
 
-int PdfView::handleAt(const annot::Annotation& a, QPointF contentPos) const {
+viewer::ResizeHandle PdfView::handleAt(const annot::Annotation& a, QPointF contentPos) const {
+  using H = viewer::ResizeHandle;
   // Imported or stale annotations may name a page the document does not have.
-  if (!validPage(*this, a.page)) return 0;
+  if (!validPage(*this, a.page)) return H::None;
   if (a.type == annot::AnnotType::Line || a.type == annot::AnnotType::Arrow) {
-    if (a.points.size() < 2) return 0;
-    if (distance(contentPos, pagePointToContent(a.page, a.points[0])) <= kHandleRadius) return 9;
-    if (distance(contentPos, pagePointToContent(a.page, a.points[1])) <= kHandleRadius) return 10;
-    return 0;
+    if (a.points.size() < 2) return H::None;
+    if (distance(contentPos, pagePointToContent(a.page, a.points[0])) <= kHandleRadius)
+      return H::LineStart;
+    if (distance(contentPos, pagePointToContent(a.page, a.points[1])) <= kHandleRadius)
+      return H::LineEnd;
+    return H::None;
   }
-  if (annot::uses_path(a.type)) return 0;
-  if (pageTotalRot(a.page) != 0) return 0;
+  if (annot::uses_path(a.type)) return H::None;
+  if (pageTotalRot(a.page) != 0) return H::None;
   const QRectF r = rectPdfToContent(a.page, annot::bounding_rect(a));
   const double l = r.left(), t = r.top(), w = r.width(), h = r.height();
-  const QPointF handles[8] = {{l, t},         {l + w / 2, t},     {l + w, t},     {l + w, t + h / 2},
-                              {l + w, t + h}, {l + w / 2, t + h}, {l, t + h},     {l, t + h / 2}};
-  for (int i = 0; i < 8; ++i) {
-    if (distance(contentPos, handles[i]) <= kHandleRadius) return i + 1;
+  // Content y grows downwards: the top of the view's box is the annotation's y1.
+  const std::pair<QPointF, H> handles[8] = {
+      {{l, t}, H::TopLeft},         {{l + w / 2, t}, H::Top},        {{l + w, t}, H::TopRight},
+      {{l + w, t + h / 2}, H::Right}, {{l + w, t + h}, H::BottomRight}, {{l + w / 2, t + h}, H::Bottom},
+      {{l, t + h}, H::BottomLeft},  {{l, t + h / 2}, H::Left}};
+  for (const auto& [at, handle] : handles) {
+    if (distance(contentPos, at) <= kHandleRadius) return handle;
   }
-  return 0;
+  return H::None;
 }
 
 }  // namespace quorvel::desktop

@@ -23,18 +23,7 @@ namespace {
 
 constexpr double kHitTolerance = 4.0;   // page points
 constexpr int kTripleClickReach = 7;    // viewport pixels, Manhattan
-constexpr double kMinLineExtent = 1.0;  // page points
-constexpr double kMinBoxSide = 4.0;     // page points, after a resize
-constexpr double kNoteSize = 16.0;
-constexpr uint32_t kNoteColor = 0xFF8A00;
-constexpr uint32_t kStampColor = 0xC62828;
-constexpr double kStampFontSize = 14.0;
 constexpr double kInsertFontSize = 12.0;
-
-bool drawingMode(int m) {
-  return (m >= PdfView::Highlight && m <= PdfView::FreeText) ||
-         (m >= PdfView::Note && m <= PdfView::AddText);
-}
 
 std::vector<annot::Annotation>::iterator findId(std::vector<annot::Annotation>& list,
                                                  const std::string& id) {
@@ -49,44 +38,6 @@ const annot::Annotation* topmostHit(const std::vector<annot::Annotation>& list, 
     if (it->page == page && annot::hit_test(*it, p, kHitTolerance)) return &*it;
   }
   return nullptr;
-}
-
-void applyHandle(annot::Annotation& a, int handle, double dx, double dy) {
-  switch (handle) {
-    case 1: a.x0 += dx; a.y1 += dy; break;
-    case 2: a.y1 += dy; break;
-    case 3: a.x1 += dx; a.y1 += dy; break;
-    case 4: a.x1 += dx; break;
-    case 5: a.x1 += dx; a.y0 += dy; break;
-    case 6: a.y0 += dy; break;
-    case 7: a.x0 += dx; a.y0 += dy; break;
-    case 8: a.x0 += dx; break;
-    case 9:
-    case 10: {
-      const size_t i = handle == 9 ? 0 : 1;
-      if (i < a.points.size()) {
-        a.points[i].x += dx;
-        a.points[i].y += dy;
-      }
-      return;
-    }
-    default: return;
-  }
-  if (a.x1 < a.x0) std::swap(a.x0, a.x1);
-  if (a.y1 < a.y0) std::swap(a.y0, a.y1);
-  if (a.x1 - a.x0 < kMinBoxSide) a.x1 = a.x0 + kMinBoxSide;
-  if (a.y1 - a.y0 < kMinBoxSide) a.y1 = a.y0 + kMinBoxSide;
-}
-
-void shift(annot::Annotation& a, double dx, double dy) {
-  a.x0 += dx;
-  a.x1 += dx;
-  a.y0 += dy;
-  a.y1 += dy;
-  for (annot::Point& p : a.points) {
-    p.x += dx;
-    p.y += dy;
-  }
 }
 
 // The tools' modal input dialogs. False when cancelled, and when the view was destroyed while
@@ -196,7 +147,7 @@ void PdfView::mousePressEvent(QMouseEvent* e) {
     eraseAt(c);
     return;
   }
-  if (drawingMode(toolMode)) {
+  if (viewer::drawsOnPage(toolMode)) {
     if (!onPage) return;
     dragging = true;
     dragPage = page;
@@ -239,15 +190,15 @@ void PdfView::mousePressEvent(QMouseEvent* e) {
 
   if (!onPage) {
     selectedId.clear();
-    selPage = -1;
-    viewport()->update();
+    clearTextSelection();
     return;
   }
 
   if (!selectedId.empty()) {
     auto it = findId(annotations, selectedId);
     if (it != annotations.end()) {
-      if (const int handle = handleAt(*it, c)) {
+      if (const viewer::ResizeHandle handle = handleAt(*it, c);
+          handle != viewer::ResizeHandle::None) {
         resizeHandle = handle;
         pressPoint = p;
         // A box reaching past its page's edge may have a handle over the neighbouring page:
@@ -264,8 +215,8 @@ void PdfView::mousePressEvent(QMouseEvent* e) {
   }
 
   if (const annot::Annotation* hit = topmostHit(annotations, page, p)) {
+    clearTextSelection();
     selectedId = hit->id;
-    selPage = -1;
     movingAnnotation = true;
     pressPoint = p;
     pressCopy = *findId(annotations, selectedId);
@@ -291,12 +242,10 @@ void PdfView::mousePressEvent(QMouseEvent* e) {
   const int index = nearestChar(page, p);
   if (index >= 0) {
     selecting = true;
-    selPage = page;
-    selStart = selEnd = index;
+    setTextSelection(page, index, index);
   } else {
-    selPage = -1;
+    clearTextSelection();
   }
-  viewport()->update();
 }
 
 void PdfView::mouseMoveEvent(QMouseEvent* e) {
@@ -305,15 +254,15 @@ void PdfView::mouseMoveEvent(QMouseEvent* e) {
   annot::Point p;
   const bool onPage = contentToPage(c, page, p);
 
-  if (resizeHandle != 0 || movingAnnotation) {
+  if (resizeHandle != viewer::ResizeHandle::None || movingAnnotation) {
     // Recomputed from the copy taken at the press, so rounding never accumulates.
     if (onPage && page == pressCopy.page) {
       annot::Annotation moved = pressCopy;
       const double dx = p.x - pressPoint.x, dy = p.y - pressPoint.y;
-      if (resizeHandle != 0)
-        applyHandle(moved, resizeHandle, dx, dy);
+      if (resizeHandle != viewer::ResizeHandle::None)
+        viewer::resizeByHandle(moved, resizeHandle, dx, dy);
       else
-        shift(moved, dx, dy);
+        shiftAnnotation(moved, dx, dy);
       auto it = findId(annotations, moved.id);
       if (it != annotations.end()) *it = std::move(moved);
       viewport()->update();
@@ -323,7 +272,7 @@ void PdfView::mouseMoveEvent(QMouseEvent* e) {
   if (selecting && selPage >= 0) {
     if (onPage && page == selPage) {
       const int index = nearestChar(selPage, p);
-      if (index >= 0) selEnd = index;
+      if (index >= 0) setTextSelection(selPage, selStart, index);
     }
     viewport()->update();
     return;
@@ -351,9 +300,9 @@ void PdfView::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void PdfView::mouseReleaseEvent(QMouseEvent* e) {
-  if (resizeHandle != 0 || movingAnnotation) {
+  if (resizeHandle != viewer::ResizeHandle::None || movingAnnotation) {
     // The live edit is persisted once, here.
-    resizeHandle = 0;
+    resizeHandle = viewer::ResizeHandle::None;
     movingAnnotation = false;
     auto it = findId(annotations, pressCopy.id);
     if (it != annotations.end()) {
@@ -392,99 +341,30 @@ void PdfView::mouseReleaseEvent(QMouseEvent* e) {
   const int mode = toolMode;
   QPointer<PdfView> self(this);
 
-  if (page >= 0) {
-    annot::Annotation a;
-    a.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
-    a.page = page;
-    a.width = penWidth;
-    a.opacity = 255;
-    a.color = penColor;
-    a.x0 = std::min(start.x, end.x);
-    a.y0 = std::min(start.y, end.y);
-    a.x1 = std::max(start.x, end.x);
-    a.y1 = std::max(start.y, end.y);
-    const bool hasArea = a.x1 > a.x0 && a.y1 > a.y0;
-    bool make = false;
+  viewer::Gesture g{mode, page, start, end, inkPoints, {penColor, highlightColor, penWidth}, {}};
+  if (page >= 0 && viewer::gestureAsksText(g)) {
     QString text;
-
-    switch (mode) {
-      case Highlight:
-        a.type = annot::AnnotType::Highlight;
-        a.color = highlightColor;
-        make = hasArea;
-        break;
-      case Underline:
-      case Strikeout:
-      case Squiggly:
-      case Rectangle:
-      case Ellipse: {
-        static constexpr annot::AnnotType kinds[] = {
-            annot::AnnotType::Underline, annot::AnnotType::StrikeOut, annot::AnnotType::Squiggly,
-            annot::AnnotType::Rectangle, annot::AnnotType::Ellipse};
-        a.type = kinds[mode - Underline];
-        make = hasArea;
-        break;
-      }
-      case Ink:
-        a.type = annot::AnnotType::Ink;
-        a.x0 = a.y0 = a.x1 = a.y1 = 0.0;
-        a.points = inkPoints;
-        make = a.points.size() >= 2;
-        break;
-      case Line:
-      case Arrow:
-        a.type = mode == Line ? annot::AnnotType::Line : annot::AnnotType::Arrow;
-        a.x0 = a.y0 = a.x1 = a.y1 = 0.0;
-        a.points = {start, end};
-        make = std::abs(end.x - start.x) > kMinLineExtent ||
-               std::abs(end.y - start.y) > kMinLineExtent;
-        break;
-      case FreeText:
-        a.type = annot::AnnotType::FreeText;
-        if (hasArea && askMultiLine(self, tr("Текст"), tr("Введите текст:"), {}, text) &&
-            !text.isEmpty()) {
-          a.text = text.toStdString();
-          make = true;
-        }
-        break;
-      case Note:
-        if (askMultiLine(self, tr("Заметка"), tr("Текст заметки:"), {}, text) && !text.isEmpty()) {
-          a.type = annot::AnnotType::Note;
-          a.color = kNoteColor;
-          a.x0 = end.x;
-          a.y0 = end.y;
-          a.x1 = end.x + kNoteSize;
-          a.y1 = end.y + kNoteSize;
-          a.text = text.toStdString();
-          make = true;
-        }
-        break;
-      case Stamp:
-        if (askStamp(self, text) && !text.isEmpty()) {
-          a.type = annot::AnnotType::FreeText;
-          a.color = kStampColor;
-          a.width = 2.0;
-          a.x0 = end.x;
-          a.y0 = end.y;
-          a.x1 = a.x0 + ((static_cast<double>(text.size()) * kStampFontSize) * 0.62) + 24.0;
-          a.y1 = a.y0 + 28.0;
-          a.text = text.toStdString();
-          make = true;
-        }
-        break;
-      case AddText:
-        if (askMultiLine(self, tr("Добавить текст"), tr("Текст (станет частью страницы):"), {},
-                         text) &&
-            !text.isEmpty() && doc && page < pageCount() &&
-            doc->insert_text(page, text.toStdString(), end.x, end.y, kInsertFontSize, 0)) {
-          pageContentEdited(page);
-        }
-        break;
-      default:
-        break;
-    }
+    bool given = false;
+    if (mode == Stamp)
+      given = askStamp(self, text);
+    else if (mode == AddText)
+      given = askMultiLine(self, tr("Добавить текст"), tr("Текст (станет частью страницы):"), {},
+                           text);
+    else if (mode == Note)
+      given = askMultiLine(self, tr("Заметка"), tr("Текст заметки:"), {}, text);
+    else
+      given = askMultiLine(self, tr("Текст"), tr("Введите текст:"), {}, text);
     if (!self) return;
-    if (make) addAnnotation(a);
+    if (given) g.text = text.toStdString();
+  }
+  if (mode == AddText) {
+    // Typed text becomes part of the page rather than an annotation over it.
+    if (!g.text.empty() && doc && page >= 0 && page < pageCount() &&
+        doc->insert_text(page, g.text, end.x, end.y, kInsertFontSize, 0))
+      pageContentEdited(page);
+  } else if (std::optional<annot::Annotation> a = viewer::annotationFromGesture(g)) {
+    a->id = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    addAnnotation(*a);
   }
   inkPoints.clear();
   dragPage = -1;
@@ -506,7 +386,7 @@ void PdfView::mouseDoubleClickEvent(QMouseEvent* e) {
       // The press of this second click began a move; left running, it would put the copy from
       // before the edit back on the next mouse move.
       movingAnnotation = false;
-      resizeHandle = 0;
+      resizeHandle = viewer::ResizeHandle::None;
       QPointer<PdfView> self(this);
       QString text;
       const bool ok = askMultiLine(self, tr("Заметка"), tr("Текст:"),
@@ -541,11 +421,8 @@ void PdfView::keyPressEvent(QKeyEvent* e) {
     const int index = std::max(0, currentPage() - 1);
     const std::vector<SelChar>& chars = pageChars(index);
     if (!chars.empty()) {
-      selPage = index;
-      selStart = 0;
-      selEnd = static_cast<int>(chars.size());
       selectedId.clear();
-      viewport()->update();
+      setTextSelection(index, 0, static_cast<int>(chars.size()));
     }
     e->accept();
     return;

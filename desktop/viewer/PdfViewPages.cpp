@@ -270,7 +270,7 @@ void PdfView::refreshStructure() {
 
   charCache.clear();
   linkCache.clear();
-  selPage = selStart = selEnd = -1;
+  clearTextSelection();
 
   relayout();
   lastEmittedPage = 0;

@@ -68,6 +68,18 @@ int PdfView::nearestChar(int page, const annot::Point& p) const {
   return best;
 }
 
+void PdfView::setTextSelection(int page, int start, int end) {
+  selPage = page;
+  selStart = start;
+  selEnd = end;
+  viewport()->update();
+}
+
+void PdfView::clearTextSelection() {
+  selPage = selStart = selEnd = -1;
+  viewport()->update();
+}
+
 void PdfView::selectWordAt(int page, int index) {
   const std::vector<SelChar>& chars = pageChars(page);
   const int n = static_cast<int>(chars.size());
@@ -76,11 +88,8 @@ void PdfView::selectWordAt(int page, int index) {
   while (first > 0 && isWordChar(chars[static_cast<size_t>(first - 1)])) --first;
   int last = index;
   while (last + 1 < n && isWordChar(chars[static_cast<size_t>(last + 1)])) ++last;
-  selPage = page;
-  selStart = first;
-  selEnd = last + 1;
   selectedId.clear();
-  viewport()->update();
+  setTextSelection(page, first, last + 1);
 }
 
 void PdfView::selectLineAt(int page, int index) {
@@ -120,20 +129,15 @@ void PdfView::selectLineAt(int page, int index) {
   // A click on a flat box the line's glyphs do not reach selects that box alone.
   first = std::min(first, index);
   last = std::max(last, index);
-  selPage = page;
-  selStart = first;
-  selEnd = last + 1;
   selectedId.clear();
-  viewport()->update();
+  setTextSelection(page, first, last + 1);
 }
 
 void PdfView::selectDemo() {
   const std::vector<SelChar>& chars = pageChars(0);
   if (chars.empty()) return;
   selecting = false;
-  selPage = 0;
-  selStart = 0;
-  selEnd = std::min(static_cast<int>(chars.size()), 18);
+  setTextSelection(0, 0, std::min(static_cast<int>(chars.size()), 18));
   copySelection();
   viewport()->update();
 }

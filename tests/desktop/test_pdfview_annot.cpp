@@ -412,7 +412,7 @@ class PdfViewAnnotTest : public QObject {
     view.setScale(zoom);
     for (int i = 0; i < viewRotation; ++i) view.rotateClockwise();
     const QPointF c = view.pagePointToContent(0, {point.x(), point.y()}) + nudge;
-    QCOMPARE(view.handleAt(a, c), handle);
+    QCOMPARE(static_cast<int>(view.handleAt(a, c)), handle);
   }
 
   // An XFDF import may put an annotation on page 99 of a 10-page file: every path that looks

@@ -23,6 +23,7 @@ using quorvel::annot::AnnotType;
 using quorvel::annot::Point;
 using quorvel::desktop::AnnotationStore;
 using quorvel::desktop::PdfView;
+using quorvel::desktop::viewer::ResizeHandle;
 using quorvel::test::asciiRun;
 using quorvel::test::at;
 using quorvel::test::DialogAnswerer;
@@ -401,13 +402,13 @@ class PdfViewToolsTest : public QObject {
     quorvel::test::click(v, 0, grab.x(), grab.y());  // selects it
     QCOMPARE(v.selectedId, a.id);
     mouse(v, QEvent::MouseButtonPress, at(v, 0, grab.x(), grab.y()));
-    QVERIFY(v.resizeHandle != 0);
+    QVERIFY(v.resizeHandle != ResizeHandle::None);
     mouse(v, QEvent::MouseMove, at(v, 0, 300, 400));  // recomputed from the press each time
     mouse(v, QEvent::MouseMove, at(v, 1, target.x(), target.y()));  // another page: no effect
     mouse(v, QEvent::MouseMove, at(v, 0, target.x(), target.y()));
     QCOMPARE(t.rows().at(0).x0, a.x0);  // persisted at release only
     mouse(v, QEvent::MouseButtonRelease, at(v, 0, target.x(), target.y()));
-    QCOMPARE(v.resizeHandle, 0);
+    QCOMPARE(v.resizeHandle, ResizeHandle::None);
     QCOMPARE(boxOf(v.annotations[0]), box);
     QCOMPARE(pointsOf(v.annotations[0].points), path);
     QCOMPARE(boxOf(t.rows().at(0)), box);
@@ -428,7 +429,7 @@ class PdfViewToolsTest : public QObject {
     QVERIFY(v.contentToPage(v.pagePointToContent(0, {615, 125}), page, onPage));
     QCOMPARE(page, 1);
     mouse(v, QEvent::MouseButtonPress, at(v, 0, 615, 125));
-    QCOMPARE(v.resizeHandle, 4);
+    QCOMPARE(v.resizeHandle, ResizeHandle::Right);
     mouse(v, QEvent::MouseMove, at(v, 0, 590, 125));
     mouse(v, QEvent::MouseButtonRelease, at(v, 0, 590, 125));
     QCOMPARE(boxOf(v.annotations[0]), Box({500, 100, 590, 150}));
