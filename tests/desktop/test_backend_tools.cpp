@@ -19,6 +19,7 @@
 #include "desktop/window/MainWindowCommandLine.h"
 #include "desktop/window/lang.h"
 #include "recording_server.h"
+#include "stand_in_process.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::desktop::MainWindow;
@@ -50,34 +51,6 @@ QStringList leftoverCopies() {
 
 const QByteArray kPdfReply = "%PDF-1.7\n% a reply standing in for a document\n";
 
-// The stand-in on a free loopback port for the life of the object.
-struct StandInProcess {
-  QProcess process;
-  QString base;
-  bool start() {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0)) return false;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    process.setProgram(QString::fromLocal8Bit(qgetenv("QUORVEL_BUILD_DIR")) + QStringLiteral("/durovaderiz"));
-    process.setArguments({QStringLiteral("--port"), QString::number(port)});
-    process.start();
-    if (!process.waitForStarted()) return false;
-    base = QStringLiteral("http://127.0.0.1:%1").arg(port);
-    // Ready once it accepts a connection (or gone once it has exited).
-    for (;;) {
-      QTcpSocket s;
-      s.connectToHost(QHostAddress::LocalHost, port);
-      if (s.waitForConnected(1000)) return true;
-      if (process.state() == QProcess::NotRunning) return false;
-      if (process.waitForFinished(50)) return false;
-    }
-  }
-  ~StandInProcess() {
-    process.kill();
-    process.waitForFinished();
-  }
-};
 
 }  // namespace
 

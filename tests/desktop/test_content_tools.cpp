@@ -21,6 +21,7 @@
 #include "desktop/window/lang.h"
 #include "desktop/tools/ContentTools.h"
 #include "recording_server.h"
+#include "stand_in_process.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::desktop::MainWindow;
@@ -51,32 +52,6 @@ bool waitFor(const std::function<bool()>& done) {
   return done();
 }
 
-// The stand-in on a free loopback port for the life of the object.
-struct StandInProcess {
-  QProcess process;
-  QString base;
-  bool start() {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0)) return false;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    process.setProgram(QString::fromLocal8Bit(qgetenv("QUORVEL_BUILD_DIR")) + QStringLiteral("/durovaderiz"));
-    process.setArguments({QStringLiteral("--port"), QString::number(port)});
-    process.start();
-    if (!process.waitForStarted()) return false;
-    base = QStringLiteral("http://127.0.0.1:%1").arg(port);
-    for (;;) {
-      QTcpSocket s;
-      s.connectToHost(QHostAddress::LocalHost, port);
-      if (s.waitForConnected(1000)) return true;
-      if (process.state() == QProcess::NotRunning || process.waitForFinished(50)) return false;
-    }
-  }
-  ~StandInProcess() {
-    process.kill();
-    process.waitForFinished();
-  }
-};
 
 QByteArray run(const QString& program, const QStringList& args, int* code = nullptr, const QByteArray& input = {}) {
   QProcess p;
