@@ -7,8 +7,15 @@ namespace quorvel::desktop {
 
 class PdfView;
 
+enum class Copy { Ok, NotSaved, NotRead };
+
 // Saves through a private temporary file (unique name, owner-only) that is gone again when
-// this returns; false when it could not be saved or read back.
-bool documentBytes(PdfView& view, const char* tool, QByteArray& bytes);
+// this returns, whatever happened; says which step failed.
+Copy documentCopy(PdfView& view, const char* tool, QByteArray& bytes);
+
+// documentCopy for callers that need not tell the failures apart.
+inline bool documentBytes(PdfView& view, const char* tool, QByteArray& bytes) {
+  return documentCopy(view, tool, bytes) == Copy::Ok;
+}
 
 }  // namespace quorvel::desktop

@@ -18,6 +18,7 @@
 #include <QTemporaryFile>
 
 #include "desktop/tools/BackendTools.h"
+#include "desktop/tools/DocumentCopy.h"
 #include "desktop/tools/LocalTools.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
@@ -26,24 +27,6 @@
 namespace quorvel::desktop {
 
 namespace {
-
-enum class Copy { Ok, NotSaved, NotRead };
-
-// The document with the view's annotations, saved to a private temporary file (unique name,
-// owner-only) that is gone again when this returns, whatever happened.
-Copy documentCopy(PdfView& view, const char* tool, QByteArray& bytes) {
-  QTemporaryFile file(QDir(QDir::tempPath())
-                          .filePath(QStringLiteral("quorvel-%1-%2-XXXXXX.pdf")
-                                        .arg(QLatin1String(tool))
-                                        .arg(QCoreApplication::applicationPid())));
-  if (!file.open()) return Copy::NotSaved;
-  file.close();
-  if (!view.saveAs(file.fileName())) return Copy::NotSaved;
-  QFile saved(file.fileName());
-  if (!saved.open(QIODevice::ReadOnly)) return Copy::NotRead;
-  bytes = saved.readAll();
-  return bytes.isEmpty() ? Copy::NotRead : Copy::Ok;
-}
 
 QNetworkRequest pdfRequest(const QUrl& url) {
   QNetworkRequest request(url);
