@@ -9,6 +9,7 @@
 #include "core/extract.h"
 #include "desktop/ai/AiPanel.h"
 #include "desktop/tools/BackendTools.h"
+#include "desktop/tools/EntityCsv.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/window/lang.h"
@@ -26,6 +27,16 @@ std::vector<extract::Entity> entitiesOf(const PdfView& view) {
 
 }  // namespace
 
+QByteArray entityCsv(const std::vector<extract::Entity>& entities) {
+  QByteArray csv = "kind,value\n";
+  for (const extract::Entity& e : entities) {
+    std::string value = e.value;
+    for (size_t at = value.find('"'); at != std::string::npos; at = value.find('"', at + 2)) value.insert(at, 1, '"');
+    csv += QByteArray::fromStdString(e.label + ",\"" + value + "\"\n");
+  }
+  return csv;
+}
+
 void MainWindow::extractData() {
   PdfView* view = currentView();
   if (!view || !aiPanel) return;
@@ -41,13 +52,7 @@ void MainWindow::extractToCsv(const QString& csvPath) {
   PdfView* view = currentView();
   if (!view || csvPath.isEmpty()) return;
   const std::vector<extract::Entity> entities = entitiesOf(*view);
-  QByteArray csv = "kind,value\n";
-  for (const extract::Entity& e : entities) {
-    std::string value = e.value;
-    for (size_t at = value.find('"'); at != std::string::npos; at = value.find('"', at + 2)) value.insert(at, 1, '"');
-    csv += QByteArray::fromStdString(e.label + ",\"" + value + "\"\n");
-  }
-  if (!writeOutputFile(csvPath, csv)) {
+  if (!writeOutputFile(csvPath, entityCsv(entities))) {
     statusBar()->showMessage(L("Не удалось записать: %1", "Could not write: %1").arg(csvPath), 0);
     return;
   }
