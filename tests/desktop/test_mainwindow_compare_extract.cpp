@@ -4,14 +4,18 @@
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QUuid>
+#include <QXmlStreamReader>
 #include <QtTest>
 
+#include <set>
 #include <string>
 #include <vector>
 
 #include "desktop/ai/AiPanel.h"
 #include "desktop/tools/CompareHtml.h"
 #include "desktop/tools/EntityCsv.h"
+#include "core/xfdf.h"
 #include "lang_guard.h"
 #include "recording_server.h"
 #include "test_mainwindow_support.h"
@@ -263,6 +267,108 @@ class CompareExtractTest : public QObject {
                              "Сумма,\"say \"\"1\"\", \"\"\"\"2\"\"\"\"\"\n"
                              "ИНН,\"line\nbreak, comma\"\n"));
     QCOMPARE(quorvel::desktop::entityCsv({}), QByteArray("kind,value\n"));
+  }
+
+  // Export then import, on a plain page and on one whose crop box starts at (100, 100): the
+  // file speaks user space, the view gets its annotations back on the same content.
+  void xfdfRoundTrip() {
+    const QString plain = writeTestFile(dir, "plain.pdf", linesPdf({{"one"}, {"two"}}));
+    const QString cropped =
+        writeTestFile(dir, "cropped.pdf", linesPdf({{"one"}, {"two"}}, "/CropBox [100 100 512 692]"));
+    for (const QString& doc : {plain, cropped}) {
+      const double shift = doc == cropped ? 100 : 0;
+      MainWindow w;
+      WindowProbe p{w};
+      w.openFile(doc);
+      PdfView* view = w.currentView();
+      QVERIFY(view);
+      view->clearAnnotations();
+
+      // Nothing to export: still a well-formed document, and a count of 0.
+      const QString empty = QFileInfo(doc).absolutePath() + QStringLiteral("/empty-%1.xfdf").arg(shift);
+      {
+        ModalAnswerer a(Answers{chooseFile(empty)});
+        w.exportAnnotationsXfdf();
+      }
+      QCOMPARE(p.status(), QStringLiteral("Аннотации экспортированы: %1 (0)").arg(empty));
+      QXmlStreamReader xml(readAll(empty));
+      while (!xml.atEnd()) xml.readNext();
+      QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+
+      annot::Annotation a;
+      a.id = "box-1";
+      a.page = 1;
+      a.type = annot::AnnotType::Rectangle;
+      a.x0 = 10;
+      a.y0 = 20;
+      a.x1 = 50;
+      a.y1 = 60;
+      a.text = "<note & more>";
+      view->addAnnotation(a);
+      const QString file = QFileInfo(doc).absolutePath() + QStringLiteral("/out-%1.xfdf").arg(shift);
+      {
+        ModalAnswerer m(Answers{chooseFile(file)});
+        w.exportAnnotationsXfdf();
+      }
+      QCOMPARE(p.status(), QStringLiteral("Аннотации экспортированы: %1 (1)").arg(file));
+      const std::vector<annot::Annotation> inFile = annot::from_xfdf(readAll(file).toStdString());
+      QCOMPARE(inFile.size(), size_t(1));
+      QCOMPARE(inFile[0].x0, 10 + shift);
+      QCOMPARE(inFile[0].y1, 60 + shift);
+
+      view->clearAnnotations();
+      {
+        ModalAnswerer m(Answers{chooseFile(file)});
+        w.importAnnotationsXfdf();
+      }
+      QCOMPARE(p.status(), QStringLiteral("Импортировано аннотаций: 1"));
+      QCOMPARE(view->annotations.size(), size_t(1));
+      const annot::Annotation& back = view->annotations[0];
+      QCOMPARE(back.id, std::string("box-1"));
+      QCOMPARE(back.page, 1);
+      QCOMPARE(back.x0, 10.0);
+      QCOMPARE(back.y0, 20.0);
+      QCOMPARE(back.x1, 50.0);
+      QCOMPARE(back.y1, 60.0);
+      QCOMPARE(back.text, a.text);
+
+      // The same file again: the id is taken, so the copy gets a fresh one.
+      {
+        ModalAnswerer m(Answers{chooseFile(file)});
+        w.importAnnotationsXfdf();
+      }
+      QCOMPARE(view->annotations.size(), size_t(2));
+      QVERIFY(view->annotations[1].id != "box-1");
+      QCOMPARE(QUuid::fromString(QString::fromStdString(view->annotations[1].id)).isNull(), false);
+    }
+  }
+
+  // Elements without a name get distinct ids each time; pages the document lacks are dropped.
+  void xfdfImportIdsAndPages() {
+    const QString doc = writeTestFile(dir, "two.pdf", linesPdf({{"one"}, {"two"}}));
+    const QString file = writeTestFile(
+        dir, "hand.xfdf",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xfdf xmlns=\"http://ns.adobe.com/xfdf/\"><annots>\n"
+        "<square page=\"0\" rect=\"1,2,3,4\"/>\n<square page=\"99\" rect=\"1,2,3,4\"/>\n"
+        "<square page=\"-1\" rect=\"1,2,3,4\"/>\n<highlight page=\"1\" rect=\"5,6,7,8\"/>\n</annots></xfdf>\n");
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(doc);
+    PdfView* view = w.currentView();
+    view->clearAnnotations();
+    for (int round = 0; round < 2; ++round) {
+      ModalAnswerer m(Answers{chooseFile(file)});
+      w.importAnnotationsXfdf();
+      QCOMPARE(p.status(), QStringLiteral("Импортировано аннотаций: 2"));
+    }
+    QCOMPARE(view->annotations.size(), size_t(4));
+    std::set<std::string> ids;
+    for (const annot::Annotation& a : view->annotations) {
+      QVERIFY(a.page == 0 || a.page == 1);
+      QCOMPARE(a.id.size(), size_t(36));
+      ids.insert(a.id);
+    }
+    QCOMPARE(ids.size(), size_t(4));
   }
 };
 
