@@ -151,6 +151,19 @@ class MainWindow : public QMainWindow {
   // Personal-data redaction (MainWindowRedact.cpp).
   void redactPii();
   void redactPiiTo(const QString& outPath);
+  // Data extraction to the AI dock and to a CSV file (tools/MainWindowExtract.cpp).
+  void extractData();
+  void extractToCsv(const QString& csvPath);
+  // Version compare (tools/MainWindowCompare.cpp). The two workers tell whether the compare got
+  // as far as the diff, so that nobody sums up an older, unrelated one.
+  bool compareWith(const QString& otherPath);
+  void compareWithDialog();
+  void showVisualDiff(const QString& otherPath);
+  void compareVisualDialog();
+  bool compareToHtml(const QString& otherPath, const QString& htmlOut);
+  // Annotations to and from XFDF (tools/MainWindowXfdf.cpp); menu only.
+  void exportAnnotationsXfdf();
+  void importAnnotationsXfdf();
   // Page ranges and parts by bookmarks (MainWindowSplit.cpp).
   void saveRangeTo(const QString& path, int first0, int last0);
   void extractRangeDialog();
@@ -179,6 +192,8 @@ class MainWindow : public QMainWindow {
 
  private:
   void startLocalBackend();
+  // The other version of a compare, opened without a password; null after a status message.
+  std::unique_ptr<IDocument> openOtherVersion(const QString& path, const QString& parseFailure);
   // Shows `waiting`, posts, and hands the finished reply and its body to `done`, which runs
   // only while this window lives.
   void postToBackend(const QNetworkRequest& request, const QByteArray& body, const QString& waiting,

@@ -167,9 +167,34 @@ const Row kActionRows[] = {
         plan.push_back({QStringLiteral("askAi(%1)").arg(question), [question](MainWindow& w) { w.askAi(question); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString path = cl.value("--extract-csv");
+      if (!path.isEmpty())
+        plan.push_back({QStringLiteral("extractToCsv(%1)").arg(path), [path](MainWindow& w) { w.extractToCsv(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      if (cl.flag("--extract"))
+        plan.push_back({QStringLiteral("extractData()"), [](MainWindow& w) { w.extractData(); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       const QString path = cl.value("--redact-pii");
       if (!path.isEmpty())
         plan.push_back({QStringLiteral("redactPiiTo(%1)").arg(path), [path](MainWindow& w) { w.redactPiiTo(path); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      // The summary only follows a compare that reached the diff, never an older one.
+      const QString other = cl.value("--compare"), out = cl.value("--compare-out");
+      const bool ai = cl.flag("--compare-ai");
+      if (other.isEmpty()) return;
+      if (!out.isEmpty())
+        plan.push_back({QStringLiteral("compareToHtml(%1, %2)%3").arg(other, out, ai ? QStringLiteral(" + summarizeLastDiff()") : QString()),
+                        [other, out, ai](MainWindow& w) {
+                          if (w.compareToHtml(other, out) && ai) w.summarizeLastDiff();
+                        }});
+      else
+        plan.push_back({QStringLiteral("compareWith(%1)%2").arg(other, ai ? QStringLiteral(" + summarizeLastDiff()") : QString()),
+                        [other, ai](MainWindow& w) {
+                          if (w.compareWith(other) && ai) w.summarizeLastDiff();
+                        }});
     },
     [](const CommandLine& cl, Plan& plan) {
       const QString path = cl.value("--export-text");

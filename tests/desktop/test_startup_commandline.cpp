@@ -77,6 +77,17 @@ class StartupCommandLineTest : public QObject {
     QTest::newRow("a question runs after the demo rows and before redaction")
         << QStringList{"--redact-pii", "r.pdf", "--ask", "О чём?", "--select-demo", "a.pdf"}
         << QStringList{"openFile(a.pdf)", "selectDemo()", "askAi(О чём?)", "redactPiiTo(r.pdf)"};
+    QTest::newRow("extraction and compare in table order")
+        << QStringList{"--compare", "v2.pdf", "--export-text", "t.txt", "--redact-pii", "r.pdf", "--extract",
+                       "--extract-csv", "e.csv", "--ask", "q", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "askAi(q)", "extractToCsv(e.csv)", "extractData()", "redactPiiTo(r.pdf)",
+                       "compareWith(v2.pdf)", "exportTextTo(t.txt)"};
+    QTest::newRow("compare to a report, with the summary")
+        << QStringList{"--compare-ai", "--compare-out", "c.html", "--compare", "v2.pdf", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "compareToHtml(v2.pdf, c.html) + summarizeLastDiff()"};
+    QTest::newRow("compare with the summary, an empty csv path")
+        << QStringList{"--compare", "v2.pdf", "--compare-ai", "--extract-csv", "", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "compareWith(v2.pdf) + summarizeLastDiff()"};
     QTest::newRow("an empty question and --compare-ai alone do nothing")
         << QStringList{"--ask", "", "--compare-ai", "a.pdf"} << QStringList{"openFile(a.pdf)"};
     QTest::newRow("split with two values is passed over")
