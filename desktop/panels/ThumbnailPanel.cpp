@@ -250,7 +250,11 @@ bool ThumbnailPanel::renderRow(int row) {
     it->setIcon(QIcon());
   } else {
     cache->states[row] = ThumbnailCache::Done;
-    cache->icons[row] = QIcon(QPixmap::fromImage(image));
+    // The selected row is shown by its frame; Qt's default selected icon would tint the page.
+    const QPixmap pixmap = QPixmap::fromImage(image);
+    QIcon icon(pixmap);
+    icon.addPixmap(pixmap, QIcon::Selected);
+    cache->icons[row] = icon;
     cache->heights[row] = image.height();
     it->setIcon(cache->icons[row]);
   }

@@ -109,6 +109,18 @@ class ThumbnailContentTest : public QObject {
     QTRY_VERIFY(inked(thumb(b.panel, 1)) > 20);
   }
 
+  // The highlighted row is marked by its frame; the page image itself keeps white paper.
+  void selectedPageKeepsItsPaper() {
+    Bound b(blankPages());
+    QTRY_VERIFY(!b.panel.rendering());
+    b.panel.highlightPage(1);
+    const QIcon icon = b.panel.item(0)->icon();
+    const QSize size = icon.availableSizes().first();
+    const QImage selected = icon.pixmap(size, QIcon::Selected).toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(selected, thumb(b.panel, 0));
+    QCOMPARE(selected.pixel(selected.width() / 2, selected.height() / 2), qRgb(255, 255, 255));
+  }
+
   void formInputRendersThePageAgain() {
     Bound b(formPage());
     QVERIFY(b.view.doc->has_form());
