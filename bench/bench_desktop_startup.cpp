@@ -48,24 +48,9 @@ double nowMs() {
 // A document of `pages` letter pages, each with forty lines of text, and an outline of about
 // `entries` bookmarks: chapters of seven sections of six subsections each, spread over the pages.
 std::string manyPagesPdf(int pages, int entries) {
-  std::vector<std::string> objs;
+  std::vector<std::string> objs = quorvel::test::forty_line_pages(pages);
   const int firstPage = 4;
   auto pageRef = [&](int i) { return std::to_string(firstPage + 2 * (i % pages)) + " 0 R"; };
-  std::string kids;
-  for (int i = 0; i < pages; ++i) kids += pageRef(i) + " ";
-  objs.push_back("");  // 1: catalog, filled in below
-  objs.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
-  objs.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-  for (int i = 0; i < pages; ++i) {
-    std::string content = "BT /F1 11 Tf 60 750 Td 14 TL\n";
-    for (int line = 0; line < 40; ++line)
-      content += "(Page " + std::to_string(i + 1) + ", line " + std::to_string(line + 1) +
-                 ": the quick brown fox jumps over the lazy dog.) '\n";
-    content += "ET";
-    objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
-                   "/Contents " + std::to_string(5 + 2 * i) + " 0 R >>");
-    objs.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
-  }
 
   // The outline as a tree first, then one object per node with its links.
   struct Node {

@@ -49,25 +49,7 @@ std::unique_ptr<quorvel::IDocument> open(const std::vector<char>& bytes) {
 }
 
 // The same shape as the start-up benchmark's document.
-std::string generated_pdf(int pages) {
-  std::vector<std::string> objs;
-  std::string kids;
-  for (int i = 0; i < pages; ++i) kids += std::to_string(4 + 2 * i) + " 0 R ";
-  objs.push_back("<< /Type /Catalog /Pages 2 0 R >>");
-  objs.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
-  objs.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-  for (int i = 0; i < pages; ++i) {
-    std::string content = "BT /F1 11 Tf 60 750 Td 14 TL\n";
-    for (int line = 0; line < 40; ++line)
-      content += "(Page " + std::to_string(i + 1) + ", line " + std::to_string(line + 1) +
-                 ": the quick brown fox jumps over the lazy dog.) '\n";
-    content += "ET";
-    objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
-                   "/Contents " + std::to_string(5 + 2 * i) + " 0 R >>");
-    objs.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
-  }
-  return quorvel::test::build_pdf(objs);
-}
+std::string generated_pdf(int pages) { return quorvel::test::build_pdf(quorvel::test::forty_line_pages(pages)); }
 
 struct Pass {
   double seconds = 0;

@@ -80,6 +80,26 @@ std::string make_pdf(const std::vector<PageSpec>& pages, const std::string& info
   return build_pdf(objs, "/Info 4 0 R", "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n");
 }
 
+std::vector<std::string> forty_line_pages(int pages) {
+  std::vector<std::string> objs;
+  std::string kids;
+  for (int i = 0; i < pages; ++i) kids += std::to_string(4 + 2 * i) + " 0 R ";
+  objs.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+  objs.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+  objs.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+  for (int i = 0; i < pages; ++i) {
+    std::string content = "BT /F1 11 Tf 60 750 Td 14 TL\n";
+    for (int line = 0; line < 40; ++line)
+      content += "(Page " + std::to_string(i + 1) + ", line " + std::to_string(line + 1) +
+                 ": the quick brown fox jumps over the lazy dog.) '\n";
+    content += "ET";
+    objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
+                   "/Contents " + std::to_string(5 + 2 * i) + " 0 R >>");
+    objs.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+  }
+  return objs;
+}
+
 std::string text_pdf(const std::vector<std::string>& page_texts) {
   std::vector<PageSpec> pages;
   for (const std::string& t : page_texts) {

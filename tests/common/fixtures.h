@@ -27,6 +27,11 @@ std::string make_pdf(const std::vector<PageSpec>& pages, const std::string& info
 // One page per text, each text drawn once at (72, 720) in 12-point Helvetica.
 std::string text_pdf(const std::vector<std::string>& page_texts);
 
+// The objects of a document of `pages` letter pages with forty lines of Helvetica text each:
+// 1 catalog, 2 page tree, 3 font, then page i as object 4 + 2i and its content as 5 + 2i.
+// Callers may replace the catalog and append objects before `build_pdf`.
+std::vector<std::string> forty_line_pages(int pages);
+
 // PDF string literal with (, ) and \ escaped.
 std::string pdf_literal(const std::string& text);
 

@@ -2,6 +2,7 @@
 // rendering copies with PDFium and with poppler, and checking files with qpdf.
 #pragma once
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -74,6 +75,18 @@ inline std::string page_text(const IDocument& doc, int page) {
     if (t.empty()) continue;
     if (!out.empty()) out += ' ';
     out += t;
+  }
+  return out;
+}
+
+// Each page's text as PDFium gives it: runs joined as they stand, trailing white space dropped.
+inline std::vector<std::string> page_texts(const IDocument& doc) {
+  std::vector<std::string> out;
+  for (int i = 0; i < doc.page_count(); ++i) {
+    std::string s;
+    for (const TextRun& r : doc.extract_text(i).runs) s += r.text;
+    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+    out.push_back(std::move(s));
   }
   return out;
 }

@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "common/fixtures.h"
+#include "test_edit_support.h"
 #include "core/engine.h"
 
 using namespace quorvel;
@@ -27,18 +28,7 @@ std::unique_ptr<IDocument> open_doc(const std::string& bytes, const std::string&
   return e->open(as_bytes(bytes), pw);
 }
 
-std::string page_text(const IDocument& d, int page) {
-  std::string s;
-  for (const TextRun& r : d.extract_text(page).runs) s += r.text;
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
-  return s;
-}
-
-std::vector<std::string> texts(const IDocument& d) {
-  std::vector<std::string> out;
-  for (int i = 0; i < d.page_count(); ++i) out.push_back(page_text(d, i));
-  return out;
-}
+using quorvel::test::page_texts;
 
 // 0 when qpdf finds the file sound; its messages otherwise.
 std::string qpdf_check(const std::string& path, const std::string& pw = "") {
@@ -151,7 +141,7 @@ TEST(PageEdits, PageListAfterEachEdit) {
     auto d = open_doc(test::text_pdf(c.pages));
     ASSERT_NE(d, nullptr) << c.name;
     EXPECT_EQ(c.edit(*d), c.result) << c.name;
-    EXPECT_EQ(texts(*d), c.after) << c.name;
+    EXPECT_EQ(page_texts(*d), c.after) << c.name;
   }
 }
 
@@ -162,13 +152,13 @@ TEST(PageEdits, EditsPileUpAndSurviveRebuilds) {
   ASSERT_TRUE(d->crop_page(2, 10, 20, 310, 420));
   ASSERT_TRUE(d->move_page(0, 2));
   ASSERT_TRUE(d->merge(as_bytes(test::text_pdf({"m"})), 0));
-  EXPECT_EQ(texts(*d), (std::vector<std::string>{"m", "b", "c", "a"}));
+  EXPECT_EQ(page_texts(*d), (std::vector<std::string>{"m", "b", "c", "a"}));
   EXPECT_EQ(d->page_info(3).rotation, 90);
   EXPECT_DOUBLE_EQ(d->page_info(2).width, 300);
   EXPECT_DOUBLE_EQ(d->page_info(2).height, 400);
   ASSERT_TRUE(d->delete_page(0));
   ASSERT_TRUE(d->move_page(2, 0));
-  EXPECT_EQ(texts(*d), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(page_texts(*d), (std::vector<std::string>{"a", "b", "c"}));
 }
 
 TEST(PageEdits, RebuiltDocumentKeepsBookmarksAndTakesNewText) {
@@ -197,7 +187,7 @@ TEST(PageEdits, RebuiltDocumentKeepsBookmarksAndTakesNewText) {
   ASSERT_EQ(outline.size(), 1u);
   EXPECT_EQ(outline[0].title, "to b");
   EXPECT_EQ(outline[0].page, 1);
-  const std::vector<std::string> pages = texts(*d);
+  const std::vector<std::string> pages = page_texts(*d);
   ASSERT_EQ(pages.size(), 3u);
   EXPECT_NE(pages[1].find("two"), std::string::npos) << pages[1];
   EXPECT_NE(pages[2].find("one"), std::string::npos) << pages[2];
@@ -230,7 +220,7 @@ TEST(PageEdits, DeletedPagesLeaveNothingInSavedFiles) {
   ASSERT_TRUE(d->save_as(dir.file("m.pdf"), {}));
   EXPECT_FALSE(file_holds(dir.file("m.pdf"), "secret-page"));
   auto out = open_doc(test::read_file(dir.file("m.pdf")));
-  EXPECT_EQ(texts(*out), (std::vector<std::string>{"also", "keep"}));
+  EXPECT_EQ(page_texts(*out), (std::vector<std::string>{"also", "keep"}));
 }
 
 TEST(PageEdits, RotationIsRelativeAndWraps) {
@@ -315,10 +305,10 @@ TEST(PageEdits, SaveRange) {
     EXPECT_EQ(qpdf_check(path), "");
     auto out = open_doc(test::read_file(path));
     ASSERT_NE(out, nullptr);
-    EXPECT_EQ(texts(*out), row.pages);
+    EXPECT_EQ(page_texts(*out), row.pages);
   }
   EXPECT_FALSE(d->save_range(dir.file("no-such-folder/x.pdf"), 0, 0));
-  EXPECT_EQ(texts(*d), (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(page_texts(*d), (std::vector<std::string>{"a", "b", "c", "d"}));
 }
 
 TEST(PageEdits, SaveRangeKeepsAnInheritedMediaBox) {
@@ -339,7 +329,7 @@ TEST(PageEdits, SaveRangeKeepsAnInheritedMediaBox) {
   EXPECT_EQ(qpdf_check(dir.file("one.pdf")), "");
   auto out = open_doc(test::read_file(dir.file("one.pdf")));
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(texts(*out), std::vector<std::string>{"second"});
+  EXPECT_EQ(page_texts(*out), std::vector<std::string>{"second"});
   const PageInfo info = out->page_info(0);
   EXPECT_DOUBLE_EQ(info.width, 300);
   EXPECT_DOUBLE_EQ(info.height, 500);
@@ -429,7 +419,7 @@ TEST(PageEdits, EncryptionAndPasswordSurviveARebuild) {
     ASSERT_TRUE(d->move_page(0, 2)) << bits;
     ASSERT_TRUE(d->merge(as_bytes(test::text_pdf({"x", "y"})), -1)) << bits;
     ASSERT_TRUE(d->delete_page(4)) << bits;
-    EXPECT_EQ(texts(*d), (std::vector<std::string>{"b", "c", "a", "x"})) << bits;
+    EXPECT_EQ(page_texts(*d), (std::vector<std::string>{"b", "c", "a", "x"})) << bits;
     EXPECT_TRUE(d->metadata().encrypted) << bits;
 
     test::TempDir dir;
@@ -469,7 +459,7 @@ TEST(PageEdits, FormsStayUsableThroughFailedAndSuccessfulRebuilds) {
 
   // A move rebuilds the document; what was typed is committed first, not lost.
   ASSERT_TRUE(d->move_page(0, 1));
-  EXPECT_EQ(texts(*d), (std::vector<std::string>{"second", "form"}));
+  EXPECT_EQ(page_texts(*d), (std::vector<std::string>{"second", "form"}));
   EXPECT_TRUE(d->has_form());
   type(*d, "lost");  // no field has focus in the rebuilt document
   d->form_click(1, 390, 620, true);
@@ -598,9 +588,9 @@ TEST(PageEdits, BrokenPageTreesAreRefused) {
   unreadable.media_box = "[0 0 " + std::string(60, '9') + " 100]";
   auto d = open_doc(test::text_pdf({"a", "b"}));
   EXPECT_FALSE(d->merge(as_bytes(test::make_pdf({unreadable})), 0));
-  EXPECT_EQ(texts(*d), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(page_texts(*d), (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(d->delete_page(0));
-  EXPECT_EQ(texts(*d), (std::vector<std::string>{"b"}));
+  EXPECT_EQ(page_texts(*d), (std::vector<std::string>{"b"}));
 }
 
 // Pages a, b in a nested /Pages node whose /Count is `nested_count`, then c under the root.
@@ -630,17 +620,17 @@ TEST(PageEdits, DeletionFollowsThePagesShownWhenANestedCountLies) {
       SCOPED_TRACE(page);
       auto d = open_doc(nested_tree_pdf(nested_count));
       ASSERT_NE(d, nullptr);
-      ASSERT_EQ(texts(*d), (std::vector<std::string>{"a", "b", "c"}));
+      ASSERT_EQ(page_texts(*d), (std::vector<std::string>{"a", "b", "c"}));
       ASSERT_TRUE(d->delete_page(page));
       std::vector<std::string> left{"a", "b", "c"};
       left.erase(left.begin() + page);
-      EXPECT_EQ(texts(*d), left);
+      EXPECT_EQ(page_texts(*d), left);
       // Inherited boxes and resources stay with the pages left.
       EXPECT_DOUBLE_EQ(d->page_info(0).width, 200);
       test::TempDir dir;
       ASSERT_TRUE(d->save_as(dir.file("s.pdf"), {}));
       EXPECT_EQ(qpdf_check(dir.file("s.pdf")), "");
-      EXPECT_EQ(texts(*open_doc(test::read_file(dir.file("s.pdf")))), left);
+      EXPECT_EQ(page_texts(*open_doc(test::read_file(dir.file("s.pdf")))), left);
       ASSERT_TRUE(d->delete_page(0));
       EXPECT_EQ(d->page_count(), 1);
     }

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "common/fixtures.h"
+#include "test_edit_support.h"
 #include "core/engine.h"
 #include "core/pdfium/pdfium_api.h"
 #include "core/pdfium/pdfium_document.h"
@@ -23,18 +24,7 @@ namespace {
 
 const std::vector<std::string> kTexts = {"Alpha page", "Beta page", "Gamma page"};
 
-std::string page_text(const IDocument& d, int page) {
-  std::string s;
-  for (const TextRun& r : d.extract_text(page).runs) s += r.text;
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
-  return s;
-}
-
-std::vector<std::string> texts(const IDocument& d) {
-  std::vector<std::string> out;
-  for (int i = 0; i < d.page_count(); ++i) out.push_back(page_text(d, i));
-  return out;
-}
+using quorvel::test::page_texts;
 
 // Everything written to the process's stdout and stderr while it lives, at the descriptor
 // level, so that C stdio, iostreams and direct writes are all caught.
@@ -169,7 +159,7 @@ TEST(Recover, DamagedKindsOpenWithTheirPagesAndText) {
     EXPECT_EQ(output, "");
     ASSERT_NE(doc, nullptr);
     EXPECT_FALSE(e->last_open_needs_password());
-    EXPECT_EQ(texts(*doc), row.texts);
+    EXPECT_EQ(page_texts(*doc), row.texts);
   }
 }
 
@@ -197,7 +187,7 @@ TEST(Recover, DocumentWithItsEndCutOff) {
     EXPECT_EQ(output, "") << name;
     ASSERT_NE(doc, nullptr) << name;
     EXPECT_GT(doc->page_count(), 1) << name;
-    EXPECT_EQ(texts(*doc), texts(*reference)) << name;
+    EXPECT_EQ(page_texts(*doc), page_texts(*reference)) << name;
   }
 }
 
@@ -212,14 +202,14 @@ TEST(Recover, RepairedDocumentEditsAndSaves) {
   ASSERT_TRUE(doc->move_page(1, 0));
   ASSERT_TRUE(doc->insert_blank_page(2, 300, 300));
   const std::vector<std::string> edited = {kTexts[1], kTexts[0], ""};
-  EXPECT_EQ(texts(*doc), edited);
+  EXPECT_EQ(page_texts(*doc), edited);
   test::TempDir dir;
   ASSERT_TRUE(doc->save_as(dir.file("saved.pdf"), {}));
   const std::string saved = test::read_file(dir.file("saved.pdf"));
   EXPECT_TRUE(pdfium_alone_loads(saved));
   auto again = e->open(as_bytes(saved), "");
   ASSERT_NE(again, nullptr);
-  EXPECT_EQ(texts(*again), edited);
+  EXPECT_EQ(page_texts(*again), edited);
 }
 
 // A page tree whose middle node carries the size, rotation and fonts of its pages, with one of
@@ -248,7 +238,7 @@ TEST(Recover, PagesLeftKeepWhatTheyInherited) {
   auto doc = e->open(as_bytes(cut_before_xref(tree("4 0 R 9 0 R 6 0 R", 3))), "");
   ASSERT_NE(doc, nullptr);
   ASSERT_EQ(doc->page_count(), 2);
-  EXPECT_EQ(texts(*doc), (std::vector<std::string>{kTexts[0], kTexts[2]}));
+  EXPECT_EQ(page_texts(*doc), (std::vector<std::string>{kTexts[0], kTexts[2]}));
   for (int i = 0; i < 2; ++i) {
     const PageInfo want = reference->page_info(i);
     const PageInfo got = doc->page_info(i);
@@ -279,7 +269,7 @@ TEST(Recover, LockedFilesStillAskForThePassword) {
     auto doc = e->open(as_bytes(bytes), "user-pw");
     ASSERT_NE(doc, nullptr) << name;
     EXPECT_FALSE(e->last_open_needs_password()) << name;
-    EXPECT_EQ(texts(*doc), kTexts) << name;
+    EXPECT_EQ(page_texts(*doc), kTexts) << name;
   }
 }
 
