@@ -223,6 +223,22 @@ class AiReportsTest : public QObject {
     QVERIFY(waitEntries(panel, n + 2));
     QVERIFY(logText(panel).section(QLatin1Char('\n'), -1).startsWith(QStringLiteral("Tavi AI: Ошибка перевода: ")));
     QVERIFY(!logText(panel).contains(QStringLiteral("down")));
+
+    // A service that takes its key in the URL: Qt's error text names the URL, the log never the key.
+    RecordingServer gemini;
+    QSettings st;
+    st.setValue(QStringLiteral("ai/provider"), QStringLiteral("gemini"));
+    st.setValue(QStringLiteral("ai/api_key"), QStringLiteral("SeCrEt"));
+    st.setValue(QStringLiteral("ai/base_url"), gemini.base());
+    for (int i = 0; i < 2; ++i) gemini.queue({400, "bad key SeCrEt", {}});
+    n = entries(panel);
+    panel.translateDocument(QStringLiteral("x"), QString());
+    panel.generateReport(QString());
+    QVERIFY(waitEntries(panel, n + 4));
+    QCOMPARE(gemini.requests.size(), 2);
+    QVERIFY(logText(panel).contains(QStringLiteral("Ошибка перевода: ")));
+    QVERIFY(logText(panel).contains(QStringLiteral("Отчёт не сформирован: ")));
+    QVERIFY(!logText(panel).contains(QStringLiteral("SeCrEt")));
   }
 
   // The File menu's dialog: cancelled or empty does nothing, accepted translates into the chat.
