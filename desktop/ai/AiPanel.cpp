@@ -11,12 +11,14 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QSettings>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "core/extract.h"
 #include "core/rank.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/ai/AiRequest.h"
@@ -52,6 +54,47 @@ const QuickAction kQuickActions[] = {
 const QString kAi = QStringLiteral("ai");
 const QString kTavi = QStringLiteral("Tavi AI");
 const QString kEmptyAnswer = QStringLiteral("(пустой ответ)");
+const QString kNoDocument = QStringLiteral("Сначала откройте документ.");
+// The head of the document that a translation or a report looks at.
+constexpr int kDocumentChars = 20000;
+
+using Rows = QList<std::pair<QString, QString>>;
+
+bool isHtmlPath(const QString& path) {
+  return path.endsWith(QLatin1String(".html"), Qt::CaseInsensitive) ||
+         path.endsWith(QLatin1String(".htm"), Qt::CaseInsensitive);
+}
+
+QByteArray reportFile(const Rows& rows, const QString& analysis, bool html) {
+  QString out;
+  if (html) {
+    QString markup;
+    for (const auto& [label, value] : rows)
+      markup += QStringLiteral("<tr><td>%1</td><td>%2</td></tr>").arg(label.toHtmlEscaped(), value.toHtmlEscaped());
+    out = QStringLiteral(
+              "<!DOCTYPE html><html><head><meta charset='utf-8'><title>Отчёт Tavi AI</title></head><body>"
+              "<h1>Отчёт по документу</h1><h2>Ключевые реквизиты</h2><table border='1' cellpadding='4'>%1</table>"
+              "<h2>Анализ</h2><pre style='white-space:pre-wrap'>%2</pre></body></html>")
+              .arg(markup, analysis.toHtmlEscaped());
+  } else {
+    out = QStringLiteral("ОТЧЁТ ПО ДОКУМЕНТУ\n\n=== Ключевые реквизиты ===\n");
+    for (const auto& [label, value] : rows) out += label + QStringLiteral(": ") + value + QLatin1Char('\n');
+    if (rows.isEmpty()) out += QStringLiteral("(не найдены)\n");
+    out += QStringLiteral("\n=== Анализ ===\n") + analysis + QLatin1Char('\n');
+  }
+  return out.toUtf8();
+}
+
+// Written through a temporary file beside the target: true only once the whole file is in place.
+bool writeWhole(const QString& path, const QByteArray& data) {
+  QSaveFile f(path);
+  if (!f.open(QIODevice::WriteOnly)) return false;
+  if (f.write(data) != data.size()) {
+    f.cancelWriting();
+    return false;
+  }
+  return f.commit();
+}
 
 }  // namespace
 
@@ -257,7 +300,7 @@ void AiPanel::post(const QNetworkRequest& request, const QByteArray& body, const
 void AiPanel::ask(const QString& question) {
   appendMessage(QStringLiteral("Вы"), question, QStringLiteral("user"));
   if (!view || view->pageCount() == 0) {
-    appendMessage(kTavi, QStringLiteral("Сначала откройте документ."), kAi);
+    appendMessage(kTavi, kNoDocument, kAi);
     return;
   }
   QNetworkRequest request;
@@ -303,7 +346,83 @@ void AiPanel::summarizeDiff(const QString& diffText) {
   });
 }
 
-// The report flow comes with the reports; until then the quick action sends nothing.
-void AiPanel::generateReport(const QString&) {}
+void AiPanel::translateDocument(const QString& language, const QString& savePath) {
+  if (!view || view->pageCount() == 0) {
+    appendMessage(kTavi, kNoDocument, kAi);
+    return;
+  }
+  const QString text = view->documentText(kDocumentChars);
+  const QString instruction =
+      QStringLiteral("Переведи текст документа на %1. Верни ТОЛЬКО перевод, сохрани разбивку по строкам/абзацам, "
+                     "без пояснений.")
+          .arg(language);
+  QNetworkRequest request;
+  QByteArray body;
+  const QString kind = buildRequest(instruction, request, body, text);
+  if (kind.isEmpty()) return;
+  appendMessage(QStringLiteral("Вы"), QStringLiteral("Перевести документ на %1").arg(language), QStringLiteral("user"));
+  QPointer<AiPanel> self(this);
+  post(request, body, kind,
+       [self, language, savePath](const QString& error, const QString& k, const QByteArray& data, const QString&) {
+         if (!self) return;
+         if (!error.isEmpty()) {
+           self->appendMessage(kTavi, QStringLiteral("Ошибка перевода: %1").arg(error), kAi);
+           return;
+         }
+         QString translation = parseAnswer(k, data);
+         if (translation.isEmpty()) translation = kEmptyAnswer;
+         if (!savePath.isEmpty() && writeWhole(savePath, translation.toUtf8())) {
+           self->appendMessage(kTavi, QStringLiteral("Перевод (%1) сохранён: %2").arg(language, savePath), kAi);
+           return;
+         }
+         // Not written: the translation is shown instead of being lost.
+         self->appendMessage(QStringLiteral("Перевод (%1)").arg(language), translation, kAi);
+       });
+}
+
+void AiPanel::generateReport(const QString& outPath) {
+  if (!view || view->pageCount() == 0) {
+    appendMessage(kTavi, kNoDocument, kAi);
+    return;
+  }
+  Rows rows;
+  for (const extract::Entity& e : extract::extract_entities(view->documentText(kDocumentChars).toStdString()))
+    rows.append({QString::fromStdString(e.label), QString::fromStdString(e.value)});
+  static const QString instruction = QStringLiteral(
+      "Сформируй структурированный отчёт по документу строго в разделах, по пунктам:\n1) Краткое содержание\n"
+      "2) Ключевые условия\n3) Риски и спорные пункты\n4) Рекомендации.\nБез вступления, только разделы.");
+  QNetworkRequest request;
+  QByteArray body;
+  const QString kind = buildRequest(instruction, request, body, QString());
+  if (kind.isEmpty()) return;
+  appendMessage(kTavi, QStringLiteral("Агент: готовлю отчёт (реквизиты + анализ)…"), kAi);
+  QPointer<AiPanel> self(this);
+  post(request, body, kind,
+       [self, rows, outPath](const QString& error, const QString& k, const QByteArray& data, const QString&) {
+         if (!self) return;
+         if (!error.isEmpty()) {
+           self->appendMessage(kTavi, QStringLiteral("Отчёт не сформирован: %1").arg(error), kAi);
+           return;
+         }
+         QString analysis = parseAnswer(k, data);
+         if (analysis.isEmpty()) analysis = QStringLiteral("(пустой ответ модели)");
+         if (!outPath.isEmpty()) {
+           if (writeWhole(outPath, reportFile(rows, analysis, isHtmlPath(outPath)))) {
+             self->appendMessage(kTavi, QStringLiteral("Отчёт сохранён: %1").arg(outPath), kAi);
+             return;
+           }
+           self->appendMessage(kTavi, QStringLiteral("Не удалось записать отчёт: %1").arg(outPath), kAi);
+           // Not written: the report is shown instead of being lost.
+         }
+         self->showReport(rows, analysis);
+       });
+}
+
+void AiPanel::showReport(const Rows& rows, const QString& analysis) {
+  showExtracted(rows);
+  log->append(QStringLiteral("<div style='margin:6px 0'><b style='color:#7c5cff'>Отчёт (агент):</b>"
+                             "<div style='white-space:pre-wrap;margin-top:4px'>%1</div></div>")
+                  .arg(analysis.toHtmlEscaped()));
+}
 
 }  // namespace quorvel::desktop

@@ -40,7 +40,11 @@ class AiPanel : public QWidget {
   void ask(const QString& question);
   // A summary of a plain-text line diff; needs no document.
   void summarizeDiff(const QString& diffText);
-  // The report flow; not built yet.
+  // Translates the document's text into `language`; the translation goes to `savePath` when
+  // that is given and can be written, else into the log.
+  void translateDocument(const QString& language, const QString& savePath);
+  // Requisites found in the text plus the model's analysis, in the log (empty path) or in an
+  // HTML (".html", ".htm") or plain-text file.
   void generateReport(const QString& outPath);
 
   // Fills the request and body for the stored provider; an empty kind means nothing to send.
@@ -54,6 +58,8 @@ class AiPanel : public QWidget {
  private:
   void onLink(const QUrl& url);
   void send();
+  // The report in the log: the requisites table, then the analysis.
+  void showReport(const QList<std::pair<QString, QString>>& rows, const QString& analysis);
   // Posts and calls `done` with (error text or empty, body) once the reply has finished.
   template <typename Done>
   void post(const QNetworkRequest& request, const QByteArray& body, const QString& kind, Done done);

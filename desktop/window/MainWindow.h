@@ -142,9 +142,16 @@ class MainWindow : public QMainWindow {
   bool deleteImageAt(int page1, int imgIdx1);
   bool insertTextAt(double x, double y, const QString& text);
   void fillFormDemo();
-  // The AI dock: a question about the document, a summary of the last compare.
+  // The AI dock: a question about the document, a summary of the last compare, the report
+  // and the translation (ai/MainWindowAi.cpp).
   void askAi(const QString& question);
+  void agentReportTo(const QString& outPath);
+  void translateDocument(const QString& lang, const QString& savePath);
+  void translateDialog();
   void summarizeLastDiff();
+  // Pages ranked by meaning, or by keywords when embeddings are not to be had
+  // (ai/MainWindowSemantic.cpp).
+  void semanticSearch(const QString& query);
   // Autosave and crash recovery.
   void autosaveSnapshot();
   void checkRecovery();
@@ -199,6 +206,11 @@ class MainWindow : public QMainWindow {
   void postToBackend(const QNetworkRequest& request, const QByteArray& body, const QString& waiting,
                      std::function<void(QNetworkReply*, const QByteArray&)> done);
   void startAutosave();
+  void semanticSearchEmbeddings(const QString& query, const QString& mode, const QString& baseUrl,
+                                const QString& apiKey);
+  void finishEmbeddingRank(const QString& query, std::vector<float> queryVector,
+                           std::vector<std::vector<float>> pageVectors);
+  void semanticSearchLexical(const QString& query);
   void buildToolbar();
   void buildSearchBar();
   void runSearch();

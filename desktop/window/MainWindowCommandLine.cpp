@@ -167,6 +167,11 @@ const Row kActionRows[] = {
         plan.push_back({QStringLiteral("askAi(%1)").arg(question), [question](MainWindow& w) { w.askAi(question); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString query = cl.value("--semantic");
+      if (!query.isEmpty())
+        plan.push_back({QStringLiteral("semanticSearch(%1)").arg(query), [query](MainWindow& w) { w.semanticSearch(query); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       const QString path = cl.value("--extract-csv");
       if (!path.isEmpty())
         plan.push_back({QStringLiteral("extractToCsv(%1)").arg(path), [path](MainWindow& w) { w.extractToCsv(path); }});
@@ -226,6 +231,17 @@ const Row kActionRows[] = {
       const QString out = cl.value("--ocr-layer");
       if (!out.isEmpty())
         plan.push_back({QStringLiteral("ocrSearchableTo(%1)").arg(out), [out](MainWindow& w) { w.ocrSearchableTo(out); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString out = cl.value("--agent-report");
+      if (!out.isEmpty())
+        plan.push_back({QStringLiteral("agentReportTo(%1)").arg(out), [out](MainWindow& w) { w.agentReportTo(out); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
+      const QString lang = cl.value("--translate"), out = cl.value("--translate-out");
+      if (!lang.isEmpty())
+        plan.push_back({QStringLiteral("translateDocument(%1, %2)").arg(lang, out),
+                        [lang, out](MainWindow& w) { w.translateDocument(lang, out); }});
     },
     [](const CommandLine& cl, Plan& plan) {
       const QString image = cl.value("--sign-image"), out = cl.value("--sign-out");

@@ -50,7 +50,7 @@ constexpr FileEntry kFileEntries[] = {
     {"Оптимизировать (сжать)…", "Optimize (shrink)…", kNoKey, [](MainWindow& w) { w.optimizePdfDialog(); }, 0, false},
     {"Вставить страницу…", "Insert page…", kNoKey, [](MainWindow& w) { w.insertPageDialog(); }, 0, false},
     {"Конструктор форм…", "Form designer…", kNoKey, [](MainWindow& w) { w.formDesignerDialog(); }, 0, false},
-    {"Перевести документ (ИИ)…", "Translate document (AI)…", kNoKey, nullptr, 0, false},
+    {"Перевести документ (ИИ)…", "Translate document (AI)…", kNoKey, [](MainWindow& w) { w.translateDialog(); }, 0, false},
     {"Вычеркнуть PII (email/телефон/ИНН)…", "Redact PII (email/phone/INN)…", kNoKey, [](MainWindow& w) { w.redactPii(); }, 2, false},
     {"Сравнить с версией…", "Compare with version…", kNoKey, [](MainWindow& w) { w.compareWithDialog(); }, 3, false},
     {"Сравнить визуально (бок о бок)…", "Compare visually (side by side)…", kNoKey, [](MainWindow& w) { w.compareVisualDialog(); }, 4, false},

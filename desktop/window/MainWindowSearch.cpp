@@ -79,11 +79,10 @@ void MainWindow::buildSearchBar() {
   updateSearchLabel();
   bar->addSeparator();
 
-  // The meaning-based page search belongs to the AI assistant, which the window does not
-  // have yet: the entry keeps its place, disabled, until it arrives.
+  // The field's text as it stands: the search itself decides what a blank query means.
   auto* semantic = new QAction(QStringLiteral("✨ По смыслу"), this);
   semantic->setToolTip(QStringLiteral("Найти релевантные страницы (AI-поиск)"));
-  semantic->setEnabled(false);
+  connect(semantic, &QAction::triggered, this, [this] { semanticSearch(searchEdit->text()); });
   bar->addAction(semantic);
 
   auto* find = new QShortcut(QKeySequence::Find, this);

@@ -386,7 +386,10 @@ class TestAiPanel : public QObject {
         QStringLiteral("Вы: Найди риски, штрафы и спорные пункты. Перечисли их.\nTavi AI: Сначала откройте документ.")));
     const int beforeReport = entries(panel);
     quick[5]->click();
-    QCOMPARE(entries(panel), beforeReport);
+    QCOMPARE(entries(panel), beforeReport + 1);
+    // The report button sends no prompt: without a document it only says so.
+    QVERIFY(logText(panel).endsWith(QStringLiteral("Перечисли их.\nTavi AI: Сначала откройте документ.\n"
+                                                   "Tavi AI: Сначала откройте документ.")));
     // A diff of white space only: nothing to sum up, nothing sent.
     panel.summarizeDiff(QStringLiteral("  \n\t\n"));
     QVERIFY(logText(panel).endsWith(QStringLiteral("Tavi AI: Изменений для резюме нет.")));

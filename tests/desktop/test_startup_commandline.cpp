@@ -56,9 +56,19 @@ class StartupCommandLineTest : public QObject {
     QTest::newRow("a value is taken even when it looks like an option")
         << QStringList{"--password", "--mvp", "a.pdf"}
         << QStringList{"setOpenPassword", "openFile(a.pdf)"};
-    QTest::newRow("values of commands not built yet are consumed")
-        << QStringList{"--rotate", "abc", "--agent-report", "o.pdf", "a.pdf"}
+    QTest::newRow("a value of a companion option is consumed")
+        << QStringList{"--rotate", "abc", "--translate-out", "o.txt", "a.pdf"}
         << QStringList{"openFile(a.pdf)"};
+    QTest::newRow("AI rows in table order")
+        << QStringList{"--translate", "немецкий", "--translate-out", "t.txt", "--agent-report", "r.html",
+                       "--ocr-layer", "s.pdf", "--semantic", " срок ", "--extract", "--ask", "q", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "askAi(q)", "semanticSearch( срок )", "extractData()",
+                       "ocrSearchableTo(s.pdf)", "agentReportTo(r.html)", "translateDocument(немецкий, t.txt)"};
+    QTest::newRow("translation into the chat; empty AI values do nothing")
+        << QStringList{"--translate", "English", "--semantic", "", "--agent-report", "", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "translateDocument(English, )"};
+    QTest::newRow("a translation path alone does nothing")
+        << QStringList{"--translate-out", "t.txt", "--translate", ""} << none;
     QTest::newRow("recognition rows in table order")
         << QStringList{"--ocr", "--fullscreen", "--ocr-layer", "s.pdf", "--nup", "2x3", "--nup-out", "n.pdf",
                        "--encrypt", "e.pdf", "--encrypt-pw", "pw", "--sign-image", "i.png", "--sign-out", "o.pdf", "a.pdf"}

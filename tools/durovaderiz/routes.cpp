@@ -18,6 +18,7 @@ constexpr std::array kRoutes{
     Route{"POST", "/pdf/add-form-fields", handle_pdf_add_form_fields},
     Route{"POST", "/pdf/to-docx", handle_pdf_to_docx},
     Route{"POST", "/ai/chat", handle_ai_chat},
+    Route{"POST", "/ai/embeddings", handle_ai_embeddings},
     Route{"POST", "/ocr", handle_ocr},
 };
 

@@ -37,6 +37,7 @@ Response handle_pdf_set_bookmarks(const Request& req);
 Response handle_pdf_add_form_fields(const Request& req);
 Response handle_pdf_to_docx(const Request& req);
 Response handle_ai_chat(const Request& req);
+Response handle_ai_embeddings(const Request& req);
 Response handle_ocr(const Request& req);
 
 }  // namespace durovaderiz
