@@ -167,6 +167,11 @@ const Row kActionRows[] = {
         plan.push_back({QStringLiteral("askAi(%1)").arg(question), [question](MainWindow& w) { w.askAi(question); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString id = cl.value("--request");
+      if (!id.isEmpty())
+        plan.push_back({QStringLiteral("openMyRequestsForId(%1)").arg(id), [id](MainWindow& w) { w.openMyRequestsForId(id); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       const QString path = cl.value("--extract-csv");
       if (!path.isEmpty())
         plan.push_back({QStringLiteral("extractToCsv(%1)").arg(path), [path](MainWindow& w) { w.extractToCsv(path); }});
