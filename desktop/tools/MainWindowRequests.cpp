@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QHttpMultiPart>
@@ -69,6 +70,12 @@ int rowOfId(const QTableWidget* table, const QString& id) {
   return -1;
 }
 
+// The selected row, or -1: a current cell without a selection is not the user's choice.
+int selectedRow(const QTableWidget* table) {
+  const QModelIndexList rows = table->selectionModel()->selectedRows();
+  return rows.isEmpty() ? -1 : rows.first().row();
+}
+
 QString idOfRow(const QTableWidget* table, int row) {
   const QTableWidgetItem* item = row >= 0 ? table->item(row, kIdColumn) : nullptr;
   return item ? item->text() : QString();
@@ -129,7 +136,11 @@ void MainWindow::sendAsRequestDialog() {
     statusBar()->showMessage(L("Не удалось подготовить документ", "Could not prepare the document"));
     return;
   }
-  if (!copy->open()) {
+  // The save replaced the file under the name, so it is read through a file of its own: the
+  // temporary file's handle still points at what was there before.
+  auto* saved = new QFile(copy->fileName());
+  if (!saved->open(QIODevice::ReadOnly)) {
+    delete saved;
     delete copy;
     statusBar()->showMessage(L("Не удалось прочитать временный файл", "Could not read the temp file"));
     return;
@@ -140,7 +151,8 @@ void MainWindow::sendAsRequestDialog() {
   filePart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/pdf"));
   filePart.setHeader(QNetworkRequest::ContentDispositionHeader,
                      QStringLiteral("form-data; name=\"file\"; filename=\"zayavka.pdf\""));
-  filePart.setBodyDevice(copy);
+  filePart.setBodyDevice(saved);
+  saved->setParent(multipart);
   copy->setParent(multipart);
   multipart->append(filePart);
   multipart->append(textPart("buyer", buyer->text()));
@@ -156,7 +168,6 @@ void MainWindow::sendAsRequestDialog() {
   multipart->setParent(reply);
   connect(reply, &QNetworkReply::finished, this, [this, reply, copy, typedCategory, typedRegion] {
     reply->deleteLater();
-    copy->close();
     copy->remove();
     const QByteArray body = reply->readAll();
     if (reply->error() != QNetworkReply::NoError) {
@@ -260,13 +271,13 @@ void MainWindow::myRequestsDialog(const QString& focusId) {
   };
   connect(refresh, &QPushButton::clicked, &dlg, refreshAll);
   connect(offers, &QPushButton::clicked, &dlg, [this, table] {
-    const QString id = idOfRow(table, table->currentRow());
+    const QString id = idOfRow(table, selectedRow(table));
     if (!id.isEmpty()) showOffersDialog(id);
   });
   connect(table, &QTableWidget::cellDoubleClicked, &dlg,
           [this, table](int row, int) { showOffersDialog(idOfRow(table, row)); });
   connect(compare, &QPushButton::clicked, &dlg, [this, table] {
-    const QString id = idOfRow(table, table->currentRow());
+    const QString id = idOfRow(table, selectedRow(table));
     if (id.isEmpty()) return;
     const QJsonArray current = journal::parse(journal::load());
     const int i = journal::indexOf(current, id);
