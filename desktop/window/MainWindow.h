@@ -9,7 +9,8 @@
 // MainWindowSplit.cpp (page ranges and splitting), MainWindowPageTools.cpp (page insertion,
 // cropping, page images), MainWindowStampTools.cpp (watermark, page and Bates numbers),
 // MainWindowEditTools.cpp (image signature, text replacement, N-up, merging) and
-// MainWindowBackendTools.cpp (tools done by the backend).
+// MainWindowBackendTools.cpp (tools done by the backend), MainWindowRequests.cpp (purchase
+// requests, their journal and the suppliers' offers).
 #pragma once
 
 #include <QList>
@@ -183,6 +184,14 @@ class MainWindow : public QMainWindow {
   void cropPagesDialog();
   bool cropPageMargins(double left, double right, double top, double bottom, bool allPages);
   void pageImagesDialog();
+  // Purchase requests, their journal and the suppliers' offers (tools/MainWindowRequests.cpp).
+  // The two journal dialogs return when the My requests dialog is closed; the offers dialog
+  // stays open by itself.
+  void sendAsRequestDialog();
+  void saveMyRequest(const QString& id, const QString& category, const QString& region, const QString& status);
+  void myRequestsDialog(const QString& focusId);
+  void openMyRequestsForId(const QString& id);
+  void showOffersDialog(const QString& id);
 
  public:
   void showOcrResult(const QString& text, int lines, const QString& engine);
@@ -205,6 +214,8 @@ class MainWindow : public QMainWindow {
   // only while this window lives.
   void postToBackend(const QNetworkRequest& request, const QByteArray& body, const QString& waiting,
                      std::function<void(QNetworkReply*, const QByteArray&)> done);
+  // Hands a backend address from a reply to the desktop when it is http or https.
+  void openRequestAddress(const QString& address);
   void startAutosave();
   void semanticSearchEmbeddings(const QString& query, const QString& mode, const QString& baseUrl,
                                 const QString& apiKey);

@@ -172,6 +172,11 @@ const Row kActionRows[] = {
         plan.push_back({QStringLiteral("semanticSearch(%1)").arg(query), [query](MainWindow& w) { w.semanticSearch(query); }});
     },
     [](const CommandLine& cl, Plan& plan) {
+      const QString id = cl.value("--request");
+      if (!id.isEmpty())
+        plan.push_back({QStringLiteral("openMyRequestsForId(%1)").arg(id), [id](MainWindow& w) { w.openMyRequestsForId(id); }});
+    },
+    [](const CommandLine& cl, Plan& plan) {
       const QString path = cl.value("--extract-csv");
       if (!path.isEmpty())
         plan.push_back({QStringLiteral("extractToCsv(%1)").arg(path), [path](MainWindow& w) { w.extractToCsv(path); }});

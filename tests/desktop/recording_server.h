@@ -6,10 +6,13 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <deque>
+#include <functional>
+#include <utility>
 
 namespace quorvel::test {
 
@@ -47,8 +50,17 @@ class RecordingServer : public QObject {
 
   QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()); }
   void queue(Reply r) { replies.push_back(std::move(r)); }
+  // Keeps every answer back until `n` requests have arrived (0: answers at once), so that
+  // requests can be in flight together; the held ones are answered in arrival order.
+  void holdUntil(int n) {
+    hold = n;
+    if (requests.size() >= hold) releaseHeld();
+  }
 
   QList<Request> requests;
+  // When set, answers each request by what it asked instead of from the queue: requests in
+  // flight together may arrive in any order.
+  std::function<Reply(const Request&)> respond;
 
  private:
   void onData(QTcpSocket* s) {
@@ -63,8 +75,21 @@ class RecordingServer : public QObject {
     req.body = buf.mid(end + 4, length);
     buffers.remove(s);
     requests.append(req);
+    held.append(s);
+    if (requests.size() >= hold) releaseHeld();
+  }
+
+  void releaseHeld() {
+    const QList<QPointer<QTcpSocket>> now = std::exchange(held, {});
+    for (const QPointer<QTcpSocket>& s : now)
+      if (s) answer(s);
+  }
+
+  void answer(QTcpSocket* s) {
     Reply r{500, "no scripted reply", {}};
-    if (!replies.empty()) {
+    if (respond) {
+      r = respond(answered < requests.size() ? requests[answered] : Request{});
+    } else if (!replies.empty()) {
       r = std::move(replies.front());
       replies.pop_front();
     }
@@ -72,6 +97,7 @@ class RecordingServer : public QObject {
                      QByteArray::number(r.body.size()) + "\r\nConnection: close\r\n";
     for (const auto& [k, v] : r.headers) out += k + ": " + v + "\r\n";
     out += "\r\n" + r.body;
+    ++answered;
     s->write(out);
     s->disconnectFromHost();
   }
@@ -79,6 +105,9 @@ class RecordingServer : public QObject {
   QTcpServer server;
   QHash<QTcpSocket*, QByteArray> buffers;
   std::deque<Reply> replies;
+  QList<QPointer<QTcpSocket>> held;
+  qsizetype hold = 0;
+  qsizetype answered = 0;
 };
 
 }  // namespace quorvel::test

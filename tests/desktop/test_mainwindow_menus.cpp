@@ -124,16 +124,12 @@ class MainWindowMenusTest : public QObject {
     QCOMPARE(shown, lang ? en : ru);
     QCOMPARE(entries(m).size(), 37);
 
-    // Open is the toolbar's first action; it works. An entry whose command the program does
-    // not have yet is shown disabled instead of doing nothing when chosen.
+    // Open is the toolbar's first action; it works, and so does every other entry.
     QAction* open = entries(m).at(0);
     QCOMPARE(toolbar(w)->actions().at(0), open);
     QCOMPARE(open->shortcut(), QKeySequence(QKeySequence::Open));
     QCOMPARE(open->toolTip(), lang ? QStringLiteral("Open PDF  (Ctrl+O)") : QStringLiteral("Открыть PDF  (Ctrl+O)"));
-    // Places of the entries whose commands exist.
-    const QSet<int> live{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36};
-    for (int i = 0; i < entries(m).size(); ++i)
-      QVERIFY2(entries(m).at(i)->isEnabled() == live.contains(i), qPrintable(entries(m).at(i)->text()));
+    for (QAction* entry : entries(m)) QVERIFY2(entry->isEnabled(), qPrintable(entry->text()));
     QCOMPARE(entries(m).at(1)->shortcut(), QKeySequence(QKeySequence::SaveAs));
     QCOMPARE(entries(m).at(2)->shortcut(), QKeySequence(QKeySequence::Print));
   }

@@ -19,6 +19,7 @@ struct Request {
   Fields query;        // form-decoded ('+' is a space), in the order given
   Fields headers;      // names lower-cased
   std::string body;
+  int local_port = 0;  // the port it arrived on, for addresses that point back at us
 
   const std::string* query_value(std::string_view name) const;
   const std::string* header(std::string_view name) const;

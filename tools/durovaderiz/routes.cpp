@@ -20,6 +20,9 @@ constexpr std::array kRoutes{
     Route{"POST", "/ai/chat", handle_ai_chat},
     Route{"POST", "/ai/embeddings", handle_ai_embeddings},
     Route{"POST", "/ocr", handle_ocr},
+    Route{"POST", "/requests", handle_requests_create},
+    Route{"GET", "/requests/*", handle_requests_get},
+    Route{"POST", "/requests/*", handle_requests_add_offer},
 };
 
 }  // namespace
@@ -29,7 +32,9 @@ std::span<const Route> routes() { return kRoutes; }
 Response dispatch(const Request& req) {
   bool path_known = false;
   for (const Route& r : routes()) {
-    if (r.path != req.path) continue;
+    const bool below = r.path.ends_with("/*") && req.path.size() > r.path.size() - 1 &&
+                       std::string_view(req.path).starts_with(r.path.substr(0, r.path.size() - 1));
+    if (r.path != req.path && !below) continue;
     if (r.method == req.method) return r.handler(req);
     path_known = true;
   }

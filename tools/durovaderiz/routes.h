@@ -11,6 +11,7 @@ namespace durovaderiz {
 
 using Handler = Response (*)(const Request&);
 
+// A path ending in "/*" takes every path below it; its handler reads the rest.
 struct Route {
   std::string_view method;
   std::string_view path;
@@ -39,5 +40,10 @@ Response handle_pdf_to_docx(const Request& req);
 Response handle_ai_chat(const Request& req);
 Response handle_ai_embeddings(const Request& req);
 Response handle_ocr(const Request& req);
+// Purchase requests, kept in requests.db in the stand-in's data folder: DUROVADERIZ_DATA when
+// set, else durovaderiz in the user's data folder.
+Response handle_requests_create(const Request& req);
+Response handle_requests_get(const Request& req);
+Response handle_requests_add_offer(const Request& req);
 
 }  // namespace durovaderiz

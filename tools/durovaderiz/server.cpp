@@ -65,6 +65,7 @@ void respond(Connection& c, const Response& resp) {
 // Everything of the request has arrived: answer it, from the script or the route.
 void complete(Connection& c, const ServerOptions& opts) {
   c.req.body = c.in.substr(c.body_start, c.content_length);
+  c.req.local_port = opts.port;
   c.in.clear();
   c.in.shrink_to_fit();
   record(opts, c.req);
