@@ -92,9 +92,10 @@ class StartupCommandLineTest : public QObject {
                        "--extract-csv", "e.csv", "--ask", "q", "a.pdf"}
         << QStringList{"openFile(a.pdf)", "askAi(q)", "extractToCsv(e.csv)", "extractData()", "redactPiiTo(r.pdf)",
                        "compareWith(v2.pdf)", "exportTextTo(t.txt)"};
-    QTest::newRow("a request id runs after the question and before the extraction")
-        << QStringList{"--extract-csv", "e.csv", "--request", "REQ-7", "--ask", "q", "a.pdf"}
-        << QStringList{"openFile(a.pdf)", "askAi(q)", "openMyRequestsForId(REQ-7)", "extractToCsv(e.csv)"};
+    QTest::newRow("a request id runs after the question and the search by meaning, before the extraction")
+        << QStringList{"--extract-csv", "e.csv", "--request", "REQ-7", "--semantic", "s", "--ask", "q", "a.pdf"}
+        << QStringList{"openFile(a.pdf)", "askAi(q)", "semanticSearch(s)", "openMyRequestsForId(REQ-7)",
+                       "extractToCsv(e.csv)"};
     QTest::newRow("an empty request id does nothing")
         << QStringList{"--request", "", "a.pdf"} << QStringList{"openFile(a.pdf)"};
     QTest::newRow("compare to a report, with the summary")
