@@ -108,9 +108,14 @@ std::vector<TextRun> group(const std::vector<Rect>& rects, const std::vector<Cha
     widened[i] = {r.left - kSlack, r.bottom - kSlack, r.right + kSlack, r.top + kSlack};
   }
   const FirstHolder holders(std::move(widened));
+  size_t previous = runs.size();
   for (size_t k = 0; k < chars.size(); ++k) {
     const Char& c = chars[k];
-    const size_t at = holders.find((c.left + c.right) * 0.5, (c.bottom + c.top) * 0.5);
+    size_t at = holders.find((c.left + c.right) * 0.5, (c.bottom + c.top) * 0.5);
+    // PDFium puts the space it makes up for a word gap at a point just past the glyph before it,
+    // often outside every rectangle; dropping it would glue the words together.
+    if (at == runs.size() && c.code == U' ') at = previous;
+    previous = at;
     if (at == runs.size()) continue;
     TextRun* run = &runs[at];
     const size_t offset = run->text.size();
@@ -133,6 +138,44 @@ std::vector<TextRun> group(const std::vector<Rect>& rects, const std::vector<Cha
   out.reserve(runs.size());
   for (TextRun& r : runs) {
     if (!r.text.empty()) out.push_back(std::move(r));
+  }
+  return out;
+}
+
+namespace {
+
+// Whether b continues a's line.
+bool continues_line(const TextRun& a, const TextRun& b) {
+  const double ha = a.top - a.bottom;
+  const double hb = b.top - b.bottom;
+  if (!(ha > 0) || !(hb > 0)) return false;
+  const double overlap = std::min(a.top, b.top) - std::max(a.bottom, b.bottom);
+  if (!(overlap >= 0.5 * std::min(ha, hb))) return false;
+  const double gap = b.left - a.right;
+  return gap >= -kSlack && gap <= kLineGap * std::max(ha, hb);
+}
+
+}  // namespace
+
+std::vector<TextRun> join_line_pieces(std::vector<TextRun> runs) {
+  std::vector<TextRun> out;
+  out.reserve(runs.size());
+  for (TextRun& run : runs) {
+    if (out.empty() || !continues_line(out.back(), run)) {
+      out.push_back(std::move(run));
+      continue;
+    }
+    TextRun& line = out.back();
+    const size_t offset = line.text.size();
+    line.text += run.text;
+    for (CharBox c : run.chars) {
+      c.offset += offset;
+      line.chars.push_back(c);
+    }
+    line.left = std::min(line.left, run.left);
+    line.right = std::max(line.right, run.right);
+    line.top = std::max(line.top, run.top);
+    line.bottom = std::min(line.bottom, run.bottom);
   }
   return out;
 }

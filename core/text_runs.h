@@ -27,7 +27,17 @@ struct Char {
 inline constexpr double kSlack = 1.0;
 
 // One run per rectangle, in rectangle order; each character joins the first rectangle whose
-// box, widened by kSlack, holds its centre, or no run at all. Runs left without text are dropped.
+// box, widened by kSlack, holds its centre, or no run at all. A space that no rectangle holds
+// joins the run of the character before it. Runs left without text are dropped.
 std::vector<TextRun> group(const std::vector<Rect>& rects, const std::vector<Char>& chars);
+
+// Joins runs that continue one line: PDFium makes a rectangle per text object, and writers that
+// place every glyph or syllable on its own give a run per piece, which every reader of runs takes
+// as separate lines. A run joins the one before it when the two overlap vertically by at least
+// half the lower one's height and it starts no more than kSlack left of the previous run's end and
+// at most kLineGap times the taller height to its right. No space is made up: PDFium already puts
+// a generated space at the end of a piece that a word gap follows.
+inline constexpr double kLineGap = 1.0;
+std::vector<TextRun> join_line_pieces(std::vector<TextRun> runs);
 
 }  // namespace quorvel::textruns

@@ -166,7 +166,7 @@ TextPage PdfiumDocument::extract_text(int page) const {
     }
     c.code = FPDFText_GetUnicode(tp.text, k);
   }
-  result.runs = textruns::group(rects, chars);
+  result.runs = textruns::join_line_pieces(textruns::group(rects, chars));
 
   const PageOrigin o = page_origin(p.page);
   for (TextRun& run : result.runs) {

@@ -104,4 +104,65 @@ TEST(PeerWords, Agreement) {
   for (const auto& row : table) EXPECT_DOUBLE_EQ(agreement(row.a, row.b), row.want) << row.a << " | " << row.b;
 }
 
+// Lines drawn the way some writers (Qt's PDF writer among them) draw text: every glyph in a text
+// object of its own, moved along by its Helvetica width, word gaps left as plain moves.
+std::string glyph_by_glyph_pdf(const std::vector<std::string>& lines) {
+  const std::map<char, int> width{{' ', 278}, {'.', 278}, {'P', 667}, {'T', 611}, {'a', 556}, {'c', 500},
+                                  {'d', 556}, {'e', 556}, {'f', 278}, {'h', 556}, {'i', 222}, {'l', 222},
+                                  {'m', 833}, {'n', 556}, {'o', 556}, {'p', 556}, {'r', 333}, {'s', 500},
+                                  {'t', 278}, {'v', 500}, {'w', 722}, {'y', 500}};
+  std::string content = "BT /F1 12 Tf 1 0 0 1 72 720 Tm\n";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    double advance = 0;  // from the last glyph drawn to the next one
+    for (const char c : lines[i]) {
+      if (c != ' ') {
+        content += std::to_string(advance) + " 0 Td (" + std::string(1, c) + ") Tj\n";
+        advance = 0;
+      }
+      advance += width.at(c) * 12 / 1000.0;
+    }
+    content += "1 0 0 1 72 " + std::to_string(700 - 20 * static_cast<int>(i)) + " Tm\n";
+  }
+  content += "ET";
+  return test::build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >> >> /Contents 5 0 R >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+  });
+}
+
+TEST(GlyphByGlyph, EachLineIsOneRunWithItsWords) {
+  const std::vector<std::string> lines = {"Payment within ten days after delivery.", "The parcel ships today."};
+  const std::string pdf = glyph_by_glyph_pdf(lines);
+  auto doc = make_engine(EngineKind::Pdfium)->open(test::as_bytes(pdf), "");
+  ASSERT_NE(doc, nullptr);
+  const TextPage page = doc->extract_text(0);
+  std::vector<std::string> texts;
+  for (const TextRun& run : page.runs) {
+    std::string t = run.text;
+    while (!t.empty() && t.back() == ' ') t.pop_back();
+    texts.push_back(t);
+  }
+  EXPECT_EQ(texts, lines);
+  // Every visible letter keeps its own box, in reading order.
+  ASSERT_FALSE(page.runs.empty());
+  double last = 0;
+  for (const CharBox& c : page.runs[0].chars) {
+    if (page.runs[0].text[c.offset] == ' ') continue;
+    EXPECT_GT(c.left, last) << c.offset;
+    last = c.left;
+  }
+
+  test::TempDir dir;
+  const std::string path = dir.file("glyphs.pdf");
+  ASSERT_TRUE(test::write_file(path, pdf));
+  std::string peer;
+  if (test::run_program({"pdftotext", "-enc", "UTF-8", path, "-"}, &peer) != 0) GTEST_SKIP() << "no pdftotext";
+  std::string ours;
+  for (const TextRun& run : page.runs) ours += run.text + "\n";
+  EXPECT_DOUBLE_EQ(agreement(ours, peer), 1.0) << ours << "|" << peer;
+}
+
 }  // namespace

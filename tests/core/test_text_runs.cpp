@@ -153,4 +153,94 @@ TEST(TextRuns, ManyRectanglesGroupLikeAPlainScan) {
   }
 }
 
+TEST(TextRuns, AStraySpaceJoinsTheRunOfTheCharacterBeforeIt) {
+  const std::vector<Rect> rects = {{0, 10, 10, 0}, {20, 10, 30, 0}};
+  const struct {
+    const char* name;
+    std::vector<Char> chars;
+    std::vector<std::string> texts;
+  } table[] = {
+      {"space past the glyph", {at(5, 5, 'a'), at(15, 5, ' '), at(25, 5, 'b')}, {"a ", "b"}},
+      {"other characters outside still drop", {at(5, 5, 'a'), at(15, 5, 'x'), at(25, 5, 'b')}, {"a", "b"}},
+      {"no character before it", {at(15, 5, ' '), at(25, 5, 'b')}, {"b"}},
+      {"the character before it dropped too", {at(15, 50, 'x'), at(15, 5, ' '), at(25, 5, 'b')}, {"b"}},
+  };
+  for (const auto& row : table) {
+    const std::vector<TextRun> runs = group(rects, row.chars);
+    std::vector<std::string> texts;
+    for (const TextRun& r : runs) texts.push_back(r.text);
+    EXPECT_EQ(texts, row.texts) << row.name;
+  }
+  const std::vector<TextRun> runs = group(rects, {at(5, 5, 'a'), at(15, 5, ' ')});
+  ASSERT_EQ(runs[0].chars.size(), 2u);
+  EXPECT_EQ(runs[0].chars[1].offset, 1u);
+  EXPECT_DOUBLE_EQ(runs[0].chars[1].left, 14.5);
+  EXPECT_DOUBLE_EQ(runs[0].right, 10);  // the run keeps its rectangle
+}
+
+// A run of text with one box per UTF-8 character, side by side across the run's box.
+TextRun piece(const std::string& text, double left, double top, double right, double bottom) {
+  TextRun r{text, left, top, right, bottom, {}};
+  std::vector<size_t> starts;
+  for (size_t i = 0; i < text.size(); ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) starts.push_back(i);
+  const double w = (right - left) / static_cast<double>(starts.size());
+  for (size_t k = 0; k < starts.size(); ++k)
+    r.chars.push_back({starts[k], left + w * static_cast<double>(k), top, left + w * static_cast<double>(k + 1), bottom});
+  return r;
+}
+
+TEST(TextRuns, PiecesOfOneLineJoin) {
+  const TextRun first = piece("ab", 0, 10, 20, 0);  // 10 high
+  const struct {
+    const char* name;
+    double left, top, right, bottom;
+    bool joins;
+  } table[] = {
+      {"abutting", 20, 10, 30, 0, true},
+      {"gap of the height", 30, 10, 40, 0, true},
+      {"gap past the height", 30.01, 10, 40, 0, false},
+      {"gap of a taller piece's height", 40, 20, 50, 0, true},
+      {"overlapping back by the slack", 19, 10, 30, 0, true},
+      {"overlapping back further", 18.99, 10, 30, 0, false},
+      {"raised by half its height", 20, 15, 30, 5, true},
+      {"raised further", 20, 15.01, 30, 5.01, false},
+      {"small piece inside the line", 20, 6, 24, 4, true},
+      {"next line", 0, -2, 20, -12, false},
+      {"no height", 20, 5, 30, 5, false},
+  };
+  for (const auto& row : table) {
+    const std::vector<TextRun> out =
+        quorvel::textruns::join_line_pieces({first, piece("cd", row.left, row.top, row.right, row.bottom)});
+    ASSERT_EQ(out.size(), row.joins ? 1u : 2u) << row.name;
+    if (!row.joins) continue;
+    const TextRun& line = out[0];
+    EXPECT_EQ(line.text, "abcd") << row.name;
+    EXPECT_DOUBLE_EQ(line.left, 0) << row.name;
+    EXPECT_DOUBLE_EQ(line.right, row.right) << row.name;
+    EXPECT_DOUBLE_EQ(line.top, std::max(10.0, row.top)) << row.name;
+    EXPECT_DOUBLE_EQ(line.bottom, std::min(0.0, row.bottom)) << row.name;
+    ASSERT_EQ(line.chars.size(), 4u) << row.name;
+    EXPECT_EQ(line.chars[2].offset, 2u) << row.name;
+    EXPECT_EQ(line.chars[3].offset, 3u) << row.name;
+    EXPECT_DOUBLE_EQ(line.chars[2].left, row.left) << row.name;
+  }
+}
+
+TEST(TextRuns, AWholeLineOfPiecesBecomesOneRunAndTheNextLineStaysApart) {
+  std::vector<TextRun> pieces;
+  const std::string word = "Договор";  // two bytes a letter
+  for (size_t i = 0; i < word.size(); i += 2) {
+    const double x = 6.0 * static_cast<double>(i / 2);
+    pieces.push_back(piece(word.substr(i, 2), x, 10, x + 5, 0));
+  }
+  pieces.push_back(piece("next", 0, -4, 20, -14));
+  const std::vector<TextRun> out = quorvel::textruns::join_line_pieces(pieces);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].text, word);
+  ASSERT_EQ(out[0].chars.size(), 7u);
+  for (size_t i = 0; i < 7; ++i) EXPECT_EQ(out[0].chars[i].offset, 2 * i);
+  EXPECT_EQ(out[1].text, "next");
+}
+
 }  // namespace
