@@ -11,7 +11,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSettings>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -22,6 +21,7 @@
 #include "core/rank.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/ai/AiRequest.h"
+#include "desktop/tools/BackendTools.h"
 #include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
@@ -83,17 +83,6 @@ QByteArray reportFile(const Rows& rows, const QString& analysis, bool html) {
     out += QStringLiteral("\n=== Анализ ===\n") + analysis + QLatin1Char('\n');
   }
   return out.toUtf8();
-}
-
-// Written through a temporary file beside the target: true only once the whole file is in place.
-bool writeWhole(const QString& path, const QByteArray& data) {
-  QSaveFile f(path);
-  if (!f.open(QIODevice::WriteOnly)) return false;
-  if (f.write(data) != data.size()) {
-    f.cancelWriting();
-    return false;
-  }
-  return f.commit();
 }
 
 }  // namespace
@@ -371,7 +360,7 @@ void AiPanel::translateDocument(const QString& language, const QString& savePath
          }
          QString translation = parseAnswer(k, data);
          if (translation.isEmpty()) translation = kEmptyAnswer;
-         if (!savePath.isEmpty() && writeWhole(savePath, translation.toUtf8())) {
+         if (!savePath.isEmpty() && writeOutputFile(savePath, translation.toUtf8())) {
            self->appendMessage(kTavi, QStringLiteral("Перевод (%1) сохранён: %2").arg(language, savePath), kAi);
            return;
          }
@@ -407,7 +396,7 @@ void AiPanel::generateReport(const QString& outPath) {
          QString analysis = parseAnswer(k, data);
          if (analysis.isEmpty()) analysis = QStringLiteral("(пустой ответ модели)");
          if (!outPath.isEmpty()) {
-           if (writeWhole(outPath, reportFile(rows, analysis, isHtmlPath(outPath)))) {
+           if (writeOutputFile(outPath, reportFile(rows, analysis, isHtmlPath(outPath)))) {
              self->appendMessage(kTavi, QStringLiteral("Отчёт сохранён: %1").arg(outPath), kAi);
              return;
            }

@@ -48,14 +48,6 @@ std::vector<Sentence> sentencesOf(const QString& context) {
   return out;
 }
 
-Response json_reply(int status, const QJsonObject& o) {
-  Response r;
-  r.status = status;
-  r.content_type = "application/json";
-  r.body = QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
-  return r;
-}
-
 }  // namespace
 
 Response handle_ai_chat(const Request& req) {

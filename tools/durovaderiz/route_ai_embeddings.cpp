@@ -57,12 +57,7 @@ Response handle_ai_embeddings(const Request& req) {
     if (!t.isString()) return text_reply(400, "texts must be an array of strings");
     vectors.append(embed(t.toString()));
   }
-  Response r;
-  r.content_type = "application/json";
-  r.body = QJsonDocument(QJsonObject{{QStringLiteral("vectors"), vectors}, {QStringLiteral("mode"), QStringLiteral("offline")}})
-               .toJson(QJsonDocument::Compact)
-               .toStdString();
-  return r;
+  return json_reply(200, {{QStringLiteral("vectors"), vectors}, {QStringLiteral("mode"), QStringLiteral("offline")}});
 }
 
 }  // namespace durovaderiz

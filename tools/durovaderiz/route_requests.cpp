@@ -29,14 +29,6 @@ namespace {
 
 constexpr size_t kMaxIdLength = 64;
 
-Response json_reply(int status, const QJsonObject& o) {
-  Response r;
-  r.status = status;
-  r.content_type = "application/json";
-  r.body = QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
-  return r;
-}
-
 Response json_error(int status, const char* what) {
   return json_reply(status, {{QStringLiteral("error"), QString::fromUtf8(what)}});
 }

@@ -1,5 +1,8 @@
 #include "routes.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <array>
 
 namespace durovaderiz {
@@ -43,6 +46,14 @@ Response dispatch(const Request& req) {
 
 bool looks_like_pdf(std::string_view body) {
   return body.substr(0, 1024).find("%PDF-") != std::string_view::npos;
+}
+
+Response json_reply(int status, const QJsonObject& o) {
+  Response r;
+  r.status = status;
+  r.content_type = "application/json";
+  r.body = QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString();
+  return r;
 }
 
 }  // namespace durovaderiz

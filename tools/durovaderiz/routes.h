@@ -7,6 +7,8 @@
 
 #include "http.h"
 
+class QJsonObject;
+
 namespace durovaderiz {
 
 using Handler = Response (*)(const Request&);
@@ -23,6 +25,9 @@ std::span<const Route> routes();
 // The handler of the request's route, or the refusal: 404 for an unknown path, 405 for a known
 // path asked with another method.
 Response dispatch(const Request& req);
+
+// A compact JSON body with its content type.
+Response json_reply(int status, const QJsonObject& o);
 
 // Whether the bytes look like a PDF: "%PDF-" within the first 1024 bytes, as readers accept.
 bool looks_like_pdf(std::string_view body);
