@@ -201,14 +201,9 @@ class LineDiff {
   std::vector<Step> steps_;
 };
 
-std::string page_text(const IDocument& doc, int page) {
-  std::string text;
-  if (page >= doc.page_count()) return text;
-  for (const TextRun& run : doc.extract_text(page).runs) {
-    if (!text.empty()) text.push_back('\n');
-    text += run.text;
-  }
-  return text;
+// A page past the document's end reads as empty.
+std::string text_of_page(const IDocument& doc, int page) {
+  return page < doc.page_count() ? page_text(doc.extract_text(page)) : std::string();
 }
 
 }  // namespace
@@ -262,7 +257,7 @@ std::vector<PageDiff> compare_documents(const IDocument& a, const IDocument& b) 
   for (int p = 0; p < n; ++p) {
     PageDiff d;
     d.page = p;
-    d.lines = diff_lines(page_text(a, p), page_text(b, p));
+    d.lines = diff_lines(text_of_page(a, p), text_of_page(b, p));
     for (const Line& line : d.lines) {
       if (line.kind == 1) ++d.added;
       if (line.kind == 2) ++d.removed;

@@ -70,6 +70,18 @@ struct TextPage {
   std::vector<TextRun> runs;
 };
 
+// The page's text as one string: its runs in order, a line feed before each run once text has
+// begun. Search, ranking, compare and the entity finder all read pages this way, so offsets
+// found in it mean the same everywhere.
+inline std::string page_text(const TextPage& page) {
+  std::string text;
+  for (const TextRun& run : page.runs) {
+    if (!text.empty()) text.push_back('\n');
+    text += run.text;
+  }
+  return text;
+}
+
 struct Link {
   double x0 = 0.0;
   double y0 = 0.0;

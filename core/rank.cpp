@@ -23,15 +23,6 @@ std::string lowered(std::string_view s) {
   return out;
 }
 
-std::string page_text(const IDocument& doc, int page) {
-  std::string text;
-  for (const TextRun& run : doc.extract_text(page).runs) {
-    if (!text.empty()) text.push_back('\n');
-    text += run.text;
-  }
-  return text;
-}
-
 std::vector<std::string> tokens_of(std::string_view query) {
   const std::string lower = lowered(query);
   std::vector<std::string> tokens;
@@ -91,7 +82,7 @@ std::vector<RankedPage> rank_with_texts(const IDocument& doc, std::string_view q
   texts.reserve(static_cast<size_t>(n));
   lower.reserve(static_cast<size_t>(n));
   for (int p = 0; p < n; ++p) {
-    texts.push_back(page_text(doc, p));
+    texts.push_back(page_text(doc.extract_text(p)));
     lower.push_back(lowered(texts.back()));
   }
 
@@ -162,7 +153,7 @@ std::vector<RankedPage> rank_by_vectors(const IDocument& doc, const std::vector<
   for (int p = 0; p < n; ++p) {
     const double s = cosine_similarity(query, page_vectors[static_cast<size_t>(p)]);
     if (!(s > 0.0)) continue;
-    out.push_back(RankedPage{p, s, page_text(doc, p).substr(0, kSnippetBytes)});
+    out.push_back(RankedPage{p, s, page_text(doc.extract_text(p)).substr(0, kSnippetBytes)});
   }
   sort_and_cut(out, k);
   return out;
@@ -183,7 +174,7 @@ std::string build_rag_context(const IDocument& doc, std::string_view query, size
     std::string block = "[стр. ";
     append_int(block, p + 1);
     block += "]\n";
-    block += texts.empty() ? page_text(doc, p) : texts[static_cast<size_t>(p)];
+    block += texts.empty() ? page_text(doc.extract_text(p)) : texts[static_cast<size_t>(p)];
     block += '\n';
     const size_t room = limit - out.size();
     if (block.size() > room) block.resize(room);

@@ -51,12 +51,7 @@ QStringList embeddingTexts(const IDocument& doc, const QString& query) {
   QStringList texts{query};
   const int n = doc.page_count();
   for (int i = 0; i < n; ++i) {
-    const TextPage page = doc.extract_text(i);
-    std::string joined;
-    for (size_t r = 0; r < page.runs.size(); ++r) {
-      joined += page.runs[r].text;
-      if (!joined.empty() && r + 1 < page.runs.size()) joined += '\n';
-    }
+    const std::string joined = page_text(doc.extract_text(i));
     QString text = QString::fromUtf8(joined.data(), qsizetype(joined.size()));
     if (text.size() > kPageTextChars) {
       qsizetype cut = kPageTextChars;

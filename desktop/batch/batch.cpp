@@ -115,15 +115,6 @@ std::string csv_field(const std::string& s) {
   return out;
 }
 
-std::string page_text(const TextPage& page) {
-  std::string text;
-  for (const TextRun& run : page.runs) {
-    if (!text.empty()) text.push_back('\n');
-    text += run.text;
-  }
-  return text;
-}
-
 std::span<const std::byte> span_of(const Bytes& b) { return {b.data(), b.size()}; }
 
 // Why a file's output may not be written: two inputs that would write one output name, or an

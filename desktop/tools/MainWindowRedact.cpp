@@ -15,20 +15,10 @@ namespace quorvel::desktop {
 
 namespace {
 
-// Joined as the finder's boxes expect: a line feed before a run once text has begun.
-std::string pageText(const TextPage& page) {
-  std::string text;
-  for (const TextRun& run : page.runs) {
-    if (!text.empty()) text.push_back('\n');
-    text += run.text;
-  }
-  return text;
-}
-
 // Whether any of the values can still be read on the page: as text, or found again by the
 // finder (which trims what it matches, so a value may be found in a slightly different text).
 bool stillReadable(const TextPage& page, const std::vector<std::string>& values) {
-  const std::string text = pageText(page);
+  const std::string text = page_text(page);
   std::set<std::string> again;
   for (const extract::Entity& e : extract::extract_entities(text)) again.insert(e.value);
   for (const std::string& v : values)
@@ -56,7 +46,7 @@ void MainWindow::redactPiiTo(const QString& outPath) {
   std::set<std::string> found;
   for (int i = 0; i < n; ++i) {
     const TextPage page = doc.extract_text(i);
-    const std::vector<extract::Entity> entities = extract::extract_entities(pageText(page));
+    const std::vector<extract::Entity> entities = extract::extract_entities(page_text(page));
     if (entities.empty()) continue;
     std::vector<std::string> needles;
     for (const extract::Entity& e : entities) {

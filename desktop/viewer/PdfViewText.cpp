@@ -197,12 +197,7 @@ QString PdfView::documentText(int maxChars) const {
   QString out;
   const int n = doc->page_count();
   for (int i = 0; i < n && out.size() < maxChars; ++i) {
-    const TextPage text = doc->extract_text(i);
-    std::string joined;
-    for (size_t r = 0; r < text.runs.size(); ++r) {
-      joined += text.runs[r].text;
-      if (!joined.empty() && r + 1 < text.runs.size()) joined += '\n';
-    }
+    const std::string joined = page_text(doc->extract_text(i));
     out += QString::fromUtf8(joined.data(), static_cast<qsizetype>(joined.size()));
     out += QLatin1Char('\n');
   }
