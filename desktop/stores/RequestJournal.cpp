@@ -44,6 +44,22 @@ int indexOf(const QJsonArray& entries, const QString& id) {
   return -1;
 }
 
+namespace {
+
+// The journal with one entry, found by its id, changed; nothing when the id is empty or gone.
+template <typename Change>
+std::optional<QByteArray> withEntry(const QByteArray& value, const QString& id, Change change) {
+  QJsonArray entries = parse(value);
+  const int i = id.isEmpty() ? -1 : indexOf(entries, id);
+  if (i < 0) return std::nullopt;
+  QJsonObject o = entries[i].toObject();
+  change(o);
+  entries[i] = o;
+  return compact(entries);
+}
+
+}  // namespace
+
 std::optional<QByteArray> withRequest(const QByteArray& value, const QString& id, const QString& category,
                                       const QString& region, const QString& status, const QDateTime& now) {
   if (id.isEmpty()) return std::nullopt;
@@ -68,27 +84,19 @@ StatusReply parseStatusReply(const QByteArray& body) {
 
 std::optional<QByteArray> withStatus(const QByteArray& value, const QString& id, const StatusReply& reply,
                                      qint64* seen) {
-  QJsonArray entries = parse(value);
-  const int i = id.isEmpty() ? -1 : indexOf(entries, id);
-  if (i < 0) return std::nullopt;
-  QJsonObject o = entries[i].toObject();
-  if (seen) *seen = entryOf(o).seen;
-  if (!reply.status.isEmpty()) o[QStringLiteral("status")] = reply.status;
-  o[QStringLiteral("responses")] = reply.responses;
-  if (!reply.compareUrl.isEmpty()) o[QStringLiteral("compare_url")] = reply.compareUrl;
-  entries[i] = o;
-  return compact(entries);
+  return withEntry(value, id, [&](QJsonObject& o) {
+    if (seen) *seen = entryOf(o).seen;
+    if (!reply.status.isEmpty()) o[QStringLiteral("status")] = reply.status;
+    o[QStringLiteral("responses")] = reply.responses;
+    if (!reply.compareUrl.isEmpty()) o[QStringLiteral("compare_url")] = reply.compareUrl;
+  });
 }
 
 std::optional<QByteArray> withOffersSeen(const QByteArray& value, const QString& id, qint64 n) {
-  QJsonArray entries = parse(value);
-  const int i = id.isEmpty() ? -1 : indexOf(entries, id);
-  if (i < 0) return std::nullopt;
-  QJsonObject o = entries[i].toObject();
-  o[QStringLiteral("seen")] = n;
-  o[QStringLiteral("responses")] = n;
-  entries[i] = o;
-  return compact(entries);
+  return withEntry(value, id, [n](QJsonObject& o) {
+    o[QStringLiteral("seen")] = n;
+    o[QStringLiteral("responses")] = n;
+  });
 }
 
 QByteArray load() { return QSettings().value(kKey).toByteArray(); }
