@@ -153,9 +153,11 @@ std::vector<RankedPage> rank_by_vectors(const IDocument& doc, const std::vector<
   for (int p = 0; p < n; ++p) {
     const double s = cosine_similarity(query, page_vectors[static_cast<size_t>(p)]);
     if (!(s > 0.0)) continue;
-    out.push_back(RankedPage{p, s, page_text(doc.extract_text(p)).substr(0, kSnippetBytes)});
+    out.push_back(RankedPage{p, s, {}});
   }
   sort_and_cut(out, k);
+  // Only the pages kept are read for their snippets.
+  for (RankedPage& r : out) r.snippet = page_text(doc.extract_text(r.page)).substr(0, kSnippetBytes);
   return out;
 }
 
