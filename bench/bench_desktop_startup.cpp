@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "common/fixtures.h"
+#include "common/manual_like.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/window/MainWindowCommandLine.h"
 #include "desktop/viewer/PdfView.h"
@@ -45,69 +46,11 @@ double nowMs() {
   return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
-// A document of `pages` letter pages, each with forty lines of text, and an outline of about
-// `entries` bookmarks: chapters of seven sections of six subsections each, spread over the pages.
+// A plain generated document without an outline (the small case), or one written like a real
+// manual: object streams, links on every other line, TJ-spaced lines and a deep outline.
 std::string manyPagesPdf(int pages, int entries) {
-  std::vector<std::string> objs = quorvel::test::forty_line_pages(pages);
-  const int firstPage = 4;
-  auto pageRef = [&](int i) { return std::to_string(firstPage + 2 * (i % pages)) + " 0 R"; };
-
-  // The outline as a tree first, then one object per node with its links.
-  struct Node {
-    std::string title;
-    int page = 0;
-    int parent = -1;
-    std::vector<int> kids;
-  };
-  std::vector<Node> nodes(1);  // 0: the outline dictionary
-  const int perChapter = 1 + 7 + 7 * 6;
-  const int chapters = entries > 0 ? std::max(1, (entries + perChapter - 1) / perChapter) : 0;
-  auto add = [&](int parent, std::string title) {
-    nodes.push_back({std::move(title), 0, parent, {}});
-    const int id = int(nodes.size()) - 1;
-    nodes[size_t(parent)].kids.push_back(id);
-    return id;
-  };
-  for (int c = 0; c < chapters && int(nodes.size()) <= entries; ++c) {
-    const int ch = add(0, "Chapter " + std::to_string(c + 1));
-    for (int s = 0; s < 7 && int(nodes.size()) <= entries; ++s) {
-      const int sec = add(ch, "Section " + std::to_string(c + 1) + "." + std::to_string(s + 1));
-      for (int t = 0; t < 6 && int(nodes.size()) <= entries; ++t)
-        add(sec, "Topic " + std::to_string(c + 1) + "." + std::to_string(s + 1) + "." + std::to_string(t + 1));
-    }
-  }
-  const int total = int(nodes.size()) - 1;
-  for (int i = 1; i <= total; ++i) nodes[size_t(i)].page = int(int64_t(i - 1) * pages / std::max(1, total));
-  const int base = int(objs.size()) + 1;  // object number of node 0
-  auto ref = [&](int node) { return std::to_string(base + node) + " 0 R"; };
-  // Open items count all their descendants.
-  std::vector<int> below(nodes.size(), 0);
-  for (int i = total; i >= 0; --i)
-    for (int k : nodes[size_t(i)].kids) below[size_t(i)] += 1 + below[size_t(k)];
-  for (int i = 0; i <= total; ++i) {
-    const Node& n = nodes[size_t(i)];
-    std::string d = i == 0 ? "<< /Type /Outlines" : "<< /Title (" + n.title + ") /Parent " + ref(n.parent) +
-                                                       " /Dest [" + pageRef(n.page) + " /XYZ null null null]";
-    if (i != 0) {
-      const std::vector<int>& sib = nodes[size_t(n.parent)].kids;
-      const auto at = std::find(sib.begin(), sib.end(), i) - sib.begin();
-      if (at > 0) d += " /Prev " + ref(sib[size_t(at - 1)]);
-      if (size_t(at + 1) < sib.size()) d += " /Next " + ref(sib[size_t(at + 1)]);
-    }
-    if (!n.kids.empty())
-      d += " /First " + ref(n.kids.front()) + " /Last " + ref(n.kids.back()) + " /Count " +
-           std::to_string(below[size_t(i)]);
-    objs.push_back(d + " >>");
-  }
-  objs[0] = total > 0 ? "<< /Type /Catalog /Pages 2 0 R /Outlines " + ref(0) + " /PageMode /UseOutlines >>"
-                      : "<< /Type /Catalog /Pages 2 0 R >>";
-  return quorvel::test::build_pdf(objs);
-}
-
-int outlineEntries(const std::string& pdf) {
-  int n = 0;
-  for (size_t at = pdf.find("/Title ("); at != std::string::npos; at = pdf.find("/Title (", at + 1)) ++n;
-  return n;
+  if (entries <= 0) return quorvel::test::build_pdf(quorvel::test::forty_line_pages(pages));
+  return quorvel::test::manual_like_pdf({pages, entries, true});
 }
 
 // Marks the end of the first paint of a viewer's page area; the zero timer runs once the
@@ -212,7 +155,7 @@ double measure(const std::string& self, const std::string& base, int runs, int p
     const std::string bytes = manyPagesPdf(pages, entries);
     std::ofstream f(pdf, std::ios::binary);
     f << bytes;
-    entries = outlineEntries(bytes);
+    entries = entries > 0 ? quorvel::test::manual_outline_entries({pages, entries, true}) : 0;
   }
   std::printf("\n%d-page PDF with %d outline entries (%.1f MB), %d runs\n", pages, entries,
               static_cast<double>(std::filesystem::file_size(pdf)) / 1e6, runs);
