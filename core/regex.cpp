@@ -32,7 +32,7 @@ pcre2_jit_stack* thread_jit_stack(void*) {
 
 }  // namespace
 
-Pattern::Pattern(std::string_view source, bool caseless) {
+Pattern::Pattern(std::string_view source, bool caseless, Text text) {
   pcre2_compile_context* cctx = pcre2_compile_context_create(nullptr);
   if (cctx == nullptr) return;
   // '.' stops at both CR and LF, as in ECMAScript.
@@ -40,6 +40,7 @@ Pattern::Pattern(std::string_view source, bool caseless) {
   int error = 0;
   PCRE2_SIZE error_offset = 0;
   uint32_t options = kCompileOptions | (caseless ? PCRE2_CASELESS : 0u);
+  if (text == Text::Unicode) options |= PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF;
   pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(), options,
                                    &error, &error_offset, cctx);
   pcre2_compile_context_free(cctx);
@@ -55,10 +56,13 @@ Pattern::Pattern(std::string_view source, bool caseless) {
   if (pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0) pcre2_jit_stack_assign(mctx, thread_jit_stack, nullptr);
   code_ = code;
   context_ = mctx;
+  unicode_ = text == Text::Unicode;
 }
 
 Pattern::Pattern(Pattern&& other) noexcept
-    : code_(std::exchange(other.code_, nullptr)), context_(std::exchange(other.context_, nullptr)) {}
+    : code_(std::exchange(other.code_, nullptr)),
+      context_(std::exchange(other.context_, nullptr)),
+      unicode_(other.unicode_) {}
 
 Pattern& Pattern::operator=(Pattern&& other) noexcept {
   if (this != &other) {
@@ -66,6 +70,7 @@ Pattern& Pattern::operator=(Pattern&& other) noexcept {
     pcre2_match_context_free(context_);
     code_ = std::exchange(other.code_, nullptr);
     context_ = std::exchange(other.context_, nullptr);
+    unicode_ = other.unicode_;
   }
   return *this;
 }
@@ -90,6 +95,13 @@ bool Pattern::for_each_match(std::string_view text,
   const size_t length = text.size();
   const uint32_t pairs = pcre2_get_ovector_count(data);
   std::vector<Group> groups(pairs);
+  // After an empty match the search moves one character on: in Unicode text past the
+  // continuation bytes too, since PCRE2 refuses a start inside a character.
+  const auto step = [&](size_t at) {
+    ++at;
+    while (unicode_ && at < length && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+    return at;
+  };
   bool ok = true;
   size_t start = 0;
   bool after_empty = false;
@@ -99,7 +111,7 @@ bool Pattern::for_each_match(std::string_view text,
     if (rc == PCRE2_ERROR_NOMATCH) {
       if (!after_empty) break;
       after_empty = false;
-      ++start;
+      start = step(start);
       continue;
     }
     if (rc < 0) {
@@ -123,7 +135,7 @@ bool Pattern::for_each_match(std::string_view text,
       // An empty match (or one that did not move): try a non-empty one here, then move on.
       if (after_empty && end == start) {
         after_empty = false;
-        ++start;
+        start = step(start);
       } else {
         after_empty = true;
         start = end;

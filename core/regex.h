@@ -1,5 +1,7 @@
 // The one wrapper around PCRE2 that searches and extraction share. Patterns use the ECMAScript
-// grammar over bytes: \w, \b and case folding know ASCII only, whatever the process locale.
+// grammar. By default they match bytes, and \w, \b and case folding know ASCII only; a Unicode
+// pattern reads UTF-8 text as characters: case folding, \w, \b and \p{..} follow Unicode, and
+// invalid sequences in the text never match anything but do not stop the search.
 #pragma once
 
 #include <cstddef>
@@ -22,8 +24,9 @@ struct Group {
 class Pattern {
  public:
   Pattern() = default;
+  enum class Text { Bytes, Unicode };
   // A pattern that fails to compile gives an invalid object; nothing is thrown.
-  explicit Pattern(std::string_view source, bool caseless = false);
+  explicit Pattern(std::string_view source, bool caseless = false, Text text = Text::Bytes);
   Pattern(Pattern&& other) noexcept;
   Pattern& operator=(Pattern&& other) noexcept;
   Pattern(const Pattern&) = delete;
@@ -45,6 +48,7 @@ class Pattern {
  private:
   pcre2_real_code_8* code_ = nullptr;
   pcre2_real_match_context_8* context_ = nullptr;
+  bool unicode_ = false;
 };
 
 }  // namespace quorvel::regex
