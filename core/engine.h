@@ -237,6 +237,18 @@ class IDocument {
                            double /*font_size*/, unsigned /*rgb*/) {
     return false;
   }
+
+  // Copies for another program (a backend), which must read them without a password.
+  // The bytes the document was opened from, or those a page edit outside PDFium last rebuilt
+  // it from; empty in engines that keep none. Edits made since are not in them, nor are
+  // annotations: callers use them only for a document they know to be unchanged.
+  virtual std::span<const std::byte> source_bytes() const { return {}; }
+  // `pdf`, a copy of this document with its encryption (source_bytes, or what save_as wrote),
+  // written again without it, opened with the password this document was opened with. False
+  // when it does not open with that password or cannot be written, and in the base version.
+  virtual bool decrypted_copy(std::span<const std::byte> /*pdf*/, std::vector<uint8_t>& /*out*/) const {
+    return false;
+  }
 };
 
 class IPdfEngine {

@@ -109,6 +109,10 @@ class PdfiumDocument final : public IDocument {
   bool insert_text(int page, const std::string& text, double x, double y, double font_size,
                    unsigned rgb) override;
 
+  // Copies for another program (pdfium_copy.cpp).
+  std::span<const std::byte> source_bytes() const override;
+  bool decrypted_copy(std::span<const std::byte> pdf, std::vector<uint8_t>& out) const override;
+
   // --- adapter internals, lock held ---
   // The page object that edits, form input and renders share. The cache keeps the form page
   // and the most recently used others; an edit must reach the file (FPDFPage_GenerateContent,

@@ -22,6 +22,7 @@
 #include "desktop/viewer/PdfView.h"
 #include "desktop/ai/AiRequest.h"
 #include "desktop/tools/BackendTools.h"
+#include "desktop/window/BackendLink.h"
 #include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
@@ -91,9 +92,10 @@ AiPanel::AiPanel(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("aiPanel"));
   // The dark theme colours the panel by its object name.
   setAttribute(Qt::WA_StyledBackground, true);
-  net = new QNetworkAccessManager(this);
-  backendBase = qEnvironmentVariableIsSet("QUORVEL_BACKEND") ? qEnvironmentVariable("QUORVEL_BACKEND")
-                                                              : QStringLiteral("http://127.0.0.1:8000");
+  // Requests of the "backend" kind reach the window's own backend with its secret.
+  net = new BackendNetwork(BackendLink::of(this), this);
+  backendBase = qEnvironmentVariable("QUORVEL_BACKEND");
+  if (backendBase.isEmpty()) backendBase = BackendNetwork::placeholder(QString()).toString();
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -271,17 +273,40 @@ QString AiPanel::parseAnswer(const QString& kind, const QByteArray& body) {
   return ai::parseProviderAnswer(kind, body);
 }
 
+QString AiPanel::answerFrom(const QString& kind, const QByteArray& body) {
+  const QString full = parseAnswer(kind, body);
+  bool cut = false;
+  QString answer = ai::cutAnswer(full, &cut);
+  if (cut)
+    appendMessage(kTavi,
+                  QStringLiteral("Ответ слишком длинный (%1 знаков): показаны первые %2.")
+                      .arg(full.size())
+                      .arg(answer.size()),
+                  kAi);
+  return answer;
+}
+
 template <typename Done>
 void AiPanel::post(const QNetworkRequest& request, const QByteArray& body, const QString& kind, Done done) {
   QNetworkReply* reply = net->post(request, body);
   reply->setProperty("kind", kind);
   // The key in force when the request left is the one to keep out of its error text.
   const QString key = ai::ProviderSettings::load().apiKey;
+  // No answer is worth holding more than this in memory.
+  connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64 total) {
+    if (received <= ai::kMaxReplyBytes && total <= ai::kMaxReplyBytes) return;
+    reply->setProperty("tooLarge", true);
+    reply->abort();
+  });
   connect(reply, &QNetworkReply::finished, this, [reply, key, done] {
     reply->deleteLater();
-    const QByteArray data = reply->readAll();
-    const QString error =
-        reply->error() == QNetworkReply::NoError ? QString() : ai::withoutKey(reply->errorString(), key);
+    const bool tooLarge = reply->property("tooLarge").toBool();
+    const QByteArray data = tooLarge ? QByteArray() : reply->readAll();
+    QString error;
+    if (tooLarge)
+      error = QStringLiteral("ответ больше %1 МБ").arg(ai::kMaxReplyBytes >> 20);
+    else if (reply->error() != QNetworkReply::NoError)
+      error = ai::withoutKey(reply->errorString(), key);
     done(error, reply->property("kind").toString(), data, key);
   });
 }
@@ -300,11 +325,11 @@ void AiPanel::ask(const QString& question) {
   post(request, body, kind, [self](const QString& error, const QString& k, const QByteArray& data, const QString& key) {
     if (!self) return;
     if (!error.isEmpty()) {
-      const QString detail = ai::withoutKey(QString::fromUtf8(data.left(300)), key);
+      const QString detail = ai::withoutKey(replyExcerpt(data, 300), key);
       self->appendMessage(kTavi, QStringLiteral("Ошибка: %1\n%2").arg(error, detail), kAi);
       return;
     }
-    const QString answer = parseAnswer(k, data);
+    const QString answer = self->answerFrom(k, data);
     self->appendMessage(kTavi, answer.isEmpty() ? kEmptyAnswer : answer, kAi);
   });
 }
@@ -330,7 +355,7 @@ void AiPanel::summarizeDiff(const QString& diffText) {
       self->appendMessage(kTavi, QStringLiteral("Ошибка резюме: %1").arg(error), kAi);
       return;
     }
-    const QString answer = parseAnswer(k, data);
+    const QString answer = self->answerFrom(k, data);
     self->appendMessage(QStringLiteral("Резюме изменений"), answer.isEmpty() ? kEmptyAnswer : answer, kAi);
   });
 }
@@ -358,7 +383,7 @@ void AiPanel::translateDocument(const QString& language, const QString& savePath
            self->appendMessage(kTavi, QStringLiteral("Ошибка перевода: %1").arg(error), kAi);
            return;
          }
-         QString translation = parseAnswer(k, data);
+         QString translation = self->answerFrom(k, data);
          if (translation.isEmpty()) translation = kEmptyAnswer;
          if (!savePath.isEmpty() && writeOutputFile(savePath, translation.toUtf8())) {
            self->appendMessage(kTavi, QStringLiteral("Перевод (%1) сохранён: %2").arg(language, savePath), kAi);
@@ -393,7 +418,7 @@ void AiPanel::generateReport(const QString& outPath) {
            self->appendMessage(kTavi, QStringLiteral("Отчёт не сформирован: %1").arg(error), kAi);
            return;
          }
-         QString analysis = parseAnswer(k, data);
+         QString analysis = self->answerFrom(k, data);
          if (analysis.isEmpty()) analysis = QStringLiteral("(пустой ответ модели)");
          if (!outPath.isEmpty()) {
            if (writeOutputFile(outPath, reportFile(rows, analysis, isHtmlPath(outPath)))) {

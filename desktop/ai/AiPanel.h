@@ -58,6 +58,9 @@ class AiPanel : public QWidget {
  private:
   void onLink(const QUrl& url);
   void send();
+  // The answer in a finished reply's body, cut with a notice in the log when it is too long
+  // to lay out.
+  QString answerFrom(const QString& kind, const QByteArray& body);
   // The report in the log: the requisites table, then the analysis.
   void showReport(const QList<std::pair<QString, QString>>& rows, const QString& analysis);
   // Posts and calls `done` with (error text or empty, body) once the reply has finished.

@@ -120,6 +120,14 @@ QString parseProviderAnswer(const QString& kind, const QByteArray& body) {
   return v.isString() ? v.toString() : QString();
 }
 
+QString cutAnswer(const QString& answer, bool* cut) {
+  *cut = answer.size() > kAnswerChars;
+  if (!*cut) return answer;
+  qsizetype n = kAnswerChars;
+  if (answer.at(n - 1).isHighSurrogate()) --n;
+  return answer.left(n);
+}
+
 QString withoutKey(QString text, const QString& key) {
   if (key.isEmpty()) return text;
   const QString stars = QStringLiteral("***");

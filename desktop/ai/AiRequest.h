@@ -33,6 +33,16 @@ ProviderRequest buildProviderRequest(const ProviderSettings& s, const QString& q
 // The answer text at the path of the kind, or empty when the body holds none.
 QString parseProviderAnswer(const QString& kind, const QByteArray& body);
 
+// A reply body beyond this many bytes is not read: no answer needs it.
+inline constexpr qint64 kMaxReplyBytes = 16 << 20;
+// An answer of more characters is cut before it reaches the log, which would take many seconds
+// to lay it out.
+inline constexpr qsizetype kAnswerChars = 1 << 20;
+
+// The answer's first kAnswerChars characters, a surrogate pair kept whole; `cut` says whether
+// anything was left out.
+QString cutAnswer(const QString& answer, bool* cut);
+
 // The text with every occurrence of the key, as typed and as it stands in a URL, made "***".
 QString withoutKey(QString text, const QString& key);
 

@@ -7,11 +7,9 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -20,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,10 +28,12 @@
 #include <vector>
 
 #include "core/engine.h"
+#include "core/pdf_check.h"
 #include "core/c_locale.h"
 #include "core/exportdoc.h"
 #include "core/extract.h"
 #include "core/safe_write.h"
+#include "desktop/window/BackendLink.h"
 
 namespace quorvel::desktop {
 
@@ -103,7 +104,6 @@ bool saved_pdf_ok(const fs::path& p) {
   return std::string_view(head, static_cast<size_t>(f.gcount())).find("%PDF-") != std::string_view::npos;
 }
 
-bool looks_like_pdf(const QByteArray& body) { return body.left(1024).contains("%PDF-"); }
 
 std::string csv_field(const std::string& s) {
   std::string out = "\"";
@@ -363,18 +363,17 @@ void wait_for(QNetworkReply* reply, int ms) {
   loop.exec();
 }
 
-bool health_ok(QNetworkAccessManager& nam, const QString& base, QProcess& backend) {
-  for (int attempt = 0; attempt < 40; ++attempt) {
-    QNetworkReply* reply = nam.get(QNetworkRequest(QUrl(base + "/health")));
-    wait_for(reply, 500);
-    const bool ok = reply->isFinished() && reply->error() == QNetworkReply::NoError;
-    reply->deleteLater();
-    if (ok) return true;
-    // A backend that has exited will not come up; whatever answers on its port is not ours.
-    if (backend.state() == QProcess::NotRunning) return false;
-    QThread::msleep(500);
-  }
-  return false;
+// Starts the backend and waits until it answers or gives up; the base address once it does.
+bool start_backend(BackendLink& link, const QString& program, QString& base) {
+  const QString port =
+      qEnvironmentVariableIsSet("QUORVEL_BACKEND_PORT") ? qEnvironmentVariable("QUORVEL_BACKEND_PORT") : "0";
+  link.start(program, port);
+  QEventLoop loop;
+  QObject::connect(&link, &BackendLink::ready, &loop, &QEventLoop::quit);
+  QObject::connect(&link, &BackendLink::failed, &loop, &QEventLoop::quit);
+  if (link.state() == BackendLink::State::Starting) loop.exec();
+  base = link.base();
+  return link.state() == BackendLink::State::Ready;
 }
 
 // The bytes to send: a full copy saved by the engine when the file opens, else the file as is.
@@ -404,29 +403,22 @@ int run_encrypt(const std::string& dir, const std::string& out_dir, const std::s
   std::error_code ec;
   fs::create_directories(out_dir, ec);
 
-  QNetworkAccessManager nam;
-  QProcess backend;
+  QNetworkAccessManager configured;
+  BackendLink link;
+  QNetworkAccessManager* nam = &configured;
   QString base = qEnvironmentVariable("QUORVEL_BACKEND");
   if (base.isEmpty()) {
-    const QString program = QDir(QCoreApplication::applicationDirPath()).filePath("durovaderiz");
+    QString program = qEnvironmentVariable("QUORVEL_BACKEND_EXE");
+    if (program.isEmpty()) program = QDir(QCoreApplication::applicationDirPath()).filePath("durovaderiz");
     if (!QFileInfo::exists(program)) {
       std::fprintf(stderr, "Нет backend (tavibackend) и QUORVEL_BACKEND не задан.\n");
       return 1;
     }
-    const QString port =
-        qEnvironmentVariableIsSet("QUORVEL_BACKEND_PORT") ? qEnvironmentVariable("QUORVEL_BACKEND_PORT") : "8077";
-    backend.setProgram(program);
-    backend.setArguments({"--port", port});
-    backend.start(QIODevice::ReadWrite);
-    base = "http://127.0.0.1:" + port;
-    // Our own backend is on loopback: no proxy of the environment may sit in between.
-    nam.setProxy(QNetworkProxy::NoProxy);
-    if (!health_ok(nam, base, backend)) {
+    if (!start_backend(link, program, base)) {
       std::fprintf(stderr, "Backend не поднялся вовремя.\n");
-      backend.kill();
-      backend.waitForFinished(3000);
       return 1;
     }
+    nam = link.network();
   }
 
   // Every value is percent-encoded from its bytes, so '+', '%', '&' and any other byte of the
@@ -437,6 +429,8 @@ int run_encrypt(const std::string& dir, const std::string& out_dir, const std::s
   url.setQuery(QString::fromLatin1(query), QUrl::StrictMode);
   QNetworkRequest request(url);
   request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/pdf"));
+  // Only the backend started here holds the secret; a configured one is used as it stands.
+  if (link.state() == BackendLink::State::Ready) request.setRawHeader("Authorization", link.authorization());
 
   const std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
   const PrivateTemp temp;
@@ -446,12 +440,14 @@ int run_encrypt(const std::string& dir, const std::string& out_dir, const std::s
   const int encrypted = for_each_input(in, refusals, [&](const fs::path& file) {
     const std::string stem = file.stem().native();
     const QByteArray body = normalised(engine.get(), read_bytes(file), temp, stem);
-    QNetworkReply* reply = nam.post(request, body);
+    QNetworkReply* reply = nam->post(request, body);
     wait_for(reply, 60000);
     const bool ok = reply->isFinished() && reply->error() == QNetworkReply::NoError;
+    if (!reply->isFinished()) reply->abort();
     const QByteArray answer = reply->readAll();
     reply->deleteLater();
-    if (ok && answer.size() > 100 && looks_like_pdf(answer)) {
+    // Only what opens with this password, and not without it, counts as encrypted.
+    if (ok && pdfcheck::encrypted_for(std::as_bytes(std::span<const char>(answer.constData(), size_t(answer.size()))), pw)) {
       const fs::path target = fs::path(out_dir) / (stem + ".pdf");
       return write_file_atomically(target.native(), {reinterpret_cast<const uint8_t*>(answer.constData()),
                                                      static_cast<size_t>(answer.size())});
@@ -459,9 +455,9 @@ int run_encrypt(const std::string& dir, const std::string& out_dir, const std::s
     std::fprintf(stderr, "  шифрование не удалось: %s\n", file.filename().c_str());
     return false;
   });
-  if (backend.state() != QProcess::NotRunning) {
-    backend.kill();
-    backend.waitForFinished(3000);
+  if (QProcess* backend = link.process(); backend && backend->state() != QProcess::NotRunning) {
+    backend->kill();
+    backend->waitForFinished(3000);
   }
   std::printf("Пакетное шифрование: успешно %d из %d → %s\n", encrypted, total, out_dir.c_str());
   return in.complete && total >= 1 && encrypted == total ? 0 : 1;
@@ -475,7 +471,7 @@ int run_batch(const std::string& dir, const std::string& op, const std::string& 
     std::fprintf(stderr, "Не папка: %s\n", dir.c_str());
     return 1;
   }
-  if (op == "encrypt") return run_encrypt(dir, out, pw);
+  if (op == "encrypt") return run_encrypt(dir, out, pw == "-" ? stdin_secret_line() : pw);
   if (op == "merge") return run_merge(dir, out, true);
 
   fs::create_directories(out, ec);
@@ -495,6 +491,13 @@ int run_batch(const std::string& dir, const std::string& op, const std::string& 
       in, refusals, [&](const fs::path& file) { return process_one(*engine, file, file_work, op, out); });
   std::printf("Пакетная обработка (%s): успешно %d из %d → %s\n", op.c_str(), ok, total, out.c_str());
   return in.complete && total >= 1 && ok == total ? 0 : 1;
+}
+
+std::string stdin_secret_line() {
+  std::string line;
+  std::getline(std::cin, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
 }
 
 int merge_pdf_folder(const std::string& dir, const std::string& out) {

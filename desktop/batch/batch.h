@@ -10,13 +10,18 @@ namespace quorvel::desktop {
 // Processes the PDF files of `dir` (not its sub-folders) with the operation `op` into `out`
 // (for "merge" the output file). Gives 0 when there was at least one file and every file
 // succeeded, else 1; progress goes to standard output, errors to standard error. "encrypt"
-// needs a QCoreApplication, the other operations need no Qt application object at all.
+// needs a QCoreApplication, the other operations need no Qt application object at all; its
+// password "-" is one line of standard input.
 int run_batch(const std::string& dir, const std::string& op, const std::string& out,
               const std::string& pw);
 
 // The "merge" operation of run_batch with the same result, writing nothing to the console:
 // for the window, which never does.
 int merge_pdf_folder(const std::string& dir, const std::string& out);
+
+// One line of standard input without its line end: a secret given on the command line as "-",
+// so that it never stands in the process list.
+std::string stdin_secret_line();
 
 struct BatchArgs {
   std::string dir;

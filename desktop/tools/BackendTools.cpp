@@ -1,9 +1,11 @@
 #include "desktop/tools/BackendTools.h"
 
+#include <QNetworkReply>
 #include <QSaveFile>
 
 #include <limits>
 
+#include "desktop/window/BackendLink.h"
 #include "desktop/window/MainWindow.h"
 
 namespace quorvel::desktop {
@@ -20,10 +22,9 @@ QUrl backendToolUrl(const QString& endpoint, const QueryItems& items) {
   return url;
 }
 
-QString replyExcerpt(const QByteArray& body) {
-  constexpr qsizetype kLimit = 200;
-  QByteArray head = body.left(kLimit);
-  if (body.size() > kLimit) {
+QString replyExcerpt(const QByteArray& body, qsizetype limit) {
+  QByteArray head = body.left(limit);
+  if (body.size() > limit && !head.isEmpty()) {
     // Step back over the continuation bytes to the last lead byte; drop its character when
     // it needs more bytes than are left.
     qsizetype lead = head.size() - 1;
@@ -33,6 +34,11 @@ QString replyExcerpt(const QByteArray& body) {
     if (lead + need > head.size()) head.truncate(lead);
   }
   return QString::fromUtf8(head);
+}
+
+QString failureDetail(const QNetworkReply* reply, const QByteArray& body) {
+  if (!body.isEmpty()) return replyExcerpt(body);
+  return reply->property(kNoAnswerReason).toString();
 }
 
 bool writeOutputFile(const QString& path, const QByteArray& data) {

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QUrl>
 
+class QNetworkReply;
+
 namespace quorvel::desktop {
 
 using QueryItems = QList<QPair<QString, QString>>;
@@ -16,9 +18,13 @@ using QueryItems = QList<QPair<QString, QString>>;
 // percent-encoded from its UTF-8 bytes: "+", "%" and spaces arrive as typed.
 QUrl backendToolUrl(const QString& endpoint, const QueryItems& items);
 
-// At most the first 200 bytes of a reply body as text, cut before a character that would not
-// fit whole.
-QString replyExcerpt(const QByteArray& body);
+// At most the first `limit` bytes of a reply body as text, cut before a character that would
+// not fit whole.
+QString replyExcerpt(const QByteArray& body, qsizetype limit = 200);
+
+// What a failed backend reply shows: the start of its body, or, when the backend gave none,
+// why no answer came (the backend unreachable, not started, silent past the time bound).
+QString failureDetail(const QNetworkReply* reply, const QByteArray& body);
 
 // Writes the whole of `data` to a temporary file beside `path` and renames it over `path`
 // only when that succeeded; an existing file is otherwise left as it was.

@@ -9,7 +9,16 @@
 
 namespace quorvel::desktop {
 
-Copy documentCopy(PdfView& view, const char* tool, QByteArray& bytes) {
+namespace {
+
+// Holds the document that the view had when watching began, until its first edit.
+constexpr char kUnedited[] = "quorvel-unedited";
+
+bool unedited(const PdfView& view) {
+  return view.doc && view.property(kUnedited).value<quintptr>() == reinterpret_cast<quintptr>(view.doc.get());
+}
+
+Copy savedCopy(PdfView& view, const char* tool, QByteArray& bytes) {
   QTemporaryFile file(QDir(QDir::tempPath())
                           .filePath(QStringLiteral("quorvel-%1-%2-XXXXXX.pdf")
                                         .arg(QLatin1String(tool))
@@ -21,6 +30,33 @@ Copy documentCopy(PdfView& view, const char* tool, QByteArray& bytes) {
   if (!saved.open(QIODevice::ReadOnly)) return Copy::NotRead;
   bytes = saved.readAll();
   return bytes.isEmpty() ? Copy::NotRead : Copy::Ok;
+}
+
+}  // namespace
+
+void watchEdits(PdfView& view) {
+  view.setProperty(kUnedited, QVariant::fromValue(reinterpret_cast<quintptr>(view.doc.get())));
+  const auto edited = [v = &view] { v->setProperty(kUnedited, QVariant()); };
+  QObject::connect(&view, &PdfView::pageStructureChanged, &view, edited);
+  QObject::connect(&view, &PdfView::pageContentChanged, &view, edited);
+}
+
+Copy documentCopy(PdfView& view, const char* tool, QByteArray& bytes) {
+  if (!view.doc) return Copy::NotSaved;
+  const std::span<const std::byte> source =
+      unedited(view) && view.annotations.empty() ? view.doc->source_bytes() : std::span<const std::byte>();
+  if (!source.empty()) {
+    bytes = QByteArray(reinterpret_cast<const char*>(source.data()), static_cast<qsizetype>(source.size()));
+  } else if (const Copy c = savedCopy(view, tool, bytes); c != Copy::Ok) {
+    return c;
+  }
+  if (!view.doc->metadata().encrypted) return Copy::Ok;
+  std::vector<uint8_t> plain;
+  if (!view.doc->decrypted_copy(std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size()))),
+                                plain))
+    return Copy::NotSaved;
+  bytes = QByteArray(reinterpret_cast<const char*>(plain.data()), static_cast<qsizetype>(plain.size()));
+  return Copy::Ok;
 }
 
 }  // namespace quorvel::desktop

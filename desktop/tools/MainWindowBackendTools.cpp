@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QTemporaryFile>
 
+#include "core/pdf_check.h"
 #include "desktop/tools/BackendTools.h"
 #include "desktop/tools/DocumentCopy.h"
 #include "desktop/tools/LocalTools.h"
@@ -38,14 +39,23 @@ QString preparingFailed() { return L("Не удалось подготовить
 QString readingFailed() { return L("Не удалось прочитать временный файл", "Could not read the temp file"); }
 QString writingFailed(const QString& path) { return L("Не удалось записать: %1", "Could not write: %1").arg(path); }
 
+std::span<const std::byte> spanOf(const QByteArray& bytes) {
+  return std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
+}
+
+// What a PDF reply must be beyond a PDF for its tool: empty when it is, else why it is not.
+using ReplyCheck = std::function<QString(const QByteArray&)>;
+
 // The reply of a route that answers with a PDF: a failure (also a success status whose body is
-// no PDF) shows `failure` with the start of the body; else the body goes to `outPath` and,
-// once it is there, `success` says so.
+// no PDF, or one that `check` refuses) shows `failure` with the start of the body or the
+// reason; else the body goes to `outPath` and, once it is there, `success` says so.
 void finishPdfReply(QStatusBar* bar, QNetworkReply* reply, const QByteArray& body, const QString& outPath,
-                    const QString& failure, const QString& notWritten,
+                    const QString& failure, const QString& notWritten, const ReplyCheck& check,
                     const std::function<QString(QNetworkReply*)>& success) {
-  if (reply->error() != QNetworkReply::NoError || !body.startsWith("%PDF-")) {
-    bar->showMessage(failure.arg(replyExcerpt(body)));
+  const bool answered = reply->error() == QNetworkReply::NoError && body.startsWith("%PDF-");
+  const QString wrong = answered && check ? check(body) : QString();
+  if (!answered || !wrong.isEmpty()) {
+    bar->showMessage(failure.arg(answered ? wrong : failureDetail(reply, body)));
     return;
   }
   if (!writeOutputFile(outPath, body)) {
@@ -94,10 +104,16 @@ void MainWindow::protectPdfTo(const QString& outPath, const QString& password) {
                                                                     {QStringLiteral("allow_copy"), QStringLiteral("0")},
                                                                     {QStringLiteral("allow_modify"), QStringLiteral("0")}});
   postToBackend(pdfRequest(url), pdf, L("Шифрование (AES-256)…", "Encrypting (AES-256)…"),
-                [this, outPath](QNetworkReply* reply, const QByteArray& body) {
+                [this, outPath, password](QNetworkReply* reply, const QByteArray& body) {
+                  const auto encrypted = [&password](const QByteArray& pdf) {
+                    return pdfcheck::encrypted_for(spanOf(pdf), password.toStdString())
+                               ? QString()
+                               : L("ответ не зашифрован этим паролем (AES-256)",
+                                   "the reply is not encrypted with this password (AES-256)");
+                  };
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Шифрование не удалось (backend): %1", "Encryption failed (backend): %1"),
-                                 writingFailed(outPath), [&outPath](QNetworkReply*) {
+                                 writingFailed(outPath), encrypted, [&outPath](QNetworkReply*) {
                                    return L("Зашифровано (AES-256): %1", "Encrypted (AES-256): %1").arg(outPath);
                                  });
                 });
@@ -142,9 +158,15 @@ void MainWindow::signWithCertTo(const QString& pfxPath, const QString& passphras
   request.setRawHeader(QByteArrayLiteral("X-Signer-Pfx"), container.toBase64());
   postToBackend(request, pdf, L("Подпись сертификатом (PKCS#12)…", "Signing with certificate (PKCS#12)…"),
                 [this, outPath](QNetworkReply* reply, const QByteArray& body) {
+                  const auto signedWhole = [](const QByteArray& pdf) {
+                    return pdfcheck::signed_whole_file(spanOf(pdf))
+                               ? QString()
+                               : L("в ответе нет подписи, покрывающей весь файл",
+                                   "the reply holds no signature covering the whole file");
+                  };
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Подпись не удалась (backend): %1", "Signing failed (backend): %1"),
-                                 writingFailed(outPath), [&outPath](QNetworkReply*) {
+                                 writingFailed(outPath), signedWhole, [&outPath](QNetworkReply*) {
                                    return L("Подписано сертификатом (PAdES) → %1",
                                             "Signed with certificate (PAdES) → %1")
                                        .arg(outPath);
@@ -172,9 +194,15 @@ void MainWindow::sanitizePdfTo(const QString& outPath) {
   postToBackend(pdfRequest(backendToolUrl(QStringLiteral("/pdf/sanitize"), {})), pdf,
                 L("Очистка (JS/метаданные/вложения)…", "Sanitizing (JS/metadata/attachments)…"),
                 [this, outPath](QNetworkReply* reply, const QByteArray& body) {
+                  const auto opens = [this](const QByteArray& pdf) {
+                    const std::unique_ptr<IDocument> doc = engine ? engine->open(spanOf(pdf), {}) : nullptr;
+                    return doc && doc->page_count() > 0
+                               ? QString()
+                               : L("ответ не открывается как PDF", "the reply does not open as a PDF");
+                  };
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Очистка не удалась (backend): %1", "Sanitize failed (backend): %1"),
-                                 writingFailed(outPath), [&outPath](QNetworkReply* r) {
+                                 writingFailed(outPath), opens, [&outPath](QNetworkReply* r) {
                                    QString removed = QString::fromUtf8(r->rawHeader(QByteArrayLiteral("X-Removed")));
                                    if (removed.isEmpty()) removed = QStringLiteral("ничего");
                                    return L("Очищено (%1) → %2", "Sanitized (%1) → %2").arg(removed, outPath);
@@ -197,7 +225,7 @@ void MainWindow::optimizePdfDialog() {
                 L("Оптимизация…", "Optimizing…"), [this, outPath](QNetworkReply* reply, const QByteArray& body) {
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Оптимизация не удалась (backend): %1", "Optimize failed (backend): %1"),
-                                 writingFailed(outPath), [&outPath](QNetworkReply* r) {
+                                 writingFailed(outPath), nullptr, [&outPath](QNetworkReply* r) {
                                    const OptimizeFigures f =
                                        optimizeFigures(r->rawHeader(QByteArrayLiteral("X-Original-Size")),
                                                        r->rawHeader(QByteArrayLiteral("X-Optimized-Size")));
@@ -226,7 +254,7 @@ void MainWindow::extractTablesCsv() {
                 [this, outPath](QNetworkReply* reply, const QByteArray& body) {
                   if (reply->error() != QNetworkReply::NoError) {
                     statusBar()->showMessage(L("Извлечение не удалось (backend): %1", "Extraction failed (backend): %1")
-                                                 .arg(replyExcerpt(body)));
+                                                 .arg(failureDetail(reply, body)));
                   } else if (body.trimmed().isEmpty()) {
                     statusBar()->showMessage(L("Таблицы не найдены", "No tables found"));
                   } else if (!writeOutputFile(outPath, body)) {
@@ -288,7 +316,7 @@ void MainWindow::documentPropertiesDialog() {
                 [this, outPath](QNetworkReply* reply, const QByteArray& body) {
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Не удалось записать свойства (backend): %1", "Failed to write properties (backend): %1"),
-                                 L("Не удалось записать файл", "Could not write the file"), [&outPath](QNetworkReply*) {
+                                 L("Не удалось записать файл", "Could not write the file"), nullptr, [&outPath](QNetworkReply*) {
                                    return L("Свойства сохранены: %1", "Properties saved: %1").arg(outPath);
                                  });
                 });

@@ -58,8 +58,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   resize(1100, 780);
 
   engine = make_engine(EngineKind::Pdfium);
-  network = new QNetworkAccessManager(this);
-  startLocalBackend();
+  startLocalBackend();  // makes `network` too: requests for the backend need to know it
   startAutosave();
 
   mvp = editionIsReduced(qEnvironmentVariable("QUORVEL_EDITION"),

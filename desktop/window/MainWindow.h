@@ -48,6 +48,7 @@ namespace quorvel::desktop {
 
 class AiPanel;
 class AnnotationStore;
+class BackendLink;
 class CommentsPanel;
 class OutlinePanel;
 class PdfView;
@@ -64,8 +65,9 @@ class MainWindow : public QMainWindow {
 
   PdfView* currentView() const;
 
-  // The backend address rule: QUORVEL_BACKEND when set (even empty), else the loopback
-  // default, with the endpoint path appended as it stands.
+  // The address of a backend endpoint: QUORVEL_BACKEND when set and not empty, with the
+  // endpoint appended as it stands; else a placeholder that the window's network manager
+  // sends to the backend it started, or nowhere (BackendLink.h).
   static QUrl backendUrl(const QString& endpoint);
   // The reduced edition: `envValue` (QUORVEL_EDITION) when non-empty, else "edition.txt" in
   // `dir`, trimmed; either must read "mvp" in any case.
@@ -280,6 +282,10 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;
   std::unique_ptr<RecentsStore> recentsStore;
+
+  // The backend this window started, or none, and how requests reach the backend
+  // (window/MainWindowBackend.cpp); `network` goes through it.
+  BackendLink* backendLink = nullptr;
 };
 
 }  // namespace quorvel::desktop

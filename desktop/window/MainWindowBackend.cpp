@@ -2,19 +2,30 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
+#include <QStatusBar>
 
+#include "desktop/window/BackendLink.h"
 #include "desktop/window/MainWindow.h"
+#include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
 
 QUrl MainWindow::backendUrl(const QString& endpoint) {
-  const QString base =
-      qEnvironmentVariable("QUORVEL_BACKEND", QStringLiteral("http://127.0.0.1:8000"));
-  return QUrl(base + endpoint);
+  // A configured address is used as it stands; any other goes to the backend this window
+  // started, once its address is known, or nowhere.
+  const QString configured = qEnvironmentVariable("QUORVEL_BACKEND");
+  if (!configured.isEmpty()) return QUrl(configured + endpoint, QUrl::TolerantMode);
+  return BackendNetwork::placeholder(endpoint);
 }
 
 void MainWindow::startLocalBackend() {
+  backendLink = new BackendLink(this);
+  network = new BackendNetwork(backendLink, this);
+  connect(backendLink, &BackendLink::failed, this, [this](const QString& reason) {
+    statusBar()->showMessage(L("Backend недоступен: %1 — запросы к нему не отправляются.",
+                               "Backend unavailable: %1 — nothing is sent to it.")
+                                 .arg(reason));
+  });
   // A configured address means someone else runs the backend.
   if (!qEnvironmentVariable("QUORVEL_BACKEND").isEmpty()) return;
 
@@ -23,22 +34,11 @@ void MainWindow::startLocalBackend() {
     program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("durovaderiz"));
   if (!QFileInfo(program).isFile()) return;
 
-  const QString port = qEnvironmentVariableIsSet("QUORVEL_BACKEND_PORT")
-                           ? qEnvironmentVariable("QUORVEL_BACKEND_PORT")
-                           : QStringLiteral("8000");
-
-  backendProcess = new QProcess(this);
-  backendProcess->setProgram(program);
-  backendProcess->setArguments({QStringLiteral("--port"), port});
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("QUORVEL_PARENT_WATCH"), QStringLiteral("1"));
-  backendProcess->setProcessEnvironment(env);
-  // Nobody reads the backend's output; pipes that fill up would stall it.
-  backendProcess->setStandardOutputFile(QProcess::nullDevice());
-  backendProcess->setStandardErrorFile(QProcess::nullDevice());
-  backendProcess->start(QIODevice::ReadWrite);
-
-  qputenv("QUORVEL_BACKEND", (QStringLiteral("http://127.0.0.1:") + port).toUtf8());
+  // A port of the system's choosing, which no one can hold before the backend does; a second
+  // window starts a backend of its own.
+  const QString port = qEnvironmentVariableIsSet("QUORVEL_BACKEND_PORT") ? qEnvironmentVariable("QUORVEL_BACKEND_PORT")
+                                                                        : QStringLiteral("0");
+  backendProcess = backendLink->start(program, port);
 }
 
 }  // namespace quorvel::desktop

@@ -2,9 +2,9 @@
 
 #include <QFile>
 
-#include <iostream>
 #include <string>
 
+#include "desktop/batch/batch.h"
 #include "desktop/window/MainWindow.h"
 
 // The resources sit in a static library: nothing would pull them into the program unless
@@ -54,10 +54,7 @@ const QSet<QString>& flagOptions() {
 // list; read when its action runs, in action order.
 QString secretValue(const QString& value) {
   if (value != QLatin1String("-")) return value;
-  std::string line;
-  std::getline(std::cin, line);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return QString::fromStdString(line);
+  return QString::fromStdString(stdin_secret_line());
 }
 
 using Plan = std::vector<CommandLineAction>;
@@ -73,7 +70,7 @@ const Row kActionRows[] = {
     [](const CommandLine& cl, Plan& plan) {
       const QString pw = cl.value("--password");
       if (!pw.isEmpty())
-        plan.push_back({QStringLiteral("setOpenPassword"), [pw](MainWindow& w) { w.setOpenPassword(pw); }});
+        plan.push_back({QStringLiteral("setOpenPassword"), [pw](MainWindow& w) { w.setOpenPassword(secretValue(pw)); }});
     },
     [](const CommandLine& cl, Plan& plan) {
       const QString path = cl.path;

@@ -23,6 +23,7 @@
 #include <span>
 
 #include "desktop/stores/AnnotationStore.h"
+#include "desktop/tools/DocumentCopy.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/panels/OutlinePanel.h"
 #include "desktop/viewer/PdfView.h"
@@ -200,6 +201,7 @@ void MainWindow::openFile(const QString& path) {
 
   view->setStore(annotationStore.get(), key);
   view->setDocument(std::move(doc));
+  watchEdits(*view);
 
   // A tab title reads "&" as the mark of a shortcut letter; the file's name is shown as it is.
   const int index = tabs->addTab(view, QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));

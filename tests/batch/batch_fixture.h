@@ -40,16 +40,17 @@ class Sandbox {
             {"QUORVEL_BACKEND_EXE", std::nullopt},
             {"QUORVEL_PARENT_WATCH", std::nullopt},
             {"DUROVADERIZ_SCRIPT", std::nullopt},
-            {"DUROVADERIZ_RECORD", std::nullopt}};
+            {"DUROVADERIZ_RECORD", std::nullopt},
+            {"DUROVADERIZ_TOKEN", std::nullopt}};
   }
 
   RunResult quorvel(const std::vector<std::string>& args, const EnvChanges& extra = {},
-                    int timeout_ms = 120000) const {
+                    int timeout_ms = 120000, const std::string& input = {}) const {
     EnvChanges e = env();
     for (const auto& [k, v] : extra) e[k] = v;
     std::vector<std::string> argv{built("quorvel")};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv, e, timeout_ms);
+    return run(argv, e, timeout_ms, input);
   }
 
   bool tmp_empty() const { return std::filesystem::is_empty(path("tmp")); }
@@ -57,6 +58,13 @@ class Sandbox {
  private:
   TempDir root_;
 };
+
+// Whether the built stand-in says its address on its output once it listens, as the backend
+// that the batch starts must; asked once per test program.
+inline bool stand_in_says_its_address() {
+  static const bool says = run({built("durovaderiz"), "--port", "0"}, {}, 3000).out.rfind("listening 127.0.0.1:", 0) == 0;
+  return says;
+}
 
 inline std::vector<std::string> sorted_lines(const std::string& text) {
   std::vector<std::string> out;

@@ -58,6 +58,33 @@ inline const char* table_csv() {
   return "\"Name\",\"Qty\",\"Note\"\n\"Café\",\"3\",\"red, \"\"sweet\"\"\"\n\"Pear\",\"12\",\"green\"\n";
 }
 
+// A one-page document with a signature field whose value holds `contents` (hex digits) and a
+// /ByteRange worked out as a signer writes it: all of the file around the hex string.
+// `gap_shift` moves the first range's end into the string; `tail` is appended afterwards, as an
+// update made after signing would be.
+inline std::string whole_file_signed_pdf(const std::string& contents = "3082010a" + std::string(56, '0'),
+                                         int gap_shift = 0, const std::string& tail = "") {
+  const std::string placeholder = "[0000000000 0000000000 0000000000 0000000000]";
+  std::string pdf = build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [4 0 R] /SigFlags 3 >> >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [4 0 R] >>",
+      "<< /Type /Annot /Subtype /Widget /FT /Sig /T (Signature) /Rect [0 0 0 0] /P 3 0 R /V 5 0 R >>",
+      "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached /ByteRange " + placeholder +
+          " /Contents <" + contents + "> >>",
+  });
+  const size_t open = pdf.find("/Contents <") + 10;
+  const size_t close = pdf.find('>', open) + 1;
+  const auto digits = [](size_t v) {
+    std::string d = std::to_string(v);
+    return std::string(10 - d.size(), '0') + d;
+  };
+  const std::string range = "[" + digits(0) + " " + digits(open + static_cast<size_t>(gap_shift)) + " " +
+                            digits(close) + " " + digits(pdf.size() - close) + "]";
+  pdf.replace(pdf.find(placeholder), placeholder.size(), range);
+  return pdf + tail;
+}
+
 // A self-signed certificate and its key in a PKCS#12 file, made with the openssl program; the
 // passphrase reaches it through a file, never its command line. Gives the path, "" on failure.
 inline std::string make_pfx(const TempDir& dir, const std::string& passphrase, const std::string& name = "signer") {

@@ -22,6 +22,7 @@ class RecordingServer : public QObject {
     int status = 200;
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
+    bool hang = false;  // never answered; the connection stays open
   };
   struct Request {
     QByteArray head;  // request line and headers, without the blank line
@@ -92,6 +93,10 @@ class RecordingServer : public QObject {
     } else if (!replies.empty()) {
       r = std::move(replies.front());
       replies.pop_front();
+    }
+    if (r.hang) {
+      ++answered;
+      return;
     }
     QByteArray out = "HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\nContent-Length: " +
                      QByteArray::number(r.body.size()) + "\r\nConnection: close\r\n";

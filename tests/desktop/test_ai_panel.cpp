@@ -424,6 +424,42 @@ class TestAiPanel : public QObject {
     QVERIFY(!logText(panel).endsWith(QStringLiteral("boom")));
   }
 
+  // A provider answers with whatever it likes: a huge answer is cut before the log lays it out,
+  // with a notice; a body beyond any answer's size is not read; an error's excerpt ends at a
+  // whole character.
+  void answersOfEverySize() {
+    RecordingServer server;
+    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    store(QStringLiteral("stub"), QString(), QString(), QString());
+    AiPanel panel;
+    PdfView view;
+    view.setDocument(textDocument(1));
+    panel.setView(&view);
+
+    const QString huge = QString(10 << 20, QLatin1Char('a')) + QStringLiteral("END");
+    server.queue({200, QJsonDocument(QJsonObject{{QStringLiteral("answer"), huge}}).toJson(), {}});
+    int n = entries(panel);
+    panel.ask(QStringLiteral("everything"));
+    QVERIFY(waitEntries(panel, n + 3));
+    const QString log = logText(panel);
+    QVERIFY(log.contains(QStringLiteral("Tavi AI: Ответ слишком длинный (10485763 знаков): показаны первые 1048576.")));
+    QVERIFY(log.endsWith(QStringLiteral("Tavi AI: ") + QString(1 << 20, QLatin1Char('a'))));
+
+    server.queue({200, QByteArray(17 << 20, ' '), {}});
+    n = entries(panel);
+    panel.ask(QStringLiteral("more"));
+    QVERIFY(waitEntries(panel, n + 2));
+    QVERIFY(logText(panel).trimmed().endsWith(QStringLiteral("Вы: more\nTavi AI: Ошибка: ответ больше 16 МБ")));
+
+    // "Ж" takes bytes 300 and 301: it is left out whole, not shown as a broken character.
+    server.queue({500, QByteArray(299, 'e') + "Жtail", {}});
+    n = entries(panel);
+    panel.ask(QStringLiteral("fail"));
+    QVERIFY(waitEntries(panel, n + 2));
+    QVERIFY(logText(panel).endsWith(QString(299, QLatin1Char('e'))));
+    QVERIFY(!logText(panel).contains(QChar::ReplacementCharacter));
+  }
+
   void keysNeverLeak() {
     const QString key = QStringLiteral("SeCrEt/+key");
     // A Gemini refusal: the URL with the key stands in Qt's error text.

@@ -126,6 +126,8 @@ class BackendToolsTest : public QObject {
       seen.insert(r.requestLine());
       QCOMPARE(r.header("Content-Type"), QByteArray("application/pdf"));
       QVERIFY(r.body.startsWith("%PDF-"));
+      // A configured backend was not given the secret of a backend this window started.
+      QVERIFY(r.header("Authorization").isNull());
     }
     for (const QByteArray& l : lines) QVERIFY2(seen.contains(l), l.constData());
     // The container whole, in one header line.
@@ -169,11 +171,13 @@ class BackendToolsTest : public QObject {
   }
 
   void successIsReportedOnceWritten() {
+    const QByteArray protectedPdf = QByteArray::fromStdString(qpdf_encrypt(text_pdf({"p"}), "pw", "owner"));
+    const QByteArray cleanPdf = QByteArray::fromStdString(text_pdf({"clean"}));
     RecordingServer server;
-    server.queue({200, kPdfReply, {}});
-    server.queue({200, kPdfReply, {{"X-Removed", "JavaScript: 1, OpenAction: 1"}}});
-    server.queue({200, kPdfReply, {}});
-    server.queue({200, kPdfReply, {}});
+    server.queue({200, protectedPdf, {}});
+    server.queue({200, cleanPdf, {{"X-Removed", "JavaScript: 1, OpenAction: 1"}}});
+    server.queue({200, cleanPdf, {}});
+    server.queue({200, protectedPdf, {}});
     MainWindow w;
     openWindow(w, server.base());
     WindowProbe p{w};
@@ -181,11 +185,11 @@ class BackendToolsTest : public QObject {
     const QString out = writeTestFile(dir, "replaced.pdf", "old");
     w.protectPdfTo(out, QStringLiteral("pw"));
     QTRY_COMPARE(p.status(), QStringLiteral("Зашифровано (AES-256): ") + out);
-    QCOMPARE(readAll(out), kPdfReply);
+    QCOMPARE(readAll(out), protectedPdf);
 
     w.sanitizePdfTo(path("clean.pdf"));
     QTRY_COMPARE(p.status(), QStringLiteral("Очищено (JavaScript: 1, OpenAction: 1) → ") + path("clean.pdf"));
-    QCOMPARE(readAll(path("clean.pdf")), kPdfReply);
+    QCOMPARE(readAll(path("clean.pdf")), cleanPdf);
 
     // The English interface keeps the one Russian word for "nothing".
     quorvel::desktop::g_lang = 1;
@@ -195,6 +199,112 @@ class BackendToolsTest : public QObject {
     const QString unwritable = path("no-such-folder/out.pdf");
     w.protectPdfTo(unwritable, QStringLiteral("pw"));
     QTRY_COMPARE(p.status(), QStringLiteral("Could not write: ") + unwritable);
+  }
+
+  // A reply with a success status is what was asked for only when it is: a protected file that
+  // opens with the password sent (and not without it), a signature over the whole file, a
+  // cleaned file that opens. Otherwise the tool fails with the reason and the output stays.
+  void repliesThatAreNotWhatWasAsked_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("shown");  // empty: success
+    const QByteArray plain = QByteArray::fromStdString(text_pdf({"plain"}));
+    const QString notEncrypted = QStringLiteral("Шифрование не удалось (backend): ответ не зашифрован этим паролем (AES-256)");
+    QTest::newRow("protect: not encrypted") << "protect" << plain << notEncrypted;
+    QTest::newRow("protect: another password")
+        << "protect" << QByteArray::fromStdString(qpdf_encrypt(text_pdf({"x"}), "other", "pw")) << notEncrypted;
+    QTest::newRow("protect: opens without a password")
+        << "protect" << QByteArray::fromStdString(qpdf_encrypt(text_pdf({"x"}), "", "pw")) << notEncrypted;
+    QTest::newRow("protect: AES-128")
+        << "protect" << QByteArray::fromStdString(qpdf_encrypt(text_pdf({"x"}), "pw", "o", 128)) << notEncrypted;
+    QTest::newRow("protect: as asked")
+        << "protect" << QByteArray::fromStdString(qpdf_encrypt(text_pdf({"x"}), "pw", "o")) << QString();
+    QTest::newRow("sign: no signature")
+        << "sign" << plain
+        << QStringLiteral("Подпись не удалась (backend): в ответе нет подписи, покрывающей весь файл");
+    QTest::newRow("sign: changed after signing")
+        << "sign" << QByteArray::fromStdString(whole_file_signed_pdf("3082" + std::string(60, '1'), 0, "% more\n"))
+        << QStringLiteral("Подпись не удалась (backend): в ответе нет подписи, покрывающей весь файл");
+    QTest::newRow("sign: as asked") << "sign" << QByteArray::fromStdString(whole_file_signed_pdf()) << QString();
+    QTest::newRow("sanitize: does not open")
+        << "sanitize" << QByteArray("%PDF-1.7\nnothing else of a PDF\n")
+        << QStringLiteral("Очистка не удалась (backend): ответ не открывается как PDF");
+    QTest::newRow("sanitize: as asked") << "sanitize" << plain << QString();
+  }
+  void repliesThatAreNotWhatWasAsked() {
+    QFETCH(QString, tool);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, shown);
+    RecordingServer server;
+    server.queue({200, reply, {}});
+    const QString out = writeTestFile(dir, "earlier.pdf", "the user's earlier file");
+    MainWindow w;
+    openWindow(w, server.base());
+    WindowProbe p{w};
+    if (tool == QLatin1String("protect")) w.protectPdfTo(out, QStringLiteral("pw"));
+    if (tool == QLatin1String("sign")) w.signWithCertTo(pfxBytes, QStringLiteral("pass"), out);
+    if (tool == QLatin1String("sanitize")) w.sanitizePdfTo(out);
+    const QString waiting = p.status();
+    QTRY_VERIFY(p.status() != waiting);
+    if (shown.isEmpty()) {
+      QVERIFY2(!p.status().contains(QStringLiteral("не удал")), qPrintable(p.status()));
+      QCOMPARE(readAll(out), reply);
+    } else {
+      QCOMPARE(p.status(), shown);
+      QCOMPARE(readAll(out), QByteArray("the user's earlier file"));
+    }
+  }
+
+  // What the backend gets: the file as it was opened while nothing has changed, else a full
+  // copy with the edits and annotations; and never a copy it cannot open without the
+  // document's password.
+  void copySentIsOneTheBackendCanRead_data() {
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QString>("change");  // "", "annotation", "rotation"
+    QTest::addColumn<bool>("fileAsItIs");
+    QTest::newRow("unchanged: the file itself") << false << "" << true;
+    QTest::newRow("annotated: saved with the annotation") << false << "annotation" << false;
+    QTest::newRow("edited: saved with the edit") << false << "rotation" << false;
+    QTest::newRow("locked: without its password") << true << "" << false;
+    QTest::newRow("locked and edited") << true << "rotation" << false;
+  }
+  void copySentIsOneTheBackendCanRead() {
+    QFETCH(bool, locked);
+    QFETCH(QString, change);
+    QFETCH(bool, fileAsItIs);
+    // A document of its own per row: annotations are stored by the document's bytes.
+    const std::string plain = text_pdf({std::string("first page of ") + QTest::currentDataTag(), "second page"});
+    const QString file = writeTestFile(dir, locked ? "locked.pdf" : "plain.pdf",
+                                       locked ? qpdf_encrypt(plain, "open sesame", "owner") : plain);
+    RecordingServer server;
+    server.queue({200, QByteArray::fromStdString(text_pdf({"clean"})), {}});
+    MainWindow w;
+    if (locked) w.setOpenPassword(QStringLiteral("open sesame"));
+    openWindow(w, server.base(), file);
+    WindowProbe p{w};
+    if (change == QLatin1String("annotation")) {
+      quorvel::annot::Annotation a;
+      a.id = "note-1";
+      a.page = 0;
+      a.type = quorvel::annot::AnnotType::Note;
+      a.x0 = 100, a.y0 = 100, a.x1 = 120, a.y1 = 120;
+      a.text = "a note";
+      w.currentView()->addAnnotation(a);
+    }
+    if (change == QLatin1String("rotation")) w.rotatePageAt(2);
+    w.sanitizePdfTo(path("sent-copy-result.pdf"));
+    QTRY_COMPARE(server.requests.size(), 1);
+    QTRY_VERIFY(p.status().startsWith(QStringLiteral("Очищено")));
+    const QByteArray sent = server.requests[0].body;
+    QCOMPARE(sent == readAll(file), fileAsItIs);
+    const auto engine = quorvel::make_engine(quorvel::EngineKind::Pdfium);
+    const auto opened = engine->open(as_bytes(sent.toStdString()), {});
+    QVERIFY2(opened, "the backend could not open what it was sent");
+    QVERIFY(!opened->metadata().encrypted);
+    QCOMPARE(opened->page_count(), 2);
+    QCOMPARE(opened->page_info(1).rotation, change == QLatin1String("rotation") ? 90 : 0);
+    QCOMPARE(sent.contains("a note"), change == QLatin1String("annotation"));
+    QCOMPARE(leftoverCopies(), QStringList());
   }
 
   void optimizeFigures_data() {
@@ -271,20 +381,25 @@ class BackendToolsTest : public QObject {
     QVERIFY(!QFile::exists(path("broken.csv")));
   }
 
+  // Every secret given as "-" is a line of standard input, read in the order of the actions:
+  // the open password first, then the encryption password, then the certificate's passphrase.
   void commandLineTakesSecretsFromStandardInput() {
     using quorvel::desktop::planCommandLine;
     using quorvel::desktop::scanCommandLine;
-    const QStringList args = {doc,
+    const QString locked = writeTestFile(dir, "cl-locked.pdf", qpdf_encrypt(text_pdf({"locked"}), "open pw", "owner"));
+    const QStringList args = {locked,
                               QStringLiteral("--sanitize-out"), path("cl-clean.pdf"),
                               QStringLiteral("--sign-cert-pw"), QStringLiteral("-"),
                               QStringLiteral("--sign-cert"), pfxBytes,
                               QStringLiteral("--sign-cert-out"), path("cl-signed.pdf"),
                               QStringLiteral("--encrypt-pw"), QStringLiteral("-"),
-                              QStringLiteral("--encrypt"), path("cl-protected.pdf")};
+                              QStringLiteral("--encrypt"), path("cl-protected.pdf"),
+                              QStringLiteral("--password"), QStringLiteral("-")};
     const auto plan = planCommandLine(scanCommandLine(args));
     QStringList calls;
     for (const auto& a : plan) calls << a.call;
-    QCOMPARE(calls, (QStringList{QStringLiteral("openFile(%1)").arg(doc),
+    QCOMPARE(calls, (QStringList{QStringLiteral("setOpenPassword"),
+                                 QStringLiteral("openFile(%1)").arg(locked),
                                  QStringLiteral("protectPdfTo(%1)").arg(path("cl-protected.pdf")),
                                  QStringLiteral("signWithCertTo(%1, %2)").arg(pfxBytes, path("cl-signed.pdf")),
                                  QStringLiteral("sanitizePdfTo(%1)").arg(path("cl-clean.pdf"))}));
@@ -296,11 +411,16 @@ class BackendToolsTest : public QObject {
              size_t{0});
 
     RecordingServer server;
-    for (int i = 0; i < 3; ++i) server.queue({200, kPdfReply, {}});
+    server.respond = [](const RecordingServer::Request& r) -> Reply {
+      if (r.requestLine().startsWith("POST /pdf/encrypt"))
+        return {200, QByteArray::fromStdString(qpdf_encrypt(text_pdf({"p"}), "a+b%41 c", "o")), {}};
+      if (r.requestLine().startsWith("POST /pdf/sign")) return {200, QByteArray::fromStdString(whole_file_signed_pdf()), {}};
+      return {200, QByteArray::fromStdString(text_pdf({"clean"})), {}};
+    };
     qputenv("QUORVEL_BACKEND", server.base().toUtf8());
     int pipefd[2];
     QCOMPARE(::pipe(pipefd), 0);
-    const QByteArray input = "a+b%41 c\r\nsecond line\n";
+    const QByteArray input = "open pw\na+b%41 c\r\nsecond line\n";
     QCOMPARE(::write(pipefd[1], input.constData(), input.size()), input.size());
     ::close(pipefd[1]);
     const int savedStdin = ::dup(0);
@@ -308,7 +428,10 @@ class BackendToolsTest : public QObject {
     ::close(pipefd[0]);
     {
       MainWindow w;
+      ModalAnswerer noPrompt({});
       for (const auto& a : plan) a.run(w);
+      QVERIFY(w.currentView());
+      QCOMPARE(noPrompt.seen.size(), 0);
       QTRY_COMPARE(server.requests.size(), 3);
       QTRY_VERIFY(QFile::exists(path("cl-clean.pdf")) && QFile::exists(path("cl-signed.pdf")) &&
                   QFile::exists(path("cl-protected.pdf")));

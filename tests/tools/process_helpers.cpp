@@ -50,14 +50,17 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return p;
 }
 
-pid_t spawn(const std::vector<std::string>& argv, const EnvChanges& env, int out_fd, int err_fd) {
+pid_t spawn(const std::vector<std::string>& argv, const EnvChanges& env, int out_fd, int err_fd, int in_fd = -1) {
   std::vector<std::string> args = argv;
   std::vector<std::string> envs = make_env(env);
   auto argp = pointers(args);
   auto envp = pointers(envs);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  if (in_fd >= 0)
+    posix_spawn_file_actions_adddup2(&fa, in_fd, 0);
+  else
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   if (out_fd >= 0) posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
   if (err_fd >= 0) posix_spawn_file_actions_adddup2(&fa, err_fd, 2);
   pid_t pid = -1;
@@ -70,18 +73,24 @@ int exit_status(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -
 
 }  // namespace
 
-RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, int timeout_ms) {
+RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, int timeout_ms, const std::string& input) {
   RunResult r;
-  int out[2], err[2];
+  int out[2], err[2], in[2] = {-1, -1};
   if (pipe2(out, O_CLOEXEC) != 0) return r;
   if (pipe2(err, O_CLOEXEC) != 0) {
     close(out[0]);
     close(out[1]);
     return r;
   }
-  const pid_t pid = spawn(argv, env, out[1], err[1]);
+  // The input fits the pipe's buffer: it is written whole before the program starts.
+  if (!input.empty() && pipe2(in, O_CLOEXEC) == 0) {
+    if (write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) r.err = "input not written";
+    close(in[1]);
+  }
+  const pid_t pid = spawn(argv, env, out[1], err[1], in[0]);
   close(out[1]);
   close(err[1]);
+  if (in[0] >= 0) close(in[0]);
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   int open_fds = 2;

@@ -23,7 +23,10 @@ struct RunResult {
   std::string err;
 };
 
-RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {}, int timeout_ms = 60000);
+// `input`, when given, is the program's standard input (at most a pipe's buffer); else it reads
+// nothing.
+RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {}, int timeout_ms = 60000,
+              const std::string& input = {});
 
 // A program running in the background; killed when the object goes.
 class Child {
