@@ -81,6 +81,9 @@ bool decrypt(std::span<const std::byte> pdf, std::string_view password, std::vec
     QPDFWriter w(q);
     w.setOutputMemory();
     w.setPreserveEncryption(false);
+    // Stream data only decrypted, as it is stored otherwise: no filter runs again.
+    w.setDecodeLevel(qpdf_dl_none);
+    w.setCompressStreams(false);
     w.write();
     const std::shared_ptr<Buffer> buf = w.getBufferSharedPointer();
     if (!buf || buf->getSize() == 0) return false;

@@ -18,8 +18,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <new>
@@ -28,10 +28,10 @@
 #include <vector>
 
 #include "core/engine.h"
-#include "core/pdf_check.h"
 #include "core/c_locale.h"
 #include "core/exportdoc.h"
 #include "core/extract.h"
+#include "core/pdf_check.h"
 #include "core/safe_write.h"
 #include "desktop/window/BackendLink.h"
 
@@ -103,7 +103,6 @@ bool saved_pdf_ok(const fs::path& p) {
   f.read(head, sizeof head);
   return std::string_view(head, static_cast<size_t>(f.gcount())).find("%PDF-") != std::string_view::npos;
 }
-
 
 std::string csv_field(const std::string& s) {
   std::string out = "\"";

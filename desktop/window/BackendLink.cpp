@@ -42,9 +42,9 @@ int listeningPort(const QByteArray& line) {
 int BackendLink::readyTimeoutMs = 45000;
 int BackendLink::requestTimeoutMs = 120000;
 
-BackendLink::BackendLink(QObject* parent) : QObject(parent) {
-  direct_.setProxy(QNetworkProxy::NoProxy);
-  direct_.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+BackendLink::BackendLink(QObject* parent) : QObject(parent), direct_(new QNetworkAccessManager(this)) {
+  direct_->setProxy(QNetworkProxy::NoProxy);
+  direct_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
 BackendLink::~BackendLink() = default;
@@ -114,7 +114,7 @@ void BackendLink::checkHealth() {
   ++healthAttempts_;
   QNetworkRequest request(QUrl(base_ + QStringLiteral("/health")));
   request.setTransferTimeout(kHealthAttemptMs);
-  QNetworkReply* reply = direct_.get(request);
+  QNetworkReply* reply = direct_->get(request);
   connect(reply, &QNetworkReply::finished, this, [this, reply] {
     reply->deleteLater();
     if (state_ != State::Starting) return;

@@ -40,7 +40,7 @@ class BackendLink : public QObject {
   QString failure() const { return failure_; }
   // Requests to the started backend leave through this manager: no proxy of the environment
   // stands between, and no redirect is followed.
-  QNetworkAccessManager* network() { return &direct_; }
+  QNetworkAccessManager* network() const { return direct_; }
 
   // The link of `object` or of its nearest ancestor that has one; null when none has.
   static BackendLink* of(const QObject* object);
@@ -68,7 +68,7 @@ class BackendLink : public QObject {
   QString failure_;
   int healthAttempts_ = 0;
   QTimer* deadline_ = nullptr;
-  QNetworkAccessManager direct_;
+  QNetworkAccessManager* direct_ = nullptr;
 };
 
 // A network access manager whose requests for the backend (MainWindow::backendUrl gives their

@@ -143,7 +143,8 @@ class MainWindowBackendTest : public QObject {
   Q_OBJECT
 
   TempDir dir;
-  QString fake, stubborn, doc, encrypted;
+  QString fake, stubborn, doc;
+  QByteArray encrypted;
 
  private slots:
   void initTestCase() {
@@ -152,7 +153,7 @@ class MainWindowBackendTest : public QObject {
     fake = writeFakeBackend(dir, "fake-backend", false);
     stubborn = writeFakeBackend(dir, "stubborn-backend", true);
     doc = writeTestFile(dir, "doc.pdf", text_pdf({"one page"}));
-    encrypted = QString::fromStdString(qpdf_encrypt(text_pdf({"protected"}), "pw", "pw"));
+    encrypted = QByteArray::fromStdString(qpdf_encrypt(text_pdf({"protected"}), "a+b%41 c", "owner"));
     QVERIFY(!encrypted.isEmpty());
     // Beside the test program there is no backend, so only QUORVEL_BACKEND_EXE can name one.
     QVERIFY(!QFile::exists(QDir(QCoreApplication::applicationDirPath()).filePath("durovaderiz")));
@@ -289,7 +290,7 @@ class MainWindowBackendTest : public QObject {
       if (r.requestLine().startsWith("GET /health ")) return {++healthChecks < 3 ? 503 : 200, "ok", {}};
       if (r.header("Authorization") != "Bearer " + field(record(fake), "token").toLatin1()) return {401, "no", {}};
       if (r.requestLine().startsWith("POST /ai/chat ")) return {200, R"({"answer":"from our own"})", {}};
-      return {200, encrypted.toLatin1(), {}};
+      return {200, encrypted, {}};
     };
     EnvCase env({{"QUORVEL_BACKEND_EXE", fake.toUtf8()},
                  {"FAKE_BACKEND_PORT", QByteArray::number(QUrl(server.base()).port())}});
@@ -297,7 +298,7 @@ class MainWindowBackendTest : public QObject {
     WindowProbe p{w};
     w.openFile(doc);
     const QString out = QString::fromStdString(dir.file("right-away.pdf"));
-    w.protectPdfTo(out, QStringLiteral("pw"));
+    w.protectPdfTo(out, QStringLiteral("a+b%41 c"));
     w.askAi(QStringLiteral("Who answers?"));
     QTRY_COMPARE(p.status(), QStringLiteral("Зашифровано (AES-256): ") + out);
     QTRY_VERIFY(logOf(w).endsWith(QStringLiteral("Tavi AI: from our own")));
@@ -308,6 +309,11 @@ class MainWindowBackendTest : public QObject {
     QCOMPARE(lines.size(), 5);
     for (const auto& r : server.requests.mid(3))
       QCOMPARE(r.header("Authorization"), "Bearer " + field(record(fake), "token").toLatin1());
+    // The address became known late; the query still arrives byte for byte.
+    QVERIFY(std::any_of(server.requests.begin(), server.requests.end(), [](const auto& r) {
+      return r.requestLine() ==
+             "POST /pdf/encrypt?user_password=a%2Bb%2541%20c&allow_print=1&allow_copy=0&allow_modify=0 HTTP/1.1";
+    }));
   }
 
   // Someone else holds the port the backend was to have: the started backend cannot bind it
