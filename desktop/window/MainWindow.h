@@ -15,6 +15,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -280,6 +281,16 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;
   std::unique_ptr<RecentsStore> recentsStore;
+
+  // The search in progress or done (MainWindowSearch.cpp): the view it runs in, the text its
+  // hits are of, and whether the document holds more than were found.
+  void takeSearchHits(const std::vector<search::DocMatch>& hits);
+  void endSearch(bool partial);
+  // Stops the search and forgets its hits.
+  void dropSearch();
+  QPointer<PdfView> searchedView;
+  QString searchedText;
+  bool searchPartial = false;
 };
 
 }  // namespace quorvel::desktop
