@@ -18,6 +18,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/process_status.h"
 #include "common/manual_like.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/MainWindow.h"
@@ -26,16 +27,6 @@ using quorvel::desktop::MainWindow;
 using quorvel::desktop::PdfView;
 
 namespace {
-
-double statusMb(const char* key) {
-  std::ifstream f("/proc/self/status");
-  std::string line;
-  const std::string prefix = std::string(key) + ":";
-  while (std::getline(f, line)) {
-    if (line.rfind(prefix, 0) == 0) return std::atof(line.c_str() + prefix.size()) / 1024.0;
-  }
-  return -1;
-}
 
 void silentMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
 

@@ -14,15 +14,11 @@
 #include <vector>
 
 #include "core/engine.h"
+#include "core/text_runs.h"
 
 namespace quorvel::search {
 
-struct Box {
-  double left = 0.0;
-  double top = 0.0;
-  double right = 0.0;
-  double bottom = 0.0;
-};
+using Box = textruns::Rect;
 
 // A page's text as search keeps it: the run texts and boxes, and each character's box in a
 // third of the room a CharBox takes, to within 1/100 point on a page-wide line.

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "common/time_bound.h"
 #include "desktop/window/lang.h"
@@ -138,11 +139,41 @@ class GatedDocument : public quorvel::IDocument {
   std::shared_ptr<Gate> gate;
 };
 
-// Puts the view's document behind a gate.
-std::shared_ptr<GatedDocument::Gate> gateView(PdfView& v, int gateAt) {
+// While it lives, opens the gate for good should a read come to wait at the page: a search that
+// is being stopped may go one page further before it sees the stop.
+class OpenIfReached {
+ public:
+  OpenIfReached(std::shared_ptr<GatedDocument::Gate> g, int page) : gate(std::move(g)) {
+    watcher = std::thread([this, page] {
+      std::unique_lock<std::mutex> l(gate->m);
+      gate->cv.wait(l, [&] { return gate->waitingAt == page || done; });
+      if (done) return;
+      gate->open = true;
+      gate->cv.notify_all();
+    });
+  }
+  ~OpenIfReached() {
+    {
+      std::lock_guard<std::mutex> g(gate->m);
+      done = true;
+      gate->cv.notify_all();
+    }
+    watcher.join();
+  }
+
+ private:
+  std::shared_ptr<GatedDocument::Gate> gate;
+  bool done = false;  // under the gate's mutex
+  std::thread watcher;
+};
+
+// Opens the file in a new tab and puts its document behind a gate.
+std::shared_ptr<GatedDocument::Gate> openGated(MainWindow& w, const QString& file, int gateAt) {
+  w.openFile(file);
   auto gate = std::make_shared<GatedDocument::Gate>();
   gate->gateAt = gateAt;
-  v.doc = std::make_unique<GatedDocument>(std::move(v.doc), gate);
+  PdfView* v = w.currentView();
+  v->doc = std::make_unique<GatedDocument>(std::move(v->doc), gate);
   return gate;
 }
 
@@ -361,9 +392,8 @@ class MainWindowSearchTest : public QObject {
   // goes through the hits found so far without starting again.
   void hitsShowWhileTheSearchRuns() {
     MainWindow w;
-    w.openFile(words);
+    auto gate = openGated(w, words, 2);
     PdfView* v = w.currentView();
-    auto gate = gateView(*v, 2);
     w.findText(QStringLiteral("alpha"));
     QVERIFY(v->searchRunning());
     QSignalSpy batches(v, &PdfView::searchHitsFound);
@@ -384,9 +414,7 @@ class MainWindowSearchTest : public QObject {
   // Before any hit the counter says the search is on, not that nothing was found.
   void counterWaitsForTheFirstHit() {
     MainWindow w;
-    w.openFile(words);
-    PdfView* v = w.currentView();
-    auto gate = gateView(*v, 0);
+    auto gate = openGated(w, words, 0);
     w.findText(QStringLiteral("gamma"));
     QVERIFY(gate->waitUntilWaitingAt(0));
     QCOMPARE(label(w), QStringLiteral("поиск…"));
@@ -401,9 +429,8 @@ class MainWindowSearchTest : public QObject {
   // began is handled before the search ends, which it cannot do before the event was handled.
   void eventsAreHandledWhileTheSearchRuns() {
     MainWindow w;
-    w.openFile(words);
+    auto gate = openGated(w, words, 1);
     PdfView* v = w.currentView();
-    auto gate = gateView(*v, 1);
     QStringList order;
     connect(v, &PdfView::searchFinished, &w, [&] { order << QStringLiteral("finished"); });
     w.findText(QStringLiteral("alpha"));
@@ -420,9 +447,8 @@ class MainWindowSearchTest : public QObject {
   // A second search reads no page again; an edited page is read again, and only that one.
   void pageTextIsKeptUntilThePageChanges() {
     MainWindow w;
-    w.openFile(words);
+    auto gate = openGated(w, words, 1 << 30);
     PdfView* v = w.currentView();
-    auto gate = gateView(*v, 1 << 30);
     QVERIFY(find(w, QStringLiteral("alpha")));
     QCOMPARE(gate->readCount(), 3);
     QVERIFY(find(w, QStringLiteral("gamma")));
@@ -448,18 +474,20 @@ class MainWindowSearchTest : public QObject {
   // more.
   void anEditEndsTheSearch() {
     MainWindow w;
-    w.openFile(words);
+    auto gate = openGated(w, words, 1);
     PdfView* v = w.currentView();
-    auto gate = gateView(*v, 1);
     w.findText(QStringLiteral("alpha"));
     QVERIFY(gate->waitUntilWaitingAt(1));
     QSignalSpy batches(v, &PdfView::searchHitsFound);
     while (v->highlights.size() < 2) QVERIFY(batches.wait(time_bound_ms(20000)));
-    gate->grant(1);
-    v->pageContentEdited(0);
+    {
+      OpenIfReached further(gate, 2);
+      gate->grant(1);
+      v->pageContentEdited(0);
+    }
     QVERIFY(!v->searchRunning());
     QCOMPARE(label(w), QStringLiteral("1 / 2+"));
-    gate->openForGood();
+    QVERIFY(gate->readCount() <= 3);
   }
 
   // Closing the tab stops its search before the document goes: no page is read after it, no
@@ -468,13 +496,14 @@ class MainWindowSearchTest : public QObject {
     MainWindow w;
     WindowProbe p{w};
     w.openFile(words);
-    w.openFile(manyPages);
-    PdfView* v = w.currentView();
-    auto gate = gateView(*v, 1);
+    auto gate = openGated(w, manyPages, 1);
     w.findText(QStringLiteral("alpha"));
     QVERIFY(gate->waitUntilWaitingAt(1));
-    gate->grant(1);
-    p.tabs()->tabCloseRequested(1);
+    {
+      OpenIfReached further(gate, 2);
+      gate->grant(1);
+      p.tabs()->tabCloseRequested(1);
+    }
     {
       std::lock_guard<std::mutex> g(gate->m);
       QVERIFY(gate->destroyed);
