@@ -268,6 +268,15 @@ class MainWindow : public QMainWindow {
   QLabel* searchLabel = nullptr;
   std::vector<search::DocMatch> matches;
   int activeMatch = -1;
+  // The search in progress or done (MainWindowSearch.cpp): the view it runs in, the text its
+  // hits are of, and whether the document holds more than were found.
+  void takeSearchHits(const std::vector<search::DocMatch>& hits);
+  void endSearch(bool partial);
+  // Stops the search and forgets its hits.
+  void dropSearch();
+  QPointer<PdfView> searchedView;
+  QString searchedText;
+  bool searchPartial = false;
   QActionGroup* toolGroup = nullptr;
   QNetworkAccessManager* network = nullptr;
   QProcess* backendProcess = nullptr;
@@ -281,16 +290,6 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;
   std::unique_ptr<RecentsStore> recentsStore;
-
-  // The search in progress or done (MainWindowSearch.cpp): the view it runs in, the text its
-  // hits are of, and whether the document holds more than were found.
-  void takeSearchHits(const std::vector<search::DocMatch>& hits);
-  void endSearch(bool partial);
-  // Stops the search and forgets its hits.
-  void dropSearch();
-  QPointer<PdfView> searchedView;
-  QString searchedText;
-  bool searchPartial = false;
 };
 
 }  // namespace quorvel::desktop
