@@ -3,7 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+
+#include "core/regex.h"
 
 namespace quorvel::search {
 namespace {
@@ -11,53 +12,49 @@ namespace {
 constexpr size_t kSnippetBytes = 120;
 constexpr size_t kSnippetLead = 40;
 
-inline unsigned char ascii_lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+using regex::Pattern;
 
-inline bool is_token_byte(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c >= 0x80;
+size_t characters(std::string_view s) {
+  return static_cast<size_t>(
+      std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-std::string lowered(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(ascii_lower(static_cast<unsigned char>(c)));
+// What finds a query word in page text, in any case and inside longer words.
+Pattern caseless_literal(std::string_view word) {
+  return Pattern(regex::literal(word), true, Pattern::Text::Unicode);
+}
+
+// The query's words in order, repeats included: runs of letters, digits and their marks in any
+// script, of two characters or more; punctuation and the underscore split them.
+std::vector<std::string> words_of(std::string_view query) {
+  static const Pattern word("[\\p{L}\\p{M}\\p{N}]+", false, Pattern::Text::Unicode);
+  std::vector<std::string> out;
+  word.for_each_match(query, [&](std::span<const regex::Group> g) {
+    const std::string_view w = query.substr(g[0].offset, g[0].length);
+    if (characters(w) >= 2) out.emplace_back(w);
+    return true;
+  });
   return out;
 }
 
-std::vector<std::string> tokens_of(std::string_view query) {
-  const std::string lower = lowered(query);
-  std::vector<std::string> tokens;
-  size_t i = 0;
-  while (i < lower.size()) {
-    if (!is_token_byte(static_cast<unsigned char>(lower[i]))) {
-      ++i;
-      continue;
-    }
-    size_t j = i;
-    while (j < lower.size() && is_token_byte(static_cast<unsigned char>(lower[j]))) ++j;
-    if (j - i >= 2) tokens.emplace_back(lower, i, j - i);
-    i = j;
-  }
-  return tokens;
+bool same_word(const Pattern& token, std::string_view word) {
+  bool whole = false;
+  token.for_each_match(word, [&](std::span<const regex::Group> g) {
+    whole = g[0].offset == 0 && g[0].length == word.size();
+    return false;
+  });
+  return whole;
 }
 
-// Non-overlapping occurrences. memmem rather than string::find: a Cyrillic token's first byte
-// (0xD0 or 0xD1) stands at every other position of Russian text.
-size_t count_occurrences(std::string_view text, std::string_view token) {
+// Non-overlapping occurrences, and where the first one starts (npos without any).
+size_t count_occurrences(const Pattern& pattern, std::string_view text, size_t& first) {
   size_t n = 0;
-  const char* p = text.data();
-  const char* const end = text.data() + text.size();
-  while (static_cast<size_t>(end - p) >= token.size()) {
-    const void* hit = memmem(p, static_cast<size_t>(end - p), token.data(), token.size());
-    if (hit == nullptr) break;
-    ++n;
-    p = static_cast<const char*>(hit) + token.size();
-  }
+  first = std::string::npos;
+  pattern.for_each_match(text, [&](std::span<const regex::Group> g) {
+    if (n++ == 0) first = g[0].offset;
+    return true;
+  });
   return n;
-}
-
-size_t first_occurrence(std::string_view text, std::string_view token) {
-  const void* hit = memmem(text.data(), text.size(), token.data(), token.size());
-  return hit == nullptr ? std::string::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
 }
 
 // Best first; equal scores keep page order so that results do not depend on the sort.
@@ -72,34 +69,30 @@ void sort_and_cut(std::vector<RankedPage>& pages, size_t k) {
 std::vector<RankedPage> rank_with_texts(const IDocument& doc, std::string_view query, size_t k,
                                         std::vector<std::string>* page_texts) {
   std::vector<RankedPage> out;
-  const std::vector<std::string> tokens = tokens_of(query);
-  if (tokens.empty() || k == 0) return out;
+  const std::vector<std::string> words = words_of(query);
+  if (words.empty() || k == 0) return out;
   const int n = doc.page_count();
   if (n <= 0) return out;
 
-  // The texts as read and lowered; lowering keeps every byte's position.
-  std::vector<std::string> texts, lower;
+  std::vector<std::string> texts;
   texts.reserve(static_cast<size_t>(n));
-  lower.reserve(static_cast<size_t>(n));
-  for (int p = 0; p < n; ++p) {
-    texts.push_back(page_text(doc.extract_text(p)));
-    lower.push_back(lowered(texts.back()));
-  }
+  for (int p = 0; p < n; ++p) texts.push_back(page_text(doc.extract_text(p)));
 
-  // Occurrences of each distinct token on each page; a page contains a token when it has one.
-  std::vector<std::string> distinct;
-  std::vector<size_t> slot(tokens.size());
-  for (size_t t = 0; t < tokens.size(); ++t) {
-    auto it = std::find(distinct.begin(), distinct.end(), tokens[t]);
+  // Each query word counts towards the distinct token it equals in any case.
+  std::vector<Pattern> distinct;
+  std::vector<size_t> slot(words.size());
+  for (size_t t = 0; t < words.size(); ++t) {
+    auto it = std::find_if(distinct.begin(), distinct.end(), [&](const Pattern& d) { return same_word(d, words[t]); });
     slot[t] = static_cast<size_t>(it - distinct.begin());
-    if (it == distinct.end()) distinct.push_back(tokens[t]);
+    if (it == distinct.end()) distinct.push_back(caseless_literal(words[t]));
   }
-  std::vector<size_t> tf(distinct.size() * static_cast<size_t>(n));
+  const size_t pages = texts.size();
+  std::vector<size_t> tf(distinct.size() * pages), first(distinct.size() * pages);
   std::vector<double> weight(distinct.size());
   for (size_t d = 0; d < distinct.size(); ++d) {
     size_t df = 0;
-    for (size_t p = 0; p < lower.size(); ++p) {
-      const size_t count = count_occurrences(lower[p], distinct[d]);
+    for (size_t p = 0; p < pages; ++p) {
+      const size_t count = count_occurrences(distinct[d], texts[p], first[p * distinct.size() + d]);
       tf[p * distinct.size() + d] = count;
       if (count > 0) ++df;
     }
@@ -108,15 +101,15 @@ std::vector<RankedPage> rank_with_texts(const IDocument& doc, std::string_view q
     weight[d] = w;
   }
 
-  for (size_t p = 0; p < lower.size(); ++p) {
+  for (size_t p = 0; p < pages; ++p) {
     double score = 0.0;
-    for (size_t t = 0; t < tokens.size(); ++t) {
+    for (size_t t = 0; t < words.size(); ++t) {
       const size_t count = tf[p * distinct.size() + slot[t]];
       if (count > 0) score += static_cast<double>(count) * weight[slot[t]];
     }
     if (!(score > 0.0)) continue;
     size_t anchor = std::string::npos;
-    for (const std::string& token : distinct) anchor = std::min(anchor, first_occurrence(lower[p], token));
+    for (size_t d = 0; d < distinct.size(); ++d) anchor = std::min(anchor, first[p * distinct.size() + d]);
     size_t start = 0;
     if (anchor != std::string::npos && anchor >= kSnippetLead) start = anchor - kSnippetLead;
     out.push_back(RankedPage{static_cast<int>(p), score, texts[p].substr(start, kSnippetBytes)});

@@ -16,7 +16,9 @@ struct RankedPage {
   std::string snippet;  // up to 120 bytes of the page's text
 };
 
-// Lexical ranking, best first, at most k; pages of equal score keep page order.
+// Lexical ranking, best first, at most k; pages of equal score keep page order. The query's
+// words (letters and digits of any script, two or more) are found in any case, Unicode's
+// folding, also inside longer words.
 std::vector<RankedPage> rank_pages(const IDocument& doc, std::string_view query, size_t k);
 
 // Ranking by cosine similarity; `page_vectors[i]` belongs to page i and there must be one per page.

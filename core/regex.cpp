@@ -148,4 +148,28 @@ bool Pattern::for_each_match(std::string_view text,
   return ok;
 }
 
+std::string literal(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (alnum || c >= 0x80) {
+      out.push_back(ch);
+    } else if (c < 0x20 || c == 0x7F) {
+      // Control bytes, NUL among them, by number: a backslash before them is no quote.
+      out += "\\x";
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    } else {
+      // A backslash before any other ASCII character that is not a letter or digit stands for
+      // that character.
+      out.push_back('\\');
+      out.push_back(ch);
+    }
+  }
+  return out;
+}
+
 }  // namespace quorvel::regex

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 
 struct pcre2_real_code_8;
@@ -50,5 +51,8 @@ class Pattern {
   pcre2_real_match_context_8* context_ = nullptr;
   bool unicode_ = false;
 };
+
+// A pattern source that matches `text` as it stands, read as bytes or as Unicode.
+std::string literal(std::string_view text);
 
 }  // namespace quorvel::regex

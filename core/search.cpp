@@ -3,73 +3,105 @@
 #include <algorithm>
 #include <string>
 
-#include "core/regex.h"
+#include "core/search_cache.h"
 
 namespace quorvel::search {
 namespace {
 
-// Byte rules of the "C" locale, independent of the process locale (the application runs under
-// the user's, often ru_RU.UTF-8).
-inline unsigned char ascii_lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+using regex::Pattern;
 
-inline bool is_word_byte(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-
-bool bytes_equal_at(std::string_view text, size_t pos, std::string_view needle, bool case_sensitive) {
-  if (case_sensitive) return text.compare(pos, needle.size(), needle) == 0;
-  for (size_t i = 0; i < needle.size(); ++i) {
-    if (ascii_lower(static_cast<unsigned char>(text[pos + i])) != ascii_lower(static_cast<unsigned char>(needle[i])))
-      return false;
-  }
-  return true;
-}
-
-bool whole_word_at(std::string_view text, size_t pos, size_t len) {
-  if (pos > 0 && is_word_byte(static_cast<unsigned char>(text[pos - 1]))) return false;
-  if (pos + len < text.size() && is_word_byte(static_cast<unsigned char>(text[pos + len]))) return false;
-  return true;
-}
-
-std::vector<Match> find_plain(std::string_view text, std::string_view needle, const Options& options) {
-  std::vector<Match> out;
-  if (text.size() < needle.size()) return out;
-  const size_t last = text.size() - needle.size();
-  size_t pos = 0;
-  while (pos <= last) {
-    if (options.case_sensitive) {
-      // Jump to the next candidate; positions in between cannot match.
-      size_t found = text.find(needle, pos);
-      if (found == std::string_view::npos) break;
-      pos = found;
-    }
-    if (bytes_equal_at(text, pos, needle, options.case_sensitive) &&
-        (!options.whole_word || whole_word_at(text, pos, needle.size()))) {
-      out.push_back(Match{pos, needle.size()});
-      pos += needle.size();
-    } else {
-      ++pos;
-    }
-  }
-  return out;
-}
-
-// The compiled form of a regular-expression query, made once per search.
-regex::Pattern compile_query(std::string_view pattern, const Options& options) {
+Pattern compile_query(std::string_view query, const Options& options) {
   const bool caseless = !options.case_sensitive;
-  if (!options.whole_word) return regex::Pattern(pattern, caseless);
+  if (!options.regex) {
+    std::string source = regex::literal(query);
+    // A hit must not touch a word character on either side, whatever its own ends are.
+    if (options.whole_word) source = "(?<!\\w)(?:" + source + ")(?!\\w)";
+    Pattern unicode(source, caseless, Pattern::Text::Unicode);
+    if (unicode.valid()) return unicode;
+    // A needle that is no UTF-8 still finds its bytes.
+    return Pattern(source, caseless);
+  }
+  if (!options.whole_word) return Pattern(query, caseless, Pattern::Text::Unicode);
   // Wrapping could turn an invalid pattern such as "a)|(b" into a valid one: the bare pattern
   // must compile on its own first.
-  if (!regex::Pattern(pattern, caseless).valid()) return regex::Pattern();
+  if (!Pattern(query, caseless, Pattern::Text::Unicode).valid()) return Pattern();
   std::string wrapped = "\\b(?:";
-  wrapped.append(pattern);
+  wrapped.append(query);
   wrapped.append(")\\b");
-  return regex::Pattern(wrapped, caseless);
+  return Pattern(wrapped, caseless, Pattern::Text::Unicode);
 }
 
-std::vector<Match> find_compiled(std::string_view text, const regex::Pattern& pattern) {
+// The two forms of page text as building a hit sees them: a run's text and box, the union of
+// its characters' boxes over a byte range, and its whole character list.
+struct PlainRun {
+  const TextRun& run;
+  std::string_view text() const { return run.text; }
+  Box box() const { return {run.left, run.top, run.right, run.bottom}; }
+  bool chars_box(size_t begin, size_t end, Box& out) const {
+    bool found = false;
+    for (const CharBox& c : run.chars) {
+      if (c.offset < begin || c.offset >= end) continue;
+      if (!found) {
+        out = {c.left, c.top, c.right, c.bottom};
+        found = true;
+      } else {
+        out.left = std::min(out.left, c.left);
+        out.top = std::max(out.top, c.top);
+        out.right = std::max(out.right, c.right);
+        out.bottom = std::min(out.bottom, c.bottom);
+      }
+    }
+    return found;
+  }
+  std::vector<CharBox> chars() const { return run.chars; }
+};
+
+struct KeptRun {
+  const CachedPage& page;
+  size_t index;
+  std::string_view text() const { return page.text(index); }
+  Box box() const { return page.box(index); }
+  bool chars_box(size_t begin, size_t end, Box& out) const { return page.chars_box(index, begin, end, out); }
+  std::vector<CharBox> chars() const { return page.chars(index); }
+};
+
+template <class Run>
+bool append_hits(std::vector<DocMatch>& out, int page, size_t run_index, const Run& run, const Query& query,
+                 size_t max) {
+  if (out.size() >= max) return true;
+  const std::string_view text = run.text();
+  for (const Match& hit : query.find(text)) {
+    DocMatch m;
+    m.page = page;
+    m.run = run_index;
+    m.offset = hit.offset;
+    m.length = hit.length;
+    m.text = std::string(text);
+    Box box;
+    // The box narrows to the hit's characters; without any, the run's box and characters stay.
+    if (!run.chars_box(hit.offset, hit.offset + hit.length, box)) {
+      box = run.box();
+      m.chars = run.chars();
+    }
+    m.left = box.left;
+    m.top = box.top;
+    m.right = box.right;
+    m.bottom = box.bottom;
+    out.push_back(std::move(m));
+    if (out.size() >= max) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Query::Query(std::string_view query, const Options& options) {
+  if (!query.empty()) pattern_ = compile_query(query, options);
+}
+
+std::vector<Match> Query::find(std::string_view text) const {
   std::vector<Match> out;
-  bool ok = pattern.for_each_match(text, [&](std::span<const regex::Group> groups) {
+  const bool ok = pattern_.for_each_match(text, [&](std::span<const regex::Group> groups) {
     if (groups[0].length > 0) out.push_back(Match{groups[0].offset, groups[0].length});
     return true;
   });
@@ -77,51 +109,20 @@ std::vector<Match> find_compiled(std::string_view text, const regex::Pattern& pa
   return out;
 }
 
-std::vector<Match> find_regex(std::string_view text, std::string_view pattern, const Options& options) {
-  return find_compiled(text, compile_query(pattern, options));
-}
-
-void append_hits(std::vector<DocMatch>& out, int page, size_t run_index, const TextRun& run,
-                 const std::vector<Match>& hits, size_t max) {
-  for (const Match& hit : hits) {
-    DocMatch m;
-    m.page = page;
-    m.run = run_index;
-    m.offset = hit.offset;
-    m.length = hit.length;
-    m.text = run.text;
-    m.left = run.left;
-    m.top = run.top;
-    m.right = run.right;
-    m.bottom = run.bottom;
-    bool narrowed = false;
-    for (const CharBox& c : run.chars) {
-      if (c.offset < hit.offset || c.offset >= hit.offset + hit.length) continue;
-      if (!narrowed) {
-        m.left = c.left;
-        m.top = c.top;
-        m.right = c.right;
-        m.bottom = c.bottom;
-        narrowed = true;
-      } else {
-        m.left = std::min(m.left, c.left);
-        m.top = std::max(m.top, c.top);
-        m.right = std::max(m.right, c.right);
-        m.bottom = std::min(m.bottom, c.bottom);
-      }
-    }
-    if (!narrowed) m.chars = run.chars;
-    out.push_back(std::move(m));
-    if (out.size() >= max) return;
-  }
-}
-
-}  // namespace
-
 std::vector<Match> find_all(std::string_view text, std::string_view needle, const Options& options) {
-  if (needle.empty()) return {};
-  if (options.regex) return find_regex(text, needle, options);
-  return find_plain(text, needle, options);
+  return Query(needle, options).find(text);
+}
+
+bool search_page(int page, const TextPage& text, const Query& query, size_t max, std::vector<DocMatch>& out) {
+  for (size_t r = 0; r < text.runs.size(); ++r)
+    if (append_hits(out, page, r, PlainRun{text.runs[r]}, query, max)) return true;
+  return out.size() >= max;
+}
+
+bool search_page(int page, const CachedPage& text, const Query& query, size_t max, std::vector<DocMatch>& out) {
+  for (size_t r = 0; r < text.run_count(); ++r)
+    if (append_hits(out, page, r, KeptRun{text, r}, query, max)) return true;
+  return out.size() >= max;
 }
 
 std::vector<DocMatch> search_document(const IDocument& doc, std::string_view query, const Options& options,
@@ -130,21 +131,10 @@ std::vector<DocMatch> search_document(const IDocument& doc, std::string_view que
   if (query.empty() || max == 0) return out;
   const int pages = doc.page_count();
   if (pages <= 0) return out;
-  regex::Pattern pattern;
-  if (options.regex) {
-    pattern = compile_query(query, options);
-    if (!pattern.valid()) return out;
-  }
-  for (int p = 0; p < pages; ++p) {
-    const TextPage page = doc.extract_text(p);
-    for (size_t r = 0; r < page.runs.size(); ++r) {
-      const TextRun& run = page.runs[r];
-      std::vector<Match> hits =
-          options.regex ? find_compiled(run.text, pattern) : find_plain(run.text, query, options);
-      append_hits(out, p, r, run, hits, max);
-      if (out.size() >= max) return out;
-    }
-  }
+  const Query compiled(query, options);
+  if (!compiled.valid()) return out;
+  for (int p = 0; p < pages; ++p)
+    if (search_page(p, doc.extract_text(p), compiled, max, out)) break;
   return out;
 }
 

@@ -1,4 +1,6 @@
-// Finding a query in page text, and the hits' boxes for highlighting.
+// Finding a query in page text, and the hits' boxes for highlighting. Text is read as UTF-8:
+// case folding and word boundaries follow Unicode, so "ДОГОВОР" finds "договор" and a whole
+// word ends where its letters do, in any script.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "core/engine.h"
+#include "core/regex.h"
 
 namespace quorvel::search {
 
@@ -36,11 +39,31 @@ struct DocMatch {
   std::vector<CharBox> chars;
 };
 
+class CachedPage;
+
+// A query made ready once for a whole search. Safe to use from several threads at once.
+class Query {
+ public:
+  Query() = default;
+  Query(std::string_view query, const Options& options);
+  // False for an empty query or an invalid pattern: such a query finds nothing.
+  bool valid() const { return pattern_.valid(); }
+  // Every hit in `text`, left to right, never overlapping; none at all when matching fails.
+  std::vector<Match> find(std::string_view text) const;
+
+ private:
+  regex::Pattern pattern_;
+};
+
 // Every hit of `needle` in `text`, left to right, never overlapping. An invalid pattern gives none.
 std::vector<Match> find_all(std::string_view text, std::string_view needle, const Options& options);
 
 // At most `max` hits over the whole document in document order; hits never span two runs.
 std::vector<DocMatch> search_document(const IDocument& doc, std::string_view query,
                                       const Options& options, size_t max);
+
+// The hits of one page, appended to `out` until it holds `max`; true when it got there.
+bool search_page(int page, const TextPage& text, const Query& query, size_t max, std::vector<DocMatch>& out);
+bool search_page(int page, const CachedPage& text, const Query& query, size_t max, std::vector<DocMatch>& out);
 
 }  // namespace quorvel::search

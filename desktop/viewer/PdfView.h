@@ -20,6 +20,7 @@
 #include "core/engine.h"
 #include "core/search.h"
 #include "desktop/viewer/AnnotationGesture.h"
+#include "desktop/viewer/SearchRun.h"
 
 class QMouseEvent;
 class QKeyEvent;
@@ -216,6 +217,33 @@ class PdfView : public QAbstractScrollArea {
   void paintEvent(QPaintEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
   void scrollContentsBy(int dx, int dy) override;
+
+  // Search off the window's thread, and the page text it keeps for the next search
+  // (PdfViewSearch.cpp). Declared last, so that a running search ends before the document goes.
+ public:
+  // Hits come by searchHitsFound in document order, a batch at a time, then searchFinished.
+  void startSearch(const QString& query, const search::Options& options, size_t max);
+  // Ends the search without a word: the caller has moved on.
+  void stopSearch();
+  bool searchRunning() const;
+  // Adds hits to those painted; repaints only when one of them is in view.
+  void appendHighlights(const std::vector<search::DocMatch>& more);
+  const search::PageTextCache& searchTextCache() const { return searchText; }
+  // What the kept page text of all views together may take.
+  static std::shared_ptr<search::TextBudget> searchTextBudget();
+
+ signals:
+  void searchHitsFound(const std::vector<quorvel::search::DocMatch>& hits);
+  // `partial`: the document holds hits beyond those found, since the cap was reached, or may
+  // hold them, since an edit stopped the search.
+  void searchFinished(bool partial);
+
+ private:
+  // A page whose content changed (-1: every page) is read again, and a running search ends.
+  void searchTextChanged(int page);
+  search::PageTextCache searchText{searchTextBudget()};
+  bool searchFollowsEdits = false;
+  std::unique_ptr<SearchRun> searchRun;
 };
 
 }  // namespace quorvel::desktop

@@ -15,6 +15,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -269,6 +270,15 @@ class MainWindow : public QMainWindow {
   QLabel* searchLabel = nullptr;
   std::vector<search::DocMatch> matches;
   int activeMatch = -1;
+  // The search in progress or done (MainWindowSearch.cpp): the view it runs in, the text its
+  // hits are of, and whether the document holds more than were found.
+  void takeSearchHits(const std::vector<search::DocMatch>& hits);
+  void endSearch(bool partial);
+  // Stops the search and forgets its hits.
+  void dropSearch();
+  QPointer<PdfView> searchedView;
+  QString searchedText;
+  bool searchPartial = false;
   QActionGroup* toolGroup = nullptr;
   QNetworkAccessManager* network = nullptr;
   QProcess* backendProcess = nullptr;

@@ -38,8 +38,7 @@ void MainWindow::buildSearchBar() {
   // Typing never searches; only emptying the field drops the hits at once.
   connect(searchEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
     if (!text.isEmpty()) return;
-    matches.clear();
-    activeMatch = -1;
+    dropSearch();
     if (PdfView* v = currentView()) v->clearHighlights();
     updateSearchLabel();
   });
@@ -96,35 +95,76 @@ void MainWindow::buildSearchBar() {
   connect(back, &QShortcut::activated, this, &MainWindow::prevMatch);
 }
 
-void MainWindow::runSearch() {
-  PdfView* view = currentView();
+void MainWindow::dropSearch() {
+  if (searchedView) {
+    searchedView->stopSearch();
+    disconnect(searchedView, &PdfView::searchHitsFound, this, &MainWindow::takeSearchHits);
+    disconnect(searchedView, &PdfView::searchFinished, this, &MainWindow::endSearch);
+  }
+  searchedView = nullptr;
+  searchedText.clear();
+  searchPartial = false;
   matches.clear();
   activeMatch = -1;
+}
+
+void MainWindow::runSearch() {
+  PdfView* view = currentView();
+  dropSearch();
   const QString text = searchEdit ? searchEdit->text() : QString();
+  searchedText = text;
   if (view && view->doc && !text.isEmpty()) {
     search::Options options;
     options.case_sensitive = caseToggle && caseToggle->isChecked();
     options.whole_word = wordToggle && wordToggle->isChecked();
     options.regex = regexToggle && regexToggle->isChecked();
-    const QByteArray query = text.toUtf8();
-    matches = search::search_document(*view->doc, std::string_view(query.constData(), query.size()), options,
-                                      kMaxHits);
-    view->setHighlights(matches);
-    if (!matches.empty()) {
-      activeMatch = 0;
-      view->setActiveMatch(0);
-    }
+    view->clearHighlights();
+    searchedView = view;
+    connect(view, &PdfView::searchHitsFound, this, &MainWindow::takeSearchHits);
+    connect(view, &PdfView::searchFinished, this, &MainWindow::endSearch);
+    view->startSearch(text, options, kMaxHits);
   } else if (view) {
     view->clearHighlights();
   }
   updateSearchLabel();
 }
 
+void MainWindow::takeSearchHits(const std::vector<search::DocMatch>& hits) {
+  PdfView* view = searchedView;
+  if (!view || sender() != view) return;
+  const bool first = matches.empty();
+  matches.insert(matches.end(), hits.begin(), hits.end());
+  view->appendHighlights(hits);
+  if (first && !matches.empty()) {
+    activeMatch = 0;
+    view->setActiveMatch(0);
+  }
+  updateSearchLabel();
+}
+
+void MainWindow::endSearch(bool partial) {
+  if (!searchedView || sender() != searchedView) return;
+  searchPartial = partial;
+  updateSearchLabel();
+}
+
+namespace {
+
+// Steps go through the hits of the text the field holds, also while more are on their way;
+// another text, or one that found nothing, is searched afresh.
+bool stepsThroughHits(const QLineEdit* field, const QString& searched, bool haveHits, const PdfView* searching) {
+  const QString text = field ? field->text() : QString();
+  return text == searched && (haveHits || (searching && searching->searchRunning()));
+}
+
+}  // namespace
+
 void MainWindow::nextMatch() {
-  if (matches.empty()) {
+  if (!stepsThroughHits(searchEdit, searchedText, !matches.empty(), searchedView)) {
     runSearch();
     return;
   }
+  if (matches.empty()) return;
   const int n = static_cast<int>(matches.size());
   activeMatch = (activeMatch + 1) % n;
   if (PdfView* v = currentView()) v->setActiveMatch(activeMatch);
@@ -132,10 +172,11 @@ void MainWindow::nextMatch() {
 }
 
 void MainWindow::prevMatch() {
-  if (matches.empty()) {
+  if (!stepsThroughHits(searchEdit, searchedText, !matches.empty(), searchedView)) {
     runSearch();
     return;
   }
+  if (matches.empty()) return;
   const int n = static_cast<int>(matches.size());
   activeMatch = (activeMatch + n - 1) % n;
   if (PdfView* v = currentView()) v->setActiveMatch(activeMatch);
@@ -145,8 +186,14 @@ void MainWindow::prevMatch() {
 void MainWindow::updateSearchLabel() {
   if (!searchLabel) return;
   if (!matches.empty()) {
-    searchLabel->setText(QStringLiteral("%1 / %2").arg(activeMatch + 1).arg(matches.size()));
-  } else if (searchEdit && !searchEdit->text().isEmpty()) {
+    // A count with "+" is the least there is: the cap was reached, or an edit ended the search.
+    searchLabel->setText(QStringLiteral("%1 / %2%3")
+                             .arg(activeMatch + 1)
+                             .arg(matches.size())
+                             .arg(searchPartial ? QStringLiteral("+") : QString()));
+  } else if (searchedView && searchedView->searchRunning()) {
+    searchLabel->setText(QStringLiteral("поиск…"));
+  } else if (searchEdit && !searchEdit->text().isEmpty() && !searchPartial) {
     searchLabel->setText(QStringLiteral("нет совпадений"));
   } else {
     searchLabel->clear();
@@ -154,8 +201,7 @@ void MainWindow::updateSearchLabel() {
 }
 
 void MainWindow::resetSearch() {
-  matches.clear();
-  activeMatch = -1;
+  dropSearch();
   if (searchEdit) searchEdit->clear();
   updateSearchLabel();
 }

@@ -37,8 +37,9 @@ TEST(RankPages, TokensAndWeights) {
   ASSERT_EQ(ranked.size(), 1u);
   EXPECT_EQ(ranked[0].page, 6);
   EXPECT_NEAR(ranked[0].score, 1.9924, 5e-5);  // ln(11 / 1.5)
-  // A repeated query word counts again.
+  // A repeated query word counts again, in whatever case it is repeated.
   EXPECT_DOUBLE_EQ(score_of(doc, "report report"), 2 * ranked[0].score);
+  EXPECT_DOUBLE_EQ(score_of(doc, "Report REPORT"), 2 * ranked[0].score);
 
   struct Case {
     const char* page;
@@ -46,11 +47,15 @@ TEST(RankPages, TokensAndWeights) {
     bool scores;
   };
   const Case cases[] = {
-      {"only договор here", "Договор", false},  // lowering is ASCII only
-      {"only договор here", "договор", true},
-      {"concatenate", "cat", true},             // inside a longer word
-      {"x y z", "a b c", false},                // one-letter words are no tokens
-      {"я", "я", true},                         // one Cyrillic letter is two bytes
+      {"only договор here", "Договор", true},  // case follows Unicode
+      {"ДОГОВОР ПОСТАВКИ", "договор", true},
+      {"Ёлка", "ёлка", true},
+      {"договор", "«договор»", true},         // quotes of any script split words
+      {"цена", "цена—договор", true},
+      {"only договор here", "договорный", false},
+      {"concatenate", "cat", true},            // inside a longer word
+      {"x y z", "a b c", false},               // one-letter words are no tokens
+      {"я", "я", false},                       // in any script
       {"my mail box", "e-mail", true},
       {"e", "e-mail", false},
       {"snake_case", "_case", true},

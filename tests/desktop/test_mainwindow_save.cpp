@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/time_bound.h"
 #include "desktop/window/MainWindowCommandLine.h"
 #include "desktop/window/lang.h"
 #include "lang_guard.h"
@@ -351,6 +352,10 @@ class MainWindowSaveTest : public QObject {
     const QString png = QString::fromStdString(dir.file("cl-page.png"));
     quorvel::desktop::runCommandLine(
         w, {"--export", png, "--print", printed, threePages, "--find", "two", "--save", out});
+    if (w.currentView()->searchRunning()) {
+      QSignalSpy searched(w.currentView(), &PdfView::searchFinished);
+      QVERIFY(searched.wait(time_bound_ms(20000)));
+    }
     QCOMPARE(qpdfPages(out).size(), 3);
     QCOMPARE(qpdfPages(printed).size(), 3);
     QCOMPARE(QImage(png).size(), QSize(1275, 1650));
