@@ -117,6 +117,25 @@ QList<FormPart> formParts(const RecordingServer::Request& r) {
   return parts;
 }
 
+// A click as the window system delivers it, so that a window blocked by a modal one drops it.
+void clickThroughWindow(QWidget* w) {
+  QWidget* top = w->window();
+  QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, w->mapTo(top, w->rect().center()));
+}
+
+void doubleClickRow(QTableWidget* t, int row) {
+  QWidget* top = t->window();
+  const QPoint at = t->viewport()->mapTo(top, t->visualRect(t->model()->index(row, 0)).center());
+  QTest::mouseDClick(top->windowHandle(), Qt::LeftButton, {}, at);
+}
+
+QList<QDialog*> offersDialogs(QWidget& w) {
+  QList<QDialog*> out;
+  for (QDialog* d : w.findChildren<QDialog*>())
+    if (d->isVisible() && d->windowTitle() == QStringLiteral("Предложения по заявке")) out << d;
+  return out;
+}
+
 QStringList leftoverCopies() {
   return QDir(QDir::tempPath()).entryList({QStringLiteral("quorvel-request-*")}, QDir::Files | QDir::Hidden);
 }
@@ -407,6 +426,8 @@ class MainWindowRequestsTest : public QObject {
     storeJournal("[{'request_id':'A','status':'accepted','responses':0}]"_j);
     RecordingServer server;
     server.respond = [](const RecordingServer::Request&) { return Reply{200, "{}", {}}; };
+    // The first dialog's refresh replies would empty its Status cells: they wait for the second.
+    server.holdUntil(3);
     qputenv("QUORVEL_BACKEND", server.base().toUtf8());
     MainWindow w;
     ModalAnswerer a(Answers{inDialog([&](QDialog* d) {
@@ -529,6 +550,53 @@ class MainWindowRequestsTest : public QObject {
     QPointer<QDialog> gone(d);
     d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();
     QTRY_VERIFY(gone.isNull());
+  }
+
+  // Offers opened from My requests, which runs modally, take clicks; two stay open side by side,
+  // and one outlives My requests.
+  void offersFromMyRequestsTakeClicks() {
+    storeJournal("[{'request_id':'A','responses':1},{'request_id':'B','responses':1}]"_j);
+    RecordingServer server;
+    server.respond = [](const RecordingServer::Request& r) {
+      const QByteArray id = r.requestLine().startsWith("GET /requests/A/") ? "A" : "B";
+      return Reply{200, "{'responses':[{'supplier':'S-"_j + id + "'}],'compare_url':'http://127.0.0.1:9/c/"_j + id + "'}"_j, {}};
+    };
+    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QPointer<QDialog> kept;
+    ModalAnswerer a(Answers{inDialog([&](QDialog* d) {
+      QVERIFY(QTest::qWaitForWindowExposed(d));
+      auto* t = d->findChild<QTableWidget*>();
+      doubleClickRow(t, 0);
+      QTRY_COMPARE(offersDialogs(w).size(), 1);
+      QPointer<QDialog> first = offersDialogs(w).first();
+      doubleClickRow(t, 1);
+      QTRY_COMPARE(offersDialogs(w).size(), 2);
+      QPointer<QDialog> second = offersDialogs(w).at(offersDialogs(w).at(0) == first ? 1 : 0);
+      for (QDialog* o : {first.data(), second.data()}) {
+        QVERIFY(QTest::qWaitForWindowExposed(o));
+        QTRY_COMPARE(o->findChild<QLabel*>()->text(), QStringLiteral("Откликов: 1"));
+      }
+      QPushButton* open = buttonNamed(second, QStringLiteral("Открыть сравнение"));
+      QTRY_VERIFY(open->isEnabled());
+      clickThroughWindow(open);
+      QCOMPARE(catcher.opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/c/B"))});
+      clickThroughWindow(second->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close));
+      QTRY_VERIFY(second.isNull());
+      QVERIFY(first && first->isVisible());
+      kept = first;
+    })});
+    w.myRequestsDialog(QString());
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QCOMPARE(a.seen.size(), 1);
+    // My requests has gone; the first offers still take clicks and close by their button.
+    QVERIFY(kept && kept->isVisible());
+    clickThroughWindow(kept->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close));
+    QTRY_VERIFY(kept.isNull());
   }
 
   // Closing before the reply drops its handling (seen stays), yet the reply is still deleted.
