@@ -117,6 +117,11 @@ void MainWindow::sendAsRequestDialog() {
   connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
   form->addRow(buttons);
+  // The backend takes the deadline as a date: only a real one, or none, is sent.
+  deadline->setToolTip(L("Дата в виде ГГГГ-ММ-ДД или пусто", "A date as YYYY-MM-DD, or empty"));
+  connect(deadline, &QLineEdit::textChanged, &dlg, [ok = buttons->button(QDialogButtonBox::Ok)](const QString& text) {
+    ok->setEnabled(text.isEmpty() || QDate::fromString(text, QStringLiteral("yyyy-MM-dd")).isValid());
+  });
   if (dlg.exec() != QDialog::Accepted) return;
   // The view may have gone while the dialog ran its own event loop.
   view = currentView();

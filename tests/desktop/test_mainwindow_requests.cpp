@@ -300,6 +300,47 @@ class MainWindowRequestsTest : public QObject {
     QCOMPARE(leftoverCopies(), QStringList());
   }
 
+  // The deadline is a real date or nothing: Send stays off for anything else, and nothing goes.
+  void deadlineTakesOnlyRealDates_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("empty") << QString() << true;
+    QTest::newRow("a date") << QStringLiteral("2024-02-29") << true;
+    QTest::newRow("month 13, day 45") << QStringLiteral("2025-13-45") << false;
+    QTest::newRow("30 February") << QStringLiteral("2023-02-30") << false;
+    QTest::newRow("no leading zeros") << QStringLiteral("2024-6-1") << false;
+    QTest::newRow("words") << QStringLiteral("next week") << false;
+  }
+  void deadlineTakesOnlyRealDates() {
+    QFETCH(QString, typed);
+    QFETCH(bool, sent);
+    RecordingServer server;
+    server.queue(json(kFullReply));
+    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(doc);
+    bool stayedOpen = false;
+    ModalAnswerer a(Answers{[&](QWidget* d) {
+                              auto* form = qobject_cast<QDialog*>(d);
+                              QLineEdit* deadline = d->findChildren<QLineEdit*>().at(3);
+                              QPushButton* send = d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+                              QTest::keyClicks(deadline, typed);
+                              QCOMPARE(deadline->text(), typed);
+                              QCOMPARE(send->isEnabled(), sent);
+                              send->click();
+                              stayedOpen = form->isVisible();
+                              if (stayedOpen) form->reject();
+                            },
+                            pressButton(QMessageBox::Ok)});
+    w.sendAsRequestDialog();
+    QCOMPARE(stayedOpen, !sent);
+    if (sent) QTRY_COMPARE(p.status(), QStringLiteral("Заявка отправлена: R-1"));
+    QCOMPARE(server.requests.size(), sent ? 1 : 0);
+    if (sent) QCOMPARE(formParts(server.requests.first()).value(4).body, typed.toUtf8());
+    QCOMPARE(leftoverCopies(), QStringList());
+  }
+
   void sendWithoutDocumentOrCancelled() {
     RecordingServer server;
     qputenv("QUORVEL_BACKEND", server.base().toUtf8());
