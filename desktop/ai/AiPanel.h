@@ -67,15 +67,14 @@ class AiPanel : public QWidget {
 
   QPointer<PdfView> view;
   QNetworkAccessManager* net = nullptr;
+  QTextBrowser* log = nullptr;
+  QLineEdit* input = nullptr;
+  QString backendBase;
 
   // Page links act on the document they came from: each block of links names its viewer by
   // its place here (null once the tab has closed).
   QString tagPageLinks(const QString& html);
   std::vector<QPointer<PdfView>> linkSources;
-
-  QTextBrowser* log = nullptr;
-  QLineEdit* input = nullptr;
-  QString backendBase;
 };
 
 }  // namespace quorvel::desktop

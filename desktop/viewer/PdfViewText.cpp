@@ -154,7 +154,7 @@ void PdfView::copySelection() {
   QString text;
   for (int k = from; k < to; ++k) {
     const SelChar& c = chars[static_cast<size_t>(k)];
-    if (c.runStart && k > from && !text.isEmpty()) text += QLatin1Char('\n');
+    if (c.runStart && !text.isEmpty()) text += QLatin1Char('\n');
     text += c.text;
   }
   if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);

@@ -79,11 +79,10 @@ QString printedStatus(const QString& done, const QList<int>& failed) {
   constexpr qsizetype kNamed = 10;
   QStringList numbers;
   for (qsizetype i = 0; i < std::min(failed.size(), kNamed); ++i) numbers << QString::number(failed[i]);
-  if (failed.size() > kNamed) numbers << QStringLiteral("…");
+  if (failed.size() > kNamed) numbers << QStringLiteral("… (всего %1)").arg(failed.size());
   return failed.size() == 1
              ? QStringLiteral("%1; страница %2 не нарисована, её лист пуст").arg(done, numbers.first())
-             : QStringLiteral("%1; страницы %2 не нарисованы, их листы пусты (%3)")
-                   .arg(done, numbers.join(QStringLiteral(", ")), QString::number(failed.size()));
+             : QStringLiteral("%1; страницы %2 не нарисованы, их листы пусты").arg(done, numbers.join(QStringLiteral(", ")));
 }
 
 // The printer writes straight into the file it is given, so it gets a temporary one beside the

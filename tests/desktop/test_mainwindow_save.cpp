@@ -312,7 +312,7 @@ class MainWindowSaveTest : public QObject {
     QTest::addColumn<QString>("says");
     QTest::newRow("the middle page") << QList<int>{2} << QStringLiteral("; страница 2 не нарисована, её лист пуст");
     QTest::newRow("first and last") << QList<int>{1, 3}
-                                    << QStringLiteral("; страницы 1, 3 не нарисованы, их листы пусты (2)");
+                                    << QStringLiteral("; страницы 1, 3 не нарисованы, их листы пусты");
   }
   void printSkipsAPageThatCannotBeDrawn() {
     QFETCH(QList<int>, huge);
