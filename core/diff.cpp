@@ -276,7 +276,10 @@ std::string esc(const std::string& text) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
-      default: out.push_back(c);
+      default:
+        // No control character may stand in XML, and none belongs in a report line.
+        if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) break;
+        out.push_back(c);
     }
   }
   return out;
@@ -290,7 +293,7 @@ std::string to_html(const std::vector<PageDiff>& diffs, const std::string& nameA
     removed += d.removed;
   }
   std::string out =
-      "<!DOCTYPE html>\n<html><head><meta charset='utf-8'><title>Сравнение версий — Quorvel</title><style>"
+      "<!DOCTYPE html>\n<html><head><meta charset='utf-8'/><title>Сравнение версий — Quorvel</title><style>"
       "body{font-family:sans-serif;margin:2em;color:#222}.ins{color:#1a7f37;background:#e6ffec}"
       ".del{color:#cf222e;background:#ffebe9;text-decoration:line-through}"
       ".pg{margin:1.4em 0 .3em;font-weight:bold;color:#555}"
@@ -299,11 +302,12 @@ std::string to_html(const std::vector<PageDiff>& diffs, const std::string& nameA
       "<h1>Сравнение версий</h1>\n<div class='sum'>";
   out += "<b>A:</b> ";
   out += esc(nameA);
-  out += " &nbsp; <b>B:</b> ";
+  // Written so that XML tools read the report as well as browsers do.
+  out += " &#160; <b>B:</b> ";
   out += esc(nameB);
-  out += "<br>Изменённых страниц: ";
+  out += "<br/>Изменённых страниц: ";
   append_int(out, changed_pages);
-  out += " &nbsp; Добавлено строк: ";
+  out += " &#160; Добавлено строк: ";
   append_int(out, added);
   out += ", удалено: ";
   append_int(out, removed);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "core/text_codec.h"
 
@@ -176,6 +177,101 @@ std::vector<TextRun> join_line_pieces(std::vector<TextRun> runs) {
     line.right = std::max(line.right, run.right);
     line.top = std::max(line.top, run.top);
     line.bottom = std::min(line.bottom, run.bottom);
+  }
+  return out;
+}
+
+}  // namespace quorvel::textruns
+
+namespace quorvel::textruns {
+
+namespace {
+
+bool is_break(std::string_view s) {
+  return !s.empty() && s.find_first_not_of("\r\n") == std::string_view::npos;
+}
+
+// The bytes of one character without control characters; U+0002 is PDFium's mark of a hyphen.
+void append_clean(std::string& out, std::string_view s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b == 0x02) {
+      out.push_back('-');
+    } else if ((b < 0x20 && b != '\t') || b == 0x7F) {
+      continue;
+    } else if (b == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xA0 &&
+               static_cast<unsigned char>(s[i + 1]) >= 0x80) {
+      ++i;  // a C1 control character
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+}
+
+bool ends_blank(const std::string& s) { return !s.empty() && (s.back() == ' ' || s.back() == '\t'); }
+
+void split_lines(const TextRun& run, std::vector<TextRun>& out) {
+  size_t start = 0;
+  while (start <= run.text.size()) {
+    size_t end = run.text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = run.text.size();
+    TextRun line;
+    line.left = run.left;
+    line.top = run.top;
+    line.right = run.right;
+    line.bottom = run.bottom;
+    append_clean(line.text, std::string_view(run.text).substr(start, end - start));
+    if (!line.text.empty()) out.push_back(std::move(line));
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+std::vector<TextRun> line_text(std::vector<TextRun> runs) {
+  std::vector<TextRun> out;
+  out.reserve(runs.size());
+  for (TextRun& run : runs) {
+    if (run.chars.empty()) {
+      split_lines(run, out);
+      continue;
+    }
+    TextRun line;
+    line.left = run.left;
+    line.top = run.top;
+    line.right = run.right;
+    line.bottom = run.bottom;
+    line.chars.reserve(run.chars.size());
+    line.text.reserve(run.text.size());
+    const std::string_view text = run.text;
+    bool pending_break = false;
+    CharBox break_box;
+    for (size_t i = 0; i < run.chars.size(); ++i) {
+      const CharBox& c = run.chars[i];
+      const size_t begin = std::min(c.offset, text.size());
+      const size_t end = i + 1 < run.chars.size() ? std::clamp(run.chars[i + 1].offset, begin, text.size()) : text.size();
+      const std::string_view bytes = text.substr(begin, end - begin);
+      if (is_break(bytes)) {
+        if (!pending_break) break_box = c;
+        pending_break = true;
+        continue;
+      }
+      std::string clean;
+      append_clean(clean, bytes);
+      if (pending_break && !clean.empty()) {
+        pending_break = false;
+        if (!line.text.empty() && !ends_blank(line.text) && clean.front() != ' ' && clean.front() != '\t') {
+          break_box.offset = line.text.size();
+          line.chars.push_back(break_box);
+          line.text.push_back(' ');
+        }
+      }
+      CharBox kept = c;
+      kept.offset = line.text.size();
+      line.chars.push_back(kept);
+      line.text += clean;
+    }
+    if (!line.text.empty()) out.push_back(std::move(line));
   }
   return out;
 }

@@ -40,4 +40,12 @@ std::vector<TextRun> group(const std::vector<Rect>& rects, const std::vector<Cha
 inline constexpr double kLineGap = 1.0;
 std::vector<TextRun> join_line_pieces(std::vector<TextRun> runs);
 
+// Leaves each run the text of its line alone, as every export, report and prompt wants it:
+// PDFium ends a line with a generated "\r\n" and marks a hyphen that ends a line with U+0002.
+// A line break inside a run (pieces joined above) becomes one space between the words; at the
+// end it goes. U+0002 becomes the hyphen it stands for; every other control character except
+// tab loses its text and keeps its box. A run without character boxes (the whole page's text)
+// is split into one run per line, each with the run's box. Runs left without text are dropped.
+std::vector<TextRun> line_text(std::vector<TextRun> runs);
+
 }  // namespace quorvel::textruns

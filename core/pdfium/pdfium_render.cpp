@@ -166,7 +166,7 @@ TextPage PdfiumDocument::extract_text(int page) const {
     }
     c.code = FPDFText_GetUnicode(tp.text, k);
   }
-  result.runs = textruns::join_line_pieces(textruns::group(rects, chars));
+  result.runs = textruns::line_text(textruns::join_line_pieces(textruns::group(rects, chars)));
 
   const PageOrigin o = page_origin(p.page);
   for (TextRun& run : result.runs) {
@@ -191,7 +191,7 @@ TextPage PdfiumDocument::extract_text(int page) const {
       run.text = utf16le_to_utf8(buf);
       run.top = info.height;
       run.right = info.width;
-      result.runs.push_back(std::move(run));
+      result.runs = textruns::line_text({std::move(run)});
     }
   }
   return result;

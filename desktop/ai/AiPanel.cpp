@@ -11,10 +11,13 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QTabWidget>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QUrl>
+#include <QUrlQuery>
 #include <QVBoxLayout>
 
 #include "core/extract.h"
@@ -167,7 +170,7 @@ void AiPanel::appendMessage(const QString& who, const QString& text, const QStri
 void AiPanel::showDiff(const QString& summary, const QString& html) {
   log->append(QStringLiteral("<div style='margin:6px 0'><b style='color:#7c5cff'>Сравнение версий:</b> %1</div>")
                   .arg(summary.toHtmlEscaped()));
-  log->append(html);
+  log->append(tagPageLinks(html));
 }
 
 void AiPanel::showRanked(const QString& query, const QList<std::pair<int, QString>>& pages) {
@@ -182,7 +185,15 @@ void AiPanel::showRanked(const QString& query, const QList<std::pair<int, QStrin
                             "style='color:#7c5cff;text-decoration:none'>стр. %1</a> — %2</div>")
                  .arg(QString::number(page), snippet.trimmed().toHtmlEscaped());
   block += QStringLiteral("</div>");
-  log->append(block);
+  log->append(tagPageLinks(block));
+}
+
+// Every caller shows results of the current tab's document, which is the panel's view.
+QString AiPanel::tagPageLinks(const QString& html) {
+  static const QRegularExpression link(QStringLiteral("(href=(['\"])quorvel-page:[^'\"?]*)(\\2)"));
+  const QString tag = QStringLiteral("\\1?doc=%1\\3").arg(linkSources.size());
+  linkSources.emplace_back(view);
+  return QString(html).replace(link, tag);
 }
 
 void AiPanel::showExtracted(const QList<std::pair<QString, QString>>& items) {
@@ -203,7 +214,23 @@ void AiPanel::onLink(const QUrl& url) {
   if (!view || url.scheme() != QLatin1String("quorvel-page")) return;
   bool ok = false;
   const int page = url.path(QUrl::FullyDecoded).toInt(&ok, 10);
-  view->goToPage(ok ? page : 0);
+  const QString source = QUrlQuery(url).queryItemValue(QStringLiteral("doc"));
+  if (source.isEmpty()) {
+    view->goToPage(ok ? page : 0);
+    return;
+  }
+  bool known = false;
+  const qulonglong k = source.toULongLong(&known);
+  PdfView* target = known && k < linkSources.size() ? linkSources[size_t(k)].data() : nullptr;
+  // Its tab closed: the link has nothing to show.
+  if (!target || !ok || page < 1 || page > target->pageCount()) return;
+  if (target != view) {
+    QTabWidget* tabs = nullptr;
+    for (QWidget* p = target->parentWidget(); p && !tabs; p = p->parentWidget()) tabs = qobject_cast<QTabWidget*>(p);
+    if (!tabs || tabs->indexOf(target) < 0) return;
+    tabs->setCurrentWidget(target);
+  }
+  target->goToPage(page);
 }
 
 void AiPanel::send() {

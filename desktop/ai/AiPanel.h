@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <utility>
+#include <vector>
 
 #include "desktop/viewer/PdfView.h"
 
@@ -72,6 +73,11 @@ class AiPanel : public QWidget {
   QTextBrowser* log = nullptr;
   QLineEdit* input = nullptr;
   QString backendBase;
+
+  // Page links act on the document they came from: each block of links names its viewer by
+  // its place here (null once the tab has closed).
+  QString tagPageLinks(const QString& html);
+  std::vector<QPointer<PdfView>> linkSources;
 };
 
 }  // namespace quorvel::desktop

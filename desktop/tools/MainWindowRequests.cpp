@@ -1,5 +1,6 @@
 // Purchase requests: the document and a small form go to the backend, the accepted request is
 // kept in the journal, and the journal's dialogs follow statuses and suppliers' offers.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -25,6 +26,7 @@
 #include <QTableWidget>
 #include <QTemporaryFile>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "desktop/stores/RequestJournal.h"
 #include "desktop/tools/BackendTools.h"
@@ -115,6 +117,11 @@ void MainWindow::sendAsRequestDialog() {
   connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
   form->addRow(buttons);
+  // The backend takes the deadline as a date: only a real one, or none, is sent.
+  deadline->setToolTip(L("Дата в виде ГГГГ-ММ-ДД или пусто", "A date as YYYY-MM-DD, or empty"));
+  connect(deadline, &QLineEdit::textChanged, &dlg, [ok = buttons->button(QDialogButtonBox::Ok)](const QString& text) {
+    ok->setEnabled(text.isEmpty() || QDate::fromString(text, QStringLiteral("yyyy-MM-dd")).isValid());
+  });
   if (dlg.exec() != QDialog::Accepted) return;
   // The view may have gone while the dialog ran its own event loop.
   view = currentView();
@@ -355,6 +362,17 @@ void MainWindow::showOffersDialog(const QString& id) {
     if (const auto value = journal::withOffersSeen(journal::load(), id, offers.size())) journal::store(*value);
   });
   dlg->show();
+  // A window beside a modal one takes no input, and My requests runs modally: while a modal
+  // dialog of this window runs, the offers stand on it as its own window, and go back to the
+  // main window once it closes, which they outlive.
+  auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+  QPointer<QWindow> own = dlg->windowHandle();
+  if (modal && modal->parentWidget() == this && own && modal->windowHandle()) {
+    own->setTransientParent(modal->windowHandle());
+    connect(modal, &QDialog::finished, dlg, [this, own] {
+      if (own) own->setTransientParent(windowHandle());
+    });
+  }
 }
 
 }  // namespace quorvel::desktop

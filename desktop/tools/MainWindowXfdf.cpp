@@ -60,18 +60,30 @@ void MainWindow::importAnnotationsXfdf() {
   const int pages = view->doc ? view->doc->page_count() : 0;
   std::set<std::string> ids;
   for (const annot::Annotation& a : view->annotations) ids.insert(a.id);
-  int added = 0;
+  int imported = 0, replaced = 0, leftOut = 0;
   for (annot::Annotation a : annot::from_xfdf(std::string_view(bytes.constData(), bytes.size()), originsOf(*view))) {
     // An annotation on a page the document lacks could never be shown or reached.
-    if (a.page < 0 || a.page >= pages) continue;
-    // The store keeps one row per id; a second copy under the same id would show twice but
-    // be saved once.
-    if (a.id.empty() || ids.count(a.id)) a.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
+    if (a.page < 0 || a.page >= pages) {
+      ++leftOut;
+      continue;
+    }
+    ++imported;
+    // The id names the annotation: the one already here is replaced, so that importing an
+    // export again changes nothing.
+    if (!a.id.empty() && ids.count(a.id)) {
+      view->updateAnnotation(a);
+      ++replaced;
+      continue;
+    }
+    if (a.id.empty()) a.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString();
     ids.insert(a.id);
     view->addAnnotation(a);
-    ++added;
   }
-  statusBar()->showMessage(L("Импортировано аннотаций: %1", "Annotations imported: %1").arg(added), 0);
+  QString message = L("Импортировано аннотаций: %1", "Annotations imported: %1").arg(imported);
+  if (replaced > 0) message += L(", из них заменено: %1", ", %1 of them replacing existing ones").arg(replaced);
+  if (leftOut > 0)
+    message += L("; пропущено (нет такой страницы): %1", "; left out (no such page): %1").arg(leftOut);
+  statusBar()->showMessage(message, 0);
 }
 
 }  // namespace quorvel::desktop

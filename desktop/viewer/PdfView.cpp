@@ -22,6 +22,19 @@ constexpr double kMinScale = 0.1;
 constexpr double kMaxScale = 64.0;
 constexpr double kZoomStep = 1.25;
 
+// Rows of the layout as [first, last) ranges of page indexes: one page a row, pairs from the
+// first page on, or the first page alone and pairs after it.
+size_t rowEnd(PdfView::ViewMode mode, size_t pageCount, size_t first) {
+  const size_t len = mode == PdfView::Single ? 1 : mode == PdfView::TwoPage ? 2 : first == 0 ? 1 : 2;
+  return std::min(pageCount, first + len);
+}
+
+size_t rowStart(PdfView::ViewMode mode, size_t index) {
+  if (mode == PdfView::Single) return index;
+  if (mode == PdfView::TwoPage) return index - index % 2;
+  return index == 0 ? 0 : index - (index - 1) % 2;
+}
+
 }  // namespace
 
 int scrollPixels(double v) {
@@ -213,18 +226,6 @@ void PdfView::relayout() {
     layouts[i].h = h;
   }
 
-  // Rows as [first, last) ranges of page indexes.
-  auto rowEnd = [&](size_t first) -> size_t {
-    size_t len = 1;
-    if (viewMode == Single) {
-      len = 1;
-    } else if (viewMode == TwoPage) {
-      len = 2;
-    } else {
-      len = first == 0 ? 1 : 2;
-    }
-    return std::min(n, first + len);
-  };
   auto rowWidth = [&](size_t first, size_t last) {
     double w = kGap * static_cast<double>(last - first - 1);
     for (size_t i = first; i < last; ++i) w += layouts[i].w;
@@ -233,14 +234,14 @@ void PdfView::relayout() {
 
   double widest = 0.0;
   for (size_t first = 0; first < n;) {
-    const size_t last = rowEnd(first);
+    const size_t last = rowEnd(viewMode, n, first);
     widest = std::max(widest, rowWidth(first, last));
     first = last;
   }
 
   double y = kGap;
   for (size_t first = 0; first < n;) {
-    const size_t last = rowEnd(first);
+    const size_t last = rowEnd(viewMode, n, first);
     double x = (widest - rowWidth(first, last)) / 2.0 + kGap;
     double tallest = 0.0;
     for (size_t i = first; i < last; ++i) {
@@ -326,16 +327,71 @@ void PdfView::fitWidth() {
   setScale((viewport()->width() - 2 * kGap) / widest);
 }
 
+// The whole row of the current page, a spread in the two-page and book layouts, fits the
+// viewport as it will be once laid out: a scroll bar that the new scale needs takes its room.
 void PdfView::fitPage() {
   if (pages.empty()) return;
   const int c = currentPage();
-  const int index = c < 1 ? 0 : std::min(c - 1, static_cast<int>(pages.size()) - 1);
-  double w = pages[static_cast<size_t>(index)].width;
-  double h = pages[static_cast<size_t>(index)].height;
-  if (pageTotalRot(index) & 1) std::swap(w, h);
-  if (!(w > 0.0) || !(h > 0.0)) return;
-  setScale(std::min((viewport()->width() - 2 * kGap) / w, (viewport()->height() - 2 * kGap) / h));
+  const size_t n = pages.size();
+  const size_t index = c < 1 ? 0 : std::min(static_cast<size_t>(c - 1), n - 1);
+  const size_t rowFirst = rowStart(viewMode, index), rowLast = rowEnd(viewMode, n, rowFirst);
+  // Every row as its pages' widths and tallest height in points, and its gaps in pixels.
+  struct Row {
+    double width = 0, height = 0, gaps = 0;
+    bool flat = false;  // a page of no size
+  };
+  std::vector<Row> rows;
+  size_t fittedRow = 0;
+  for (size_t first = 0; first < n;) {
+    const size_t last = rowEnd(viewMode, n, first);
+    if (first == rowFirst) fittedRow = rows.size();
+    Row r;
+    r.gaps = kGap * static_cast<double>(last - first - 1);
+    for (size_t i = first; i < last; ++i) {
+      double w = pages[i].width, h = pages[i].height;
+      if (pageTotalRot(static_cast<int>(i)) & 1) std::swap(w, h);
+      r.width += w;
+      r.height = std::max(r.height, h);
+      r.flat = r.flat || !(w > 0.0) || !(h > 0.0);
+    }
+    rows.push_back(r);
+    first = last;
+  }
+  const Row fitted = rows[fittedRow];
+  if (fitted.flat) return;
+  auto contentAt = [&rows](double s) {
+    double widest = 0, tall = kGap;
+    for (const Row& r : rows) {
+      widest = std::max(widest, r.width * s + r.gaps);
+      tall += r.height * s + kGap;
+    }
+    return QSizeF(widest + 2 * kGap, tall);
+  };
+  const QSize full = maximumViewportSize();
+  // Bars always on are outside the maximum already; bars always off never take room.
+  const int barWidth = verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded ? verticalScrollBar()->sizeHint().width() : 0;
+  const int barHeight =
+      horizontalScrollBarPolicy() == Qt::ScrollBarAsNeeded ? horizontalScrollBar()->sizeHint().height() : 0;
+  bool vbar = false, hbar = false;
+  double s = scale;
+  for (int pass = 0; pass < 3; ++pass) {
+    const double vw = full.width() - (vbar ? barWidth : 0), vh = full.height() - (hbar ? barHeight : 0);
+    s = std::clamp(std::min((vw - 2 * kGap - fitted.gaps) / fitted.width, (vh - 2 * kGap) / fitted.height),
+                   kMinScale, kMaxScale);
+    const QSizeF content = contentAt(s);
+    const bool needV = std::ceil(content.height()) > vh, needH = std::ceil(content.width()) > vw;
+    if (needV == vbar && needH == hbar) break;
+    vbar = needV;
+    hbar = needH;
+  }
+  setScale(s);
   if (c > 0) goToPage(c);
+  // A row narrower than the widest one is centred in the content: show its middle.
+  const PageLayout& left = layouts[rowFirst];
+  const PageLayout& right = layouts[rowLast - 1];
+  const double middle = (left.x + right.x + right.w) / 2;
+  const int vw = full.width() - (vbar ? barWidth : 0);
+  horizontalScrollBar()->setValue(scrollPixels(middle - vw / 2.0));
 }
 
 void PdfView::goToPage(int oneBased) {

@@ -52,6 +52,8 @@ class PdfView : public QAbstractScrollArea {
   struct SelChar {
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     QString text;
+    // The first character of its run: copied text breaks the line before it.
+    bool runStart = false;
   };
 
   explicit PdfView(QWidget* parent = nullptr);

@@ -39,6 +39,7 @@ const std::vector<PdfView::SelChar>& PdfView::pageChars(int page) {
         c.y0 = box.top;
         c.x1 = box.right;
         c.y1 = box.bottom;
+        c.runStart = i == 0;
         if (begin < end)
           c.text = QString::fromUtf8(run.text.data() + begin, static_cast<qsizetype>(end - begin));
         chars.push_back(std::move(c));
@@ -149,8 +150,13 @@ void PdfView::copySelection() {
   const std::vector<SelChar>& chars = found->second;
   const int from = std::max(0, std::min(selStart, selEnd));
   const int to = std::min(std::max(selStart, selEnd), static_cast<int>(chars.size()));
+  // Runs are lines: one line break between them, whatever the writer put at a line's end.
   QString text;
-  for (int k = from; k < to; ++k) text += chars[static_cast<size_t>(k)].text;
+  for (int k = from; k < to; ++k) {
+    const SelChar& c = chars[static_cast<size_t>(k)];
+    if (c.runStart && !text.isEmpty()) text += QLatin1Char('\n');
+    text += c.text;
+  }
   if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
 }
 

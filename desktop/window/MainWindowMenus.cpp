@@ -23,12 +23,16 @@ namespace quorvel::desktop {
 namespace {
 
 using Command = void (*)(MainWindow&);
-constexpr QKeySequence::StandardKey kNoKey = QKeySequence::UnknownKey;
+// Keys are spelled out: a platform's standard keys differ, and a plain X11 desktop has none for
+// Save As.
+constexpr int kNoKey = 0;
+constexpr int kSaveAsKey = (Qt::CTRL | Qt::SHIFT | Qt::Key_S).toCombined();
+constexpr int kPrintKey = (Qt::CTRL | Qt::Key_P).toCombined();
 
 struct FileEntry {
   const char* ru;
   const char* en;
-  QKeySequence::StandardKey shortcut;
+  int shortcut;  // a key combination, or kNoKey
   Command command;      // null: the command is not part of the program yet
   int editionRank;      // 1-based place among the entries the reduced edition hides; 0 none
   bool separatorBefore;
@@ -37,8 +41,8 @@ struct FileEntry {
 // The File menu after "Open", in menu order. An entry without a command stays in the menu,
 // disabled, so the menu keeps its shape while the commands arrive.
 constexpr FileEntry kFileEntries[] = {
-    {"Сохранить как…", "Save as…", QKeySequence::SaveAs, [](MainWindow& w) { w.saveDocumentAs(); }, 1, false},
-    {"Печать…", "Print…", QKeySequence::Print, [](MainWindow& w) { w.printDocument(); }, 0, false},
+    {"Сохранить как…", "Save as…", kSaveAsKey, [](MainWindow& w) { w.saveDocumentAs(); }, 1, false},
+    {"Печать…", "Print…", kPrintKey, [](MainWindow& w) { w.printDocument(); }, 0, false},
     {"Распознать текст (OCR)", "Recognize text (OCR)", kNoKey, [](MainWindow& w) { w.ocrCurrentPage(); }, 0, true},
     {"Сделать PDF искабельным (OCR-слой)…", "Make PDF searchable (OCR layer)…", kNoKey, [](MainWindow& w) { w.ocrSearchable(); }, 0, false},
     {"Извлечь данные (реквизиты/контакты)", "Extract data (requisites/contacts)", kNoKey, [](MainWindow& w) { w.extractData(); }, 0, false},
@@ -120,7 +124,7 @@ void MainWindow::buildToolbar() {
   QMenu* file = menuBar()->addMenu(L("&Файл", "&File"));
 
   auto* open = new QAction(QIcon(QStringLiteral(":/icons/open.svg")), L("Открыть", "Open"), this);
-  open->setShortcut(QKeySequence::Open);
+  open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   open->setToolTip(L("Открыть PDF  (Ctrl+O)", "Open PDF  (Ctrl+O)"));
   connect(open, &QAction::triggered, this, &MainWindow::openFileDialog);
   file->addAction(open);
@@ -129,7 +133,7 @@ void MainWindow::buildToolbar() {
   for (const FileEntry& e : kFileEntries) {
     if (e.separatorBefore) file->addSeparator();
     auto* a = new QAction(L(e.ru, e.en), this);
-    if (e.shortcut != kNoKey) a->setShortcut(e.shortcut);
+    if (e.shortcut != kNoKey) a->setShortcut(QKeySequence(e.shortcut));
     if (e.command) {
       const Command command = e.command;
       connect(a, &QAction::triggered, this, [this, command] { command(*this); });

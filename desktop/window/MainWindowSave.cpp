@@ -38,22 +38,28 @@ bool savePng(const QImage& image, const QString& path) {
   return file.commit();
 }
 
-// Every page as an image, centred and scaled to the printable area. False when the painter
-// could not start, a page could not be rendered or placed, or the output could not be finished.
-bool paintPages(PdfView* view, QPrinter& printer) {
+struct Printout {
+  bool written = false;     // the painter ran through every sheet and finished the output
+  QList<int> failedPages;   // 1-based: pages that could not be drawn; their sheets stay empty
+};
+
+// Every page as an image, centred and scaled to the printable area. A page that cannot be
+// rendered leaves its sheet empty and the rest still prints.
+Printout paintPages(PdfView* view, QPrinter& printer) {
+  Printout out;
   QPainter painter;
-  if (!painter.begin(&printer)) return false;
+  if (!painter.begin(&printer)) return out;
   const double scale = std::min(printer.resolution(), kMaxPrintDpi) / 72.0;
-  bool ok = true;
+  bool sheets = true;
   const int count = view->pageCount();
   for (int i = 0; i < count; ++i) {
     if (i > 0 && !printer.newPage()) {
-      ok = false;
+      sheets = false;
       break;
     }
     const QImage image = view->renderPageImage(i, scale);
     if (image.isNull()) {
-      ok = false;  // the sheet stays empty, the rest still prints
+      out.failedPages.append(i + 1);
       continue;
     }
     const QRect vp = painter.viewport();
@@ -63,12 +69,25 @@ bool paintPages(PdfView* view, QPrinter& printer) {
     painter.drawImage(QRectF(x, y, target.width(), target.height()), image,
                       QRectF(0, 0, image.width(), image.height()));
   }
-  return painter.end() && ok;
+  out.written = painter.end() && sheets;
+  return out;
+}
+
+// The status after a printout: the pages that could not be drawn are named.
+QString printedStatus(const QString& done, const QList<int>& failed) {
+  if (failed.isEmpty()) return done;
+  constexpr qsizetype kNamed = 10;
+  QStringList numbers;
+  for (qsizetype i = 0; i < std::min(failed.size(), kNamed); ++i) numbers << QString::number(failed[i]);
+  if (failed.size() > kNamed) numbers << QStringLiteral("… (всего %1)").arg(failed.size());
+  return failed.size() == 1
+             ? QStringLiteral("%1; страница %2 не нарисована, её лист пуст").arg(done, numbers.first())
+             : QStringLiteral("%1; страницы %2 не нарисованы, их листы пусты").arg(done, numbers.join(QStringLiteral(", ")));
 }
 
 // The printer writes straight into the file it is given, so it gets a temporary one beside the
 // target, which replaces the target only once the whole printout is in it.
-bool printIntoFile(PdfView* view, const QString& path) {
+bool printIntoFile(PdfView* view, const QString& path, QList<int>& failedPages) {
   QFileInfo info(path);
   // A link is written through to what it names; a dangling one is replaced like a missing file.
   if (info.isSymLink() && QFileInfo::exists(info.symLinkTarget())) info = QFileInfo(info.symLinkTarget());
@@ -82,7 +101,9 @@ bool printIntoFile(PdfView* view, const QString& path) {
   QPrinter printer(QPrinter::HighResolution);
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(tmp.fileName());
-  if (!paintPages(view, printer)) return false;
+  const Printout printout = paintPages(view, printer);
+  if (!printout.written) return false;
+  failedPages = printout.failedPages;
 
   // The temporary file is owner-only; the result gets what the old file had, or what a new
   // file would get under the user's umask.
@@ -161,8 +182,9 @@ void MainWindow::printDocument() {
   QPrintDialog dialog(&printer, this);
   dialog.setWindowTitle(QStringLiteral("Печать"));
   if (dialog.exec() != QDialog::Accepted) return;
-  if (paintPages(view, printer))
-    statusBar()->showMessage(QStringLiteral("Отправлено на печать"), 0);
+  const Printout printout = paintPages(view, printer);
+  if (printout.written)
+    statusBar()->showMessage(printedStatus(QStringLiteral("Отправлено на печать"), printout.failedPages), 0);
   else
     statusBar()->showMessage(L("Не удалось напечатать", "Printing failed"), 0);
 }
@@ -170,8 +192,9 @@ void MainWindow::printDocument() {
 void MainWindow::printToFile(const QString& pdfPath) {
   PdfView* view = currentView();
   if (!view || view->pageCount() < 1 || pdfPath.isEmpty()) return;
-  if (printIntoFile(view, pdfPath))
-    statusBar()->showMessage(QStringLiteral("Напечатано в файл: %1").arg(pdfPath), 0);
+  QList<int> failedPages;
+  if (printIntoFile(view, pdfPath, failedPages))
+    statusBar()->showMessage(printedStatus(QStringLiteral("Напечатано в файл: %1").arg(pdfPath), failedPages), 0);
   else
     statusBar()->showMessage(L("Не удалось напечатать", "Printing failed"), 0);
 }

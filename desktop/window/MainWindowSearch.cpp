@@ -84,7 +84,7 @@ void MainWindow::buildSearchBar() {
   connect(semantic, &QAction::triggered, this, [this] { semanticSearch(searchEdit->text()); });
   bar->addAction(semantic);
 
-  auto* find = new QShortcut(QKeySequence::Find, this);
+  auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
   find->setContext(Qt::WindowShortcut);
   connect(find, &QShortcut::activated, this, [this] {
     searchEdit->setFocus(Qt::ShortcutFocusReason);

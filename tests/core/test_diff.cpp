@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -11,6 +12,7 @@
 #include "common/fixtures.h"
 #include "common/text_doc.h"
 #include "core/diff.h"
+#include "core/engine.h"
 
 using namespace quorvel;
 using namespace quorvel::diff;
@@ -193,11 +195,39 @@ TEST(DiffReport, WithoutChangesAndEscaping) {
   auto same = TextDoc::of_texts({"a", "b"});
   const std::string html = to_html(compare_documents(same, same), "A", "B");
   EXPECT_NE(html.find("<h1>Сравнение версий</h1>\n"), std::string::npos);
-  EXPECT_NE(html.find("<br>Изменённых страниц: 0 &nbsp; Добавлено строк: 0, удалено: 0</div>\n</body></html>\n"),
+  EXPECT_NE(html.find("<br/>Изменённых страниц: 0 &#160; Добавлено строк: 0, удалено: 0</div>\n</body></html>\n"),
             std::string::npos);
   EXPECT_EQ(html.find("class='pg'"), std::string::npos);
   EXPECT_EQ(esc("<b> & </b>"), "&lt;b&gt; &amp; &lt;/b&gt;");
   EXPECT_EQ(esc("\"'\xff"), "\"'\xff");
+  EXPECT_EQ(esc("a\x02\tb\r\n\x7F"), "a\tb");
+}
+
+// A TeX manual against a version without text: every line of it is a removed row with text, and
+// the report is well-formed XML (no control character from the engine's text reaches it).
+TEST(DiffReport, RealManualGivesOneRowPerLine) {
+  const std::string path = "/usr/share/doc/libtasn1-doc/libtasn1.pdf";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not installed";
+  auto doc = make_engine(EngineKind::Pdfium)->open(test::as_bytes(test::read_file(path)), "");
+  ASSERT_NE(doc, nullptr);
+  size_t runs = 0;
+  for (int p = 0; p < doc->page_count(); ++p) runs += doc->extract_text(p).runs.size();
+  const TextDoc blank(std::vector<TextPage>(static_cast<size_t>(doc->page_count())));
+  const std::vector<PageDiff> diffs = compare_documents(*doc, blank);
+  size_t removed = 0;
+  for (const PageDiff& d : diffs) {
+    removed += static_cast<size_t>(d.removed);
+    for (const Line& l : d.lines) EXPECT_FALSE(l.text.empty()) << "page " << d.page + 1;
+  }
+  EXPECT_EQ(removed, runs);
+
+  test::TempDir dir;
+  const std::string report = dir.file("report.html");
+  ASSERT_TRUE(test::write_file(report, to_html(diffs, "libtasn1.pdf", "пустой")));
+  std::string log;
+  const int rc = test::run_program({"xmllint", "--noout", report}, &log);
+  if (rc == -1) GTEST_SKIP() << "xmllint missing";
+  EXPECT_EQ(rc, 0) << log;
 }
 
 constexpr int kBigLines = 50000;

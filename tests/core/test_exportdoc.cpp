@@ -1,6 +1,9 @@
 // Exact bytes of the text and HTML exports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "common/fixtures.h"
 #include "core/engine.h"
 #include "core/exportdoc.h"
@@ -106,6 +109,29 @@ TEST(Export, ThroughTheEngine) {
   EXPECT_EQ(exportdoc::to_html(*doc, false),
             "<!DOCTYPE html>\n<html>\n" + kHead + "<section><h2>Страница 1</h2>\n<p>alpha</p>\n</section>\n" +
                 "<section><h2>Страница 2</h2>\n<p>R&amp;D &lt;x&gt;</p>\n</section>\n" + kEnd);
+}
+
+// A TeX manual: a page's lines follow one another without carriage returns or empty lines, and
+// no control character reaches either export.
+TEST(Export, RealManualHasOneLinePerLine) {
+  const std::string path = "/usr/share/doc/libtasn1-doc/libtasn1.pdf";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not installed";
+  auto doc = make_engine(EngineKind::Pdfium)->open(test::as_bytes(test::read_file(path)), "");
+  ASSERT_NE(doc, nullptr);
+  const std::string text = exportdoc::to_text(*doc);
+  const std::string header = "--- стр. ";
+  for (size_t at = text.find("\n\n"); at != std::string::npos; at = text.find("\n\n", at + 1)) {
+    const size_t next = text.find_first_not_of('\n', at);
+    if (next == std::string::npos) break;
+    EXPECT_EQ(text.compare(next, header.size(), header), 0) << "an empty line inside a page at byte " << at;
+  }
+  for (const std::string& out : {text, exportdoc::to_html(*doc, false)}) {
+    const auto control = std::find_if(out.begin(), out.end(), [](char c) {
+      const auto b = static_cast<unsigned char>(c);
+      return b != '\n' && b != '\t' && (b < 0x20 || b == 0x7F);
+    });
+    EXPECT_EQ(control, out.end()) << "byte " << int(*control) << " at " << (control - out.begin());
+  }
 }
 
 }  // namespace

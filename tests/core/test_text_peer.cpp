@@ -6,6 +6,7 @@
 #include <map>
 
 #include "common/fixtures.h"
+#include "common/manual_like.h"
 #include "core/engine.h"
 
 using namespace quorvel;
@@ -81,6 +82,46 @@ TEST_P(PeerText, EveryPageAgreesWithPdftotext) {
     EXPECT_GE(a, 0.95) << path << " page " << p + 1;
   }
   RecordProperty("worst_page_agreement", std::to_string(worst));
+}
+
+// The first control character other than tab in a text, as a byte offset; npos when there is none.
+size_t control_at(const std::string& s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if ((b < 0x20 && b != '\t') || b == 0x7F) return i;
+    if (b == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) < 0xA0) return i;
+  }
+  return std::string::npos;
+}
+
+void expect_line_text_only(const IDocument& doc, const std::string& name) {
+  size_t runs = 0;
+  for (int p = 0; p < doc.page_count(); ++p) {
+    for (const TextRun& run : doc.extract_text(p).runs) {
+      ++runs;
+      EXPECT_FALSE(run.text.empty()) << name << " page " << p + 1;
+      EXPECT_EQ(control_at(run.text), std::string::npos) << name << " page " << p + 1 << ": " << run.text;
+    }
+  }
+  EXPECT_GT(runs, 0u) << name;
+}
+
+TEST_P(PeerText, RunsHoldTheirLineTextOnly) {
+  const std::string path = GetParam();
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not installed";
+  auto doc = make_engine(EngineKind::Pdfium)->open(test::as_bytes(test::read_file(path)), "");
+  ASSERT_NE(doc, nullptr);
+  expect_line_text_only(*doc, path);
+}
+
+TEST(ManualLike, RunsHoldTheirLineTextOnly) {
+  const std::string pdf = test::manual_like_pdf({3, 10, true});
+  ASSERT_FALSE(pdf.empty());
+  auto doc = make_engine(EngineKind::Pdfium)->open(test::as_bytes(pdf), "");
+  ASSERT_NE(doc, nullptr);
+  expect_line_text_only(*doc, "manual-like");
+  // Forty lines a page, each one run.
+  EXPECT_EQ(doc->extract_text(1).runs.size(), 40u);
 }
 
 INSTANTIATE_TEST_SUITE_P(DebianDocs, PeerText,

@@ -243,4 +243,59 @@ TEST(TextRuns, AWholeLineOfPiecesBecomesOneRunAndTheNextLineStaysApart) {
   EXPECT_EQ(out[1].text, "next");
 }
 
+TEST(TextRuns, LinesHoldTheirTextOnly) {
+  const struct {
+    const char* name;
+    std::string text;
+    std::string want;
+  } table[] = {
+      {"line end goes", "abc\r\n", "abc"},
+      {"break inside a joined line is one space", "foo\r\nbar", "foo bar"},
+      {"no second space", "foo \r\nbar", "foo bar"},
+      {"nor before a space", "foo\r\n bar", "foo bar"},
+      {"hyphen mark", "manip\x02", "manip-"},
+      {"other controls lose their text", "a\x01" "b\x7F" "c\xC2\x85" "d\te\x0C", "abcd\te"},
+      {"Cyrillic and tab pass", "Договор\t№ 1", "Договор\t№ 1"},
+      {"only a line end", "\r\n", ""},
+  };
+  for (const auto& row : table) {
+    const TextRun in = piece(row.text, 0, 10, 100, 0);
+    const std::vector<TextRun> out = quorvel::textruns::line_text({in});
+    if (row.want.empty()) {
+      EXPECT_TRUE(out.empty()) << row.name;
+      continue;
+    }
+    ASSERT_EQ(out.size(), 1u) << row.name;
+    EXPECT_EQ(out[0].text, row.want) << row.name;
+    // Every box still starts a character of the text, in order; control characters keep theirs.
+    size_t last = 0;
+    for (const quorvel::CharBox& c : out[0].chars) {
+      EXPECT_GE(c.offset, last) << row.name;
+      EXPECT_LE(c.offset, out[0].text.size()) << row.name;
+      last = c.offset;
+    }
+    EXPECT_DOUBLE_EQ(out[0].right, 100) << row.name;
+  }
+  // The space that stands for a break has the break's box.
+  const TextRun joined = piece("ab\r\ncd", 0, 10, 60, 0);
+  const std::vector<TextRun> out = quorvel::textruns::line_text({joined});
+  ASSERT_EQ(out[0].chars.size(), 5u);
+  EXPECT_EQ(out[0].chars[2].offset, 2u);
+  EXPECT_DOUBLE_EQ(out[0].chars[2].left, 20);
+  EXPECT_EQ(out[0].chars[3].offset, 3u);
+  EXPECT_DOUBLE_EQ(out[0].chars[3].left, 40);
+}
+
+// The page's whole text, read when no rectangle received characters, comes as one run per line.
+TEST(TextRuns, TextWithoutBoxesSplitsIntoLines) {
+  const TextRun page{"one\r\ntwo\r\n\r\nthr\x02" "ee\r\n", 0, 792, 612, 0, {}};
+  std::vector<std::string> texts;
+  for (const TextRun& r : quorvel::textruns::line_text({page})) {
+    texts.push_back(r.text);
+    EXPECT_DOUBLE_EQ(r.top, 792);
+    EXPECT_TRUE(r.chars.empty());
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"one", "two", "thr-ee"}));
+}
+
 }  // namespace

@@ -128,7 +128,7 @@ class TestAiPanel : public QObject {
     panel.showRanked(QStringLiteral("q"), {{3, QStringLiteral("  a & %1 b ")}, {1, QStringLiteral("x")}, {7, QStringLiteral("y")}});
     QCOMPARE(entries(panel), before + 1 + 3);
     QVERIFY(logText(panel).endsWith(QStringLiteral("стр. 3 — a & %1 b\nстр. 1 — x\nстр. 7 — y")));
-    QVERIFY(logHtml(panel).contains(QStringLiteral("href=\"quorvel-page:3\"")));
+    QVERIFY(logHtml(panel).contains(QStringLiteral("href=\"quorvel-page:3?doc=")));  // and its document
 
     panel.showExtracted({});
     QVERIFY(logText(panel).endsWith(QStringLiteral("Tavi AI: Данные не найдены.")));

@@ -332,18 +332,27 @@ class CompareExtractTest : public QObject {
       QCOMPARE(back.y1, 60.0);
       QCOMPARE(back.text, a.text);
 
-      // The same file again: the id is taken, so the copy gets a fresh one.
+      // The same file again, over an edited copy: the annotation of that id is replaced, not
+      // doubled, in the view and in the store.
+      annot::Annotation edited = back;
+      edited.text = "changed";
+      view->updateAnnotation(edited);
       {
         ModalAnswerer m(Answers{chooseFile(file)});
         w.importAnnotationsXfdf();
       }
-      QCOMPARE(view->annotations.size(), size_t(2));
-      QVERIFY(view->annotations[1].id != "box-1");
-      QCOMPARE(QUuid::fromString(QString::fromStdString(view->annotations[1].id)).isNull(), false);
+      QCOMPARE(p.status(), QStringLiteral("Импортировано аннотаций: 1, из них заменено: 1"));
+      QCOMPARE(view->annotations.size(), size_t(1));
+      QCOMPARE(view->annotations[0].id, std::string("box-1"));
+      QCOMPARE(view->annotations[0].text, a.text);
+      view->reloadAnnotations();
+      QCOMPARE(view->annotations.size(), size_t(1));
+      QCOMPARE(view->annotations[0].text, a.text);
     }
   }
 
-  // Elements without a name get distinct ids each time; pages the document lacks are dropped.
+  // Elements without a name get distinct ids each time; pages the document lacks are left out,
+  // and the status says how many.
   void xfdfImportIdsAndPages() {
     const QString doc = writeTestFile(dir, "two.pdf", linesPdf({{"one"}, {"two"}}));
     const QString file = writeTestFile(
@@ -359,7 +368,7 @@ class CompareExtractTest : public QObject {
     for (int round = 0; round < 2; ++round) {
       ModalAnswerer m(Answers{chooseFile(file)});
       w.importAnnotationsXfdf();
-      QCOMPARE(p.status(), QStringLiteral("Импортировано аннотаций: 2"));
+      QCOMPARE(p.status(), QStringLiteral("Импортировано аннотаций: 2; пропущено (нет такой страницы): 2"));
     }
     QCOMPARE(view->annotations.size(), size_t(4));
     std::set<std::string> ids;

@@ -118,6 +118,25 @@ QList<FormPart> formParts(const RecordingServer::Request& r) {
   return parts;
 }
 
+// A click as the window system delivers it, so that a window blocked by a modal one drops it.
+void clickThroughWindow(QWidget* w) {
+  QWidget* top = w->window();
+  QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, w->mapTo(top, w->rect().center()));
+}
+
+void doubleClickRow(QTableWidget* t, int row) {
+  QWidget* top = t->window();
+  const QPoint at = t->viewport()->mapTo(top, t->visualRect(t->model()->index(row, 0)).center());
+  QTest::mouseDClick(top->windowHandle(), Qt::LeftButton, {}, at);
+}
+
+QList<QDialog*> offersDialogs(QWidget& w) {
+  QList<QDialog*> out;
+  for (QDialog* d : w.findChildren<QDialog*>())
+    if (d->isVisible() && d->windowTitle() == QStringLiteral("Предложения по заявке")) out << d;
+  return out;
+}
+
 QStringList leftoverCopies() {
   return QDir(QDir::tempPath()).entryList({QStringLiteral("quorvel-request-*")}, QDir::Files | QDir::Hidden);
 }
@@ -279,6 +298,47 @@ class MainWindowRequestsTest : public QObject {
       QCOMPARE(journal::entryOf(j[0]).requestId, recorded);
       QTEST(journal::entryOf(j[0]).status, "journalStatus");
     }
+    QCOMPARE(leftoverCopies(), QStringList());
+  }
+
+  // The deadline is a real date or nothing: Send stays off for anything else, and nothing goes.
+  void deadlineTakesOnlyRealDates_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("empty") << QString() << true;
+    QTest::newRow("a date") << QStringLiteral("2024-02-29") << true;
+    QTest::newRow("month 13, day 45") << QStringLiteral("2025-13-45") << false;
+    QTest::newRow("30 February") << QStringLiteral("2023-02-30") << false;
+    QTest::newRow("no leading zeros") << QStringLiteral("2024-6-1") << false;
+    QTest::newRow("words") << QStringLiteral("next week") << false;
+  }
+  void deadlineTakesOnlyRealDates() {
+    QFETCH(QString, typed);
+    QFETCH(bool, sent);
+    RecordingServer server;
+    server.queue(json(kFullReply));
+    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(doc);
+    bool stayedOpen = false;
+    ModalAnswerer a(Answers{[&](QWidget* d) {
+                              auto* form = qobject_cast<QDialog*>(d);
+                              QLineEdit* deadline = d->findChildren<QLineEdit*>().at(3);
+                              QPushButton* send = d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+                              QTest::keyClicks(deadline, typed);
+                              QCOMPARE(deadline->text(), typed);
+                              QCOMPARE(send->isEnabled(), sent);
+                              send->click();
+                              stayedOpen = form->isVisible();
+                              if (stayedOpen) form->reject();
+                            },
+                            pressButton(QMessageBox::Ok)});
+    w.sendAsRequestDialog();
+    QCOMPARE(stayedOpen, !sent);
+    if (sent) QTRY_COMPARE(p.status(), QStringLiteral("Заявка отправлена: R-1"));
+    QCOMPARE(server.requests.size(), sent ? 1 : 0);
+    if (sent) QCOMPARE(formParts(server.requests.first()).value(4).body, typed.toUtf8());
     QCOMPARE(leftoverCopies(), QStringList());
   }
 
@@ -531,6 +591,53 @@ class MainWindowRequestsTest : public QObject {
     QPointer<QDialog> gone(d);
     d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close)->click();
     QTRY_VERIFY(gone.isNull());
+  }
+
+  // Offers opened from My requests, which runs modally, take clicks; two stay open side by side,
+  // and one outlives My requests.
+  void offersFromMyRequestsTakeClicks() {
+    storeJournal("[{'request_id':'A','responses':1},{'request_id':'B','responses':1}]"_j);
+    RecordingServer server;
+    server.respond = [](const RecordingServer::Request& r) {
+      const QByteArray id = r.requestLine().startsWith("GET /requests/A/") ? "A" : "B";
+      return Reply{200, "{'responses':[{'supplier':'S-"_j + id + "'}],'compare_url':'http://127.0.0.1:9/c/"_j + id + "'}"_j, {}};
+    };
+    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QPointer<QDialog> kept;
+    ModalAnswerer a(Answers{inDialog([&](QDialog* d) {
+      QVERIFY(QTest::qWaitForWindowExposed(d));
+      auto* t = d->findChild<QTableWidget*>();
+      doubleClickRow(t, 0);
+      QTRY_COMPARE(offersDialogs(w).size(), 1);
+      QPointer<QDialog> first = offersDialogs(w).first();
+      doubleClickRow(t, 1);
+      QTRY_COMPARE(offersDialogs(w).size(), 2);
+      QPointer<QDialog> second = offersDialogs(w).at(offersDialogs(w).at(0) == first ? 1 : 0);
+      for (QDialog* o : {first.data(), second.data()}) {
+        QVERIFY(QTest::qWaitForWindowExposed(o));
+        QTRY_COMPARE(o->findChild<QLabel*>()->text(), QStringLiteral("Откликов: 1"));
+      }
+      QPushButton* open = buttonNamed(second, QStringLiteral("Открыть сравнение"));
+      QTRY_VERIFY(open->isEnabled());
+      clickThroughWindow(open);
+      QCOMPARE(catcher.opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/c/B"))});
+      clickThroughWindow(second->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close));
+      QTRY_VERIFY(second.isNull());
+      QVERIFY(first && first->isVisible());
+      kept = first;
+    })});
+    w.myRequestsDialog(QString());
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QCOMPARE(a.seen.size(), 1);
+    // My requests has gone; the first offers still take clicks and close by their button.
+    QVERIFY(kept && kept->isVisible());
+    clickThroughWindow(kept->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close));
+    QTRY_VERIFY(kept.isNull());
   }
 
   // Closing before the reply drops its handling (seen stays), yet the reply is still deleted.

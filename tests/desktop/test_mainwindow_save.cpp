@@ -306,6 +306,38 @@ class MainWindowSaveTest : public QObject {
     QCOMPARE(st.st_mode & 0777, 0640u);
   }
 
+  // A page too large to draw (14,400 points a side) leaves its sheet empty; the other pages are
+  // printed and the status names the page that failed.
+  void printSkipsAPageThatCannotBeDrawn_data() {
+    QTest::addColumn<QList<int>>("huge");  // 1-based
+    QTest::addColumn<QString>("says");
+    QTest::newRow("the middle page") << QList<int>{2} << QStringLiteral("; страница 2 не нарисована, её лист пуст");
+    QTest::newRow("first and last") << QList<int>{1, 3}
+                                    << QStringLiteral("; страницы 1, 3 не нарисованы, их листы пусты");
+  }
+  void printSkipsAPageThatCannotBeDrawn() {
+    QFETCH(QList<int>, huge);
+    QFETCH(QString, says);
+    std::vector<PageSpec> specs(3);
+    for (int p = 0; p < 3; ++p) {
+      specs[size_t(p)].content = "0 0 0 rg 10 10 100 100 re f";
+      if (huge.contains(p + 1)) specs[size_t(p)].width = specs[size_t(p)].height = 14400;
+    }
+    const QString doc = writeTestFile(dir, "huge.pdf", make_pdf(specs));
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(doc);
+    const QString out = QString::fromStdString(dir.file("huge-printed.pdf"));
+    QFile::remove(out);
+    w.printToFile(out);
+    QCOMPARE(p.status(), QStringLiteral("Напечатано в файл: %1").arg(out) + says);
+    QVERIFY(qpdfChecks(out));
+    const QJsonArray pages = qpdfPages(out);
+    QCOMPARE(pages.size(), 3);
+    for (int i = 0; i < 3; ++i)
+      QCOMPARE(pages[i].toObject().value(QStringLiteral("images")).toArray().size(), huge.contains(i + 1) ? 0 : 1);
+  }
+
   void printFailuresSaySo_data() {
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("lang");

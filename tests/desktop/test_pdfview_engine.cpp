@@ -1,9 +1,14 @@
 // The viewer over the real engine: search hits over their glyphs on a page whose crop box does
 // not start at zero, page images of turned pages, typing into form fields, and page edits that
 // reach the saved file.
+#include <QClipboard>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QtTest>
@@ -195,6 +200,64 @@ class PdfViewEngineTest : public QObject {
     QVERIFY(space != chars.end());
     v.selectLineAt(0, static_cast<int>(space - chars.begin()));
     QCOMPARE(selected(), QStringLiteral("Alpha beta gamma delta"));
+  }
+
+  // Copying three lines gives them with one line break between each two, whether the writer ends
+  // its lines in the text (TeX) or only moves to the next one (Qt's PDF writer).
+  void copyBreaksBetweenLinesOnce_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("Qt's PDF writer") << QStringLiteral("qt");
+    QTest::newRow("TeX manual") << QStringLiteral("tex");
+  }
+  void copyBreaksBetweenLinesOnce() {
+    QFETCH(QString, kind);
+    test::TempDir dir;
+    std::string pdf;
+    int page = 0, firstRun = 0;
+    if (kind == QLatin1String("qt")) {
+      const QString path = QString::fromStdString(dir.file("contract.pdf"));
+      {
+        QPdfWriter writer(path);
+        writer.setResolution(72);
+        QPainter painter(&writer);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(14);
+        painter.setFont(font);
+        painter.drawText(60, 80, QStringLiteral("Договор поставки № 17 от 1 марта 2024 года"));
+        painter.drawText(60, 108, QStringLiteral("Общество с ограниченной ответственностью «Ромашка»"));
+        painter.drawText(60, 136, QStringLiteral("именуемое в дальнейшем Поставщик"));
+      }
+      pdf = test::read_file(path.toStdString());
+    } else {
+      const std::string path = "/usr/share/doc/libtasn1-doc/libtasn1.pdf";
+      if (!QFileInfo::exists(QString::fromStdString(path))) QSKIP("the TeX manual is not installed");
+      pdf = test::read_file(path);
+      page = 4;
+      firstRun = 3;  // three lines of running text
+    }
+    std::unique_ptr<quorvel::IDocument> doc = open(pdf);
+    QVERIFY(doc);
+    const std::vector<quorvel::TextRun> runs = doc->extract_text(page).runs;
+    QVERIFY(runs.size() >= size_t(firstRun) + 3);
+    int from = 0;
+    for (int r = 0; r < firstRun; ++r) from += int(runs[size_t(r)].chars.size());
+    int to = from;
+    QStringList lines;
+    for (int r = firstRun; r < firstRun + 3; ++r) {
+      to += int(runs[size_t(r)].chars.size());
+      lines << QString::fromStdString(runs[size_t(r)].text);
+    }
+    PdfView v;
+    v.resize(800, 600);
+    v.setDocument(std::move(doc));
+    v.pageChars(page);
+    v.setTextSelection(page, from, to);
+    v.copySelection();
+    const QString copied = QGuiApplication::clipboard()->text(QClipboard::Clipboard);
+    QCOMPARE(copied, lines.join(QLatin1Char('\n')));
+    QCOMPARE(copied.count(QLatin1Char('\n')), 2);
+    QVERIFY(!copied.contains(QLatin1Char('\r')));
+    if (kind == QLatin1String("qt")) QVERIFY(copied.contains(QStringLiteral("2024 года\nОбщество")));
   }
 
   void pageEditsReachTheSavedFile() {

@@ -315,6 +315,61 @@ class PdfViewGeometryTest : public QObject {
     QCOMPARE(flat.view.scale, 1.0);
   }
 
+  // "Fit page" in the two-page and book layouts fits the whole spread of the current page, also
+  // once the scroll bars the new scale needs have taken their room.
+  void fitPageFitsTheSpread_data() {
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("page");   // 0: stay where a zoom of 0.2 shows everything
+    QTest::addColumn<bool>("bars");  // scroll bars as needed rather than none
+    QTest::addColumn<int>("first");  // the spread, 1-based
+    QTest::addColumn<int>("last");
+    QTest::addColumn<double>("scale");  // 0: not checked exactly
+    const double spread = (800.0 - 12) / 1200, tall = 900.0 / 800;
+    QTest::newRow("two pages") << 5 << int(PdfView::TwoPage) << 1 << false << 1 << 2 << spread;
+    QTest::newRow("two pages, right one current") << 5 << int(PdfView::TwoPage) << 4 << false << 3 << 4 << spread;
+    QTest::newRow("book spread") << 5 << int(PdfView::Book) << 3 << false << 2 << 3 << spread;
+    QTest::newRow("book cover alone") << 5 << int(PdfView::Book) << 1 << false << 1 << 1 << tall;
+    QTest::newRow("single") << 5 << int(PdfView::Single) << 2 << false << 2 << 2 << tall;
+    // The vertical bar comes with the fit and narrows the view.
+    QTest::newRow("two pages, a bar comes") << 4 << int(PdfView::TwoPage) << 0 << true << 3 << 4 << (810.0 - 36) / 1200;
+    // The wider spreads below the cover need the horizontal bar, which takes height.
+    QTest::newRow("book cover, both bars") << 5 << int(PdfView::Book) << 1 << true << 1 << 1 << 0.0;
+  }
+  void fitPageFitsTheSpread() {
+    QFETCH(int, pages);
+    QFETCH(int, mode);
+    QFETCH(int, page);
+    QFETCH(bool, bars);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    QFETCH(double, scale);
+    Shown s(pagesOf(std::vector<PageInfo>(size_t(pages), {600, 800, 0})), {824, 924});
+    PdfView& v = s.view;
+    v.setViewMode(PdfView::ViewMode(mode));
+    if (bars) {
+      v.setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+      v.setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    }
+    if (page == 0) v.setScale(0.2);
+    QCoreApplication::processEvents();  // the scroll bars come and go through the event loop
+    if (page == 0) QVERIFY(!v.verticalScrollBar()->isVisible());
+    v.goToPage(page);
+    v.fitPage();
+    QCoreApplication::processEvents();
+    if (scale > 0) QCOMPARE(v.scale, scale);
+    const QRectF shown(v.horizontalScrollBar()->value(), v.verticalScrollBar()->value(), v.viewport()->width(),
+                       v.viewport()->height());
+    for (int p = first; p <= last; ++p) {
+      const PdfView::PageLayout& l = v.layouts[size_t(p - 1)];
+      QVERIFY2(shown.contains(QRectF(l.x, l.y, l.w, l.h)),
+               qPrintable(QStringLiteral("page %1 at %2,%3 %4x%5 outside %6,%7 %8x%9")
+                              .arg(p).arg(l.x).arg(l.y).arg(l.w).arg(l.h)
+                              .arg(shown.x()).arg(shown.y()).arg(shown.width()).arg(shown.height())));
+    }
+    QCOMPARE(v.currentPage(), first);
+  }
+
   void rotationAndArrangementKeepThePage() {
     Shown s(pagesOf(std::vector<PageInfo>(6, {600, 800, 0})));
     s.view.goToPage(4);

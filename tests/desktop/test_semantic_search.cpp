@@ -43,6 +43,18 @@ QList<int> rankedPages(MainWindow& w) {
   return pages;
 }
 
+// Clicks the last link in the log that shows `text`, as a user does.
+void clickLink(QTextBrowser* log, const QString& text) {
+  QTextCursor end(log->document());
+  end.movePosition(QTextCursor::End);
+  QTextCursor link = log->document()->find(text, end, QTextDocument::FindBackward);
+  QVERIFY(!link.isNull());
+  link.setPosition(link.selectionStart() + 2);
+  log->setTextCursor(link);
+  log->ensureCursorVisible();
+  QTest::mouseClick(log->viewport(), Qt::LeftButton, {}, log->cursorRect(link).center());
+}
+
 bool waitSearches(MainWindow& w, int count) {
   return QTest::qWaitFor([&] { return searches(w) >= count; }, 20000) && searches(w) == count;
 }
@@ -296,6 +308,45 @@ class SemanticSearchTest : public QObject {
     QCOMPARE(server.requests.size(), 1);
     QCOMPARE(rankedPages(w), QList<int>{2});
     QVERIFY(status(w) != QStringLiteral("Поиск по смыслу: эмбеддинги"));
+  }
+
+  // A link in the dock acts on the document its result came from: it brings that tab forward,
+  // and once the tab is closed it does nothing.
+  void linksActOnTheirOwnDocument() {
+    MainWindow w;
+    w.resize(1200, 800);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.openFile(hundred);
+    PdfView* ranked = w.currentView();
+    w.semanticSearch(QStringLiteral("zebra"));  // by keywords: page 7
+    QCOMPARE(rankedPages(w), QList<int>{7});
+    w.findChild<AiPanel*>()->showDiff(QStringLiteral("1 изм. стр."),
+                                      QStringLiteral("<div><a href='quorvel-page:9'>стр. 9</a> +1</div>"));
+    w.openFile(three);
+    PdfView* other = w.currentView();
+    QVERIFY(other != ranked);
+    auto* tabs = w.findChild<QTabWidget*>();
+    QTextBrowser* log = logOf(w);
+    QVERIFY(QTest::qWaitFor([&] { return log->isVisible(); }, 5000));
+
+    clickLink(log, QStringLiteral("стр. 7"));
+    QCOMPARE(tabs->currentWidget(), ranked);
+    QCOMPARE(ranked->currentPage(), 7);
+    tabs->setCurrentWidget(other);
+    clickLink(log, QStringLiteral("стр. 9"));
+    QCOMPARE(tabs->currentWidget(), ranked);
+    QCOMPARE(ranked->currentPage(), 9);
+
+    tabs->setCurrentWidget(other);
+    tabs->tabCloseRequested(tabs->indexOf(ranked));
+    QCOMPARE(tabs->count(), 1);
+    const int page = other->currentPage();
+    for (const QString& text : {QStringLiteral("стр. 7"), QStringLiteral("стр. 9")}) {
+      clickLink(log, text);
+      QCOMPARE(w.currentView(), other);
+      QCOMPARE(other->currentPage(), page);
+    }
   }
 
   // As a user runs it: the program's command line with the stand-in as backend, then a click
