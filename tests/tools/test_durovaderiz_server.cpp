@@ -2,6 +2,7 @@
 // silence, parent watch and the scripted mode.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 
 #include "common/fixtures.h"
@@ -40,6 +41,61 @@ std::string encode(const std::string& s) {
 std::string show_encryption(const std::string& file, const std::string& password) {
   RunResult r = run({"qpdf", "--show-encryption", "--password=" + password, file});
   return r.status == 0 && r.out.find("Incorrect password") == std::string::npos ? r.out : std::string{};
+}
+
+// What the environment of a running process still holds, as /proc shows it.
+std::string environment_of(pid_t pid) { return read_file("/proc/" + std::to_string(pid) + "/environ"); }
+
+TEST(DurovaderizServer, SaysWhereItListensAndNothingElse) {
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready()) << b.listening_line();
+  EXPECT_EQ(b.listening_line(), "listening 127.0.0.1:" + std::to_string(b.port()) + "\n");
+  EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 200);
+  EXPECT_EQ(http_request(b.port(), "POST", "/pdf/optimize", "junk", "text/plain").status, 415);
+  EXPECT_EQ(b.more_output(), "");
+  EXPECT_EQ(b.output(), "");
+
+  // A port given is the port said.
+  const int port = free_port();
+  int out = -1;
+  Child fixed;
+  ASSERT_TRUE(fixed.start({built("durovaderiz"), "--port", std::to_string(port)}, {}, dir.file("fixed.log"), &out));
+  EXPECT_EQ(read_line(out, time_bound_ms(10000)), "listening 127.0.0.1:" + std::to_string(port) + "\n");
+  close(out);
+}
+
+TEST(DurovaderizServer, AsksForItsStartersTokenAndForgetsTheVariable) {
+  TempDir dir;
+  const std::string token = "tok-4f9a2c81d3e7b605";
+  Backend b(dir, {{"DUROVADERIZ_TOKEN", token}});
+  ASSERT_TRUE(b.ready());
+  const std::string pdf = text_pdf({"x"});
+  const std::string bearer = "Authorization: Bearer " + token + "\r\n";
+  struct Case {
+    std::string method, target, headers;
+    int status;
+  } cases[] = {
+      {"GET", "/health", "", 200},
+      {"POST", "/pdf/encrypt?user_password=x", "", 401},
+      {"POST", "/pdf/encrypt?user_password=x", "Authorization: Bearer wrong\r\n", 401},
+      {"POST", "/pdf/encrypt?user_password=x", bearer, 200},
+      {"GET", "/requests/REQ-1", "", 401},
+      // A web page that has the token still is a web page.
+      {"POST", "/pdf/encrypt?user_password=x", bearer + "Origin: http://attacker.example\r\n", 403},
+  };
+  for (const Case& c : cases) {
+    const HttpReply r = http_request(b.port(), c.method, c.target, c.method == "POST" ? pdf : "",
+                                     c.method == "POST" ? "application/pdf" : "", c.headers);
+    EXPECT_EQ(r.status, c.status) << c.method << " " << c.target << " " << c.headers;
+    if (c.status == 401) {
+      EXPECT_NE(r.head.find("Content-Type: application/json"), std::string::npos);
+      EXPECT_EQ(r.body.find(token), std::string::npos);
+    }
+  }
+  // Neither its environment nor the copy it started with holds the secret any more.
+  EXPECT_EQ(environment_of(b.child().pid()).find(token), std::string::npos);
+  EXPECT_NE(environment_of(b.child().pid()).find("OMP_THREAD_LIMIT"), std::string::npos) << "not its environment";
 }
 
 TEST(DurovaderizServer, AnswersHealth) {

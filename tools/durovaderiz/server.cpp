@@ -290,8 +290,9 @@ class Loop {
     release(c);
     c.out_head += serialize_head(resp);
     c.out_body = std::move(resp.body);
-    // The answer exists already; counting it keeps new requests out while it is held.
-    c.held = c.out_size();
+    // The answer exists already; counting it keeps new requests out while it is held. What
+    // it takes is its strings' room, which a growing answer leaves larger than its size.
+    c.held = c.out_head.capacity() + c.out_body.capacity();
     held_ += c.held;
     memory::add(c.held);
     c.head.clear();
