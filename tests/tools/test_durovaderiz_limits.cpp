@@ -180,6 +180,21 @@ TEST(DurovaderizLimits, BoundsWhatAllBodiesHoldTogether) {
   EXPECT_EQ(http_raw(server.port(), server.head("POST /requests/REQ-1/responses", offer_head)).status, 413);
 }
 
+TEST(DurovaderizLimits, AnswersTheHealthCheckWhileUnreadAnswersHoldTheBudget) {
+  ServerOptions opts;
+  opts.limits.max_held = 1u << 20;
+  opts.handler = [](const Request&) { return text_reply(200, std::string(32u << 20, 'a')); };
+  LocalServer server(opts);
+  ASSERT_GT(server.port(), 0);
+  Client idle(server.port());
+  ASSERT_TRUE(idle.send(server.head("POST /pdf/optimize", "Content-Type: application/pdf\r\nContent-Length: 1\r\n") + "x"));
+  ASSERT_TRUE(idle.wait(time_bound_ms(10000)));  // its answer is there, and held, unread
+  EXPECT_EQ(http_raw(server.port(), server.head("GET /health")).status, 200);
+  EXPECT_EQ(http_raw(server.port(), server.head("POST /pdf/optimize", "Content-Type: application/pdf\r\nContent-Length: 1\r\n") + "x")
+                .status,
+            503);
+}
+
 // A handler that works until the test lets it go, or until its request is cancelled.
 struct Gate {
   std::mutex m;

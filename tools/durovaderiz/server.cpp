@@ -34,6 +34,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kDrainLimit = std::chrono::seconds(2);
+// So much of every head is read whatever the budget says, so that a health check or a small
+// request is never refused by memory that others hold; the connection cap bounds the sum.
+constexpr size_t kFreeHead = 16 * 1024;
 constexpr auto kTick = std::chrono::milliseconds(250);
 
 enum class State { Head, Body, Working, Hanging, Writing, Draining };
@@ -272,6 +275,7 @@ class Loop {
   }
 
   bool hold(size_t n) {
+    if (n == 0) return true;
     if (held_ + n > limits_.max_held || !memory::take(n)) return false;
     held_ += n;
     return true;
@@ -356,11 +360,12 @@ class Loop {
   }
 
   void on_head_bytes(Connection& c, std::string_view got) {
-    if (!hold(got.size())) {
+    const size_t counted = c.head.size() + got.size() > kFreeHead ? c.head.size() + got.size() - kFreeHead - c.held : 0;
+    if (counted > 0 && !hold(counted)) {
       refuse(c, 503, "the backend is busy: its memory for requests is taken");
       return;
     }
-    c.held += got.size();
+    c.held += counted;
     c.head.append(got);
     const auto end = head_end(c.head);
     if (!end) {
