@@ -224,7 +224,6 @@ int free_port() {
   return port;
 }
 
-namespace {
 int connect_to(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
@@ -237,7 +236,6 @@ int connect_to(int port) {
   }
   return fd;
 }
-}  // namespace
 
 bool port_open(int port) {
   const int fd = connect_to(port);

@@ -79,6 +79,8 @@ int listening_port(const std::string& line);
 
 // A port on 127.0.0.1 that was free a moment ago.
 int free_port();
+// A connected socket to 127.0.0.1:port, or -1.
+int connect_to(int port);
 bool port_open(int port);
 bool wait_for_port(int port, int timeout_ms);
 

@@ -1,7 +1,6 @@
 // The stand-in's loop under clients that stall, never read or send too much, and routes that
 // take too long: run in-process with short deadlines, small budgets and a handler of the test's.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -53,16 +52,7 @@ class LocalServer {
 // A client socket that the test drives by hand.
 class Client {
  public:
-  explicit Client(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-  }
+  explicit Client(int port) : fd_(quorvel::test::connect_to(port)) {}
   ~Client() {
     if (fd_ >= 0) close(fd_);
   }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -181,7 +182,10 @@ class Loop {
         workers_(std::max(1, limits_.workers), opts.handler ? opts.handler : dispatch, wake_fd) {}
 
   ~Loop() {
-    for (auto& [id, job] : inflight_) job.work->cancel();
+    for (auto& [id, job] : inflight_) {
+      job.work->cancel();
+      unhold(job.body_held);
+    }
     for (auto& c : conns_) release(*c);
   }
 
