@@ -35,11 +35,12 @@ std::string png_chunk(const std::string& type, const std::string& data) {
          big_endian(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(td.data()), td.size())));
 }
 
-// A PNG whose header says `w` × `h` grey pixels, with far too little image data behind it.
-std::string png_claiming(uint32_t w, uint32_t h) {
+// A PNG whose header says `w` × `h` grey pixels; with `whole`, black ones, else far too little
+// image data behind it.
+std::string png_claiming(uint32_t w, uint32_t h, bool whole = false) {
   return std::string("\x89PNG\r\n\x1a\n", 8) +
          png_chunk("IHDR", big_endian(w) + big_endian(h) + std::string("\x08\x00\x00\x00\x00", 5)) +
-         png_chunk("IDAT", deflated_zeros(64)) + png_chunk("IEND", "");
+         png_chunk("IDAT", deflated_zeros(whole ? (w + 1) * h : 64)) + png_chunk("IEND", "");
 }
 
 // One page whose content stream is `data` with `filter`.
@@ -181,6 +182,17 @@ TEST(DurovaderizDocumentLimits, StopsWorkNobodyWaitsFor) {
   const Response r = dispatch(req);
   EXPECT_EQ(r.status, 503);
   EXPECT_NE(r.body.find("took longer"), std::string::npos) << r.body;
+
+  // Recognition stops the same way, and says so rather than giving an empty text.
+  Request ocr;
+  ocr.method = "POST";
+  ocr.path = "/ocr";
+  ocr.body = png_claiming(400, 300, true);
+  ocr.work = std::make_shared<Work>();
+  ocr.work->cancel();
+  EXPECT_THROW(dispatch(ocr), WorkRefused);
+  ocr.work = std::make_shared<Work>();
+  EXPECT_EQ(dispatch(ocr).status, 200);
 }
 
 }  // namespace
