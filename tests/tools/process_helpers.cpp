@@ -125,7 +125,7 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, int t
 }
 
 bool Child::start(const std::vector<std::string>& argv, const EnvChanges& env,
-                  const std::string& output) {
+                  const std::string& output, int* stdout_pipe) {
   stop();
   status_ = -1;
   int fd = -1;
@@ -133,8 +133,17 @@ bool Child::start(const std::vector<std::string>& argv, const EnvChanges& env,
     fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
   }
-  pid_ = spawn(argv, env, fd, fd);
+  int p[2] = {-1, -1};
+  if (stdout_pipe && pipe2(p, O_CLOEXEC) != 0) {
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  pid_ = spawn(argv, env, stdout_pipe ? p[1] : fd, fd);
   if (fd >= 0) close(fd);
+  if (stdout_pipe) {
+    close(p[1]);
+    *stdout_pipe = p[0];
+  }
   return pid_ > 0;
 }
 
@@ -165,12 +174,48 @@ int Child::stop() {
 
 StandIn::StandIn(const std::string& log, EnvChanges env) {
   env.emplace("QUORVEL_PARENT_WATCH", std::nullopt);
-  // Another test may take the free port first; try a few.
-  for (int attempt = 0; attempt < 5 && !ready_; ++attempt) {
-    port_ = free_port();
-    child_.start({built("durovaderiz"), "--port", std::to_string(port_)}, env, log);
-    ready_ = wait_for_port(port_, 5000) && child_.running();
+  if (!child_.start({built("durovaderiz"), "--port", "0"}, env, log, &out_)) return;
+  line_ = read_line(out_, time_bound_ms(10000));
+  port_ = listening_port(line_);
+  ready_ = port_ > 0 && child_.running();
+}
+
+StandIn::~StandIn() {
+  child_.stop();
+  if (out_ >= 0) close(out_);
+}
+
+std::string StandIn::more_output() {
+  std::string out;
+  char buf[4096];
+  pollfd p{out_, POLLIN, 0};
+  while (out_ >= 0 && poll(&p, 1, 0) == 1) {
+    const ssize_t n = read(out_, buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
   }
+  return out;
+}
+
+std::string read_line(int fd, int timeout_ms) {
+  std::string line;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  pollfd p{fd, POLLIN, 0};
+  while (line.empty() || line.back() != '\n') {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1) return {};
+    char c;
+    if (read(fd, &c, 1) != 1) return {};
+    line.push_back(c);
+  }
+  return line;
+}
+
+int listening_port(const std::string& line) {
+  constexpr std::string_view prefix = "listening 127.0.0.1:";
+  if (line.rfind(prefix, 0) != 0 || line.back() != '\n') return 0;
+  const int port = std::atoi(line.c_str() + prefix.size());
+  return port > 0 && port < 65536 && line == std::string(prefix) + std::to_string(port) + "\n" ? port : 0;
 }
 
 int free_port() {
@@ -188,7 +233,6 @@ int free_port() {
   return port;
 }
 
-namespace {
 int connect_to(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
@@ -201,7 +245,6 @@ int connect_to(int port) {
   }
   return fd;
 }
-}  // namespace
 
 bool port_open(int port) {
   const int fd = connect_to(port);
@@ -285,9 +328,11 @@ HttpReply http_raw(int port, const std::string& raw, int timeout_ms) {
   return reply;
 }
 
+std::string host_line(int port) { return "Host: 127.0.0.1:" + std::to_string(port) + "\r\n"; }
+
 HttpReply http_request(int port, const std::string& method, const std::string& target,
-                       const std::string& body, const std::string& content_type) {
-  std::string raw = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+                       const std::string& body, const std::string& content_type, const std::string& extra) {
+  std::string raw = method + " " + target + " HTTP/1.1\r\n" + host_line(port) + extra;
   if (!content_type.empty()) raw += "Content-Type: " + content_type + "\r\n";
   if (!body.empty() || method == "POST") raw += "Content-Length: " + std::to_string(body.size()) + "\r\n";
   raw += "\r\n" + body;

@@ -35,7 +35,7 @@ std::string base64(const std::string& in) {
 }
 
 HttpReply post(int port, const std::string& target, const std::string& body, const std::string& extra_headers = {}) {
-  return http_raw(port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/pdf\r\n" +
+  return http_raw(port, "POST " + target + " HTTP/1.1\r\n" + host_line(port) + "Content-Type: application/pdf\r\n" +
                             extra_headers + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
 }
 
@@ -112,7 +112,8 @@ TEST(DurovaderizRoutes, AcceptsLargeHeadsAndRefusesWhatItDoesNotServe) {
   Backend b(dir);
   ASSERT_TRUE(b.ready());
   const std::string big(200 * 1024, 'a');
-  EXPECT_EQ(http_raw(b.port(), "GET /health HTTP/1.1\r\nX-Padding: " + big + "\r\n\r\n").status, 200);
+  EXPECT_EQ(http_raw(b.port(), "GET /health HTTP/1.1\r\n" + host_line(b.port()) + "X-Padding: " + big + "\r\n\r\n").status,
+            200);
   EXPECT_EQ(http_raw(b.port(), "GET /health HTTP/1.1\r\nX-Padding: " + std::string(2 * 1024 * 1024, 'a') + "\r\n\r\n")
                 .status,
             431);

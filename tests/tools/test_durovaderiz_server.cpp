@@ -2,6 +2,7 @@
 // silence, parent watch and the scripted mode.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 
 #include "common/fixtures.h"
@@ -40,6 +41,61 @@ std::string encode(const std::string& s) {
 std::string show_encryption(const std::string& file, const std::string& password) {
   RunResult r = run({"qpdf", "--show-encryption", "--password=" + password, file});
   return r.status == 0 && r.out.find("Incorrect password") == std::string::npos ? r.out : std::string{};
+}
+
+// What the environment of a running process still holds, as /proc shows it.
+std::string environment_of(pid_t pid) { return read_file("/proc/" + std::to_string(pid) + "/environ"); }
+
+TEST(DurovaderizServer, SaysWhereItListensAndNothingElse) {
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready()) << b.listening_line();
+  EXPECT_EQ(b.listening_line(), "listening 127.0.0.1:" + std::to_string(b.port()) + "\n");
+  EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 200);
+  EXPECT_EQ(http_request(b.port(), "POST", "/pdf/optimize", "junk", "text/plain").status, 415);
+  EXPECT_EQ(b.more_output(), "");
+  EXPECT_EQ(b.output(), "");
+
+  // A port given is the port said.
+  const int port = free_port();
+  int out = -1;
+  Child fixed;
+  ASSERT_TRUE(fixed.start({built("durovaderiz"), "--port", std::to_string(port)}, {}, dir.file("fixed.log"), &out));
+  EXPECT_EQ(read_line(out, time_bound_ms(10000)), "listening 127.0.0.1:" + std::to_string(port) + "\n");
+  close(out);
+}
+
+TEST(DurovaderizServer, AsksForItsStartersTokenAndForgetsTheVariable) {
+  TempDir dir;
+  const std::string token = "tok-4f9a2c81d3e7b605";
+  Backend b(dir, {{"DUROVADERIZ_TOKEN", token}});
+  ASSERT_TRUE(b.ready());
+  const std::string pdf = text_pdf({"x"});
+  const std::string bearer = "Authorization: Bearer " + token + "\r\n";
+  struct Case {
+    std::string method, target, headers;
+    int status;
+  } cases[] = {
+      {"GET", "/health", "", 200},
+      {"POST", "/pdf/encrypt?user_password=x", "", 401},
+      {"POST", "/pdf/encrypt?user_password=x", "Authorization: Bearer wrong\r\n", 401},
+      {"POST", "/pdf/encrypt?user_password=x", bearer, 200},
+      {"GET", "/requests/REQ-1", "", 401},
+      // A web page that has the token still is a web page.
+      {"POST", "/pdf/encrypt?user_password=x", bearer + "Origin: http://attacker.example\r\n", 403},
+  };
+  for (const Case& c : cases) {
+    const HttpReply r = http_request(b.port(), c.method, c.target, c.method == "POST" ? pdf : "",
+                                     c.method == "POST" ? "application/pdf" : "", c.headers);
+    EXPECT_EQ(r.status, c.status) << c.method << " " << c.target << " " << c.headers;
+    if (c.status == 401) {
+      EXPECT_NE(r.head.find("Content-Type: application/json"), std::string::npos);
+      EXPECT_EQ(r.body.find(token), std::string::npos);
+    }
+  }
+  // Neither its environment nor the copy it started with holds the secret any more.
+  EXPECT_EQ(environment_of(b.child().pid()).find(token), std::string::npos);
+  EXPECT_NE(environment_of(b.child().pid()).find("OMP_THREAD_LIMIT"), std::string::npos) << "not its environment";
 }
 
 TEST(DurovaderizServer, AnswersHealth) {
@@ -105,7 +161,7 @@ TEST(DurovaderizServer, DecodesPlusAsSpace) {
   EXPECT_NE(show_encryption(dir.file("out.pdf"), "a b"), "");
 }
 
-TEST(DurovaderizServer, RefusesWithShortPlainErrors) {
+TEST(DurovaderizServer, RefusesWithShortErrors) {
   TempDir dir;
   Backend b(dir);
   ASSERT_TRUE(b.ready());
@@ -126,7 +182,9 @@ TEST(DurovaderizServer, RefusesWithShortPlainErrors) {
   for (const Case& c : cases) {
     const HttpReply r = http_request(b.port(), c.method, c.target, c.body, "application/pdf");
     EXPECT_EQ(r.status, c.status) << c.target << " " << c.body;
-    EXPECT_NE(r.head.find("Content-Type: text/plain"), std::string::npos);
+    EXPECT_TRUE(r.head.find("Content-Type: text/plain") != std::string::npos ||
+                r.head.find("Content-Type: application/json") != std::string::npos)
+        << r.head;
     EXPECT_LT(r.body.size(), 80u) << r.body;
     EXPECT_EQ(r.body.find(secret), std::string::npos);
   }
@@ -147,22 +205,23 @@ TEST(DurovaderizServer, ServesOthersWhileAClientStalls) {
   // Half a head, then nothing; a body that never comes. Both connect before the next client, so
   // a server that waited for them would not answer it while they stay open.
   const OpenConnection stalled(b.port(), "POST /pdf/encrypt HTTP/1.1\r\nContent-Le");
-  const OpenConnection short_body(b.port(),
-                                  "POST /pdf/encrypt?user_password=x HTTP/1.1\r\nContent-Length: 100\r\n\r\n%PDF");
+  const OpenConnection short_body(b.port(), "POST /pdf/encrypt?user_password=x HTTP/1.1\r\n" + host_line(b.port()) +
+                                               "Content-Type: application/pdf\r\nContent-Length: 100\r\n\r\n%PDF");
   ASSERT_TRUE(stalled.connected() && short_body.connected());
   EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 200);
   EXPECT_TRUE(stalled.unanswered());
   EXPECT_TRUE(short_body.unanswered());
   // A client that waits for "100 Continue" before sending its body.
   const std::string pdf = text_pdf({"continued"});
-  const HttpReply r = http_raw(b.port(), "POST /pdf/encrypt?user_password=x HTTP/1.1\r\nExpect: 100-continue\r\n"
-                                         "Content-Length: " + std::to_string(pdf.size()) + "\r\n\r\n" + pdf);
+  const HttpReply r = http_raw(b.port(), "POST /pdf/encrypt?user_password=x HTTP/1.1\r\n" + host_line(b.port()) +
+                                             "Content-Type: application/pdf\r\nExpect: 100-continue\r\n"
+                                             "Content-Length: " + std::to_string(pdf.size()) + "\r\n\r\n" + pdf);
   EXPECT_EQ(r.status, 200);
 }
 
 TEST(DurovaderizServer, RefusesBadCommandLinesAndBusyPorts) {
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"--port"}, {"--port", "abc"}, {"--port", "0"}, {"--port", "70000"},
+       {std::vector<std::string>{}, {"--port"}, {"--port", "abc"}, {"--port", "-1"}, {"--port", "70000"},
         {"--port", ""}, {"--port", "8077", "--verbose"}}) {
     std::vector<std::string> argv{built("durovaderiz")};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -174,6 +233,7 @@ TEST(DurovaderizServer, RefusesBadCommandLinesAndBusyPorts) {
   ASSERT_TRUE(b.ready());
   const RunResult busy = run({built("durovaderiz"), "--port", std::to_string(b.port())}, {}, 5000);
   EXPECT_EQ(busy.status, 1);
+  EXPECT_EQ(busy.out, "") << "said it listens";
 }
 
 TEST(DurovaderizServer, ExitsWithItsParentOnlyWhenAsked) {
@@ -217,7 +277,7 @@ TEST(DurovaderizServer, PlaysScriptedRepliesAndRecordsPaths) {
   Backend b(dir, {{"DUROVADERIZ_SCRIPT", dir.file("script")}, {"DUROVADERIZ_RECORD", dir.file("record")}});
   ASSERT_TRUE(b.ready());
   EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 503);
-  EXPECT_EQ(http_raw(b.port(), "GET /health HTTP/1.1\r\n\r\n", 500).status, 0);
+  EXPECT_EQ(http_raw(b.port(), "GET /health HTTP/1.1\r\n" + host_line(b.port()) + "\r\n", 500).status, 0);
   EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 200);
   const HttpReply canned = http_request(b.port(), "POST", "/pdf/encrypt?user_password=x", "body");
   EXPECT_EQ(canned.status, 200);

@@ -63,6 +63,8 @@ const char* reason(int status) {
   switch (status) {
     case 200: return "OK";
     case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 408: return "Request Timeout";
@@ -70,12 +72,14 @@ const char* reason(int status) {
     case 413: return "Content Too Large";
     case 415: return "Unsupported Media Type";
     case 417: return "Expectation Failed";
+    case 421: return "Misdirected Request";
     case 422: return "Unprocessable Content";
     case 431: return "Request Header Fields Too Large";
     case 500: return "Internal Server Error";
     case 501: return "Not Implemented";
     case 503: return "Service Unavailable";
     case 505: return "HTTP Version Not Supported";
+    case 507: return "Insufficient Storage";
     default: return status < 400 ? "OK" : "Error";
   }
 }
@@ -161,7 +165,7 @@ int parse_head(std::string_view head, Request& req, size_t& content_length) {
   return 0;
 }
 
-std::string serialize(const Response& resp) {
+std::string serialize_head(const Response& resp) {
   std::string out = "HTTP/1.1 " + std::to_string(resp.status) + " " + reason(resp.status) + "\r\n";
   out += "Content-Type: " + resp.content_type + "\r\n";
   out += "Content-Length: " + std::to_string(resp.body.size()) + "\r\n";
@@ -172,8 +176,9 @@ std::string serialize(const Response& resp) {
     out += k + ": " + clean + "\r\n";
   }
   out += "Connection: close\r\n\r\n";
-  out += resp.body;
   return out;
 }
+
+std::string serialize(const Response& resp) { return serialize_head(resp) + resp.body; }
 
 }  // namespace durovaderiz

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "work.h"
 
 namespace durovaderiz {
 
@@ -20,6 +23,7 @@ struct Request {
   Fields headers;      // names lower-cased
   std::string body;
   int local_port = 0;  // the port it arrived on, for addresses that point back at us
+  std::shared_ptr<Work> work;  // its limits; routes called without one use the defaults
 
   const std::string* query_value(std::string_view name) const;
   const std::string* header(std::string_view name) const;
@@ -49,6 +53,8 @@ int parse_head(std::string_view head, Request& req, size_t& content_length);
 // Where the head ends in `buf` (the index just past "\r\n\r\n"), if it does.
 std::optional<size_t> head_end(std::string_view buf);
 
+// The status line and headers, ending with the blank line; the body goes after it as it is.
+std::string serialize_head(const Response& resp);
 std::string serialize(const Response& resp);
 
 }  // namespace durovaderiz

@@ -1,5 +1,10 @@
 // Stand-in for the backend companion program: serves the routes the application calls on
-// 127.0.0.1 at the port given with --port.
+// 127.0.0.1 at the port given with --port (0: one the system picks). Once it listens it prints
+// "listening 127.0.0.1:PORT" on standard output, and nothing else there. DUROVADERIZ_TOKEN,
+// when set, is the secret that every request but the health check must carry as a bearer
+// token; the variable is removed from the environment once read.
+#include <malloc.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -16,7 +21,7 @@
 namespace {
 
 int usage() {
-  std::fprintf(stderr, "usage: durovaderiz --port N\n");
+  std::fprintf(stderr, "usage: durovaderiz --port N (0: any free port)\n");
   return 2;
 }
 
@@ -24,7 +29,7 @@ bool parse_port(const char* s, int& port) {
   char* end = nullptr;
   errno = 0;
   const long v = std::strtol(s, &end, 10);
-  if (errno != 0 || end == s || *end != '\0' || v < 1 || v > 65535) return false;
+  if (errno != 0 || end == s || *end != '\0' || v < 0 || v > 65535) return false;
   port = static_cast<int>(v);
   return true;
 }
@@ -34,11 +39,27 @@ const char* env(const char* name) {
   return v && *v ? v : nullptr;
 }
 
+// The secret, taken out of the environment: children would inherit it, and the process's own
+// copy of its starting environment is readable to its user, so that copy is wiped too.
+std::string take_token() {
+  std::string token;
+  if (char* v = std::getenv("DUROVADERIZ_TOKEN")) {
+    token = v;
+    explicit_bzero(v, token.size());
+  }
+  unsetenv("DUROVADERIZ_TOKEN");
+  return token;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   taviocr::run_single_threaded(argv);
+  // Routes run on worker threads; glibc's per-thread arenas make qpdf's many small objects a
+  // fifth slower there than on the main thread's heap, which all workers share instead.
+  mallopt(M_ARENA_MAX, 1);
   durovaderiz::ServerOptions opts;
+  opts.token = take_token();
   bool have_port = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
@@ -67,5 +88,8 @@ int main(int argc, char** argv) {
     opts.script = &script;
   }
   if (const char* file = env("DUROVADERIZ_RECORD")) opts.record_file = file;
-  return durovaderiz::serve(opts);
+  return durovaderiz::serve(opts, [](int port) {
+    std::printf("listening 127.0.0.1:%d\n", port);
+    std::fflush(stdout);
+  });
 }

@@ -15,12 +15,21 @@
 
 namespace durovaderiz {
 
-// Opens the body with qpdf (in memory, nothing touches the disk) and hands it to `work`. A body
-// that is not a PDF gives 415, one qpdf cannot read (damaged, or locked with a password) 422,
-// exhausted memory 500.
-Response with_pdf(const Request& req, const std::function<Response(QPDF&)>& work);
+// Which streams the route decodes, for the decoded-bytes limit: those a default QPDFWriter
+// decodes (any filter chain of the general filters but plain Flate, which it copies), or every
+// stream but images, for a reader of page text.
+enum class Decodes { Writer, Text };
 
-// The JSON body of a request, or nullopt when it is not a JSON object.
+// Opens the body with qpdf (in memory, nothing touches the disk), checks what decoding it gives
+// and hands it to `work`, within the request's limits: time (503), decoded bytes (413) and the
+// memory the work allocates (413 past the request's own share, 503 when all requests together
+// hold the budget). A body that is not a PDF gives 415, one qpdf cannot read (damaged, or
+// locked with a password) 422.
+Response with_pdf(const Request& req, const std::function<Response(QPDF&)>& work,
+                  Decodes decodes = Decodes::Writer);
+
+// The JSON body of a request, or nullopt when it is not a JSON object. Reading one that needs
+// more memory than the request may have throws WorkRefused.
 std::optional<JSON> json_body(const Request& req);
 
 // A member of a JSON object, or nullopt when it has none by that name.
@@ -33,7 +42,7 @@ std::optional<double> json_number(const JSON& value);
 // with_pdf does and hands both to `work`. A body that is not such an object gives 400.
 Response with_json_pdf(const Request& req, const std::function<Response(QPDF&, const JSON&)>& work);
 
-// Runs the writer into memory and gives its bytes.
+// Runs the writer into memory and gives its bytes; within with_pdf it stops at the deadline.
 std::string written(QPDFWriter& writer);
 
 Response pdf_reply(std::string body, Fields headers = {});

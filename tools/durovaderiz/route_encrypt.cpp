@@ -1,11 +1,6 @@
 // POST /pdf/encrypt: AES-256 (revision 6) with the caller's user password and an owner password
 // nobody knows, so the permissions cannot be lifted with it.
-#include <sys/random.h>
-
-#include <qpdf/Buffer.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFWriter.hh>
-
+#include "pdf_io.h"
 #include "routes.h"
 
 namespace durovaderiz {
@@ -14,12 +9,7 @@ namespace {
 
 bool random_password(std::string& out) {
   unsigned char raw[32];
-  size_t got = 0;
-  while (got < sizeof raw) {
-    const ssize_t n = getrandom(raw + got, sizeof raw - got, 0);
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
-  }
+  if (!random_bytes(raw, sizeof raw)) return false;
   static const char kHex[] = "0123456789abcdef";
   out.clear();
   for (unsigned char b : raw) {
@@ -48,28 +38,13 @@ Response handle_pdf_encrypt(const Request& req) {
   const bool print = allowed(req, "allow_print");
   const bool copy = allowed(req, "allow_copy");
   const bool modify = allowed(req, "allow_modify");
-  try {
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    pdf.processMemoryFile("request body", req.body.data(), req.body.size());
+  return with_pdf(req, [&](QPDF& pdf) {
     QPDFWriter writer(pdf);
-    writer.setOutputMemory();
     // Readers for the visually impaired keep their access whatever the other bits say.
     writer.setR6EncryptionParameters(user->c_str(), owner.c_str(), true, copy, modify, modify, modify,
                                      modify, print ? qpdf_r3p_full : qpdf_r3p_none, true);
-    writer.write();
-    const std::shared_ptr<Buffer> buf = writer.getBufferSharedPointer();
-    Response resp;
-    resp.content_type = "application/pdf";
-    resp.body.assign(reinterpret_cast<const char*>(buf->getBuffer()), buf->getSize());
-    return resp;
-  } catch (const std::bad_alloc&) {
-    return text_reply(500, "out of memory");
-  } catch (...) {
-    // qpdf's messages name offsets and objects of the caller's file; the caller learns only
-    // that it could not be read.
-    return text_reply(422, "the PDF could not be read");
-  }
+    return pdf_reply(written(writer));
+  });
 }
 
 }  // namespace durovaderiz

@@ -1,4 +1,5 @@
-// POST /ocr: the body is a page image; the answer is its text, line count and engine.
+// POST /ocr: the body is a page image; the answer is its text, line count and engine. An image
+// is measured from its header before it is decoded, and recognition stops with the request.
 #include <algorithm>
 
 #include "ocr_engine.h"
@@ -8,7 +9,10 @@ namespace durovaderiz {
 
 Response handle_ocr(const Request& req) {
   if (req.body.empty()) return text_reply(400, "no image");
-  const taviocr::Result r = taviocr::recognize(req.body, false);
+  const std::shared_ptr<Work> work = req.work;
+  const taviocr::Result r = taviocr::recognize(req.body, false, [work] { return work && work->cancelled(); });
+  if (r.too_large) return json_error(413, r.error);
+  if (r.cancelled) work->check();
   if (!r.ok) return text_reply(400, r.error);
   const long lines = r.text.empty() ? 0 : std::count(r.text.begin(), r.text.end(), '\n') + 1;
   Response resp;

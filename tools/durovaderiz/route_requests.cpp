@@ -1,26 +1,31 @@
 // Purchase requests without a marketplace: a request is the uploaded form kept in SQLite, its
 // status says whether suppliers have answered, and offers arrive only through the route that
 // adds one (a test, or a user with an HTTP client, plays the supplier).
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QString>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "pdf_io.h"
 #include "routes.h"
 
 namespace durovaderiz {
@@ -28,10 +33,10 @@ namespace durovaderiz {
 namespace {
 
 constexpr size_t kMaxIdLength = 64;
-
-Response json_error(int status, const char* what) {
-  return json_reply(status, {{QStringLiteral("error"), QString::fromUtf8(what)}});
-}
+// Limits of what one request or offer may put into the store, and of the store as a whole.
+constexpr size_t kMaxField = 1024;
+constexpr size_t kMaxText = 16 * 1024;  // a note or an offer's comment
+constexpr int kStorePages = 16384;      // of 4 KB: 64 MB
 
 bool valid_id(std::string_view id) {
   if (id.empty() || id.size() > kMaxIdLength) return false;
@@ -61,17 +66,29 @@ QString data_folder() {
       .filePath(QStringLiteral("durovaderiz"));
 }
 
+// The folder, made for the owner alone when it is not there yet. A folder that exists keeps its
+// permissions: it may be shared, and it is the user's to set.
+bool ensure_folder(const QString& folder) {
+  if (QFileInfo(folder).isDir()) return true;
+  const QString parent = QFileInfo(folder).absolutePath();
+  if (!QDir().mkpath(parent)) return false;
+  return mkdir(QFile::encodeName(folder).constData(), 0700) == 0 || (errno == EEXIST && QFileInfo(folder).isDir());
+}
+
 // The database, created with its tables on first use; null when the folder or file cannot be had.
 Db open_db() {
   const QString folder = data_folder();
-  if (!QDir().mkpath(folder)) return nullptr;
-  QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  if (!ensure_folder(folder)) return nullptr;
   sqlite3* raw = nullptr;
-  const QByteArray path = QDir(folder).filePath(QStringLiteral("requests.db")).toUtf8();
+  const QByteArray path = QFile::encodeName(QDir(folder).filePath(QStringLiteral("requests.db")));
+  // Requests name buyers and their documents: a new store is the owner's alone.
+  if (const int fd = open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); fd >= 0) close(fd);
   const int rc = sqlite3_open_v2(path.constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   Db db(raw);
   if (rc != SQLITE_OK) return nullptr;
   sqlite3_busy_timeout(db.get(), 2000);
+  const std::string limit = "PRAGMA max_page_count = " + std::to_string(kStorePages);
+  if (sqlite3_exec(db.get(), limit.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) return nullptr;
   const char* schema =
       "CREATE TABLE IF NOT EXISTS requests(id TEXT PRIMARY KEY, created TEXT NOT NULL, buyer TEXT, "
       "category TEXT, region TEXT, deadline TEXT, note TEXT, file_size INTEGER NOT NULL);"
@@ -199,12 +216,32 @@ QString field(const std::vector<Part>& parts, std::string_view name) {
   return {};
 }
 
+// The date, for people reading the journal, and 128 random bits, so that an id is not guessed.
 QString new_id() {
+  unsigned char raw[16];
+  if (!random_bytes(raw, sizeof raw)) return {};
   return QStringLiteral("REQ-%1-%2")
-      .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd")))
-      .arg(QRandomGenerator::system()->generate() & 0xffffffu, 6, 16, QLatin1Char('0'))
-      .toUpper();
+      .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd")),
+           QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(raw), sizeof raw).toHex().toUpper()));
 }
+
+// The refusal of a text longer than the store keeps, or nothing.
+std::optional<Response> too_long(std::string_view name, size_t size, size_t limit) {
+  if (size <= limit) return std::nullopt;
+  return json_error(413, std::string(name) + " is longer than " + size_text(limit));
+}
+
+// The form's fields that are stored, each within its limit.
+std::optional<Response> too_long(const std::vector<Part>& parts) {
+  for (const char* name : {"buyer", "category", "region", "deadline", "note"}) {
+    for (const Part& p : parts)
+      if (p.name == name && !p.is_file)
+        if (auto no = too_long(name, p.body.size(), p.name == "note" ? kMaxText : kMaxField)) return no;
+  }
+  return std::nullopt;
+}
+
+Response full_store() { return json_error(507, "the request store is full"); }
 
 QString status_of(size_t offers) { return offers == 0 ? QStringLiteral("accepted") : QStringLiteral("offers"); }
 
@@ -255,6 +292,7 @@ Response handle_requests_create(const Request& req) {
   for (const Part& p : *parts)
     if (p.name == "file" && p.is_file) file = &p;
   if (!file || !looks_like_pdf(file->body)) return json_error(400, "the form must carry the document as a PDF");
+  if (auto no = too_long(*parts)) return *no;
   const Db db = open_db();
   if (!db) return json_error(500, "the request store is not available");
 
@@ -263,6 +301,7 @@ Response handle_requests_create(const Request& req) {
   QString id;
   for (int attempt = 0; attempt < 8 && id.isEmpty(); ++attempt) {
     const QString candidate = new_id();
+    if (candidate.isEmpty()) return json_error(500, "no random data for a request id");
     Stmt s = prepare(db.get(),
                      "INSERT INTO requests(id, created, buyer, category, region, deadline, note, file_size) "
                      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
@@ -277,6 +316,7 @@ Response handle_requests_create(const Request& req) {
     sqlite3_bind_int64(s.get(), 8, static_cast<sqlite3_int64>(file->body.size()));
     const int rc = sqlite3_step(s.get());
     if (rc == SQLITE_DONE) id = candidate;
+    else if (rc == SQLITE_FULL) return full_store();
     else if (rc != SQLITE_CONSTRAINT) return json_error(500, "the request could not be stored");
   }
   if (id.isEmpty()) return json_error(500, "no free request id");
@@ -330,6 +370,9 @@ Response handle_requests_add_offer(const Request& req) {
   const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &err);
   if (err.error != QJsonParseError::NoError || !doc.isObject()) return json_error(400, "the body must be a JSON object");
   const QJsonObject o = doc.object();
+  const QString supplier = o.value(QLatin1String("supplier")).toString(), comment = o.value(QLatin1String("comment")).toString();
+  if (auto no = too_long("supplier", size_t(supplier.toUtf8().size()), kMaxField)) return *no;
+  if (auto no = too_long("comment", size_t(comment.toUtf8().size()), kMaxText)) return *no;
   const Db db = open_db();
   if (!db) return json_error(500, "the request store is not available");
   if (!request_exists(db.get(), id)) return json_error(404, "no such request");
@@ -337,11 +380,12 @@ Response handle_requests_add_offer(const Request& req) {
                    "INSERT INTO offers(request_id, supplier, price, lead_time, comment) VALUES(?1, ?2, ?3, ?4, ?5)");
   if (!s) return json_error(500, "the request store is not available");
   bind_text(s.get(), 1, QString::fromStdString(id));
-  bind_text(s.get(), 2, o.value(QLatin1String("supplier")).toString());
+  bind_text(s.get(), 2, supplier);
   sqlite3_bind_double(s.get(), 3, o.value(QLatin1String("price")).toDouble());
   sqlite3_bind_int64(s.get(), 4, o.value(QLatin1String("lead_time")).toInteger());
-  bind_text(s.get(), 5, o.value(QLatin1String("comment")).toString());
-  if (sqlite3_step(s.get()) != SQLITE_DONE) return json_error(500, "the offer could not be stored");
+  bind_text(s.get(), 5, comment);
+  if (const int rc = sqlite3_step(s.get()); rc != SQLITE_DONE)
+    return rc == SQLITE_FULL ? full_store() : json_error(500, "the offer could not be stored");
   const auto offers = offers_of(db.get(), id);
   return json_reply(200, {{QStringLiteral("request_id"), QString::fromStdString(id)},
                           {QStringLiteral("responses"), qint64(offers ? offers->size() : 0)}});

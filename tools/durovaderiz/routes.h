@@ -13,14 +13,25 @@ namespace durovaderiz {
 
 using Handler = Response (*)(const Request&);
 
+// What a route takes as its body: nothing, a PDF, JSON, a multipart form, or an image.
+enum class Body { None, Pdf, Json, Form, Image };
+
 // A path ending in "/*" takes every path below it; its handler reads the rest.
 struct Route {
   std::string_view method;
   std::string_view path;
   Handler handler;
+  Body body = Body::None;
+  size_t max_body = 0;  // bytes
 };
 
 std::span<const Route> routes();
+
+// The route of a method and path, or null; `path_known` tells whether another method has it.
+const Route* find_route(std::string_view method, std::string_view path, bool& path_known);
+
+// Whether a Content-Type value (parameters and case aside) is one the route takes.
+bool takes_type(Body body, std::string_view content_type);
 
 // The handler of the request's route, or the refusal: 404 for an unknown path, 405 for a known
 // path asked with another method.
@@ -28,6 +39,8 @@ Response dispatch(const Request& req);
 
 // A compact JSON body with its content type.
 Response json_reply(int status, const QJsonObject& o);
+// {"error": what}
+Response json_error(int status, std::string_view what);
 
 // Whether the bytes look like a PDF: "%PDF-" within the first 1024 bytes, as readers accept.
 bool looks_like_pdf(std::string_view body);

@@ -60,6 +60,12 @@ bool Script::parse(const std::string& text, std::string& error) {
   return true;
 }
 
+bool Script::covers(const std::string& method, const std::string& path) const {
+  for (const Entry& e : entries_)
+    if (!e.used && e.method == method && e.path == path) return true;
+  return false;
+}
+
 Script::Action Script::match(const Request& req, Response& reply) {
   for (Entry& e : entries_) {
     if (e.used || e.method != req.method || e.path != req.path) continue;

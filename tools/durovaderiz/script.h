@@ -25,6 +25,8 @@ class Script {
   bool empty() const { return entries_.empty(); }
 
   Action match(const Request& req, Response& reply);
+  // Whether an unused line is there for this method and path.
+  bool covers(const std::string& method, const std::string& path) const;
 
  private:
   struct Entry {

@@ -2,6 +2,7 @@
 
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
 #include <unistd.h>
@@ -51,11 +52,22 @@ std::string drop_blank_lines(const std::string& s) {
 
 }  // namespace
 
-Result recognize(std::string_view image_bytes, bool want_words) {
+Result recognize(std::string_view image_bytes, bool want_words, const std::function<bool()>& cancelled) {
   Result r;
   quiet_leptonica();
-  std::unique_ptr<Pix, PixDeleter> pix(
-      pixReadMem(reinterpret_cast<const l_uint8*>(image_bytes.data()), image_bytes.size()));
+  const auto* data = reinterpret_cast<const l_uint8*>(image_bytes.data());
+  l_int32 format = 0, w = 0, h = 0, bps = 0, spp = 0, cmap = 0;
+  if (pixReadHeaderMem(data, image_bytes.size(), &format, &w, &h, &bps, &spp, &cmap) != 0 || w <= 0 || h <= 0) {
+    r.error = "not a readable image";
+    return r;
+  }
+  if (int64_t(w) * h > kMaxPixels) {
+    r.too_large = true;
+    r.error = "the image has " + std::to_string(int64_t(w) * h / 1'000'000) + " million pixels, more than the " +
+              std::to_string(kMaxPixels / 1'000'000) + " million recognised";
+    return r;
+  }
+  std::unique_ptr<Pix, PixDeleter> pix(pixReadMem(data, image_bytes.size()));
   if (!pix) {
     r.error = "not a readable image";
     return r;
@@ -71,8 +83,14 @@ Result recognize(std::string_view image_bytes, bool want_words) {
   api.SetImage(pix.get());
   // Rendered pages carry no resolution; ours are rendered at 150 pixels per inch.
   if (pixGetXRes(pix.get()) <= 0) api.SetSourceResolution(150);
-  if (api.Recognize(nullptr) != 0) {
-    r.error = "recognition failed";
+  tesseract::ETEXT_DESC monitor;
+  if (cancelled) {
+    monitor.cancel = [](void* ask, int) { return (*static_cast<const std::function<bool()>*>(ask))(); };
+    monitor.cancel_this = const_cast<std::function<bool()>*>(&cancelled);
+  }
+  if (api.Recognize(cancelled ? &monitor : nullptr) != 0 || (cancelled && cancelled())) {
+    r.cancelled = cancelled && cancelled();
+    r.error = r.cancelled ? "recognition was cancelled" : "recognition failed";
     return r;
   }
   std::unique_ptr<char[]> all(api.GetUTF8Text());

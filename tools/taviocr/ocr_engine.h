@@ -2,6 +2,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,8 +15,14 @@ struct Word {
   std::array<int, 4> box{};    // x0, y0, x1, y1 in image pixels, origin top left
 };
 
+// The most pixels an image may have: a letter or A4 page scanned at 600 dpi. Recognition needs
+// several bytes a pixel and minutes for more, so a larger image is refused from its header.
+inline constexpr int64_t kMaxPixels = 40'000'000;
+
 struct Result {
   bool ok = false;
+  bool too_large = false;      // refused for its size, before decoding
+  bool cancelled = false;
   std::string error;           // why, when not ok
   int width = 0;
   int height = 0;
@@ -23,8 +31,9 @@ struct Result {
 };
 
 // Recognises an image given as the bytes of an image file (PNG, JPEG, ...) in English and
-// Russian. `want_words` also fills `words`.
-Result recognize(std::string_view image_bytes, bool want_words);
+// Russian. `want_words` also fills `words`. `cancelled`, when given, is asked now and then and
+// ends the recognition when it says so.
+Result recognize(std::string_view image_bytes, bool want_words, const std::function<bool()>& cancelled = {});
 
 // The engine's parallel loops spin on a busy machine and take minutes for a page that one
 // thread reads in a second; the thread limit is read when the program loads, so a program
