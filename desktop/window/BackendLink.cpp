@@ -47,7 +47,18 @@ BackendLink::BackendLink(QObject* parent) : QObject(parent), direct_(new QNetwor
   direct_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
-BackendLink::~BackendLink() = default;
+BackendLink::~BackendLink() { stop(); }
+
+void BackendLink::stop() {
+  // A backend that ignores SIGTERM (stuck in a request) is killed, and reaped so no zombie stays.
+  if (process_ && process_->state() != QProcess::NotRunning) {
+    process_->terminate();
+    if (!process_->waitForFinished(2000)) {
+      process_->kill();
+      process_->waitForFinished(2000);
+    }
+  }
+}
 
 BackendLink* BackendLink::of(const QObject* object) {
   for (; object; object = object->parent())

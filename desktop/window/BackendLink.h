@@ -25,6 +25,8 @@ class BackendLink : public QObject {
 
   explicit BackendLink(QObject* parent = nullptr);
   ~BackendLink() override;
+  // Ends the started backend: asked first, killed when it does not go within two seconds.
+  void stop();
 
   // Starts `program` with "--port" and `port` ("0": the system picks one) and the secret;
   // gives the process, a child of this link.

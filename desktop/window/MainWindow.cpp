@@ -26,6 +26,7 @@
 
 #include "desktop/ai/AiPanel.h"
 #include "desktop/stores/AnnotationStore.h"
+#include "desktop/window/BackendLink.h"
 #include "desktop/panels/CommentsPanel.h"
 #include "desktop/window/MainWindowCommandLine.h"
 #include "desktop/panels/OutlinePanel.h"
@@ -134,13 +135,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 }
 
 MainWindow::~MainWindow() {
-  if (backendProcess && backendProcess->state() != QProcess::NotRunning) {
-    backendProcess->terminate();
-    if (!backendProcess->waitForFinished(2000)) {
-      backendProcess->kill();
-      backendProcess->waitForFinished(2000);  // reap it, so no zombie is left behind
-    }
-  }
+  if (backendLink) backendLink->stop();
 
   // The views go first, while the stores and the engine they use still exist, and no signal
   // of the tab widget may reach this half-destroyed window while Qt tears the children down.

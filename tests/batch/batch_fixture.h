@@ -59,13 +59,6 @@ class Sandbox {
   TempDir root_;
 };
 
-// Whether the built stand-in says its address on its output once it listens, as the backend
-// that the batch starts must; asked once per test program.
-inline bool stand_in_says_its_address() {
-  static const bool says = run({built("durovaderiz"), "--port", "0"}, {}, 3000).out.rfind("listening 127.0.0.1:", 0) == 0;
-  return says;
-}
-
 inline std::vector<std::string> sorted_lines(const std::string& text) {
   std::vector<std::string> out;
   size_t start = 0;

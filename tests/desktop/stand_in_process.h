@@ -9,23 +9,6 @@
 
 namespace quorvel::test {
 
-// Whether the built stand-in says its address on its output once it listens, as the window
-// expects of the backend it starts; asked once per test program.
-inline bool standInSaysItsAddress() {
-  static const bool says = [] {
-    QProcess p;
-    p.setProgram(QString::fromLocal8Bit(qgetenv("QUORVEL_BUILD_DIR")) + QStringLiteral("/durovaderiz"));
-    p.setArguments({QStringLiteral("--port"), QStringLiteral("0")});
-    p.start();
-    const bool line = p.waitForStarted() && p.waitForReadyRead(10000) && p.canReadLine() &&
-                      p.readLine().startsWith("listening 127.0.0.1:");
-    p.kill();
-    p.waitForFinished();
-    return line;
-  }();
-  return says;
-}
-
 struct StandInProcess {
   QProcess process;
   QString base;

@@ -410,7 +410,6 @@ class MainWindowBackendTest : public QObject {
   // The real stand-in as the window starts it: a tool right after start-up works, and the
   // stand-in takes a request with the secret and refuses one without.
   void theStandInTheWindowStarts() {
-    if (!standInSaysItsAddress()) QSKIP("this stand-in does not say its address yet");
     EnvCase env({{"QUORVEL_BACKEND_EXE", qgetenv("QUORVEL_BUILD_DIR") + "/durovaderiz"}});
     for (int round = 0; round < 3; ++round) {
       MainWindow w;

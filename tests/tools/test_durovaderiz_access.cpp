@@ -55,12 +55,15 @@ TEST(DurovaderizAccess, ServesOnlyItsOwnAddressAndNoWebPage) {
   for (const Case& c : cases) EXPECT_EQ(status_of(c.head), c.status) << testing::PrintToString(c.head.headers);
 }
 
-TEST(DurovaderizAccess, AsksForTheTokenEverywhereButTheHealthCheck) {
+TEST(DurovaderizAccess, AsksForTheTokenEverywhereButTheHealthCheckAndTheOffersPage) {
   const std::string token = "Zq8-secret";
-  Head health;
-  health.method = "GET";
-  health.path = "/health";
-  health.length = 0;
+  const auto get = [](std::string path) {
+    Head h;
+    h.method = "GET";
+    h.path = std::move(path);
+    h.length = 0;
+    return h;
+  };
   struct Case {
     Head head;
     std::string token;
@@ -74,7 +77,11 @@ TEST(DurovaderizAccess, AsksForTheTokenEverywhereButTheHealthCheck) {
       {with(Head{}, "authorization", "Bearer " + token.substr(1)), token, 401},
       {with(Head{}, "authorization", "Basic " + token), token, 401},
       {with(Head{}, "authorization", token), token, 401},
-      {health, token, 0},
+      {get("/health"), token, 0},
+      // The offers page a browser opens from the journal; nothing else below the request.
+      {get("/requests/REQ-20261211-0123456789abcdef0123456789abcdef/compare"), token, 0},
+      {get("/requests/REQ-1/responses"), token, 401},
+      {get("/requests/a/b/compare"), token, 401},
       // A refused token is refused before anything else is looked at, even for a scripted line.
       {with(Head{}, "content-type", "text/plain"), token, 401},
   };

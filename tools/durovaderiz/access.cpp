@@ -33,6 +33,17 @@ std::optional<std::string_view> bearer(std::string_view value) {
   return value;
 }
 
+// The offers page of one request, which the user's browser opens from the journal: a browser
+// cannot send the token, and the request's id (128 random bits) is what grants this one page.
+bool offers_page(const Request& head) {
+  constexpr std::string_view prefix = "/requests/", suffix = "/compare";
+  const std::string_view path = head.path;
+  if (head.method != "GET" || path.size() <= prefix.size() + suffix.size()) return false;
+  if (!path.starts_with(prefix) || !path.ends_with(suffix)) return false;
+  const std::string_view id = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+  return id.find('/') == std::string_view::npos;
+}
+
 }  // namespace
 
 bool same_secret(std::string_view expected, std::string_view given) {
@@ -51,7 +62,7 @@ std::optional<Response> refusal(const Request& head, size_t content_length, cons
   if (head.header("origin")) return json_error(403, "requests from web pages are not served");
 
   const bool health = head.method == "GET" && head.path == "/health";
-  if (!access.token.empty() && !health) {
+  if (!access.token.empty() && !health && !offers_page(head)) {
     const std::string* auth = head.header("authorization");
     const auto given = auth ? bearer(*auth) : std::nullopt;
     if (!given || !same_secret(access.token, *given)) {
