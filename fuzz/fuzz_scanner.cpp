@@ -1,11 +1,17 @@
 // Scans arbitrary bytes through the library and through the wrapper (which reads the
 // library's report through its function interface) and checks what must hold for any input.
+// An input that starts with "Z" is also compressed into an object stream, whose findings must
+// be those of the rest of the input scanned plainly.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
+
+#include <zlib.h>
 
 #include "scanner/scan.h"
 #include "scanner/security.h"
@@ -53,6 +59,45 @@ bool valid_utf8(const std::string& s) {
   return true;
 }
 
+// The rest of the input compressed as the one object stream of a file; its data's offset.
+std::string packed_file(std::span<const std::uint8_t> rest, std::size_t& data) {
+  uLongf n = compressBound(static_cast<uLong>(rest.size()));
+  std::string z(n, '\0');
+  FUZZ_CHECK(compress(reinterpret_cast<Bytef*>(z.data()), &n, rest.data(), static_cast<uLong>(rest.size())) == Z_OK);
+  z.resize(n);
+  std::string file = "%PDF-1.7\n1 0 obj\n<< /Type /ObjStm /N 1 /First 4 /Filter /FlateDecode >>\nstream\n";
+  data = file.size();
+  return file + z + "\nendstream\nendobj\n";
+}
+
+// What packing the input into an object stream must keep: every finding, in order, at the
+// stream's data.
+void check_packed(std::span<const std::uint8_t> rest) {
+  const quorvel_scan::ThreatReport plain = quorvel_scan::scan(rest);
+  for (const auto& f : plain.findings) {
+    if (rest[f.offset] != '/') return;  // it reads object streams of its own, which packed ones cannot hold
+  }
+  std::size_t data = 0;
+  const std::string file = packed_file(rest, data);
+  const quorvel_scan::ThreatReport packed =
+      quorvel_scan::scan({reinterpret_cast<const std::uint8_t*>(file.data()), file.size()});
+  if (!packed.complete) {
+    FUZZ_CHECK(rest.size() > 100 * file.size());  // the only bound such a file can pass
+    return;
+  }
+  std::vector<const quorvel_scan::Finding*> inside;
+  for (const auto& f : packed.findings) {
+    if (f.offset == data) inside.push_back(&f);
+  }
+  FUZZ_CHECK(inside.size() == plain.findings.size());
+  for (std::size_t i = 0; i < inside.size(); ++i) {
+    FUZZ_CHECK(inside[i]->kind == plain.findings[i].kind);
+    FUZZ_CHECK(inside[i]->severity == plain.findings[i].severity);
+    FUZZ_CHECK(inside[i]->detail == plain.findings[i].detail);
+  }
+  FUZZ_CHECK(packed.verdict >= plain.verdict);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -61,21 +106,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const quorvel::security::ThreatReport app =
       quorvel::security::scan({reinterpret_cast<const std::byte*>(data), size});
 
-  FUZZ_CHECK(!app.failed);
-  FUZZ_CHECK(app.is_pdf == lib.is_pdf);
-  FUZZ_CHECK(static_cast<int>(app.verdict) == static_cast<int>(lib.verdict));
-  FUZZ_CHECK(app.findings.size() == lib.findings.size());
+  // A scan stopped by a bound gives no report through the interface, and the wrapper a failed one.
+  FUZZ_CHECK(app.failed == !lib.complete);
+  if (app.failed) {
+    FUZZ_CHECK(app.verdict == quorvel::security::Verdict::Dangerous && app.findings.empty());
+  } else {
+    FUZZ_CHECK(app.is_pdf == lib.is_pdf);
+    FUZZ_CHECK(static_cast<int>(app.verdict) == static_cast<int>(lib.verdict));
+    FUZZ_CHECK(app.findings.size() == lib.findings.size());
+  }
 
   int top = -1;
+  std::optional<std::uint64_t> last_plain;
   for (std::size_t i = 0; i < lib.findings.size(); ++i) {
     const auto& f = lib.findings[i];
-    const auto& g = app.findings[i];
-    FUZZ_CHECK(f.offset < size && data[f.offset] == '/');
-    FUZZ_CHECK(i == 0 || lib.findings[i - 1].offset < f.offset);
-    FUZZ_CHECK(static_cast<int>(g.kind) == static_cast<int>(f.kind));
-    FUZZ_CHECK(static_cast<int>(g.severity) == static_cast<int>(f.severity));
-    FUZZ_CHECK(g.offset == f.offset);
-    FUZZ_CHECK(g.detail == f.detail);
+    FUZZ_CHECK(f.offset < size);
+    FUZZ_CHECK(i == 0 || lib.findings[i - 1].offset <= f.offset);
+    // A finding stands at its name's '/', or at the data of an object stream, which starts
+    // with a zlib header and so never with a '/'. Each name gives one finding.
+    if (data[f.offset] == '/') {
+      FUZZ_CHECK(!last_plain || *last_plain < f.offset);
+      last_plain = f.offset;
+    }
+    if (!app.failed) {
+      const auto& g = app.findings[i];
+      FUZZ_CHECK(static_cast<int>(g.kind) == static_cast<int>(f.kind));
+      FUZZ_CHECK(static_cast<int>(g.severity) == static_cast<int>(f.severity));
+      FUZZ_CHECK(g.offset == f.offset);
+      FUZZ_CHECK(g.detail == f.detail);
+    }
     FUZZ_CHECK(f.detail.has_value() == (f.kind == quorvel_scan::ThreatKind::SuspiciousUri));
     if (f.detail) {
       FUZZ_CHECK(f.detail->size() <= quorvel_scan::kDetailCap);
@@ -85,6 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const int verdict = top <= 0 ? 0 : top == 3 ? 2 : 1;
   FUZZ_CHECK(static_cast<int>(lib.verdict) == verdict);
+
+  if (size > 0 && data[0] == 'Z') check_packed(bytes.subspan(1));
 
   // The decoded and the raw walk see the same tokens, each starting at a '/'.
   quorvel_scan::parser::NameScanner decoded(bytes);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -30,7 +31,10 @@ const quorvel_scan::Finding* finding_at(const quorvel_report* r, std::size_t ind
 quorvel_report* quorvel_scan(const uint8_t* data, size_t len) noexcept {
   if (!data && len > 0) return nullptr;
   try {
-    return new quorvel_report{quorvel_scan::scan({data, len})};
+    quorvel_scan::ThreatReport report = quorvel_scan::scan({data, len});
+    // Content left unread proves nothing harmless: that is a scan that could not finish.
+    if (!report.complete) return nullptr;
+    return new quorvel_report{std::move(report)};
   } catch (...) {
     return nullptr;
   }

@@ -35,7 +35,7 @@ enum {
 typedef struct quorvel_finding {
   uint32_t kind;       /* interface kind code, 0 to 10 */
   uint32_t severity;   /* 0 Info, 1 Low, 2 Medium, 3 High */
-  uint64_t offset;     /* byte offset of the name's '/' */
+  uint64_t offset;     /* byte offset of the name's '/'; inside an object stream, of its data */
   uint32_t has_detail; /* 1 when quorvel_report_finding_detail has text for it */
 } quorvel_finding;
 
@@ -55,8 +55,10 @@ QUORVEL_SCAN_STATIC_ASSERT(offsetof(quorvel_finding, has_detail) == 16, "has_det
 #undef QUORVEL_SCAN_STATIC_ASSERT
 #undef QUORVEL_SCAN_ALIGNOF
 
-/* Scans len bytes at data (only read, never kept). Null data with len > 0, or a scan that
- * could not complete (memory), gives null; null data with len 0 scans an empty input. */
+/* Scans len bytes at data (only read, never kept), the inflated content of its object
+ * streams included. Null data with len > 0, or a scan that could not complete (memory, or
+ * object streams inflating past 64 MB or 100 times len), gives null; null data with len 0
+ * scans an empty input. */
 quorvel_report* quorvel_scan(const uint8_t* data, size_t len) QUORVEL_SCAN_NOEXCEPT;
 
 /* 1 when the input starts with "%PDF-", else 0; -1 for a null report. */

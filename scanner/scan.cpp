@@ -1,30 +1,19 @@
 #include "scanner/scan.h"
 
-#include <array>
+#include <algorithm>
 #include <cstring>
 #include <string_view>
+
+#include "scanner/object_streams.h"
+#include "scanner/syntax.h"
 
 namespace quorvel_scan {
 
 namespace {
 
-constexpr std::array<bool, 256> make_delimiters() {
-  std::array<bool, 256> t{};
-  for (unsigned char c : std::string_view("\0\t\n\f\r %()/<>[]{}", 16)) t[c] = true;
-  return t;
-}
-constexpr std::array<bool, 256> kDelimiter = make_delimiters();
-
-int hex_value(std::uint8_t b) {
-  if (b >= '0' && b <= '9') return b - '0';
-  if (b >= 'a' && b <= 'f') return b - 'a' + 10;
-  if (b >= 'A' && b <= 'F') return b - 'A' + 10;
-  return -1;
-}
-
-bool is_pdf_white(std::uint8_t b) {
-  return b == 0x00 || b == 0x09 || b == 0x0A || b == 0x0C || b == 0x0D || b == 0x20;
-}
+using detail::is_pdf_white;
+using detail::kDelimiter;
+using detail::LiteralSource;
 
 bool is_unicode_white(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -42,46 +31,6 @@ class SpanSource {
  private:
   std::span<const std::uint8_t> b_;
   std::size_t i_ = 0;
-};
-
-// The kept bytes of a literal string, produced one at a time so that a reader can stop
-// early: an unterminated string may run to the end of a large input.
-class LiteralSource {
- public:
-  LiteralSource(std::span<const std::uint8_t> b, std::size_t after_paren) : b_(b), i_(after_paren) {}
-  int peek() {
-    if (cur_ == kUnread) cur_ = fetch();
-    return cur_;
-  }
-  void pop() { cur_ = kUnread; }
-
- private:
-  static constexpr int kUnread = -2;
-  int fetch() {
-    if (done_ || i_ >= b_.size()) {
-      done_ = true;
-      return -1;
-    }
-    const std::uint8_t c = b_[i_++];
-    if (c == '\\') {
-      if (i_ < b_.size()) return b_[i_++];
-      done_ = true;  // a backslash as the last byte is dropped
-      return -1;
-    }
-    if (c == '(') {
-      ++depth_;
-    } else if (c == ')' && --depth_ == 0) {
-      done_ = true;
-      return -1;
-    }
-    return c;
-  }
-
-  std::span<const std::uint8_t> b_;
-  std::size_t i_;
-  std::size_t depth_ = 1;
-  int cur_ = kUnread;
-  bool done_ = false;
 };
 
 constexpr char32_t kEnd = 0xFFFFFFFF;
@@ -217,6 +166,64 @@ constexpr bool rules_fit_fast_path() {
 }
 static_assert(rules_fit_fast_path());
 
+// Rates names against the rule table and keeps what a whole scan shares: the highest
+// severity so far and the budget of link details.
+class Rater {
+ public:
+  // Appends a finding for each rated name of buf to out, at its name's offset, or at `at` for
+  // every one when given. Hands the offset of each name "ObjStm" to on_object_stream.
+  template <class OnObjectStream>
+  void rate(std::span<const std::uint8_t> buf, std::optional<std::uint64_t> at, std::vector<Finding>& out,
+            OnObjectStream&& on_object_stream) {
+    parser::NameScanner names(buf);
+    parser::NameScanner::RawName name;
+    while (names.next_raw(name)) {
+      if (name.size > parser::NameScanner::raw_cap) continue;
+      const std::string_view text(reinterpret_cast<const char*>(name.bytes), name.size);
+      Finding f;
+      f.offset = at ? *at : name.start;
+      bool found = false;
+      for (const Rule& r : kRules) {
+        // Most names match no rule: the length and the first byte settle nearly all of them.
+        if (r.name.size() == text.size() && r.name[0] == text[0] && r.name == text) {
+          f.kind = r.kind;
+          f.severity = r.severity;
+          found = true;
+          break;
+        }
+      }
+      if (!found && text == "URI") {
+        const std::size_t cap = detail_total_ < kDetailBudget ? kDetailCap : kDetailCapOverBudget;
+        f.detail = dangerous_uri(buf, name.end, scratch_, cap);
+        if (f.detail) {
+          detail_total_ += f.detail->size();
+          f.kind = ThreatKind::SuspiciousUri;
+          f.severity = Severity::Medium;
+          found = true;
+        }
+      }
+      if (!found) {
+        if (text == "ObjStm") on_object_stream(name.start);
+        continue;
+      }
+      if (!top_ || f.severity > *top_) top_ = f.severity;
+      out.push_back(std::move(f));
+    }
+  }
+
+  Verdict verdict() const {
+    if (!top_ || *top_ == Severity::Info) return Verdict::Clean;
+    return *top_ == Severity::High ? Verdict::Dangerous : Verdict::Suspicious;
+  }
+
+ private:
+  std::optional<Severity> top_;
+  std::string scratch_;
+  std::size_t detail_total_ = 0;
+};
+
+bool by_offset(const Finding& a, const Finding& b) { return a.offset < b.offset; }
+
 }  // namespace
 
 const char* severity_name(Severity s) {
@@ -304,49 +311,30 @@ std::string ThreatReport::to_text() const {
   return out;
 }
 
-ThreatReport scan(std::span<const std::uint8_t> bytes) {
+ThreatReport scan(std::span<const std::uint8_t> bytes, const InflateLimits& limits) {
   ThreatReport report;
   report.is_pdf = bytes.size() >= 5 && std::memcmp(bytes.data(), "%PDF-", 5) == 0;
-  std::optional<Severity> top;
-  std::string scratch;
-  std::size_t detail_total = 0;
-  parser::NameScanner names(bytes);
-  parser::NameScanner::RawName name;
-  while (names.next_raw(name)) {
-    if (name.size > parser::NameScanner::raw_cap) continue;
-    const std::string_view text(reinterpret_cast<const char*>(name.bytes), name.size);
-    Finding f;
-    f.offset = name.start;
-    bool found = false;
-    for (const Rule& r : kRules) {
-      if (r.name == text) {
-        f.kind = r.kind;
-        f.severity = r.severity;
-        found = true;
-        break;
-      }
+  Rater rater;
+  detail::ObjectStreams streams(bytes, limits);
+  std::vector<Finding> packed;  // from inside object streams, at their data's offsets
+  rater.rate(bytes, std::nullopt, report.findings, [&](std::size_t name_start) {
+    if (const auto stream = streams.read(name_start)) {
+      // Objects packed in a stream hold no streams, so nothing in there leads further.
+      rater.rate(stream->bytes, stream->data, packed, [](std::size_t) {});
     }
-    if (!found && text == "URI") {
-      const std::size_t cap = detail_total < kDetailBudget ? kDetailCap : kDetailCapOverBudget;
-      f.detail = dangerous_uri(bytes, name.end, scratch, cap);
-      if (f.detail) {
-        detail_total += f.detail->size();
-        f.kind = ThreatKind::SuspiciousUri;
-        f.severity = Severity::Medium;
-        found = true;
-      }
+  });
+  report.complete = !streams.exhausted();
+  if (!packed.empty()) {
+    // Data offsets come in file order unless the file's objects overlap.
+    if (!std::is_sorted(packed.begin(), packed.end(), by_offset)) {
+      std::stable_sort(packed.begin(), packed.end(), by_offset);
     }
-    if (!found) continue;
-    if (!top || f.severity > *top) top = f.severity;
-    report.findings.push_back(std::move(f));
+    const auto plain = static_cast<std::ptrdiff_t>(report.findings.size());
+    report.findings.insert(report.findings.end(), std::make_move_iterator(packed.begin()),
+                           std::make_move_iterator(packed.end()));
+    std::inplace_merge(report.findings.begin(), report.findings.begin() + plain, report.findings.end(), by_offset);
   }
-  if (!top || *top == Severity::Info) {
-    report.verdict = Verdict::Clean;
-  } else if (*top == Severity::High) {
-    report.verdict = Verdict::Dangerous;
-  } else {
-    report.verdict = Verdict::Suspicious;
-  }
+  report.verdict = rater.verdict();
   return report;
 }
 
@@ -368,22 +356,7 @@ bool NameScanner::advance(Sink&& sink, std::size_t& start, std::size_t& end) {
     return false;
   }
   const std::size_t s = static_cast<std::size_t>(static_cast<const std::uint8_t*>(slash) - d);
-  std::size_t i = s + 1;
-  while (i < n) {
-    const std::uint8_t b = d[i];
-    if (kDelimiter[b]) break;
-    if (b == '#' && n - i >= 3) {
-      const int hi = hex_value(d[i + 1]);
-      const int lo = hex_value(d[i + 2]);
-      if (hi >= 0 && lo >= 0) {
-        sink(static_cast<std::uint8_t>(hi * 16 + lo));
-        i += 3;
-        continue;
-      }
-    }
-    sink(b);
-    ++i;
-  }
+  const std::size_t i = detail::read_name(bytes_, s + 1, sink);
   start = s;
   end = i;
   pos_ = i;

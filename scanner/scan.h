@@ -1,6 +1,7 @@
 // The threat scanner's own C++ layer. It walks raw bytes once and rates every PDF name token
-// against a fixed table; it never parses objects, decrypts or inflates. The rest of the
-// system reaches it only through quorvel_scan.h.
+// against a fixed table, and rates the names packed in compressed object streams the same
+// way; it parses nothing else and decrypts nothing. The rest of the system reaches it only
+// through quorvel_scan.h.
 #pragma once
 
 #include <cstddef>
@@ -46,7 +47,9 @@ inline constexpr std::size_t kDetailBudget = std::size_t{4} << 20;
 inline constexpr std::size_t kDetailCapOverBudget = 64;
 
 struct Finding {
-  std::uint64_t offset = 0;           // of the '/' that begins the name
+  // Of the '/' that begins the name; for a name inside an object stream, of that stream's
+  // data (the first byte after the end of line that follows its "stream" keyword).
+  std::uint64_t offset = 0;
   std::optional<std::string> detail;  // SuspiciousUri only: the link text as read
   ThreatKind kind = ThreatKind::JavaScript;
   Severity severity = Severity::Info;
@@ -56,13 +59,27 @@ struct ThreatReport {
   std::vector<Finding> findings;  // ascending offset, one per occurrence
   Verdict verdict = Verdict::Clean;
   bool is_pdf = false;
+  // False when a bound stopped the reading of object streams: the findings then cover the
+  // plain bytes and what inflated before it, and the function interface gives no report.
+  bool complete = true;
 
   std::optional<Severity> max_severity() const;
   bool has(ThreatKind kind) const;
   std::string to_text() const;
 };
 
-ThreatReport scan(std::span<const std::uint8_t> bytes);
+// What inflating object streams may cost, all streams of one input together: the inflated
+// bytes, at most max_total and at most max_ratio times the input's size. Their compressed
+// data and dictionaries may add up to the input's size each, which sound files never pass.
+struct InflateLimits {
+  std::size_t max_total = std::size_t{64} << 20;
+  std::size_t max_ratio = 100;
+};
+
+// Object streams whose one filter is FlateDecode are inflated, as far as they inflate; other
+// filters, filter chains and encrypted data are left as they stand, and predictors are not
+// undone (writers do not use them there).
+ThreatReport scan(std::span<const std::uint8_t> bytes, const InflateLimits& limits = {});
 
 namespace parser {
 

@@ -2,9 +2,11 @@
 // codes, and a scan that cannot finish never reading as clean.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/fixtures.h"
 #include "scanner/security.h"
@@ -162,31 +164,70 @@ TEST(SecurityScan, EncryptedCopyMadeByQpdf) {
   EXPECT_EQ(r.verdict, Verdict::Clean);
 }
 
-TEST(SecurityScan, OpenActionJavaScriptWrittenByQpdf) {
-  std::string src = quorvel::test::text_pdf({"hello"});
-  const std::string catalog = "<< /Type /Catalog /Pages 2 0 R >>";
-  ASSERT_NE(src.find(catalog), std::string::npos);
-  src.replace(src.find(catalog), catalog.size(),
-              "<< /Type /Catalog /Pages 2 0 R /OpenAction << /S /JavaScript /JS (app.alert\\(1\\)) >> >>");
+std::vector<ThreatKind> kinds_of(const ThreatReport& r) {
+  std::vector<ThreatKind> out;
+  for (const auto& f : r.findings) out.push_back(f.kind);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// qpdf's copy of a file, written with or without object streams.
+std::string rewritten(const std::string& pdf, const char* object_streams) {
   quorvel::test::TempDir dir;
-  ASSERT_TRUE(quorvel::test::write_file(dir.file("in.pdf"), src));
+  if (!quorvel::test::write_file(dir.file("in.pdf"), pdf)) return {};
+  if (quorvel::test::run_program({"qpdf", "--warning-exit-0", std::string("--object-streams=") + object_streams,
+                                  "--", dir.file("in.pdf"), dir.file("out.pdf")}) != 0)
+    return {};
+  return quorvel::test::read_file(dir.file("out.pdf"));
+}
 
-  // Written plainly, the catalog's names stand in the raw bytes.
-  ASSERT_EQ(quorvel::test::run_program({"qpdf", "--warning-exit-0", "--object-streams=disable", dir.file("in.pdf"),
-                                        dir.file("plain.pdf")}),
-            0);
-  const ThreatReport r = scan(quorvel::test::read_file(dir.file("plain.pdf")));
-  EXPECT_TRUE(r.is_pdf);
-  EXPECT_TRUE(r.has(ThreatKind::OpenAction));
-  EXPECT_TRUE(r.has(ThreatKind::JavaScript));
+TEST(SecurityScan, ActiveContentPackedInObjectStreamsIsFoundAsWrittenPlainly) {
+  const std::string src = quorvel::test::build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R /OpenAction 4 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R] >>",
+      "<< /S /JavaScript /JS (app.alert\\(1\\)) >>",
+      "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /A << /S /Launch /F (calc.exe) >> >>",
+  });
+  const std::string plain = rewritten(src, "disable");
+  const std::string packed = rewritten(src, "generate");
+  ASSERT_FALSE(plain.empty() || packed.empty()) << "qpdf could not rewrite the file";
+  for (const char* name : {"/OpenAction", "/JavaScript", "/JS", "/Launch"}) {
+    ASSERT_EQ(packed.find(name), std::string::npos) << name << " stands outside the object streams";
+  }
+
+  const ThreatReport open = scan(plain);
+  const ThreatReport r = scan(packed);
+  const std::vector<ThreatKind> expected = {ThreatKind::JavaScript, ThreatKind::JavaScript, ThreatKind::OpenAction,
+                                            ThreatKind::Launch};
+  EXPECT_EQ(kinds_of(open), expected);
+  EXPECT_EQ(kinds_of(r), expected);
+  EXPECT_FALSE(r.failed);
   EXPECT_EQ(r.verdict, Verdict::Dangerous);
+  for (const auto& f : r.findings) {
+    EXPECT_EQ(f.severity, Severity::High);
+    // At the first byte of an object stream's data.
+    ASSERT_GT(f.offset, 7u);
+    const std::string before = packed.substr(0, f.offset);
+    EXPECT_TRUE(before.ends_with("stream\n") || before.ends_with("stream\r\n")) << f.offset;
+    EXPECT_NE(packed.rfind("/ObjStm", f.offset), std::string::npos);
+  }
+}
 
-  // Inside a compressed object stream they are not seen: the scanner never inflates.
-  ASSERT_EQ(quorvel::test::run_program({"qpdf", "--warning-exit-0", "--object-streams=generate", dir.file("in.pdf"),
-                                        dir.file("packed.pdf")}),
-            0);
-  const ThreatReport packed = scan(quorvel::test::read_file(dir.file("packed.pdf")));
-  EXPECT_FALSE(packed.has(ThreatKind::OpenAction));
+TEST(SecurityScan, InstalledManualsRateAsTheirCopiesWithoutObjectStreams) {
+  for (const char* path : {"/usr/share/doc/libtasn1-doc/libtasn1.pdf",
+                           "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf"}) {
+    SCOPED_TRACE(path);
+    const std::string manual = quorvel::test::read_file(path);
+    ASSERT_FALSE(manual.empty()) << "set-up installs it";
+    ASSERT_NE(manual.find("/ObjStm"), std::string::npos);
+    const std::string plain = rewritten(manual, "disable");
+    ASSERT_FALSE(plain.empty());
+    const ThreatReport r = scan(manual);
+    EXPECT_FALSE(r.failed);
+    EXPECT_EQ(kinds_of(r), kinds_of(scan(plain)));
+    EXPECT_EQ(r.verdict, scan(plain).verdict);
+  }
 }
 
 }  // namespace
