@@ -66,8 +66,9 @@ int PdfiumDocument::tree_rotation(int index) const {
     std::vector<uint8_t> saved;
     if (!rotations_from_bytes_ && !write_to_memory(doc_, saved)) return -1;
     std::vector<int> turns;
-    if (qpdf_bridge::page_rotations(rotations_from_bytes_ ? bytes_ : saved, password_, turns) &&
-        turns.size() == static_cast<size_t>(FPDF_GetPageCount(doc_))) {
+    const int pages = FPDF_GetPageCount(doc_);
+    if (qpdf_bridge::page_rotations(rotations_from_bytes_ ? bytes_ : saved, password_, pages, turns) &&
+        turns.size() == static_cast<size_t>(pages)) {
       rotations_.swap(turns);
     }
   }

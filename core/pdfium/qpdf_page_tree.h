@@ -17,6 +17,9 @@ namespace quorvel::qpdf_bridge {
 // null entry on the way would hide from qpdf) and for a kid that is no dictionary. False for a
 // damaged file, a tree whose /Count values disagree with its kids, a node reached twice, or a
 // tree deeper than any real one.
-bool page_rotations(const std::vector<uint8_t>& in, std::string_view password, std::vector<int>& out);
+//
+// A file whose objects name no rotation at all is not walked: `out` is then `pages` zeros, the
+// turn PDFium gives every page it counts.
+bool page_rotations(const std::vector<uint8_t>& in, std::string_view password, int pages, std::vector<int>& out);
 
 }  // namespace quorvel::qpdf_bridge
