@@ -94,38 +94,6 @@ bool holds_rotate_key(QPDFObjectHandle h, int depth) {
   return false;
 }
 
-// True when no object of the file names a rotation, so that no page PDFium counts is turned.
-// Resolving one object of an object stream makes qpdf parse the whole stream, so a walk parses
-// nearly every object of a large manual; here the objects in streams are only searched as text.
-// The objects written plainly, the few streams of such a file, are read through qpdf.
-bool nothing_turned(const std::vector<uint8_t>& in, std::string_view password) {
-  try {
-    QPDF q;
-    open(q, in, password);
-    std::set<int> streams;
-    std::vector<QPDFObjGen> plain;
-    for (const auto& [og, entry] : q.getXRefTable()) {
-      if (entry.getType() == 2)
-        streams.insert(entry.getObjStreamNumber());
-      else if (entry.getType() == 1)
-        plain.push_back(og);
-    }
-    // Without object streams the walk reads one object a page, which is cheap already.
-    if (streams.empty() || holds_rotate_key(q.getTrailer(), 0)) return false;
-    for (const QPDFObjGen& og : plain)
-      if (holds_rotate_key(q.getObject(og), 0)) return false;
-    for (const int n : streams) {
-      QPDFObjectHandle stream = q.getObjectByID(n, 0);
-      if (!stream.isStream()) return false;
-      const std::shared_ptr<Buffer> text = stream.getStreamData(qpdf_dl_generalized);
-      if (!text || may_name_rotate(text->getBuffer(), text->getSize())) return false;
-    }
-    return !q.anyWarnings();
-  } catch (...) {
-    return false;
-  }
-}
-
 bool walk(Walk& w, QPDFObjectHandle node, int depth) {
   if (depth > kMaxDepth) return false;
   QPDFObjectHandle kids = node.getKey("/Kids");
@@ -150,11 +118,38 @@ bool walk(Walk& w, QPDFObjectHandle node, int depth) {
 
 }  // namespace
 
-bool page_rotations(const std::vector<uint8_t>& in, std::string_view password, int pages, std::vector<int>& out) {
-  if (pages >= 0 && nothing_turned(in, password)) {
-    out.assign(static_cast<size_t>(pages), 0);
-    return true;
+// Resolving one object of an object stream makes qpdf parse the whole stream, so a walk parses
+// nearly every object of a large manual; here the objects in streams are only searched as text.
+// The objects written plainly, the few streams of such a file, are read through qpdf.
+bool nothing_turned(const uint8_t* data, size_t size, std::string_view password) {
+  try {
+    QPDF q;
+    open(q, reinterpret_cast<const char*>(data), size, password);
+    std::set<int> streams;
+    std::vector<QPDFObjGen> plain;
+    for (const auto& [og, entry] : q.getXRefTable()) {
+      if (entry.getType() == 2)
+        streams.insert(entry.getObjStreamNumber());
+      else if (entry.getType() == 1)
+        plain.push_back(og);
+    }
+    // Without object streams the walk reads one object a page, which is cheap already.
+    if (streams.empty() || holds_rotate_key(q.getTrailer(), 0)) return false;
+    for (const QPDFObjGen& og : plain)
+      if (holds_rotate_key(q.getObject(og), 0)) return false;
+    for (const int n : streams) {
+      QPDFObjectHandle stream = q.getObjectByID(n, 0);
+      if (!stream.isStream()) return false;
+      const std::shared_ptr<Buffer> text = stream.getStreamData(qpdf_dl_generalized);
+      if (!text || may_name_rotate(text->getBuffer(), text->getSize())) return false;
+    }
+    return !q.anyWarnings();
+  } catch (...) {
+    return false;
   }
+}
+
+bool page_rotations(const std::vector<uint8_t>& in, std::string_view password, std::vector<int>& out) {
   try {
     QPDF q;
     open(q, in, password);
