@@ -66,6 +66,11 @@ class MainWindow : public QMainWindow {
 
   PdfView* currentView() const;
 
+  // Runs `work` once the window's first paint is on screen, so that a long first action (a
+  // large document named on the command line) never keeps the user looking at nothing. A
+  // window that is not shown, or that the platform never exposes, does not wait.
+  void runWhenShown(std::function<void()> work);
+
   // The address of a backend endpoint: QUORVEL_BACKEND when set and not empty, with the
   // endpoint appended as it stands; else a placeholder that the window's network manager
   // sends to the backend it started, or nowhere (BackendLink.h).

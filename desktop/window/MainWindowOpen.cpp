@@ -19,8 +19,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <span>
+#include <system_error>
 
 #include "desktop/stores/AnnotationStore.h"
 #include "desktop/tools/DocumentCopy.h"
@@ -59,6 +61,19 @@ QString kindLabel(security::ThreatKind kind) {
 // File names reach tooltips, which would render markup in them.
 QString plainToolTip(const QString& text) {
   return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
+}
+
+// The document key of a large file takes as long to compute as the engine takes to parse it;
+// the two run side by side. `bytes` must outlive the result.
+std::future<QByteArray> keyOf(const QByteArray& bytes) {
+  const auto hash = [&bytes] {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+  };
+  try {
+    return std::async(std::launch::async, hash);
+  } catch (const std::system_error&) {
+    return std::async(std::launch::deferred, hash);
+  }
 }
 
 QString verdictWord(const security::ThreatReport& report) {
@@ -131,6 +146,7 @@ void MainWindow::openFile(const QString& path) {
   }
   const QByteArray bytes = file.readAll();
   file.close();
+  std::future<QByteArray> key = keyOf(bytes);
   const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
 
   QString verdict;
@@ -175,9 +191,6 @@ void MainWindow::openFile(const QString& path) {
     return;
   }
 
-  const QString key =
-      QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-
   auto* view = new PdfView(this);
   connect(view, &PdfView::pageChanged, this, [this, view](int page) {
     if (currentView() != view || !pageSpin) return;
@@ -199,7 +212,7 @@ void MainWindow::openFile(const QString& path) {
     statusBar()->showMessage(message);
   });
 
-  view->setStore(annotationStore.get(), key);
+  view->setStore(annotationStore.get(), QString::fromLatin1(key.get()));
   view->setDocument(std::move(doc));
   watchEdits(*view);
 
@@ -212,7 +225,8 @@ void MainWindow::openFile(const QString& path) {
   syncControlsToCurrent();
   applyModeToView();
 
-  if (view->doc && !view->doc->outline().empty())
+  // The tab change bound the outline panel to the view; its reading of the outline decides.
+  if (outlinePanel && outlinePanel->showsOutlineOf(view))
     outlineDock->raise();
   else
     thumbDock->raise();
