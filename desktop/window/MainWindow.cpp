@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QLabel>
+#include <QLockFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>

@@ -131,18 +131,20 @@ bool MainWindow::confirmThreats(QWidget* parent, const QString& displayName,
   return true;
 }
 
-void MainWindow::openFile(const QString& path) {
+void MainWindow::openFile(const QString& path) { openFileAs(path, path, true); }
+
+PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, bool remember) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     statusBar()->showMessage(QStringLiteral("Не удалось открыть файл: %1").arg(path));
-    return;
+    return nullptr;
   }
-  const QString name = QFileInfo(path).fileName();
+  const QString name = QFileInfo(shownPath).fileName();
   // The engine takes at most an int of bytes; a bigger file (a disk image dropped by mistake)
   // read whole would only exhaust the memory before the engine refused it.
   if (!file.isSequential() && file.size() >= std::numeric_limits<int>::max()) {
     statusBar()->showMessage(QStringLiteral("Не удалось разобрать документ: %1").arg(name));
-    return;
+    return nullptr;
   }
   const QByteArray bytes = file.readAll();
   file.close();
@@ -152,11 +154,11 @@ void MainWindow::openFile(const QString& path) {
   QString verdict;
   if (!confirmThreats(this, name, security::scan(span), &verdict)) {
     statusBar()->showMessage(L("Открытие отменено: %1", "Open cancelled: %1").arg(name));
-    return;
+    return nullptr;
   }
   if (!engine) {
     statusBar()->showMessage(QStringLiteral("Движок недоступен."));
-    return;
+    return nullptr;
   }
 
   std::unique_ptr<IDocument> doc = engine->open(span, {});
@@ -176,7 +178,7 @@ void MainWindow::openFile(const QString& path) {
         prompt.setTextValue(QString());
         if (prompt.exec() != QDialog::Accepted) {
           statusBar()->showMessage(QStringLiteral("Открытие отменено: %1").arg(name));
-          return;
+          return nullptr;
         }
         pw = prompt.textValue();
       }
@@ -188,7 +190,7 @@ void MainWindow::openFile(const QString& path) {
     statusBar()->showMessage(engine->last_open_needs_password()
                                  ? QStringLiteral("Неверный пароль: %1").arg(name)
                                  : QStringLiteral("Не удалось разобрать документ: %1").arg(name));
-    return;
+    return nullptr;
   }
 
   auto* view = new PdfView(this);
@@ -218,10 +220,11 @@ void MainWindow::openFile(const QString& path) {
 
   // A tab title reads "&" as the mark of a shortcut letter; the file's name is shown as it is.
   const int index = tabs->addTab(view, QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
-  tabs->setTabToolTip(index, plainToolTip(path));
+  tabs->setTabToolTip(index, plainToolTip(shownPath));
+  view->setProperty(documentPathProperty, shownPath);
   tabs->setCurrentIndex(index);
   updateStack();
-  if (recentsStore) recentsStore->add(path, name);
+  if (remember && recentsStore) recentsStore->add(path, name);
   syncControlsToCurrent();
   applyModeToView();
 
@@ -232,6 +235,7 @@ void MainWindow::openFile(const QString& path) {
     thumbDock->raise();
 
   statusBar()->showMessage(L("Открыт %1 — безопасность: %2", "Opened %1 — security: %2").arg(name, verdict));
+  return view;
 }
 
 void MainWindow::openFileDialog() {
