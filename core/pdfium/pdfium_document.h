@@ -8,6 +8,7 @@
 #endif
 
 #include <cstdint>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -46,6 +47,11 @@ struct OwnPage {
   OwnPage& operator=(const OwnPage&) = delete;
 };
 
+// Starts finding out, beside the caller, whether `bytes` name no rotation at all (see
+// qpdf_bridge::nothing_turned), so that a large manual's page shapes do not wait for it after
+// PDFium's own parse. `bytes` must stay where they are until the result is taken or dropped.
+std::future<bool> search_rotations(const std::vector<uint8_t>& bytes, const std::string& password);
+
 // Full save of a document into memory; `flags` as FPDF_SaveAsCopy takes them, never incremental.
 bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD flags = QV_FPDF_NO_INCREMENTAL);
 
@@ -58,7 +64,9 @@ struct FormHolder {
 
 class PdfiumDocument final : public IDocument {
  public:
-  PdfiumDocument(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc, std::string password);
+  // `unturned` is a search_rotations over `bytes`, when one was started.
+  PdfiumDocument(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc, std::string password,
+                 std::future<bool> unturned = {});
   ~PdfiumDocument() override;
   PdfiumDocument(const PdfiumDocument&) = delete;
   PdfiumDocument& operator=(const PdfiumDocument&) = delete;
@@ -164,6 +172,9 @@ class PdfiumDocument final : public IDocument {
   mutable std::vector<int> rotations_;
   mutable bool rotations_read_ = false;
   bool rotations_from_bytes_ = true;  // bytes_ still hold the document's page tree
+  mutable std::future<bool> unturned_;  // search_rotations over bytes_, until taken
+  // Waits for a search still reading bytes_ and drops its answer.
+  void drop_rotation_search();
   std::string password_;  // needed to reload the document after a page edit through qpdf
 };
 

@@ -85,12 +85,14 @@ bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD fl
   return FPDF_SaveAsCopy(doc, &w.base, flags) != 0 && !out.empty();
 }
 
-PdfiumDocument::PdfiumDocument(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc, std::string password)
-    : bytes_(std::move(bytes)), doc_(doc), password_(std::move(password)) {
+PdfiumDocument::PdfiumDocument(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc, std::string password,
+                               std::future<bool> unturned)
+    : bytes_(std::move(bytes)), doc_(doc), unturned_(std::move(unturned)), password_(std::move(password)) {
   if (FPDF_GetFormType(doc_) != 0) setup_form(true);
 }
 
 PdfiumDocument::~PdfiumDocument() {
+  drop_rotation_search();
   std::vector<uint8_t> bytes;
   std::string font_bytes;
   {
@@ -144,6 +146,7 @@ void PdfiumDocument::setup_form(bool run_open_actions) {
 }
 
 void PdfiumDocument::adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc) {
+  drop_rotation_search();
   release_handles();
   bytes_ = std::move(bytes);
   font_bytes_.clear();
@@ -283,8 +286,10 @@ class PdfiumEngine final : public IPdfEngine {
     std::memcpy(copy.data(), bytes.data(), bytes.size());
     const std::string pw(password);
     {
+      // Reads `copy`, which moves into the document with its buffer in place.
+      std::future<bool> unturned = search_rotations(copy, pw);
       std::lock_guard<std::mutex> g(lock());
-      if (auto doc = load(copy, pw)) return doc;
+      if (auto doc = load(copy, pw, std::move(unturned))) return doc;
       if (needs_password_) return nullptr;
     }
     // PDFium refuses files that other readers open (a cut-off download, a lost header or
@@ -306,14 +311,15 @@ class PdfiumEngine final : public IPdfEngine {
 
  private:
   // Lock held. On success the document takes `bytes`, which PDFium reads from.
-  std::unique_ptr<IDocument> load(std::vector<uint8_t>& bytes, const std::string& pw) {
+  std::unique_ptr<IDocument> load(std::vector<uint8_t>& bytes, const std::string& pw,
+                                  std::future<bool> unturned = {}) {
     FPDF_DOCUMENT doc = FPDF_LoadMemDocument(bytes.data(), static_cast<int>(bytes.size()),
                                              pw.empty() ? nullptr : pw.c_str());
     if (!doc) {
       needs_password_ = FPDF_GetLastError() == QV_FPDF_ERR_PASSWORD;
       return nullptr;
     }
-    return std::make_unique<PdfiumDocument>(std::move(bytes), doc, pw);
+    return std::make_unique<PdfiumDocument>(std::move(bytes), doc, pw, std::move(unturned));
   }
 
   bool needs_password_ = false;

@@ -1,9 +1,11 @@
 // Page size, tile rendering and text extraction.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "core/pdfium/pdfium_document.h"
 #include "core/pdfium/qpdf_page_tree.h"
@@ -59,16 +61,41 @@ bool page_pixels(double points, double scale, int& out) {
 
 }  // namespace
 
+std::future<bool> search_rotations(const std::vector<uint8_t>& bytes, const std::string& password) {
+  const auto search = [data = bytes.data(), size = bytes.size(), password] {
+    return qpdf_bridge::nothing_turned(data, size, password);
+  };
+  try {
+    return std::async(std::launch::async, search);
+  } catch (const std::system_error&) {
+    return std::async(std::launch::deferred, search);
+  }
+}
+
+void PdfiumDocument::drop_rotation_search() {
+  if (unturned_.valid()) unturned_.wait();
+  unturned_ = {};
+}
+
 int PdfiumDocument::tree_rotation(int index) const {
   if (!rotations_read_) {
     rotations_read_ = true;
     rotations_.clear();
-    std::vector<uint8_t> saved;
-    if (!rotations_from_bytes_ && !write_to_memory(doc_, saved)) return -1;
-    std::vector<int> turns;
-    if (qpdf_bridge::page_rotations(rotations_from_bytes_ ? bytes_ : saved, password_, turns) &&
-        turns.size() == static_cast<size_t>(FPDF_GetPageCount(doc_))) {
-      rotations_.swap(turns);
+    const int pages = FPDF_GetPageCount(doc_);
+    // PDFium's own saves write no object streams, so its copies are walked straight away.
+    bool unturned = false;
+    if (rotations_from_bytes_)
+      unturned = unturned_.valid() ? unturned_.get() : qpdf_bridge::nothing_turned(bytes_.data(), bytes_.size(), password_);
+    if (unturned) {
+      rotations_.assign(static_cast<size_t>(std::max(pages, 0)), 0);
+    } else {
+      std::vector<uint8_t> saved;
+      if (!rotations_from_bytes_ && !write_to_memory(doc_, saved)) return -1;
+      std::vector<int> turns;
+      if (qpdf_bridge::page_rotations(rotations_from_bytes_ ? bytes_ : saved, password_, turns) &&
+          turns.size() == static_cast<size_t>(pages)) {
+        rotations_.swap(turns);
+      }
     }
   }
   return static_cast<size_t>(index) < rotations_.size() ? rotations_[static_cast<size_t>(index)] : -1;

@@ -6,6 +6,7 @@
 #error "private header of the core's PDFium adapter: include core/engine.h instead"
 #endif
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -18,5 +19,10 @@ namespace quorvel::qpdf_bridge {
 // damaged file, a tree whose /Count values disagree with its kids, a node reached twice, or a
 // tree deeper than any real one.
 bool page_rotations(const std::vector<uint8_t>& in, std::string_view password, std::vector<int>& out);
+
+// True when no object of the file names a rotation, so that no page PDFium counts is turned and
+// the tree need not be walked. Only for files with object streams, where a walk would make qpdf
+// parse nearly every object; false whenever it cannot be sure. Safe on any thread.
+bool nothing_turned(const uint8_t* data, size_t size, std::string_view password);
 
 }  // namespace quorvel::qpdf_bridge

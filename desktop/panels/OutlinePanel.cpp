@@ -37,6 +37,7 @@ OutlinePanel::~OutlinePanel() = default;
 
 void OutlinePanel::setView(PdfView* v) {
   view = v;
+  hasBookmarks = false;
   clear();
   if (!view) return;
   const std::vector<OutlineItem> outline =
@@ -45,12 +46,15 @@ void OutlinePanel::setView(PdfView* v) {
   addItems(nullptr, &top, outline);
   addTopLevelItems(top);
   expandAll();
-  if (topLevelItemCount() == 0) {
+  hasBookmarks = topLevelItemCount() > 0;
+  if (!hasBookmarks) {
     auto* none = new QTreeWidgetItem(this);
     none->setText(0, QStringLiteral("Нет оглавления"));
     none->setFlags(Qt::NoItemFlags);
   }
 }
+
+bool OutlinePanel::showsOutlineOf(const PdfView* v) const { return v && v == view && hasBookmarks; }
 
 void OutlinePanel::onItemClicked(QTreeWidgetItem* item) {
   if (!view || !item) return;

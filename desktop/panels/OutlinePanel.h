@@ -18,11 +18,14 @@ class OutlinePanel : public QTreeWidget {
 
   // Shows the outline of the view's document; null empties the panel.
   void setView(PdfView* view);
+  // Whether the panel shows bookmarks of `view`'s document, read when it was bound.
+  bool showsOutlineOf(const PdfView* view) const;
 
  private:
   void onItemClicked(QTreeWidgetItem* item);
 
   QPointer<PdfView> view;
+  bool hasBookmarks = false;
 };
 
 }  // namespace quorvel::desktop

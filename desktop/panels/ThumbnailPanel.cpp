@@ -217,18 +217,26 @@ void ThumbnailPanel::renderSome() {
     if (row < n && cache->states[row] != ThumbnailCache::Pending && !cache->icons[row].isNull()) dropRow(row);
   }
 
+  // The slice ends before a row that has to wait, never after the last one: whoever sees the
+  // last image also sees the rendering finished.
   QElapsedTimer clock;
   clock.start();
+  const auto renderInSlice = [&](int row) {
+    if (!cache->wanted(row)) return true;
+    if (clock.elapsed() >= kBatchMs) return false;
+    renderRow(row);
+    return true;
+  };
   if (!shown)
     for (int row = first; row <= last; ++row)
-      if (renderRow(row) && clock.elapsed() >= kBatchMs) {
+      if (!renderInSlice(row)) {
         renderTimer.start();
         return;
       }
   for (int d = 1; d <= keptRows; ++d) {
     for (const int row : {last + d, first - d}) {
       if (row < keepFrom || row > keepTo) continue;
-      if (renderRow(row) && clock.elapsed() >= kBatchMs) {
+      if (!renderInSlice(row)) {
         renderTimer.start();
         return;
       }

@@ -6,8 +6,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDockWidget>
+#include <QEvent>
 #include <QFile>
 #include <QLabel>
+#include <QLockFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -20,7 +22,9 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
+#include <QWindow>
 
 #include <cmath>
 
@@ -49,6 +53,38 @@ QDockWidget* makeDock(QMainWindow* window, QWidget* panel, const QString& title,
   dock->setMinimumWidth(minWidth);
   return dock;
 }
+
+// Hands its work to the event loop once the window has had its first paint. The work runs from
+// a zero timer, after the paint has been flushed to the screen.
+class FirstPaintWait : public QObject {
+ public:
+  FirstPaintWait(QWidget* window, std::function<void()> work) : QObject(window), window(window), work(std::move(work)) {
+    window->installEventFilter(this);
+    // A window mapped behind others or minimised at start is never painted; the work must
+    // not wait for it. One that is exposed paints soon, however loaded the machine is.
+    QTimer::singleShot(1000, this, [this] {
+      if (!this->window->windowHandle() || !this->window->windowHandle()->isExposed()) release();
+    });
+  }
+
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (watched == window && e->type() == QEvent::Paint) release();
+    return false;
+  }
+
+  void release() {
+    if (released) return;
+    released = true;
+    window->removeEventFilter(this);
+    QTimer::singleShot(0, window, std::move(work));
+    deleteLater();
+  }
+
+ private:
+  QWidget* window;
+  std::function<void()> work;
+  bool released = false;
+};
 
 }  // namespace
 
@@ -151,6 +187,13 @@ MainWindow::~MainWindow() {
   recentsStore.reset();
   annotationStore.reset();
   engine.reset();
+}
+
+void MainWindow::runWhenShown(std::function<void()> work) {
+  if (!isVisible() || isMinimized())
+    QTimer::singleShot(0, this, std::move(work));
+  else
+    new FirstPaintWait(this, std::move(work));
 }
 
 PdfView* MainWindow::currentView() const {

@@ -17,6 +17,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -34,6 +35,7 @@ class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
 class QLabel;
+class QLockFile;
 class QLineEdit;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -65,6 +67,11 @@ class MainWindow : public QMainWindow {
   ~MainWindow() override;
 
   PdfView* currentView() const;
+
+  // Runs `work` once the window's first paint is on screen, so that a long first action (a
+  // large document named on the command line) never keeps the user looking at nothing. A
+  // window that is not shown, or that the platform never exposes, does not wait.
+  void runWhenShown(std::function<void()> work);
 
   // The address of a backend endpoint: QUORVEL_BACKEND when set and not empty, with the
   // endpoint appended as it stands; else a placeholder that the window's network manager
@@ -201,8 +208,17 @@ class MainWindow : public QMainWindow {
   // How long a page of the text layer waits for the program; tests shorten it.
   static int ocrPageTimeoutMs;
 
-  // The recovery folder's path; nothing is created.
+  // The recovery folder's path; nothing is created. Each running window keeps its snapshots in
+  // a folder of its own inside it (or inside the fallback, recoveryRoots()).
   QString recoveryDir() const;
+  // Where recovery folders may be, in the order they are tried: recoveryDir(), then one in the
+  // user's cache folder for when that one is another user's or no folder at all.
+  QStringList recoveryRoots() const;
+  // Writes one snapshot pair: `stem`.pdf through `savePdf` (given a temporary path beside it,
+  // renamed over the snapshot only when it succeeded), then `stem`.txt holding `origin`, the
+  // path the document stands for. Touches no window state, so it may run on any thread.
+  static bool writeSnapshot(const QString& stem, const std::function<bool(const QString&)>& savePdf,
+                            const QByteArray& origin);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* e) override;
@@ -285,9 +301,37 @@ class MainWindow : public QMainWindow {
   bool mvp = false;
   QList<QAction*> editionActions;
   QShortcut* leaveFullScreen = nullptr;
-  // Snapshots wait until the user has answered about those of an earlier run, which they
-  // would otherwise overwrite.
+  // Autosave and crash recovery (MainWindowRecovery.cpp). `openFileAs` is openFile for a file
+  // that stands for another (`shownPath`: the tab's name and path), kept out of the recent list
+  // unless `remember`; null when nothing opened.
+  PdfView* openFileAs(const QString& path, const QString& shownPath, bool remember);
+  // This window's snapshot folder, made with its lock at the first need; false (after saying
+  // so once) when no recovery root can be used.
+  bool ensureSnapshotFolder();
+  // Where the snapshot of the tab at `index` goes: a recovered document's own pair until it is
+  // saved, else this window's "rec-<index>"; empty when there is nowhere to write.
+  QString snapshotStem(int index, const PdfView* view);
+  // The path the view's document stands for (a property openFileAs gives the view), written
+  // beside its snapshot.
+  static constexpr char documentPathProperty[] = "quorvelDocumentPath";
+  static QString documentPathOf(const PdfView* view);
+  // The recovered work of `view` now exists in a file the user saved: its snapshot may go.
+  void recoveredWorkSaved(PdfView* view);
+  // At a normal close: removes this window's own snapshots and lets go of the folders it
+  // holds; the only copies of recovered work stay there for the next start.
+  void releaseRecovery();
+  // Set once the user has answered about the work of earlier runs (or there was none).
   bool recoverySettled = false;
+  bool autosaveOffTold = false;
+  QString snapshotFolder;
+  std::unique_ptr<QLockFile> snapshotLock;
+  // Folders of windows that ended without closing, held while their work is offered or open
+  // here, so no other window offers it too.
+  struct ClaimedFolder {
+    QString path;
+    std::unique_ptr<QLockFile> lock;
+  };
+  std::vector<ClaimedFolder> claimedFolders;
   bool ocrLayerRunning = false;
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;

@@ -19,8 +19,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <span>
+#include <system_error>
 
 #include "desktop/stores/AnnotationStore.h"
 #include "desktop/tools/DocumentCopy.h"
@@ -59,6 +61,19 @@ QString kindLabel(security::ThreatKind kind) {
 // File names reach tooltips, which would render markup in them.
 QString plainToolTip(const QString& text) {
   return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
+}
+
+// The document key of a large file takes as long to compute as the engine takes to parse it;
+// the two run side by side. `bytes` must outlive the result.
+std::future<QByteArray> keyOf(const QByteArray& bytes) {
+  const auto hash = [&bytes] {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+  };
+  try {
+    return std::async(std::launch::async, hash);
+  } catch (const std::system_error&) {
+    return std::async(std::launch::deferred, hash);
+  }
 }
 
 QString verdictWord(const security::ThreatReport& report) {
@@ -116,31 +131,34 @@ bool MainWindow::confirmThreats(QWidget* parent, const QString& displayName,
   return true;
 }
 
-void MainWindow::openFile(const QString& path) {
+void MainWindow::openFile(const QString& path) { openFileAs(path, path, true); }
+
+PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, bool remember) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     statusBar()->showMessage(QStringLiteral("Не удалось открыть файл: %1").arg(path));
-    return;
+    return nullptr;
   }
-  const QString name = QFileInfo(path).fileName();
+  const QString name = QFileInfo(shownPath).fileName();
   // The engine takes at most an int of bytes; a bigger file (a disk image dropped by mistake)
   // read whole would only exhaust the memory before the engine refused it.
   if (!file.isSequential() && file.size() >= std::numeric_limits<int>::max()) {
     statusBar()->showMessage(QStringLiteral("Не удалось разобрать документ: %1").arg(name));
-    return;
+    return nullptr;
   }
   const QByteArray bytes = file.readAll();
   file.close();
+  std::future<QByteArray> key = keyOf(bytes);
   const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
 
   QString verdict;
   if (!confirmThreats(this, name, security::scan(span), &verdict)) {
     statusBar()->showMessage(L("Открытие отменено: %1", "Open cancelled: %1").arg(name));
-    return;
+    return nullptr;
   }
   if (!engine) {
     statusBar()->showMessage(QStringLiteral("Движок недоступен."));
-    return;
+    return nullptr;
   }
 
   std::unique_ptr<IDocument> doc = engine->open(span, {});
@@ -160,7 +178,7 @@ void MainWindow::openFile(const QString& path) {
         prompt.setTextValue(QString());
         if (prompt.exec() != QDialog::Accepted) {
           statusBar()->showMessage(QStringLiteral("Открытие отменено: %1").arg(name));
-          return;
+          return nullptr;
         }
         pw = prompt.textValue();
       }
@@ -172,11 +190,8 @@ void MainWindow::openFile(const QString& path) {
     statusBar()->showMessage(engine->last_open_needs_password()
                                  ? QStringLiteral("Неверный пароль: %1").arg(name)
                                  : QStringLiteral("Не удалось разобрать документ: %1").arg(name));
-    return;
+    return nullptr;
   }
-
-  const QString key =
-      QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 
   auto* view = new PdfView(this);
   connect(view, &PdfView::pageChanged, this, [this, view](int page) {
@@ -199,25 +214,28 @@ void MainWindow::openFile(const QString& path) {
     statusBar()->showMessage(message);
   });
 
-  view->setStore(annotationStore.get(), key);
+  view->setStore(annotationStore.get(), QString::fromLatin1(key.get()));
   view->setDocument(std::move(doc));
   watchEdits(*view);
 
   // A tab title reads "&" as the mark of a shortcut letter; the file's name is shown as it is.
   const int index = tabs->addTab(view, QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
-  tabs->setTabToolTip(index, plainToolTip(path));
+  tabs->setTabToolTip(index, plainToolTip(shownPath));
+  view->setProperty(documentPathProperty, shownPath);
   tabs->setCurrentIndex(index);
   updateStack();
-  if (recentsStore) recentsStore->add(path, name);
+  if (remember && recentsStore) recentsStore->add(path, name);
   syncControlsToCurrent();
   applyModeToView();
 
-  if (view->doc && !view->doc->outline().empty())
+  // The tab change bound the outline panel to the view; its reading of the outline decides.
+  if (outlinePanel && outlinePanel->showsOutlineOf(view))
     outlineDock->raise();
   else
     thumbDock->raise();
 
   statusBar()->showMessage(L("Открыт %1 — безопасность: %2", "Opened %1 — security: %2").arg(name, verdict));
+  return view;
 }
 
 void MainWindow::openFileDialog() {

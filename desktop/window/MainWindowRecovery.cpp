@@ -1,18 +1,27 @@
-// Autosave and crash recovery: every tab's document is copied into the recovery folder at a
+// Autosave and crash recovery: every tab's document is copied into a recovery folder at a
 // fixed interval, the copies that a run left behind are offered at the next start, and a
 // normal close removes them.
 //
-// The folder sits in the shared temporary directory under a fixed name, so it is used only
-// when it is a real directory of this user; anything else (a symbolic link, another user's
-// folder) is left alone as if it could not be created. Only then is emptying it safe.
+// Each window keeps its copies in a folder of its own inside a recovery root, beside a lock
+// file it holds while it runs: another window tells a live window's folder (lock held) from
+// the folder of one that ended without closing (lock free, or stale after a crash), and takes
+// that lock while it offers or holds the work found there. A root is used only when it is a
+// real directory of this user, so a folder of another user under the shared temporary
+// directory's fixed name is never read, written or emptied; the user's cache folder serves
+// instead. A recovered document writes its later copies over its own pair, which stays until
+// the document is saved, since until then it is the only copy of that work.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QMessageBox>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -21,8 +30,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
@@ -33,6 +44,11 @@ namespace quorvel::desktop {
 namespace {
 
 constexpr QFile::Permissions kOwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+// A property of a recovered document's view: the snapshot pair (its path without ".pdf") that
+// holds the work until it is saved.
+constexpr char kRecoveredStem[] = "quorvelRecoveredStem";
+// A path written beside a snapshot is never longer than this.
+constexpr qint64 kMaxOriginBytes = 64 * 1024;
 
 // True when `path` is a directory of this user that nobody else may enter, creating it when
 // `create` is set and it is missing.
@@ -78,11 +94,110 @@ void removeEveryFile(const QString& dir) {
     QFile::remove(d.filePath(name));
 }
 
+// Empties a window's folder and removes it.
+void removeFolder(const QString& dir) {
+  removeEveryFile(dir);
+  QDir().rmdir(dir);
+}
+
+// The snapshots of one folder in the order of the tabs they were taken from.
+QStringList snapshotsIn(const QString& dir) {
+  std::vector<std::pair<int, QString>> found;
+  for (const QString& name : QDir(dir).entryList({QStringLiteral("rec-*.pdf")}, QDir::Files)) {
+    bool ok = false;
+    const int index = name.mid(4, name.size() - 8).toInt(&ok);
+    found.emplace_back(ok && index >= 0 ? index : INT_MAX, name);
+  }
+  std::sort(found.begin(), found.end());
+  QStringList names;
+  for (const auto& [index, name] : found) names << name;
+  return names;
+}
+
+// The path a snapshot stands for, as its window wrote it beside it; the snapshot's own when
+// that is missing.
+QString originOf(const QString& snapshot) {
+  QFile f(snapshot.chopped(4) + QStringLiteral(".txt"));
+  if (f.open(QIODevice::ReadOnly)) {
+    const QString origin = QString::fromUtf8(f.read(kMaxOriginBytes));
+    if (!origin.isEmpty()) return origin;
+  }
+  return snapshot;
+}
+
+// A lock that only a running holder keeps: a crashed one's is stale however young it is.
+std::unique_ptr<QLockFile> tryLockFolder(const QString& folder) {
+  auto lock = std::make_unique<QLockFile>(folder + QStringLiteral(".lock"));
+  lock->setStaleLockTime(0);
+  if (!lock->tryLock(0)) return nullptr;
+  return lock;
+}
+
+bool existsOrLinks(const QString& path) {
+  struct stat st {};
+  return lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
 }  // namespace
 
 QString MainWindow::recoveryDir() const {
   return QStandardPaths::writableLocation(QStandardPaths::TempLocation) +
          QStringLiteral("/quorvel-recovery");
+}
+
+QStringList MainWindow::recoveryRoots() const {
+  QStringList roots{recoveryDir()};
+  const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+  if (!cache.isEmpty()) roots << cache + QStringLiteral("/recovery");
+  return roots;
+}
+
+bool MainWindow::ensureSnapshotFolder() {
+  if (snapshotLock) return true;
+  for (const QString& root : recoveryRoots()) {
+    if (!usableFolder(root, true)) continue;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      const QString folder = QStringLiteral("%1/%2-%3")
+                                 .arg(root)
+                                 .arg(QCoreApplication::applicationPid())
+                                 .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+      // A name an earlier run left stays that run's.
+      if (existsOrLinks(folder) || existsOrLinks(folder + QStringLiteral(".lock"))) continue;
+      // The lock comes first: a folder without a held lock reads as left by a crash.
+      std::unique_ptr<QLockFile> lock = tryLockFolder(folder);
+      if (!lock) continue;
+      if (!usableFolder(folder, true)) break;
+      snapshotFolder = folder;
+      snapshotLock = std::move(lock);
+      return true;
+    }
+  }
+  if (!autosaveOffTold) {
+    autosaveOffTold = true;
+    statusBar()->showMessage(L("Автосохранение выключено: нет доступной папки для копий восстановления.",
+                               "Autosave is off: there is no usable folder for recovery copies."));
+  }
+  return false;
+}
+
+QString MainWindow::snapshotStem(int index, const PdfView* view) {
+  const QString recovered = view ? view->property(kRecoveredStem).toString() : QString();
+  if (!recovered.isEmpty()) return recovered;
+  if (!ensureSnapshotFolder()) return {};
+  return QStringLiteral("%1/rec-%2").arg(snapshotFolder).arg(index);
+}
+
+QString MainWindow::documentPathOf(const PdfView* view) {
+  return view ? view->property(documentPathProperty).toString() : QString();
+}
+
+bool MainWindow::writeSnapshot(const QString& stem, const std::function<bool(const QString&)>& savePdf,
+                               const QByteArray& origin) {
+  if (!replaceOwnerOnly(stem + QStringLiteral(".pdf"), savePdf)) return false;
+  return replaceOwnerOnly(stem + QStringLiteral(".txt"), [&origin](const QString& tmp) {
+    QFile f(tmp);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(origin) == origin.size() && f.flush();
+  });
 }
 
 void MainWindow::startAutosave() {
@@ -96,21 +211,13 @@ void MainWindow::startAutosave() {
 }
 
 void MainWindow::autosaveSnapshot() {
-  if (!recoverySettled || !tabs || tabs->count() == 0) return;
-  const QString dir = recoveryDir();
-  if (!usableFolder(dir, true)) return;
+  if (!tabs) return;
   for (int i = 0; i < tabs->count(); ++i) {
     auto* view = qobject_cast<PdfView*>(tabs->widget(i));
     if (!view || !view->doc) continue;
-    const QString stem = QStringLiteral("%1/rec-%2").arg(dir).arg(i);
-    if (!replaceOwnerOnly(stem + QStringLiteral(".pdf"), [view](const QString& tmp) { return view->saveAs(tmp); }))
-      continue;
-    const QByteArray origin = tabs->tabToolTip(i).toUtf8();
-    replaceOwnerOnly(stem + QStringLiteral(".txt"), [&origin](const QString& tmp) {
-      QFile f(tmp);
-      return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(origin) == origin.size() &&
-             f.flush();
-    });
+    const QString stem = snapshotStem(i, view);
+    if (stem.isEmpty()) continue;
+    writeSnapshot(stem, [view](const QString& tmp) { return view->saveAs(tmp); }, documentPathOf(view).toUtf8());
   }
 }
 
@@ -122,11 +229,34 @@ void MainWindow::checkRecovery() {
     QTimer::singleShot(200, this, &MainWindow::checkRecovery);
     return;
   }
-  const QString dir = recoveryDir();
-  QStringList names;
-  if (usableFolder(dir, false))
-    names = QDir(dir).entryList({QStringLiteral("rec-*.pdf")}, QDir::Files, QDir::Unsorted);
-  if (names.isEmpty()) {
+  struct Snapshot {
+    QString pdf, origin;
+  };
+  std::vector<Snapshot> found;
+  std::vector<ClaimedFolder> claimed;
+  for (const QString& root : recoveryRoots()) {
+    if (!usableFolder(root, false)) continue;
+    const QFileInfoList folders =
+        QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Time | QDir::Reversed);
+    for (const QFileInfo& info : folders) {
+      const QString folder = info.filePath();
+      if (folder == snapshotFolder || !usableFolder(folder, false)) continue;
+      // Held: the window is still running, or another one is offering its work right now.
+      std::unique_ptr<QLockFile> lock = tryLockFolder(folder);
+      if (!lock) continue;
+      const QStringList names = snapshotsIn(folder);
+      if (names.isEmpty()) {
+        removeFolder(folder);  // what is left there (a cut-short write) restores nothing
+        continue;
+      }
+      for (const QString& name : names) {
+        const QString pdf = folder + QLatin1Char('/') + name;
+        found.push_back({pdf, originOf(pdf)});
+      }
+      claimed.push_back({folder, std::move(lock)});
+    }
+  }
+  if (found.empty()) {
     recoverySettled = true;
     return;
   }
@@ -134,21 +264,38 @@ void MainWindow::checkRecovery() {
       this, L("Восстановление", "Recovery"),
       L("Найдены автосохранённые копии (%1) после прошлого сеанса.\nОткрыть их?",
         "Autosaved copies (%1) from the previous session were found.\nOpen them?")
-          .arg(names.size()),
+          .arg(found.size()),
       QMessageBox::Yes | QMessageBox::No);
   recoverySettled = true;
   if (answer == QMessageBox::Yes) {
-    for (const QString& name : names) openFile(QDir(dir).filePath(name));
+    for (const Snapshot& s : found)
+      if (PdfView* view = openFileAs(s.pdf, s.origin, false)) view->setProperty(kRecoveredStem, s.pdf.chopped(4));
+    for (ClaimedFolder& c : claimed) claimedFolders.push_back(std::move(c));
   } else {
-    removeEveryFile(dir);
+    for (const ClaimedFolder& c : claimed) removeFolder(c.path);
   }
 }
 
+void MainWindow::recoveredWorkSaved(PdfView* view) {
+  const QString stem = view ? view->property(kRecoveredStem).toString() : QString();
+  if (stem.isEmpty()) return;
+  view->setProperty(kRecoveredStem, QVariant());
+  QFile::remove(stem + QStringLiteral(".pdf"));
+  QFile::remove(stem + QStringLiteral(".txt"));
+}
+
+void MainWindow::releaseRecovery() {
+  if (snapshotLock) removeFolder(snapshotFolder);
+  snapshotLock.reset();
+  snapshotFolder.clear();
+  // Recovered work not saved meanwhile stays where it was found, for the next start to offer.
+  for (const ClaimedFolder& c : claimedFolders) QDir().rmdir(c.path);
+  claimedFolders.clear();
+}
+
 void MainWindow::closeEvent(QCloseEvent* e) {
-  // Before the user has answered, the folder holds only an earlier run's copies: they stay
-  // for the next start.
-  const QString dir = recoveryDir();
-  if (recoverySettled && usableFolder(dir, false)) removeEveryFile(dir);
+  if (autosaveTimer) autosaveTimer->stop();
+  releaseRecovery();
   QMainWindow::closeEvent(e);
 }
 

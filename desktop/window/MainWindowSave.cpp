@@ -125,10 +125,12 @@ bool printIntoFile(PdfView* view, const QString& path, QList<int>& failedPages) 
 void MainWindow::saveDocumentTo(const QString& path) {
   PdfView* view = currentView();
   if (!view || path.isEmpty()) return;
-  if (view->saveAs(path))
+  if (view->saveAs(path)) {
+    recoveredWorkSaved(view);
     statusBar()->showMessage(QStringLiteral("Сохранено: %1").arg(path), 0);
-  else
+  } else {
     statusBar()->showMessage(QStringLiteral("Не удалось сохранить документ"), 0);
+  }
 }
 
 void MainWindow::saveDocumentAs() {

@@ -49,6 +49,9 @@ int main(int argc, char** argv) {
 
   quorvel::desktop::MainWindow window;
   window.show();
-  quorvel::desktop::runCommandLine(window, QCoreApplication::arguments().mid(1));
+  // The actions run in their order once the window is on screen, a large document's open
+  // included.
+  const QStringList args = QCoreApplication::arguments().mid(1);
+  window.runWhenShown([&window, args] { quorvel::desktop::runCommandLine(window, args); });
   return app.exec();
 }

@@ -1,6 +1,7 @@
 // Page size, tiles and text runs through the PDFium engine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -183,6 +184,85 @@ TEST(PageInfo, PageShapes) {
   const PageInfo past = doc->page_info(static_cast<int>(rows.size()));
   EXPECT_EQ(past.width, 0);
   EXPECT_EQ(past.rotation, 0);
+}
+
+// A PDF 1.5 file of `objects` (numbered from 1, object 1 the catalog) where those marked in
+// `packed` sit in one uncompressed object stream, indexed by an uncompressed xref stream.
+std::string object_stream_pdf(const std::vector<std::string>& objects, const std::vector<bool>& packed) {
+  std::string head, body;
+  for (size_t i = 0; i < objects.size(); ++i) {
+    if (!packed[i]) continue;
+    head += std::to_string(i + 1) + " " + std::to_string(body.size()) + " ";
+    body += objects[i] + "\n";
+  }
+  const size_t stream_no = objects.size() + 1, xref_no = objects.size() + 2;
+  std::string out = "%PDF-1.5\n";
+  std::vector<size_t> offset(xref_no + 1, 0);
+  for (size_t i = 0; i < objects.size(); ++i) {
+    if (packed[i]) continue;
+    offset[i + 1] = out.size();
+    out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  offset[stream_no] = out.size();
+  const std::string data = head + body;
+  out += std::to_string(stream_no) + " 0 obj\n<< /Type /ObjStm /N " +
+         std::to_string(std::count(packed.begin(), packed.end(), true)) + " /First " + std::to_string(head.size()) +
+         " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream\nendobj\n";
+  offset[xref_no] = out.size();
+  std::string rows;
+  int index = 0;
+  auto row = [&rows](int type, size_t field2, int field3) {
+    rows += static_cast<char>(type);
+    for (int shift = 24; shift >= 0; shift -= 8) rows += static_cast<char>((field2 >> shift) & 0xFF);
+    rows += static_cast<char>((field3 >> 8) & 0xFF);
+    rows += static_cast<char>(field3 & 0xFF);
+  };
+  row(0, 0, 0xFFFF);
+  for (size_t n = 1; n <= xref_no; ++n) {
+    if (n <= objects.size() && packed[n - 1])
+      row(2, stream_no, index++);
+    else
+      row(1, offset[n], 0);
+  }
+  out += std::to_string(xref_no) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(xref_no + 1) +
+         " /W [1 4 2] /Root 1 0 R /Length " + std::to_string(rows.size()) + " >>\nstream\n" + rows +
+         "\nendstream\nendobj\nstartxref\n" + std::to_string(offset[xref_no]) + "\n%%EOF\n";
+  return out;
+}
+
+// Large manuals keep their page tree in object streams, which page shapes search as text
+// rather than parse: a turn spelled with escapes, written outside the stream, or inherited from
+// a node must still be found, and text that only looks like one must change nothing.
+TEST(PageInfo, ObjectStreamTrees) {
+  const struct {
+    const char* name;
+    std::string root, second;
+    bool second_packed;
+    std::vector<int> rotations;
+  } table[] = {
+      {"no turn anywhere", "", "", true, {0, 0, 0}},
+      {"escaped name", "", "/Ro#74ate 90", true, {0, 90, 0}},
+      {"page outside the stream", "", "/Rotate 90", false, {0, 90, 0}},
+      {"inherited from the root", "/Rotate 180", "/Rotate 0", true, {180, 0, 180}},
+      {"lookalike in a string", "", "/Annots [<< /Subtype /Link /Rect [0 0 9 9] /A << /S /URI /URI (x:/Rotate) >> >>]",
+       true, {0, 0, 0}},
+  };
+  for (const auto& row : table) {
+    std::vector<std::string> objs{"<< /Type /Catalog /Pages 2 0 R >>",
+                                  "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 " + row.root + " >>"};
+    for (int i = 0; i < 3; ++i)
+      objs.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(200 * (i + 1)) + " " +
+                     std::to_string(200 * (i + 1) + 100) + "] " + (i == 1 ? row.second : "") + " >>");
+    auto doc = open_pdf(object_stream_pdf(objs, {true, true, true, row.second_packed, true}));
+    ASSERT_TRUE(doc) << row.name;
+    ASSERT_EQ(doc->page_count(), 3) << row.name;
+    for (int i = 0; i < 3; ++i) {
+      const PageInfo info = doc->page_info(i);
+      EXPECT_EQ(info.width, 200 * (i + 1)) << row.name << " " << i;
+      EXPECT_EQ(info.height, 200 * (i + 1) + 100) << row.name << " " << i;
+      EXPECT_EQ(info.rotation, row.rotations[static_cast<size_t>(i)]) << row.name << " " << i;
+    }
+  }
 }
 
 // Trees whose /Count disagrees with their kids: the pages PDFium finds keep their shapes, the

@@ -44,6 +44,20 @@ QList<QAction*> allActions(MainWindow& w) {
   return out;
 }
 
+// Notes whether a widget has had its first paint.
+class PaintSeen : public QObject {
+ public:
+  explicit PaintSeen(QWidget& w) : target(&w) { w.installEventFilter(this); }
+  bool painted = false;
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (o == target && e->type() == QEvent::Paint) painted = true;
+    return false;
+  }
+
+ private:
+  QWidget* target;
+};
+
 }  // namespace
 
 class MainWindowFrameTest : public QObject {
@@ -275,6 +289,32 @@ class MainWindowFrameTest : public QObject {
     TempDir folder;
     if (file != "-") writeTestFile(folder, "edition.txt", file.toStdString());
     QTEST(MainWindow::editionIsReduced(env, QString::fromStdString(folder.path())), "reduced");
+  }
+
+  // main shows the window and hands it the command line to run once it is on screen: a large
+  // document's open begins after the window's first paint, and a window that is not shown
+  // still gets its document.
+  void commandLineRunsOnceTheWindowIsOnScreen_data() {
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("shown") << true;
+    QTest::newRow("never shown") << false;
+  }
+  void commandLineRunsOnceTheWindowIsOnScreen() {
+    QFETCH(bool, shown);
+    MainWindow w;
+    WindowProbe p{w};
+    PaintSeen seen(w);
+    if (shown) w.show();
+    bool ran = false, paintedBefore = false;
+    w.runWhenShown([&] {
+      ran = true;
+      paintedBefore = seen.painted;
+      quorvel::desktop::runCommandLine(w, {onePage});
+    });
+    QVERIFY(!ran);
+    QTRY_VERIFY(ran);
+    QCOMPARE(paintedBefore, shown);
+    QCOMPARE(p.tabs()->count(), 1);
   }
 
   void mvpFromTheCommandLine() {

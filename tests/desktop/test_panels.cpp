@@ -470,10 +470,14 @@ class ThumbnailPanelTest : public QObject {
 
   // A panel out of sight (its dock hidden as a file opens, or behind another) keeps setView
   // free of rendering, so the page comes first; its images follow between events.
+  // Each image takes longer than a slice, as on a loaded machine: the last one still ends the
+  // rendering in the same step.
   void hiddenPanelRendersBetweenEvents() {
     int renders = 0;
     PdfView view;
-    FakeDocument* doc = show(view, FakeDocument::letter(4, &renders));
+    auto slow = FakeDocument::letter(4, &renders);
+    slow->renderDelayUs = 15000;
+    FakeDocument* doc = show(view, std::move(slow));
     ThumbnailPanel panel;
     panel.resize(180, 900);
     panel.setView(&view);
