@@ -8,6 +8,7 @@
 #endif
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -15,6 +16,12 @@
 
 #include "core/engine.h"
 #include "core/pdfium/pdfium_api.h"
+
+class QPDFPageObjectHelper;
+
+namespace quorvel::content {
+struct PageContent;
+}
 
 namespace quorvel::pdfium {
 
@@ -94,7 +101,7 @@ class PdfiumDocument final : public IDocument {
   bool crop_page(int page, double x0, double y0, double x1, double y1) override;
   annot::Point crop_origin(int page) const override;
 
-  // Images, redaction, text layer, stamps (pdfium_images.cpp).
+  // Images, text layer, stamps (pdfium_images.cpp); removing images and redaction (redact.cpp).
   std::vector<ImageRef> list_images(int page) override;
   bool delete_image(int page, int index) override;
   int redact(int page, const std::vector<annot::Rect>& boxes) override;
@@ -125,6 +132,12 @@ class PdfiumDocument final : public IDocument {
   FPDF_DOCUMENT handle() const { return doc_; }
   const std::string& password() const { return password_; }
   int current_form_page() const { return form_page_ < 0 ? 0 : form_page_; }
+  // Rewrites the content of page `index` with qpdf (content_edit.cpp): `edit` changes the page
+  // and says whether it changed anything; the result replaces the document only when `accept`,
+  // given the page as it was and as written, passes it. False when nothing was changed.
+  using ContentEdit = std::function<bool(QPDFPageObjectHelper& page, content::PageContent& content)>;
+  using PageCheck = std::function<bool(FPDF_PAGE before, FPDF_PAGE after)>;
+  bool edit_content(int index, const ContentEdit& edit, const PageCheck& accept);
   // Replaces the document by another one made from `bytes` (a page edit done outside PDFium).
   // The form environment is rebuilt without running the document's open actions again.
   void adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc);
