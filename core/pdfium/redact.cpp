@@ -7,6 +7,7 @@
 
 #include "core/pdfium/content_edit.h"
 #include "core/pdfium/pdfium_document.h"
+#include "core/text_codec.h"
 
 namespace quorvel::pdfium {
 
@@ -57,10 +58,11 @@ std::string uri_of(QPDFObjectHandle link) {
   return uri.isString() ? uri.getStringValue() : std::string();
 }
 
-// Takes off the page every link over a box, and the other pieces of those links (a link
-// broken over lines is one annotation per line, each with the same target): a target may name
-// what the box hides.
-void remove_links_under(QPDFPageObjectHelper& page, const std::vector<Box>& boxes) {
+// Takes off the page every link over a box or whose target holds a text taken out, and the
+// other pieces of those links (a link broken over lines is one annotation per line, each with
+// the same target): a target may name what the box hides.
+void remove_links_under(QPDFPageObjectHelper& page, const std::vector<Box>& boxes,
+                        const std::vector<std::string>& removed) {
   QPDFObjectHandle oh = page.getObjectHandle();
   QPDFObjectHandle annots = oh.getKey("/Annots");
   if (!annots.isArray()) return;
@@ -80,9 +82,12 @@ void remove_links_under(QPDFPageObjectHelper& page, const std::vector<Box>& boxe
       numbers = numbers && r.getArrayItem(k).isNumber();
       v[k] = numbers ? r.getArrayItem(k).getNumericValue() : 0;
     }
-    if (!numbers || !overlaps_any(boxes, v[0], v[1], v[2], v[3])) continue;
+    const std::string uri = uri_of(a);
+    bool names = false;
+    for (const std::string& text : removed) names = names || uri.find(text) != std::string::npos;
+    if (!numbers || !(names || overlaps_any(boxes, v[0], v[1], v[2], v[3]))) continue;
     drop[static_cast<size_t>(i)] = true;
-    if (std::string uri = uri_of(a); !uri.empty()) targets.insert(uri);
+    if (!uri.empty()) targets.insert(uri);
   }
   for (int i = 0; i < n; ++i) {
     QPDFObjectHandle a = annots.getArrayItem(i);
@@ -92,6 +97,24 @@ void remove_links_under(QPDFPageObjectHelper& page, const std::vector<Box>& boxe
   for (int i = 0; i < n; ++i)
     if (!drop[static_cast<size_t>(i)]) kept.appendItem(annots.getArrayItem(i));
   if (kept.getArrayNItems() != n) oh.replaceKey("/Annots", kept);
+}
+
+// What a reader read under each box before it was blacked out, without white space; short
+// texts are left out, as a target holding them would say nothing of the value.
+std::vector<std::string> removed_texts(const std::vector<PdfChar>& chars, const std::vector<bool>& covered,
+                                       const std::vector<Box>& boxes) {
+  std::vector<std::string> out;
+  for (const Box& box : boxes) {
+    std::string text;
+    size_t count = 0;
+    for (size_t i = 0; i < chars.size(); ++i) {
+      if (!covered[i] || chars[i].blank() || chars[i].code == 0 || !box.holds(chars[i].cx(), chars[i].cy())) continue;
+      append_utf8(text, chars[i].code);
+      ++count;
+    }
+    if (count >= 4) out.push_back(std::move(text));
+  }
+  return out;
 }
 
 struct ObjectBox {
@@ -216,7 +239,7 @@ int PdfiumDocument::redact(int page, const std::vector<annot::Rect>& rects) {
           if (text.empty()) return false;  // a font or a placement this cannot rewrite
           replaced[{s.stream, s.op}] = std::move(text);
         }
-        remove_links_under(qp, boxes);
+        remove_links_under(qp, boxes, removed_texts(before, covered, boxes));
         content::write_page(qp, c, replaced, paint);
         return true;
       },

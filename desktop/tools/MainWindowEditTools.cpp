@@ -60,14 +60,19 @@ void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, c
   IDocument& doc = *view->doc;
   const std::string find = oldText.toStdString(), replacement = newText.toStdString();
   int objects = 0;
+  bool unreplaceable = false;  // found, but no font there can draw the replacement
   for (int i = 0; i < doc.page_count(); ++i) {
     const int n = doc.replace_text(i, find, replacement);
+    unreplaceable = unreplaceable || n < 0;
     if (n <= 0) continue;
     view->pageContentEdited(i);
     objects += n;
   }
   finishLocalTool(*this, *view, objects > 0, outPath,
-                  {L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText),
+                  {unreplaceable ? L("Текст найден, но заменить его не удалось: «%1»",
+                                     "The text was found but could not be replaced: «%1»")
+                                       .arg(oldText)
+                                 : L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText),
                    L("Не удалось сохранить результат", "Could not save the result"),
                    L("Заменено объектов: %1 → %2", "Objects replaced: %1 → %2").arg(objects).arg(outPath)});
 }

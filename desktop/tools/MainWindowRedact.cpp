@@ -15,14 +15,14 @@ namespace quorvel::desktop {
 
 namespace {
 
-// Whether any of the values can still be read on the page: as text, or found again by the
-// finder (which trims what it matches, so a value may be found in a slightly different text).
+// Whether any of the values can still be read on the page: found again by the finder (which
+// trims what it matches, so a value may be found in a slightly different text), or standing
+// as a token of its own where the boxes are looked for.
 bool stillReadable(const TextPage& page, const std::vector<std::string>& values) {
-  const std::string text = page_text(page);
   std::set<std::string> again;
-  for (const extract::Entity& e : extract::extract_entities(text)) again.insert(e.value);
+  for (const extract::Entity& e : extract::extract_entities(page_text(page))) again.insert(e.value);
   for (const std::string& v : values)
-    if (again.count(v) || text.find(v) != std::string::npos) return true;
+    if (again.count(v) || !extract::pii_rects(page, {v}).empty()) return true;
   return false;
 }
 

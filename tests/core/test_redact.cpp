@@ -6,6 +6,7 @@
 
 #include "core/pdfium/pdfium_api.h"
 #include "core/pdfium/pdfium_document.h"
+#include "core/extract.h"
 #include "test_edit_support.h"
 
 using namespace quorvel;
@@ -210,4 +211,68 @@ TEST(Redact, ImagesStayAndAreCovered) {
   ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
   EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
   EXPECT_EQ(black_pixels(render_poppler(dir.file("out.pdf"), 0), 90, 90, 210, 210), 120 * 120);
+}
+
+TEST(Redact, LinksNamingTheValueGoWithEveryPiece) {
+  // A link broken over three lines is three annotations with one target, and only the middle
+  // piece lies over the value; another link names the value without lying over it. Every one of
+  // them goes; a link to something else stays.
+  const std::string content =
+      "BT /F1 12 Tf 72 720 Td (see https://example.org/) Tj 0 -14 Td (docs/SECRET-4711/) Tj 0 -14 Td "
+      "(index.html) Tj 0 -40 Td (other link) Tj ET";
+  auto link = [](const std::string& rect, const std::string& uri) {
+    return "<< /Type /Annot /Subtype /Link /Rect [" + rect + "] /Border [0 0 0] /A << /S /URI /URI (" + uri + ") >> >>";
+  };
+  const std::string uri = "https://example.org/docs/" + kSecret + "/index.html";
+  const std::string pdf = build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >> >> "
+      "/Contents 5 0 R /Annots [6 0 R 7 0 R 8 0 R 9 0 R 10 0 R] >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+      stream_object(content),
+      link("90 716 240 730", uri),
+      link("70 702 190 716", uri),
+      link("70 688 140 702", uri),
+      link("300 300 400 320", "mailto:" + kSecret + "@example.org"),
+      link("70 634 140 660", "https://example.org/other"),
+  });
+  auto doc = open_pdf(pdf);
+  ASSERT_TRUE(doc);
+  ASSERT_EQ(doc->links(0).size(), 5u);
+  const std::vector<Rect> boxes = extract::pii_rects(doc->extract_text(0), {kSecret});
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(doc->redact(0, boxes), 1);
+  const std::vector<Link> left = doc->links(0);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].uri, "https://example.org/other");
+  TempDir dir;
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  expect_gone(dir.file("out.pdf"));
+}
+
+TEST(Redact, DenseTableOfNumbers) {
+  // Cells of small type close together: the boxes of one cell reach into its neighbours' glyph
+  // boxes, but no neighbour's middle lies in them.
+  std::string content = "BT /F1 7 Tf\n";
+  std::vector<std::string> secret, other;
+  for (int row = 0; row < 40; ++row) {
+    for (int col = 0; col < 6; ++col) {
+      const std::string cell = std::to_string(100 + row + col * 100) + "." + std::to_string(10 + col);
+      (col == 2 ? secret : other).push_back(cell);
+      content += "1 0 0 1 " + std::to_string(60 + col * 26) + " " + std::to_string(740 - row * 7) + " Tm (" + cell +
+                 ") Tj\n";
+    }
+  }
+  content += "ET";
+  PageSpec p;
+  p.content = content;
+  auto doc = open_pdf(make_pdf({p}));
+  ASSERT_TRUE(doc);
+  const std::vector<Rect> boxes = extract::pii_rects(doc->extract_text(0), secret);
+  ASSERT_EQ(boxes.size(), secret.size());
+  EXPECT_EQ(doc->redact(0, boxes), static_cast<int>(boxes.size()));
+  const std::string text = page_text(*doc, 0);
+  for (const std::string& s : secret) EXPECT_EQ(text.find(s), std::string::npos) << s;
+  for (const std::string& o : other) EXPECT_NE(text.find(o), std::string::npos) << o;
 }
