@@ -1,9 +1,12 @@
 // The built application in batch mode on generated folders: which files it takes, what each
 // operation writes, its console lines and its exit status.
+#include <sstream>
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include "batch/batch_fixture.h"
+#include "common/manual_like.h"
 
 namespace quorvel::test {
 namespace {
@@ -146,6 +149,32 @@ TEST(BatchOperations, RedactsPersonalDataIntoFullCopies) {
   EXPECT_EQ(pdf_pages(out + "/secret.pdf"), 2);
   EXPECT_NE(pdf_text(out + "/clean.pdf").find("nothing personal here"), std::string::npos);
   EXPECT_EQ(read_file(s.in("secret.pdf")), secret);
+}
+
+TEST(BatchOperations, RedactionOfAManualKeepsEveryOtherWordInPlace) {
+  // Lines as TeX writes them, each numbered: "2.15" and the like read as amounts and go; every
+  // other word of every line stays, spaced as it was.
+  Sandbox s;
+  s.put("manual.pdf", manual_like_pdf({3, 10, true}));
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "redact", "--batch-out", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream before(pdf_text(s.in("manual.pdf")));
+  const std::string after = pdf_text(out + "/manual.pdf");
+  int amounts = 0, lines = 0;
+  for (std::string line; std::getline(before, line);) {
+    const size_t space = line.find(' ');
+    if (space == std::string::npos) continue;
+    ++lines;
+    const std::string label = line.substr(0, space);
+    const bool amount = label.size() >= 4 && label[label.size() - 3] == '.';
+    amounts += amount;
+    const std::string expected = amount ? line.substr(space + 1) : line;
+    EXPECT_NE(after.find(expected), std::string::npos) << expected;
+    if (amount) EXPECT_EQ(after.find(label + " "), std::string::npos) << label;
+  }
+  EXPECT_EQ(lines, 120);
+  EXPECT_EQ(amounts, 3 * 31);
 }
 
 TEST(BatchOperations, RedactionThatLeavesDataReadableWritesNoCopy) {
