@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/annot.h"
@@ -208,6 +209,13 @@ class IDocument {
   // Type3 or vertical ones), and the page is left exactly as it was. 0: nothing painted (no such
   // page, no boxes, only boxes without area, or an engine without redaction).
   virtual int redact(int /*page*/, const std::vector<annot::Rect>& /*boxes*/) { return 0; }
+  // redact() of several pages at once, in one rewrite of the document: gives what redact() gives
+  // for each entry, in order. A page should be listed once.
+  virtual std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) {
+    std::vector<int> out;
+    for (const auto& [page, boxes] : pages) out.push_back(redact(page, boxes));
+    return out;
+  }
   // Adds each word as invisible (searchable, selectable) text at its box in page space, sized by
   // the box's height; gives the number of words added, 0 for none or a page out of range.
   virtual int add_text_layer(int /*page*/, const std::vector<TextSpan>& /*words*/) { return 0; }

@@ -4,7 +4,9 @@
 #include "core/pdfium/content_edit.h"
 
 #include <qpdf/QPDF.hh>
+#include <qpdf/Buffer.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
 
 #include <climits>
 #include <cmath>
@@ -109,23 +111,74 @@ content::Font::StandardWidth StandardFonts::widths() {
   };
 }
 
-bool PdfiumDocument::edit_content(int index, const ContentEdit& edit, const PageCheck& accept) {
-  if (!doc_ || index < 0 || index >= FPDF_GetPageCount(doc_)) return false;
+namespace {
+
+QPDFObjectHandle copied(QPDF& source, QPDF& target, QPDFObjectHandle o) {
+  // Only indirect objects can be copied; a direct one is made indirect in the source first.
+  return target.copyForeignObject(o.isIndirect() ? o : source.makeIndirectObject(o));
+}
+
+// The page alone in a document of its own, for PDFium to read back: its boxes, resources,
+// content and the appearances of its annotations, without anything that leads to other pages.
+bool page_alone(QPDF& source, QPDFPageObjectHelper& page, std::vector<uint8_t>& out) {
+  QPDF one;
+  one.emptyPDF();
+  QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+  dict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+  for (const char* key : {"/MediaBox", "/CropBox", "/Rotate", "/Resources"}) {
+    QPDFObjectHandle v = page.getAttribute(key, false);
+    if (!v.isNull()) dict.replaceKey(key, v.isDictionary() || v.isArray() ? copied(source, one, v) : v);
+  }
+  QPDFObjectHandle contents = page.getObjectHandle().getKey("/Contents");
+  if (!contents.isNull()) dict.replaceKey("/Contents", copied(source, one, contents));
+  QPDFObjectHandle annots = page.getObjectHandle().getKey("/Annots");
+  QPDFObjectHandle kept = QPDFObjectHandle::newArray();
+  for (int i = 0; annots.isArray() && i < annots.getArrayNItems(); ++i) {
+    QPDFObjectHandle a = annots.getArrayItem(i);
+    if (!a.isDictionary() || !a.hasKey("/AP")) continue;
+    QPDFObjectHandle alone = a.shallowCopy();
+    for (const char* key : {"/P", "/Parent", "/Popup", "/IRT", "/A", "/Dest", "/StructParent"}) alone.removeKey(key);
+    kept.appendItem(copied(source, one, alone));
+  }
+  if (kept.getArrayNItems() > 0) dict.replaceKey("/Annots", kept);
+  QPDFPageDocumentHelper(one).addPage(QPDFPageObjectHelper(one.makeIndirectObject(dict)), false);
+  QPDFWriter w(one);
+  w.setOutputMemory();
+  w.setCompressStreams(false);
+  w.setDecodeLevel(qpdf_dl_none);
+  w.write();
+  Buffer* b = w.getBuffer();
+  out.assign(b->getBuffer(), b->getBuffer() + b->getSize());
+  delete b;
+  return !out.empty();
+}
+
+}  // namespace
+
+// A qpdf copy of the document that content edits change page by page; PDFium reads each edited
+// page back alone, so that checking an edit costs what the page costs, not the document.
+struct PdfiumDocument::ContentSession {
+  std::vector<uint8_t> bytes;  // qpdf reads stream data from these until it has written
+  QPDF q;
+  std::vector<QPDFPageObjectHelper> pages;
+  StandardFonts fonts;
+  bool changed = false;
+};
+
+bool PdfiumDocument::edit_pages(const std::function<void(ContentSession&)>& work) {
+  if (!doc_) return false;
   // Input still being typed into a field lives only in the form layer until focus leaves it.
   if (form_) FORM_ForceToKillFocus(form_);
-  std::vector<uint8_t> current;
-  if (!write_to_memory(doc_, current)) return false;
   std::vector<uint8_t> edited;
   try {
-    QPDF q;
-    qpdf_bridge::open(q, current, password_);
-    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(q).getAllPages();
-    if (pages.size() != static_cast<size_t>(FPDF_GetPageCount(doc_))) return false;
-    content::PageContent c;
-    StandardFonts fonts;
-    if (!content::read_page(pages[static_cast<size_t>(index)], fonts.widths(), c)) return false;
-    if (!edit(pages[static_cast<size_t>(index)], c)) return false;
-    if (!qpdf_bridge::write(q, nullptr, edited)) return false;
+    ContentSession session;
+    if (!write_to_memory(doc_, session.bytes)) return false;
+    qpdf_bridge::open(session.q, session.bytes, password_);
+    session.pages = QPDFPageDocumentHelper(session.q).getAllPages();
+    if (session.pages.size() != static_cast<size_t>(FPDF_GetPageCount(doc_))) return false;
+    work(session);
+    if (!session.changed) return false;
+    if (!qpdf_bridge::write(session.q, nullptr, edited)) return false;
   } catch (...) {
     return false;
   }
@@ -133,12 +186,7 @@ bool PdfiumDocument::edit_content(int index, const ContentEdit& edit, const Page
   FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(edited.data(), static_cast<int>(edited.size()),
                                              password_.empty() ? nullptr : password_.c_str());
   if (!fresh) return false;
-  bool ok = FPDF_GetPageCount(fresh) == FPDF_GetPageCount(doc_);
-  if (ok) {
-    OwnPage before(doc_, index), after(fresh, index);
-    ok = before.page && after.page && accept(before.page, after.page);
-  }
-  if (!ok) {
+  if (FPDF_GetPageCount(fresh) != FPDF_GetPageCount(doc_)) {
     FPDF_CloseDocument(fresh);
     return false;
   }
@@ -146,6 +194,50 @@ bool PdfiumDocument::edit_content(int index, const ContentEdit& edit, const Page
   adopt(std::move(edited), fresh);
   content_removed_ = true;
   return true;
+}
+
+bool PdfiumDocument::edit_page(ContentSession& session, int index, const ContentEdit& edit, const PageCheck& accept) {
+  if (index < 0 || static_cast<size_t>(index) >= session.pages.size()) return false;
+  QPDFPageObjectHelper& page = session.pages[static_cast<size_t>(index)];
+  QPDFObjectHandle oh = page.getObjectHandle();
+  // What the edit may change, to put back when PDFium does not read the result as intended.
+  QPDFObjectHandle contents = oh.getKey("/Contents"), annots = oh.getKey("/Annots");
+  auto restore = [&] {
+    oh.replaceKey("/Contents", contents);
+    if (annots.isNull()) oh.removeKey("/Annots");
+    else oh.replaceKey("/Annots", annots);
+  };
+  try {
+    content::PageContent c;
+    if (!content::read_page(page, session.fonts.widths(), c) || !edit(page, c)) {
+      restore();
+      return false;
+    }
+    std::vector<uint8_t> alone;
+    bool ok = page_alone(session.q, page, alone) && alone.size() < static_cast<size_t>(INT_MAX);
+    if (ok) {
+      FPDF_DOCUMENT one = FPDF_LoadMemDocument(alone.data(), static_cast<int>(alone.size()), nullptr);
+      {
+        OwnPage before(doc_, index), after(one, 0);
+        ok = one && before.page && after.page && accept(before.page, after.page);
+      }
+      if (one) FPDF_CloseDocument(one);
+    }
+    if (!ok) {
+      restore();
+      return false;
+    }
+  } catch (...) {
+    restore();
+    return false;
+  }
+  session.changed = true;
+  return true;
+}
+
+bool PdfiumDocument::edit_content(int index, const ContentEdit& edit, const PageCheck& accept) {
+  bool done = false;
+  return edit_pages([&](ContentSession& s) { done = edit_page(s, index, edit, accept); }) && done;
 }
 
 }  // namespace quorvel::pdfium

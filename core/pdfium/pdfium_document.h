@@ -105,6 +105,7 @@ class PdfiumDocument final : public IDocument {
   std::vector<ImageRef> list_images(int page) override;
   bool delete_image(int page, int index) override;
   int redact(int page, const std::vector<annot::Rect>& boxes) override;
+  std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) override;
   int add_text_layer(int page, const std::vector<TextSpan>& words) override;
   bool place_image(int page, const uint8_t* bgra, int width, int height, double x0, double y0,
                    double x1, double y1) override;
@@ -138,6 +139,14 @@ class PdfiumDocument final : public IDocument {
   using ContentEdit = std::function<bool(QPDFPageObjectHelper& page, content::PageContent& content)>;
   using PageCheck = std::function<bool(FPDF_PAGE before, FPDF_PAGE after)>;
   bool edit_content(int index, const ContentEdit& edit, const PageCheck& accept);
+  // The same for several pages in one rewrite of the document: `work` calls edit_page for each,
+  // which gives whether that page's edit was kept (a refused one leaves its page as it was).
+  // False when no page changed.
+  struct ContentSession;
+  bool edit_pages(const std::function<void(ContentSession&)>& work);
+  bool edit_page(ContentSession& session, int index, const ContentEdit& edit, const PageCheck& accept);
+  // One page's redaction inside a session (redact.cpp): boxes painted, 0 or -1 as redact() gives.
+  int redact_in(ContentSession& session, int page, const std::vector<annot::Rect>& boxes);
   // Replaces the document by another one made from `bytes` (a page edit done outside PDFium).
   // The form environment is rebuilt without running the document's open actions again.
   void adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc);

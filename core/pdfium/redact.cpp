@@ -187,8 +187,32 @@ bool PdfiumDocument::delete_image(int page, int index) {
       });
 }
 
-int PdfiumDocument::redact(int page, const std::vector<annot::Rect>& rects) {
+int PdfiumDocument::redact(int page, const std::vector<annot::Rect>& boxes) {
+  return redact_pages({{page, boxes}}).front();
+}
+
+std::vector<int> PdfiumDocument::redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) {
+  std::set<int> listed;
+  for (const auto& entry : pages) {
+    // Each page is read as it was before the session: a page listed again goes on its own.
+    if (!listed.insert(entry.first).second) return IDocument::redact_pages(pages);
+  }
   std::lock_guard<std::mutex> g(lock());
+  std::vector<int> out(pages.size(), 0);
+  bool any = false;
+  const bool written = edit_pages([&](ContentSession& session) {
+    for (size_t i = 0; i < pages.size(); ++i) {
+      out[i] = redact_in(session, pages[i].first, pages[i].second);
+      any = any || out[i] > 0;
+    }
+  });
+  if (any && !written) {
+    for (int& r : out) r = r > 0 ? -1 : r;  // nothing of it reached the document
+  }
+  return out;
+}
+
+int PdfiumDocument::redact_in(ContentSession& session, int page, const std::vector<annot::Rect>& rects) {
   if (!doc_ || rects.empty() || page < 0 || page >= FPDF_GetPageCount(doc_)) return 0;
   FPDF_PAGE p = cached_page(page);
   if (!p) return 0;
@@ -213,8 +237,8 @@ int PdfiumDocument::redact(int page, const std::vector<annot::Rect>& rects) {
   std::vector<bool> covered(before.size(), false);
   for (size_t i = 0; i < before.size(); ++i) covered[i] = inside_any(boxes, before[i].cx(), before[i].cy());
   std::vector<size_t> gone;
-  const bool done = edit_content(
-      page,
+  const bool done = edit_page(
+      session, page,
       [&](QPDFPageObjectHelper& qp, content::PageContent& c) {
         const OriginIndex index(before);
         std::map<std::pair<size_t, size_t>, std::string> replaced;
