@@ -127,14 +127,6 @@ bool parse_ops(std::string_view data, std::vector<Op>& out) {
 
 void Glyph::centre(double& x, double& y) const { place.apply(width / 2, 1.0 / 3, x, y); }
 
-bool Glyph::holds(double x, double y) const {
-  Matrix inv;
-  if (!place.inverse(inv)) return false;
-  double u = 0, v = 0;
-  inv.apply(x, y, u, v);
-  return u >= -0.05 && u <= std::max(width, 0.0) + 0.05 && v >= -0.35 && v <= 1.05;
-}
-
 namespace {
 
 struct GState {
@@ -210,9 +202,7 @@ class Reader {
     bool known = tm_known_ && f && f->kind != Font::Kind::Unknown && !f->vertical;
     s.editable = known && (f->kind == Font::Kind::Simple || f->kind == Font::Kind::Composite) && gs_.size != 0 &&
                  gs_.th != 0;
-    double pen = 0;
     auto move = [&](double d, double reader_d) {
-      pen += d;
       tm_ = translate(d * gs_.th, 0).then(tm_);
       reader_tm_ = translate(reader_d * gs_.th, 0).then(reader_tm_);
     };
@@ -250,7 +240,6 @@ class Reader {
       text(o.back(), o.size() - 1);
     }
     s.count = out_.glyphs.size() - s.first;
-    s.end = pen;
     if (!known) {
       s.editable = false;
       tm_known_ = false;

@@ -108,9 +108,6 @@ struct Glyph {
   // The point that decides whether the glyph lies in a box: half its width, a third of the
   // font size above the baseline.
   void centre(double& x, double& y) const;
-  // Whether a user-space point lies in the glyph's cell (its advance, from below the baseline
-  // to the font size above it).
-  bool holds(double x, double y) const;
   double width = 0;    // the glyph's own width, size 1
 };
 
@@ -123,7 +120,6 @@ struct Show {
   bool editable = false;  // horizontal, sized, of a known font with known widths and position
   size_t first = 0;       // its glyphs in PageContent::glyphs
   size_t count = 0;
-  double end = 0;         // pen position after the operator, from its start, text space
 };
 
 // An image drawn by the page itself: an image XObject's Do or an inline image.

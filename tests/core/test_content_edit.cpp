@@ -135,6 +135,29 @@ std::string qt_like_page() {
                                   line(136, "Account 40702810900000012345") + line(164, "Romashka will deliver"))});
 }
 
+// A page that draws a form XObject holding text of its own, beside its own text.
+std::string form_page() {
+  const std::string form = "BT /F1 12 Tf 0 0 Td (Stamp in a form) Tj ET";
+  return build_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >> "
+                    "/XObject << /Fm1 5 0 R >> >> /Contents 6 0 R >>",
+                    "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+                    stream_object(form, "/Type /XObject /Subtype /Form /BBox [0 0 300 40] "
+                                        "/Resources << /Font << /F1 4 0 R >> >>"),
+                    stream_object("q 1 0 0 1 72 500 cm /Fm1 Do Q BT /F1 12 Tf 72 720 Td [(Name:)-300(SECRET-1)"
+                                  "-300(and)-300(the)-300(rest)] TJ ET")});
+}
+
+// A fixture written to a file, the original of the comparisons, and opened.
+struct Original {
+  TempDir dir;
+  std::string path = dir.file("in.pdf");
+  std::unique_ptr<IDocument> doc;
+  explicit Original(const std::string& pdf) {
+    if (write_file(path, pdf)) doc = open_pdf(pdf);
+  }
+};
+
 }  // namespace
 
 TEST(ContentEdit, RedactionKeepsTheRestOfThePage) {
@@ -147,21 +170,21 @@ TEST(ContentEdit, RedactionKeepsTheRestOfThePage) {
       {"Qt writer's page", qt_like_page(), "123-45-67"},
       {"several streams", multi_stream_pdf({"BT /F1 12 Tf 72 720 Td (Name: SECRET-1 and more) Tj ET",
                                             "BT /F1 12 Tf 72 700 Td [(after)-500(it)] TJ ET"}), "SECRET-1"},
+      {"a form XObject beside", form_page(), "SECRET-1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TempDir dir;
-    ASSERT_TRUE(write_file(dir.file("in.pdf"), c.pdf));
-    auto doc = open_pdf(c.pdf);
-    ASSERT_TRUE(doc);
-    const std::vector<Rect> boxes = extract::pii_rects(doc->extract_text(0), {c.value});
+    Original o(c.pdf);
+    ASSERT_TRUE(o.doc);
+    IDocument& doc = *o.doc;
+    const std::vector<Rect> boxes = extract::pii_rects(doc.extract_text(0), {c.value});
     ASSERT_FALSE(boxes.empty());
-    EXPECT_EQ(doc->redact(0, boxes), static_cast<int>(boxes.size()));
-    const Comparison r = compare(dir.file("in.pdf"), *doc, 0, boxes, c.value);
+    EXPECT_EQ(doc.redact(0, boxes), static_cast<int>(boxes.size()));
+    const Comparison r = compare(o.path, doc, 0, boxes, c.value);
     EXPECT_EQ(r.pixels, 0);
     EXPECT_TRUE(r.lost.empty()) << joined(r.lost);
     EXPECT_EQ(r.text_after.find(c.value), std::string::npos) << r.text_after;
-    const std::string kept = page_text(*doc, 0);
+    const std::string kept = page_text(doc, 0);
     EXPECT_EQ(kept.find(c.value), std::string::npos) << kept;
   }
 }
@@ -176,20 +199,20 @@ TEST(ContentEdit, ReplacementKeepsTheRestOfThePage) {
       {"glyph by glyph", qt_like_page(), "Romashka", "Lavanda"},
       {"deleted between spaces", text_pdf({"Hello world replace-me token"}), "replace-me", ""},
       {"wider than the room", text_pdf({"Xtics list of names"}), "Xtics list", "Xtics LIST"},
+      {"a form XObject beside", form_page(), "the", "teh"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TempDir dir;
-    ASSERT_TRUE(write_file(dir.file("in.pdf"), c.pdf));
-    auto doc = open_pdf(c.pdf);
-    ASSERT_TRUE(doc);
-    const std::vector<Rect> boxes = hit_boxes(*doc, 0, c.find);
+    Original o(c.pdf);
+    ASSERT_TRUE(o.doc);
+    IDocument& doc = *o.doc;
+    const std::vector<Rect> boxes = hit_boxes(doc, 0, c.find);
     ASSERT_FALSE(boxes.empty());
-    EXPECT_GT(doc->replace_text(0, c.find, c.with), 0);
-    const Comparison r = compare(dir.file("in.pdf"), *doc, 0, boxes, c.find);
+    EXPECT_GT(doc.replace_text(0, c.find, c.with), 0);
+    const Comparison r = compare(o.path, doc, 0, boxes, c.find);
     EXPECT_EQ(r.pixels, 0);
     EXPECT_TRUE(r.lost.empty()) << joined(r.lost);
-    const std::string text = page_text(*doc, 0);
+    const std::string text = page_text(doc, 0);
     EXPECT_EQ(text.find(c.find), std::string::npos) << text;
     if (!c.with.empty()) EXPECT_NE(text.find(c.with), std::string::npos) << text;
   }
@@ -211,16 +234,15 @@ TEST(ContentEdit, ImageRemovalKeepsTheRestOfThePage) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TempDir dir;
-    ASSERT_TRUE(write_file(dir.file("in.pdf"), c.pdf));
-    auto doc = open_pdf(c.pdf);
-    ASSERT_TRUE(doc);
-    const std::vector<IDocument::ImageRef> images = doc->list_images(0);
+    Original o(c.pdf);
+    ASSERT_TRUE(o.doc);
+    IDocument& doc = *o.doc;
+    const std::vector<IDocument::ImageRef> images = doc.list_images(0);
     ASSERT_EQ(images.size(), 1u);
-    ASSERT_TRUE(doc->delete_image(0, images[0].index));
-    EXPECT_TRUE(doc->list_images(0).empty());
+    ASSERT_TRUE(doc.delete_image(0, images[0].index));
+    EXPECT_TRUE(doc.list_images(0).empty());
     const Rect box{images[0].left, images[0].bottom, images[0].right, images[0].top};
-    const Comparison r = compare(dir.file("in.pdf"), *doc, 0, {box}, "");
+    const Comparison r = compare(o.path, doc, 0, {box}, "");
     EXPECT_EQ(r.pixels, 0);
     EXPECT_TRUE(r.lost.empty()) << joined(r.lost);
   }
