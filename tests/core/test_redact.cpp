@@ -250,29 +250,3 @@ TEST(Redact, LinksNamingTheValueGoWithEveryPiece) {
   ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
   expect_gone(dir.file("out.pdf"));
 }
-
-TEST(Redact, DenseTableOfNumbers) {
-  // Cells of small type close together: the boxes of one cell reach into its neighbours' glyph
-  // boxes, but no neighbour's middle lies in them.
-  std::string content = "BT /F1 7 Tf\n";
-  std::vector<std::string> secret, other;
-  for (int row = 0; row < 40; ++row) {
-    for (int col = 0; col < 6; ++col) {
-      const std::string cell = std::to_string(100 + row + col * 100) + "." + std::to_string(10 + col);
-      (col == 2 ? secret : other).push_back(cell);
-      content += "1 0 0 1 " + std::to_string(60 + col * 26) + " " + std::to_string(740 - row * 7) + " Tm (" + cell +
-                 ") Tj\n";
-    }
-  }
-  content += "ET";
-  PageSpec p;
-  p.content = content;
-  auto doc = open_pdf(make_pdf({p}));
-  ASSERT_TRUE(doc);
-  const std::vector<Rect> boxes = extract::pii_rects(doc->extract_text(0), secret);
-  ASSERT_EQ(boxes.size(), secret.size());
-  EXPECT_EQ(doc->redact(0, boxes), static_cast<int>(boxes.size()));
-  const std::string text = page_text(*doc, 0);
-  for (const std::string& s : secret) EXPECT_EQ(text.find(s), std::string::npos) << s;
-  for (const std::string& o : other) EXPECT_NE(text.find(o), std::string::npos) << o;
-}
