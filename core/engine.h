@@ -204,9 +204,10 @@ class IDocument {
   // Takes off the page every glyph whose middle lies in a box, every link over a box together
   // with the other pieces of the same link (same target), and paints each box of positive size
   // black; everything else on the page keeps its place and its bytes. Gives the number of boxes
-  // painted. -1 means the redaction failed: text under a box would stay readable (inside a form
-  // XObject, in an annotation's appearance, in a font whose glyphs cannot be placed, such as
-  // Type3 or vertical ones), and the page is left exactly as it was. 0: nothing painted (no such
+  // painted; text inside a form XObject goes from a copy of the form that only this page draws.
+  // -1 means the redaction failed: text under a box would stay readable (in an annotation's
+  // appearance, or in a font whose glyphs cannot be placed, such as Type3 or vertical ones),
+  // and the page is left exactly as it was. 0: nothing painted (no such
   // page, no boxes, only boxes without area, or an engine without redaction).
   virtual int redact(int /*page*/, const std::vector<annot::Rect>& /*boxes*/) { return 0; }
   // redact() of several pages at once, in one rewrite of the document: gives what redact() gives

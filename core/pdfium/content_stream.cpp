@@ -7,6 +7,7 @@
 #include <qpdf/QPDFTokenizer.hh>
 
 #include <cstring>
+#include <set>
 #include <cmath>
 
 #include "core/c_locale.h"
@@ -153,8 +154,11 @@ class Reader {
       : resources_(resources), standard_(standard), out_(out) {}
 
   void run(size_t stream) {
-    const std::vector<Op>& ops = out_.ops[stream];
-    for (size_t i = 0; i < ops.size(); ++i) step(stream, i, ops[i]);
+    // By index: reading a form adds streams, which may move the vectors.
+    for (size_t i = 0; i < out_.ops[stream].size(); ++i) {
+      const Op op = out_.ops[stream][i];
+      step(stream, i, op);
+    }
   }
 
   void finish() {
@@ -313,13 +317,60 @@ class Reader {
     } else if (n == "Do") {
       if (!o.empty() && o.back().kind == Token::Name) {
         QPDFObjectHandle x = resource("/XObject", o.back().value);
-        if (x.isStream() && x.getDict().getKey("/Subtype").isName() &&
-            x.getDict().getKey("/Subtype").getName() == "/Image")
-          out_.images.push_back({stream, index, gs_.ctm});
+        const std::string subtype = x.isStream() && x.getDict().getKey("/Subtype").isName()
+                                        ? x.getDict().getKey("/Subtype").getName()
+                                        : "";
+        if (subtype == "/Image" && depth_ == 0) out_.images.push_back({stream, index, gs_.ctm});
+        if (subtype == "/Form") form(stream, index, x);
       }
     } else if (n == "BI") {
-      out_.images.push_back({stream, index, gs_.ctm});
+      if (depth_ == 0) out_.images.push_back({stream, index, gs_.ctm});
     }
+  }
+
+  void form(size_t stream, size_t index, QPDFObjectHandle x) {
+    // Forms drawing themselves, or nested past any real use, are not followed.
+    if (depth_ >= 8) return;
+    for (const FormUse& f : out_.forms)
+      if (f.xobject.isSameObjectAs(x) && open_forms_.count(f.stream)) return;
+    std::string data;
+    std::vector<Op> ops;
+    try {
+      std::shared_ptr<Buffer> b = x.getStreamData(qpdf_dl_generalized);
+      data.assign(reinterpret_cast<const char*>(b->getBuffer()), b->getSize());
+    } catch (...) {
+      return;
+    }
+    if (!parse_ops(data, ops)) return;
+    const size_t mine = out_.data.size();
+    out_.data.push_back(std::move(data));
+    out_.ops.push_back(std::move(ops));
+    out_.forms.push_back({x, mine, stream, index});
+    // A form draws in a state of its own, with its matrix and its resources.
+    const GState saved = gs_;
+    const std::vector<GState> saved_stack = std::move(stack_);
+    const Matrix tm = tm_, tlm = tlm_, reader_tm = reader_tm_;
+    const bool known = tm_known_, text = in_text_;
+    QPDFObjectHandle saved_resources = resources_;
+    stack_.clear();
+    QPDFObjectHandle m = x.getDict().getKey("/Matrix");
+    if (m.isArray() && m.getArrayNItems() == 6) {
+      Matrix fm;
+      double* v[6] = {&fm.a, &fm.b, &fm.c, &fm.d, &fm.e, &fm.f};
+      for (int i = 0; i < 6; ++i) *v[i] = m.getArrayItem(i).isNumber() ? m.getArrayItem(i).getNumericValue() : 0;
+      gs_.ctm = fm.then(gs_.ctm);
+    }
+    if (x.getDict().getKey("/Resources").isDictionary()) resources_ = x.getDict().getKey("/Resources");
+    ++depth_;
+    open_forms_.insert(mine);
+    run(mine);
+    open_forms_.erase(mine);
+    --depth_;
+    gs_ = saved;
+    stack_ = saved_stack;
+    tm_ = tm, tlm_ = tlm, reader_tm_ = reader_tm;
+    tm_known_ = known, in_text_ = text;
+    resources_ = saved_resources;
   }
 
   QPDFObjectHandle resources_;
@@ -331,6 +382,8 @@ class Reader {
   Matrix tm_, tlm_, reader_tm_;
   bool tm_known_ = true;
   bool in_text_ = false;
+  int depth_ = 0;
+  std::set<size_t> open_forms_;
 };
 
 }  // namespace
@@ -346,7 +399,8 @@ bool read_page(QPDFPageObjectHelper& page, const Font::StandardWidth& standard, 
     if (!parse_ops(out.data.back(), out.ops.back())) return false;
   }
   Reader reader(page.getAttribute("/Resources", false), standard, out);
-  for (size_t s = 0; s < out.streams.size(); ++s) reader.run(s);
+  const size_t own = out.streams.size();
+  for (size_t s = 0; s < own; ++s) reader.run(s);
   reader.finish();
   return true;
 }
@@ -456,33 +510,97 @@ std::string rewrite_show(const PageContent& page, const Show& show, const std::v
   return prefix + closed + "[" + join(elements) + "] TJ";
 }
 
-void write_page(QPDFPageObjectHelper& page, const PageContent& content,
-                const std::map<std::pair<size_t, size_t>, std::string>& replaced, const std::string& append) {
+namespace {
+
+using Replacements = std::map<std::pair<size_t, size_t>, std::string>;
+
+bool changes(const Replacements& r, size_t stream) {
+  auto it = r.lower_bound({stream, 0});
+  return it != r.end() && it->first.first == stream;
+}
+
+// The stream's text with the given operators replaced and every other byte as it was.
+std::string spliced(const PageContent& content, size_t stream, const Replacements& r) {
+  const std::string& data = content.data[stream];
+  std::string text;
+  size_t pos = 0;
+  for (auto it = r.lower_bound({stream, 0}); it != r.end() && it->first.first == stream; ++it) {
+    const Op& op = content.ops[stream][it->first.second];
+    text.append(data, pos, op.begin - pos);
+    // Spaces keep the new operator apart from its neighbours whatever touched them before.
+    text += ' ';
+    text += it->second;
+    text += ' ';
+    pos = op.end;
+  }
+  text.append(data, pos, std::string::npos);
+  return text;
+}
+
+// A copy of `resources` whose XObjects include `added`.
+QPDFObjectHandle with_xobjects(QPDFObjectHandle resources,
+                               const std::vector<std::pair<std::string, QPDFObjectHandle>>& added) {
+  QPDFObjectHandle res = resources.isDictionary() ? resources.shallowCopy() : QPDFObjectHandle::newDictionary();
+  QPDFObjectHandle old = res.getKey("/XObject");
+  QPDFObjectHandle x = old.isDictionary() ? old.shallowCopy() : QPDFObjectHandle::newDictionary();
+  for (const auto& [name, object] : added) x.replaceKey("/" + name, object);
+  res.replaceKey("/XObject", x);
+  return res;
+}
+
+}  // namespace
+
+void write_page(QPDFPageObjectHelper& page, const PageContent& content, const Replacements& replaced,
+                const std::string& append) {
   QPDFObjectHandle oh = page.getObjectHandle();
   QPDF* q = oh.getOwningQPDF();
+  QPDFObjectHandle page_resources = page.getAttribute("/Resources", false);
+  Replacements all = replaced;
+  std::map<size_t, std::vector<std::pair<std::string, QPDFObjectHandle>>> added;  // by the stream that draws them
+  size_t serial = 0;
+  auto fresh_name = [&](QPDFObjectHandle resources) {
+    QPDFObjectHandle x = resources.isDictionary() ? resources.getKey("/XObject") : QPDFObjectHandle();
+    std::string name;
+    do {
+      name = "QvEdited" + std::to_string(++serial);
+    } while (x.isDictionary() && x.hasKey("/" + name));
+    return name;
+  };
+  // A form's copies are made before those of the forms that draw it: they come after them.
+  for (size_t k = content.forms.size(); k-- > 0;) {
+    const FormUse& f = content.forms[k];
+    if (!changes(all, f.stream)) continue;
+    QPDFObjectHandle copy = QPDFObjectHandle::newStream(q, spliced(content, f.stream, all));
+    QPDFObjectHandle dict = copy.getDict();
+    QPDFObjectHandle xobject = f.xobject;
+    QPDFObjectHandle original = xobject.getDict();
+    for (const std::string& key : original.getKeys())
+      if (key != "/Length" && key != "/Filter" && key != "/DecodeParms") dict.replaceKey(key, original.getKey(key));
+    QPDFObjectHandle own = original.getKey("/Resources").isDictionary() ? original.getKey("/Resources") : page_resources;
+    if (added.count(f.stream)) dict.replaceKey("/Resources", with_xobjects(own, added[f.stream]));
+    const bool from_page = f.parent_stream < content.streams.size();
+    QPDFObjectHandle parent_resources =
+        from_page ? page_resources : [&] {
+          for (const FormUse& p : content.forms)
+            if (p.stream == f.parent_stream) {
+              QPDFObjectHandle parent = p.xobject;
+              QPDFObjectHandle r = parent.getDict().getKey("/Resources");
+              return r.isDictionary() ? r : page_resources;
+            }
+          return page_resources;
+        }();
+    const std::string name = fresh_name(parent_resources);
+    all[{f.parent_stream, f.parent_op}] = "/" + name + " Do";
+    added[from_page ? 0 : f.parent_stream].emplace_back(name, copy);
+  }
+  if (added.count(0)) oh.replaceKey("/Resources", with_xobjects(page_resources, added[0]));
+
   QPDFObjectHandle contents = QPDFObjectHandle::newArray();
   const bool wrap = !append.empty() && !content.underflow;
   if (wrap) contents.appendItem(QPDFObjectHandle::newStream(q, std::string("q\n")));
   for (size_t s = 0; s < content.streams.size(); ++s) {
-    auto it = replaced.lower_bound({s, 0});
-    if (it == replaced.end() || it->first.first != s) {
-      contents.appendItem(content.streams[s]);
-      continue;
-    }
-    const std::string& data = content.data[s];
-    std::string text;
-    size_t pos = 0;
-    for (; it != replaced.end() && it->first.first == s; ++it) {
-      const Op& op = content.ops[s][it->first.second];
-      text.append(data, pos, op.begin - pos);
-      // Spaces keep the new operator apart from its neighbours whatever touched them before.
-      text += ' ';
-      text += it->second;
-      text += ' ';
-      pos = op.end;
-    }
-    text.append(data, pos, std::string::npos);
-    contents.appendItem(QPDFObjectHandle::newStream(q, text));
+    if (!changes(all, s)) contents.appendItem(content.streams[s]);
+    else contents.appendItem(QPDFObjectHandle::newStream(q, spliced(content, s, all)));
   }
   if (!append.empty()) {
     std::string tail = "\n";

@@ -129,21 +129,31 @@ struct ImageUse {
   Matrix ctm;
 };
 
+// One drawing of a form XObject by the page (or by a form it draws): its content is read like
+// the page's, as a stream of its own after the page's streams.
+struct FormUse {
+  QPDFObjectHandle xobject;
+  size_t stream = 0;         // its content in PageContent::data and ops
+  size_t parent_stream = 0;  // the stream and operator of the Do that draws it
+  size_t parent_op = 0;
+};
+
 struct PageContent {
-  std::vector<QPDFObjectHandle> streams;
+  std::vector<QPDFObjectHandle> streams;  // the page's own; data and ops go on with the forms'
   std::vector<std::string> data;
   std::vector<std::vector<Op>> ops;
+  std::vector<FormUse> forms;
   std::vector<Show> shows;
   std::vector<Glyph> glyphs;
-  std::vector<ImageUse> images;
+  std::vector<ImageUse> images;  // the page's own, not those of its forms
   int final_depth = 0;  // q levels left open at the end
   bool underflow = false;  // a Q had nothing to restore
   bool open_text = false;  // the content ends inside BT ... ET
   Matrix final_ctm;
 };
 
-// Reads the page's own content (not that of the forms it draws). False when a stream cannot be
-// decoded or does not read as content.
+// Reads the page's content and that of the forms it draws. False when a stream of the page
+// cannot be decoded or does not read as content; a form that cannot is left out.
 bool read_page(QPDFPageObjectHelper& page, const Font::StandardWidth& standard, PageContent& out);
 
 // What happens to one glyph of a rewritten operator.
@@ -163,7 +173,8 @@ std::string rewrite_show(const PageContent& page, const Show& show, const std::v
 
 // Puts the page's content back with the given operators replaced (by stream and op index; an
 // empty text deletes the operator) and `append` drawn last in the page's initial state. Streams
-// without a change keep their objects; changed ones become new streams of this page only.
+// without a change keep their objects; changed ones become new streams of this page only, and a
+// changed form becomes a copy that only this drawing of it uses.
 void write_page(QPDFPageObjectHelper& page, const PageContent& content,
                 const std::map<std::pair<size_t, size_t>, std::string>& replaced, const std::string& append);
 

@@ -178,18 +178,27 @@ TEST(BatchOperations, RedactionOfAManualKeepsEveryOtherWordInPlace) {
 }
 
 TEST(BatchOperations, RedactionThatLeavesDataReadableWritesNoCopy) {
-  // The address sits in a form XObject (qpdf's overlay makes one of the second file's page),
-  // where the engine cannot take text out: the file fails, and no copy with the address
-  // readable under a black box is written.
+  // The address is also drawn by a free-text annotation's appearance over it, which the engine
+  // cannot take text out of: the file fails, and no copy with the address readable under a
+  // black box is written.
   Sandbox s;
-  write_file(s.path("base.pdf"), text_pdf({"Public"}));
-  write_file(s.path("over.pdf"), text_pdf({"Write to ivan.petrov@example.com today"}));
-  ASSERT_EQ(run_program({"qpdf", s.path("base.pdf"), "--overlay", s.path("over.pdf"), "--", s.in("overlaid.pdf")}), 0);
+  const std::string line = "Write to ivan.petrov@example.com today";
+  const std::string content = "BT /F1 12 Tf 72 720 Td (" + line + ") Tj ET";
+  const std::string ap = "BT /F1 12 Tf 2 5 Td (" + line + ") Tj ET";
+  s.put("annotated.pdf",
+        build_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+                   "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+                   "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
+                   "/Contents 5 0 R /Annots [6 0 R] >>",
+                   "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+                   "<< /Type /Annot /Subtype /FreeText /Rect [70 712 330 732] /DA (/F1 12 Tf 0 g) /AP << /N 7 0 R >> >>",
+                   "<< /Type /XObject /Subtype /Form /BBox [0 0 260 20] /Resources << /Font << /F1 3 0 R >> >> "
+                   "/Length " + std::to_string(ap.size()) + " >>\nstream\n" + ap + "\nendstream"}));
   s.put("plain.pdf", text_pdf({"Mail ivan.petrov@example.com now"}));
   const std::string out = s.path("out");
   const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "redact", "--batch-out", out});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "  вычеркнуть не удалось (стр. 1): " + s.in("overlaid.pdf") + "\n");
+  EXPECT_EQ(r.err, "  вычеркнуть не удалось (стр. 1): " + s.in("annotated.pdf") + "\n");
   EXPECT_NE(r.out.find(summary("redact", 1, 2, out)), std::string::npos) << r.out;
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;  // two names, one count, the summary
   EXPECT_EQ(listing(out), std::vector<std::string>{"plain.pdf"});

@@ -101,6 +101,25 @@ std::string formXObjectPdf(const std::string& text) {
   });
 }
 
+// The text on the page and again in the appearance of a free-text annotation over it, which
+// redaction cannot take out.
+std::string appearancePdf(const std::string& text) {
+  const std::string content = "BT /F1 12 Tf 72 720 Td " + pdf_literal(text) + " Tj ET";
+  const std::string ap = "BT /F1 12 Tf 2 5 Td " + pdf_literal(text) + " Tj ET";
+  return build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
+      "/Contents 5 0 R /Annots [6 0 R] >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      "<< /Type /Annot /Subtype /FreeText /Rect [70 712 250 732] /Contents " + pdf_literal(text) +
+          " /DA (/F1 12 Tf 0 g) /AP << /N 7 0 R >> >>",
+      "<< /Type /XObject /Subtype /Form /BBox [0 0 180 20] /Resources << /Font << /F1 3 0 R >> >> /Length " +
+          std::to_string(ap.size()) + " >>\nstream\n" + ap + "\nendstream",
+  });
+}
+
 // One page with a line of text and a web link over the given area.
 std::string linkedPdf(const std::string& text, const std::string& rect, const std::string& uri) {
   const std::string content = "BT /F1 12 Tf 72 720 Td " + pdf_literal(text) + " Tj ET";
@@ -169,7 +188,10 @@ class MainWindowRedactSplitTest : public QObject {
                          "BT /F1 12 Tf 72 500 Td (unrelated) Tj ET"))
         << 2 << QStringList{"8 900", "123 45 67"} << QStringList{"unrelated"} << QList<int>{0};
     QTest::newRow("text inside a form XObject")
-        << bytes(formXObjectPdf("secret s@x.ru")) << -1 << QStringList{"s@x.ru"} << QStringList{} << QList<int>{};
+        << bytes(formXObjectPdf("secret s@x.ru")) << 1 << QStringList{"s@x.ru"} << QStringList{"secret"}
+        << QList<int>{0};
+    QTest::newRow("text in an annotation's appearance")
+        << bytes(appearancePdf("note s@x.ru")) << -1 << QStringList{"s@x.ru"} << QStringList{} << QList<int>{};
   }
   void redactionWritesACopyOnlyWhenEveryValueIsGone() {
     QFETCH(QByteArray, pdf);
