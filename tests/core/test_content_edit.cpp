@@ -200,6 +200,7 @@ TEST(ContentEdit, ReplacementKeepsTheRestOfThePage) {
       {"deleted between spaces", text_pdf({"Hello world replace-me token"}), "replace-me", ""},
       {"wider than the room", text_pdf({"Xtics list of names"}), "Xtics list", "Xtics LIST"},
       {"a form XObject beside", form_page(), "the", "teh"},
+      {"word inside a form XObject", form_page(), "Stamp", "Stump"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
