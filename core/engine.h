@@ -244,6 +244,14 @@ class IDocument {
   virtual int replace_text(int /*page*/, const std::string& /*find*/, const std::string& /*replacement*/) {
     return 0;
   }
+  // replace_text() of several pages at once, in one rewrite of the document: what replace_text()
+  // gives for each page, in order. A page should be listed once.
+  virtual std::vector<int> replace_text_pages(const std::vector<int>& pages, const std::string& find,
+                                              const std::string& replacement) {
+    std::vector<int> out;
+    for (int page : pages) out.push_back(replace_text(page, find, replacement));
+    return out;
+  }
   // Adds `text` (UTF-8) with its baseline starting at (x, y) in page space, `font_size` points,
   // colour 0xRRGGBB. False for empty text, a page out of range, a non-finite number, or text
   // beyond Latin-1 when no font for it is at hand.

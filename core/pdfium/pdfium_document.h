@@ -114,6 +114,8 @@ class PdfiumDocument final : public IDocument {
 
   // Text insertion and replacement (pdfium_text_edit.cpp).
   int replace_text(int page, const std::string& find, const std::string& replacement) override;
+  std::vector<int> replace_text_pages(const std::vector<int>& pages, const std::string& find,
+                                      const std::string& replacement) override;
   bool insert_text(int page, const std::string& text, double x, double y, double font_size,
                    unsigned rgb) override;
 
@@ -147,6 +149,9 @@ class PdfiumDocument final : public IDocument {
   bool edit_page(ContentSession& session, int index, const ContentEdit& edit, const PageCheck& accept);
   // One page's redaction inside a session (redact.cpp): boxes painted, 0 or -1 as redact() gives.
   int redact_in(ContentSession& session, int page, const std::vector<annot::Rect>& boxes);
+  // One page's replacement inside a session (pdfium_text_edit.cpp), given the page's runs.
+  int replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
+                 const std::string& replacement);
   // Replaces the document by another one made from `bytes` (a page edit done outside PDFium).
   // The form environment is rebuilt without running the document's open actions again.
   void adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "core/pdfium/content_edit.h"
 #include "core/pdfium/pdfium_document.h"
@@ -81,10 +82,34 @@ double room_of(const content::PageContent& c, std::pair<size_t, size_t> first, s
 }  // namespace
 
 int PdfiumDocument::replace_text(int page, const std::string& find, const std::string& replacement) {
-  if (find.empty()) return 0;
+  return replace_text_pages({page}, find, replacement).front();
+}
+
+std::vector<int> PdfiumDocument::replace_text_pages(const std::vector<int>& pages, const std::string& find,
+                                                    const std::string& replacement) {
+  std::vector<int> out(pages.size(), 0);
+  if (find.empty()) return out;
+  std::set<int> listed(pages.begin(), pages.end());
+  if (listed.size() != pages.size()) return IDocument::replace_text_pages(pages, find, replacement);
   // The runs that search reads (extract_text takes the lock itself).
-  const TextPage text = extract_text(page);
+  std::vector<TextPage> texts;
+  for (int page : pages) texts.push_back(extract_text(page));
   std::lock_guard<std::mutex> g(lock());
+  bool any = false;
+  const bool written = edit_pages([&](ContentSession& session) {
+    for (size_t i = 0; i < pages.size(); ++i) {
+      out[i] = replace_in(session, pages[i], texts[i], find, replacement);
+      any = any || out[i] > 0;
+    }
+  });
+  if (any && !written) {
+    for (int& r : out) r = r > 0 ? -1 : r;  // nothing of it reached the document
+  }
+  return out;
+}
+
+int PdfiumDocument::replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
+                               const std::string& replacement) {
   if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return 0;
   FPDF_PAGE p = cached_page(page);
   if (!p) return 0;
@@ -96,8 +121,8 @@ int PdfiumDocument::replace_text(int page, const std::string& find, const std::s
   std::vector<size_t> gone;
   std::u32string expected;  // the printable characters the page gains
   int shows_changed = 0;
-  const bool done = edit_content(
-      page,
+  const bool done = edit_page(
+      session, page,
       [&](QPDFPageObjectHelper& qp, content::PageContent& c) {
         // Each reader character's glyph, by the glyph's origin; what the reader saw a code stand
         // for tells which codes can show the replacement.

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -61,12 +62,15 @@ void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, c
   const std::string find = oldText.toStdString(), replacement = newText.toStdString();
   int objects = 0;
   bool unreplaceable = false;  // found, but no font there can draw the replacement
-  for (int i = 0; i < doc.page_count(); ++i) {
-    const int n = doc.replace_text(i, find, replacement);
-    unreplaceable = unreplaceable || n < 0;
-    if (n <= 0) continue;
-    view->pageContentEdited(i);
-    objects += n;
+  std::vector<int> pages(static_cast<size_t>(std::max(0, doc.page_count())));
+  for (size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<int>(i);
+  // Every page in one rewrite of the document.
+  const std::vector<int> changed = doc.replace_text_pages(pages, find, replacement);
+  for (size_t i = 0; i < changed.size(); ++i) {
+    unreplaceable = unreplaceable || changed[i] < 0;
+    if (changed[i] <= 0) continue;
+    view->pageContentEdited(static_cast<int>(i));
+    objects += changed[i];
   }
   finishLocalTool(*this, *view, objects > 0, outPath,
                   {unreplaceable ? L("Текст найден, но заменить его не удалось: «%1»",
