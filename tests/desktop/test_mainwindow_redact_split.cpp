@@ -101,38 +101,38 @@ std::string formXObjectPdf(const std::string& text) {
   });
 }
 
-// The text on the page and again in the appearance of a free-text annotation over it, which
-// redaction cannot take out.
-std::string appearancePdf(const std::string& text) {
+// One page with a line of text and one annotation (object 6), then `more` objects from 7 on.
+std::string annotatedPdf(const std::string& text, const std::string& annotation,
+                         const std::vector<std::string>& more = {}) {
   const std::string content = "BT /F1 12 Tf 72 720 Td " + pdf_literal(text) + " Tj ET";
-  const std::string ap = "BT /F1 12 Tf 2 5 Td " + pdf_literal(text) + " Tj ET";
-  return build_pdf({
+  std::vector<std::string> objects{
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
       "/Contents 5 0 R /Annots [6 0 R] >>",
       "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
-      "<< /Type /Annot /Subtype /FreeText /Rect [70 712 250 732] /Contents " + pdf_literal(text) +
-          " /DA (/F1 12 Tf 0 g) /AP << /N 7 0 R >> >>",
-      "<< /Type /XObject /Subtype /Form /BBox [0 0 180 20] /Resources << /Font << /F1 3 0 R >> >> /Length " +
-          std::to_string(ap.size()) + " >>\nstream\n" + ap + "\nendstream",
-  });
+      annotation,
+  };
+  objects.insert(objects.end(), more.begin(), more.end());
+  return build_pdf(objects);
+}
+
+// The text on the page and again in the appearance of a free-text annotation over it, which
+// redaction cannot take out.
+std::string appearancePdf(const std::string& text) {
+  const std::string ap = "BT /F1 12 Tf 2 5 Td " + pdf_literal(text) + " Tj ET";
+  return annotatedPdf(text,
+                      "<< /Type /Annot /Subtype /FreeText /Rect [70 712 250 732] /Contents " + pdf_literal(text) +
+                          " /DA (/F1 12 Tf 0 g) /AP << /N 7 0 R >> >>",
+                      {"<< /Type /XObject /Subtype /Form /BBox [0 0 180 20] /Resources << /Font << /F1 3 0 R >> >> "
+                       "/Length " + std::to_string(ap.size()) + " >>\nstream\n" + ap + "\nendstream"});
 }
 
 // One page with a line of text and a web link over the given area.
 std::string linkedPdf(const std::string& text, const std::string& rect, const std::string& uri) {
-  const std::string content = "BT /F1 12 Tf 72 720 Td " + pdf_literal(text) + " Tj ET";
-  return build_pdf({
-      "<< /Type /Catalog /Pages 2 0 R >>",
-      "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
-      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> "
-      "/Contents 5 0 R /Annots [6 0 R] >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
-      "<< /Type /Annot /Subtype /Link /Rect [" + rect + "] /Border [0 0 0] /A << /S /URI /URI " +
-          pdf_literal(uri) + " >> >>",
-  });
+  return annotatedPdf(text, "<< /Type /Annot /Subtype /Link /Rect [" + rect + "] /Border [0 0 0] /A << /S /URI /URI " +
+                                pdf_literal(uri) + " >> >>");
 }
 
 std::string onePage(const std::string& content) {
