@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/annot.h"
@@ -186,8 +187,9 @@ class IDocument {
   // The page's images, each with its index among the page's objects (what delete_image takes)
   // and its bounds in page space. Empty for a page out of range.
   virtual std::vector<ImageRef> list_images(int /*page*/) { return {}; }
-  // Removes the image with an ImageRef::index from list_images of the same page. False when
-  // that object is not an image or the page is out of range.
+  // Removes the image with an ImageRef::index from list_images of the same page; the rest of the
+  // page's content keeps its bytes. False when that object is not an image, the page is out of
+  // range, or the image cannot be found in the page's own content.
   virtual bool delete_image(int /*page*/, int /*index*/) { return false; }
   // Sets the crop box to (x0, y0)-(x1, y1) in the page space of each page (relative to its
   // current crop box); a negative page crops every page. False when x0 >= x1 or y0 >= y1 or the
@@ -199,13 +201,22 @@ class IDocument {
   // saved files and XFDF; pass it to the XFDF functions. (0, 0) for a page out of range and in
   // the base version.
   virtual annot::Point crop_origin(int /*page*/) const { return {}; }
-  // Takes every text object and every link that overlaps a box off the page and paints each
-  // box of positive size black; gives the number of boxes painted. -1 means the redaction
-  // failed: text under a box would stay readable (inside a form XObject or an annotation's
-  // appearance), and the page is left exactly as it was, nothing removed and nothing painted.
-  // 0: nothing painted (no such page, no boxes, only boxes without area, or an engine without
-  // redaction).
+  // Takes off the page every glyph whose middle lies in a box, every link over a box together
+  // with the other pieces of the same link (same target), and paints each box of positive size
+  // black; everything else on the page keeps its place and its bytes. Gives the number of boxes
+  // painted; text inside a form XObject goes from a copy of the form that only this page draws.
+  // -1 means the redaction failed: text under a box would stay readable (in an annotation's
+  // appearance, or in a font whose glyphs cannot be placed, such as Type3 or vertical ones),
+  // and the page is left exactly as it was. 0: nothing painted (no such
+  // page, no boxes, only boxes without area, or an engine without redaction).
   virtual int redact(int /*page*/, const std::vector<annot::Rect>& /*boxes*/) { return 0; }
+  // redact() of several pages at once, in one rewrite of the document: gives what redact() gives
+  // for each entry, in order. A page should be listed once.
+  virtual std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) {
+    std::vector<int> out;
+    for (const auto& [page, boxes] : pages) out.push_back(redact(page, boxes));
+    return out;
+  }
   // Adds each word as invisible (searchable, selectable) text at its box in page space, sized by
   // the box's height; gives the number of words added, 0 for none or a page out of range.
   virtual int add_text_layer(int /*page*/, const std::vector<TextSpan>& /*words*/) { return 0; }
@@ -224,11 +235,22 @@ class IDocument {
                           double /*angle*/) {
     return false;
   }
-  // Replaces every occurrence of `find` (UTF-8, exact, case-sensitive) in each text object of
-  // the page; gives the number of text objects changed. 0: nothing found, `find` empty, a page
-  // out of range, or no object whose font can show the replacement (those keep their text).
+  // Replaces every occurrence of `find` (UTF-8, exact, case-sensitive) in the page's text as
+  // search reads it, drawing the replacement in the font of the occurrence's first glyph where
+  // that began; what follows stays in place (a longer replacement is narrowed to the room of the
+  // text it replaces). Gives the number of text-showing operators rewritten. 0: nothing found,
+  // `find` empty or a page out of range; -1: found, but no occurrence could be replaced (its font
+  // holds no glyph for a character of the replacement, or its text cannot be rewritten).
   virtual int replace_text(int /*page*/, const std::string& /*find*/, const std::string& /*replacement*/) {
     return 0;
+  }
+  // replace_text() of several pages at once, in one rewrite of the document: what replace_text()
+  // gives for each page, in order. A page should be listed once.
+  virtual std::vector<int> replace_text_pages(const std::vector<int>& pages, const std::string& find,
+                                              const std::string& replacement) {
+    std::vector<int> out;
+    for (int page : pages) out.push_back(replace_text(page, find, replacement));
+    return out;
   }
   // Adds `text` (UTF-8) with its baseline starting at (x, y) in page space, `font_size` points,
   // colour 0xRRGGBB. False for empty text, a page out of range, a non-finite number, or text

@@ -15,20 +15,27 @@ struct PatternRow {
   int group;
 };
 
-// The \xHH sequences are pattern text: the expression engine reads each as one byte.
+// Each value is a whole token: no letter or digit of any script right before or after it, so
+// that a run of digits (an account number) never yields a phone number from its middle.
+#define QV_TOKEN(body) R"((?<![\p{L}\p{N}]))" body R"((?![\p{L}\p{N}]))"
+
+// Patterns read the text as Unicode characters. A thousands separator is a plain space only: a
+// no-break space splits the amount, as it always has.
 constexpr std::array<PatternRow, 5> kPatterns = {{
-    {"Email", R"([A-Za-z0-9._%+\-]+@[A-Za-z0-9.\-]+\.[A-Za-z]{2,12})", 0},
-    {"Телефон", R"((?:\+7|8)[\s\-(]*\d{3}[\s\-)]*\d{3}[\s\-]*\d{2}[\s\-]*\d{2})", 0},
-    {"Дата", R"(\b\d{2}\.\d{2}\.\d{4}\b)", 0},
-    {"Сумма", R"(\b\d{1,3}(?:[ \xc2\xa0]?\d{3})*[.,]\d{2}(?![.\d]))", 0},
-    {"ИНН", R"(\xd0\x98\xd0\x9d\xd0\x9d[^0-9]{0,4}(\d{10,12}))", 1},
+    {"Email", QV_TOKEN(R"([A-Za-z0-9._%+\-]+@[A-Za-z0-9.\-]+\.[A-Za-z]{2,12})"), 0},
+    {"Телефон", QV_TOKEN(R"((?:\+7|8)[\s\-(]*\d{3}[\s\-)]*\d{3}[\s\-]*\d{2}[\s\-]*\d{2})"), 0},
+    {"Дата", QV_TOKEN(R"(\d{2}\.\d{2}\.\d{4})"), 0},
+    {"Сумма", QV_TOKEN(R"(\d{1,3}(?: ?\d{3})*[.,]\d{2}(?![.\d]))"), 0},
+    {"ИНН", QV_TOKEN(R"(ИНН[^0-9]{0,4}(\d{10,12}))"), 1},
 }};
+#undef QV_TOKEN
 
 // Compiled once per process; a compiled pattern may be matched from several threads.
 const std::array<regex::Pattern, kPatterns.size()>& compiled_patterns() {
   static const auto patterns = [] {
     std::array<regex::Pattern, kPatterns.size()> out;
-    for (size_t i = 0; i < kPatterns.size(); ++i) out[i] = regex::Pattern(kPatterns[i].pattern);
+    for (size_t i = 0; i < kPatterns.size(); ++i)
+      out[i] = regex::Pattern(kPatterns[i].pattern, false, regex::Pattern::Text::Unicode);
     return out;
   }();
   return patterns;
@@ -59,6 +66,32 @@ annot::Rect box_for(const TextRun& run, size_t from, size_t to) {
   }
   if (!any) return annot::Rect{run.left, run.bottom, run.right, run.top};
   return annot::Rect{x0 - 1.0, y0 - 1.0, x1 + 1.0, y1 + 1.0};
+}
+
+// Whether the character that ends right before `pos` (or begins at it, `after`) is a letter or
+// a digit: then a value found there is part of a longer token.
+bool word_character_beside(std::string_view text, size_t pos, bool after) {
+  static const regex::Pattern word(R"(^[\p{L}\p{N}]$)", false, regex::Pattern::Text::Unicode);
+  size_t from = pos, to = pos;
+  if (after) {
+    if (pos >= text.size()) return false;
+    to = pos + 1;
+    while (to < text.size() && (static_cast<unsigned char>(text[to]) & 0xC0) == 0x80) ++to;
+  } else {
+    if (pos == 0) return false;
+    from = pos - 1;
+    while (from > 0 && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80) --from;
+  }
+  bool found = false;
+  word.for_each_match(text.substr(from, to - from), [&](std::span<const regex::Group>) {
+    found = true;
+    return false;
+  });
+  return found;
+}
+
+bool whole_token(std::string_view text, size_t pos, size_t length) {
+  return !word_character_beside(text, pos, false) && !word_character_beside(text, pos + length, true);
 }
 
 }  // namespace
@@ -93,7 +126,7 @@ std::vector<annot::Rect> pii_rects(const TextPage& page, const std::vector<std::
     for (const std::string& needle : needles) {
       if (needle.empty() || needle.size() > run.text.size()) continue;
       for (size_t p = run.text.find(needle); p != std::string::npos; p = run.text.find(needle, p + 1))
-        out.push_back(box_for(run, p, p + needle.size()));
+        if (whole_token(run.text, p, needle.size())) out.push_back(box_for(run, p, p + needle.size()));
     }
   }
 
@@ -111,6 +144,7 @@ std::vector<annot::Rect> pii_rects(const TextPage& page, const std::vector<std::
     if (needle.empty() || needle.size() > joined.size()) continue;
     for (size_t p = joined.find(needle); p != std::string::npos; p = joined.find(needle, p + 1)) {
       const size_t end = p + needle.size();
+      if (!whole_token(joined, p, needle.size())) continue;
       // The last run that begins at or before p; runs that share its start are empty ones.
       size_t r = static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), p) - starts.begin()) - 1;
       const TextRun& first = page.runs[r];

@@ -16,11 +16,13 @@ struct Entity {
   std::string value;
 };
 
-// In pattern order, then text order; each (label, value) pair once.
+// In pattern order, then text order; each (label, value) pair once. A value is a whole token:
+// no letter or digit stands right before or after it.
 std::vector<Entity> extract_entities(std::string_view text);
 
 // One box per occurrence of each needle in each run (overlapping occurrences included), then one
-// box per touched run for each occurrence that the page text holds across runs.
+// box per touched run for each occurrence that the page text holds across runs. As with the
+// patterns, an occurrence with a letter or digit right before or after it is not one.
 std::vector<annot::Rect> pii_rects(const TextPage& page, const std::vector<std::string>& needles);
 
 }  // namespace quorvel::extract

@@ -23,6 +23,8 @@ QV_PDFIUM_FN FPDF_BOOL FPDFText_SetText(FPDF_PAGEOBJECT text_object, FPDF_WIDEST
 QV_PDFIUM_FN unsigned long FPDFTextObj_GetText(FPDF_PAGEOBJECT text_object, FPDF_TEXTPAGE text_page, FPDF_WCHAR* buffer, unsigned long length);
 QV_PDFIUM_FN FPDF_BOOL FPDFTextObj_SetTextRenderMode(FPDF_PAGEOBJECT text, int render_mode);
 QV_PDFIUM_FN int FPDFTextObj_GetTextRenderMode(FPDF_PAGEOBJECT text);
+QV_PDFIUM_FN FPDF_BOOL FPDFFont_GetGlyphWidth(FPDF_FONT font, uint32_t glyph, float font_size, float* width);
+QV_PDFIUM_FN FPDF_BOOL FPDFText_GetCharOrigin(FPDF_TEXTPAGE text_page, int index, double* x, double* y);
 QV_PDFIUM_FN int FPDFText_GetBoundedText(FPDF_TEXTPAGE text_page, double left, double top, double right, double bottom, unsigned short* buffer, int buflen);
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #endif
 
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -16,6 +17,12 @@
 
 #include "core/engine.h"
 #include "core/pdfium/pdfium_api.h"
+
+class QPDFPageObjectHelper;
+
+namespace quorvel::content {
+struct PageContent;
+}
 
 namespace quorvel::pdfium {
 
@@ -102,10 +109,11 @@ class PdfiumDocument final : public IDocument {
   bool crop_page(int page, double x0, double y0, double x1, double y1) override;
   annot::Point crop_origin(int page) const override;
 
-  // Images, redaction, text layer, stamps (pdfium_images.cpp).
+  // Images, text layer, stamps (pdfium_images.cpp); removing images and redaction (redact.cpp).
   std::vector<ImageRef> list_images(int page) override;
   bool delete_image(int page, int index) override;
   int redact(int page, const std::vector<annot::Rect>& boxes) override;
+  std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) override;
   int add_text_layer(int page, const std::vector<TextSpan>& words) override;
   bool place_image(int page, const uint8_t* bgra, int width, int height, double x0, double y0,
                    double x1, double y1) override;
@@ -114,6 +122,8 @@ class PdfiumDocument final : public IDocument {
 
   // Text insertion and replacement (pdfium_text_edit.cpp).
   int replace_text(int page, const std::string& find, const std::string& replacement) override;
+  std::vector<int> replace_text_pages(const std::vector<int>& pages, const std::string& find,
+                                      const std::string& replacement) override;
   bool insert_text(int page, const std::string& text, double x, double y, double font_size,
                    unsigned rgb) override;
 
@@ -137,6 +147,23 @@ class PdfiumDocument final : public IDocument {
   FPDF_DOCUMENT handle() const { return doc_; }
   const std::string& password() const { return password_; }
   int current_form_page() const { return form_page_ < 0 ? 0 : form_page_; }
+  // Rewrites the content of page `index` with qpdf (content_edit.cpp): `edit` changes the page
+  // and says whether it changed anything; the result replaces the document only when `accept`,
+  // given the page as it was and as written, passes it. False when nothing was changed.
+  using ContentEdit = std::function<bool(QPDFPageObjectHelper& page, content::PageContent& content)>;
+  using PageCheck = std::function<bool(FPDF_PAGE before, FPDF_PAGE after)>;
+  bool edit_content(int index, const ContentEdit& edit, const PageCheck& accept);
+  // The same for several pages in one rewrite of the document: `work` calls edit_page for each,
+  // which gives whether that page's edit was kept (a refused one leaves its page as it was).
+  // False when no page changed.
+  struct ContentSession;
+  bool edit_pages(const std::function<void(ContentSession&)>& work);
+  bool edit_page(ContentSession& session, int index, const ContentEdit& edit, const PageCheck& accept);
+  // One page's redaction inside a session (redact.cpp): boxes painted, 0 or -1 as redact() gives.
+  int redact_in(ContentSession& session, int page, const std::vector<annot::Rect>& boxes);
+  // One page's replacement inside a session (pdfium_text_edit.cpp), given the page's runs.
+  int replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
+                 const std::string& replacement);
   // Replaces the document by another one made from `bytes` (a page edit done outside PDFium).
   // The form environment is rebuilt without running the document's open actions again.
   void adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc);

@@ -1,4 +1,4 @@
-// Images, redaction, the invisible text layer and stamped text.
+// Listing and placing images, the invisible text layer and stamped text.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -32,109 +32,6 @@ FPDF_PAGEOBJECT new_text_object(PdfiumDocument& d, const std::string& text, floa
   return FPDFPageObj_CreateTextObj(d.handle(), font, size);
 }
 
-bool overlaps(float l, float b, float r, float t, const annot::Rect& box) {
-  return l < std::max(box.x0, box.x1) && r > std::min(box.x0, box.x1) &&
-         b < std::max(box.y0, box.y1) && t > std::min(box.y0, box.y1);
-}
-
-annot::Rect to_user(const annot::Rect& box, const PageOrigin& o) {
-  return {o.to_user_x(box.x0), o.to_user_y(box.y0), o.to_user_x(box.x1), o.to_user_y(box.y1)};
-}
-
-bool has_visible_text(FPDF_TEXTPAGE tp, const annot::Rect& box) {
-  const double l = std::min(box.x0, box.x1), r = std::max(box.x0, box.x1);
-  const double b = std::min(box.y0, box.y1), t = std::max(box.y0, box.y1);
-  const int n = FPDFText_GetBoundedText(tp, l, t, r, b, nullptr, 0);
-  if (n <= 0) return false;
-  std::vector<unsigned short> buf(static_cast<size_t>(n) + 1, 0);
-  const int got = FPDFText_GetBoundedText(tp, l, t, r, b, buf.data(), n + 1);
-  for (int i = 0; i < got && i < n; ++i) {
-    const unsigned short u = buf[static_cast<size_t>(i)];
-    if (u != 0 && u != ' ' && u != '\t' && u != '\r' && u != '\n' && u != 0xA0) return true;
-  }
-  return false;
-}
-
-// Text that redaction cannot take out: inside form XObjects (this PDFium cannot remove objects
-// from them) or in annotation appearances under a box.
-bool text_survives(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxes) {
-  bool found = false;
-  if (FPDF_TEXTPAGE tp = FPDFText_LoadPage(page)) {
-    for (const annot::Rect& box : user_boxes) {
-      if (has_visible_text(tp, box)) {
-        found = true;
-        break;
-      }
-    }
-    FPDFText_ClosePage(tp);
-  }
-  const int annots = FPDFPage_GetAnnotCount(page);
-  for (int i = 0; i < annots && !found; ++i) {
-    FPDF_ANNOTATION a = FPDFPage_GetAnnot(page, i);
-    if (!a) continue;
-    FS_RECTF r{};
-    if (FPDFAnnot_GetRect(a, &r)) {
-      const float l = std::min(r.left, r.right), rt = std::max(r.left, r.right);
-      const float b = std::min(r.bottom, r.top), t = std::max(r.bottom, r.top);
-      bool under = false;
-      for (const annot::Rect& box : user_boxes) under = under || overlaps(l, b, rt, t, box);
-      const int objects = under ? FPDFAnnot_GetObjectCount(a) : 0;
-      for (int k = 0; k < objects && !found; ++k) {
-        FPDF_PAGEOBJECT obj = FPDFAnnot_GetObject(a, k);
-        found = obj && FPDFPageObj_GetType(obj) == QV_FPDF_PAGEOBJ_TEXT;
-      }
-    }
-    FPDFPage_CloseAnnot(a);
-  }
-  return found;
-}
-
-// Takes every text object that overlaps a box off the page; true when any went.
-bool remove_text_under(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxes) {
-  std::vector<FPDF_PAGEOBJECT> doomed;
-  const int count = FPDFPage_CountObjects(page);
-  for (int i = 0; i < count; ++i) {
-    FPDF_PAGEOBJECT obj = FPDFPage_GetObject(page, i);
-    if (!obj || FPDFPageObj_GetType(obj) != QV_FPDF_PAGEOBJ_TEXT) continue;
-    float l = 0, b = 0, r = 0, t = 0;
-    if (!FPDFPageObj_GetBounds(obj, &l, &b, &r, &t)) continue;
-    for (const annot::Rect& box : user_boxes) {
-      if (overlaps(l, b, r, t, box)) {
-        doomed.push_back(obj);
-        break;
-      }
-    }
-  }
-  bool removed = false;
-  for (FPDF_PAGEOBJECT obj : doomed) {
-    if (FPDFPage_RemoveObject(page, obj)) {
-      FPDFPageObj_Destroy(obj);
-      removed = true;
-    }
-  }
-  return removed;
-}
-
-// Takes off the page every link whose area overlaps a box: its target (a mailto address, a
-// web address) may name what the box hides. True when any went.
-bool remove_links_under(FPDF_PAGE page, const std::vector<annot::Rect>& user_boxes) {
-  bool removed = false;
-  for (int i = FPDFPage_GetAnnotCount(page) - 1; i >= 0; --i) {
-    FPDF_ANNOTATION a = FPDFPage_GetAnnot(page, i);
-    if (!a) continue;
-    bool under = false;
-    FS_RECTF r{};
-    if (FPDFAnnot_GetSubtype(a) == QV_FPDF_ANNOT_LINK && FPDFAnnot_GetRect(a, &r)) {
-      const float l = std::min(r.left, r.right), rt = std::max(r.left, r.right);
-      const float b = std::min(r.bottom, r.top), t = std::max(r.bottom, r.top);
-      for (const annot::Rect& box : user_boxes) under = under || overlaps(l, b, rt, t, box);
-    }
-    FPDFPage_CloseAnnot(a);
-    if (under && FPDFPage_RemoveAnnot(page, i)) removed = true;
-  }
-  return removed;
-}
-
 }  // namespace
 
 std::vector<IDocument::ImageRef> PdfiumDocument::list_images(int page) {
@@ -153,20 +50,6 @@ std::vector<IDocument::ImageRef> PdfiumDocument::list_images(int page) {
     out.push_back({i, o.to_page_x(l), o.to_page_y(b), o.to_page_x(r), o.to_page_y(t)});
   }
   return out;
-}
-
-bool PdfiumDocument::delete_image(int page, int index) {
-  std::lock_guard<std::mutex> g(lock());
-  if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return false;
-  FPDF_PAGE p = cached_page(page);
-  if (!p) return false;
-  FPDF_PAGEOBJECT obj = FPDFPage_GetObject(p, index);
-  if (!obj || FPDFPageObj_GetType(obj) != QV_FPDF_PAGEOBJ_IMAGE) return false;
-  if (!FPDFPage_RemoveObject(p, obj)) return false;
-  FPDFPageObj_Destroy(obj);
-  FPDFPage_GenerateContent(p);
-  content_removed_ = true;
-  return true;
 }
 
 bool PdfiumDocument::place_image(int page, const uint8_t* bgra, int width, int height, double x0, double y0,
@@ -211,45 +94,6 @@ bool PdfiumDocument::place_image(int page, const uint8_t* bgra, int width, int h
   FPDFPage_GenerateContent(p);
   FPDFBitmap_Destroy(bitmap);
   return true;
-}
-
-int PdfiumDocument::redact(int page, const std::vector<annot::Rect>& boxes) {
-  std::lock_guard<std::mutex> g(lock());
-  if (!doc_ || boxes.empty() || page < 0 || page >= FPDF_GetPageCount(doc_)) return 0;
-  FPDF_PAGE p = cached_page(page);
-  if (!p) return 0;
-  const PageOrigin o = page_origin(p);
-  std::vector<annot::Rect> user_boxes;
-  for (const annot::Rect& b : boxes) user_boxes.push_back(to_user(b, o));
-
-  // Black boxes over text that is still in the file would be a redaction in name only. The
-  // removal is tried first on a second load of the page, closed without being written, so the
-  // open page is touched only once nothing readable stays under a box. (Every edit writes its
-  // page's content at once, so that load sees what the open page holds.)
-  {
-    OwnPage trial(doc_, page);
-    if (!trial.page) return -1;
-    remove_text_under(trial.page, user_boxes);
-    if (text_survives(trial.page, user_boxes)) return -1;
-  }
-  if (remove_text_under(p, user_boxes)) content_removed_ = true;
-  if (remove_links_under(p, user_boxes)) content_removed_ = true;
-
-  int painted = 0;
-  for (const annot::Rect& box : user_boxes) {
-    const float w = static_cast<float>(std::max(box.x0, box.x1) - std::min(box.x0, box.x1));
-    const float h = static_cast<float>(std::max(box.y0, box.y1) - std::min(box.y0, box.y1));
-    if (!(w > 0 && h > 0)) continue;
-    FPDF_PAGEOBJECT rect = FPDFPageObj_CreateNewRect(static_cast<float>(std::min(box.x0, box.x1)),
-                                                     static_cast<float>(std::min(box.y0, box.y1)), w, h);
-    if (!rect) continue;
-    FPDFPageObj_SetFillColor(rect, 0, 0, 0, 255);
-    FPDFPath_SetDrawMode(rect, QV_FPDF_FILLMODE_WINDING, 0);
-    FPDFPage_InsertObject(p, rect);
-    ++painted;
-  }
-  FPDFPage_GenerateContent(p);
-  return painted;
 }
 
 int PdfiumDocument::add_text_layer(int page, const std::vector<TextSpan>& words) {

@@ -173,23 +173,27 @@ bool write_entities_csv(IDocument& doc, const fs::path&, const fs::path& target)
 }
 
 bool write_redacted(IDocument& doc, const fs::path& file, const fs::path& target) {
-  int count = 0;
+  // Every page's boxes first, then one redaction of them all: the document is rewritten once.
+  std::vector<std::pair<int, std::vector<annot::Rect>>> work;
   for (int p = 0; p < doc.page_count(); ++p) {
     const TextPage page = doc.extract_text(p);
     const std::vector<extract::Entity> found = extract::extract_entities(page_text(page));
     if (found.empty()) continue;
     std::vector<std::string> needles;
     for (const extract::Entity& e : found) needles.push_back(e.value);
-    const std::vector<annot::Rect> boxes = extract::pii_rects(page, needles);
-    if (boxes.empty()) continue;
+    std::vector<annot::Rect> boxes = extract::pii_rects(page, needles);
+    if (!boxes.empty()) work.emplace_back(p, std::move(boxes));
+  }
+  const std::vector<int> painted = work.empty() ? std::vector<int>{} : doc.redact_pages(work);
+  int count = 0;
+  for (size_t k = 0; k < work.size(); ++k) {
     // A page whose data could not be blacked out leaves the file without a copy: a copy with
     // the data still readable must not pass for a redacted one.
-    const int painted = doc.redact(p, boxes);
-    if (painted <= 0) {
-      std::fprintf(stderr, "  вычеркнуть не удалось (стр. %d): %s\n", p + 1, file.c_str());
+    if (k >= painted.size() || painted[k] <= 0) {
+      std::fprintf(stderr, "  вычеркнуть не удалось (стр. %d): %s\n", work[k].first + 1, file.c_str());
       return false;
     }
-    count += painted;
+    count += painted[k];
   }
   if (!doc.save_as(target.native(), {}) || !saved_pdf_ok(target)) return false;
   std::printf("    вычеркнуто фрагментов: %d\n", count);

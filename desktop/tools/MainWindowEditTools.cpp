@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -60,14 +61,22 @@ void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, c
   IDocument& doc = *view->doc;
   const std::string find = oldText.toStdString(), replacement = newText.toStdString();
   int objects = 0;
-  for (int i = 0; i < doc.page_count(); ++i) {
-    const int n = doc.replace_text(i, find, replacement);
-    if (n <= 0) continue;
-    view->pageContentEdited(i);
-    objects += n;
+  bool unreplaceable = false;  // found, but no font there can draw the replacement
+  std::vector<int> pages(static_cast<size_t>(std::max(0, doc.page_count())));
+  for (size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<int>(i);
+  // Every page in one rewrite of the document.
+  const std::vector<int> changed = doc.replace_text_pages(pages, find, replacement);
+  for (size_t i = 0; i < changed.size(); ++i) {
+    unreplaceable = unreplaceable || changed[i] < 0;
+    if (changed[i] <= 0) continue;
+    view->pageContentEdited(static_cast<int>(i));
+    objects += changed[i];
   }
   finishLocalTool(*this, *view, objects > 0, outPath,
-                  {L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText),
+                  {unreplaceable ? L("Текст найден, но заменить его не удалось: «%1»",
+                                     "The text was found but could not be replaced: «%1»")
+                                       .arg(oldText)
+                                 : L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText),
                    L("Не удалось сохранить результат", "Could not save the result"),
                    L("Заменено объектов: %1 → %2", "Objects replaced: %1 → %2").arg(objects).arg(outPath)});
 }

@@ -15,14 +15,14 @@ namespace quorvel::desktop {
 
 namespace {
 
-// Whether any of the values can still be read on the page: as text, or found again by the
-// finder (which trims what it matches, so a value may be found in a slightly different text).
+// Whether any of the values can still be read on the page: found again by the finder (which
+// trims what it matches, so a value may be found in a slightly different text), or standing
+// as a token of its own where the boxes are looked for.
 bool stillReadable(const TextPage& page, const std::vector<std::string>& values) {
-  const std::string text = page_text(page);
   std::set<std::string> again;
-  for (const extract::Entity& e : extract::extract_entities(text)) again.insert(e.value);
+  for (const extract::Entity& e : extract::extract_entities(page_text(page))) again.insert(e.value);
   for (const std::string& v : values)
-    if (again.count(v) || text.find(v) != std::string::npos) return true;
+    if (again.count(v) || !extract::pii_rects(page, {v}).empty()) return true;
   return false;
 }
 
@@ -44,6 +44,13 @@ void MainWindow::redactPiiTo(const QString& outPath) {
   const int n = doc.page_count();
   int count = 0;
   std::set<std::string> found;
+  // Every page's boxes first, then one redaction of them all: the document is rewritten once.
+  std::vector<std::pair<int, std::vector<annot::Rect>>> work;
+  std::vector<std::vector<std::string>> needlesOf;
+  auto failed = [this](int page) {
+    statusBar()->showMessage(
+        L("Не удалось полностью вычеркнуть данные (стр. %1)", "Could not fully redact (page %1)").arg(page + 1), 0);
+  };
   for (int i = 0; i < n; ++i) {
     const TextPage page = doc.extract_text(i);
     const std::vector<extract::Entity> entities = extract::extract_entities(page_text(page));
@@ -53,17 +60,26 @@ void MainWindow::redactPiiTo(const QString& outPath) {
       needles.push_back(e.value);
       found.insert(e.value);
     }
-    const std::vector<annot::Rect> rects = extract::pii_rects(page, needles);
-    const int painted = rects.empty() ? 0 : doc.redact(i, rects);
-    if (painted > 0) view->pageContentEdited(i);
-    // A copy is only written when every value found is gone from the page's text; the engine
-    // may paint over text that it could not take out.
-    if (painted <= 0 || stillReadable(doc.extract_text(i), needles)) {
-      statusBar()->showMessage(
-          L("Не удалось полностью вычеркнуть данные (стр. %1)", "Could not fully redact (page %1)").arg(i + 1), 0);
+    std::vector<annot::Rect> rects = extract::pii_rects(page, needles);
+    if (rects.empty()) {
+      failed(i);
       return;
     }
-    count += painted;
+    work.emplace_back(i, std::move(rects));
+    needlesOf.push_back(std::move(needles));
+  }
+  const std::vector<int> painted = work.empty() ? std::vector<int>{} : doc.redact_pages(work);
+  for (size_t k = 0; k < work.size(); ++k)
+    if (k < painted.size() && painted[k] > 0) view->pageContentEdited(work[k].first);
+  for (size_t k = 0; k < work.size(); ++k) {
+    const int i = work[k].first;
+    // A copy is only written when every value found is gone from the page's text; the engine
+    // may paint over text that it could not take out.
+    if (k >= painted.size() || painted[k] <= 0 || stillReadable(doc.extract_text(i), needlesOf[k])) {
+      failed(i);
+      return;
+    }
+    count += painted[k];
   }
   if (count == 0) {
     statusBar()->showMessage(L("PII не найдены — нечего вычёркивать", "No PII found — nothing to redact"), 0);
@@ -74,8 +90,7 @@ void MainWindow::redactPiiTo(const QString& outPath) {
     for (const Link& link : doc.links(i)) {
       for (const std::string& v : found) {
         if (link.uri.find(v) == std::string::npos) continue;
-        statusBar()->showMessage(
-            L("Не удалось полностью вычеркнуть данные (стр. %1)", "Could not fully redact (page %1)").arg(i + 1), 0);
+        failed(i);
         return;
       }
     }

@@ -42,7 +42,13 @@ TEST(ExtractEntities, Table) {
       {"Итого: 1.234.567,89", {{"Сумма", "567,89"}}},
       {"10,00 и 10,00", {{"Сумма", "10,00"}}},
       {"пишите a.b-c@mail.example.ru, или x@y.ru.", {{"Email", "a.b-c@mail.example.ru"}, {"Email", "x@y.ru"}}},
-      {"x@y.abcdefghijklmnop", {{"Email", "x@y.abcdefghijkl"}}},
+      // Values are whole tokens: nothing is cut out of a longer run of letters or digits.
+      {"x@y.abcdefghijklmnop", {}},
+      {"Счёт 40702810900000012345", {}},
+      {"тел.89001234567доб", {}},
+      {"«01.02.2024» и №15.03.2024", {{"Дата", "01.02.2024"}, {"Дата", "15.03.2024"}}},
+      {"ИНН 1234567890123", {}},
+      {"v2.10 и 2.10", {{"Сумма", "2.10"}}},
       {"a@x.ru a@x.ru", {{"Email", "a@x.ru"}}},
       // Row order first, then text order.
       {"ИНН 7701234567 от 01.02.2024 b@x.ru a@x.ru",
@@ -83,12 +89,15 @@ Boxes boxes_of(const std::vector<annot::Rect>& rects) {
 }
 
 TEST(PiiRects, OccurrencesInsideRuns) {
-  TextPage page{{laid_out("aaa", 0, 0), laid_out("xaay", 100, 50)}};
+  TextPage page{{laid_out("a a a", 0, 0), laid_out("x aa y", 100, 50)}};
   // Overlapping occurrences each get a box, widened by a point; run order, then needle order.
-  EXPECT_EQ(boxes_of(pii_rects(page, {"aa", "y"})),
-            (Boxes{{-1, -1, 21, 13}, {9, -1, 31, 13}, {109, 49, 131, 63}, {129, 49, 141, 63}}));
+  EXPECT_EQ(boxes_of(pii_rects(page, {"a a", "y"})),
+            (Boxes{{-1, -1, 31, 13}, {19, -1, 51, 13}, {149, 49, 161, 63}}));
   // A place found by two needles is boxed twice.
-  EXPECT_EQ(pii_rects(page, {"xa", "xa"}).size(), 2u);
+  EXPECT_EQ(pii_rects(page, {"aa", "aa"}).size(), 2u);
+  // An occurrence inside a longer token of letters or digits of any script is none.
+  TextPage tokens{{laid_out("xaay 10,005 Ð¹10,00 10,00", 0, 0)}};
+  EXPECT_EQ(boxes_of(pii_rects(tokens, {"aa", "10,00"})), (Boxes{{219, -1, 271, 13}}));  // one box a byte
 
   // Boxes are normalised whatever the order of a character's edges.
   TextRun flipped{"ab", 0, 0, 0, 0, {CharBox{0, 20, 5, 10, 15}, CharBox{1, 30, 5, 20, 15}}};
@@ -120,8 +129,8 @@ TEST(PiiRects, ValuesAcrossRuns) {
             (Boxes{{79, 99, 131, 113}, {-1, 79, 91, 93}}));
 
   // An empty run in the middle gives a line feed of its own and no box.
-  TextPage gap{{laid_out("ab", 0, 0), TextRun{}, laid_out("cd", 0, 20)}};
-  EXPECT_EQ(boxes_of(pii_rects(gap, {"b\n\nc"})), (Boxes{{9, -1, 21, 13}, {-1, 19, 11, 33}}));
+  TextPage gap{{laid_out("a b", 0, 0), TextRun{}, laid_out("c d", 0, 20)}};
+  EXPECT_EQ(boxes_of(pii_rects(gap, {"b\n\nc"})), (Boxes{{19, -1, 31, 13}, {-1, 19, 11, 33}}));
   EXPECT_TRUE(pii_rects(gap, {"b\nc"}).empty());
 
   // Occurrences inside one run are boxed once, as before, also when the run holds a line feed.

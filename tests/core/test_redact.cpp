@@ -6,6 +6,7 @@
 
 #include "core/pdfium/pdfium_api.h"
 #include "core/pdfium/pdfium_document.h"
+#include "core/extract.h"
 #include "test_edit_support.h"
 
 using namespace quorvel;
@@ -128,25 +129,47 @@ TEST(Redact, EncryptedDocumentStaysEncrypted) {
   expect_gone(dir.file("out.pdf"), "user");
 }
 
-TEST(Redact, TextItCannotRemoveIsReported) {
+TEST(Redact, TextInsideAFormGoesFromThisPageOnly) {
   TempDir dir;
-  const std::string pdf = overlaid_secret();
-  ASSERT_FALSE(pdf.empty());
-  auto doc = open_pdf(pdf);
+  {
+    // qpdf's overlay draws the second file's page as a form XObject.
+    auto doc = open_pdf(overlaid_secret());
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(page_text(*doc, 0), "Public " + kSecret);
+    EXPECT_EQ(doc->redact(0, {{70, 595, 200, 615}}), 1);
+    EXPECT_EQ(page_text(*doc, 0), "Public");
+    ASSERT_TRUE(doc->save_as(dir.file("overlaid.pdf"), {}));
+    expect_gone(dir.file("overlaid.pdf"));
+  }
+  // One form drawn by two pages: the page redacted gets a copy of its own, the other page keeps
+  // the form as it was, and so does the rest of the form on the redacted page.
+  const std::string form = "BT /F1 12 Tf 72 600 Td (" + kSecret + ") Tj 0 -20 Td (kept in form) Tj ET";
+  const std::string page = "q /Fm1 Do Q BT /F1 12 Tf 72 720 Td (Public) Tj ET";
+  const std::string res = "/Resources << /Font << /F1 5 0 R >> /XObject << /Fm1 6 0 R >> >>";
+  auto doc = open_pdf(build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] " + res + " /Contents 7 0 R >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] " + res + " /Contents 7 0 R >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+      stream_object(form, "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> >>"),
+      stream_object(page),
+  }));
   ASSERT_TRUE(doc);
-  const std::string text = page_text(*doc, 0);
-  ASSERT_NE(text.find(kSecret), std::string::npos);
-  const int dark = black_pixels(render_pdfium(*doc, 0), 70, 595, 200, 615);
-  // A failure leaves the page as it was: no box painted, no other text taken with it, even
-  // page text under the same box.
-  EXPECT_EQ(doc->redact(0, {{70, 595, 200, 615}, {70, 715, 200, 735}}), -1);
-  EXPECT_EQ(page_text(*doc, 0), text);
-  EXPECT_EQ(black_pixels(render_pdfium(*doc, 0), 70, 595, 200, 615), dark);
-  ASSERT_TRUE(doc->save_as(dir.file("failed.pdf"), {}));
-  EXPECT_EQ(page_text(*open_file(dir.file("failed.pdf")), 0), text);
-  EXPECT_EQ(doc->redact(0, {{300, 300, 400, 400}}), 1);  // nothing under this one
+  const std::string both = page_text(*doc, 0);
+  EXPECT_EQ(doc->redact(0, {{70, 595, 200, 615}}), 1);
+  EXPECT_EQ(page_text(*doc, 0), "kept in form Public");
+  EXPECT_EQ(page_text(*doc, 1), both);
+  ASSERT_TRUE(doc->save_as(dir.file("shared.pdf"), {}));
+  auto copy = open_file(dir.file("shared.pdf"));
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(page_text(*copy, 0), "kept in form Public");
+  EXPECT_EQ(page_text(*copy, 1), both);
+}
 
-  // Text in an annotation's appearance: a free text saved by us.
+TEST(Redact, TextItCannotRemoveIsReported) {
+  // Text in an annotation's appearance: a free text saved by us, beside page text.
+  TempDir dir;
   auto plain = open_pdf(text_pdf({"Public"}));
   ASSERT_TRUE(plain);
   annot::Annotation ft;
@@ -160,7 +183,10 @@ TEST(Redact, TextItCannotRemoveIsReported) {
   auto annotated = open_file(dir.file("annotated.pdf"));
   ASSERT_TRUE(annotated);
   const int note_dark = black_pixels(render_pdfium(*annotated, 0), 300, 300, 450, 330);
-  EXPECT_EQ(annotated->redact(0, {{290, 290, 460, 340}}), -1);
+  // A failure leaves the page as it was: no box painted, no other text taken with it, even
+  // page text under another box of the same call.
+  EXPECT_EQ(annotated->redact(0, {{290, 290, 460, 340}, {70, 715, 200, 735}}), -1);
+  EXPECT_EQ(page_text(*annotated, 0), "Public");
   EXPECT_EQ(black_pixels(render_pdfium(*annotated, 0), 300, 300, 450, 330), note_dark);
   EXPECT_EQ(annotated->redact(0, {{70, 715, 200, 735}}), 1);  // page text beside it is fine
 }
@@ -179,8 +205,9 @@ TEST(Redact, OverlapRules) {
   } cases[] = {
       {"shares the left edge", {b.x0 - 20, b.y0, b.x0, b.y1}, 1, true},
       {"shares the top edge", {b.x0, b.y1, b.x1, b.y1 + 20}, 1, true},
-      {"clips one corner", {b.x1 - 1, b.y1 - 1, b.x1 + 20, b.y1 + 20}, 1, false},
-      {"zero width across", {(b.x0 + b.x1) / 2, b.y0 - 5, (b.x0 + b.x1) / 2, b.y1 + 5}, 0, false},
+      // Only glyphs whose middle lies in a box go, never a whole line with them.
+      {"clips one corner", {b.x1 - 1, b.y1 - 1, b.x1 + 20, b.y1 + 20}, 1, true},
+      {"zero width across", {(b.x0 + b.x1) / 2, b.y0 - 5, (b.x0 + b.x1) / 2, b.y1 + 5}, 0, true},
       {"elsewhere", {300, 300, 400, 400}, 1, true},
   };
   for (const Case& c : cases) {
@@ -209,4 +236,42 @@ TEST(Redact, ImagesStayAndAreCovered) {
   ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
   EXPECT_TRUE(qpdf_check(dir.file("out.pdf")));
   EXPECT_EQ(black_pixels(render_poppler(dir.file("out.pdf"), 0), 90, 90, 210, 210), 120 * 120);
+}
+
+TEST(Redact, LinksNamingTheValueGoWithEveryPiece) {
+  // A link broken over three lines is three annotations with one target, and only the middle
+  // piece lies over the value; another link names the value without lying over it. Every one of
+  // them goes; a link to something else stays.
+  const std::string content =
+      "BT /F1 12 Tf 72 720 Td (see https://example.org/) Tj 0 -14 Td (docs/SECRET-4711/) Tj 0 -14 Td "
+      "(index.html) Tj 0 -40 Td (other link) Tj ET";
+  auto link = [](const std::string& rect, const std::string& uri) {
+    return "<< /Type /Annot /Subtype /Link /Rect [" + rect + "] /Border [0 0 0] /A << /S /URI /URI (" + uri + ") >> >>";
+  };
+  const std::string uri = "https://example.org/docs/" + kSecret + "/index.html";
+  const std::string pdf = build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >> >> "
+      "/Contents 5 0 R /Annots [6 0 R 7 0 R 8 0 R 9 0 R 10 0 R] >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+      stream_object(content),
+      link("90 716 240 730", uri),
+      link("70 702 190 716", uri),
+      link("70 688 140 702", uri),
+      link("300 300 400 320", "mailto:" + kSecret + "@example.org"),
+      link("70 634 140 660", "https://example.org/other"),
+  });
+  auto doc = open_pdf(pdf);
+  ASSERT_TRUE(doc);
+  ASSERT_EQ(doc->links(0).size(), 5u);
+  const std::vector<Rect> boxes = extract::pii_rects(doc->extract_text(0), {kSecret});
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(doc->redact(0, boxes), 1);
+  const std::vector<Link> left = doc->links(0);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].uri, "https://example.org/other");
+  TempDir dir;
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  expect_gone(dir.file("out.pdf"));
 }

@@ -14,7 +14,9 @@
 
 #include "desktop/panels/ThumbnailPanel.h"
 #include "desktop/window/lang.h"
+#include "core/search.h"
 #include "lang_guard.h"
+#include "qt_contract.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::desktop::MainWindow;
@@ -206,6 +208,39 @@ class MainWindowEditToolsTest : public QObject {
     QCOMPARE(p.tabs()->count(), 2);
     QCOMPARE(QString::fromStdString(allText(*w.currentView()->doc)), expected);
     QCOMPARE(QString::fromStdString(allText(*p.view(0)->doc)), expected);
+  }
+
+  void replacementOnAQtWrittenContract() {
+    const QString contract = out("contract.pdf");
+    QVERIFY(writeQtContract(contract));
+    LangGuard ru(0);
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(contract);
+    // The rows of poppler's picture that the word takes, as search finds it.
+    const double height = w.currentView()->doc->page_info(0).height;
+    int top = 1 << 30, bottom = -1;
+    for (const auto& hit : quorvel::search::search_document(*w.currentView()->doc, "Ромашка",
+                                                            quorvel::search::Options{true, false, false}, 10)) {
+      top = std::min(top, static_cast<int>(height - hit.top) - 2);
+      bottom = std::max(bottom, static_cast<int>(height - hit.bottom) + 2);
+    }
+    QVERIFY(bottom >= 0);
+    // A letter the embedded subset lacks: found, and said so.
+    w.replaceTextTo(QStringLiteral("Ромашка"), QStringLiteral("Zebra"), out("never.pdf"));
+    QCOMPARE(p.status(), QStringLiteral("Текст найден, но заменить его не удалось: «Ромашка»"));
+    QVERIFY(!QFileInfo::exists(out("never.pdf")));
+
+    const QString path = out("renamed.pdf");
+    StatusLog log(w);
+    w.replaceTextTo(QStringLiteral("Ромашка"), QStringLiteral("Ромашки"), path);
+    QVERIFY2(log.messages.value(0).startsWith(QStringLiteral("Заменено объектов: ")), qPrintable(p.status()));
+    const std::string text = pageText(*p.view(1)->doc, 0);
+    QVERIFY(text.find("Ромашка") == std::string::npos);
+    QVERIFY2(text.find("Ромашки") != std::string::npos, text.c_str());
+    QVERIFY(text.find("40702810900000012345") != std::string::npos);
+    TempDir scratch;
+    QCOMPARE(differingRows(popplerPage(contract, scratch), popplerPage(path, scratch), top, bottom), 0);
   }
 
   void replacementNotFoundSavesNothing() {

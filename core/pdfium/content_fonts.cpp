@@ -1,0 +1,406 @@
+// What placing glyphs and encoding new text needs of a PDF font: its code space, its widths and
+// which characters its codes stand for.
+#include <qpdf/BufferInputSource.hh>
+#include <qpdf/QPDFTokenizer.hh>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "core/pdfium/content_stream.h"
+
+namespace quorvel::content {
+
+namespace {
+
+// A CMap or ToUnicode map holds no more entries than this; larger ranges are cut.
+constexpr size_t kMaxMapEntries = 1 << 17;
+
+uint32_t big_endian(std::string_view s) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < s.size() && i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(s[i]);
+  return v;
+}
+
+// One character from UTF-16BE bytes; 0 when they hold none or more than one.
+char32_t single_char(std::string_view utf16) {
+  if (utf16.size() == 2) {
+    const char32_t u = big_endian(utf16);
+    return u >= 0xD800 && u <= 0xDFFF ? 0 : u;
+  }
+  if (utf16.size() == 4) {
+    const uint32_t hi = big_endian(utf16.substr(0, 2)), lo = big_endian(utf16.substr(2, 2));
+    if (hi >= 0xD800 && hi <= 0xDBFF && lo >= 0xDC00 && lo <= 0xDFFF)
+      return 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
+  }
+  return 0;
+}
+
+struct CMapToken {
+  QPDFTokenizer::token_type_e type;
+  std::string value;
+};
+
+std::vector<CMapToken> cmap_tokens(QPDFObjectHandle stream) {
+  std::vector<CMapToken> out;
+  if (!stream.isStream()) return out;
+  auto data = stream.getStreamData(qpdf_dl_generalized);
+  auto input = std::make_shared<BufferInputSource>("cmap", data.get());
+  QPDFTokenizer tokenizer;
+  tokenizer.allowEOF();
+  for (;;) {
+    QPDFTokenizer::Token t = tokenizer.readToken(input, "cmap", true);
+    if (t.getType() == QPDFTokenizer::tt_eof || t.getType() == QPDFTokenizer::tt_bad) break;
+    out.push_back({t.getType(), t.getValue()});
+  }
+  return out;
+}
+
+// The entries between "begin<what>" and "end<what>", in order, each section's tokens joined.
+std::vector<CMapToken> section(const std::vector<CMapToken>& tokens, const std::string& what) {
+  std::vector<CMapToken> out;
+  bool in = false;
+  for (const CMapToken& t : tokens) {
+    if (t.type == QPDFTokenizer::tt_word && t.value == "begin" + what) {
+      in = true;
+    } else if (t.type == QPDFTokenizer::tt_word && t.value == "end" + what) {
+      in = false;
+    } else if (in) {
+      out.push_back(t);
+    }
+  }
+  return out;
+}
+
+bool is_string(const CMapToken& t) { return t.type == QPDFTokenizer::tt_string; }
+
+// Character names of the codes 32..126 as text fonts name them.
+constexpr std::array<const char*, 95> kAsciiNames = {
+    "space", "exclam", "quotedbl", "numbersign", "dollar", "percent", "ampersand", "quotesingle",
+    "parenleft", "parenright", "asterisk", "plus", "comma", "hyphen", "period", "slash", "zero", "one",
+    "two", "three", "four", "five", "six", "seven", "eight", "nine", "colon", "semicolon", "less",
+    "equal", "greater", "question", "at", "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L",
+    "M", "N", "O", "P", "Q", "R", "S", "T", "U", "V", "W", "X", "Y", "Z", "bracketleft", "backslash",
+    "bracketright", "asciicircum", "underscore", "grave", "a", "b", "c", "d", "e", "f", "g", "h", "i",
+    "j", "k", "l", "m", "n", "o", "p", "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "braceleft",
+    "bar", "braceright", "asciitilde"};
+
+char32_t name_to_unicode(const std::string& name) {
+  for (size_t i = 0; i < kAsciiNames.size(); ++i)
+    if (name == kAsciiNames[i]) return static_cast<char32_t>(32 + i);
+  if (name == "quoteright") return 0x2019;
+  if (name == "quoteleft") return 0x2018;
+  if (name == "minus") return 0x2212;
+  // uniXXXX and uXXXX[XX] name their character directly.
+  auto hex = [](std::string_view s) -> char32_t {
+    if (s.empty() || s.size() > 6) return 0;
+    char32_t v = 0;
+    for (char ch : s) {
+      const int d = ch >= '0' && ch <= '9' ? ch - '0' : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10 : -1;
+      if (d < 0) return 0;
+      v = v * 16 + static_cast<char32_t>(d);
+    }
+    return v;
+  };
+  if (name.size() == 7 && name.compare(0, 3, "uni") == 0) return hex(std::string_view(name).substr(3));
+  if (name.size() >= 5 && name.size() <= 7 && name[0] == 'u') return hex(std::string_view(name).substr(1));
+  return 0;
+}
+
+// The characters of the codes 0x80..0x9F in WinAnsiEncoding; 0 where it has none.
+constexpr std::array<char16_t, 32> kWinAnsiHigh = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+char32_t base_encoding(const std::string& encoding, uint32_t code) {
+  if (code < 32 || code > 255) return 0;
+  if (encoding == "WinAnsiEncoding") {
+    if (code < 127) return code;
+    if (code >= 0x80 && code <= 0x9F) return kWinAnsiHigh[code - 0x80];
+    return code >= 0xA0 ? code : 0;
+  }
+  if (code >= 127) return 0;  // the other encodings' upper halves are not needed here
+  if (encoding == "StandardEncoding") return code == 0x27 ? 0x2019 : code == 0x60 ? 0x2018 : code;
+  if (encoding == "MacRomanEncoding") return code;
+  return 0;
+}
+
+bool standard_font(const std::string& name) {
+  static const char* const kNames[] = {"Helvetica", "Helvetica-Bold", "Helvetica-Oblique", "Helvetica-BoldOblique",
+                                       "Times-Roman", "Times-Bold", "Times-Italic", "Times-BoldItalic", "Courier",
+                                       "Courier-Bold", "Courier-Oblique", "Courier-BoldOblique", "Symbol",
+                                       "ZapfDingbats"};
+  for (const char* n : kNames)
+    if (name == n) return true;
+  return false;
+}
+
+double number_of(QPDFObjectHandle o, double fallback = 0) {
+  return o.isNumber() ? o.getNumericValue() : fallback;
+}
+
+}  // namespace
+
+struct FontLoader {
+  Font& font;
+
+  void to_unicode(QPDFObjectHandle stream) {
+    const std::vector<CMapToken> tokens = cmap_tokens(stream);
+    size_t entries = 0;
+    auto put = [&](uint32_t code, char32_t c) {
+      if (entries++ < kMaxMapEntries) font.unicode_.emplace(code, c);
+    };
+    const std::vector<CMapToken> chars = section(tokens, "bfchar");
+    for (size_t i = 0; i + 1 < chars.size(); i += 2) {
+      if (is_string(chars[i]) && is_string(chars[i + 1])) put(big_endian(chars[i].value), single_char(chars[i + 1].value));
+    }
+    const std::vector<CMapToken> ranges = section(tokens, "bfrange");
+    for (size_t i = 0; i + 2 < ranges.size();) {
+      if (!is_string(ranges[i]) || !is_string(ranges[i + 1])) {
+        ++i;
+        continue;
+      }
+      const uint32_t lo = big_endian(ranges[i].value), hi = big_endian(ranges[i + 1].value);
+      if (ranges[i + 2].type == QPDFTokenizer::tt_array_open) {
+        size_t k = i + 3;
+        for (uint32_t code = lo; k < ranges.size() && ranges[k].type != QPDFTokenizer::tt_array_close; ++k, ++code) {
+          if (is_string(ranges[k]) && code <= hi) put(code, single_char(ranges[k].value));
+        }
+        i = k + 1;
+      } else if (is_string(ranges[i + 2])) {
+        const char32_t first = single_char(ranges[i + 2].value);
+        for (uint32_t code = lo; first != 0 && code <= hi && code - lo < kMaxMapEntries; ++code)
+          put(code, first + (code - lo));
+        i += 3;
+      } else {
+        i += 3;
+      }
+    }
+  }
+
+  bool encoding_cmap(QPDFObjectHandle stream) {
+    const std::vector<CMapToken> tokens = cmap_tokens(stream);
+    const std::vector<CMapToken> space = section(tokens, "codespacerange");
+    for (size_t i = 0; i + 1 < space.size(); i += 2) {
+      if (!is_string(space[i]) || !is_string(space[i + 1])) continue;
+      const size_t n = space[i].value.size();
+      if (n < 1 || n > 4) continue;
+      font.codespace_.push_back({n, big_endian(space[i].value), big_endian(space[i + 1].value)});
+    }
+    font.identity_cids_ = false;
+    size_t entries = 0;
+    const std::vector<CMapToken> chars = section(tokens, "cidchar");
+    for (size_t i = 0; i + 1 < chars.size(); i += 2) {
+      if (is_string(chars[i]) && chars[i + 1].type == QPDFTokenizer::tt_integer && entries++ < kMaxMapEntries)
+        font.cids_[big_endian(chars[i].value)] = static_cast<uint32_t>(std::stoul(chars[i + 1].value));
+    }
+    const std::vector<CMapToken> ranges = section(tokens, "cidrange");
+    for (size_t i = 0; i + 2 < ranges.size(); i += 3) {
+      if (!is_string(ranges[i]) || !is_string(ranges[i + 1]) || ranges[i + 2].type != QPDFTokenizer::tt_integer)
+        continue;
+      const uint32_t lo = big_endian(ranges[i].value), hi = big_endian(ranges[i + 1].value);
+      const uint32_t cid = static_cast<uint32_t>(std::stoul(ranges[i + 2].value));
+      for (uint32_t code = lo; code <= hi && entries++ < kMaxMapEntries; ++code) font.cids_[code] = cid + (code - lo);
+    }
+    for (const CMapToken& t : tokens) {
+      // A CMap built on another one needs that one's ranges, which are not at hand.
+      if (t.type == QPDFTokenizer::tt_word && t.value == "usecmap") return false;
+    }
+    return !font.codespace_.empty();
+  }
+
+  void composite(QPDFObjectHandle dict) {
+    QPDFObjectHandle encoding = dict.getKey("/Encoding");
+    if (encoding.isName() && (encoding.getName() == "/Identity-H" || encoding.getName() == "/Identity-V")) {
+      font.codespace_.push_back({2, 0, 0xFFFF});
+      font.vertical = encoding.getName() == "/Identity-V";
+    } else if (encoding.isStream()) {
+      if (!encoding_cmap(encoding)) return;
+      font.vertical = number_of(encoding.getDict().getKey("/WMode")) == 1;
+    } else {
+      return;  // a predefined CMap: its code space is not known here
+    }
+    QPDFObjectHandle kids = dict.getKey("/DescendantFonts");
+    QPDFObjectHandle cid = kids.isArray() && kids.getArrayNItems() > 0 ? kids.getArrayItem(0) : QPDFObjectHandle();
+    if (!cid.isDictionary()) return;
+    font.default_width_ = number_of(cid.getKey("/DW"), 1000) / 1000;
+    QPDFObjectHandle w = cid.getKey("/W");
+    const int n = w.isArray() ? w.getArrayNItems() : 0;
+    size_t entries = 0;
+    for (int i = 0; i + 1 < n && entries < kMaxMapEntries;) {
+      QPDFObjectHandle first = w.getArrayItem(i), next = w.getArrayItem(i + 1);
+      if (!first.isNumber()) break;
+      const uint32_t start = static_cast<uint32_t>(first.getNumericValue());
+      if (next.isArray()) {
+        for (int k = 0; k < next.getArrayNItems() && entries++ < kMaxMapEntries; ++k)
+          font.widths_[start + static_cast<uint32_t>(k)] = number_of(next.getArrayItem(k)) / 1000;
+        i += 2;
+      } else if (i + 2 < n && next.isNumber()) {
+        const uint32_t last = static_cast<uint32_t>(next.getNumericValue());
+        const double width = number_of(w.getArrayItem(i + 2)) / 1000;
+        for (uint32_t c = start; c <= last && entries++ < kMaxMapEntries; ++c) font.widths_[c] = width;
+        i += 3;
+      } else {
+        break;
+      }
+    }
+    font.kind = Font::Kind::Composite;
+  }
+
+  void simple(QPDFObjectHandle dict, const Font::StandardWidth& standard, bool type3) {
+    double scale = 1.0 / 1000;
+    if (type3) {
+      QPDFObjectHandle m = dict.getKey("/FontMatrix");
+      if (!m.isArray() || m.getArrayNItems() != 6) return;
+      scale = number_of(m.getArrayItem(0));
+    }
+    QPDFObjectHandle widths = dict.getKey("/Widths");
+    QPDFObjectHandle descriptor = dict.getKey("/FontDescriptor");
+    const double missing = descriptor.isDictionary() ? number_of(descriptor.getKey("/MissingWidth")) : 0;
+    std::string base = dict.getKey("/BaseFont").isName() ? dict.getKey("/BaseFont").getName().substr(1) : "";
+    if (base.size() > 7 && base[6] == '+') base = base.substr(7);  // subset prefix
+
+    // Which character each code stands for, from the encoding.
+    QPDFObjectHandle enc = dict.getKey("/Encoding");
+    std::string base_enc;
+    QPDFObjectHandle differences;
+    if (enc.isName()) {
+      base_enc = enc.getName().substr(1);
+    } else if (enc.isDictionary()) {
+      if (enc.getKey("/BaseEncoding").isName()) base_enc = enc.getKey("/BaseEncoding").getName().substr(1);
+      differences = enc.getKey("/Differences");
+    }
+    const bool embedded = descriptor.isDictionary() && (descriptor.hasKey("/FontFile") ||
+                                                        descriptor.hasKey("/FontFile2") || descriptor.hasKey("/FontFile3"));
+    if (base_enc.empty() && !embedded && !type3 && standard_font(base) && base != "Symbol" && base != "ZapfDingbats")
+      base_enc = "StandardEncoding";
+    std::map<uint32_t, char32_t> from_encoding;
+    for (uint32_t code = 32; code < 256 && !base_enc.empty(); ++code) {
+      if (char32_t c = base_encoding(base_enc, code)) from_encoding[code] = c;
+    }
+    if (differences.isArray()) {
+      uint32_t code = 0;
+      for (int i = 0; i < differences.getArrayNItems(); ++i) {
+        QPDFObjectHandle item = differences.getArrayItem(i);
+        if (item.isNumber()) {
+          code = static_cast<uint32_t>(item.getNumericValue());
+        } else if (item.isName()) {
+          if (code < 256) {
+            const char32_t c = name_to_unicode(item.getName().substr(1));
+            if (c) from_encoding[code] = c;
+            else from_encoding.erase(code);
+          }
+          ++code;
+        }
+      }
+    }
+    for (const auto& [code, c] : from_encoding) font.unicode_.emplace(code, c);
+
+    if (widths.isArray()) {
+      const uint32_t first = static_cast<uint32_t>(number_of(dict.getKey("/FirstChar")));
+      for (int i = 0; i < widths.getArrayNItems() && i < 256; ++i)
+        font.widths_[first + static_cast<uint32_t>(i)] = number_of(widths.getArrayItem(i)) * scale;
+      font.default_width_ = missing * scale;
+    } else if (!type3 && standard_font(base) && standard) {
+      font.fallback_ = [standard, base, from_encoding](uint32_t code) -> std::optional<double> {
+        auto it = from_encoding.find(code);
+        if (it == from_encoding.end()) return std::nullopt;
+        return standard(base, it->second);
+      };
+    }
+    font.kind = type3 ? Font::Kind::Type3 : Font::Kind::Simple;
+  }
+};
+
+std::shared_ptr<Font> Font::load(QPDFObjectHandle dict, const StandardWidth& standard) {
+  auto font = std::make_shared<Font>();
+  if (!dict.isDictionary()) return font;
+  FontLoader loader{*font};
+  const std::string subtype = dict.getKey("/Subtype").isName() ? dict.getKey("/Subtype").getName() : "";
+  if (subtype == "/Type0") {
+    loader.composite(dict);
+  } else if (subtype == "/Type1" || subtype == "/MMType1" || subtype == "/TrueType" || subtype == "/Type3") {
+    loader.simple(dict, standard, subtype == "/Type3");
+  }
+  if (font->kind == Kind::Unknown) return font;
+  if (dict.getKey("/ToUnicode").isStream()) {
+    // The ToUnicode map says what the codes stand for better than the encoding does.
+    std::map<uint32_t, char32_t> from_encoding;
+    from_encoding.swap(font->unicode_);
+    loader.to_unicode(dict.getKey("/ToUnicode"));
+    font->unicode_.merge(from_encoding);
+  }
+  for (const auto& [code, c] : font->unicode_) {
+    size_t length = 1;
+    if (font->kind == Kind::Composite) {
+      length = 0;
+      for (const Range& r : font->codespace_)
+        if (code >= r.low && code <= r.high) length = r.length;
+      if (length == 0) continue;
+    }
+    if (c != 0 && font->width(code)) font->encoding_.emplace(c, Code{code, length});
+  }
+  return font;
+}
+
+std::vector<Font::Code> Font::split(std::string_view bytes) const {
+  std::vector<Code> out;
+  if (kind != Kind::Composite) {
+    for (unsigned char b : bytes) out.push_back({b, 1});
+    return out;
+  }
+  size_t shortest = 4;
+  for (const Range& r : codespace_) shortest = std::min(shortest, r.length);
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t length = 0;
+    for (size_t n = 1; n <= 4 && at + n <= bytes.size() && length == 0; ++n) {
+      const uint32_t v = big_endian(bytes.substr(at, n));
+      for (const Range& r : codespace_)
+        if (r.length == n && v >= r.low && v <= r.high) length = n;
+    }
+    if (length == 0) length = std::min(shortest, bytes.size() - at);
+    out.push_back({big_endian(bytes.substr(at, length)), length});
+    at += length;
+  }
+  return out;
+}
+
+std::optional<double> Font::width(uint32_t code) const {
+  if (kind == Kind::Unknown) return std::nullopt;
+  uint32_t key = code;
+  if (kind == Kind::Composite && !identity_cids_) {
+    auto it = cids_.find(code);
+    key = it == cids_.end() ? 0 : it->second;
+  }
+  if (auto it = widths_.find(key); it != widths_.end()) return it->second;
+  if (fallback_) return fallback_(code);
+  return default_width_;
+}
+
+std::optional<double> Font::reader_width(uint32_t code) const {
+  std::optional<double> w = width(code);
+  if (!w || kind == Kind::Type3) return w;
+  const double thousandths = *w * 1000;
+  return std::trunc(thousandths + (thousandths >= 0 ? 1e-3 : -1e-3)) / 1000;
+}
+
+std::string Font::bytes(uint32_t code, size_t length) const {
+  std::string out(length, '\0');
+  for (size_t i = 0; i < length; ++i) out[length - 1 - i] = static_cast<char>((code >> (8 * i)) & 0xFF);
+  return out;
+}
+
+std::optional<Font::Code> Font::encode(char32_t c) const {
+  auto it = encoding_.find(c);
+  if (it == encoding_.end()) return std::nullopt;
+  return it->second;
+}
+
+void Font::learn(uint32_t code, size_t length, char32_t c) {
+  if (c == 0 || !width(code)) return;
+  encoding_.insert_or_assign(c, Code{code, length});
+}
+
+}  // namespace quorvel::content
