@@ -9,8 +9,10 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTabWidget>
@@ -23,9 +25,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
+#include "desktop/window/JobRunner.h"
 #include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
@@ -72,6 +77,57 @@ bool replaceOwnerOnly(const QString& target, const std::function<bool(const QStr
   return true;
 }
 
+// A tab's snapshot as the timer found it due; the rest is read on the worker.
+struct Snapshot {
+  QPointer<PdfView> view;
+  IDocument* doc;
+  std::vector<annot::Annotation> annotations;
+  QString stem;  // the folder and the name without its suffix
+  QByteArray origin;
+  quint64 edits;
+};
+
+const char* const kEdits = "quorvelEdits";
+const char* const kWatched = "quorvelEditsWatched";
+const char* const kSnapshot = "quorvelSnapshot";
+
+// How many edits the view has had since autosave first looked at it, counted from the signals
+// every edit sends (annotations, page list, page content).
+quint64 editsOf(PdfView& view) {
+  if (!view.property(kWatched).toBool()) {
+    view.setProperty(kWatched, true);
+    PdfView* v = &view;
+    const auto bump = [v] { v->setProperty(kEdits, v->property(kEdits).toULongLong() + 1); };
+    QObject::connect(v, &PdfView::annotationsChanged, v, bump);
+    QObject::connect(v, &PdfView::pageStructureChanged, v, bump);
+    QObject::connect(v, &PdfView::pageContentChanged, v, bump);
+  }
+  return view.property(kEdits).toULongLong();
+}
+
+// What a written snapshot is known by: its place, its origin, the edits it holds and the files
+// as written, so that a copy changed or removed since is written again.
+QString snapshotMark(const Snapshot& s) {
+  const QFileInfo pdf(s.stem + QStringLiteral(".pdf")), txt(s.stem + QStringLiteral(".txt"));
+  if (!pdf.exists() || !txt.exists()) return {};
+  return QStringLiteral("%1|%2|%3|%4|%5|%6")
+      .arg(s.stem, QString::fromUtf8(s.origin.toHex()))
+      .arg(s.edits)
+      .arg(pdf.size())
+      .arg(pdf.lastModified().toMSecsSinceEpoch())
+      .arg(txt.lastModified().toMSecsSinceEpoch());
+}
+
+// A snapshot is written again only when something it holds changed since the last one.
+bool snapshotDue(const Snapshot& s) {
+  const QString mark = snapshotMark(s);
+  return mark.isEmpty() || s.view->property(kSnapshot).toString() != mark;
+}
+
+void markSnapshot(const Snapshot& s) {
+  if (s.view) s.view->setProperty(kSnapshot, snapshotMark(s));
+}
+
 void removeEveryFile(const QString& dir) {
   QDir d(dir);
   for (const QString& name : d.entryList(QDir::Files | QDir::Hidden | QDir::System))
@@ -99,19 +155,41 @@ void MainWindow::autosaveSnapshot() {
   if (!recoverySettled || !tabs || tabs->count() == 0) return;
   const QString dir = recoveryDir();
   if (!usableFolder(dir, true)) return;
+  std::vector<Snapshot> due;
   for (int i = 0; i < tabs->count(); ++i) {
     auto* view = qobject_cast<PdfView*>(tabs->widget(i));
     if (!view || !view->doc) continue;
-    const QString stem = QStringLiteral("%1/rec-%2").arg(dir).arg(i);
-    if (!replaceOwnerOnly(stem + QStringLiteral(".pdf"), [view](const QString& tmp) { return view->saveAs(tmp); }))
-      continue;
-    const QByteArray origin = tabs->tabToolTip(i).toUtf8();
-    replaceOwnerOnly(stem + QStringLiteral(".txt"), [&origin](const QString& tmp) {
-      QFile f(tmp);
-      return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(origin) == origin.size() &&
-             f.flush();
-    });
+    Snapshot s{view, view->doc.get(), view->annotations, QStringLiteral("%1/rec-%2").arg(dir).arg(i),
+               tabs->tabToolTip(i).toUtf8(), editsOf(*view)};
+    if (!snapshotDue(s)) continue;
+    due.push_back(std::move(s));
   }
+  if (due.empty()) return;
+  // The copies are written off the window's thread, one tab after another; the window stays free.
+  auto written = std::make_shared<std::vector<char>>(due.size(), 0);
+  JobRunner::Job job;
+  job.title = L("Автосохранение…", "Autosaving…");
+  job.background = true;
+  for (const Snapshot& s : due) job.views.push_back(s.view);
+  job.work = [due, written](JobControl& c) {
+    for (size_t k = 0; k < due.size() && !c.cancelled(); ++k) {
+      const Snapshot& s = due[k];
+      if (!replaceOwnerOnly(s.stem + QStringLiteral(".pdf"),
+                            [&s](const QString& tmp) { return s.doc->save_as(tmp.toStdString(), s.annotations); }))
+        continue;
+      replaceOwnerOnly(s.stem + QStringLiteral(".txt"), [&s](const QString& tmp) {
+        QFile f(tmp);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(s.origin) == s.origin.size() && f.flush();
+      });
+      (*written)[k] = 1;
+    }
+  };
+  job.done = [due, written](bool) {
+    for (size_t k = 0; k < due.size(); ++k) {
+      if ((*written)[k]) markSnapshot(due[k]);
+    }
+  };
+  jobs().run(std::move(job));
 }
 
 void MainWindow::checkRecovery() {
