@@ -20,6 +20,7 @@
 #include <functional>
 #include <string>
 
+#include "bench/proc_status.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "desktop/test_mainwindow_support.h"
@@ -31,16 +32,6 @@ using quorvel::desktop::MainWindow;
 using quorvel::desktop::PdfView;
 
 namespace {
-
-double statusMb(const char* key) {
-  std::ifstream f("/proc/self/status");
-  std::string line;
-  const std::string prefix = std::string(key) + ":";
-  while (std::getline(f, line)) {
-    if (line.rfind(prefix, 0) == 0) return std::atof(line.c_str() + prefix.size()) / 1024.0;
-  }
-  return -1;
-}
 
 // The event loop's longest gap beyond the timer's own interval, leaving out the probe's own
 // repaints, and the longest repaint. A job that opens what it wrote is split where it says that

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/proc_status.h"
 #include "common/fixtures.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/window/MainWindowCommandLine.h"
@@ -49,17 +50,6 @@ std::string makePdf(int pages) {
   }
   objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
   return quorvel::test::build_pdf(objects);
-}
-
-// A field of /proc/self/status in MB.
-double statusMb(const char* key) {
-  std::ifstream f("/proc/self/status");
-  std::string line;
-  const std::string prefix = std::string(key) + ":";
-  while (std::getline(f, line)) {
-    if (line.rfind(prefix, 0) == 0) return std::atof(line.c_str() + prefix.size()) / 1024.0;
-  }
-  return -1;
 }
 
 int withImages(const ThumbnailPanel& panel) {

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/proc_status.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "desktop/window/MainWindow.h"
@@ -28,16 +29,6 @@
 using quorvel::desktop::MainWindow;
 
 namespace {
-
-double statusMb(const char* key) {
-  std::ifstream f("/proc/self/status");
-  std::string line;
-  const std::string prefix = std::string(key) + ":";
-  while (std::getline(f, line)) {
-    if (line.rfind(prefix, 0) == 0) return std::atof(line.c_str() + prefix.size()) / 1024.0;
-  }
-  return -1;
-}
 
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
