@@ -20,7 +20,7 @@
 #include <functional>
 #include <string>
 
-#include "bench/proc_status.h"
+#include "bench/process_status.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "desktop/test_mainwindow_support.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/proc_status.h"
+#include "bench/process_status.h"
 #include "common/fixtures.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/window/MainWindowCommandLine.h"

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/proc_status.h"
+#include "bench/process_status.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "desktop/window/MainWindow.h"

@@ -1,5 +1,5 @@
 // A field of /proc/self/status (VmRSS, VmHWM, ...) in MB, for the benchmarks' memory figures;
-// -1 when it is not there.
+// negative when absent.
 #pragma once
 
 #include <cstdlib>
