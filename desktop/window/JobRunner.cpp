@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <mutex>
 
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/MainWindow.h"
@@ -50,6 +51,10 @@ struct JobState {
   QPushButton* cancel = nullptr;
   QEventLoop* loop = nullptr;
   bool ended = false;
+  // Pages the work changed, told to the view when it returns: a repaint meanwhile would only
+  // wait for the work's next call into the engine.
+  std::mutex editedLock;
+  std::vector<int> edited;
 
   bool requestCancel() {
     int expected = Running;
@@ -89,13 +94,8 @@ void JobControl::progress(long long done, long long total) {
 }
 
 void JobControl::pageEdited(int page) {
-  const std::shared_ptr<JobState> s = state_;
-  QMetaObject::invokeMethod(
-      s->runner,
-      [s, page] {
-        if (!s->views.empty() && s->views.front()) s->views.front()->pageContentEdited(page);
-      },
-      Qt::QueuedConnection);
+  const std::lock_guard<std::mutex> g(state_->editedLock);
+  state_->edited.push_back(page);
 }
 
 JobRunner::JobRunner(QMainWindow* window) : QObject(window), window_(window) {
@@ -189,6 +189,9 @@ void JobRunner::startNext() {
 void JobRunner::finish(const std::shared_ptr<JobState>& state, bool notify) {
   state->ended = true;
   state->kept.clear();
+  if (notify && !state->views.empty() && state->views.front()) {
+    for (int page : state->edited) state->views.front()->pageContentEdited(page);
+  }
   if (state->dialog) {
     state->dialog->onCancel = nullptr;
     delete state->dialog;

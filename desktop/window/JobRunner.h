@@ -46,8 +46,9 @@ class JobControl {
   bool commit();
   // How far the work is; shown as a percentage.
   void progress(long long done, long long total);
-  // Tells the job's first view, on the window's thread, that a page of its document changed
-  // (PdfView::pageContentEdited), in the order the pages were edited.
+  // A page of the document of the job's first view changed: the view hears it
+  // (PdfView::pageContentEdited) on the window's thread once the work has returned, page by
+  // page in the order of the edits, also after a cancel.
   void pageEdited(int page);
 
  private:

@@ -48,8 +48,8 @@ namespace quorvel::desktop {
 
 class AiPanel;
 class AnnotationStore;
-class JobRunner;
 class CommentsPanel;
+class JobRunner;
 class OutlinePanel;
 class PdfView;
 class RecentsStore;
@@ -241,6 +241,16 @@ class MainWindow : public QMainWindow {
   // Rebinds the panels to the given view (or none) before anything it refers to goes away.
   void bindPanels(PdfView* view);
 
+  // Long jobs (window/JobRunner.*): the runner is made on first use. A closing tab and the
+  // window's end go through it first, since a job's work may still be reading a document.
+ public:
+  JobRunner& jobs();
+  // What exportAllPages does with the folder it asked for (MainWindowSave.cpp).
+  void exportAllPagesTo(const QString& dir);
+
+ private:
+  JobRunner* jobRunner = nullptr;
+
   QStackedWidget* stack = nullptr;
   StartView* startView = nullptr;
   QTabWidget* tabs = nullptr;
@@ -280,16 +290,6 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;
   std::unique_ptr<RecentsStore> recentsStore;
-
-  // Long jobs (window/JobRunner.*): the runner is made on first use. A closing tab and the
-  // window's end go through it first, since a job's work may still be reading a document.
- public:
-  JobRunner& jobs();
-  // What exportAllPages does with the folder it asked for (MainWindowSave.cpp).
-  void exportAllPagesTo(const QString& dir);
-
- private:
-  JobRunner* jobRunner = nullptr;
 };
 
 }  // namespace quorvel::desktop
