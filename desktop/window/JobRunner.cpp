@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QMainWindow>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -183,7 +184,6 @@ void JobRunner::startNext() {
     });
     thread_->start();
   }
-  if (!busy()) emit idle();
 }
 
 void JobRunner::finish(const std::shared_ptr<JobState>& state, bool notify) {

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -23,11 +22,8 @@
 
 #include "core/engine.h"
 
-class QDialog;
-class QEventLoop;
 class QLabel;
 class QMainWindow;
-class QProgressBar;
 class QThread;
 
 namespace quorvel::desktop {
@@ -103,9 +99,6 @@ class JobRunner : public QObject {
   // Cancels every job, waits for the running work to return and ends every job; `notify` runs
   // their completions (not when the window is being destroyed).
   void stopAll(bool notify);
-
- signals:
-  void idle();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

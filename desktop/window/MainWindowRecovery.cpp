@@ -7,9 +7,9 @@
 // folder) is left alone as if it could not be created. Only then is emptying it safe.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QDateTime>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
