@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -226,6 +227,30 @@ class IDocument {
   virtual bool place_image(int /*page*/, const uint8_t* /*bgra*/, int /*width*/, int /*height*/,
                            double /*x0*/, double /*y0*/, double /*x1*/, double /*y1*/) {
     return false;
+  }
+  // place_image for many pages at once. Each picture (pixels as place_image takes them) is
+  // written into the document once and every page that shows it shares it; a page's own content
+  // stays byte for byte as it was, the picture drawn over it. A placement puts picture `picture`
+  // over the box with corners (x0, y0), (x1, y1) in the page space of `page`; placements with
+  // a page, picture or box that place_image would refuse are passed over. The work happens on a
+  // copy that replaces the document at the end, so nothing else may change the document
+  // meanwhile. `progress`, when set, hears the percentage done and stops the work by returning
+  // false. Gives the number of placements drawn; 0 leaves the document as it was (stopped,
+  // nothing to draw, a failure, or an engine without the operation).
+  struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bgra;
+  };
+  struct PicturePlacement {
+    int page = 0;
+    int picture = 0;
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+  };
+  virtual int place_shared_pictures(const std::vector<Picture>& /*pictures*/,
+                                    const std::vector<PicturePlacement>& /*placements*/,
+                                    const std::function<bool(int percent)>& /*progress*/ = {}) {
+    return 0;
   }
   // Writes `text` (UTF-8) on the page content: baseline start at (x, y) in page space, size in
   // points, colour and opacity 0..255, turned `angle` degrees counterclockwise about (x, y).

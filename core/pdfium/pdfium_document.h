@@ -120,6 +120,10 @@ class PdfiumDocument final : public IDocument {
   bool stamp_text(int page, const std::string& text, double font_size, int r, int g, int b, int a,
                   double x, double y, double angle) override;
 
+  // Pictures shared by many pages, drawn through qpdf (pdfium_stamp.cpp).
+  int place_shared_pictures(const std::vector<Picture>& pictures, const std::vector<PicturePlacement>& placements,
+                            const std::function<bool(int percent)>& progress) override;
+
   // Text insertion and replacement (pdfium_text_edit.cpp).
   int replace_text(int page, const std::string& find, const std::string& replacement) override;
   std::vector<int> replace_text_pages(const std::vector<int>& pages, const std::string& find,

@@ -32,14 +32,11 @@ CompareReport compareReport(const std::vector<diff::PageDiff>& diffs) {
                   .arg(page)
                   .arg(d.added)
                   .arg(d.removed);
-    r.diffText += QStringLiteral("[стр. %1]\n").arg(page);
     int shown = 0;
     bool cut = false;
     for (const diff::Line& line : d.lines) {
       if (line.kind != 1 && line.kind != 2) continue;
       const bool added = line.kind == 1;
-      r.diffText += (added ? QStringLiteral("+ ") : QStringLiteral("- ")) + QString::fromStdString(line.text) +
-                    QLatin1Char('\n');
       if (shown < kReportLinesPerPage) {
         ++shown;
         r.html += added ? QStringLiteral("<div style='color:#7bd88f'>+ %1</div>").arg(escaped(line.text))
@@ -52,7 +49,22 @@ CompareReport compareReport(const std::vector<diff::PageDiff>& diffs) {
     }
   }
   r.html += QStringLiteral("</div>");
+  r.diffText = changeText(diffs);
   return r;
+}
+
+QString changeText(const std::vector<diff::PageDiff>& diffs) {
+  QString text;
+  for (const diff::PageDiff& d : diffs) {
+    if (!d.changed) continue;
+    text += QStringLiteral("[стр. %1]\n").arg(d.page + 1);
+    for (const diff::Line& line : d.lines) {
+      if (line.kind != 1 && line.kind != 2) continue;
+      text += (line.kind == 1 ? QStringLiteral("+ ") : QStringLiteral("- ")) + QString::fromStdString(line.text) +
+              QLatin1Char('\n');
+    }
+  }
+  return text;
 }
 
 SideBySide sideBySide(const std::vector<diff::PageDiff>& diffs) {

@@ -19,6 +19,8 @@ struct CompareReport {
   int removed = 0;
 };
 CompareReport compareReport(const std::vector<diff::PageDiff>& diffs);
+// The plain-text changes that an AI summary reads: "[стр. N]" then "+ "/"- " lines.
+QString changeText(const std::vector<diff::PageDiff>& diffs);
 
 struct SideBySide {
   QString left;

@@ -14,6 +14,7 @@
 
 namespace quorvel::desktop {
 
+class JobControl;
 class MainWindow;
 class PdfView;
 
@@ -25,10 +26,6 @@ std::vector<uint8_t> straightBgra(const QImage& image);
 // The current view when it holds a document (with at least one page when `needPages`), else
 // null after the status bar asked the user to open a PDF first.
 PdfView* documentViewOrAsk(MainWindow& window, bool needPages = false);
-
-// Runs `edit` over every page of the view's document in order and announces each page it
-// changed; gives how many it changed.
-int editEveryPage(PdfView& view, const std::function<bool(IDocument& doc, int page)>& edit);
 
 // The texts a tool ends with, already filled in.
 struct ToolTexts {
@@ -42,5 +39,17 @@ struct ToolTexts {
 // whether or not the save worked.
 void finishLocalTool(MainWindow& window, PdfView& view, bool changed, const QString& outPath,
                      const ToolTexts& texts);
+
+// A tool over the whole document as a job of the window: `change` runs off the window's thread,
+// changes the view's document and gives how much it changed (announcing each page it changed
+// through the job); the changed document is then saved to `outPath` there too, and the common
+// ending follows on the window's thread, `doneText` making the done text from the count. A
+// cancel saves and opens nothing; what the change did to the open document before it stays.
+void runDocumentTool(MainWindow& window, PdfView& view, const QString& title, const QString& outPath,
+                     std::function<int(IDocument& doc, JobControl& job)> change, ToolTexts texts,
+                     std::function<QString(int count)> doneText);
+
+// The status text of a cancelled tool: how many pages of the open document it changed first.
+QString cancelledText(int changedPages);
 
 }  // namespace quorvel::desktop

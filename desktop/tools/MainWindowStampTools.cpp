@@ -1,5 +1,6 @@
 // Tools that write onto every page of the open document and save the result as a new file:
-// a diagonal translucent watermark, page numbers and Bates numbers.
+// a diagonal translucent watermark, page numbers and Bates numbers. Each runs as a job of the
+// window, off its thread.
 #include <QFileDialog>
 #include <QFont>
 #include <QInputDialog>
@@ -8,11 +9,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <vector>
 
 #include "desktop/tools/LocalTools.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
+#include "desktop/window/JobRunner.h"
 #include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
@@ -40,6 +44,21 @@ QImage watermarkImage(const QString& text, int side) {
   return image;
 }
 
+// Stamps page after page until the job is cancelled, announcing each page stamped; gives how
+// many were.
+int stampEveryPage(IDocument& doc, JobControl& job, const std::function<bool(IDocument&, int)>& stamp) {
+  const int n = doc.page_count();
+  int count = 0;
+  for (int i = 0; i < n && !job.cancelled(); ++i) {
+    if (stamp(doc, i)) {
+      job.pageEdited(i);
+      ++count;
+    }
+    job.progress(i + 1, n);
+  }
+  return count;
+}
+
 // The number padded with zeros to at least `digits` digits, wider numbers kept whole.
 QString batesNumber(qint64 n, int digits) {
   const QString d = QString::number(n < 0 ? -n : n).rightJustified(std::max(0, digits), QLatin1Char('0'));
@@ -51,19 +70,42 @@ QString batesNumber(qint64 n, int digits) {
 void MainWindow::watermarkTo(const QString& text, const QString& outPath) {
   PdfView* view = currentView();
   if (!view || !view->doc || text.isEmpty() || outPath.isEmpty()) return;
-  const int count = editEveryPage(*view, [&](IDocument& doc, int i) {
-    const PageInfo info = doc.page_info(i);
-    const double shorter = std::min(info.width, info.height) * 1.2;
-    if (!(shorter >= 1.0) || shorter > 1e6) return false;
-    const int side = static_cast<int>(shorter);
-    const std::vector<uint8_t> pixels = straightBgra(watermarkImage(text, side));
-    if (pixels.empty()) return false;
-    const double x0 = (info.width - side) * 0.5, y0 = (info.height - side) * 0.5;
-    return doc.place_image(i, pixels.data(), side, side, x0, y0, x0 + side, y0 + side);
-  });
   const QString failed = L("Не удалось добавить водяной знак", "Could not add the watermark");
-  finishLocalTool(*this, *view, count > 0, outPath,
-                  {failed, failed, L("Водяной знак на %1 стр. → %2", "Watermark on %1 page(s) → %2").arg(count).arg(outPath)});
+  runDocumentTool(
+      *this, *view, L("Водяной знак…", "Watermark…"), outPath,
+      [text](IDocument& doc, JobControl& job) {
+        // The square depends only on its side, so pages whose shorter sides agree share one.
+        std::vector<IDocument::Picture> pictures;
+        std::map<int, int> pictureOfSide;
+        std::vector<IDocument::PicturePlacement> placements;
+        const int n = doc.page_count();
+        for (int i = 0; i < n && !job.cancelled(); ++i) {
+          const PageInfo info = doc.page_info(i);
+          const double shorter = std::min(info.width, info.height) * 1.2;
+          if (!(shorter >= 1.0) || shorter > 1e6) continue;
+          const int side = static_cast<int>(shorter);
+          auto it = pictureOfSide.find(side);
+          if (it == pictureOfSide.end()) {
+            std::vector<uint8_t> pixels = straightBgra(watermarkImage(text, side));
+            if (pixels.empty()) continue;
+            pictures.push_back({side, side, std::move(pixels)});
+            it = pictureOfSide.emplace(side, static_cast<int>(pictures.size()) - 1).first;
+          }
+          const double x0 = (info.width - side) * 0.5, y0 = (info.height - side) * 0.5;
+          placements.push_back({i, it->second, x0, y0, x0 + side, y0 + side});
+        }
+        if (job.cancelled()) return 0;
+        const int drawn = doc.place_shared_pictures(pictures, placements, [&job](int percent) {
+          job.progress(percent, 100);
+          return !job.cancelled();
+        });
+        if (drawn > 0) {
+          for (const IDocument::PicturePlacement& p : placements) job.pageEdited(p.page);
+        }
+        return drawn;
+      },
+      {failed, failed, {}},
+      [outPath](int count) { return L("Водяной знак на %1 стр. → %2", "Watermark on %1 page(s) → %2").arg(count).arg(outPath); });
 }
 
 void MainWindow::watermarkDialog() {
@@ -82,31 +124,43 @@ void MainWindow::watermarkDialog() {
 void MainWindow::pageNumbersTo(const QString& outPath) {
   PdfView* view = currentView();
   if (!view || !view->doc || outPath.isEmpty()) return;
-  const int total = view->doc->page_count();
-  const int count = editEveryPage(*view, [&](IDocument& doc, int i) {
-    const QString text = QStringLiteral("%1 / %2").arg(i + 1).arg(total);
-    const PageInfo info = doc.page_info(i);
-    return doc.stamp_text(i, utf8(text), 10.0, 0, 0, 0, 255, info.width * 0.5 - 16, 18.0, 0.0);
-  });
   const QString failed = L("Не удалось проставить номера страниц", "Could not add page numbers");
-  finishLocalTool(*this, *view, count > 0, outPath,
-                  {failed, failed, L("Номера страниц на %1 стр. → %2", "Page numbers on %1 page(s) → %2").arg(count).arg(outPath)});
+  runDocumentTool(
+      *this, *view, L("Номера страниц…", "Page numbers…"), outPath,
+      [](IDocument& doc, JobControl& job) {
+        const int total = doc.page_count();
+        return stampEveryPage(doc, job, [total](IDocument& d, int i) {
+          const QString text = QStringLiteral("%1 / %2").arg(i + 1).arg(total);
+          const PageInfo info = d.page_info(i);
+          return d.stamp_text(i, utf8(text), 10.0, 0, 0, 0, 255, info.width * 0.5 - 16, 18.0, 0.0);
+        });
+      },
+      {failed, failed, {}},
+      [outPath](int count) {
+        return L("Номера страниц на %1 стр. → %2", "Page numbers on %1 page(s) → %2").arg(count).arg(outPath);
+      });
 }
 
 void MainWindow::batesStampTo(const QString& prefix, int start, int digits, const QString& outPath) {
   PdfView* view = currentView();
   if (!view || !view->doc || outPath.isEmpty()) return;
-  const int count = editEveryPage(*view, [&](IDocument& doc, int i) {
-    // A start near the top of int must not wrap: the numbers run on in 64 bits.
-    const QString text = prefix + batesNumber(qint64{start} + i, digits);
-    const PageInfo info = doc.page_info(i);
-    const double x = std::max(12.0, info.width - 24 - text.size() * 9 * 0.55);
-    // Text beyond Latin-1 takes the engine's TrueType font; without one the page is refused.
-    return doc.stamp_text(i, utf8(text), 9.0, 0, 0, 0, 255, x, 18.0, 0.0);
-  });
   const QString failed = L("Не удалось проставить нумерацию Бейтса", "Could not apply Bates numbering");
-  finishLocalTool(*this, *view, count > 0, outPath,
-                  {failed, failed, L("Нумерация Бейтса на %1 стр. → %2", "Bates numbering on %1 page(s) → %2").arg(count).arg(outPath)});
+  runDocumentTool(
+      *this, *view, L("Нумерация Бейтса…", "Bates numbering…"), outPath,
+      [prefix, start, digits](IDocument& doc, JobControl& job) {
+        return stampEveryPage(doc, job, [&](IDocument& d, int i) {
+          // A start near the top of int must not wrap: the numbers run on in 64 bits.
+          const QString text = prefix + batesNumber(qint64{start} + i, digits);
+          const PageInfo info = d.page_info(i);
+          const double x = std::max(12.0, info.width - 24 - text.size() * 9 * 0.55);
+          // Text beyond Latin-1 takes the engine's TrueType font; without one the page is refused.
+          return d.stamp_text(i, utf8(text), 9.0, 0, 0, 0, 255, x, 18.0, 0.0);
+        });
+      },
+      {failed, failed, {}},
+      [outPath](int count) {
+        return L("Нумерация Бейтса на %1 стр. → %2", "Bates numbering on %1 page(s) → %2").arg(count).arg(outPath);
+      });
 }
 
 void MainWindow::batesDialog() {

@@ -39,6 +39,11 @@ int scrollPixels(double v);
 // Moves an annotation's box and points by (dx, dy) page points (PdfViewPages.cpp).
 void shiftAnnotation(annot::Annotation& a, double dx, double dy);
 
+// The engine's rendering of page `index`, whose page_info is `info`, at `scale` pixels a point
+// in its own orientation, as PdfView::renderPageImage gives it; needs no view, so that a job
+// off the window's thread can render too (PdfViewPages.cpp).
+QImage pageImage(IDocument& doc, int index, const PageInfo& info, double scale);
+
 class PdfView : public QAbstractScrollArea {
   Q_OBJECT
 

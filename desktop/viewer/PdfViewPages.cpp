@@ -226,16 +226,21 @@ QImage PdfView::renderThumbnail(int index, int width) const {
 }
 
 QImage PdfView::renderPageImage(int index, double imageScale) const {
-  if (!doc || index < 0 || index >= static_cast<int>(pages.size()) || !(imageScale > 0)) return {};
+  if (!doc || index < 0 || index >= static_cast<int>(pages.size())) return {};
+  return pageImage(*doc, index, pages[static_cast<size_t>(index)], imageScale);
+}
+
+QImage pageImage(IDocument& doc, int index, const PageInfo& info, double scale) {
+  if (!(scale > 0)) return {};
   double w = 0, h = 0;
-  shownSize(pages[static_cast<size_t>(index)], w, h);
+  shownSize(info, w, h);
   if (!(w > 0) || !(h > 0)) return {};
   RenderRequest req;
-  req.scale = imageScale;
-  req.width = roundPixels(w * imageScale);
-  req.height = roundPixels(h * imageScale);
+  req.scale = scale;
+  req.width = roundPixels(w * scale);
+  req.height = roundPixels(h * scale);
   req.rotation = 0;
-  return copyTile(doc->render_tile(index, req));
+  return copyTile(doc.render_tile(index, req));
 }
 
 void PdfView::fillFormDemo() {

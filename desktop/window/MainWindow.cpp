@@ -32,6 +32,7 @@
 #include "desktop/stores/AnnotationStore.h"
 #include "desktop/window/BackendLink.h"
 #include "desktop/panels/CommentsPanel.h"
+#include "desktop/window/JobRunner.h"
 #include "desktop/window/MainWindowCommandLine.h"
 #include "desktop/panels/OutlinePanel.h"
 #include "desktop/viewer/PdfView.h"
@@ -175,6 +176,7 @@ MainWindow::~MainWindow() {
 
   // The views go first, while the stores and the engine they use still exist, and no signal
   // of the tab widget may reach this half-destroyed window while Qt tears the children down.
+  if (jobRunner) jobRunner->stopAll(false);
   disconnect(tabs, nullptr, this, nullptr);
   disconnect(startView, nullptr, this, nullptr);
   bindPanels(nullptr);
@@ -252,6 +254,7 @@ void MainWindow::onTabCloseRequested(int index) {
   tabs->removeTab(index);
   // The panels are bound together, so the AI panel tells whether any still holds the page.
   if (page && aiPanel && aiPanel->currentView() == page) bindPanels(currentView());
+  if (jobRunner) jobRunner->viewClosing(qobject_cast<PdfView*>(page));
   delete page;
   updateStack();
 }

@@ -53,6 +53,7 @@ class AiPanel;
 class AnnotationStore;
 class BackendLink;
 class CommentsPanel;
+class JobRunner;
 class OutlinePanel;
 class PdfView;
 class RecentsStore;
@@ -173,7 +174,8 @@ class MainWindow : public QMainWindow {
   void extractData();
   void extractToCsv(const QString& csvPath);
   // Version compare (tools/MainWindowCompare.cpp). The two workers tell whether the compare got
-  // as far as the diff, so that nobody sums up an older, unrelated one.
+  // as far as the diff; each compare keeps the change text of its diff in lastDiffText, and one
+  // that made none empties it.
   bool compareWith(const QString& otherPath);
   void compareWithDialog();
   void showVisualDiff(const QString& otherPath);
@@ -227,8 +229,6 @@ class MainWindow : public QMainWindow {
 
  private:
   void startLocalBackend();
-  // The other version of a compare, opened without a password; null after a status message.
-  std::unique_ptr<IDocument> openOtherVersion(const QString& path, const QString& parseFailure);
   // Shows `waiting`, posts, and hands the finished reply and its body to `done`, which runs
   // only while this window lives.
   void postToBackend(const QNetworkRequest& request, const QByteArray& body, const QString& waiting,
@@ -259,6 +259,16 @@ class MainWindow : public QMainWindow {
   void chooseLanguage(const char* code);
   // Rebinds the panels to the given view (or none) before anything it refers to goes away.
   void bindPanels(PdfView* view);
+
+  // Long jobs (window/JobRunner.*): the runner is made on first use. A closing tab and the
+  // window's end go through it first, since a job's work may still be reading a document.
+ public:
+  JobRunner& jobs();
+  // What exportAllPages does with the folder it asked for (MainWindowSave.cpp).
+  void exportAllPagesTo(const QString& dir);
+
+ private:
+  JobRunner* jobRunner = nullptr;
 
   QStackedWidget* stack = nullptr;
   StartView* startView = nullptr;

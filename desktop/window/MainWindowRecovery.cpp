@@ -13,11 +13,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
@@ -33,10 +35,13 @@
 #include <climits>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <utility>
+#include <vector>
 
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
+#include "desktop/window/JobRunner.h"
 #include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
@@ -86,6 +91,57 @@ bool replaceOwnerOnly(const QString& target, const std::function<bool(const QStr
     return false;
   }
   return true;
+}
+
+// A tab's snapshot as the timer found it due; the rest is read on the worker.
+struct Snapshot {
+  QPointer<PdfView> view;
+  IDocument* doc;
+  std::vector<annot::Annotation> annotations;
+  QString stem;  // the folder and the name without its suffix
+  QByteArray origin;
+  quint64 edits;
+};
+
+const char* const kEdits = "quorvelEdits";
+const char* const kWatched = "quorvelEditsWatched";
+const char* const kSnapshot = "quorvelSnapshot";
+
+// How many edits the view has had since autosave first looked at it, counted from the signals
+// every edit sends (annotations, page list, page content).
+quint64 editsOf(PdfView& view) {
+  if (!view.property(kWatched).toBool()) {
+    view.setProperty(kWatched, true);
+    PdfView* v = &view;
+    const auto bump = [v] { v->setProperty(kEdits, v->property(kEdits).toULongLong() + 1); };
+    QObject::connect(v, &PdfView::annotationsChanged, v, bump);
+    QObject::connect(v, &PdfView::pageStructureChanged, v, bump);
+    QObject::connect(v, &PdfView::pageContentChanged, v, bump);
+  }
+  return view.property(kEdits).toULongLong();
+}
+
+// What a written snapshot is known by: its place, its origin, the edits it holds and the files
+// as written, so that a copy changed or removed since is written again.
+QString snapshotMark(const Snapshot& s) {
+  const QFileInfo pdf(s.stem + QStringLiteral(".pdf")), txt(s.stem + QStringLiteral(".txt"));
+  if (!pdf.exists() || !txt.exists()) return {};
+  return QStringLiteral("%1|%2|%3|%4|%5|%6")
+      .arg(s.stem, QString::fromUtf8(s.origin.toHex()))
+      .arg(s.edits)
+      .arg(pdf.size())
+      .arg(pdf.lastModified().toMSecsSinceEpoch())
+      .arg(txt.lastModified().toMSecsSinceEpoch());
+}
+
+// A snapshot is written again only when something it holds changed since the last one.
+bool snapshotDue(const Snapshot& s) {
+  const QString mark = snapshotMark(s);
+  return mark.isEmpty() || s.view->property(kSnapshot).toString() != mark;
+}
+
+void markSnapshot(const Snapshot& s) {
+  if (s.view) s.view->setProperty(kSnapshot, snapshotMark(s));
 }
 
 void removeEveryFile(const QString& dir) {
@@ -211,14 +267,37 @@ void MainWindow::startAutosave() {
 }
 
 void MainWindow::autosaveSnapshot() {
-  if (!tabs) return;
+  if (!tabs || tabs->count() == 0) return;
+  std::vector<Snapshot> due;
   for (int i = 0; i < tabs->count(); ++i) {
     auto* view = qobject_cast<PdfView*>(tabs->widget(i));
     if (!view || !view->doc) continue;
     const QString stem = snapshotStem(i, view);
     if (stem.isEmpty()) continue;
-    writeSnapshot(stem, [view](const QString& tmp) { return view->saveAs(tmp); }, documentPathOf(view).toUtf8());
+    Snapshot s{view, view->doc.get(), view->annotations, stem, documentPathOf(view).toUtf8(), editsOf(*view)};
+    if (!snapshotDue(s)) continue;
+    due.push_back(std::move(s));
   }
+  if (due.empty()) return;
+  // The copies are written off the window's thread, one tab after another; the window stays free.
+  auto written = std::make_shared<std::vector<char>>(due.size(), 0);
+  JobRunner::Job job;
+  job.title = L("Автосохранение…", "Autosaving…");
+  job.background = true;
+  for (const Snapshot& s : due) job.views.push_back(s.view);
+  job.work = [due, written](JobControl& c) {
+    for (size_t k = 0; k < due.size() && !c.cancelled(); ++k) {
+      const Snapshot& s = due[k];
+      const auto savePdf = [&s](const QString& tmp) { return s.doc->save_as(tmp.toStdString(), s.annotations); };
+      if (writeSnapshot(s.stem, savePdf, s.origin)) (*written)[k] = 1;
+    }
+  };
+  job.done = [due, written](bool) {
+    for (size_t k = 0; k < due.size(); ++k) {
+      if ((*written)[k]) markSnapshot(due[k]);
+    }
+  };
+  jobs().run(std::move(job));
 }
 
 void MainWindow::checkRecovery() {
@@ -229,10 +308,10 @@ void MainWindow::checkRecovery() {
     QTimer::singleShot(200, this, &MainWindow::checkRecovery);
     return;
   }
-  struct Snapshot {
+  struct Found {
     QString pdf, origin;
   };
-  std::vector<Snapshot> found;
+  std::vector<Found> found;
   std::vector<ClaimedFolder> claimed;
   for (const QString& root : recoveryRoots()) {
     if (!usableFolder(root, false)) continue;
@@ -268,7 +347,7 @@ void MainWindow::checkRecovery() {
       QMessageBox::Yes | QMessageBox::No);
   recoverySettled = true;
   if (answer == QMessageBox::Yes) {
-    for (const Snapshot& s : found)
+    for (const Found& s : found)
       if (PdfView* view = openFileAs(s.pdf, s.origin, false)) view->setProperty(kRecoveredStem, s.pdf.chopped(4));
     for (ClaimedFolder& c : claimed) claimedFolders.push_back(std::move(c));
   } else {

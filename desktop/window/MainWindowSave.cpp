@@ -7,15 +7,19 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "desktop/window/MainWindow.h"
+#include "desktop/tools/LocalTools.h"
 #include "desktop/viewer/PdfView.h"
+#include "desktop/window/JobRunner.h"
 #include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
@@ -167,14 +171,42 @@ void MainWindow::exportAllPages() {
   const QString dir = QFileDialog::getExistingDirectory(
       this, L("Папка для экспорта страниц", "Folder to export pages"), QString(), QFileDialog::ShowDirsOnly);
   if (dir.isEmpty()) return;
-  int written = 0;
-  for (int i = 0; i < view->pageCount(); ++i) {
-    const QImage image = view->renderPageImage(i, kPageImageScale);
-    if (image.isNull()) continue;
-    const QString name = QStringLiteral("%1/page-%2.png").arg(dir).arg(i + 1, 3, 10, QLatin1Char('0'));
-    if (savePng(image, name)) ++written;
+  exportAllPagesTo(dir);
+}
+
+void MainWindow::exportAllPagesTo(const QString& dir) {
+  PdfView* view = currentView();
+  if (!view || view->pageCount() < 1 || dir.isEmpty()) return;
+  IDocument* doc = view->doc.get();
+  auto written = std::make_shared<int>(0);
+  JobRunner::Job job;
+  job.title = L("Экспорт страниц…", "Exporting pages…");
+  job.views = {view};
+  job.work = [doc, dir, written](JobControl& c) {
+    // The images wait under names of this run's own and take theirs only once every page is
+    // done, so that a cancel leaves nothing written and replaces no file.
+    QTemporaryDir staging(dir + QStringLiteral("/.quorvel-pages-XXXXXX"));
+    if (!staging.isValid()) return;
+    QStringList names;
+    for (int i = 0; i < doc->page_count(); ++i) {
+      if (c.cancelled()) return;
+      const QImage image = pageImage(*doc, i, doc->page_info(i), kPageImageScale);
+      const QString name = QStringLiteral("page-%1.png").arg(i + 1, 3, 10, QLatin1Char('0'));
+      if (!image.isNull() && savePng(image, staging.filePath(name))) names << name;
+      c.progress(i + 1, doc->page_count());
+    }
+    if (!c.commit()) return;
+    for (const QString& name : names) {
+      if (std::rename(QFile::encodeName(staging.filePath(name)).constData(),
+                      QFile::encodeName(dir + QLatin1Char('/') + name).constData()) == 0)
+        ++*written;
+    }
+  };
+  if (!jobs().run(std::move(job))) {
+    statusBar()->showMessage(cancelledText(0), 0);
+    return;
   }
-  statusBar()->showMessage(QStringLiteral("Экспортировано страниц: %1 → %2").arg(written).arg(dir), 0);
+  statusBar()->showMessage(QStringLiteral("Экспортировано страниц: %1 → %2").arg(*written).arg(dir), 0);
 }
 
 void MainWindow::printDocument() {

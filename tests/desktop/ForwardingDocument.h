@@ -53,6 +53,14 @@ class ForwardingDocument : public IDocument {
     if (placeFails) return false;
     return in->place_image(page, bgra, w, h, x0, y0, x1, y1);
   }
+  int place_shared_pictures(const std::vector<Picture>& pictures, const std::vector<PicturePlacement>& placements,
+                            const std::function<bool(int)>& progress) override {
+    return in->place_shared_pictures(pictures, placements, progress);
+  }
+  bool stamp_text(int page, const std::string& text, double size, int r, int g, int b, int a, double x, double y,
+                  double angle) override {
+    return in->stamp_text(page, text, size, r, g, b, a, x, y, angle);
+  }
 
   std::unique_ptr<IDocument> in;
 };

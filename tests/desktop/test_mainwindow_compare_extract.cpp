@@ -8,6 +8,7 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -133,7 +134,7 @@ class CompareExtractTest : public QObject {
   }
 
   // Compares through the window: identical versions, a real change, extra pages, and every
-  // failure keeping the earlier diff without asking the AI to sum anything up.
+  // failure leaving nothing to sum up, so that no earlier diff is passed off as this one's.
   void compareInTheDock() {
     RecordingServer server;
     for (int i = 0; i < 3; ++i) server.queue({200, R"({"answer":"ok"})", {}});
@@ -166,7 +167,7 @@ class CompareExtractTest : public QObject {
     QVERIFY(server.requests[0].body.contains("- beta"));
     QVERIFY(QTest::qWaitFor([&] { return chat(w)->toPlainText().endsWith(QStringLiteral("Резюме изменений: ok")); }, 20000));
 
-    // Failures: the message, no AI call, and the earlier diff still there.
+    // Failures: the message, then the summary that has nothing to sum up, and no AI call.
     struct Failure {
       QString file, status;
     };
@@ -182,18 +183,45 @@ class CompareExtractTest : public QObject {
         w.compareWithDialog();
       }
       QCOMPARE(p.status(), f.status);
-      QCOMPARE(chat(w)->toPlainText(), before);
+      QCOMPARE(chat(w)->toPlainText(), before + QStringLiteral("\nTavi AI: Изменений для резюме нет."));
     }
-    QCOMPARE(server.requests.size(), 1);
     w.summarizeLastDiff();
-    QVERIFY(QTest::qWaitFor([&] { return server.requests.size() == 2; }, 20000));
-    QCOMPARE(server.requests[1].body, server.requests[0].body);
+    QVERIFY(chat(w)->toPlainText().endsWith(QStringLiteral("Изменений для резюме нет.")));
+    QCOMPARE(server.requests.size(), 1);
 
     // The other version's extra page counts as changed, its text on the other side.
     QVERIFY(w.compareWith(longer));
     QCOMPARE(p.status(), QStringLiteral("Сравнение: 1 изм. стр., +1 / −0 строк (longer.pdf)"));
     QVERIFY(chat(w)->toPlainText().contains(QStringLiteral("+ extra page")));
-    QCOMPARE(server.requests.size(), 2);
+    QCOMPARE(server.requests.size(), 1);
+  }
+
+  // Every compare keeps the diff it made, whichever presentation it ends in, and one that made
+  // none leaves nothing to sum up: a summary never describes an earlier compare.
+  void everyCompareKeepsItsDiff() {
+    RecordingServer server;
+    for (int i = 0; i < 3; ++i) server.queue({200, R"({"answer":"ok"})", {}});
+    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    const std::function<void(MainWindow&, const QString&)> compares[] = {
+        [](MainWindow& w, const QString& other) { w.compareWith(other); },
+        [](MainWindow& w, const QString& other) {
+          ModalAnswerer a(Answers{rejectDialog()});
+          w.showVisualDiff(other);
+        },
+        [this](MainWindow& w, const QString& other) { w.compareToHtml(other, path("kept.html")); },
+    };
+    for (int i = 0; i < 3; ++i) {
+      MainWindow w;
+      w.openFile(v1);
+      compares[i](w, v2);
+      w.summarizeLastDiff();
+      QVERIFY(QTest::qWaitFor([&] { return server.requests.size() == i + 1; }, 20000));
+      QVERIFY2(server.requests[i].body.contains("- beta"), qPrintable(QString::number(i)));
+      compares[i](w, encrypted);
+      w.summarizeLastDiff();
+      QVERIFY2(chat(w)->toPlainText().endsWith(QStringLiteral("Изменений для резюме нет.")), qPrintable(QString::number(i)));
+      QCOMPARE(server.requests.size(), i + 1);
+    }
   }
 
   void sideBySideDialog() {

@@ -128,6 +128,33 @@ class MainWindowStampToolsTest : public QObject {
     QVERIFY2(lightest > 200 && lightest < 235, qPrintable(QString::number(lightest)));
   }
 
+  // The picture is stored once for all the pages whose shorter side it fits, not once a page:
+  // twelve letter pages share one image, a letter and an A4 page have one each.
+  void watermarkSharesOnePicturePerSide() {
+    const struct {
+      QString file;
+      int images;
+    } cases[] = {{twelve, 1}, {letterAndA4, 2}};
+    for (const auto& c : cases) {
+      MainWindow w;
+      WindowProbe p{w};
+      w.openFile(c.file);
+      const QString path = out("shared.pdf");
+      w.watermarkTo(QStringLiteral("КОПИЯ"), path);
+      QCOMPARE(p.tabs()->count(), 2);
+      std::string qdf;
+      QCOMPARE(run_program({"qpdf", "--qdf", "--object-streams=disable", path.toStdString(), "-"}, &qdf), 0);
+      const auto count = [&qdf](const std::string& what) {
+        int n = 0;
+        for (size_t at = qdf.find(what); at != std::string::npos; at = qdf.find(what, at + 1)) ++n;
+        return n;
+      };
+      // Each picture is an image and its soft mask.
+      QCOMPARE(count("/Subtype /Image"), 2 * c.images);
+      QCOMPARE(count("/SMask "), c.images);
+    }
+  }
+
   // After the edit the open tab shows the new content: its thumbnails are drawn afresh.
   void openTabShowsTheWatermarkAtOnce() {
     MainWindow w;

@@ -58,7 +58,8 @@ class ModalAnswerer : public QObject {
  private:
   void poll() {
     QWidget* w = QApplication::activeModalWidget();
-    if (!w || w == current) return;
+    // A long job's progress asks nothing: it goes when the job ends.
+    if (!w || w == current || w->objectName() == QLatin1String("jobProgress")) return;
     current = w;
     Seen s;
     s.title = w->windowTitle();

@@ -1,0 +1,319 @@
+// Long work over a whole document runs as a job of the window: the window's events are handled
+// while it runs, a tool can be cancelled until its result is being written and then writes
+// nothing, and a tab or the window closing meanwhile never pulls a document from under it.
+#include <QDir>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QSettings>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "ForwardingDocument.h"
+#include "desktop/window/JobRunner.h"
+#include "lang_guard.h"
+#include "test_mainwindow_support.h"
+
+using quorvel::desktop::MainWindow;
+using quorvel::desktop::PdfView;
+using namespace quorvel::test;
+using Answers = std::deque<ModalAnswerer::Answer>;
+
+namespace {
+
+bool offMainThread() { return QThread::currentThread() != QCoreApplication::instance()->thread(); }
+
+// Runs `act` on the window's thread while the calling worker waits for it to finish.
+void onWindowThread(const std::function<void()>& act) {
+  QSemaphore done;
+  QMetaObject::invokeMethod(QCoreApplication::instance(), [&] {
+    act();
+    done.release();
+  }, Qt::QueuedConnection);
+  done.acquire();
+}
+
+// Clicks the cancel button of the job's progress dialog, as a user would.
+void clickCancel() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->objectName() != QLatin1String("jobProgress") || !w->isVisible()) continue;
+    if (auto* button = w->findChild<QPushButton*>()) button->click();
+  }
+}
+
+// A real document that, at the n-th call of one kind made by a job's worker, lets the window's
+// thread act before the worker goes on; the kinds are the reads every long job starts with.
+class GateDocument : public ForwardingDocument {
+ public:
+  enum Kind { PageInfo, Text, Render, Save };
+  GateDocument(std::unique_ptr<IDocument> inner, Kind kind, int at, std::function<void()> act)
+      : ForwardingDocument(std::move(inner)), kind_(kind), at_(at), act_(std::move(act)) {}
+
+  quorvel::PageInfo page_info(int page) const override {
+    pass(PageInfo);
+    return in->page_info(page);
+  }
+  quorvel::TextPage extract_text(int page) const override {
+    pass(Text);
+    return in->extract_text(page);
+  }
+  quorvel::RenderedTile render_tile(int page, const quorvel::RenderRequest& req) override {
+    pass(Render);
+    return in->render_tile(page, req);
+  }
+  bool save_as(const std::string& path, const std::vector<quorvel::annot::Annotation>& annots) override {
+    pass(Save);
+    return in->save_as(path, annots);
+  }
+  int reached() const { return calls_; }
+  // Run on the worker once `act` is done, before the call goes on.
+  std::function<void()> afterAct;
+
+ private:
+  void pass(Kind kind) const {
+    if (kind != kind_ || !offMainThread()) return;
+    if (++calls_ != at_) return;
+    onWindowThread(act_);
+    if (afterAct) afterAct();
+  }
+  Kind kind_;
+  int at_;
+  std::function<void()> act_;
+  mutable std::atomic<int> calls_{0};
+};
+
+QByteArray bytesOf(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool putFile(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QString recoveryFolder() { return QDir::tempPath() + QStringLiteral("/quorvel-recovery"); }
+
+// A snapshot of the one window that is running: each window writes into a folder of its own.
+QString snapshotPath(const QString& name) {
+  const QStringList folders = QDir(recoveryFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  return folders.size() == 1 ? recoveryFolder() + QLatin1Char('/') + folders.first() + QLatin1Char('/') + name
+                             : QString();
+}
+
+// Lets a waiting worker go on when the window receives its close.
+class CloseWatch : public QObject {
+ public:
+  explicit CloseWatch(QSemaphore& closing) : closing_(closing) {}
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Close) closing_.release();
+    return false;
+  }
+
+ private:
+  QSemaphore& closing_;
+};
+
+QStringList filesIn(const QString& dir) {
+  return QDir(dir).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+}  // namespace
+
+class LongJobsTest : public QObject {
+  Q_OBJECT
+
+  TempDir dir;
+  QString six, sixChanged;
+
+  QString out(const QString& name) const { return QString::fromStdString(dir.file(name.toStdString())); }
+
+  // The view's document behind a gate.
+  static GateDocument* gate(MainWindow& w, GateDocument::Kind kind, int at, std::function<void()> act) {
+    PdfView* view = w.currentView();
+    auto doc = std::make_unique<GateDocument>(std::move(view->doc), kind, at, std::move(act));
+    GateDocument* g = doc.get();
+    view->setDocument(std::move(doc));
+    return g;
+  }
+
+ private slots:
+  void initTestCase() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
+    QCoreApplication::setApplicationName(QStringLiteral("PDF Dodiru Quorvel"));
+    six = writeTestFile(dir, "six.pdf", text_pdf({"one", "two", "three", "four", "five", "six"}));
+    sixChanged = writeTestFile(dir, "six-changed.pdf", text_pdf({"one", "2", "three", "four", "5", "six"}));
+  }
+  void init() {
+    QSettings().clear();
+    QDir(recoveryFolder()).removeRecursively();
+  }
+
+  // Each long command: an event queued before it starts is handled while its job runs, and
+  // the command still ends with its result. A tool holds the window under its progress dialog;
+  // autosave leaves the window free.
+  void eventsAreHandledWhileEachJobRuns_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("modal");
+    for (const char* c : {"watermark", "page numbers", "Bates", "compare", "side by side", "compare to HTML",
+                          "export text", "export HTML", "export Word HTML", "export page images"})
+      QTest::newRow(c) << QString::fromLatin1(c) << true;
+    QTest::newRow("autosave") << QStringLiteral("autosave") << false;
+  }
+  void eventsAreHandledWhileEachJobRuns() {
+    QFETCH(QString, command);
+    QFETCH(bool, modal);
+    LangGuard ru(0);
+    MainWindow w;
+    WindowProbe p{w};
+    w.checkRecovery();
+    w.openFile(six);
+    QVERIFY(w.currentView());
+    ModalAnswerer dialogs(Answers{rejectDialog()});  // the side-by-side view is closed at once
+
+    bool handled = false, whileRunning = false;
+    QString blockedBy;
+    QMetaObject::invokeMethod(&w, [&] {
+      handled = true;
+      whileRunning = w.jobs().busy();
+      if (QWidget* m = QApplication::activeModalWidget()) blockedBy = m->objectName();
+    }, Qt::QueuedConnection);
+
+    const QString pages = out(QStringLiteral("pages"));
+    const std::map<QString, std::function<bool()>> commands{
+        {"watermark", [&] { w.watermarkTo("X", out("w.pdf")); return p.tabs()->count() == 2; }},
+        {"page numbers", [&] { w.pageNumbersTo(out("n.pdf")); return p.tabs()->count() == 2; }},
+        {"Bates", [&] { w.batesStampTo("B", 1, 6, out("b.pdf")); return p.tabs()->count() == 2; }},
+        {"compare", [&] { return w.compareWith(sixChanged); }},
+        {"side by side", [&] { w.showVisualDiff(sixChanged); return dialogs.seen.size() == 1; }},
+        {"compare to HTML", [&] { return w.compareToHtml(sixChanged, out("c.html")) && QFileInfo::exists(out("c.html")); }},
+        {"export text", [&] { w.exportTextTo(out("e.txt")); return QFileInfo::exists(out("e.txt")); }},
+        {"export HTML", [&] { w.exportHtmlTo(out("e.html"), false); return QFileInfo::exists(out("e.html")); }},
+        {"export Word HTML", [&] { w.exportHtmlTo(out("e.doc"), true); return QFileInfo::exists(out("e.doc")); }},
+        {"export page images", [&] {
+           QDir().mkpath(pages);
+           w.exportAllPagesTo(pages);
+           return filesIn(pages).size() == 6;
+         }},
+        {"autosave", [&] {
+           w.autosaveSnapshot();
+           return QFileInfo::exists(snapshotPath(QStringLiteral("rec-0.pdf")));
+         }},
+    };
+    QVERIFY2(commands.at(command)(), qPrintable(p.status()));
+    QVERIFY(handled);
+    QVERIFY(whileRunning);
+    QCOMPARE(blockedBy, modal ? QStringLiteral("jobProgress") : QString());
+    QVERIFY(!w.jobs().busy());
+  }
+
+  // Cancelled before its result is written, a tool writes nothing and opens nothing; a file
+  // already at its output stays as it was. Page numbers keep what they stamped in the open
+  // document and say how much, as there is no undo.
+  void cancelledToolWritesNothing_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<int>("gateKind");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("watermark") << "watermark" << int(GateDocument::PageInfo) << "Отменено";
+    QTest::newRow("page numbers") << "page numbers" << int(GateDocument::PageInfo)
+                                  << "Отменено; изменено страниц открытого документа: 3";
+    QTest::newRow("compare to HTML") << "compare to HTML" << int(GateDocument::Text) << "Отменено";
+    QTest::newRow("export text") << "export text" << int(GateDocument::Text) << "Отменено";
+    QTest::newRow("export page images") << "export page images" << int(GateDocument::Render) << "Отменено";
+  }
+  void cancelledToolWritesNothing() {
+    QFETCH(QString, tool);
+    QFETCH(int, gateKind);
+    QFETCH(QString, status);
+    LangGuard ru(0);
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(six);
+    GateDocument* doc = gate(w, GateDocument::Kind(gateKind), 3, clickCancel);
+    const QString target = out(tool + QStringLiteral(".out"));
+    const QString folder = out(tool + QStringLiteral(" pages"));
+    QDir().mkpath(folder);
+    const QByteArray earlier("an earlier file");
+    for (const QString& f : {target, folder + QStringLiteral("/page-001.png")}) QVERIFY(putFile(f, earlier));
+    const std::map<QString, std::function<void()>> tools{
+        {"watermark", [&] { w.watermarkTo("X", target); }},
+        {"page numbers", [&] { w.pageNumbersTo(target); }},
+        {"compare to HTML", [&] { w.compareToHtml(sixChanged, target); }},
+        {"export text", [&] { w.exportTextTo(target); }},
+        {"export page images", [&] { w.exportAllPagesTo(folder); }},
+    };
+    tools.at(tool)();
+    QCOMPARE(doc->reached(), 3);  // the cancel came in the middle
+    QCOMPARE(p.status(), status);
+    QCOMPARE(p.tabs()->count(), 1);
+    QCOMPARE(bytesOf(target), earlier);
+    QCOMPARE(filesIn(folder), QStringList{"page-001.png"});
+    QCOMPARE(bytesOf(folder + QStringLiteral("/page-001.png")), earlier);
+    QVERIFY(!w.jobs().busy());
+    // The watermark changes the open document only as a whole: nothing of it is there.
+    if (tool == QLatin1String("watermark")) QVERIFY(doc->list_images(0).empty());
+  }
+
+  // A tab closed while autosave writes its copy: the save goes on with the document, which goes
+  // only once the save has returned, and the copy is complete.
+  void tabClosedDuringAutosaveKeepsTheDocumentForTheSave() {
+    MainWindow w;
+    WindowProbe p{w};
+    w.checkRecovery();
+    w.openFile(six);
+    auto events = std::make_shared<QStringList>();
+    struct Watched : GateDocument {
+      using GateDocument::GateDocument;
+      std::shared_ptr<QStringList> events;
+      ~Watched() override { events->append(QStringLiteral("destroyed")); }
+      bool save_as(const std::string& path, const std::vector<quorvel::annot::Annotation>& a) override {
+        const bool ok = GateDocument::save_as(path, a);
+        events->append(QStringLiteral("saved"));
+        return ok;
+      }
+    };
+    PdfView* view = w.currentView();
+    auto doc = std::make_unique<Watched>(std::move(view->doc), GateDocument::Save, 1, [&] {
+      emit p.tabs()->tabCloseRequested(0);
+      events->append(QStringLiteral("closed"));
+    });
+    doc->events = events;
+    view->setDocument(std::move(doc));
+    w.autosaveSnapshot();
+    QCOMPARE(*events, (QStringList{"closed", "saved", "destroyed"}));
+    QCOMPARE(p.tabs()->count(), 0);
+    std::unique_ptr<quorvel::IDocument> copy =
+        quorvel::make_engine(quorvel::EngineKind::Pdfium)
+            ->open(as_bytes(read_file(snapshotPath(QStringLiteral("rec-0.pdf")).toStdString())), "");
+    QVERIFY(copy);
+    QCOMPARE(copy->page_count(), 6);
+  }
+
+  // Closing the window while a snapshot is written: the close waits for it, so the folder that
+  // a normal close empties holds nothing afterwards.
+  void windowClosedDuringAutosaveLeavesNoSnapshot() {
+    {
+      MainWindow w;
+      w.checkRecovery();
+      w.openFile(six);
+      // The save goes on only once the window has begun to close.
+      QSemaphore closing;
+      CloseWatch watch(closing);
+      w.jobs();  // the window's own filter first, so that this one sees the close before it
+      w.installEventFilter(&watch);
+      GateDocument* g = gate(w, GateDocument::Save, 1, [&w] { QTimer::singleShot(0, &w, [&w] { w.close(); }); });
+      g->afterAct = [&closing] { closing.acquire(); };
+      w.autosaveSnapshot();
+      QVERIFY(!w.jobs().busy());
+    }
+    QCOMPARE(filesIn(recoveryFolder()), QStringList{});
+    QCOMPARE(QDir(recoveryFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{});
+  }
+};
+
+QTEST_MAIN(LongJobsTest)
+#include "test_long_jobs.moc"
