@@ -13,7 +13,6 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <cstdint>
 #include <cstdio>
@@ -191,20 +190,11 @@ class OpenStates : public QPDFObjectHandle::TokenFilter {
   }
 };
 
-bool write_streams_as_they_are(QPDF& q, Bytes& out) {
+// A page qpdf could not read would be written as a hole in the page tree.
+bool all_pages_readable(QPDF& q) {
   for (QPDFObjectHandle page : q.getAllPages()) {
     if (!page.isDictionary()) return false;
   }
-  QPDFWriter w(q);
-  w.setOutputMemory();
-  // No stream is decoded or packed again: the pages' own content stays byte for byte, and
-  // images cost only their copy.
-  w.setDecodeLevel(qpdf_dl_none);
-  w.setCompressStreams(false);
-  w.write();
-  const std::shared_ptr<Buffer> buf = w.getBufferSharedPointer();
-  if (!buf || buf->getSize() == 0) return false;
-  out.assign(buf->getBuffer(), buf->getBuffer() + buf->getSize());
   return true;
 }
 
@@ -249,7 +239,8 @@ bool add_text_layer(const Bytes& in, std::string_view password, int index, int p
     std::string closing;
     for (int i = 0; i <= states.depth; ++i) closing += "Q\n";
     page.addPageContents(flate_stream(q, closing + content(name.substr(1))), false);
-    return write_streams_as_they_are(q, result);
+    // The pages' own content stays byte for byte, and images cost only their copy.
+    return all_pages_readable(q) && write_preserving(q, result);
   });
 }
 
