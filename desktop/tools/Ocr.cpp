@@ -51,8 +51,9 @@ namespace {
 constexpr double kScanShare = 0.8;
 constexpr double kMinDpi = 72;
 constexpr double kMaxDpi = 600;
-// A bigger rendering costs memory without reading better.
-constexpr double kMaxPixels = 40e6;
+// A bigger rendering costs memory without reading better (an A4 page at 600 dpi fits), and
+// the recogniser refuses images of more than 40 million pixels.
+constexpr double kMaxPixels = 36e6;
 
 // Four numbers, or nothing.
 std::optional<std::array<double, 4>> quad(const QJsonValue& v) {
