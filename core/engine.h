@@ -105,6 +105,11 @@ struct TextSpan {
   double y0 = 0.0;
   double x1 = 0.0;
   double y1 = 0.0;
+  // Words that follow each other in a list with the same line number (>= 0) are one line of
+  // text, read with a space between words; -1 makes the word a line of its own.
+  int line = -1;
+  // How far the baseline lies above the box's lower edge as the page is shown, in points.
+  double descent = 0.0;
 };
 
 class IDocument {
@@ -218,9 +223,15 @@ class IDocument {
     for (const auto& [page, boxes] : pages) out.push_back(redact(page, boxes));
     return out;
   }
-  // Adds each word as invisible (searchable, selectable) text at its box in page space, sized by
-  // the box's height; gives the number of words added, 0 for none or a page out of range.
+  // Adds each word as invisible (searchable, selectable) text filling its box in page space and
+  // reading upright as the page is shown; the words of a line share one size, from the height of
+  // their boxes above the baseline. The page's own content is left as it was. Gives the number
+  // of words added: 0 for none (words of white space only are none), a page out of range, or a
+  // layer that could not be written.
   virtual int add_text_layer(int /*page*/, const std::vector<TextSpan>& /*words*/) { return 0; }
+  // The size in pixels of the image with an ImageRef::index from list_images of the same page, as
+  // stored in the file; false when that object is not an image or the page is out of range.
+  virtual bool image_pixel_size(int /*page*/, int /*index*/, int& /*width*/, int& /*height*/) { return false; }
   // Draws `width` x `height` BGRA pixels (straight alpha, stride width * 4, top row first)
   // stretched over the box with corners (x0, y0) and (x1, y1) in page space, in any order.
   // False for a page out of range, no pixels, a non-positive or oversized image, or a non-finite corner.

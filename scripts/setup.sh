@@ -13,7 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenjp2-7 libabsl20220623 libbrotli1 liblcms2-2 libjpeg62-turbo libpng16-16 libfreetype6 libicu72
   poppler-utils libxml2-utils locales fonts-dejavu-core fonts-noto-color-emoji qt6-translations-l10n
-  libtesseract-dev tesseract-ocr-eng tesseract-ocr-rus
+  libtesseract-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-rus
   libtasn1-doc shared-mime-info
   xvfb xauth imagemagick
 )

@@ -115,6 +115,8 @@ class PdfiumDocument final : public IDocument {
   int redact(int page, const std::vector<annot::Rect>& boxes) override;
   std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) override;
   int add_text_layer(int page, const std::vector<TextSpan>& words) override;
+  // pdfium_text_layer.cpp
+  bool image_pixel_size(int page, int index, int& width, int& height) override;
   bool place_image(int page, const uint8_t* bgra, int width, int height, double x0, double y0,
                    double x1, double y1) override;
   bool stamp_text(int page, const std::string& text, double font_size, int r, int g, int b, int a,
@@ -168,6 +170,10 @@ class PdfiumDocument final : public IDocument {
   // One page's replacement inside a session (pdfium_text_edit.cpp), given the page's runs.
   int replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
                  const std::string& replacement);
+  // Runs `edit` on a full save of the document and swaps the result in when it loads with the
+  // document's password and has a page count in [min_pages, max_pages] (pdfium_pages.cpp).
+  bool swap_in(int min_pages, int max_pages,
+               const std::function<bool(const std::vector<uint8_t>&, std::vector<uint8_t>&)>& edit);
   // Replaces the document by another one made from `bytes` (a page edit done outside PDFium).
   // The form environment is rebuilt without running the document's open actions again.
   void adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc);

@@ -7,6 +7,7 @@
 
 #include "core/pdfium/pdfium_document.h"
 #include "core/pdfium/pdfium_fonts.h"
+#include "core/pdfium/pdfium_text_layer.h"
 #include "core/text_codec.h"
 
 namespace quorvel::pdfium {
@@ -101,25 +102,7 @@ int PdfiumDocument::add_text_layer(int page, const std::vector<TextSpan>& words)
   if (!doc_ || words.empty() || page < 0 || page >= FPDF_GetPageCount(doc_)) return 0;
   FPDF_PAGE p = cached_page(page);
   if (!p) return 0;
-  const PageOrigin o = page_origin(p);
-  int added = 0;
-  for (const TextSpan& w : words) {
-    if (w.text.empty() || !finite({w.x0, w.y0, w.x1, w.y1})) continue;
-    double size = std::max(w.y0, w.y1) - std::min(w.y0, w.y1);
-    if (size <= 1.0) size = 10;
-    FPDF_PAGEOBJECT obj = new_text_object(*this, w.text, static_cast<float>(size));
-    if (!obj) continue;
-    if (!FPDFText_SetText(obj, utf8_to_utf16le(w.text).data())) {
-      FPDFPageObj_Destroy(obj);
-      continue;
-    }
-    FPDFTextObj_SetTextRenderMode(obj, QV_FPDF_TEXTRENDERMODE_INVISIBLE);
-    FPDFPageObj_Transform(obj, 1, 0, 0, 1, o.to_user_x(std::min(w.x0, w.x1)), o.to_user_y(std::min(w.y0, w.y1)));
-    FPDFPage_InsertObject(p, obj);
-    ++added;
-  }
-  FPDFPage_GenerateContent(p);
-  return added;
+  return append_text_layer(*this, page, p, words);
 }
 
 bool PdfiumDocument::stamp_text(int page, const std::string& text, double font_size, int r, int g, int b, int a,

@@ -56,6 +56,11 @@ bool swap_in_edited(PdfiumDocument& d, FPDF_FORMHANDLE form, int min_pages, int 
 
 }  // namespace
 
+bool PdfiumDocument::swap_in(int min_pages, int max_pages,
+                             const std::function<bool(const std::vector<uint8_t>&, std::vector<uint8_t>&)>& edit) {
+  return swap_in_edited(*this, form_, min_pages, max_pages, edit);
+}
+
 bool PdfiumDocument::delete_page(int page) {
   std::lock_guard<std::mutex> g(lock());
   if (page < 0 || !doc_) return false;

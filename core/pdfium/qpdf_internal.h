@@ -25,6 +25,10 @@ void open(QPDF& q, const Bytes& in, std::string_view password);
 // writer keeps q's own.
 bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out);
 
+// Output that keeps stream data as it is stored: the work stays proportional to the input and
+// no filter runs on hostile data. The input's encryption is kept (qpdf_recover.cpp).
+bool write_preserving(QPDF& q, Bytes& out);
+
 // Every qpdf failure (damaged input, wrong password, allocation) ends here as false; `out` is
 // touched only on success.
 template <typename Work>

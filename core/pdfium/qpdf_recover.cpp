@@ -70,8 +70,8 @@ bool catalog_type_at(std::string_view s, size_t at) {
   return i >= 5 && s.substr(i - 5, 5) == "/Type";
 }
 
-// Output that keeps stream data as it is stored: the work stays proportional to the input and
-// no filter runs on hostile data. The input's encryption is kept.
+}  // namespace
+
 bool write_preserving(QPDF& q, Bytes& out) {
   QPDFWriter w(q);
   w.setOutputMemory();
@@ -83,6 +83,8 @@ bool write_preserving(QPDF& q, Bytes& out) {
   out.assign(buf->getBuffer(), buf->getBuffer() + buf->getSize());
   return true;
 }
+
+namespace {
 
 // Pages lost with the damage (a download cut in the middle) would be written as holes in the
 // page tree, which PDFium's page edits crash on; the pages that survive get a flat tree of

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkReply>
@@ -25,7 +24,17 @@ namespace quorvel::desktop {
 
 namespace {
 
-constexpr double kOcrScale = 150.0 / 72.0;
+// The page as the recogniser gets it: as shown, at the resolution it is read at, which the
+// image carries so that the recogniser measures the text right.
+QImage ocrPageImage(const PdfView& view, int page) {
+  const double dpi = ocrPageDpi(*view.doc, page);
+  // The recogniser reads grey levels; a quarter of the bytes is written and read faster.
+  QImage image = view.renderPageImage(page, dpi / 72.0).convertToFormat(QImage::Format_Grayscale8);
+  const int dotsPerMeter = qRound(dpi / 0.0254);
+  image.setDotsPerMeterX(dotsPerMeter);
+  image.setDotsPerMeterY(dotsPerMeter);
+  return image;
+}
 
 std::unique_ptr<QTemporaryFile> pageImageFile(const QImage& image, const char* stem) {
   auto file = std::make_unique<QTemporaryFile>(
@@ -41,7 +50,7 @@ int MainWindow::ocrPageTimeoutMs = kOcrPageTimeoutMs;
 void MainWindow::ocrCurrentPage() {
   PdfView* view = currentView();
   if (!view || !view->doc || view->pageCount() < 1) return;
-  const QImage image = view->renderPageImage(view->currentPage() - 1, kOcrScale);
+  const QImage image = ocrPageImage(*view, view->currentPage() - 1);
   if (image.isNull()) return;
   const QString program = findOcrSidecar();
   if (program.isEmpty()) {
@@ -144,20 +153,16 @@ void MainWindow::ocrSearchableTo(const QString& outPath) {
   for (int p = 0; p < n; ++p) {
     if (!view || !view->doc) return;  // the tab was closed meanwhile: nothing is saved
     if (p >= view->doc->page_count()) break;
-    const QImage image = view->renderPageImage(p, kOcrScale);
+    const QImage image = ocrPageImage(*view, p);
     if (image.isNull()) continue;
     if (!png.seek(0) || !png.resize(0) || !image.save(&png, "PNG") || !png.flush()) continue;
     const std::optional<QByteArray> out =
         runOcrProgram(program, {png.fileName(), QStringLiteral("--json")}, ocrPageTimeoutMs);
     png.resize(0);
     if (!out || !view || !view->doc || p >= view->doc->page_count()) continue;
-    const QJsonObject o = QJsonDocument::fromJson(*out).object();
-    if (o.value(QStringLiteral("items")).toArray().isEmpty()) continue;
-    const PageInfo info = view->doc->page_info(p);
-    const std::vector<TextSpan> spans = ocrSpans(*out, info.width, info.height);
-    if (spans.empty() && !(o.value(QStringLiteral("width")).toDouble() > 0 && o.value(QStringLiteral("height")).toDouble() > 0))
-      continue;
-    const int placed = view->doc->add_text_layer(p, spans);
+    const std::optional<std::vector<TextSpan>> spans = ocrSpans(*out, view->doc->page_info(p));
+    if (!spans) continue;
+    const int placed = view->doc->add_text_layer(p, *spans);
     total += placed;
     if (placed > 0) view->pageContentEdited(p);
     statusBar()->showMessage(QStringLiteral("OCR-слой: страница %1/%2…").arg(p + 1).arg(n));

@@ -29,9 +29,19 @@ int ocrLineCount(const QString& trimmed);
 // started, did not finish within `timeoutMs` (it is then killed), or crashed.
 std::optional<QByteArray> runOcrProgram(const QString& program, const QStringList& args, int timeoutMs);
 
-// The spans of the program's JSON words on a page of PW x PH points. The image size the
-// program reports sets the scale; an output that is not an object, without a positive size
-// or without items gives nothing, and so does an item without text or without four numbers.
-std::vector<TextSpan> ocrSpans(const QByteArray& json, double pageWidth, double pageHeight);
+// A page without a scanned image is recognised at this resolution, in pixels per inch.
+inline constexpr double kOcrDefaultDpi = 300;
+
+// The resolution page `page` is recognised at: that of its scanned image where one image covers
+// most of the page, within bounds that keep the rendering readable and its size sane; else
+// kOcrDefaultDpi.
+double ocrPageDpi(IDocument& doc, int page);
+
+// The spans of the program's JSON words on a page rendered as shown (turned by its rotation).
+// The image size the program reports sets the scale; the words of one reported line share a
+// line number and sit on its baseline. Nothing for an output that is not an object, without a
+// positive size or without items; an item without text, with only white space or without four
+// numbers is left out.
+std::optional<std::vector<TextSpan>> ocrSpans(const QByteArray& json, const PageInfo& page);
 
 }  // namespace quorvel::desktop

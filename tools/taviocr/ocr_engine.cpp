@@ -50,6 +50,18 @@ std::string drop_blank_lines(const std::string& s) {
   return out;
 }
 
+bool blank(const char* s) {
+  for (; *s; ++s) {
+    if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r') return false;
+  }
+  return true;
+}
+
+std::string box_json(const std::array<int, 4>& b) {
+  return '[' + std::to_string(b[0]) + ',' + std::to_string(b[1]) + ',' + std::to_string(b[2]) + ',' +
+         std::to_string(b[3]) + ']';
+}
+
 }  // namespace
 
 Result recognize(std::string_view image_bytes, bool want_words, const std::function<bool()>& cancelled) {
@@ -81,7 +93,7 @@ Result recognize(std::string_view image_bytes, bool want_words, const std::funct
   }
   api.SetPageSegMode(tesseract::PSM_AUTO);
   api.SetImage(pix.get());
-  // Rendered pages carry no resolution; ours are rendered at 150 pixels per inch.
+  // The window writes the resolution it rendered at into the image; other images may carry none.
   if (pixGetXRes(pix.get()) <= 0) api.SetSourceResolution(150);
   tesseract::ETEXT_DESC monitor;
   if (cancelled) {
@@ -98,13 +110,24 @@ Result recognize(std::string_view image_bytes, bool want_words, const std::funct
   if (want_words) {
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (it) {
+      bool line_begins = true;
       do {
+        // Noise gives words of nothing but spaces: no word to find, and no line for them.
+        line_begins = line_begins || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE);
         std::unique_ptr<char[]> w(it->GetUTF8Text(tesseract::RIL_WORD));
-        if (!w) continue;
+        if (!w || blank(w.get())) continue;
+        if (line_begins) {
+          Line line;
+          it->BoundingBox(tesseract::RIL_TEXTLINE, &line.box[0], &line.box[1], &line.box[2], &line.box[3]);
+          line.has_baseline = it->Baseline(tesseract::RIL_TEXTLINE, &line.baseline[0], &line.baseline[1],
+                                           &line.baseline[2], &line.baseline[3]);
+          r.lines.push_back(line);
+          line_begins = false;
+        }
         Word word;
         word.text = w.get();
-        if (word.text.empty()) continue;
         it->BoundingBox(tesseract::RIL_WORD, &word.box[0], &word.box[1], &word.box[2], &word.box[3]);
+        word.line = static_cast<int>(r.lines.size()) - 1;
         r.words.push_back(std::move(word));
       } while (it->Next(tesseract::RIL_WORD));
     }
@@ -149,12 +172,18 @@ std::string json_string(std::string_view s) {
 
 std::string words_json(const Result& r) {
   std::string out = "{\"width\":" + std::to_string(r.width) + ",\"height\":" + std::to_string(r.height) + ",\"items\":[";
-  bool first = true;
-  for (const Word& w : r.words) {
-    if (!first) out += ',';
-    first = false;
-    out += "{\"text\":" + json_string(w.text) + ",\"box\":[" + std::to_string(w.box[0]) + ',' + std::to_string(w.box[1]) +
-           ',' + std::to_string(w.box[2]) + ',' + std::to_string(w.box[3]) + "]}";
+  for (size_t i = 0; i < r.words.size(); ++i) {
+    const Word& w = r.words[i];
+    if (i) out += ',';
+    out += "{\"text\":" + json_string(w.text) + ",\"box\":" + box_json(w.box) + ",\"line\":" + std::to_string(w.line) + '}';
+  }
+  out += "],\"lines\":[";
+  for (size_t i = 0; i < r.lines.size(); ++i) {
+    const Line& l = r.lines[i];
+    if (i) out += ',';
+    out += "{\"box\":" + box_json(l.box);
+    if (l.has_baseline) out += ",\"baseline\":" + box_json(l.baseline);
+    out += '}';
   }
   out += "]}";
   return out;

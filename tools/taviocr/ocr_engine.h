@@ -13,6 +13,15 @@ namespace taviocr {
 struct Word {
   std::string text;            // UTF-8
   std::array<int, 4> box{};    // x0, y0, x1, y1 in image pixels, origin top left
+  int line = 0;                // index in Result::lines
+};
+
+// A line of text as recognised: its words follow each other in reading order.
+struct Line {
+  std::array<int, 4> box{};
+  // Two points of the line the words sit on, left to right, in image pixels.
+  bool has_baseline = false;
+  std::array<int, 4> baseline{};
 };
 
 // The most pixels an image may have: a letter or A4 page scanned at 600 dpi. Recognition needs
@@ -27,7 +36,8 @@ struct Result {
   int width = 0;
   int height = 0;
   std::string text;            // UTF-8, lines separated by line feeds
-  std::vector<Word> words;
+  std::vector<Word> words;     // none is empty or white space only
+  std::vector<Line> lines;     // each holds at least one word
 };
 
 // Recognises an image given as the bytes of an image file (PNG, JPEG, ...) in English and
@@ -46,7 +56,8 @@ std::string engine_name();
 // `s` as a JSON string literal, quotes included.
 std::string json_string(std::string_view s);
 
-// {"width","height","items":[{"text","box":[x0,y0,x1,y1]}]}.
+// {"width","height","items":[{"text","box":[x0,y0,x1,y1],"line"}],"lines":[{"box","baseline"}]};
+// "line" indexes "lines", and a line without a recognised baseline has no "baseline".
 std::string words_json(const Result& r);
 
 }  // namespace taviocr
