@@ -307,6 +307,15 @@ class IDocument {
   virtual bool decrypted_copy(std::span<const std::byte> /*pdf*/, std::vector<uint8_t>& /*out*/) const {
     return false;
   }
+  // Locks such a copy again once another program has changed it: writes a PDF that opens
+  // without a password again with this document's encryption and passwords; false where it
+  // cannot. Empty for a document that is not encrypted. It holds what it needs, so it may be
+  // used after the document has gone. The base version fails for an encrypted document.
+  using Protector = std::function<bool(std::span<const std::byte> pdf, std::vector<uint8_t>& out)>;
+  virtual Protector protector() const {
+    if (!metadata().encrypted) return {};
+    return [](std::span<const std::byte>, std::vector<uint8_t>&) { return false; };
+  }
 };
 
 class IPdfEngine {

@@ -23,4 +23,16 @@ bool signed_whole_file(std::span<const std::byte> pdf);
 // failure (wrong password, damaged file).
 bool decrypt(std::span<const std::byte> pdf, std::string_view password, std::vector<uint8_t>& out);
 
+// `pdf`, which must open without a password, written again with the encryption that `model`
+// has as `password` opens it: the same method, permissions and passwords, user and owner
+// alike. Succeeds only when the result was read back encrypted and opening with `password`;
+// `out` is untouched on failure (`model` not encrypted or not opening with `password`,
+// `pdf` locked or damaged).
+bool protect_like(std::span<const std::byte> pdf, std::span<const std::byte> model, std::string_view password,
+                  std::vector<uint8_t>& out);
+
+// A PDF without pages encrypted as `original` is with `password`: a model for protect_like
+// that costs little to keep.
+bool protection_model(std::span<const std::byte> original, std::string_view password, std::vector<uint8_t>& out);
+
 }  // namespace quorvel::pdfcheck

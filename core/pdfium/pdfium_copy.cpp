@@ -13,4 +13,15 @@ bool PdfiumDocument::decrypted_copy(std::span<const std::byte> pdf, std::vector<
   return pdfcheck::decrypt(pdf, password_, out);
 }
 
+IDocument::Protector PdfiumDocument::protector() const {
+  if (!metadata().encrypted) return {};
+  // A model without pages keeps the encryption, so the protector does not hold the document.
+  std::vector<uint8_t> model;
+  if (!pdfcheck::protection_model(source_bytes(), password_, model)) model.clear();
+  return [model = std::move(model), password = password_](std::span<const std::byte> pdf, std::vector<uint8_t>& out) {
+    return !model.empty() &&
+           pdfcheck::protect_like(pdf, std::as_bytes(std::span<const uint8_t>(model.data(), model.size())), password, out);
+  };
+}
+
 }  // namespace quorvel::pdfium

@@ -136,6 +136,7 @@ class PdfiumDocument final : public IDocument {
   // Copies for another program (pdfium_copy.cpp).
   std::span<const std::byte> source_bytes() const override;
   bool decrypted_copy(std::span<const std::byte> pdf, std::vector<uint8_t>& out) const override;
+  Protector protector() const override;
 
   // --- adapter internals, lock held ---
   // The page object that edits, form input and renders share. The cache keeps the form page

@@ -80,4 +80,107 @@ TEST(PdfCheck, LockedDocumentGivesCopiesThatOpenWithoutItsPassword) {
   EXPECT_EQ(out, (std::vector<uint8_t>{1, 2, 3}));
 }
 
+
+// `qpdf --show-encryption` of a file as `password` opens it: method, permissions and the
+// passwords qpdf recovers, all in one text to compare.
+std::string encryption_of(const std::string& pdf, const std::string& password) {
+  test::TempDir dir;
+  test::write_file(dir.file("f.pdf"), pdf);
+  std::string out;
+  if (test::run_program({"qpdf", "--show-encryption", "--password=" + password, dir.file("f.pdf")}, &out) != 0) return {};
+  return out;
+}
+
+std::string locked_with(const std::string& pdf, std::vector<std::string> encrypt) {
+  test::TempDir dir;
+  test::write_file(dir.file("in.pdf"), pdf);
+  std::vector<std::string> args{"qpdf", "--allow-weak-crypto", "--encrypt"};
+  args.insert(args.end(), encrypt.begin(), encrypt.end());
+  args.insert(args.end(), {"--", dir.file("in.pdf"), dir.file("out.pdf")});
+  return test::run_program(args) == 0 ? test::read_file(dir.file("out.pdf")) : std::string();
+}
+
+std::string text_of(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+// A result of another program gets the original's lock back: what opened the original opens
+// it (user and owner password alike), nothing else does, with the same method and permissions;
+// its content is the result's.
+TEST(PdfCheck, ProtectLikeTheOriginal) {
+  const std::string original = test::text_pdf({"one", "two"});
+  const std::string result = test::text_pdf({"changed", "by", "a backend"});
+  const struct {
+    const char* name;
+    std::vector<std::string> encrypt;
+    const char* user;
+    const char* owner;
+  } table[] = {
+      {"AES-256, restricted", {"user", "owner", "256", "--print=none", "--modify=none", "--extract=n"}, "user", "owner"},
+      {"AES-128", {"user", "owner", "128", "--use-aes=y"}, "user", "owner"},
+      {"RC4 128", {"user", "owner", "128", "--use-aes=n"}, "user", "owner"},
+      {"RC4 40", {"user", "owner", "40"}, "user", "owner"},
+      {"owner password only", {"", "owner", "256", "--print=none"}, "", "owner"},
+  };
+  const auto engine = make_engine(EngineKind::Pdfium);
+  for (const auto& c : table) {
+    const std::string locked = locked_with(original, c.encrypt);
+    ASSERT_FALSE(locked.empty()) << c.name;
+    for (const char* password : {c.user, c.owner}) {
+      const std::string label = std::string(c.name) + ", opened with '" + password + "'";
+      std::vector<uint8_t> out;
+      ASSERT_TRUE(pdfcheck::protect_like(as_bytes(result), as_bytes(locked), password, out)) << label;
+      for (const char* other : {c.user, c.owner}) {
+        const std::string expected = encryption_of(locked, other);
+        ASSERT_NE(expected.find("R = "), std::string::npos) << label;
+        EXPECT_EQ(encryption_of(text_of(out), other), expected) << label << ", read with " << other;
+      }
+      const auto reopened = engine->open(span_of(out), c.owner);
+      ASSERT_TRUE(reopened) << label;
+      EXPECT_EQ(reopened->page_count(), 3) << label;
+      EXPECT_EQ(engine->open(span_of(out), "").get() != nullptr, *c.user == '\0') << label;
+    }
+  }
+}
+
+TEST(PdfCheck, ProtectLikeRefusesWhatItCannotLock) {
+  const std::string plain = test::text_pdf({"plain"});
+  const std::string locked = test::qpdf_encrypt(plain, "user", "owner");
+  const struct {
+    const char* name;
+    std::string pdf, model;
+    const char* password;
+  } table[] = {
+      {"model not encrypted", plain, plain, ""},
+      {"wrong password for the model", plain, locked, "guess"},
+      {"result locked with another password", test::qpdf_encrypt(plain, "else", "else"), locked, "user"},
+      {"result not a PDF", std::string(400, 'x'), locked, "user"},
+      {"model not a PDF", plain, std::string(400, 'x'), "user"},
+  };
+  for (const auto& c : table) {
+    std::vector<uint8_t> out{7};
+    EXPECT_FALSE(pdfcheck::protect_like(as_bytes(c.pdf), as_bytes(c.model), c.password, out)) << c.name;
+    EXPECT_EQ(out, std::vector<uint8_t>{7}) << c.name;
+  }
+}
+
+// The document's protector keeps working after page edits and after the document has gone;
+// a document without a lock has none.
+TEST(PdfCheck, DocumentProtectorOutlivesTheDocument) {
+  const auto engine = make_engine(EngineKind::Pdfium);
+  const std::string plain = test::text_pdf({"one", "two"});
+  EXPECT_FALSE(engine->open(as_bytes(plain), {})->protector());
+
+  const std::string locked = test::qpdf_encrypt(plain, "user", "owner");
+  IDocument::Protector protect;
+  {
+    auto doc = engine->open(as_bytes(locked), "owner");
+    ASSERT_TRUE(doc);
+    ASSERT_TRUE(doc->rotate_page(1, 1));
+    protect = doc->protector();
+  }
+  ASSERT_TRUE(protect);
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(protect(as_bytes(test::text_pdf({"result"})), out));
+  EXPECT_TRUE(pdfcheck::encrypted_for(span_of(out), "user"));
+  EXPECT_EQ(encryption_of(text_of(out), "owner"), encryption_of(locked, "owner"));
+}
 }  // namespace
