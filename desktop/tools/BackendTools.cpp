@@ -2,11 +2,13 @@
 
 #include <QNetworkReply>
 #include <QSaveFile>
+#include <QStatusBar>
 
 #include <limits>
 
 #include "desktop/window/BackendLink.h"
 #include "desktop/window/MainWindow.h"
+#include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
 
@@ -36,9 +38,43 @@ QString replyExcerpt(const QByteArray& body, qsizetype limit) {
   return QString::fromUtf8(head);
 }
 
+QString copyFailed(Copy c) {
+  return c == Copy::NotRead ? L("Не удалось прочитать временный файл", "Could not read the temp file")
+                            : L("Не удалось подготовить документ", "Could not prepare the document");
+}
+
 QString failureDetail(const QNetworkReply* reply, const QByteArray& body) {
   if (!body.isEmpty()) return replyExcerpt(body);
-  return reply->property(kNoAnswerReason).toString();
+  if (const QString reason = reply->property(kNoAnswerReason).toString(); !reason.isEmpty()) return reason;
+  if (reply->error() == QNetworkReply::NoError) return L("пустой ответ", "an empty answer");
+  // Qt's text for an error status names the whole address, query and all.
+  if (const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(); status > 0)
+    return QStringLiteral("HTTP %1 %2")
+        .arg(status)
+        .arg(replyExcerpt(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray()))
+        .trimmed();
+  return reply->errorString();
+}
+
+bool finishPdfReply(QStatusBar* bar, QNetworkReply* reply, const QByteArray& body, const QString& outPath,
+                    const QString& failure, const QString& notWritten, const ReplyCheck& check,
+                    const Protection& protect, const std::function<QString(QNetworkReply*)>& success) {
+  const bool answered = reply->error() == QNetworkReply::NoError && body.startsWith("%PDF-");
+  QString wrong = answered && check ? check(body) : QString();
+  QByteArray result = body;
+  if (answered && wrong.isEmpty() && protect && !protect(result))
+    wrong = L("не удалось снова защитить результат паролем документа",
+              "could not lock the result with the document's password again");
+  if (!answered || !wrong.isEmpty()) {
+    bar->showMessage(failure.arg(answered ? wrong : failureDetail(reply, body)));
+    return false;
+  }
+  if (!writeOutputFile(outPath, result)) {
+    bar->showMessage(notWritten);
+    return false;
+  }
+  bar->showMessage(success(reply));
+  return true;
 }
 
 bool writeOutputFile(const QString& path, const QByteArray& data) {

@@ -59,4 +59,16 @@ Copy documentCopy(PdfView& view, const char* tool, QByteArray& bytes) {
   return Copy::Ok;
 }
 
+Protection protectionOf(const PdfView& view) {
+  IDocument::Protector protect = view.doc ? view.doc->protector() : IDocument::Protector();
+  if (!protect) return {};
+  return [protect = std::move(protect)](QByteArray& pdf) {
+    std::vector<uint8_t> locked;
+    if (!protect(std::as_bytes(std::span<const char>(pdf.constData(), static_cast<size_t>(pdf.size()))), locked))
+      return false;
+    pdf = QByteArray(reinterpret_cast<const char*>(locked.data()), static_cast<qsizetype>(locked.size()));
+    return true;
+  };
+}
+
 }  // namespace quorvel::desktop

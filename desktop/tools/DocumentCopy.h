@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 namespace quorvel::desktop {
 
 class PdfView;
@@ -22,6 +24,12 @@ Copy documentCopy(PdfView& view, const char* tool, QByteArray& bytes);
 inline bool documentBytes(PdfView& view, const char* tool, QByteArray& bytes) {
   return documentCopy(view, tool, bytes) == Copy::Ok;
 }
+
+// Gives a PDF that a tool made from such a copy the protection of the document again, in
+// place; false when it could not. Empty for a document that was not opened locked. It holds
+// what it needs, so it works after the view has gone.
+using Protection = std::function<bool(QByteArray& pdf)>;
+Protection protectionOf(const PdfView& view);
 
 // Call right after the view got its document: from then on an edit of its pages or their
 // content marks it changed.

@@ -1,10 +1,8 @@
 // The tools that the backend does: protection, certificate signature, sanitising, optimising,
 // table extraction and document properties. Each sends a copy of the current document and
 // writes what comes back; the open document is never changed.
-#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -15,7 +13,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStatusBar>
-#include <QTemporaryFile>
 
 #include "core/pdf_check.h"
 #include "desktop/tools/BackendTools.h"
@@ -35,34 +32,10 @@ QNetworkRequest pdfRequest(const QUrl& url) {
   return request;
 }
 
-QString preparingFailed() { return L("Не удалось подготовить документ", "Could not prepare the document"); }
-QString readingFailed() { return L("Не удалось прочитать временный файл", "Could not read the temp file"); }
 QString writingFailed(const QString& path) { return L("Не удалось записать: %1", "Could not write: %1").arg(path); }
 
 std::span<const std::byte> spanOf(const QByteArray& bytes) {
   return std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
-}
-
-// What a PDF reply must be beyond a PDF for its tool: empty when it is, else why it is not.
-using ReplyCheck = std::function<QString(const QByteArray&)>;
-
-// The reply of a route that answers with a PDF: a failure (also a success status whose body is
-// no PDF, or one that `check` refuses) shows `failure` with the start of the body or the
-// reason; else the body goes to `outPath` and, once it is there, `success` says so.
-void finishPdfReply(QStatusBar* bar, QNetworkReply* reply, const QByteArray& body, const QString& outPath,
-                    const QString& failure, const QString& notWritten, const ReplyCheck& check,
-                    const std::function<QString(QNetworkReply*)>& success) {
-  const bool answered = reply->error() == QNetworkReply::NoError && body.startsWith("%PDF-");
-  const QString wrong = answered && check ? check(body) : QString();
-  if (!answered || !wrong.isEmpty()) {
-    bar->showMessage(failure.arg(answered ? wrong : failureDetail(reply, body)));
-    return;
-  }
-  if (!writeOutputFile(outPath, body)) {
-    bar->showMessage(notWritten);
-    return;
-  }
-  bar->showMessage(success(reply));
 }
 
 }  // namespace
@@ -96,7 +69,7 @@ void MainWindow::protectPdfTo(const QString& outPath, const QString& password) {
   if (!view || !view->doc || outPath.isEmpty() || password.isEmpty()) return;
   QByteArray pdf;
   if (const Copy c = documentCopy(*view, "protect", pdf); c != Copy::Ok) {
-    statusBar()->showMessage(c == Copy::NotSaved ? preparingFailed() : readingFailed());
+    statusBar()->showMessage(copyFailed(c));
     return;
   }
   const QUrl url = backendToolUrl(QStringLiteral("/pdf/encrypt"), {{QStringLiteral("user_password"), password},
@@ -113,7 +86,7 @@ void MainWindow::protectPdfTo(const QString& outPath, const QString& password) {
                   };
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Шифрование не удалось (backend): %1", "Encryption failed (backend): %1"),
-                                 writingFailed(outPath), encrypted, [&outPath](QNetworkReply*) {
+                                 writingFailed(outPath), encrypted, nullptr, [&outPath](QNetworkReply*) {
                                    return L("Зашифровано (AES-256): %1", "Encrypted (AES-256): %1").arg(outPath);
                                  });
                 });
@@ -142,7 +115,7 @@ void MainWindow::signWithCertTo(const QString& pfxPath, const QString& passphras
   QByteArray pdf;
   const Copy c = documentCopy(*view, "sign", pdf);
   if (c == Copy::NotSaved) {
-    statusBar()->showMessage(preparingFailed());
+    statusBar()->showMessage(copyFailed(c));
     return;
   }
   QFile pfx(pfxPath);
@@ -156,8 +129,10 @@ void MainWindow::signWithCertTo(const QString& pfxPath, const QString& passphras
       QStringLiteral("/pdf/sign"),
       {{QStringLiteral("passphrase"), passphrase}, {QStringLiteral("field_name"), QStringLiteral("TaviSignature")}}));
   request.setRawHeader(QByteArrayLiteral("X-Signer-Pfx"), container.toBase64());
+  // Locking the signed file again would change the bytes the signature covers.
+  const bool locked = view->doc->metadata().encrypted;
   postToBackend(request, pdf, L("Подпись сертификатом (PKCS#12)…", "Signing with certificate (PKCS#12)…"),
-                [this, outPath](QNetworkReply* reply, const QByteArray& body) {
+                [this, outPath, locked](QNetworkReply* reply, const QByteArray& body) {
                   const auto signedWhole = [](const QByteArray& pdf) {
                     return pdfcheck::signed_whole_file(spanOf(pdf))
                                ? QString()
@@ -166,10 +141,14 @@ void MainWindow::signWithCertTo(const QString& pfxPath, const QString& passphras
                   };
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Подпись не удалась (backend): %1", "Signing failed (backend): %1"),
-                                 writingFailed(outPath), signedWhole, [&outPath](QNetworkReply*) {
-                                   return L("Подписано сертификатом (PAdES) → %1",
-                                            "Signed with certificate (PAdES) → %1")
-                                       .arg(outPath);
+                                 writingFailed(outPath), signedWhole, nullptr, [&outPath, locked](QNetworkReply*) {
+                                   QString done = L("Подписано сертификатом (PAdES) → %1",
+                                                    "Signed with certificate (PAdES) → %1")
+                                                      .arg(outPath);
+                                   if (locked)
+                                     done += L(" (подписанная копия не защищена паролем)",
+                                               " (the signed copy is not password-protected)");
+                                   return done;
                                  });
                 });
 }
@@ -188,12 +167,12 @@ void MainWindow::sanitizePdfTo(const QString& outPath) {
   if (!view || !view->doc || outPath.isEmpty()) return;
   QByteArray pdf;
   if (const Copy c = documentCopy(*view, "sanitize", pdf); c != Copy::Ok) {
-    statusBar()->showMessage(c == Copy::NotSaved ? preparingFailed() : readingFailed());
+    statusBar()->showMessage(copyFailed(c));
     return;
   }
   postToBackend(pdfRequest(backendToolUrl(QStringLiteral("/pdf/sanitize"), {})), pdf,
                 L("Очистка (JS/метаданные/вложения)…", "Sanitizing (JS/metadata/attachments)…"),
-                [this, outPath](QNetworkReply* reply, const QByteArray& body) {
+                [this, outPath, protect = protectionOf(*view)](QNetworkReply* reply, const QByteArray& body) {
                   const auto opens = [this](const QByteArray& pdf) {
                     const std::unique_ptr<IDocument> doc = engine ? engine->open(spanOf(pdf), {}) : nullptr;
                     return doc && doc->page_count() > 0
@@ -202,7 +181,7 @@ void MainWindow::sanitizePdfTo(const QString& outPath) {
                   };
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Очистка не удалась (backend): %1", "Sanitize failed (backend): %1"),
-                                 writingFailed(outPath), opens, [&outPath](QNetworkReply* r) {
+                                 writingFailed(outPath), opens, protect, [&outPath](QNetworkReply* r) {
                                    QString removed = QString::fromUtf8(r->rawHeader(QByteArrayLiteral("X-Removed")));
                                    if (removed.isEmpty()) removed = QStringLiteral("ничего");
                                    return L("Очищено (%1) → %2", "Sanitized (%1) → %2").arg(removed, outPath);
@@ -218,14 +197,15 @@ void MainWindow::optimizePdfDialog() {
   if (outPath.isEmpty()) return;
   QByteArray pdf;
   if (const Copy c = documentCopy(*view, "opt", pdf); c != Copy::Ok) {
-    statusBar()->showMessage(c == Copy::NotSaved ? preparingFailed() : readingFailed());
+    statusBar()->showMessage(copyFailed(c));
     return;
   }
   postToBackend(pdfRequest(backendToolUrl(QStringLiteral("/pdf/optimize"), {})), pdf,
-                L("Оптимизация…", "Optimizing…"), [this, outPath](QNetworkReply* reply, const QByteArray& body) {
+                L("Оптимизация…", "Optimizing…"),
+                [this, outPath, protect = protectionOf(*view)](QNetworkReply* reply, const QByteArray& body) {
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Оптимизация не удалась (backend): %1", "Optimize failed (backend): %1"),
-                                 writingFailed(outPath), nullptr, [&outPath](QNetworkReply* r) {
+                                 writingFailed(outPath), nullptr, protect, [&outPath](QNetworkReply* r) {
                                    const OptimizeFigures f =
                                        optimizeFigures(r->rawHeader(QByteArrayLiteral("X-Original-Size")),
                                                        r->rawHeader(QByteArrayLiteral("X-Optimized-Size")));
@@ -245,7 +225,7 @@ void MainWindow::extractTablesCsv() {
   if (outPath.isEmpty()) return;
   QByteArray pdf;
   if (const Copy c = documentCopy(*view, "tables", pdf); c != Copy::Ok) {
-    statusBar()->showMessage(c == Copy::NotSaved ? preparingFailed() : readingFailed());
+    statusBar()->showMessage(copyFailed(c));
     return;
   }
   // The fixed query is part of the endpoint's path text.
@@ -308,15 +288,16 @@ void MainWindow::documentPropertiesDialog() {
   if (!view || !view->doc) return;
   QByteArray pdf;
   if (const Copy c = documentCopy(*view, "meta", pdf); c != Copy::Ok) {
-    if (c == Copy::NotSaved) statusBar()->showMessage(preparingFailed());
+    if (c == Copy::NotSaved) statusBar()->showMessage(copyFailed(c));
     return;
   }
   postToBackend(pdfRequest(backendToolUrl(QStringLiteral("/pdf/set-meta"), items)), pdf,
                 L("Запись свойств…", "Writing properties…"),
-                [this, outPath](QNetworkReply* reply, const QByteArray& body) {
+                [this, outPath, protect = protectionOf(*view)](QNetworkReply* reply, const QByteArray& body) {
                   finishPdfReply(statusBar(), reply, body, outPath,
                                  L("Не удалось записать свойства (backend): %1", "Failed to write properties (backend): %1"),
-                                 L("Не удалось записать файл", "Could not write the file"), nullptr, [&outPath](QNetworkReply*) {
+                                 L("Не удалось записать файл", "Could not write the file"), nullptr, protect,
+                                 [&outPath](QNetworkReply*) {
                                    return L("Свойства сохранены: %1", "Properties saved: %1").arg(outPath);
                                  });
                 });

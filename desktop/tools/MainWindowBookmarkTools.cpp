@@ -74,16 +74,13 @@ void MainWindow::editBookmarksDialog() {
   QNetworkRequest request(backendUrl(QStringLiteral("/pdf/set-bookmarks")));
   request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
   postToBackend(request, body, L("Запись закладок…", "Writing bookmarks…"),
-                [this, outPath](QNetworkReply* reply, const QByteArray& reply_body) {
-                  if (reply->error() != QNetworkReply::NoError || !isPdfBody(reply_body)) {
-                    statusBar()->showMessage(L("Не удалось записать закладки (backend): %1",
-                                               "Failed to write bookmarks (backend): %1")
-                                                 .arg(replyExcerpt(reply_body)));
-                  } else if (!writeOutputFile(outPath, reply_body)) {
-                    statusBar()->showMessage(L("Не удалось записать: %1", "Could not write: %1").arg(outPath));
-                  } else {
-                    statusBar()->showMessage(L("Закладки сохранены: %1", "Bookmarks saved: %1").arg(outPath));
-                  }
+                [this, outPath, protect = protectionOf(*view)](QNetworkReply* reply, const QByteArray& reply_body) {
+                  finishPdfReply(statusBar(), reply, reply_body, outPath,
+                                 L("Не удалось записать закладки (backend): %1", "Failed to write bookmarks (backend): %1"),
+                                 L("Не удалось записать: %1", "Could not write: %1").arg(outPath), nullptr, protect,
+                                 [&outPath](QNetworkReply*) {
+                                   return L("Закладки сохранены: %1", "Bookmarks saved: %1").arg(outPath);
+                                 });
                 });
 }
 

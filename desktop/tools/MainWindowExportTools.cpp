@@ -106,7 +106,7 @@ void MainWindow::exportDocxTo(const QString& outPath) {
                   if (reply->error() != QNetworkReply::NoError || !isDocxBody(body)) {
                     statusBar()->showMessage(
                         L("Экспорт .docx не удался (backend): %1", ".docx export failed (backend): %1")
-                            .arg(replyExcerpt(body)));
+                            .arg(failureDetail(reply, body)));
                   } else if (!writeOutputFile(outPath, body)) {
                     statusBar()->showMessage(L("Не удалось записать: %1", "Could not write: %1").arg(outPath));
                   } else {

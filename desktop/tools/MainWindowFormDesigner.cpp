@@ -92,20 +92,15 @@ void MainWindow::formDesignerDialog() {
   QNetworkRequest request(backendUrl(QStringLiteral("/pdf/add-form-fields")));
   request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
   postToBackend(request, body, L("Создание полей…", "Creating fields…"),
-                [this, outPath](QNetworkReply* reply, const QByteArray& reply_body) {
-                  if (reply->error() != QNetworkReply::NoError || !isPdfBody(reply_body)) {
-                    statusBar()->showMessage(
-                        L("Не удалось создать поля (backend): %1", "Failed to create fields (backend): %1")
-                            .arg(replyExcerpt(reply_body)));
-                    return;
-                  }
-                  if (!writeOutputFile(outPath, reply_body)) {
-                    statusBar()->showMessage(L("Не удалось записать: %1", "Could not write: %1").arg(outPath));
-                    return;
-                  }
-                  statusBar()->showMessage(
-                      L("Форма сохранена: %1 — откройте и заполните", "Form saved: %1").arg(outPath));
-                  openFile(outPath);
+                [this, outPath, protect = protectionOf(*view)](QNetworkReply* reply, const QByteArray& reply_body) {
+                  if (finishPdfReply(statusBar(), reply, reply_body, outPath,
+                                     L("Не удалось создать поля (backend): %1", "Failed to create fields (backend): %1"),
+                                     L("Не удалось записать: %1", "Could not write: %1").arg(outPath), nullptr,
+                                     protect, [&outPath](QNetworkReply*) {
+                                       return L("Форма сохранена: %1 — откройте и заполните", "Form saved: %1")
+                                           .arg(outPath);
+                                     }))
+                    openFile(outPath);
                 });
 }
 

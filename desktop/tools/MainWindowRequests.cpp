@@ -1,13 +1,10 @@
 // Purchase requests: the document and a small form go to the backend, the accepted request is
 // kept in the journal, and the journal's dialogs follow statuses and suppliers' offers.
 #include <QApplication>
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QDir>
-#include <QFile>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QHttpMultiPart>
@@ -24,12 +21,12 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
-#include <QTemporaryFile>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include "desktop/stores/RequestJournal.h"
 #include "desktop/tools/BackendTools.h"
+#include "desktop/tools/DocumentCopy.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/window/lang.h"
@@ -127,29 +124,11 @@ void MainWindow::sendAsRequestDialog() {
   view = currentView();
   if (!view || !view->doc) return;
 
-  // A copy of its own per send, so that sends in flight never share or remove each other's
-  // document; it lives with the upload and is removed when the reply has come.
-  auto* copy = new QTemporaryFile(QDir(QDir::tempPath())
-                                      .filePath(QStringLiteral("quorvel-request-%1-XXXXXX.pdf")
-                                                    .arg(QCoreApplication::applicationPid())));
-  if (!copy->open()) {
-    delete copy;
-    statusBar()->showMessage(L("Не удалось подготовить документ", "Could not prepare the document"));
-    return;
-  }
-  copy->close();
-  if (!view->saveAs(copy->fileName())) {
-    delete copy;
-    statusBar()->showMessage(L("Не удалось подготовить документ", "Could not prepare the document"));
-    return;
-  }
-  // The save replaced the file under the name, so it is read through a file of its own: the
-  // temporary file's handle still points at what was there before.
-  auto* saved = new QFile(copy->fileName());
-  if (!saved->open(QIODevice::ReadOnly)) {
-    delete saved;
-    delete copy;
-    statusBar()->showMessage(L("Не удалось прочитать временный файл", "Could not read the temp file"));
+  // The upload holds its own copy in memory, so sends in flight never share one and no file
+  // is left behind when no reply comes.
+  QByteArray pdf;
+  if (const Copy c = documentCopy(*view, "request", pdf); c != Copy::Ok) {
+    statusBar()->showMessage(copyFailed(c));
     return;
   }
 
@@ -158,9 +137,7 @@ void MainWindow::sendAsRequestDialog() {
   filePart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/pdf"));
   filePart.setHeader(QNetworkRequest::ContentDispositionHeader,
                      QStringLiteral("form-data; name=\"file\"; filename=\"zayavka.pdf\""));
-  filePart.setBodyDevice(saved);
-  saved->setParent(multipart);
-  copy->setParent(multipart);
+  filePart.setBody(pdf);
   multipart->append(filePart);
   multipart->append(textPart("buyer", buyer->text()));
   multipart->append(textPart("category", category->text()));
@@ -173,12 +150,12 @@ void MainWindow::sendAsRequestDialog() {
   const QString typedCategory = category->text(), typedRegion = region->text();
   QNetworkReply* reply = network->post(request, multipart);
   multipart->setParent(reply);
-  connect(reply, &QNetworkReply::finished, this, [this, reply, copy, typedCategory, typedRegion] {
+  connect(reply, &QNetworkReply::finished, this, [this, reply, typedCategory, typedRegion] {
     reply->deleteLater();
-    copy->remove();
     const QByteArray body = reply->readAll();
     if (reply->error() != QNetworkReply::NoError) {
-      statusBar()->showMessage(L("Отправка не удалась (backend): %1", "Send failed (backend): %1").arg(replyExcerpt(body)));
+      statusBar()->showMessage(
+          L("Отправка не удалась (backend): %1", "Send failed (backend): %1").arg(failureDetail(reply, body)));
       return;
     }
     const QJsonObject o = QJsonDocument::fromJson(body).object();

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "common/backend_fixtures.h"
+#include "core/pdf_check.h"
 #include "desktop/tools/BackendTools.h"
 #include "desktop/window/MainWindowCommandLine.h"
 #include "desktop/window/lang.h"
@@ -150,7 +151,11 @@ class BackendToolsTest : public QObject {
         << 500 << QByteArray(198, 'y') + "Жz" << QStringLiteral("Шифрование не удалось (backend): ") + QString(198, 'y') + "Ж";
     QTest::newRow("success status, not a PDF")
         << 200 << QByteArray("<html>proxy login</html>") << QStringLiteral("Шифрование не удалось (backend): <html>proxy login</html>");
-    QTest::newRow("connection refused") << 0 << QByteArray() << QStringLiteral("Шифрование не удалось (backend): ");
+    // Without a body the reason is said, never the address whose query holds the password.
+    QTest::newRow("connection refused")
+        << 0 << QByteArray() << QStringLiteral("Шифрование не удалось (backend): Connection refused");
+    QTest::newRow("500 without a body") << 500 << QByteArray() << QStringLiteral("Шифрование не удалось (backend): HTTP 500 Scripted");
+    QTest::newRow("success status, empty body") << 200 << QByteArray() << QStringLiteral("Шифрование не удалось (backend): пустой ответ");
   }
   void failuresShowTheReplyStartAndKeepTheOutput() {
     QFETCH(int, status);
@@ -305,6 +310,101 @@ class BackendToolsTest : public QObject {
     QCOMPARE(opened->page_info(1).rotation, change == QLatin1String("rotation") ? 90 : 0);
     QCOMPARE(sent.contains("a note"), change == QLatin1String("annotation"));
     QCOMPARE(leftoverCopies(), QStringList());
+  }
+
+  // A document opened with its password comes back locked as it was from every tool that
+  // returns it: the same password opens the result, the owner's too, nothing less does, and
+  // the result holds the tool's change. A signature would break under a new lock: that copy
+  // is written unlocked, and the status says so.
+  void lockedDocumentStaysLocked() {
+    StandInProcess backend;
+    QVERIFY(backend.start());
+    const QString locked =
+        writeTestFile(dir, "locked-tools.pdf", qpdf_encrypt(text_pdf({"first page", "second page"}), "open sesame", "owner pw"));
+    const std::string pfx = make_pfx(dir, "container pass");
+    MainWindow w;
+    w.setOpenPassword(QStringLiteral("open sesame"));
+    openWindow(w, backend.base, locked);
+    WindowProbe p{w};
+    const auto click = [](QWidget* d, const QString& text) {
+      for (QPushButton* b : d->findChildren<QPushButton*>())
+        if (b->text() == text) b->click();
+      d->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save)->click();
+    };
+
+    w.sanitizePdfTo(path("locked-clean.pdf"));
+    QTRY_VERIFY_WITH_TIMEOUT(p.status().startsWith(QStringLiteral("Очищено")), 20000);
+    {
+      ModalAnswerer a(Answers{chooseFile(path("locked-opt.pdf"))});
+      w.optimizePdfDialog();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(p.status().startsWith(QStringLiteral("Оптимизировано")), 20000);
+    {
+      QString version;
+      ModalAnswerer a(Answers{fillProperties({QStringLiteral("New title"), QString(), QString(), QString()}, &version),
+                              chooseFile(path("locked-meta.pdf"))});
+      w.documentPropertiesDialog();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(p.status().startsWith(QStringLiteral("Свойства сохранены")), 20000);
+    {
+      ModalAnswerer a(Answers{[&](QWidget* d) { click(d, QStringLiteral("+ Закладка")); }, chooseFile(path("locked-bm.pdf"))});
+      w.editBookmarksDialog();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(p.status().startsWith(QStringLiteral("Закладки сохранены")), 20000);
+    {
+      // The form opens in a tab of its own, with the password the window was given.
+      ModalAnswerer a(Answers{[&](QWidget* d) { click(d, QStringLiteral("+ Текстовое поле")); },
+                              chooseFile(path("locked-form.pdf"))});
+      w.formDesignerDialog();
+      QTRY_COMPARE_WITH_TIMEOUT(p.tabs()->count(), 2, 20000);
+      QCOMPARE(a.unexpected, 0);
+    }
+
+    const auto engine = quorvel::make_engine(quorvel::EngineKind::Pdfium);
+    const auto openedWith = [&engine](const QString& file, const char* password) {
+      return engine->open(as_bytes(read_file(file.toStdString())), password);
+    };
+    for (const char* name : {"locked-clean.pdf", "locked-opt.pdf", "locked-meta.pdf", "locked-bm.pdf", "locked-form.pdf"}) {
+      const QByteArray out = readAll(path(name));
+      QVERIFY2(quorvel::pdfcheck::encrypted_for(std::as_bytes(std::span(out.constData(), size_t(out.size()))), "open sesame"),
+               name);
+      QVERIFY2(!openedWith(path(name), ""), name);
+      const auto doc = openedWith(path(name), "owner pw");
+      QVERIFY2(doc && doc->page_count() == 2, name);
+    }
+    QCOMPARE(openedWith(path("locked-meta.pdf"), "open sesame")->metadata().title, std::string("New title"));
+    QCOMPARE(openedWith(path("locked-bm.pdf"), "open sesame")->outline().size(), size_t{1});
+    QVERIFY(openedWith(path("locked-form.pdf"), "open sesame")->has_form());
+
+    p.tabs()->setCurrentIndex(0);
+    w.signWithCertTo(QString::fromStdString(pfx), QStringLiteral("container pass"), path("locked-signed.pdf"));
+    QTRY_VERIFY_WITH_TIMEOUT(p.status().startsWith(QStringLiteral("Подписано")), 20000);
+    QCOMPARE(p.status(), QStringLiteral("Подписано сертификатом (PAdES) → %1 (подписанная копия не защищена паролем)")
+                             .arg(path("locked-signed.pdf")));
+    std::string why;
+    QVERIFY2(signature_verifies(read_file(dir.file("locked-signed.pdf")), dir, &why), why.c_str());
+    QVERIFY(openedWith(path("locked-signed.pdf"), ""));
+    QCOMPARE(leftoverCopies(), QStringList());
+  }
+
+  // A result that cannot take the document's lock again is not written unlocked.
+  void lockedResultThatCannotBeLockedAgainIsNotWritten() {
+    RecordingServer server;
+    server.queue({200, QByteArray::fromStdString(qpdf_encrypt(text_pdf({"x"}), "not ours", "not ours")), {}});
+    const QString locked = writeTestFile(dir, "locked-once.pdf", qpdf_encrypt(text_pdf({"p"}), "open sesame", "o"));
+    const QString out = writeTestFile(dir, "kept.pdf", "the user's earlier file");
+    MainWindow w;
+    w.setOpenPassword(QStringLiteral("open sesame"));
+    openWindow(w, server.base(), locked);
+    WindowProbe p{w};
+    {
+      // Past the dialog's question whether to replace the file.
+      ModalAnswerer a(Answers{chooseFile(out, nullptr, true)});
+      w.optimizePdfDialog();
+    }
+    QTRY_VERIFY(p.status() != QStringLiteral("Оптимизация…"));
+    QCOMPARE(p.status(), QStringLiteral("Оптимизация не удалась (backend): не удалось снова защитить результат паролем документа"));
+    QCOMPARE(readAll(out), QByteArray("the user's earlier file"));
   }
 
   void optimizeFigures_data() {

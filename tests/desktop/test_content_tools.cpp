@@ -364,7 +364,7 @@ class ContentToolsTest : public QObject {
     w.exportTextTo(path("folder.txt"));
     QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Could not write: ") + path("folder.txt"));
 
-    // The backend down: the failure with an empty excerpt, nothing written.
+    // The backend down: the failure with its reason, nothing written.
     QTcpServer probe;
     QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
     const QString dead = QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort());
@@ -373,8 +373,47 @@ class ContentToolsTest : public QObject {
     w.exportDocxTo(path("down.docx"));
     QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Exporting to Word (.docx)…"));
     QVERIFY(waitFor([&] { return w.statusBar()->currentMessage().startsWith(".docx"); }));
-    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral(".docx export failed (backend): "));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral(".docx export failed (backend): Connection refused"));
     QVERIFY(!QFile::exists(path("down.docx")));
+  }
+
+  // A reply without a body still says why: the backend down, or its bare error status.
+  void failuresWithoutABodySayWhy_data() {
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<int>("status");  // 0: nobody listens
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("docx, down") << "docx" << 0 << ".docx export failed (backend): Connection refused";
+    QTest::newRow("docx, 502") << "docx" << 502 << ".docx export failed (backend): HTTP 502 Scripted";
+    QTest::newRow("bookmarks, down") << "bookmarks" << 0 << "Failed to write bookmarks (backend): Connection refused";
+    QTest::newRow("bookmarks, 502") << "bookmarks" << 502 << "Failed to write bookmarks (backend): HTTP 502 Scripted";
+    QTest::newRow("form, down") << "form" << 0 << "Failed to create fields (backend): Connection refused";
+    QTest::newRow("form, 200 and empty") << "form" << 200 << "Failed to create fields (backend): an empty answer";
+  }
+  void failuresWithoutABodySayWhy() {
+    QFETCH(QString, tool);
+    QFETCH(int, status);
+    RecordingServer server;
+    server.queue({status, {}, {}});
+    MainWindow w;
+    openWindow(w, status ? server.base() : QStringLiteral("http://127.0.0.1:9"));
+    const QString out = path("no-body-out");
+    if (tool == QLatin1String("docx")) {
+      w.exportDocxTo(out);
+    } else {
+      const QString add = tool == QLatin1String("form") ? QStringLiteral("+ Text field") : QStringLiteral("+ Bookmark");
+      ModalAnswerer answers(Answers{[add](QWidget* d) {
+                                      button(d, add)->click();
+                                      save(d);
+                                    },
+                                    chooseFile(out)});
+      if (tool == QLatin1String("form"))
+        w.formDesignerDialog();
+      else
+        w.editBookmarksDialog();
+    }
+    QVERIFY(waitFor([&] { return w.statusBar()->currentMessage().contains(QStringLiteral("(backend)")); }));
+    QTEST(w.statusBar()->currentMessage(), "shown");
+    QVERIFY(!QFile::exists(out));
   }
 
   // --- real results through the stand-in ----------------------------------------------------

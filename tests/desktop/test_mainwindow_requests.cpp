@@ -243,6 +243,40 @@ class MainWindowRequestsTest : public QObject {
     QCOMPARE(leftoverCopies(), QStringList());
   }
 
+  // The upload is a copy the backend can read: the file itself while nothing has changed (not
+  // saved again), and a document opened with its password without that password.
+  void uploadIsACopyTheBackendCanRead_data() {
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("unchanged: the file as it is") << false;
+    QTest::newRow("opened with its password") << true;
+  }
+  void uploadIsACopyTheBackendCanRead() {
+    QFETCH(bool, locked);
+    const std::string plain = text_pdf({"a request's document", "its second page"});
+    const QString file = writeTestFile(dir, locked ? "locked-request.pdf" : "plain-request.pdf",
+                                       locked ? qpdf_encrypt(plain, "open sesame", "owner") : plain);
+    RecordingServer server;
+    server.queue(json(kFullReply));
+    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    MainWindow w;
+    WindowProbe p{w};
+    w.setOpenPassword(QStringLiteral("open sesame"));
+    w.openFile(file);
+    QVERIFY(w.currentView());
+    {
+      ModalAnswerer a(Answers{fillForm({}), pressButton(QMessageBox::Ok)});
+      w.sendAsRequestDialog();
+      QTRY_COMPARE(p.status(), QStringLiteral("Заявка отправлена: R-1"));
+    }
+    QCOMPARE(server.requests.size(), 1);
+    const QByteArray sent = formParts(server.requests.first()).value(0).body;
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(sent == f.readAll(), !locked);
+    QCOMPARE(pageCountOf(sent), 2);
+    QCOMPARE(leftoverCopies(), QStringList());
+  }
+
   void replyVariants_data() {
     QTest::addColumn<int>("httpStatus");
     QTest::addColumn<QByteArray>("body");
@@ -267,6 +301,10 @@ class MainWindowRequestsTest : public QObject {
                                                << "<b>R</b>" << "<i>x</i>" << "Заявка отправлена: <b>R</b>";
     QTest::newRow("500") << 500 << QByteArray("backend exploded") << "" << "" << ""
                          << "Отправка не удалась (backend): backend exploded";
+    QTest::newRow("502 without a body") << 502 << QByteArray() << "" << "" << ""
+                                        << "Отправка не удалась (backend): HTTP 502 Scripted";
+    QTest::newRow("backend down") << 0 << QByteArray() << "" << "" << ""
+                                  << "Отправка не удалась (backend): Connection refused";
   }
 
   void replyVariants() {
@@ -276,7 +314,8 @@ class MainWindowRequestsTest : public QObject {
     QFETCH(QString, recorded);
     RecordingServer server;
     server.queue({httpStatus, body, {}});
-    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    // 0: nobody listens.
+    qputenv("QUORVEL_BACKEND", httpStatus ? server.base().toUtf8() : QByteArray("http://127.0.0.1:9"));
     MainWindow w;
     WindowProbe p{w};
     w.openFile(doc);
@@ -360,8 +399,8 @@ class MainWindowRequestsTest : public QObject {
     QCOMPARE(server.requests.size(), 0);
   }
 
-  // Each send has its own copy: both are there while both uploads are in flight, each upload
-  // carries its own document, and each copy goes with its reply.
+  // Each send has its own copy: each upload carries its own document, and none leaves a file
+  // behind, also while the uploads are in flight.
   void sendsInFlightUploadTheirOwnDocuments() {
     RecordingServer server;
     server.holdUntil(2);
@@ -380,7 +419,7 @@ class MainWindowRequestsTest : public QObject {
     w.sendAsRequestDialog();
     p.tabs()->setCurrentIndex(1);
     w.sendAsRequestDialog();
-    QCOMPARE(leftoverCopies().size(), 2);
+    QCOMPARE(leftoverCopies(), QStringList());
     QTRY_COMPARE(storedJournal().size(), 2);
     QTRY_COMPARE(a.seen.size(), 4);
     QTRY_COMPARE(leftoverCopies(), QStringList());
