@@ -61,8 +61,7 @@ QJsonArray docxPages(const IDocument& doc);
 // The /pdf/to-docx body (indented JSON).
 QByteArray docxRequestBody(const QString& title, const QJsonArray& pages);
 
-// Whether a reply body is what its route promises.
-inline bool isPdfBody(const QByteArray& body) { return body.startsWith("%PDF-"); }
+// Whether a reply body is what the DOCX route promises.
 inline bool isDocxBody(const QByteArray& body) { return body.startsWith(QByteArrayLiteral("PK\x03\x04")); }
 
 }  // namespace quorvel::desktop
