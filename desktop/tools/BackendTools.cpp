@@ -47,6 +47,10 @@ QString failureDetail(const QNetworkReply* reply, const QByteArray& body) {
   if (!body.isEmpty()) return replyExcerpt(body);
   if (const QString reason = reply->property(kNoAnswerReason).toString(); !reason.isEmpty()) return reason;
   if (reply->error() == QNetworkReply::NoError) return L("пустой ответ", "an empty answer");
+  // Nothing here aborts a backend request but its time bound (a configured backend's replies
+  // come straight from Qt, which calls that a cancel).
+  if (reply->error() == QNetworkReply::OperationCanceledError && reply->request().transferTimeout() > 0)
+    return L("нет ответа за %1 с", "no answer within %1 s").arg(reply->request().transferTimeout() / 1000);
   // Qt's text for an error status names the whole address, query and all.
   if (const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(); status > 0)
     return QStringLiteral("HTTP %1 %2")

@@ -145,9 +145,7 @@ class BackendReply : public QNetworkReply {
 
 }  // namespace
 
-BackendNetwork::BackendNetwork(BackendLink* link, QObject* parent) : QNetworkAccessManager(parent), link(link) {
-  setTransferTimeout(kProviderTimeoutMs);
-}
+BackendNetwork::BackendNetwork(BackendLink* link, QObject* parent) : QNetworkAccessManager(parent), link(link) {}
 
 QUrl BackendNetwork::placeholder(const QString& endpoint) { return QUrl(kScheme + QLatin1Char(':') + endpoint); }
 
@@ -158,9 +156,15 @@ QUrl BackendNetwork::resolve(const QString& base, const QUrl& url) {
 }
 
 QNetworkReply* BackendNetwork::createRequest(Operation op, const QNetworkRequest& request, QIODevice* outgoing) {
-  if (request.url().scheme() != kScheme) return QNetworkAccessManager::createRequest(op, request, outgoing);
+  // Each request gets the bound of whom it goes to, unless its caller chose one: a manager-wide
+  // default would be applied before this point and hide which kind of request it was.
   QNetworkRequest r(request);
-  if (r.transferTimeout() == 0) r.setTransferTimeout(BackendLink::requestTimeoutMs);
+  const bool backend = request.url().scheme() == kScheme;
+  const QString configured = qEnvironmentVariable("QUORVEL_BACKEND");
+  const bool toConfigured = !backend && !configured.isEmpty() && request.url().toString().startsWith(configured);
+  if (r.transferTimeout() == 0)
+    r.setTransferTimeout(backend || toConfigured ? BackendLink::requestTimeoutMs : kProviderTimeoutMs);
+  if (!backend) return QNetworkAccessManager::createRequest(op, r, outgoing);
   if (link && link->state() != BackendLink::State::Unstarted) return new BackendReply(link, op, r, outgoing, this);
   // This window started none: the configured address as it is now, or nowhere.
   const QString base = qEnvironmentVariable("QUORVEL_BACKEND");

@@ -358,13 +358,16 @@ class MainWindowBackendTest : public QObject {
 
   // A backend that stalls ends in the tool's failure text within the bound, wherever it stalls.
   void stuckBackendEndsInTheFailureText_data() {
+    QTest::addColumn<bool>("configured");
     QTest::addColumn<bool>("saysAddress");
     QTest::addColumn<bool>("healthAnswers");
-    QTest::newRow("the request is never answered") << true << true;
-    QTest::newRow("health is never answered") << true << false;
-    QTest::newRow("no address said") << false << true;
+    QTest::newRow("the request is never answered") << false << true << true;
+    QTest::newRow("health is never answered") << false << true << false;
+    QTest::newRow("no address said") << false << false << true;
+    QTest::newRow("a configured backend never answers") << true << true << true;
   }
   void stuckBackendEndsInTheFailureText() {
+    QFETCH(bool, configured);
     QFETCH(bool, saysAddress);
     QFETCH(bool, healthAnswers);
     // Only the bound of the stage that stalls is short, so that a loaded machine cannot end
@@ -378,7 +381,8 @@ class MainWindowBackendTest : public QObject {
       if (r.requestLine().startsWith("GET /health ") && healthAnswers) return {200, "ok", {}};
       return {200, {}, {}, true};
     };
-    EnvCase env({{"QUORVEL_BACKEND_EXE", fake.toUtf8()},
+    EnvCase env({{"QUORVEL_BACKEND_EXE", configured ? std::nullopt : std::optional(fake.toUtf8())},
+                 {"QUORVEL_BACKEND", configured ? std::optional(server.base().toUtf8()) : std::nullopt},
                  {"FAKE_BACKEND_PORT", saysAddress ? std::optional(QByteArray::number(QUrl(server.base()).port()))
                                                    : std::nullopt}});
     MainWindow w;
