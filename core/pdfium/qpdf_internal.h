@@ -22,8 +22,9 @@ void open(QPDF& q, const Bytes& in, std::string_view password);
 
 // A new document written from the pages of `take_encryption_from` keeps that file's
 // encryption, and its version so that the features its pages use stay allowed; without one the
-// writer keeps q's own.
-bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out);
+// writer keeps q's own. Objects go into object streams when `object_streams` is set, else stay
+// where q read them; compressed streams are copied as stored.
+bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out, bool object_streams = false);
 
 // Output that keeps stream data as it is stored: the work stays proportional to the input and
 // no filter runs on hostile data. The input's encryption is kept (qpdf_recover.cpp).

@@ -35,6 +35,8 @@ class ForwardingDocument : public IDocument {
   }
   bool delete_page(int page) override { return in->delete_page(page); }
   bool save_range(const std::string& path, int first, int last) override { return in->save_range(path, first, last); }
+  std::vector<bool> save_ranges(const std::vector<PageRangeFile>& parts) override { return in->save_ranges(parts); }
+  std::vector<int> unreadable_pages() const override { return in->unreadable_pages(); }
   bool insert_blank_page(int index, double w, double h) override { return in->insert_blank_page(index, w, h); }
   std::vector<ImageRef> list_images(int page) override { return in->list_images(page); }
   bool delete_image(int page, int index) override {
