@@ -297,14 +297,18 @@ bool PdfiumDocument::save_as(const std::string& path, const std::vector<annot::A
   if (form_) FORM_ForceToKillFocus(form_);
   // PDFium writes a page it cannot read as null, and that page's annotations with it.
   if (!pages_without_dictionary(doc_).empty()) return false;
-  if (!changed_ && annots.empty()) return write_file_atomically(path, bytes_);
+  // Removed content can outlive a rebuild of the file in the resources that named it, so such
+  // a file is always finished.
+  if (!changed_ && annots.empty() && !content_removed_) return write_file_atomically(path, bytes_);
 
   std::vector<uint8_t> bytes;
   const std::vector<uint8_t>* file = file_bytes(bytes);
   if (!file) return false;
   qpdf_bridge::Finish finish;
   finish.content_removed = content_removed_;
-  finish.object_streams = uses_object_streams();
+  // A file PDFium writes has lost the object streams of the one it came from.
+  finish.object_streams = uses_object_streams() && (changed_ || !annots.empty());
+  if (annots.empty() && file != &bytes) bytes = *file;
   if (!annots.empty()) {
     Scratch s;
     s.bytes = *file;

@@ -201,3 +201,17 @@ TEST(Copies, NupSheetsShowFieldsAndAnnotations) {
   ASSERT_TRUE(form->save_nup(dir.file("typed.pdf"), 2, 1));
   EXPECT_NE(pdftotext(dir.file("typed.pdf")).find("typed value"), std::string::npos);
 }
+
+// A rebuild through qpdf after content was taken out keeps what still names that content (a
+// deleted image stays in its page's resources); the copy drops it all the same.
+TEST(Copies, RemovedContentStaysOutAfterARebuild) {
+  auto doc = open_pdf(multi_stream_pdf({"q 50 0 0 40 100 100 cm /Im1 Do Q"}, true));
+  ASSERT_NE(doc, nullptr);
+  ASSERT_TRUE(doc->delete_image(0, 0));
+  ASSERT_TRUE(doc->merge(as_bytes(text_pdf({"appended"})), -1));
+  TempDir dir;
+  ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+  const std::string qdf = qdf_text(dir.file("out.pdf"));
+  ASSERT_FALSE(qdf.empty());
+  EXPECT_EQ(qdf.find("/Image"), std::string::npos);
+}
