@@ -38,16 +38,6 @@ std::vector<Page> seen(IDocument& d) {
   return pages;
 }
 
-const char* kForm[] = {
-    "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 12 Tf 0 g) "
-    "/DR << /Font << /Helv 3 0 R >> >> >> >>",
-    "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
-    "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R] >>",
-    "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /Rect [100 600 400 640] /P 4 0 R "
-    "/DA (/Helv 12 Tf 0 g) /F 4 >>",
-};
-
 }  // namespace
 
 TEST(Copies, NothingAddedKeepsTheFilesSize) {
@@ -114,11 +104,9 @@ TEST(Copies, EveryEditReachesEveryCopy) {
   }
 
   // Typing into a field changes the document too.
-  auto form = open_pdf(build_pdf({std::begin(kForm), std::end(kForm)}));
+  auto form = open_pdf(one_field_form_pdf());
   ASSERT_TRUE(form && form->has_form());
-  form->form_click(0, 200, 620, true);
-  form->form_click(0, 200, 620, false);
-  for (char c : std::string("abc")) form->form_char(static_cast<unsigned>(c));
+  type_into_field(*form, "abc");
   ASSERT_TRUE(form->save_as(dir.file("form.pdf"), {}));
   EXPECT_NE(qdf_text(dir.file("form.pdf")).find("/V (abc)"), std::string::npos);
 }
@@ -193,11 +181,9 @@ TEST(Copies, NupSheetsShowFieldsAndAnnotations) {
   EXPECT_TRUE(read_file(dir.file("same.pdf")) == pdf);
 
   // A value typed through the form layer shows on the sheet as on the page.
-  auto form = open_pdf(build_pdf({std::begin(kForm), std::end(kForm)}));
+  auto form = open_pdf(one_field_form_pdf());
   ASSERT_TRUE(form && form->has_form());
-  form->form_click(0, 200, 620, true);
-  form->form_click(0, 200, 620, false);
-  for (char c : std::string("typed value")) form->form_char(static_cast<unsigned>(c));
+  type_into_field(*form, "typed value");
   ASSERT_TRUE(form->save_nup(dir.file("typed.pdf"), 2, 1));
   EXPECT_NE(pdftotext(dir.file("typed.pdf")).find("typed value"), std::string::npos);
 }

@@ -461,19 +461,9 @@ TEST(SaveAs, FailuresLeaveFilesAlone) {
 
 TEST(SaveAs, CommitsTheFieldBeingTyped) {
   TempDir dir;
-  auto doc = open_pdf(build_pdf({
-      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 12 Tf 0 g) "
-      "/DR << /Font << /Helv 3 0 R >> >> >> >>",
-      "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
-      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R] >>",
-      "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /Rect [100 600 400 640] /P 4 0 R "
-      "/DA (/Helv 12 Tf 0 g) /F 4 >>",
-  }));
+  auto doc = open_pdf(one_field_form_pdf());
   ASSERT_TRUE(doc && doc->has_form());
-  doc->form_click(0, 200, 620, true);
-  doc->form_click(0, 200, 620, false);
-  for (char c : std::string("abc")) doc->form_char(static_cast<unsigned>(c));
+  type_into_field(*doc, "abc");
   // Still in the field: saving must take the typed value along.
   ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {box(AnnotType::Rectangle, 10, 10, 50, 50)}));
   Copy c(dir.file("out.pdf"));
