@@ -130,19 +130,6 @@ bool merge(const Bytes& in, std::string_view password, std::span<const std::byte
   });
 }
 
-bool extract_range(const Bytes& in, std::string_view password, int first, int last, Bytes& out,
-                   bool object_streams) {
-  Bytes part;
-  const std::vector<bool> made = extract_ranges(in, password, {{first, last}}, object_streams,
-                                                [&](size_t, const Bytes& b) {
-                                                  part = b;
-                                                  return true;
-                                                });
-  if (!made.front()) return false;
-  out.swap(part);
-  return true;
-}
-
 std::vector<bool> extract_ranges(const Bytes& in, std::string_view password, const std::vector<PageRange>& ranges,
                                  bool object_streams, const std::function<bool(size_t part, const Bytes&)>& done) {
   std::vector<bool> made(ranges.size(), false);

@@ -30,12 +30,10 @@ bool delete_page(const Bytes& in, std::string_view password, int index, Bytes& o
 // index, or the page count, appends. An index above the page count fails.
 bool merge(const Bytes& in, std::string_view password, std::span<const std::byte> other, int index,
            Bytes& out, bool object_streams = false);
-bool extract_range(const Bytes& in, std::string_view password, int first, int last, Bytes& out,
-                   bool object_streams = false);
 
-// Several ranges of one input, which is read once: `done` gets each part's file, in order, as
-// soon as it is made (and may keep or drop it). Gives whether each part was made; all false when
-// the input cannot be read.
+// Pages first..last (inclusive) of each range of one input, which is read once: `done` gets
+// each part's file, in order, as soon as it is made, and says whether it kept it. Gives whether
+// each part was made and kept; all false when the input cannot be read.
 struct PageRange {
   int first = 0;
   int last = 0;
