@@ -1,6 +1,8 @@
 // The PDFium engine: library start-up, the process-wide lock, opening documents, the page
 // cache and the form-filling environment.
 #include <atomic>
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -317,10 +319,31 @@ namespace {
 
 // A trailer's /Encrypt whose object PDFium cannot find (a broken cross-reference entry) makes it
 // read the file as unencrypted: every string and stream then reads as ciphertext. Other readers
-// rebuild the table and ask for the password; so does this engine, through qpdf's rebuild.
-bool names_encryption(const std::vector<uint8_t>& bytes) {
+// rebuild the table and ask for the password; so does this engine, through qpdf's rebuild. Only
+// a key of a trailer (or of a cross-reference stream's dictionary) counts: text about PDFs may
+// hold the name anywhere.
+bool trailer_names_encryption(const std::vector<uint8_t>& bytes) {
   const std::string_view file(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  return file.find("/Encrypt") != std::string_view::npos;
+  constexpr size_t kDictionary = 1024;  // farther back than any trailer's keys reach
+  constexpr int kLooks = 64;            // a file that names it more often is not read that far
+  constexpr std::string_view kKey = "/Encrypt";
+  int looks = 0;
+  for (size_t at = file.find(kKey); at != std::string_view::npos && looks < kLooks; at = file.find(kKey, at + 1), ++looks) {
+    const size_t end = at + kKey.size();
+    if (end < file.size() && std::isalnum(static_cast<unsigned char>(file[end]))) continue;  // /EncryptMetadata
+    const size_t from = at > kDictionary ? at - kDictionary : 0;
+    const std::string_view before = file.substr(from, at - from);
+    const size_t trailer = before.rfind("trailer"), xref = before.rfind("/XRef");
+    const size_t start = trailer == std::string_view::npos ? xref
+                         : xref == std::string_view::npos  ? trailer
+                                                           : std::max(trailer, xref);
+    // Not where a stream's data runs on from before the trailer's keyword.
+    const size_t data = before.rfind("stream"), data_end = before.rfind("endstream");
+    const bool in_stream = data != std::string_view::npos && (data_end == std::string_view::npos || data != data_end + 3);
+    if (start != std::string_view::npos && !in_stream && before.find("endobj", start) == std::string_view::npos)
+      return true;
+  }
+  return false;
 }
 
 class PdfiumEngine final : public IPdfEngine {
@@ -344,7 +367,7 @@ class PdfiumEngine final : public IPdfEngine {
       FPDF_DOCUMENT doc = load(copy, pw);
       if (!doc && needs_password_) return nullptr;
       if (doc) {
-        lost_encryption = FPDF_GetSecurityHandlerRevision(doc) == -1 && names_encryption(copy);
+        lost_encryption = FPDF_GetSecurityHandlerRevision(doc) == -1 && trailer_names_encryption(copy);
         unreadable = pages_without_dictionary(doc).size();
         pages = FPDF_GetPageCount(doc);
         if (!lost_encryption && unreadable == 0)

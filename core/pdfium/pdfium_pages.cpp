@@ -22,13 +22,7 @@ bool storable(double v) { return std::isfinite(v) && std::fabs(v) <= FLT_MAX; }
 // dictionary, unchecked: a kid of another type crashes it, and a /Count that promises pages
 // the tree lacks makes it report a change it never made. Both show as a page that will not
 // resolve, so the tree is touched only when every page does.
-bool page_tree_sound(FPDF_DOCUMENT doc, int count) {
-  for (int i = 0; i < count; ++i) {
-    FS_SIZEF size{};
-    if (!FPDF_GetPageSizeByIndexF(doc, i, &size)) return false;
-  }
-  return true;
-}
+bool page_tree_sound(FPDF_DOCUMENT doc) { return pages_without_dictionary(doc).empty(); }
 
 // Runs `edit` on the document's file and swaps the result in when it loads with the
 // document's password and has a page count in [min_pages, max_pages]. The edit is told whether
@@ -74,7 +68,7 @@ bool PdfiumDocument::delete_page(int page) {
   // PDFium finds the page to delete by the /Count of each node on the way, but shows pages in
   // the order of its walk through the kids: where a /Count lies, it would delete another page
   // than the one shown. qpdf deletes by the walk, and the page check keeps the two in step.
-  if (page >= n || !page_tree_sound(doc_, n)) return false;
+  if (page >= n || !page_tree_sound(doc_)) return false;
   return swap_in_edited(*this, form_, n - 1, n - 1,
                         [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool object_streams) {
                           return qpdf_bridge::delete_page(in, password_, page, out, object_streams);
@@ -107,7 +101,7 @@ bool PdfiumDocument::insert_blank_page(int index, double width, double height) {
   const int n = FPDF_GetPageCount(doc_);
   if (index < 0 || index > n) return false;
   // Appending needs no walk through the tree.
-  if (index < n && !page_tree_sound(doc_, n)) return false;
+  if (index < n && !page_tree_sound(doc_)) return false;
   close_cache();
   FPDF_PAGE p = FPDFPage_New(doc_, index, width, height);
   if (!p) return false;
