@@ -41,7 +41,6 @@ std::atomic<size_t> g_documents_read{0};
 size_t documents_read() { return g_documents_read.load(); }
 
 void open(QPDF& q, const char* data, size_t size, std::string_view password) {
-  ++g_documents_read;
   silence(q);
   const std::string pw(password);
   q.processMemoryFile("document", data, size, pw.empty() ? nullptr : pw.c_str());
@@ -50,6 +49,16 @@ void open(QPDF& q, const char* data, size_t size, std::string_view password) {
 void open(QPDF& q, const Bytes& in, std::string_view password) {
   open(q, reinterpret_cast<const char*>(in.data()), in.size(), password);
 }
+
+namespace {
+
+// The document a page tool works from.
+void read_source(QPDF& q, const Bytes& in, std::string_view password) {
+  ++g_documents_read;
+  open(q, in, password);
+}
+
+}  // namespace
 
 bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out, bool object_streams) {
   // qpdf reads an object it cannot parse as null and goes on. A page that became null would be
@@ -75,7 +84,7 @@ bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out, bool object_streams)
 bool move_page(const Bytes& in, std::string_view password, int from, int to, Bytes& out, bool object_streams) {
   return guarded(out, [&](Bytes& result) {
     QPDF q;
-    open(q, in, password);
+    read_source(q, in, password);
     QPDFPageDocumentHelper helper(q);
     const std::vector<QPDFPageObjectHelper> pages = helper.getAllPages();
     const int n = static_cast<int>(pages.size());
@@ -96,7 +105,7 @@ bool move_page(const Bytes& in, std::string_view password, int from, int to, Byt
 bool delete_page(const Bytes& in, std::string_view password, int index, Bytes& out, bool object_streams) {
   return guarded(out, [&](Bytes& result) {
     QPDF q;
-    open(q, in, password);
+    read_source(q, in, password);
     QPDFPageDocumentHelper helper(q);
     const std::vector<QPDFPageObjectHelper> pages = helper.getAllPages();
     if (index < 0 || index >= static_cast<int>(pages.size())) return false;
@@ -110,7 +119,7 @@ bool merge(const Bytes& in, std::string_view password, std::span<const std::byte
   if (other.empty()) return false;
   return guarded(out, [&](Bytes& result) {
     QPDF q;
-    open(q, in, password);
+    read_source(q, in, password);
     QPDF src;
     open(src, reinterpret_cast<const char*>(other.data()), other.size(), "");
     QPDFPageDocumentHelper helper(q);
@@ -135,7 +144,7 @@ std::vector<bool> extract_ranges(const Bytes& in, std::string_view password, con
   std::vector<bool> made(ranges.size(), false);
   try {
     QPDF src;
-    open(src, in, password);
+    read_source(src, in, password);
     const std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(src).getAllPages();
     const int n = static_cast<int>(pages.size());
     for (size_t k = 0; k < ranges.size(); ++k) {
@@ -166,7 +175,7 @@ bool nup(const Bytes& in, std::string_view password, int cols, int rows, double 
   }
   return guarded(out, [&](Bytes& result) {
     QPDF src;
-    open(src, in, password);
+    read_source(src, in, password);
     // A page's form XObject holds its content only; what its widgets and annotations show is
     // drawn into this parse's pages first (the document itself is not touched). Fields that ask
     // the reader to make their appearances get them made.

@@ -47,7 +47,8 @@ std::vector<bool> extract_ranges(const Bytes& in, std::string_view password, con
 bool nup(const Bytes& in, std::string_view password, int cols, int rows, double sheet_width,
          double sheet_height, Bytes& out, bool object_streams = false);
 
-// How many documents qpdf has begun to read in this process (for tests and benchmarks).
+// How many documents the functions above have begun to read in this process (for tests and
+// benchmarks).
 size_t documents_read();
 
 // Writes only the objects reachable from the trailer, keeping encryption (qpdf_rewrite.cpp).

@@ -14,7 +14,6 @@
 #include "core/engine.h"
 #include "core/pdfium/pdfium_api.h"
 #include "core/pdfium/pdfium_document.h"
-#include "core/pdfium/qpdf_bridge.h"
 #include "core/pdfium/qpdf_recover.h"
 
 using namespace quorvel;
@@ -321,17 +320,6 @@ TEST(Recover, APageOutOfPdfiumsReach) {
       lost->save_ranges({{dir.file("p0.pdf"), 0, 0}, {dir.file("p1.pdf"), 1, 2}, {dir.file("p2.pdf"), 2, 2}});
   EXPECT_EQ(parts, (std::vector<bool>{true, false, true}));
   EXPECT_NE(test::pdftotext(dir.file("p2.pdf")).find(kTexts[2]), std::string::npos);
-}
-
-// Text that quotes a trailer is no encryption: such a file opens as PDFium reads it, without a
-// rebuild.
-TEST(Recover, AQuotedTrailerIsNoEncryption) {
-  const std::string quoted = test::text_pdf({"trailer << /Encrypt 9 0 R >>", "plain"});
-  const size_t reads = qpdf_bridge::documents_read();
-  auto doc = make_engine(EngineKind::Pdfium)->open(as_bytes(quoted), "");
-  ASSERT_NE(doc, nullptr);
-  EXPECT_EQ(qpdf_bridge::documents_read(), reads);
-  EXPECT_EQ(page_texts(*doc)[0], "trailer << /Encrypt 9 0 R >>");
 }
 
 TEST(Recover, UnreadableFilesStayRefused) {
