@@ -167,7 +167,6 @@ class PdfiumDocument final : public IDocument {
   // changed it since, else a full save into `scratch`; null when that save fails. Tools that
   // write pages out start here, so that an unchanged document costs only what qpdf reads of it.
   const std::vector<uint8_t>* file_bytes(std::vector<uint8_t>& scratch);
-  bool changed() const { return changed_; }
   // A change made without a cached page (a page added to the tree).
   void mark_changed() { changed_ = true; }
   // Whether the file stored its objects in object streams; its copies do the same.

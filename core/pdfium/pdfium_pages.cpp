@@ -26,13 +26,15 @@ bool page_tree_sound(FPDF_DOCUMENT doc) { return pages_without_dictionary(doc).e
 
 // Runs `edit` on the document's file and swaps the result in when it loads with the
 // document's password and has a page count in [min_pages, max_pages]. The edit is told whether
-// to write object streams: a file PDFium saved has lost those the document's file had.
+// to write object streams: all objects go into them when the document's file had them, so that
+// neither a save by PDFium (which writes none) nor pages merged in from another file leave
+// them out.
 template <typename Edit>
 bool swap_in_edited(PdfiumDocument& d, FPDF_FORMHANDLE form, int min_pages, int max_pages,
                     Edit&& edit) {
   // Input still being typed into a field lives only in the form layer until focus leaves it.
   if (form) FORM_ForceToKillFocus(form);
-  const bool object_streams = d.changed() && d.uses_object_streams();
+  const bool object_streams = d.uses_object_streams();
   std::vector<uint8_t> scratch;
   const std::vector<uint8_t>* current = d.file_bytes(scratch);
   if (!current) return false;

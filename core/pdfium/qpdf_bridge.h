@@ -19,8 +19,8 @@ namespace quorvel::qpdf_bridge {
 using Bytes = std::vector<uint8_t>;
 
 // `password` opens `in` when it is encrypted; outputs keep the input's encryption. With
-// `object_streams` the output stores its objects in object streams (the form of the file the
-// input was saved from); without, objects stay in the streams they came from, if any.
+// `object_streams` every object of the output goes into object streams; without, objects stay
+// in the streams they came from, if any.
 bool move_page(const Bytes& in, std::string_view password, int from, int to, Bytes& out,
                bool object_streams = false);
 // Page `index` in the order of a walk through the page tree's kids, whatever its /Count
