@@ -27,8 +27,7 @@ bool page_tree_sound(FPDF_DOCUMENT doc) { return pages_without_dictionary(doc).e
 // Runs `edit` on the document's file and swaps the result in when it loads with the
 // document's password and has a page count in [min_pages, max_pages]. The edit is told whether
 // to write object streams: all objects go into them when the document's file had them, so that
-// neither a save by PDFium (which writes none) nor pages merged in from another file leave
-// them out.
+// a save by PDFium (which writes none) does not leave them out.
 template <typename Edit>
 bool swap_in_edited(PdfiumDocument& d, FPDF_FORMHANDLE form, int min_pages, int max_pages,
                     Edit&& edit) {
@@ -156,8 +155,8 @@ bool PdfiumDocument::merge(std::span<const std::byte> pdf, int index) {
   if (!src) return false;
   FPDF_CloseDocument(src);
   return swap_in_edited(*this, form_, n, INT_MAX,
-                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool object_streams) {
-                          return qpdf_bridge::merge(in, password_, pdf, at, out, object_streams);
+                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool) {
+                          return qpdf_bridge::merge(in, password_, pdf, at, out);
                         });
 }
 

@@ -60,7 +60,7 @@ void read_source(QPDF& q, const Bytes& in, std::string_view password) {
 
 }  // namespace
 
-bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out, bool object_streams) {
+bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out, qpdf_object_stream_e streams) {
   // qpdf reads an object it cannot parse as null and goes on. A page that became null would be
   // written as a hole in the page tree, which loses the page and crashes PDFium's page edits.
   for (QPDFObjectHandle page : q.getAllPages()) {
@@ -68,7 +68,7 @@ bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out, bool object_streams)
   }
   QPDFWriter w(q);
   w.setOutputMemory();
-  if (object_streams) w.setObjectStreamMode(qpdf_o_generate);
+  w.setObjectStreamMode(streams);
   if (take_encryption_from) {
     w.setMinimumPDFVersion(take_encryption_from->getPDFVersion(),
                            take_encryption_from->getExtensionLevel());
@@ -98,7 +98,7 @@ bool move_page(const Bytes& in, std::string_view password, int from, int to, Byt
       const int ref = to < from ? to : to + 1;
       helper.addPageAt(page, true, pages[ref]);
     }
-    return write(q, nullptr, result, object_streams);
+    return write(q, nullptr, result, streams_for(object_streams));
   });
 }
 
@@ -110,12 +110,12 @@ bool delete_page(const Bytes& in, std::string_view password, int index, Bytes& o
     const std::vector<QPDFPageObjectHelper> pages = helper.getAllPages();
     if (index < 0 || index >= static_cast<int>(pages.size())) return false;
     helper.removePage(pages[static_cast<size_t>(index)]);
-    return write(q, nullptr, result, object_streams);
+    return write(q, nullptr, result, streams_for(object_streams));
   });
 }
 
 bool merge(const Bytes& in, std::string_view password, std::span<const std::byte> other, int index,
-           Bytes& out, bool object_streams) {
+           Bytes& out) {
   if (other.empty()) return false;
   return guarded(out, [&](Bytes& result) {
     QPDF q;
@@ -135,7 +135,9 @@ bool merge(const Bytes& in, std::string_view password, std::span<const std::byte
         helper.addPageAt(p, true, pages[index]);
       }
     }
-    return write(q, nullptr, result, object_streams);
+    // The other file's objects come in plain. Putting all objects into object streams costs
+    // more than the merge itself, and a file half in streams is slow to read page by page.
+    return write(q, nullptr, result, qpdf_o_disable);
   });
 }
 
@@ -157,7 +159,7 @@ std::vector<bool> extract_ranges(const Bytes& in, std::string_view password, con
         start_empty(fresh);
         QPDFPageDocumentHelper added(fresh);
         for (int i = first; i <= last; ++i) added.addPage(pages[static_cast<size_t>(i)], false);
-        return write(fresh, &src, result, object_streams);
+        return write(fresh, &src, result, streams_for(object_streams));
       });
       made[k] = ok && done(k, part);
     }
@@ -213,7 +215,7 @@ bool nup(const Bytes& in, std::string_view password, int cols, int rows, double 
       sheet.replaceKey("/Contents", fresh.newStream(content));
       sheets.addPage(QPDFPageObjectHelper(sheet), false);
     } while (next < pages.size());
-    return write(fresh, &src, result, object_streams);
+    return write(fresh, &src, result, streams_for(object_streams));
   });
 }
 

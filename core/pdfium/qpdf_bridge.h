@@ -27,9 +27,10 @@ bool move_page(const Bytes& in, std::string_view password, int from, int to, Byt
 // values say; the tree is written again with true counts.
 bool delete_page(const Bytes& in, std::string_view password, int index, Bytes& out, bool object_streams = false);
 // Inserts all pages of `other` (opened without a password) before page `index`; a negative
-// index, or the page count, appends. An index above the page count fails.
+// index, or the page count, appends. An index above the page count fails. The output has no
+// object streams.
 bool merge(const Bytes& in, std::string_view password, std::span<const std::byte> other, int index,
-           Bytes& out, bool object_streams = false);
+           Bytes& out);
 
 // Pages first..last (inclusive) of each range of one input, which is read once: `done` gets
 // each part's file, in order, as soon as it is made, and says whether it kept it. Gives whether

@@ -37,7 +37,7 @@ bool rewrite(const Bytes& in, std::string_view password, bool prune, bool free_t
     if (prune) QPDFPageDocumentHelper(q).removeUnreferencedResources();
     if (free_text) retag_free_text(q);
     // The writer keeps the input's encryption by default.
-    return write(q, nullptr, result, object_streams);
+    return write(q, nullptr, result, streams_for(object_streams));
   });
 }
 
