@@ -189,8 +189,9 @@ class PdfiumDocument final : public IDocument {
   // One page's replacement inside a session (pdfium_text_edit.cpp), given the page's runs.
   int replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
                  const std::string& replacement);
-  // Runs `edit` on the document's file (see file_bytes) and swaps the result in when it loads with the
-  // document's password and has a page count in [min_pages, max_pages] (pdfium_pages.cpp).
+  // Runs `edit` on the document's file (see file_bytes) and swaps the result in when it loads
+  // with the document's password and has a page count in [min_pages, max_pages]
+  // (pdfium_pages.cpp).
   bool swap_in(int min_pages, int max_pages,
                const std::function<bool(const std::vector<uint8_t>&, std::vector<uint8_t>&)>& edit);
   // Replaces the document by another one made from `bytes` (a page edit done outside PDFium).
