@@ -99,6 +99,13 @@ struct OutlineItem {
   std::vector<OutlineItem> children;
 };
 
+// One file of a split: pages first..last (inclusive) written to `path`.
+struct PageRangeFile {
+  std::string path;
+  int first = 0;
+  int last = 0;
+};
+
 struct TextSpan {
   std::string text;
   double x0 = 0.0;
@@ -152,6 +159,9 @@ class IDocument {
   // Links of a page, box in page space; each has a target page (>= 0) or a URI, page -1 for a
   // URI. Empty for a page out of range.
   virtual std::vector<Link> links(int /*page*/) const { return {}; }
+  // Pages (0-based, ascending) that cannot be read even from the rebuilt file: their content is
+  // unknown, so save_as, save_nup and save_range over them refuse rather than write them empty.
+  virtual std::vector<int> unreadable_pages() const { return {}; }
   // Whether the file has an interactive form; without one the form_* calls do nothing.
   virtual bool has_form() const { return false; }
   // A press (down) or release at (x, y) in page space; the page becomes the one that takes
@@ -183,6 +193,13 @@ class IDocument {
   // Writes pages first..last (inclusive) as a new file at `path`, atomically, keeping the
   // encryption. False when 0 <= first <= last < page_count() does not hold or nothing was written.
   virtual bool save_range(const std::string& /*path*/, int /*first*/, int /*last*/) { return false; }
+  // Each part as save_range writes it, the document read once for all of them; whether each
+  // part's file was written, in the order given.
+  virtual std::vector<bool> save_ranges(const std::vector<PageRangeFile>& parts) {
+    std::vector<bool> written;
+    for (const PageRangeFile& p : parts) written.push_back(save_range(p.path, p.first, p.last));
+    return written;
+  }
   // Writes a file of sheets the size of page 0 (612 x 792 points without pages), each holding
   // cols x rows pages left to right, top to bottom. False for cols or rows below 1 or nothing
   // written.

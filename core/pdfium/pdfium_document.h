@@ -59,8 +59,14 @@ struct OwnPage {
 // PDFium's own parse. `bytes` must stay where they are until the result is taken or dropped.
 std::future<bool> search_rotations(const std::vector<uint8_t>& bytes, const std::string& password);
 
+// Pages whose dictionary PDFium cannot read (a broken cross-reference entry): what it would
+// save of them is null. PDFium keeps what it parsed, so asking again is cheap.
+std::vector<int> pages_without_dictionary(FPDF_DOCUMENT doc);
+
 // Full save of a document into memory; `flags` as FPDF_SaveAsCopy takes them, never incremental.
 bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD flags = QV_FPDF_NO_INCREMENTAL);
+// How many full saves into memory this process has made (for tests and benchmarks).
+size_t whole_saves();
 
 class PdfiumDocument;
 
@@ -81,6 +87,7 @@ class PdfiumDocument final : public IDocument {
   // Open/cache/forms (pdfium_engine.cpp).
   int page_count() const override;
   bool has_form() const override;
+  std::vector<int> unreadable_pages() const override;
   void form_click(int page, double x, double y, bool down) override;
   void form_char(unsigned code_point) override;
   void form_key(int key, bool down) override;
@@ -104,6 +111,7 @@ class PdfiumDocument final : public IDocument {
   bool move_page(int from, int to) override;
   bool merge(std::span<const std::byte> pdf, int index) override;
   bool save_range(const std::string& path, int first, int last) override;
+  std::vector<bool> save_ranges(const std::vector<PageRangeFile>& parts) override;
   bool save_nup(const std::string& path, int cols, int rows) override;
   bool insert_blank_page(int index, double width, double height) override;
   bool crop_page(int page, double x0, double y0, double x1, double y1) override;
@@ -142,8 +150,10 @@ class PdfiumDocument final : public IDocument {
   // The page object that edits, form input and renders share. The cache keeps the form page
   // and the most recently used others; an edit must reach the file (FPDFPage_GenerateContent,
   // or a change of the page dictionary) before its call returns, because a later call may close
-  // the page and load it again from the file.
+  // the page and load it again from the file. Taking a page this way counts as changing the
+  // document (see file_bytes); calls that only look at the page take shown_page instead.
   FPDF_PAGE cached_page(int index);
+  FPDF_PAGE shown_page(int index);
   // cached_page without closing others, for PDFium's own requests: the page being worked on
   // when PDFium asks is one of those others.
   FPDF_PAGE load_into_cache(int index);
@@ -153,6 +163,14 @@ class PdfiumDocument final : public IDocument {
   size_t open_pages() const;
   FPDF_DOCUMENT handle() const { return doc_; }
   const std::string& password() const { return password_; }
+  // The document as a file: the bytes it was opened or last rebuilt from while nothing has
+  // changed it since, else a full save into `scratch`; null when that save fails. Tools that
+  // write pages out start here, so that an unchanged document costs only what qpdf reads of it.
+  const std::vector<uint8_t>* file_bytes(std::vector<uint8_t>& scratch);
+  // A change made without a cached page (a page added to the tree).
+  void mark_changed() { changed_ = true; }
+  // Whether the file stored its objects in object streams; its copies do the same.
+  bool uses_object_streams() const;
   int current_form_page() const { return form_page_ < 0 ? 0 : form_page_; }
   // Rewrites the content of page `index` with qpdf (content_edit.cpp): `edit` changes the page
   // and says whether it changed anything; the result replaces the document only when `accept`,
@@ -171,8 +189,9 @@ class PdfiumDocument final : public IDocument {
   // One page's replacement inside a session (pdfium_text_edit.cpp), given the page's runs.
   int replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
                  const std::string& replacement);
-  // Runs `edit` on a full save of the document and swaps the result in when it loads with the
-  // document's password and has a page count in [min_pages, max_pages] (pdfium_pages.cpp).
+  // Runs `edit` on the document's file (see file_bytes) and swaps the result in when it loads
+  // with the document's password and has a page count in [min_pages, max_pages]
+  // (pdfium_pages.cpp).
   bool swap_in(int min_pages, int max_pages,
                const std::function<bool(const std::vector<uint8_t>&, std::vector<uint8_t>&)>& edit);
   // Replaces the document by another one made from `bytes` (a page edit done outside PDFium).
@@ -214,6 +233,9 @@ class PdfiumDocument final : public IDocument {
   // Waits for a search still reading bytes_ and drops its answer.
   void drop_rotation_search();
   std::string password_;  // needed to reload the document after a page edit through qpdf
+  // Set by every edit and form input, cleared when bytes_ are replaced: while false, bytes_
+  // are exactly the document.
+  bool changed_ = false;
 };
 
 }  // namespace quorvel::pdfium

@@ -1,5 +1,8 @@
 // The PDFium engine: library start-up, the process-wide lock, opening documents, the page
 // cache and the form-filling environment.
+#include <atomic>
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -79,7 +82,14 @@ void cb_goto(FPDF_FORMFILLINFO*, int, int, float*, int) {}
 // The current-page callback needs the document's private form page.
 FPDF_PAGE current_form_page_cb(FPDF_FORMFILLINFO* info, FPDF_DOCUMENT);
 
+namespace {
+std::atomic<size_t> g_whole_saves{0};
+}  // namespace
+
+size_t whole_saves() { return g_whole_saves.load(); }
+
 bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD flags) {
+  ++g_whole_saves;
   out.clear();
   MemoryWriter w{{1, &write_block}, &out};
   return FPDF_SaveAsCopy(doc, &w.base, flags) != 0 && !out.empty();
@@ -153,6 +163,7 @@ void PdfiumDocument::adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc) {
   doc_ = doc;
   form_page_ = -1;
   rotations_from_bytes_ = true;
+  changed_ = false;
   if (FPDF_GetFormType(doc_) != 0) setup_form(false);
 }
 
@@ -175,6 +186,12 @@ FPDF_PAGE PdfiumDocument::load_into_cache(int index) {
 }
 
 FPDF_PAGE PdfiumDocument::cached_page(int index) {
+  FPDF_PAGE page = shown_page(index);
+  if (page) changed_ = true;
+  return page;
+}
+
+FPDF_PAGE PdfiumDocument::shown_page(int index) {
   if (!cache_.contains(index) && index >= 0 && index < FPDF_GetPageCount(doc_)) {
     // Closing a page may make PDFium ask for others (see close_cache), so the victim is chosen
     // afresh each time and the number of rounds is bounded.
@@ -219,6 +236,31 @@ void PdfiumDocument::close_cache() {
   rotations_.clear();
   rotations_read_ = false;
   rotations_from_bytes_ = false;
+}
+
+const std::vector<uint8_t>* PdfiumDocument::file_bytes(std::vector<uint8_t>& scratch) {
+  if (!changed_) return &bytes_;
+  return write_to_memory(doc_, scratch) ? &scratch : nullptr;
+}
+
+bool PdfiumDocument::uses_object_streams() const {
+  const std::string_view file(reinterpret_cast<const char*>(bytes_.data()), bytes_.size());
+  return file.find("/ObjStm") != std::string_view::npos;
+}
+
+std::vector<int> pages_without_dictionary(FPDF_DOCUMENT doc) {
+  std::vector<int> pages;
+  const int n = doc ? FPDF_GetPageCount(doc) : 0;
+  for (int i = 0; i < n; ++i) {
+    FS_SIZEF size{};
+    if (!FPDF_GetPageSizeByIndexF(doc, i, &size)) pages.push_back(i);
+  }
+  return pages;
+}
+
+std::vector<int> PdfiumDocument::unreadable_pages() const {
+  std::lock_guard<std::mutex> g(lock());
+  return pages_without_dictionary(doc_);
 }
 
 size_t PdfiumDocument::open_pages() const {
@@ -275,6 +317,35 @@ void PdfiumDocument::form_key(int key, bool down) {
 
 namespace {
 
+// A trailer's /Encrypt whose object PDFium cannot find (a broken cross-reference entry) makes it
+// read the file as unencrypted: every string and stream then reads as ciphertext. Other readers
+// rebuild the table and ask for the password; so does this engine, through qpdf's rebuild. Only
+// a key of a trailer (or of a cross-reference stream's dictionary) counts: text about PDFs may
+// hold the name anywhere.
+bool trailer_names_encryption(const std::vector<uint8_t>& bytes) {
+  const std::string_view file(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  constexpr size_t kDictionary = 1024;  // farther back than any trailer's keys reach
+  constexpr int kLooks = 64;            // a file that names it more often is not read that far
+  constexpr std::string_view kKey = "/Encrypt";
+  int looks = 0;
+  for (size_t at = file.find(kKey); at != std::string_view::npos && looks < kLooks; at = file.find(kKey, at + 1), ++looks) {
+    const size_t end = at + kKey.size();
+    if (end < file.size() && std::isalnum(static_cast<unsigned char>(file[end]))) continue;  // /EncryptMetadata
+    const size_t from = at > kDictionary ? at - kDictionary : 0;
+    const std::string_view before = file.substr(from, at - from);
+    const size_t trailer = before.rfind("trailer"), xref = before.rfind("/XRef");
+    const size_t start = trailer == std::string_view::npos ? xref
+                         : xref == std::string_view::npos  ? trailer
+                                                           : std::max(trailer, xref);
+    // Not where a stream's data runs on from before the trailer's keyword.
+    const size_t data = before.rfind("stream"), data_end = before.rfind("endstream");
+    const bool in_stream = data != std::string_view::npos && (data_end == std::string_view::npos || data != data_end + 3);
+    if (start != std::string_view::npos && !in_stream && before.find("endobj", start) == std::string_view::npos)
+      return true;
+  }
+  return false;
+}
+
 class PdfiumEngine final : public IPdfEngine {
  public:
   std::unique_ptr<IDocument> open(std::span<const std::byte> bytes, std::string_view password) override {
@@ -285,41 +356,66 @@ class PdfiumEngine final : public IPdfEngine {
     std::vector<uint8_t> copy(bytes.size());
     std::memcpy(copy.data(), bytes.data(), bytes.size());
     const std::string pw(password);
+    size_t unreadable = 0;
+    bool lost_encryption = false;
+    int pages = 0;
+    // Reads `copy`, which moves into the document with its buffer in place; until then it stays
+    // here, declared before the search, so that the search ends before it goes.
+    std::future<bool> unturned = search_rotations(copy, pw);
     {
-      // Reads `copy`, which moves into the document with its buffer in place.
-      std::future<bool> unturned = search_rotations(copy, pw);
       std::lock_guard<std::mutex> g(lock());
-      if (auto doc = load(copy, pw, std::move(unturned))) return doc;
-      if (needs_password_) return nullptr;
+      FPDF_DOCUMENT doc = load(copy, pw);
+      if (!doc && needs_password_) return nullptr;
+      if (doc) {
+        lost_encryption = FPDF_GetSecurityHandlerRevision(doc) == -1 && trailer_names_encryption(copy);
+        unreadable = pages_without_dictionary(doc).size();
+        pages = FPDF_GetPageCount(doc);
+        if (!lost_encryption && unreadable == 0)
+          return std::make_unique<PdfiumDocument>(std::move(copy), doc, pw, std::move(unturned));
+        FPDF_CloseDocument(doc);
+      }
     }
+    const bool pdfium_opened = unreadable > 0 || lost_encryption;
     // PDFium refuses files that other readers open (a cut-off download, a lost header or
-    // trailer). qpdf rebuilds them without PDFium's lock, and the document then lives on the
-    // rebuilt copy, which is also what later edits and saves start from.
+    // trailer), or opens them with pages it cannot read. qpdf rebuilds them without PDFium's
+    // lock, and the document then lives on the rebuilt copy, which is also what later edits and
+    // saves start from.
     std::vector<uint8_t> repaired;
     const qpdf_bridge::Recovery r = qpdf_bridge::recover(copy, pw, repaired);
     if (r == qpdf_bridge::Recovery::needs_password) needs_password_ = true;
-    if (r != qpdf_bridge::Recovery::repaired || repaired.size() >= static_cast<size_t>(INT_MAX)) {
-      return nullptr;
-    }
-    std::vector<uint8_t>().swap(copy);
     std::lock_guard<std::mutex> g(lock());
-    return load(repaired, pw);
+    if (r == qpdf_bridge::Recovery::repaired && repaired.size() < static_cast<size_t>(INT_MAX)) {
+      FPDF_DOCUMENT doc = load(repaired, pw);
+      if (!doc && needs_password_) return nullptr;
+      if (doc) {
+        // For a file that opened, a rebuild that lost pages, or read no more of them (or found
+        // no encryption after all), is no repair.
+        const size_t left = pages_without_dictionary(doc).size();
+        const bool better =
+            !pdfium_opened || (FPDF_GetPageCount(doc) == pages && left <= unreadable &&
+                        (lost_encryption ? FPDF_GetSecurityHandlerRevision(doc) != -1 : left < unreadable));
+        if (better) return std::make_unique<PdfiumDocument>(std::move(repaired), doc, pw);
+        FPDF_CloseDocument(doc);
+      }
+    }
+    // The file as PDFium read it: its unreadable pages stay known as such, and a file whose
+    // encryption qpdf did not confirm is taken as PDFium took it.
+    if (!pdfium_opened || (lost_encryption && r == qpdf_bridge::Recovery::needs_password)) return nullptr;
+    FPDF_DOCUMENT doc = load(copy, pw);
+    needs_password_ = false;
+    return doc ? std::make_unique<PdfiumDocument>(std::move(copy), doc, pw, std::move(unturned)) : nullptr;
   }
 
   EngineCapabilities capabilities() const override { return {true, true, true}; }
   bool last_open_needs_password() const override { return needs_password_; }
 
  private:
-  // Lock held. On success the document takes `bytes`, which PDFium reads from.
-  std::unique_ptr<IDocument> load(std::vector<uint8_t>& bytes, const std::string& pw,
-                                  std::future<bool> unturned = {}) {
+  // Lock held. PDFium reads from `bytes` for as long as the handle is open.
+  FPDF_DOCUMENT load(std::vector<uint8_t>& bytes, const std::string& pw) {
     FPDF_DOCUMENT doc = FPDF_LoadMemDocument(bytes.data(), static_cast<int>(bytes.size()),
                                              pw.empty() ? nullptr : pw.c_str());
-    if (!doc) {
-      needs_password_ = FPDF_GetLastError() == QV_FPDF_ERR_PASSWORD;
-      return nullptr;
-    }
-    return std::make_unique<PdfiumDocument>(std::move(bytes), doc, pw, std::move(unturned));
+    if (!doc) needs_password_ = FPDF_GetLastError() == QV_FPDF_ERR_PASSWORD;
+    return doc;
   }
 
   bool needs_password_ = false;

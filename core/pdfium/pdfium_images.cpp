@@ -39,7 +39,7 @@ std::vector<IDocument::ImageRef> PdfiumDocument::list_images(int page) {
   std::lock_guard<std::mutex> g(lock());
   std::vector<ImageRef> out;
   if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return out;
-  FPDF_PAGE p = cached_page(page);
+  FPDF_PAGE p = shown_page(page);
   if (!p) return out;
   const PageOrigin o = page_origin(p);
   const int count = FPDFPage_CountObjects(p);

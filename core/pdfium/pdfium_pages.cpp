@@ -1,6 +1,8 @@
-// Page-structure edits. This PDFium build cannot import or move pages, so those edits save the
-// document to memory, do the page work with qpdf and load the result in place of the old
-// document; the old one stays whenever any step fails.
+// Page-structure edits. This PDFium build cannot import or move pages, so those edits hand the
+// document's file to qpdf (its own bytes while unchanged, else a save to memory), do the page
+// work there and load the result in place of the old document; the old one stays whenever any
+// step fails. Ranges and N-up sheets are written from the same file.
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -20,25 +22,23 @@ bool storable(double v) { return std::isfinite(v) && std::fabs(v) <= FLT_MAX; }
 // dictionary, unchecked: a kid of another type crashes it, and a /Count that promises pages
 // the tree lacks makes it report a change it never made. Both show as a page that will not
 // resolve, so the tree is touched only when every page does.
-bool page_tree_sound(FPDF_DOCUMENT doc, int count) {
-  for (int i = 0; i < count; ++i) {
-    FS_SIZEF size{};
-    if (!FPDF_GetPageSizeByIndexF(doc, i, &size)) return false;
-  }
-  return true;
-}
+bool page_tree_sound(FPDF_DOCUMENT doc) { return pages_without_dictionary(doc).empty(); }
 
-// Runs `edit` on a full save of the document and swaps the result in when it loads with the
-// document's password and has a page count in [min_pages, max_pages].
+// Runs `edit` on the document's file and swaps the result in when it loads with the
+// document's password and has a page count in [min_pages, max_pages]. The edit is told whether
+// to write object streams: all objects go into them when the document's file had them, so that
+// a save by PDFium (which writes none) does not leave them out.
 template <typename Edit>
 bool swap_in_edited(PdfiumDocument& d, FPDF_FORMHANDLE form, int min_pages, int max_pages,
                     Edit&& edit) {
   // Input still being typed into a field lives only in the form layer until focus leaves it.
   if (form) FORM_ForceToKillFocus(form);
-  std::vector<uint8_t> current;
-  if (!write_to_memory(d.handle(), current)) return false;
+  const bool object_streams = d.uses_object_streams();
+  std::vector<uint8_t> scratch;
+  const std::vector<uint8_t>* current = d.file_bytes(scratch);
+  if (!current) return false;
   std::vector<uint8_t> edited;
-  if (!edit(current, edited)) return false;
+  if (!edit(*current, edited, object_streams)) return false;
   if (edited.empty() || edited.size() >= static_cast<size_t>(INT_MAX)) return false;
   const std::string& pw = d.password();
   FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(edited.data(), static_cast<int>(edited.size()),
@@ -58,7 +58,8 @@ bool swap_in_edited(PdfiumDocument& d, FPDF_FORMHANDLE form, int min_pages, int 
 
 bool PdfiumDocument::swap_in(int min_pages, int max_pages,
                              const std::function<bool(const std::vector<uint8_t>&, std::vector<uint8_t>&)>& edit) {
-  return swap_in_edited(*this, form_, min_pages, max_pages, edit);
+  return swap_in_edited(*this, form_, min_pages, max_pages,
+                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool) { return edit(in, out); });
 }
 
 bool PdfiumDocument::delete_page(int page) {
@@ -68,10 +69,11 @@ bool PdfiumDocument::delete_page(int page) {
   // PDFium finds the page to delete by the /Count of each node on the way, but shows pages in
   // the order of its walk through the kids: where a /Count lies, it would delete another page
   // than the one shown. qpdf deletes by the walk, and the page check keeps the two in step.
-  if (page >= n || !page_tree_sound(doc_, n)) return false;
-  return swap_in_edited(*this, form_, n - 1, n - 1, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
-    return qpdf_bridge::delete_page(in, password_, page, out);
-  });
+  if (page >= n || !page_tree_sound(doc_)) return false;
+  return swap_in_edited(*this, form_, n - 1, n - 1,
+                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool object_streams) {
+                          return qpdf_bridge::delete_page(in, password_, page, out, object_streams);
+                        });
 }
 
 bool PdfiumDocument::rotate_page(int page, int quarter_turns) {
@@ -88,9 +90,10 @@ bool PdfiumDocument::move_page(int from, int to) {
   std::lock_guard<std::mutex> g(lock());
   const int n = doc_ ? FPDF_GetPageCount(doc_) : 0;
   if (from < 0 || to < 0 || from >= n || to >= n || from == to) return false;
-  return swap_in_edited(*this, form_, n, n, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
-    return qpdf_bridge::move_page(in, password_, from, to, out);
-  });
+  return swap_in_edited(*this, form_, n, n,
+                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool object_streams) {
+                          return qpdf_bridge::move_page(in, password_, from, to, out, object_streams);
+                        });
 }
 
 bool PdfiumDocument::insert_blank_page(int index, double width, double height) {
@@ -99,11 +102,12 @@ bool PdfiumDocument::insert_blank_page(int index, double width, double height) {
   const int n = FPDF_GetPageCount(doc_);
   if (index < 0 || index > n) return false;
   // Appending needs no walk through the tree.
-  if (index < n && !page_tree_sound(doc_, n)) return false;
+  if (index < n && !page_tree_sound(doc_)) return false;
   close_cache();
   FPDF_PAGE p = FPDFPage_New(doc_, index, width, height);
   if (!p) return false;
   FPDF_ClosePage(p);
+  mark_changed();
   return true;
 }
 
@@ -150,24 +154,47 @@ bool PdfiumDocument::merge(std::span<const std::byte> pdf, int index) {
   FPDF_DOCUMENT src = FPDF_LoadMemDocument(pdf.data(), static_cast<int>(pdf.size()), nullptr);
   if (!src) return false;
   FPDF_CloseDocument(src);
-  return swap_in_edited(*this, form_, n, INT_MAX, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
-    return qpdf_bridge::merge(in, password_, pdf, at, out);
-  });
+  return swap_in_edited(*this, form_, n, INT_MAX,
+                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool) {
+                          return qpdf_bridge::merge(in, password_, pdf, at, out);
+                        });
 }
 
 bool PdfiumDocument::save_range(const std::string& path, int first, int last) {
+  return save_ranges({{path, first, last}}).front();
+}
+
+std::vector<bool> PdfiumDocument::save_ranges(const std::vector<PageRangeFile>& parts) {
   std::lock_guard<std::mutex> g(lock());
-  if (!doc_ || first < 0 || first > last || last >= FPDF_GetPageCount(doc_)) return false;
-  std::vector<uint8_t> current;
-  std::vector<uint8_t> range;
-  if (!write_to_memory(doc_, current)) return false;
-  if (!qpdf_bridge::extract_range(current, password_, first, last, range)) return false;
-  return write_file_atomically(path, range);
+  std::vector<bool> written(parts.size(), false);
+  if (!doc_ || parts.empty()) return written;
+  if (form_) FORM_ForceToKillFocus(form_);
+  // A part holding a page that cannot be read is not written at all rather than written
+  // without that page's content.
+  const std::vector<int> unreadable = pages_without_dictionary(doc_);
+  std::vector<qpdf_bridge::PageRange> ranges;
+  const int n = FPDF_GetPageCount(doc_);
+  for (const PageRangeFile& p : parts) {
+    const bool valid = p.first >= 0 && p.first <= p.last && p.last < n;
+    const bool whole = std::none_of(unreadable.begin(), unreadable.end(),
+                                    [&](int page) { return page >= p.first && page <= p.last; });
+    // qpdf makes nothing of an empty range.
+    ranges.push_back(valid && whole ? qpdf_bridge::PageRange{p.first, p.last} : qpdf_bridge::PageRange{0, -1});
+  }
+  std::vector<uint8_t> scratch;
+  const std::vector<uint8_t>* file = file_bytes(scratch);
+  if (!file) return written;
+  return qpdf_bridge::extract_ranges(*file, password_, ranges, uses_object_streams(),
+                                     [&](size_t k, const std::vector<uint8_t>& bytes) {
+                                       return write_file_atomically(parts[k].path, bytes);
+                                     });
 }
 
 bool PdfiumDocument::save_nup(const std::string& path, int cols, int rows) {
   std::lock_guard<std::mutex> g(lock());
   if (!doc_ || cols <= 0 || rows <= 0) return false;
+  if (form_) FORM_ForceToKillFocus(form_);
+  if (!pages_without_dictionary(doc_).empty()) return false;
   double width = 612;
   double height = 792;
   FS_SIZEF size{};
@@ -176,10 +203,12 @@ bool PdfiumDocument::save_nup(const std::string& path, int cols, int rows) {
     width = size.width;
     height = size.height;
   }
-  std::vector<uint8_t> current;
+  std::vector<uint8_t> scratch;
+  const std::vector<uint8_t>* file = file_bytes(scratch);
   std::vector<uint8_t> sheets;
-  if (!write_to_memory(doc_, current)) return false;
-  if (!qpdf_bridge::nup(current, password_, cols, rows, width, height, sheets)) return false;
+  if (!file || !qpdf_bridge::nup(*file, password_, cols, rows, width, height, sheets, uses_object_streams())) {
+    return false;
+  }
   return write_file_atomically(path, sheets);
 }
 

@@ -128,7 +128,7 @@ RenderedTile PdfiumDocument::render_tile(int page, const RenderRequest& req) {
   if (req.width <= 0 || req.height <= 0) return tile;
   if (!std::isfinite(req.scale) || req.scale <= 0.0) return tile;
   std::lock_guard<std::mutex> g(lock());
-  FPDF_PAGE p = cached_page(page);
+  FPDF_PAGE p = shown_page(page);
   if (!p) return tile;
 
   const int rot = req.rotation & 3;

@@ -205,6 +205,18 @@ void add_free_text_appearance(Scratch& s, FPDF_ANNOTATION h, const Annotation& a
   }
 }
 
+// Readers take the first two points of a quadrilateral for the top edge of its text as the page
+// is shown, and draw a highlight's rounded ends a quarter of its height wide: on a turned page
+// the box's corners go round with the page, or the highlight covers the lines beside it.
+FS_QUADPOINTSF markup_quad(int quarter_turns, float left, float top, float right, float bottom) {
+  switch (quarter_turns & 3) {
+    case 1: return {left, bottom, left, top, right, bottom, right, top};
+    case 2: return {right, bottom, left, bottom, right, top, left, top};
+    case 3: return {right, top, right, bottom, left, top, left, bottom};
+    default: return {left, top, right, top, left, bottom, right, bottom};
+  }
+}
+
 bool fits_float(double v) { return std::isfinite(static_cast<float>(v)); }
 
 // Annotations come from the store and from XFDF files; a NaN or a number beyond float range
@@ -255,7 +267,7 @@ bool add_annotation(Scratch& s, FPDF_PAGE page, const Annotation& a) {
     const FS_RECTF r{left, top, right, bottom};
     FPDFAnnot_SetRect(h, &r);
     if (annot::is_text_markup(a.type)) {
-      const FS_QUADPOINTSF q{left, top, right, top, left, bottom, right, bottom};
+      const FS_QUADPOINTSF q = markup_quad(FPDFPage_GetRotation(page), left, top, right, bottom);
       FPDFAnnot_AppendAttachmentPoints(h, &q);
     }
     if (subtype == QV_FPDF_ANNOT_FREETEXT) add_free_text_appearance(s, h, a, r);
@@ -283,13 +295,23 @@ bool PdfiumDocument::save_as(const std::string& path, const std::vector<annot::A
   std::lock_guard<std::mutex> g(lock());
   if (!doc_) return false;
   if (form_) FORM_ForceToKillFocus(form_);
+  // PDFium writes a page it cannot read as null, and that page's annotations with it.
+  if (!pages_without_dictionary(doc_).empty()) return false;
+  // Removed content can outlive a rebuild of the file in the resources that named it, so such
+  // a file is always finished.
+  if (!changed_ && annots.empty() && !content_removed_) return write_file_atomically(path, bytes_);
 
   std::vector<uint8_t> bytes;
-  if (!save_copy(doc_, bytes)) return false;
-  bool free_text = false;
+  const std::vector<uint8_t>* file = file_bytes(bytes);
+  if (!file) return false;
+  qpdf_bridge::Finish finish;
+  finish.content_removed = content_removed_;
+  // A file PDFium writes has lost the object streams of the one it came from.
+  finish.object_streams = uses_object_streams() && (changed_ || !annots.empty());
+  if (annots.empty() && file != &bytes) bytes = *file;
   if (!annots.empty()) {
     Scratch s;
-    s.bytes.swap(bytes);
+    s.bytes = *file;
     s.doc = FPDF_LoadMemDocument64(s.bytes.data(), s.bytes.size(), password_.empty() ? nullptr : password_.c_str());
     if (!s.doc) return false;
     if (!font_bytes_.empty()) s.known_font = &font_bytes_;
@@ -297,12 +319,12 @@ bool PdfiumDocument::save_as(const std::string& path, const std::vector<annot::A
       if (FPDF_PAGE page = s.page(a.page)) add_annotation(s, page, a);
     }
     if (!save_copy(s.doc, bytes)) return false;
-    free_text = s.free_text;
+    finish.free_text = s.free_text;
   }
 
-  if (content_removed_ || free_text) {
+  if (finish.needed()) {
     std::vector<uint8_t> finished;
-    if (!qpdf_bridge::finish_copy(bytes, password_, content_removed_, free_text, finished)) return false;
+    if (!qpdf_bridge::finish_copy(bytes, password_, finish, finished)) return false;
     bytes.swap(finished);
   }
   return write_file_atomically(path, bytes);

@@ -3,6 +3,7 @@
 #include "core/pdfium/qpdf_internal.h"
 
 #include <qpdf/Buffer.hh>
+#include <qpdf/QPDFAcroFormDocumentHelper.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -10,6 +11,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <atomic>
 #include <cmath>
 #include <string>
 
@@ -32,7 +34,11 @@ void start_empty(QPDF& q) {
   q.emptyPDF();
 }
 
+std::atomic<size_t> g_documents_read{0};
+
 }  // namespace
+
+size_t documents_read() { return g_documents_read.load(); }
 
 void open(QPDF& q, const char* data, size_t size, std::string_view password) {
   silence(q);
@@ -44,7 +50,17 @@ void open(QPDF& q, const Bytes& in, std::string_view password) {
   open(q, reinterpret_cast<const char*>(in.data()), in.size(), password);
 }
 
-bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out) {
+namespace {
+
+// The document a page tool works from.
+void read_source(QPDF& q, const Bytes& in, std::string_view password) {
+  ++g_documents_read;
+  open(q, in, password);
+}
+
+}  // namespace
+
+bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out, qpdf_object_stream_e streams) {
   // qpdf reads an object it cannot parse as null and goes on. A page that became null would be
   // written as a hole in the page tree, which loses the page and crashes PDFium's page edits.
   for (QPDFObjectHandle page : q.getAllPages()) {
@@ -52,6 +68,7 @@ bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out) {
   }
   QPDFWriter w(q);
   w.setOutputMemory();
+  w.setObjectStreamMode(streams);
   if (take_encryption_from) {
     w.setMinimumPDFVersion(take_encryption_from->getPDFVersion(),
                            take_encryption_from->getExtensionLevel());
@@ -64,10 +81,10 @@ bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out) {
   return true;
 }
 
-bool move_page(const Bytes& in, std::string_view password, int from, int to, Bytes& out) {
+bool move_page(const Bytes& in, std::string_view password, int from, int to, Bytes& out, bool object_streams) {
   return guarded(out, [&](Bytes& result) {
     QPDF q;
-    open(q, in, password);
+    read_source(q, in, password);
     QPDFPageDocumentHelper helper(q);
     const std::vector<QPDFPageObjectHelper> pages = helper.getAllPages();
     const int n = static_cast<int>(pages.size());
@@ -81,19 +98,19 @@ bool move_page(const Bytes& in, std::string_view password, int from, int to, Byt
       const int ref = to < from ? to : to + 1;
       helper.addPageAt(page, true, pages[ref]);
     }
-    return write(q, nullptr, result);
+    return write(q, nullptr, result, streams_for(object_streams));
   });
 }
 
-bool delete_page(const Bytes& in, std::string_view password, int index, Bytes& out) {
+bool delete_page(const Bytes& in, std::string_view password, int index, Bytes& out, bool object_streams) {
   return guarded(out, [&](Bytes& result) {
     QPDF q;
-    open(q, in, password);
+    read_source(q, in, password);
     QPDFPageDocumentHelper helper(q);
     const std::vector<QPDFPageObjectHelper> pages = helper.getAllPages();
     if (index < 0 || index >= static_cast<int>(pages.size())) return false;
     helper.removePage(pages[static_cast<size_t>(index)]);
-    return write(q, nullptr, result);
+    return write(q, nullptr, result, streams_for(object_streams));
   });
 }
 
@@ -102,7 +119,7 @@ bool merge(const Bytes& in, std::string_view password, std::span<const std::byte
   if (other.empty()) return false;
   return guarded(out, [&](Bytes& result) {
     QPDF q;
-    open(q, in, password);
+    read_source(q, in, password);
     QPDF src;
     open(src, reinterpret_cast<const char*>(other.data()), other.size(), "");
     QPDFPageDocumentHelper helper(q);
@@ -118,27 +135,41 @@ bool merge(const Bytes& in, std::string_view password, std::span<const std::byte
         helper.addPageAt(p, true, pages[index]);
       }
     }
-    return write(q, nullptr, result);
+    // The other file's objects come in plain. Putting all objects into object streams costs
+    // more than the merge itself, and a file half in streams is slow to read page by page.
+    return write(q, nullptr, result, qpdf_o_disable);
   });
 }
 
-bool extract_range(const Bytes& in, std::string_view password, int first, int last, Bytes& out) {
-  return guarded(out, [&](Bytes& result) {
+std::vector<bool> extract_ranges(const Bytes& in, std::string_view password, const std::vector<PageRange>& ranges,
+                                 bool object_streams, const std::function<bool(size_t part, const Bytes&)>& done) {
+  std::vector<bool> made(ranges.size(), false);
+  try {
     QPDF src;
-    open(src, in, password);
+    read_source(src, in, password);
     const std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(src).getAllPages();
     const int n = static_cast<int>(pages.size());
-    if (first < 0 || first > last || last >= n) return false;
-    QPDF fresh;
-    start_empty(fresh);
-    QPDFPageDocumentHelper added(fresh);
-    for (int i = first; i <= last; ++i) added.addPage(pages[i], false);
-    return write(fresh, &src, result);
-  });
+    for (size_t k = 0; k < ranges.size(); ++k) {
+      const auto [first, last] = ranges[k];
+      if (first < 0 || first > last || last >= n) continue;
+      // A part that qpdf cannot write leaves the others to be tried.
+      Bytes part;
+      const bool ok = guarded(part, [&](Bytes& result) {
+        QPDF fresh;
+        start_empty(fresh);
+        QPDFPageDocumentHelper added(fresh);
+        for (int i = first; i <= last; ++i) added.addPage(pages[static_cast<size_t>(i)], false);
+        return write(fresh, &src, result, streams_for(object_streams));
+      });
+      made[k] = ok && done(k, part);
+    }
+  } catch (...) {
+  }
+  return made;
 }
 
 bool nup(const Bytes& in, std::string_view password, int cols, int rows, double sheet_width,
-         double sheet_height, Bytes& out) {
+         double sheet_height, Bytes& out, bool object_streams) {
   if (cols <= 0 || rows <= 0) return false;
   if (!(std::isfinite(sheet_width) && std::isfinite(sheet_height)) || sheet_width <= 0 ||
       sheet_height <= 0) {
@@ -146,7 +177,12 @@ bool nup(const Bytes& in, std::string_view password, int cols, int rows, double 
   }
   return guarded(out, [&](Bytes& result) {
     QPDF src;
-    open(src, in, password);
+    read_source(src, in, password);
+    // A page's form XObject holds its content only; what its widgets and annotations show is
+    // drawn into this parse's pages first (the document itself is not touched). Fields that ask
+    // the reader to make their appearances get them made.
+    QPDFAcroFormDocumentHelper(src).generateAppearancesIfNeeded();
+    QPDFPageDocumentHelper(src).flattenAnnotations();
     const std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(src).getAllPages();
     QPDF fresh;
     start_empty(fresh);
@@ -179,7 +215,7 @@ bool nup(const Bytes& in, std::string_view password, int cols, int rows, double 
       sheet.replaceKey("/Contents", fresh.newStream(content));
       sheets.addPage(QPDFPageObjectHelper(sheet), false);
     } while (next < pages.size());
-    return write(fresh, &src, result);
+    return write(fresh, &src, result, streams_for(object_streams));
   });
 }
 

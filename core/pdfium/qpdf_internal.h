@@ -22,8 +22,13 @@ void open(QPDF& q, const Bytes& in, std::string_view password);
 
 // A new document written from the pages of `take_encryption_from` keeps that file's
 // encryption, and its version so that the features its pages use stay allowed; without one the
-// writer keeps q's own.
-bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out);
+// writer keeps q's own. `streams` says where the objects go (qpdf_o_preserve: where q read them);
+// compressed streams are copied as stored.
+bool write(QPDF& q, QPDF* take_encryption_from, Bytes& out, qpdf_object_stream_e streams = qpdf_o_preserve);
+// The object streams of an output whose objects all go into streams when `object_streams` is set.
+inline qpdf_object_stream_e streams_for(bool object_streams) {
+  return object_streams ? qpdf_o_generate : qpdf_o_preserve;
+}
 
 // Output that keeps stream data as it is stored: the work stays proportional to the input and
 // no filter runs on hostile data. The input's encryption is kept (qpdf_recover.cpp).

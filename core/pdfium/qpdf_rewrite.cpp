@@ -27,7 +27,7 @@ void retag_free_text(QPDF& q) {
   }
 }
 
-bool rewrite(const Bytes& in, std::string_view password, bool prune, bool free_text, Bytes& out) {
+bool rewrite(const Bytes& in, std::string_view password, bool prune, bool free_text, bool object_streams, Bytes& out) {
   if (in.empty()) return false;
   return guarded(out, [&](Bytes& result) {
     QPDF q;
@@ -37,18 +37,18 @@ bool rewrite(const Bytes& in, std::string_view password, bool prune, bool free_t
     if (prune) QPDFPageDocumentHelper(q).removeUnreferencedResources();
     if (free_text) retag_free_text(q);
     // The writer keeps the input's encryption by default.
-    return write(q, nullptr, result);
+    return write(q, nullptr, result, streams_for(object_streams));
   });
 }
 
 }  // namespace
 
 bool rewrite_reachable(const Bytes& in, std::string_view password, Bytes& out) {
-  return rewrite(in, password, true, false, out);
+  return rewrite(in, password, true, false, false, out);
 }
 
-bool finish_copy(const Bytes& in, std::string_view password, bool content_removed, bool free_text, Bytes& out) {
-  return rewrite(in, password, content_removed, free_text, out);
+bool finish_copy(const Bytes& in, std::string_view password, const Finish& finish, Bytes& out) {
+  return rewrite(in, password, finish.content_removed, finish.free_text, finish.object_streams, out);
 }
 
 }  // namespace quorvel::qpdf_bridge

@@ -14,10 +14,17 @@ namespace quorvel::qpdf_bridge {
 // without one; the stand-in carries everything else a free-text annotation needs.
 inline constexpr const char* kFreeTextMark = "QuorvelFreeText";
 
-// The finishing pass of a saved copy, keeping encryption. After content was removed, resources
-// that no page content uses any more are dropped (a deleted image stays named in its page's
-// resources) and only reachable objects are written, as rewrite_reachable does; `free_text`
-// turns every marked stamp into a free-text annotation.
-bool finish_copy(const Bytes& in, std::string_view password, bool content_removed, bool free_text, Bytes& out);
+// The finishing pass of a copy that PDFium wrote, keeping encryption. After content was
+// removed, resources that no page content uses any more are dropped (a deleted image stays named
+// in its page's resources) and only reachable objects are written, as rewrite_reachable does;
+// `free_text` turns every marked stamp into a free-text annotation; `object_streams` gives the
+// copy back the object streams of the file it was opened from, which PDFium does not write.
+struct Finish {
+  bool content_removed = false;
+  bool free_text = false;
+  bool object_streams = false;
+  bool needed() const { return content_removed || free_text || object_streams; }
+};
+bool finish_copy(const Bytes& in, std::string_view password, const Finish& finish, Bytes& out);
 
 }  // namespace quorvel::qpdf_bridge

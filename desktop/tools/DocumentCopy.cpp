@@ -42,7 +42,8 @@ void watchEdits(PdfView& view) {
 }
 
 Copy documentCopy(PdfView& view, const char* tool, QByteArray& bytes) {
-  if (!view.doc) return Copy::NotSaved;
+  // A page that cannot be read would reach the backend empty.
+  if (!view.doc || !view.doc->unreadable_pages().empty()) return Copy::NotSaved;
   const std::span<const std::byte> source =
       unedited(view) && view.annotations.empty() ? view.doc->source_bytes() : std::span<const std::byte>();
   if (!source.empty()) {

@@ -17,6 +17,7 @@
 #include "core/pdf_check.h"
 #include "desktop/tools/BackendTools.h"
 #include "desktop/tools/DocumentCopy.h"
+#include "desktop/tools/UnreadablePages.h"
 #include "desktop/tools/LocalTools.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
@@ -69,7 +70,7 @@ void MainWindow::protectPdfTo(const QString& outPath, const QString& password) {
   if (!view || !view->doc || outPath.isEmpty() || password.isEmpty()) return;
   QByteArray pdf;
   if (const Copy c = documentCopy(*view, "protect", pdf); c != Copy::Ok) {
-    statusBar()->showMessage(copyFailed(c));
+    statusBar()->showMessage(copyFailed(c) + unreadablePagesNote(view->doc.get()));
     return;
   }
   const QUrl url = backendToolUrl(QStringLiteral("/pdf/encrypt"), {{QStringLiteral("user_password"), password},
@@ -167,7 +168,7 @@ void MainWindow::sanitizePdfTo(const QString& outPath) {
   if (!view || !view->doc || outPath.isEmpty()) return;
   QByteArray pdf;
   if (const Copy c = documentCopy(*view, "sanitize", pdf); c != Copy::Ok) {
-    statusBar()->showMessage(copyFailed(c));
+    statusBar()->showMessage(copyFailed(c) + unreadablePagesNote(view->doc.get()));
     return;
   }
   postToBackend(pdfRequest(backendToolUrl(QStringLiteral("/pdf/sanitize"), {})), pdf,

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "desktop/tools/LocalTools.h"
+#include "desktop/tools/UnreadablePages.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/batch/batch.h"
@@ -101,7 +102,7 @@ void MainWindow::nUpTo(int cols, int rows, const QString& outPath) {
   PdfView* view = currentView();
   if (!view || !view->doc || outPath.isEmpty() || cols < 1 || rows < 1) return;
   if (!view->doc->save_nup(outPath.toStdString(), cols, rows)) {
-    statusBar()->showMessage(L("Не удалось сделать N-up", "N-up failed"), 0);
+    statusBar()->showMessage(L("Не удалось сделать N-up", "N-up failed") + unreadablePagesNote(view->doc.get()), 0);
     return;
   }
   statusBar()->showMessage(QStringLiteral("N-up %1×%2 → %3").arg(cols).arg(rows).arg(outPath), 0);

@@ -14,6 +14,7 @@
 
 #include "core/exportdoc.h"
 #include "desktop/tools/BackendTools.h"
+#include "desktop/tools/UnreadablePages.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/lang.h"
@@ -66,6 +67,8 @@ std::optional<bool> exportAsJob(MainWindow& window, PdfView& view, const QString
 void MainWindow::exportTextTo(const QString& path) {
   PdfView* view = currentView();
   if (!view || !view->doc || path.isEmpty()) return;
+  if (const QString bad = unreadablePagesNote(view->doc.get()); !bad.isEmpty())
+    return statusBar()->showMessage(L("Не удалось экспортировать", "Could not export") + bad);
   if (exportAsJob(*this, *view, path, [](const IDocument& doc) { return exportdoc::to_text(doc); }).value_or(false))
     statusBar()->showMessage(L("Экспортировано в текст: %1", "Exported to text: %1").arg(path));
 }
@@ -73,6 +76,8 @@ void MainWindow::exportTextTo(const QString& path) {
 void MainWindow::exportHtmlTo(const QString& path, bool wordCompatible) {
   PdfView* view = currentView();
   if (!view || !view->doc || path.isEmpty()) return;
+  if (const QString bad = unreadablePagesNote(view->doc.get()); !bad.isEmpty())
+    return statusBar()->showMessage(L("Не удалось экспортировать", "Could not export") + bad);
   if (exportAsJob(*this, *view, path, [wordCompatible](const IDocument& doc) {
         return exportdoc::to_html(doc, wordCompatible);
       }).value_or(false))

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "desktop/tools/UnreadablePages.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/lang.h"
@@ -43,7 +44,7 @@ void MainWindow::saveRangeTo(const QString& path, int first0, int last0) {
   if (view->saveRange(path, first0, last0))
     statusBar()->showMessage(QStringLiteral("Сохранён диапазон страниц: %1").arg(path), 0);
   else
-    statusBar()->showMessage(QStringLiteral("Не удалось сохранить диапазон"), 0);
+    statusBar()->showMessage(QStringLiteral("Не удалось сохранить диапазон") + unreadablePagesNote(view->doc.get()), 0);
 }
 
 void MainWindow::extractRangeDialog() {
@@ -80,7 +81,7 @@ void MainWindow::splitByBookmarksTo(const QString& outDir) {
     return;
   }
   const QDir dir(outDir);
-  int written = 0;
+  std::vector<PageRangeFile> parts;
   for (size_t k = 0; k < items.size(); ++k) {
     const int first = items[k].page;
     const int last = k + 1 < items.size() ? items[k + 1].page - 1 : n - 1;
@@ -88,10 +89,30 @@ void MainWindow::splitByBookmarksTo(const QString& outDir) {
     const QString name = QStringLiteral("%1_%2.pdf")
                              .arg(static_cast<qulonglong>(k + 1), 2, 10, QLatin1Char('0'))
                              .arg(partTitle(items[k].title));
-    if (view->saveRange(dir.filePath(name), first, last)) ++written;
+    parts.push_back({dir.filePath(name).toStdString(), first, last});
   }
-  statusBar()->showMessage(
-      L("Разбито по закладкам: %1 файлов → %2", "Split by bookmarks: %1 files → %2").arg(written).arg(outDir), 0);
+  // All parts in one call, so that the document is read once for them.
+  const std::vector<bool> done = view->doc->save_ranges(parts);
+  const int written = static_cast<int>(std::count(done.begin(), done.end(), true));
+  const int failed = static_cast<int>(parts.size()) - written;
+  if (failed == 0) {
+    statusBar()->showMessage(
+        L("Разбито по закладкам: %1 файлов → %2", "Split by bookmarks: %1 files → %2").arg(written).arg(outDir), 0);
+  } else if (written == 0) {
+    statusBar()->showMessage(L("Не удалось разбить по закладкам: ни одна часть не записана → %1",
+                               "Could not split by bookmarks: no part was written → %1")
+                                     .arg(outDir) +
+                                 unreadablePagesNote(view->doc.get()),
+                             0);
+  } else {
+    statusBar()->showMessage(L("Разбито по закладкам: %1 файлов, не записано частей: %2 → %3",
+                               "Split by bookmarks: %1 files, not written: %2 → %3")
+                                     .arg(written)
+                                     .arg(failed)
+                                     .arg(outDir) +
+                                 unreadablePagesNote(view->doc.get()),
+                             0);
+  }
 }
 
 void MainWindow::splitByBookmarksDialog() {

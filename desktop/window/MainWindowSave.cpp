@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "desktop/tools/UnreadablePages.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/tools/LocalTools.h"
 #include "desktop/viewer/PdfView.h"
@@ -133,7 +134,7 @@ void MainWindow::saveDocumentTo(const QString& path) {
     recoveredWorkSaved(view);
     statusBar()->showMessage(QStringLiteral("Сохранено: %1").arg(path), 0);
   } else {
-    statusBar()->showMessage(QStringLiteral("Не удалось сохранить документ"), 0);
+    statusBar()->showMessage(QStringLiteral("Не удалось сохранить документ") + unreadablePagesNote(view->doc.get()), 0);
   }
 }
 

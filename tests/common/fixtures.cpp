@@ -55,6 +55,22 @@ std::string build_pdf(const std::vector<std::string>& objects, const std::string
   return out;
 }
 
+std::string break_object(const std::string& pdf, int number, bool lost) {
+  const std::string header = "\n" + std::to_string(number) + " 0 obj\n";
+  const size_t at = pdf.find(header);
+  const size_t xref = pdf.rfind("\nxref\n");
+  if (at == std::string::npos || xref == std::string::npos) return {};
+  // Entries are 20 bytes each, after "xref", the subsection line and the free entry 0.
+  const size_t line = pdf.find('\n', xref + 6) + 1 + 20 * static_cast<size_t>(number);
+  if (line + 20 > pdf.size()) return {};
+  std::string out = pdf;
+  char entry[12];
+  std::snprintf(entry, sizeof entry, "%010zu", at + 1 + 5);
+  out.replace(line, 10, entry);
+  if (lost) out.replace(at + header.size() - 4, 3, "xbj");
+  return out;
+}
+
 std::string make_pdf(const std::vector<PageSpec>& pages, const std::string& info) {
   // Objects: 1 catalog, 2 pages, 3 font, 4 info (optional), then two per page.
   std::vector<std::string> objs;

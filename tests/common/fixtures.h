@@ -32,6 +32,12 @@ std::string text_pdf(const std::vector<std::string>& page_texts);
 // Callers may replace the catalog and append objects before `build_pdf`.
 std::vector<std::string> forty_line_pages(int pages);
 
+// `pdf` as build_pdf writes it, with object `number` out of PDFium's reach: its cross-reference
+// entry points a few bytes into the object, which readers that rebuild the table recover; with
+// `lost`, the object's header is broken too, so that no reader finds it. Empty when `pdf` holds
+// no such object. (make_pdf and text_pdf put page i in object 5 + 2i.)
+std::string break_object(const std::string& pdf, int number, bool lost = false);
+
 // PDF string literal with (, ) and \ escaped.
 std::string pdf_literal(const std::string& text);
 

@@ -58,6 +58,26 @@ inline std::string multi_stream_pdf(const std::vector<std::string>& streams, boo
   return build_pdf(objs);
 }
 
+// One page with one empty text field (named "name") over (100, 600)-(400, 640).
+inline std::string one_field_form_pdf() {
+  return build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 12 Tf 0 g) "
+      "/DR << /Font << /Helv 3 0 R >> >> >> >>",
+      "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R] >>",
+      "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /Rect [100 600 400 640] /P 4 0 R "
+      "/DA (/Helv 12 Tf 0 g) /F 4 >>",
+  });
+}
+
+// Clicks into that field and types `text` through the form layer; the field keeps the focus.
+inline void type_into_field(IDocument& doc, const std::string& text) {
+  doc.form_click(0, 200, 620, true);
+  doc.form_click(0, 200, 620, false);
+  for (char c : text) doc.form_char(static_cast<unsigned char>(c));
+}
+
 inline std::unique_ptr<IDocument> open_pdf(const std::string& bytes, const std::string& password = "") {
   auto engine = make_engine(EngineKind::Pdfium);
   return engine->open(as_bytes(bytes), password);

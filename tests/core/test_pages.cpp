@@ -565,14 +565,15 @@ TEST(PageEdits, BrokenPageTreesAreRefused) {
     const char* pages;
   } trees[] = {
       {"null kid", "<< /Type /Pages /Kids [3 0 R null 4 0 R] /Count 2 >>"},
-      {"number kid", "<< /Type /Pages /Kids [7 3 0 R 4 0 R] /Count 2 >>"},
       {"count lie", "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 4 >>"},
   };
+  auto tree_pdf = [](const char* pages) {
+    return build_pdf({"<< /Type /Catalog /Pages 2 0 R >>", pages,
+                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] >>",
+                      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>"});
+  };
   for (const auto& t : trees) {
-    const std::string pdf = build_pdf({"<< /Type /Catalog /Pages 2 0 R >>", t.pages,
-                                       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] >>",
-                                       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>"});
-    auto d = open_doc(pdf);
+    auto d = open_doc(tree_pdf(t.pages));
     ASSERT_NE(d, nullptr) << t.name;
     const int n = d->page_count();
     EXPECT_FALSE(d->delete_page(0)) << t.name;
@@ -581,6 +582,16 @@ TEST(PageEdits, BrokenPageTreesAreRefused) {
     EXPECT_EQ(d->page_count(), n) << t.name;
     EXPECT_TRUE(d->insert_blank_page(n, 50, 50)) << t.name;  // appending walks no tree
   }
+
+  // A kid that is a number shows to PDFium as a page it cannot read, so the file is opened from
+  // qpdf's rebuild, whose tree holds both real pages; its edits are then sound.
+  auto rebuilt = open_doc(tree_pdf("<< /Type /Pages /Kids [7 3 0 R 4 0 R] /Count 2 >>"));
+  ASSERT_NE(rebuilt, nullptr);
+  ASSERT_EQ(rebuilt->page_count(), 2);
+  EXPECT_TRUE(rebuilt->unreadable_pages().empty());
+  EXPECT_DOUBLE_EQ(rebuilt->page_info(1).width, 200);
+  EXPECT_TRUE(rebuilt->delete_page(0));
+  EXPECT_DOUBLE_EQ(rebuilt->page_info(0).width, 200);
 
   // qpdf reads a page dictionary it cannot parse (an integer beyond 64 bits) as null; merging
   // that null in gave a page that crashed the next deletion.

@@ -250,7 +250,8 @@ TEST(Recover, PagesLeftKeepWhatTheyInherited) {
 }
 
 // A file that only needs its password asks for it; a damaged one that is also locked does too,
-// and opens with the password.
+// and opens with the password. So does one whose encryption dictionary only the rebuilt table
+// reaches, which PDFium alone takes for an unencrypted file and shows as ciphertext.
 TEST(Recover, LockedFilesStillAskForThePassword) {
   const std::string locked = test::qpdf_encrypt(test::text_pdf(kTexts), "user-pw", "owner-pw");
   ASSERT_FALSE(locked.empty()) << "qpdf could not make the fixture";
@@ -258,8 +259,14 @@ TEST(Recover, LockedFilesStillAskForThePassword) {
   ASSERT_EQ(headless.compare(0, 5, "%PDF-"), 0);
   headless.replace(0, 5, "%\xE2\xE3\xCF\xD3");
   ASSERT_FALSE(pdfium_alone_loads(headless));
+  const size_t encrypt = locked.find("/Encrypt ");
+  ASSERT_NE(encrypt, std::string::npos);
+  const std::string hidden_encryption = test::break_object(locked, std::atoi(locked.c_str() + encrypt + 9));
+  ASSERT_FALSE(hidden_encryption.empty());
+  ASSERT_TRUE(pdfium_alone_loads(hidden_encryption));
   auto e = make_engine(EngineKind::Pdfium);
-  for (const auto& [name, bytes] : {std::pair{"locked", locked}, std::pair{"locked, no header", headless}}) {
+  for (const auto& [name, bytes] : {std::pair{"locked", locked}, std::pair{"locked, no header", headless},
+                                    std::pair{"locked, encryption out of PDFium's reach", hidden_encryption}}) {
     for (const char* wrong : {"", "nope"}) {
       std::string output;
       EXPECT_EQ(open_quietly(*e, bytes, wrong, output), nullptr) << name << " / " << wrong;
@@ -271,6 +278,48 @@ TEST(Recover, LockedFilesStillAskForThePassword) {
     EXPECT_FALSE(e->last_open_needs_password()) << name;
     EXPECT_EQ(page_texts(*doc), kTexts) << name;
   }
+}
+
+// A file that opens with one page whose dictionary PDFium cannot reach (its cross-reference entry
+// points elsewhere) is opened from qpdf's rebuild, as other readers read it; where no reader
+// finds the page, the document still opens but nothing writes it without that page.
+TEST(Recover, APageOutOfPdfiumsReach) {
+  const std::string sound = test::text_pdf(kTexts);
+  const std::string moved = test::break_object(sound, 7);
+  ASSERT_FALSE(moved.empty());
+  auto e = make_engine(EngineKind::Pdfium);
+  std::string output;
+  auto doc = open_quietly(*e, moved, "", output);
+  EXPECT_EQ(output, "");
+  ASSERT_NE(doc, nullptr);
+  EXPECT_EQ(page_texts(*doc), kTexts);
+  EXPECT_TRUE(doc->unreadable_pages().empty());
+  test::TempDir dir;
+  ASSERT_TRUE(doc->save_as(dir.file("saved.pdf"), {}));
+  EXPECT_TRUE(test::qpdf_check(dir.file("saved.pdf")));
+  EXPECT_NE(test::pdftotext(dir.file("saved.pdf"), 1).find(kTexts[1]), std::string::npos);
+
+  auto lost = e->open(as_bytes(test::break_object(sound, 7, true)), "");
+  ASSERT_NE(lost, nullptr);
+  EXPECT_EQ(lost->unreadable_pages(), std::vector<int>{1});
+  EXPECT_EQ(page_texts(*lost), (std::vector<std::string>{kTexts[0], "", kTexts[2]}));
+  annot::Annotation note;
+  note.type = annot::AnnotType::Note;
+  note.page = 2;
+  note.x0 = note.y0 = 10;
+  note.x1 = note.y1 = 30;
+  EXPECT_FALSE(lost->save_as(dir.file("lost.pdf"), {note}));
+  EXPECT_FALSE(lost->save_as(dir.file("lost.pdf"), {}));
+  EXPECT_FALSE(lost->save_nup(dir.file("lost-nup.pdf"), 2, 2));
+  EXPECT_FALSE(lost->save_range(dir.file("lost-range.pdf"), 0, 1));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("lost.pdf")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("lost-nup.pdf")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("lost-range.pdf")));
+  // Parts without that page are written.
+  const std::vector<bool> parts =
+      lost->save_ranges({{dir.file("p0.pdf"), 0, 0}, {dir.file("p1.pdf"), 1, 2}, {dir.file("p2.pdf"), 2, 2}});
+  EXPECT_EQ(parts, (std::vector<bool>{true, false, true}));
+  EXPECT_NE(test::pdftotext(dir.file("p2.pdf")).find(kTexts[2]), std::string::npos);
 }
 
 TEST(Recover, UnreadableFilesStayRefused) {

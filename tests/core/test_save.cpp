@@ -461,22 +461,53 @@ TEST(SaveAs, FailuresLeaveFilesAlone) {
 
 TEST(SaveAs, CommitsTheFieldBeingTyped) {
   TempDir dir;
-  auto doc = open_pdf(build_pdf({
-      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 12 Tf 0 g) "
-      "/DR << /Font << /Helv 3 0 R >> >> >> >>",
-      "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
-      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R] >>",
-      "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /Rect [100 600 400 640] /P 4 0 R "
-      "/DA (/Helv 12 Tf 0 g) /F 4 >>",
-  }));
+  auto doc = open_pdf(one_field_form_pdf());
   ASSERT_TRUE(doc && doc->has_form());
-  doc->form_click(0, 200, 620, true);
-  doc->form_click(0, 200, 620, false);
-  for (char c : std::string("abc")) doc->form_char(static_cast<unsigned>(c));
+  type_into_field(*doc, "abc");
   // Still in the field: saving must take the typed value along.
   ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {box(AnnotType::Rectangle, 10, 10, 50, 50)}));
   Copy c(dir.file("out.pdf"));
   ASSERT_EQ(c.count(), 2);
   EXPECT_EQ(string_value(c.annot(0), "V"), "abc");
+}
+
+// Readers draw a highlight from its quadrilateral, taking the first two points for the top of
+// the text as the page is shown; on a turned page the saved copy's mark must still cover its
+// own line and nothing beside it, as pdftoppm shows the page.
+TEST(SaveAs, MarkupSitsOnItsLineOnTurnedPages) {
+  const double w = 400, h = 300;
+  // A line as the page is shown: 200 x 14 points, 100 points below the top left corner.
+  const double sx0 = 50, sx1 = 250, sy0 = 100, sy1 = 114;  // shown space, origin top left
+  for (int turns : {0, 1, 2, 3}) {
+    SCOPED_TRACE(turns * 90);
+    PageSpec page;
+    page.width = w;
+    page.height = h;
+    page.extra = "/Rotate " + std::to_string(turns * 90);
+    // Page space of a shown point (x to the right, y down from the top left corner).
+    auto to_page = [&](double sx, double sy) -> annot::Point {
+      switch (turns) {
+        case 1: return {sy, sx};
+        case 2: return {w - sx, sy};
+        case 3: return {w - sy, h - sx};
+        default: return {sx, h - sy};
+      }
+    };
+    const annot::Point a = to_page(sx0, sy0), b = to_page(sx1, sy1);
+    TempDir dir;
+    auto doc = open_pdf(make_pdf({page}));
+    ASSERT_TRUE(doc);
+    Annotation mark = box(AnnotType::Highlight, std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x),
+                          std::max(a.y, b.y));
+    ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {mark}));
+    const Raster shown = render_poppler(dir.file("out.pdf"), 0);
+    const double shown_h = turns % 2 ? w : h;
+    ASSERT_EQ(shown.height, static_cast<int>(shown_h));
+    // Raster boxes have their origin at the bottom left.
+    const double y0 = shown_h - sy1, y1 = shown_h - sy0;
+    EXPECT_GT(shown.inked(sx0 + 4, y0 + 1, sx1 - 4, y1 - 1), (sx1 - sx0 - 8) * (y1 - y0 - 2) * 0.9);
+    // Its rounded ends reach a quarter of the line's height past the box, no further.
+    const int all = shown.inked(0, 0, shown.width, shown.height);
+    EXPECT_EQ(shown.inked(sx0 - 6, y0 - 2, sx1 + 6, y1 + 2), all);
+  }
 }

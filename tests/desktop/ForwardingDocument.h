@@ -22,6 +22,9 @@ class ForwardingDocument : public IDocument {
   bool redactClaimsOnly = false;
   // Asked before each delete_image; false refuses it.
   std::function<bool(int page, int index)> deleteAllowed;
+  // How often ranges were asked for one by one, and in batches that read the document once.
+  int singleRanges = 0;
+  int rangeBatches = 0;
 
   int page_count() const override { return in->page_count(); }
   PageInfo page_info(int page) const override { return in->page_info(page); }
@@ -34,7 +37,15 @@ class ForwardingDocument : public IDocument {
     return in->save_as(path, annots);
   }
   bool delete_page(int page) override { return in->delete_page(page); }
-  bool save_range(const std::string& path, int first, int last) override { return in->save_range(path, first, last); }
+  bool save_range(const std::string& path, int first, int last) override {
+    ++singleRanges;
+    return in->save_range(path, first, last);
+  }
+  std::vector<bool> save_ranges(const std::vector<PageRangeFile>& parts) override {
+    ++rangeBatches;
+    return in->save_ranges(parts);
+  }
+  std::vector<int> unreadable_pages() const override { return in->unreadable_pages(); }
   bool insert_blank_page(int index, double w, double h) override { return in->insert_blank_page(index, w, h); }
   std::vector<ImageRef> list_images(int page) override { return in->list_images(page); }
   bool delete_image(int page, int index) override {

@@ -26,6 +26,7 @@ namespace annot = quorvel::annot;
 namespace {
 
 using PartCounts = std::map<QString, int>;
+using Marks = std::vector<std::pair<std::string, int>>;
 
 int qpdfPageCount(const QString& path) {
   std::string out;
@@ -144,6 +145,7 @@ std::string onePage(const std::string& content) {
 }  // namespace
 
 Q_DECLARE_METATYPE(std::vector<quorvel::OutlineItem>)
+Q_DECLARE_METATYPE(Marks)
 Q_DECLARE_METATYPE(PartCounts)
 
 class MainWindowRedactSplitTest : public QObject {
@@ -391,6 +393,38 @@ class MainWindowRedactSplitTest : public QObject {
     QCOMPARE(pageText(*WindowProbe{check}.view(0)->doc, 0), std::string("page 4\n"));
   }
 
+  // Parts that cannot be written are counted as such; a run that writes none says it failed.
+  void failedPartsAreCounted_data() {
+    QTest::addColumn<Marks>("marks");
+    QTest::addColumn<PartCounts>("parts");
+    QTest::addColumn<QString>("status");
+    // Page 6 (index 5) of ten cannot be read.
+    QTest::newRow("one part of three holds the page")
+        << Marks{{"Intro", 0}, {"Middle", 3}, {"End", 8}}
+        << PartCounts{{"01_Intro.pdf", 3}, {"03_End.pdf", 2}}
+        << QStringLiteral("Split by bookmarks: 2 files, not written: 1 → %1: page 6 cannot be read");
+    QTest::newRow("the only part holds it")
+        << Marks{{"All", 0}} << PartCounts{}
+        << QStringLiteral("Could not split by bookmarks: no part was written → %1: page 6 cannot be read");
+  }
+  void failedPartsAreCounted() {
+    QFETCH(Marks, marks);
+    QFETCH(PartCounts, parts);
+    QFETCH(QString, status);
+    LangGuard en(1);
+    // Page i of bookmarkedPdf is object 5 + bookmarks + 2i.
+    const std::string damaged = break_object(bookmarkedPdf(10, marks), 5 + static_cast<int>(marks.size()) + 10, true);
+    QVERIFY(!damaged.empty());
+    MainWindow w;
+    WindowProbe probe{w};
+    w.openFile(input(damaged));
+    QCOMPARE(probe.view(0)->pageCount(), 10);
+    const QString folder = fresh("");
+    w.splitByBookmarksTo(folder);
+    QCOMPARE(partsIn(folder), parts);
+    QCOMPARE(probe.status(), status.arg(folder));
+  }
+
   void partNamesAndNumbers_data() {
     QTest::addColumn<std::vector<quorvel::OutlineItem>>("outline");
     QTest::addColumn<PartCounts>("parts");
@@ -423,11 +457,15 @@ class MainWindowRedactSplitTest : public QObject {
     PdfView* view = probe.view(0);
     auto doc = std::make_unique<ForwardingDocument>(std::move(view->doc));
     doc->outlineOverride = outline;
+    ForwardingDocument* forwarding = doc.get();
     view->doc = std::move(doc);
     const QString folder = fresh("");
     w.splitByBookmarksTo(folder);
     QVERIFY(QFileInfo(folder).isDir());  // made also when nothing is written into it
     QCOMPARE(partsIn(folder), parts);
+    // All parts from one reading of the document.
+    QCOMPARE(forwarding->singleRanges, 0);
+    QCOMPARE(forwarding->rangeBatches, written < 0 ? 0 : 1);
     QCOMPARE(probe.status(), written < 0 ? QStringLiteral("The document has no bookmarks to split by")
                                          : QStringLiteral("Split by bookmarks: %1 files → %2").arg(written).arg(folder));
   }

@@ -173,6 +173,33 @@ class MainWindowSaveTest : public QObject {
     QVERIFY(QFileInfo(QString::fromStdString(dir.path()) + QStringLiteral("/folder")).isDir());
   }
 
+  // A page that neither PDFium nor the rebuilt file can read: every command that writes the
+  // document out names it instead of writing the document without it.
+  void writersNameAPageThatCannotBeRead() {
+    const QString damaged = writeTestFile(dir, "damaged.pdf", break_object(text_pdf({"one", "two", "three"}), 7, true));
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(damaged);
+    QCOMPARE(w.currentView()->pageCount(), 3);
+    const QString out = QString::fromStdString(dir.file("damaged-out.pdf"));
+    const QString note = QStringLiteral(": не читается страница 2");
+    w.saveDocumentTo(out);
+    QCOMPARE(p.status(), QStringLiteral("Не удалось сохранить документ") + note);
+    w.nUpTo(2, 2, out);
+    QCOMPARE(p.status(), QStringLiteral("Не удалось сделать N-up") + note);
+    w.saveRangeTo(out, 0, 2);
+    QCOMPARE(p.status(), QStringLiteral("Не удалось сохранить диапазон") + note);
+    w.exportTextTo(QString::fromStdString(dir.file("damaged.txt")));
+    QCOMPARE(p.status(), QStringLiteral("Не удалось экспортировать") + note);
+    w.protectPdfTo(out, QStringLiteral("secret"));
+    QCOMPARE(p.status(), QStringLiteral("Не удалось подготовить документ") + note);
+    QVERIFY(!QFileInfo::exists(out));
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(dir.file("damaged.txt"))));
+    // The pages that read are still written on their own.
+    w.saveRangeTo(out, 2, 2);
+    QCOMPARE(p.status(), QStringLiteral("Сохранён диапазон страниц: %1").arg(out));
+  }
+
   void commandsWithoutDocumentOrPathDoNothing() {
     MainWindow w;
     WindowProbe p{w};
