@@ -172,13 +172,17 @@ bool PdfiumDocument::edit_pages(const std::function<void(ContentSession&)>& work
   std::vector<uint8_t> edited;
   try {
     ContentSession session;
-    if (!write_to_memory(doc_, session.bytes)) return false;
+    // The file itself while nothing has changed it: a full save by PDFium loses its object
+    // streams and costs as much as the edit.
+    const std::vector<uint8_t>* file = file_bytes(session.bytes);
+    if (!file) return false;
+    if (file != &session.bytes) session.bytes = *file;
     qpdf_bridge::open(session.q, session.bytes, password_);
     session.pages = QPDFPageDocumentHelper(session.q).getAllPages();
     if (session.pages.size() != static_cast<size_t>(FPDF_GetPageCount(doc_))) return false;
     work(session);
     if (!session.changed) return false;
-    if (!qpdf_bridge::write(session.q, nullptr, edited)) return false;
+    if (!qpdf_bridge::write(session.q, nullptr, edited, qpdf_bridge::streams_for(uses_object_streams()))) return false;
   } catch (...) {
     return false;
   }

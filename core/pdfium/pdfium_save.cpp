@@ -292,39 +292,47 @@ bool add_annotation(Scratch& s, FPDF_PAGE page, const Annotation& a) {
 }  // namespace
 
 bool PdfiumDocument::save_as(const std::string& path, const std::vector<annot::Annotation>& annots) {
-  std::lock_guard<std::mutex> g(lock());
-  if (!doc_) return false;
-  if (form_) FORM_ForceToKillFocus(form_);
-  // PDFium writes a page it cannot read as null, and that page's annotations with it.
-  if (!pages_without_dictionary(doc_).empty()) return false;
-  // Removed content can outlive a rebuild of the file in the resources that named it, so such
-  // a file is always finished.
-  if (!changed_ && annots.empty() && !content_removed_) return write_file_atomically(path, bytes_);
-
+  // Only PDFium's part holds the engine's lock: the qpdf pass and the write to disk, the long
+  // part on a large manual, leave the window free to render meanwhile.
   std::vector<uint8_t> bytes;
-  const std::vector<uint8_t>* file = file_bytes(bytes);
-  if (!file) return false;
+  std::string password;
   qpdf_bridge::Finish finish;
-  finish.content_removed = content_removed_;
-  // A file PDFium writes has lost the object streams of the one it came from.
-  finish.object_streams = uses_object_streams() && (changed_ || !annots.empty());
-  if (annots.empty() && file != &bytes) bytes = *file;
-  if (!annots.empty()) {
-    Scratch s;
-    s.bytes = *file;
-    s.doc = FPDF_LoadMemDocument64(s.bytes.data(), s.bytes.size(), password_.empty() ? nullptr : password_.c_str());
-    if (!s.doc) return false;
-    if (!font_bytes_.empty()) s.known_font = &font_bytes_;
-    for (const annot::Annotation& a : annots) {
-      if (FPDF_PAGE page = s.page(a.page)) add_annotation(s, page, a);
+  {
+    std::lock_guard<std::mutex> g(lock());
+    if (!doc_) return false;
+    if (form_) FORM_ForceToKillFocus(form_);
+    // PDFium writes a page it cannot read as null, and that page's annotations with it.
+    if (!pages_without_dictionary(doc_).empty()) return false;
+    password = password_;
+    // Removed content can outlive a rebuild of the file in the resources that named it, so such
+    // a file is always finished.
+    if (!changed_ && annots.empty() && !content_removed_) {
+      bytes = bytes_;
+    } else {
+      const std::vector<uint8_t>* file = file_bytes(bytes);
+      if (!file) return false;
+      finish.content_removed = content_removed_;
+      // A file PDFium writes has lost the object streams of the one it came from.
+      finish.object_streams = uses_object_streams() && (changed_ || !annots.empty());
+      if (annots.empty() && file != &bytes) bytes = *file;
+      if (!annots.empty()) {
+        Scratch s;
+        s.bytes = *file;
+        s.doc = FPDF_LoadMemDocument64(s.bytes.data(), s.bytes.size(), password_.empty() ? nullptr : password_.c_str());
+        if (!s.doc) return false;
+        if (!font_bytes_.empty()) s.known_font = &font_bytes_;
+        for (const annot::Annotation& a : annots) {
+          if (FPDF_PAGE page = s.page(a.page)) add_annotation(s, page, a);
+        }
+        if (!save_copy(s.doc, bytes)) return false;
+        finish.free_text = s.free_text;
+      }
     }
-    if (!save_copy(s.doc, bytes)) return false;
-    finish.free_text = s.free_text;
   }
 
   if (finish.needed()) {
     std::vector<uint8_t> finished;
-    if (!qpdf_bridge::finish_copy(bytes, password_, finish, finished)) return false;
+    if (!qpdf_bridge::finish_copy(bytes, password, finish, finished)) return false;
     bytes.swap(finished);
   }
   return write_file_atomically(path, bytes);

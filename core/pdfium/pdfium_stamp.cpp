@@ -20,7 +20,10 @@ int PdfiumDocument::place_shared_pictures(const std::vector<Picture>& pictures,
     if (!doc_) return 0;
     // Input still being typed into a field lives only in the form layer until focus leaves it.
     if (form_) FORM_ForceToKillFocus(form_);
-    if (!write_to_memory(doc_, current)) return 0;
+    // The file itself while nothing has changed it, object streams and all.
+    const std::vector<uint8_t>* file = file_bytes(current);
+    if (!file) return 0;
+    if (file != &current) current = *file;
     pages = FPDF_GetPageCount(doc_);
   }
   std::vector<uint8_t> stamped;

@@ -344,6 +344,9 @@ void wrap_contents(QPDFObjectHandle page, QPDFObjectHandle first, QPDFObjectHand
 int draw(Output& output, const std::vector<QPDFObjectHandle>& pages, const std::vector<Picture>& pictures,
          const std::vector<Placement>& placements, Progress& progress, int share) {
   std::vector<QPDFObjectHandle> images(pictures.size());
+  // Pages of one size draw the same bytes: they share the streams, as they share the picture.
+  QPDFObjectHandle opening;
+  std::map<std::string, QPDFObjectHandle> drawings;
   int drawn = 0;
   for (size_t i = 0; i < placements.size(); ++i) {
     const Placement& p = placements[i];
@@ -360,8 +363,11 @@ int draw(Output& output, const std::vector<QPDFObjectHandle>& pages, const std::
     QPDFObjectHandle& image = images[static_cast<size_t>(p.picture)];
     if (!image.isInitialized()) image = make_image(output, picture);
     const std::string name = name_on(output, page, image);
-    QPDFObjectHandle plain = QPDFObjectHandle::newDictionary();
-    wrap_contents(page, output.add_stream(plain, "q\n"), output.add_stream(plain, drawing(name, a, d, e, f)));
+    if (!opening.isInitialized()) opening = output.add_stream(QPDFObjectHandle::newDictionary(), "q\n");
+    std::string text = drawing(name, a, d, e, f);
+    QPDFObjectHandle& drawn_by = drawings[text];
+    if (!drawn_by.isInitialized()) drawn_by = output.add_stream(QPDFObjectHandle::newDictionary(), std::move(text));
+    wrap_contents(page, opening, drawn_by);
     output.changed(page);
     ++drawn;
   }

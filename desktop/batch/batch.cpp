@@ -248,6 +248,12 @@ bool process_one(IPdfEngine& engine, const fs::path& file, const FileOp* op, con
     std::fprintf(stderr, "Неизвестная операция: %s\n", op_name.c_str());
     return false;
   }
+  // Every operation writes what the pages hold: one that cannot be read would be left out
+  // of the output without a word.
+  if (const std::vector<int> lost = doc->unreadable_pages(); !lost.empty()) {
+    std::fprintf(stderr, "  не читается стр. %d: %s\n", lost.front() + 1, file.c_str());
+    return false;
+  }
   return op->write(*doc, file, out_dir / (file.stem().native() + op->extension));
 }
 

@@ -117,6 +117,22 @@ TEST(BatchOperations, ExportsEveryFile) {
   }
 }
 
+// A page no reader finds must not vanish from an export that says it succeeded.
+TEST(BatchOperations, APageThatCannotBeReadFailsItsFile) {
+  Sandbox s;
+  s.put("lost.pdf", test::break_object(text_pdf({"First page", "Second page"}), 7, true));
+  s.put("sound.pdf", text_pdf({"Only page"}));
+  const std::string out = s.path("out");
+  for (const char* op : {"text", "html", "doc", "extract-csv"}) {
+    const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", op, "--batch-out", out});
+    EXPECT_EQ(r.status, 1) << op;
+    EXPECT_NE(r.err.find("  не читается стр. 2: " + s.in() + "/lost.pdf\n"), std::string::npos) << op << r.err;
+    EXPECT_NE(r.out.find(summary(op, 1, 2, out)), std::string::npos) << op << r.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(out + "/lost.txt"));
+  EXPECT_TRUE(std::filesystem::exists(out + "/sound.txt"));
+}
+
 TEST(BatchOperations, WritesEntityCsvOverTheWholeDocument) {
   Sandbox s;
   s.put("a.b.pdf", text_pdf({"Mail ivan.petrov@example.com on 01.02.2024, total 1 234,56",
