@@ -246,6 +246,15 @@ class IDocument {
   // of words added: 0 for none (words of white space only are none), a page out of range, or a
   // layer that could not be written.
   virtual int add_text_layer(int /*page*/, const std::vector<TextSpan>& /*words*/) { return 0; }
+  // add_text_layer() of several pages at once, in one rewrite of the document: what
+  // add_text_layer() gives for each entry, in order. As with place_shared_pictures, the rewrite
+  // works on a copy that replaces the document at the end, so nothing else may change the
+  // document meanwhile; 0 for every entry when it could not be written.
+  virtual std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) {
+    std::vector<int> out;
+    for (const auto& [page, words] : pages) out.push_back(add_text_layer(page, words));
+    return out;
+  }
   // The size in pixels of the image with an ImageRef::index from list_images of the same page, as
   // stored in the file; false when that object is not an image or the page is out of range.
   virtual bool image_pixel_size(int /*page*/, int /*index*/, int& /*width*/, int& /*height*/) { return false; }

@@ -122,8 +122,9 @@ class PdfiumDocument final : public IDocument {
   bool delete_image(int page, int index) override;
   int redact(int page, const std::vector<annot::Rect>& boxes) override;
   std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) override;
-  int add_text_layer(int page, const std::vector<TextSpan>& words) override;
   // pdfium_text_layer.cpp
+  int add_text_layer(int page, const std::vector<TextSpan>& words) override;
+  std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) override;
   bool image_pixel_size(int page, int index, int& width, int& height) override;
   bool place_image(int page, const uint8_t* bgra, int width, int height, double x0, double y0,
                    double x1, double y1) override;

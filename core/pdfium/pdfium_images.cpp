@@ -7,7 +7,6 @@
 
 #include "core/pdfium/pdfium_document.h"
 #include "core/pdfium/pdfium_fonts.h"
-#include "core/pdfium/pdfium_text_layer.h"
 #include "core/text_codec.h"
 
 namespace quorvel::pdfium {
@@ -95,14 +94,6 @@ bool PdfiumDocument::place_image(int page, const uint8_t* bgra, int width, int h
   FPDFPage_GenerateContent(p);
   FPDFBitmap_Destroy(bitmap);
   return true;
-}
-
-int PdfiumDocument::add_text_layer(int page, const std::vector<TextSpan>& words) {
-  std::lock_guard<std::mutex> g(lock());
-  if (!doc_ || words.empty() || page < 0 || page >= FPDF_GetPageCount(doc_)) return 0;
-  FPDF_PAGE p = cached_page(page);
-  if (!p) return 0;
-  return append_text_layer(*this, page, p, words);
 }
 
 bool PdfiumDocument::stamp_text(int page, const std::string& text, double font_size, int r, int g, int b, int a,

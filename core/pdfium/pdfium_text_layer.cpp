@@ -1,6 +1,7 @@
 // The invisible text layer: recognised words laid out as lines of text along the page as it is
-// shown, written after the page's own content; and the pixel size of a scanned page's image.
-#include "core/pdfium/pdfium_text_layer.h"
+// shown, written after the page's own content, for many pages in one rewrite; and the pixel
+// size of a scanned page's image.
+#include "core/pdfium/pdfium_document.h"
 
 #include <algorithm>
 #include <climits>
@@ -159,19 +160,67 @@ std::string layer_content(const std::vector<std::vector<Placed>>& lines, const A
 
 }  // namespace
 
-int append_text_layer(PdfiumDocument& d, int index, FPDF_PAGE page, const std::vector<TextSpan>& words) {
-  const Axes axes = axes_for(FPDFPage_GetRotation(page));
-  const std::vector<std::vector<Placed>> lines = layout(words, axes);
-  int added = 0;
-  for (const auto& line : lines) added += static_cast<int>(line.size());
-  if (added == 0) return 0;
-  const PageOrigin origin = page_origin(page);
-  const int n = FPDF_GetPageCount(d.handle());
-  const bool written = d.swap_in(n, n, [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
-    return qpdf_bridge::add_text_layer(
-        in, d.password(), index, n, [&](const std::string& font) { return layer_content(lines, axes, origin, font); }, out);
-  });
-  return written ? added : 0;
+int PdfiumDocument::add_text_layer(int page, const std::vector<TextSpan>& words) {
+  return add_text_layers({{page, words}}).front();
+}
+
+// The layers are laid out under the lock, where PDFium tells each page's rotation and origin;
+// the rewrite itself runs on a saved copy without it, so that renders wait only for the save
+// and the load, not for the qpdf pass.
+std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) {
+  std::vector<int> out(pages.size(), 0);
+  struct Layer {
+    size_t entry;
+    Axes axes;
+    PageOrigin origin;
+    std::vector<std::vector<Placed>> lines;
+    int words = 0;
+  };
+  std::vector<Layer> layers;
+  std::vector<int> indices;
+  std::vector<uint8_t> current;
+  int count = 0;
+  {
+    std::lock_guard<std::mutex> g(lock());
+    if (!doc_) return out;
+    count = FPDF_GetPageCount(doc_);
+    for (size_t i = 0; i < pages.size(); ++i) {
+      const auto& [index, words] = pages[i];
+      if (words.empty() || index < 0 || index >= count) continue;
+      FPDF_PAGE p = cached_page(index);
+      if (!p) continue;
+      Layer layer{i, axes_for(FPDFPage_GetRotation(p)), page_origin(p), {}};
+      layer.lines = layout(words, layer.axes);
+      for (const auto& line : layer.lines) layer.words += static_cast<int>(line.size());
+      if (layer.words == 0) continue;
+      indices.push_back(index);
+      layers.push_back(std::move(layer));
+    }
+    if (layers.empty()) return out;
+    // Input still being typed into a field lives only in the form layer until focus leaves it.
+    if (form_) FORM_ForceToKillFocus(form_);
+    if (!write_to_memory(doc_, current)) return out;
+  }
+  std::vector<uint8_t> written;
+  const bool rewritten = qpdf_bridge::add_text_layers(
+      current, password_, count, indices,
+      [&](size_t k, const std::string& font) { return layer_content(layers[k].lines, layers[k].axes, layers[k].origin, font); },
+      written);
+  std::vector<uint8_t>().swap(current);
+  if (!rewritten || written.empty() || written.size() >= static_cast<size_t>(INT_MAX)) return out;
+
+  std::lock_guard<std::mutex> g(lock());
+  FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(written.data(), static_cast<int>(written.size()),
+                                             password_.empty() ? nullptr : password_.c_str());
+  if (!fresh) return out;
+  if (FPDF_GetPageCount(fresh) != count) {
+    FPDF_CloseDocument(fresh);
+    return out;
+  }
+  // Moving the vector keeps its buffer, which the new handle reads from.
+  adopt(std::move(written), fresh);
+  for (const Layer& layer : layers) out[layer.entry] = layer.words;
+  return out;
 }
 
 bool PdfiumDocument::image_pixel_size(int page, int index, int& width, int& height) {

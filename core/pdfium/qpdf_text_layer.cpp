@@ -200,45 +200,49 @@ bool all_pages_readable(QPDF& q) {
 
 }  // namespace
 
-bool add_text_layer(const Bytes& in, std::string_view password, int index, int page_count,
-                    const std::function<std::string(const std::string& font)>& content, Bytes& out) {
+bool add_text_layers(const Bytes& in, std::string_view password, int page_count, const std::vector<int>& indices,
+                     const std::function<std::string(size_t k, const std::string& font)>& content, Bytes& out) {
   return guarded(out, [&](Bytes& result) {
     QPDF q;
     open(q, in, password);
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(q).getAllPages();
-    if (static_cast<int>(pages.size()) != page_count || index < 0 || index >= page_count) return false;
-    QPDFPageObjectHelper& page = pages[static_cast<size_t>(index)];
+    if (static_cast<int>(pages.size()) != page_count) return false;
+    for (int index : indices) {
+      if (index < 0 || index >= page_count) return false;
+    }
     const QPDFObjectHandle font = layer_font(q, pages);
+    for (size_t k = 0; k < indices.size(); ++k) {
+      QPDFPageObjectHelper& page = pages[static_cast<size_t>(indices[k])];
+      // Resources and fonts of this page only: dictionaries shared with other pages are copied.
+      QPDFObjectHandle resources = page.getAttribute("/Resources", true);
+      if (!resources.isDictionary()) {
+        resources = QPDFObjectHandle::newDictionary();
+        page.getObjectHandle().replaceKey("/Resources", resources);
+      }
+      QPDFObjectHandle fonts = resources.getKey("/Font");
+      fonts = fonts.isDictionary() ? fonts.shallowCopy() : QPDFObjectHandle::newDictionary();
+      resources.replaceKey("/Font", fonts);
+      std::string name;
+      for (const std::string& key : fonts.getKeys()) {
+        if (fonts.getKey(key).getObjGen() == font.getObjGen()) name = key;
+      }
+      for (int n = 1; name.empty(); ++n) {
+        const std::string candidate = "/QvOcr" + std::to_string(n);
+        if (!fonts.hasKey(candidate)) name = candidate;
+      }
+      fonts.replaceKey(name, font);
 
-    // Resources and fonts of this page only: dictionaries shared with other pages are copied.
-    QPDFObjectHandle resources = page.getAttribute("/Resources", true);
-    if (!resources.isDictionary()) {
-      resources = QPDFObjectHandle::newDictionary();
-      page.getObjectHandle().replaceKey("/Resources", resources);
+      OpenStates states;
+      try {
+        page.filterContents(&states);
+      } catch (...) {
+        states.depth = 0;  // content qpdf cannot read: readers recover from it their own way
+      }
+      page.addPageContents(QPDFObjectHandle::newStream(&q, "q\n"), true);
+      std::string closing;
+      for (int i = 0; i <= states.depth; ++i) closing += "Q\n";
+      page.addPageContents(flate_stream(q, closing + content(k, name.substr(1))), false);
     }
-    QPDFObjectHandle fonts = resources.getKey("/Font");
-    fonts = fonts.isDictionary() ? fonts.shallowCopy() : QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/Font", fonts);
-    std::string name;
-    for (const std::string& key : fonts.getKeys()) {
-      if (fonts.getKey(key).getObjGen() == font.getObjGen()) name = key;
-    }
-    for (int n = 1; name.empty(); ++n) {
-      const std::string candidate = "/QvOcr" + std::to_string(n);
-      if (!fonts.hasKey(candidate)) name = candidate;
-    }
-    fonts.replaceKey(name, font);
-
-    OpenStates states;
-    try {
-      page.filterContents(&states);
-    } catch (...) {
-      states.depth = 0;  // content qpdf cannot read: readers recover from it their own way
-    }
-    page.addPageContents(QPDFObjectHandle::newStream(&q, "q\n"), true);
-    std::string closing;
-    for (int i = 0; i <= states.depth; ++i) closing += "Q\n";
-    page.addPageContents(flate_stream(q, closing + content(name.substr(1))), false);
     // The pages' own content stays byte for byte, and images cost only their copy.
     return all_pages_readable(q) && write_preserving(q, result);
   });

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/pdfium/qpdf_bridge.h"
 
@@ -18,11 +19,12 @@ inline constexpr double kLayerGlyphAdvance = 0.5;
 inline constexpr double kLayerAscent = 0.8;
 inline constexpr double kLayerDescent = 0.2;
 
-// Appends `content(font)` after the content of page `index`, where `font` names the layer's
-// font in the page's resources; the page's own streams stay as they are, wrapped in q/Q so
-// that their graphics state does not reach the layer. The font is shared by every page that
-// has a layer. False when the document does not have `page_count` pages.
-bool add_text_layer(const Bytes& in, std::string_view password, int index, int page_count,
-                    const std::function<std::string(const std::string& font)>& content, Bytes& out);
+// Appends `content(k, font)` after the content of page `indices[k]`, for every k, where `font`
+// names the layer's font in that page's resources; the pages' own streams stay as they are,
+// wrapped in q/Q so that their graphics state does not reach the layer. The font is shared by
+// every page that has a layer. False when the document does not have `page_count` pages or an
+// index is not one of them.
+bool add_text_layers(const Bytes& in, std::string_view password, int page_count, const std::vector<int>& indices,
+                     const std::function<std::string(size_t k, const std::string& font)>& content, Bytes& out);
 
 }  // namespace quorvel::qpdf_bridge

@@ -174,6 +174,72 @@ TEST(TextLayer, WordsFillTheirBoxesOnTurnedPages) {
   }
 }
 
+// The layers of many pages in one rewrite make the copy that one call per page makes: the same
+// text for this program's reader and for pdftotext, the same rendering, one font. Entries that
+// add nothing give 0 and take nothing from the others.
+TEST(TextLayer, ManyPagesAtOnceMakeTheCopyOfOnePageAtATime) {
+  struct Row {
+    const char* what;
+    std::string pdf;
+    std::string password;
+    std::vector<int> pages;
+  };
+  const std::string producer = make_pdf({PageSpec{612, 792, kProducerContent}, PageSpec{612, 792, kProducerContent},
+                                         PageSpec{612, 792, kProducerContent}});
+  std::vector<Row> rows{{"own content", producer, "", {0, 2, 1}},
+                        {"encrypted", qpdf_encrypt(producer, "pw", "owner"), "pw", {1, 2}}};
+  const std::string manual = read_file("/usr/share/doc/libtasn1-doc/libtasn1.pdf");
+  if (!manual.empty()) rows.push_back({"TeX manual", manual, "", {0, 3, 5, 35}});
+  // Each page's words differ, so that a layer written on the wrong page shows.
+  auto words_of = [](int page) {
+    std::vector<TextSpan> words = two_lines();
+    words[0].text = "page" + std::to_string(page);
+    return words;
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    auto one = open_pdf(row.pdf, row.password), many = open_pdf(row.pdf, row.password);
+    ASSERT_TRUE(one && many);
+    std::vector<std::pair<int, std::vector<TextSpan>>> entries;
+    std::vector<int> expected;
+    for (int page : row.pages) {
+      expected.push_back(one->add_text_layer(page, words_of(page)));
+      entries.emplace_back(page, words_of(page));
+    }
+    // Nothing to add, and a page the document does not have.
+    entries.emplace_back(row.pages.front(), std::vector<TextSpan>{});
+    entries.emplace_back(one->page_count(), words_of(0));
+    expected.insert(expected.end(), {0, 0});
+    EXPECT_EQ(many->add_text_layers(entries), expected);
+    EXPECT_EQ(expected.front(), 6);
+
+    ASSERT_TRUE(one->save_as(dir.file("one.pdf"), {}));
+    ASSERT_TRUE(many->save_as(dir.file("many.pdf"), {}));
+    for (const char* name : {"one", "many"}) {
+      const std::string file = dir.file(std::string(name) + ".pdf");
+      if (row.password.empty()) {
+        std::filesystem::copy_file(file, dir.file(std::string(name) + "-plain.pdf"));
+      } else {
+        ASSERT_EQ(run_program({"qpdf", "--password=pw", "--decrypt", file, dir.file(std::string(name) + "-plain.pdf")}), 0);
+      }
+    }
+    const std::string a = dir.file("one-plain.pdf"), b = dir.file("many-plain.pdf");
+    EXPECT_TRUE(qpdf_check(b));
+    for (int page = 0; page < one->page_count(); ++page) {
+      SCOPED_TRACE("page " + std::to_string(page));
+      EXPECT_EQ(page_text(*many, page), page_text(*one, page));
+      EXPECT_EQ(pdftotext(b, page), pdftotext(a, page));
+      EXPECT_EQ(render_poppler(b, page).rgb, render_poppler(a, page).rgb);
+    }
+    EXPECT_NE(page_text(*many, row.pages.back()).find("page" + std::to_string(row.pages.back())), std::string::npos);
+    const std::string qdf = qdf_text(b);
+    size_t fonts = 0;
+    for (size_t at = qdf.find("/FontFile2"); at != std::string::npos; at = qdf.find("/FontFile2", at + 1)) ++fonts;
+    EXPECT_EQ(fonts, 1u);
+  }
+}
+
 TEST(TextLayer, WhiteSpaceIsNoWord) {
   auto doc = open_pdf(make_pdf({PageSpec{612, 792, kProducerContent}}));
   ASSERT_TRUE(doc);
