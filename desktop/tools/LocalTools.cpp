@@ -36,8 +36,6 @@ PdfView* documentViewOrAsk(MainWindow& window, bool needPages) {
   return nullptr;
 }
 
-namespace {
-
 void reportLocalTool(MainWindow& window, bool changed, bool saved, const QString& outPath, const ToolTexts& texts) {
   if (!changed) {
     window.statusBar()->showMessage(texts.failed, 0);
@@ -50,8 +48,6 @@ void reportLocalTool(MainWindow& window, bool changed, bool saved, const QString
   window.statusBar()->showMessage(texts.done, 0);
   window.openFile(outPath);
 }
-
-}  // namespace
 
 void finishLocalTool(MainWindow& window, PdfView& view, bool changed, const QString& outPath,
                      const ToolTexts& texts) {

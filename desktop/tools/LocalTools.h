@@ -34,6 +34,10 @@ struct ToolTexts {
   QString done;        // written; the copy is opened next
 };
 
+// What the common ending shows once the save was tried where there was a change: the failure
+// text, the save's failure text, or the done text and then the copy opened.
+void reportLocalTool(MainWindow& window, bool changed, bool saved, const QString& outPath, const ToolTexts& texts);
+
 // The common ending: without a change the failure text; else the view's document (with its
 // annotations) is saved to `outPath` and opened in a new tab. The open tab keeps the change
 // whether or not the save worked.

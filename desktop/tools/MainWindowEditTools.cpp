@@ -1,20 +1,25 @@
-// A signature picture placed on a page, text replaced throughout, N-up sheets, and merging:
-// another PDF into the open document, or a folder of PDFs into a new file.
+// A signature picture placed on a page, text replaced throughout (a job of the window), N-up
+// sheets, and merging: another PDF into the open document, or a folder of PDFs into a new file.
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QPointer>
 #include <QStatusBar>
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "core/search.h"
 
 #include "desktop/tools/LocalTools.h"
 #include "desktop/tools/UnreadablePages.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
+#include "desktop/window/JobRunner.h"
 #include "desktop/batch/batch.h"
 #include "desktop/window/lang.h"
 
@@ -59,27 +64,61 @@ void MainWindow::signWithImage() {
 void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, const QString& outPath) {
   PdfView* view = currentView();
   if (!view || !view->doc || oldText.isEmpty() || outPath.isEmpty()) return;
-  IDocument& doc = *view->doc;
-  const std::string find = oldText.toStdString(), replacement = newText.toStdString();
-  int objects = 0;
-  bool unreplaceable = false;  // found, but no font there can draw the replacement
-  std::vector<int> pages(static_cast<size_t>(std::max(0, doc.page_count())));
-  for (size_t i = 0; i < pages.size(); ++i) pages[i] = static_cast<int>(i);
-  // Every page in one rewrite of the document.
-  const std::vector<int> changed = doc.replace_text_pages(pages, find, replacement);
-  for (size_t i = 0; i < changed.size(); ++i) {
-    unreplaceable = unreplaceable || changed[i] < 0;
-    if (changed[i] <= 0) continue;
-    view->pageContentEdited(static_cast<int>(i));
-    objects += changed[i];
-  }
-  finishLocalTool(*this, *view, objects > 0, outPath,
-                  {unreplaceable ? L("Текст найден, но заменить его не удалось: «%1»",
-                                     "The text was found but could not be replaced: «%1»")
-                                       .arg(oldText)
-                                 : L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText),
-                   L("Не удалось сохранить результат", "Could not save the result"),
-                   L("Заменено объектов: %1 → %2", "Objects replaced: %1 → %2").arg(objects).arg(outPath)});
+  struct Outcome {
+    int objects = 0;
+    bool unreplaceable = false;  // found, but no font there can draw the replacement
+    bool saved = false;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  IDocument* doc = view->doc.get();
+  const std::shared_ptr<const IDocument> text = view->keptTextReader();
+  // The progress dialog is modal: neither the list nor the document changes until the end.
+  std::vector<annot::Annotation> annotations = view->annotations;
+  QPointer<MainWindow> guard(this);
+  JobRunner::Job job;
+  job.title = L("Замена текста…", "Replacing text…");
+  job.views = {view};
+  job.work = [doc, text, outcome, find = oldText.toStdString(), replacement = newText.toStdString(),
+              path = outPath.toStdString(), annotations = std::move(annotations)](JobControl& c) {
+    // Finding the pages that hold the text can be cancelled; only those are then rewritten, all
+    // in one rewrite of the document.
+    search::Options exact;
+    exact.case_sensitive = true;
+    std::vector<int> pages;
+    const int n = doc->page_count();
+    for (int i = 0; i < n && !c.cancelled(); ++i) {
+      c.progress(i, n);
+      const TextPage page = text->extract_text(i);
+      if (std::any_of(page.runs.begin(), page.runs.end(),
+                      [&](const TextRun& run) { return !search::find_all(run.text, find, exact).empty(); }))
+        pages.push_back(i);
+    }
+    if (!c.commit() || pages.empty()) return;
+    const std::vector<int> changed = doc->replace_text_pages(pages, find, replacement);
+    for (size_t k = 0; k < changed.size() && k < pages.size(); ++k) {
+      outcome->unreplaceable = outcome->unreplaceable || changed[k] < 0;
+      if (changed[k] <= 0) continue;
+      c.pageEdited(pages[k]);
+      outcome->objects += changed[k];
+    }
+    if (outcome->objects > 0) outcome->saved = doc->save_as(path, annotations);
+  };
+  job.done = [guard, outcome, oldText, outPath](bool finished) {
+    if (!guard) return;
+    if (!finished) {
+      guard->statusBar()->showMessage(cancelledText(0), 0);
+      return;
+    }
+    const Outcome& o = *outcome;
+    reportLocalTool(*guard, o.objects > 0, o.saved, outPath,
+                    {o.unreplaceable ? L("Текст найден, но заменить его не удалось: «%1»",
+                                         "The text was found but could not be replaced: «%1»")
+                                           .arg(oldText)
+                                     : L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText),
+                     L("Не удалось сохранить результат", "Could not save the result"),
+                     L("Заменено объектов: %1 → %2", "Objects replaced: %1 → %2").arg(o.objects).arg(outPath)});
+  };
+  jobs().run(std::move(job));
 }
 
 void MainWindow::replaceTextDialog() {

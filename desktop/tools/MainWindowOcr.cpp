@@ -1,5 +1,6 @@
 // Recognising text: the current page to the clipboard (companion program or backend), and a
-// searchable copy with an invisible text layer (companion program only).
+// searchable copy with an invisible text layer (companion program only), made as a job of the
+// window.
 #include <QBuffer>
 #include <QClipboard>
 #include <QCoreApplication>
@@ -15,26 +16,36 @@
 #include <QStatusBar>
 #include <QTemporaryFile>
 
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <vector>
+
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/lang.h"
+#include "desktop/tools/LocalTools.h"
 #include "desktop/tools/Ocr.h"
+#include "desktop/window/JobRunner.h"
 
 namespace quorvel::desktop {
 
 namespace {
 
 // The page as the recogniser gets it: as shown, at the resolution it is read at, which the
-// image carries so that the recogniser measures the text right.
-QImage ocrPageImage(const PdfView& view, int page) {
-  const double dpi = ocrPageDpi(*view.doc, page);
+// image carries so that the recogniser measures the text right. Needs no view: the searchable
+// copy renders off the window's thread.
+QImage ocrPageImage(IDocument& doc, int page) {
+  const double dpi = ocrPageDpi(doc, page);
   // The recogniser reads grey levels; a quarter of the bytes is written and read faster.
-  QImage image = view.renderPageImage(page, dpi / 72.0).convertToFormat(QImage::Format_Grayscale8);
+  QImage image = pageImage(doc, page, doc.page_info(page), dpi / 72.0).convertToFormat(QImage::Format_Grayscale8);
   const int dotsPerMeter = qRound(dpi / 0.0254);
   image.setDotsPerMeterX(dotsPerMeter);
   image.setDotsPerMeterY(dotsPerMeter);
   return image;
 }
+
+QImage ocrPageImage(const PdfView& view, int page) { return ocrPageImage(*view.doc, page); }
 
 std::unique_ptr<QTemporaryFile> pageImageFile(const QImage& image, const char* stem) {
   auto file = std::make_unique<QTemporaryFile>(
@@ -127,9 +138,9 @@ void MainWindow::ocrSearchable() {
 }
 
 void MainWindow::ocrSearchableTo(const QString& outPath) {
-  QPointer<PdfView> view = currentView();
+  PdfView* view = currentView();
   if (!view || !view->doc || outPath.isEmpty()) return;
-  // The event loop runs between pages; a second run would edit the same pages under the first.
+  // A second run would wait for the first and then recognise the layered pages again.
   if (ocrLayerRunning) {
     statusBar()->showMessage(L("OCR-слой уже выполняется", "The OCR layer is already running"));
     return;
@@ -145,39 +156,69 @@ void MainWindow::ocrSearchableTo(const QString& outPath) {
     ~Running() { flag = false; }
   } running{ocrLayerRunning};
 
-  QTemporaryFile png(QDir(QDir::tempPath()).filePath(QStringLiteral("quorvel-ocrlayer-XXXXXX.png")));
-  if (!png.open()) return;
-  const int n = view->doc->page_count();
-  int total = 0;
-  // The page count is read again at each step: an edit made meanwhile may have removed pages.
-  for (int p = 0; p < n; ++p) {
-    if (!view || !view->doc) return;  // the tab was closed meanwhile: nothing is saved
-    if (p >= view->doc->page_count()) break;
-    const QImage image = ocrPageImage(*view, p);
-    if (image.isNull()) continue;
-    if (!png.seek(0) || !png.resize(0) || !image.save(&png, "PNG") || !png.flush()) continue;
-    const std::optional<QByteArray> out =
-        runOcrProgram(program, {png.fileName(), QStringLiteral("--json")}, ocrPageTimeoutMs);
-    png.resize(0);
-    if (!out || !view || !view->doc || p >= view->doc->page_count()) continue;
-    const std::optional<std::vector<TextSpan>> spans = ocrSpans(*out, view->doc->page_info(p));
-    if (!spans) continue;
-    const int placed = view->doc->add_text_layer(p, *spans);
-    total += placed;
-    if (placed > 0) view->pageContentEdited(p);
-    statusBar()->showMessage(QStringLiteral("OCR-слой: страница %1/%2…").arg(p + 1).arg(n));
-    QCoreApplication::processEvents();
-  }
-  if (!view || !view->doc) return;
-  if (total == 0) {
-    statusBar()->showMessage(L("OCR-слой: текст не распознан", "OCR layer: no text recognized"));
-    return;
-  }
-  if (view->saveAs(outPath))
-    statusBar()->showMessage(
-        L("Searchable PDF: добавлено фрагментов %1 → %2", "Searchable PDF: %1 fragments added → %2").arg(QString::number(total), outPath));
-  else
-    statusBar()->showMessage(L("Не удалось сохранить searchable PDF", "Could not save the searchable PDF"));
+  struct Outcome {
+    std::atomic<int> total{0};
+    std::atomic<bool> saved{false};
+  };
+  auto outcome = std::make_shared<Outcome>();
+  IDocument* doc = view->doc.get();
+  // The progress dialog is modal: neither the list nor the document changes until the end.
+  std::vector<annot::Annotation> annotations = view->annotations;
+  QPointer<MainWindow> guard(this);
+  JobRunner::Job job;
+  job.title = L("Распознавание страниц (searchable PDF)…", "Recognising pages (searchable PDF)…");
+  job.views = {view};
+  job.work = [doc, outcome, program, guard, timeout = ocrPageTimeoutMs, path = outPath.toStdString(),
+              annotations = std::move(annotations)](JobControl& c) {
+    QTemporaryFile png(QDir(QDir::tempPath()).filePath(QStringLiteral("quorvel-ocrlayer-XXXXXX.png")));
+    if (!png.open()) return;
+    const int n = doc->page_count();
+    // Every page is recognised first and the layers go into the document in one rewrite at the
+    // end: a cancel until then leaves the document as it was.
+    std::vector<std::pair<int, std::vector<TextSpan>>> layers;
+    for (int p = 0; p < n && !c.cancelled(); ++p) {
+      c.progress(p, n);
+      const QImage image = ocrPageImage(*doc, p);
+      if (image.isNull()) continue;
+      if (!png.seek(0) || !png.resize(0) || !image.save(&png, "PNG") || !png.flush()) continue;
+      const std::optional<QByteArray> out = runOcrProgram(program, {png.fileName(), QStringLiteral("--json")}, timeout,
+                                                          [&c] { return c.cancelled(); });
+      png.resize(0);
+      if (!out) continue;
+      std::optional<std::vector<TextSpan>> spans = ocrSpans(*out, doc->page_info(p));
+      if (!spans) continue;
+      layers.emplace_back(p, std::move(*spans));
+      const QString shown = QStringLiteral("OCR-слой: страница %1/%2…").arg(p + 1).arg(n);
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(), [guard, shown] { if (guard) guard->statusBar()->showMessage(shown); },
+          Qt::QueuedConnection);
+    }
+    if (!c.commit()) return;
+    const std::vector<int> placed = layers.empty() ? std::vector<int>{} : doc->add_text_layers(layers);
+    int total = 0;
+    for (size_t k = 0; k < placed.size() && k < layers.size(); ++k) {
+      if (placed[k] <= 0) continue;
+      total += placed[k];
+      c.pageEdited(layers[k].first);
+    }
+    outcome->total = total;
+    if (total > 0) outcome->saved = doc->save_as(path, annotations);
+  };
+  job.done = [guard, outcome, outPath](bool finished) {
+    if (!guard) return;
+    QStatusBar* status = guard->statusBar();
+    if (!finished) {
+      status->showMessage(cancelledText(0));
+    } else if (outcome->total == 0) {
+      status->showMessage(L("OCR-слой: текст не распознан", "OCR layer: no text recognized"));
+    } else if (outcome->saved) {
+      status->showMessage(L("Searchable PDF: добавлено фрагментов %1 → %2", "Searchable PDF: %1 fragments added → %2")
+                              .arg(QString::number(outcome->total), outPath));
+    } else {
+      status->showMessage(L("Не удалось сохранить searchable PDF", "Could not save the searchable PDF"));
+    }
+  };
+  jobs().run(std::move(job));
 }
 
 }  // namespace quorvel::desktop

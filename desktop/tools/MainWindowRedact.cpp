@@ -1,14 +1,19 @@
-// Blacking out personal data found by pattern, page by page, into a saved and opened copy.
+// Blacking out personal data found by pattern, page by page, into a saved and opened copy, as a
+// job of the window.
 #include <QFileDialog>
+#include <QPointer>
 #include <QStatusBar>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "core/extract.h"
+#include "desktop/tools/LocalTools.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
+#include "desktop/window/JobRunner.h"
 #include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
@@ -40,75 +45,98 @@ void MainWindow::redactPii() {
 void MainWindow::redactPiiTo(const QString& outPath) {
   PdfView* view = currentView();
   if (!view || !view->doc || outPath.isEmpty()) return;
-  IDocument& doc = *view->doc;
-  const int n = doc.page_count();
-  int count = 0;
-  std::set<std::string> found;
-  // Every page's boxes first, then one redaction of them all: the document is rewritten once.
-  std::vector<std::pair<int, std::vector<annot::Rect>>> work;
-  std::vector<std::vector<std::string>> needlesOf;
-  auto failed = [this](int page) {
-    statusBar()->showMessage(
-        L("Не удалось полностью вычеркнуть данные (стр. %1)", "Could not fully redact (page %1)").arg(page + 1), 0);
+  struct Outcome {
+    int count = 0;
+    int unredacted = -1;  // a page whose values could not all be taken out
+    bool saved = false;
   };
-  for (int i = 0; i < n; ++i) {
-    const TextPage page = doc.extract_text(i);
-    const std::vector<extract::Entity> entities = extract::extract_entities(page_text(page));
-    if (entities.empty()) continue;
-    std::vector<std::string> needles;
-    for (const extract::Entity& e : entities) {
-      needles.push_back(e.value);
-      found.insert(e.value);
-    }
-    std::vector<annot::Rect> rects = extract::pii_rects(page, needles);
-    if (rects.empty()) {
-      failed(i);
-      return;
-    }
-    work.emplace_back(i, std::move(rects));
-    needlesOf.push_back(std::move(needles));
-  }
-  const std::vector<int> painted = work.empty() ? std::vector<int>{} : doc.redact_pages(work);
-  for (size_t k = 0; k < work.size(); ++k)
-    if (k < painted.size() && painted[k] > 0) view->pageContentEdited(work[k].first);
-  for (size_t k = 0; k < work.size(); ++k) {
-    const int i = work[k].first;
-    // A copy is only written when every value found is gone from the page's text; the engine
-    // may paint over text that it could not take out.
-    if (k >= painted.size() || painted[k] <= 0 || stillReadable(doc.extract_text(i), needlesOf[k])) {
-      failed(i);
-      return;
-    }
-    count += painted[k];
-  }
-  if (count == 0) {
-    statusBar()->showMessage(L("PII не найдены — нечего вычёркивать", "No PII found — nothing to redact"), 0);
-    return;
-  }
-  // A link elsewhere may still name a value in its target (a mailto address).
-  for (int i = 0; i < n; ++i) {
-    for (const Link& link : doc.links(i)) {
-      for (const std::string& v : found) {
-        if (link.uri.find(v) == std::string::npos) continue;
-        failed(i);
+  auto outcome = std::make_shared<Outcome>();
+  IDocument* doc = view->doc.get();
+  // The progress dialog is modal: neither the list nor the document changes until the end.
+  std::vector<annot::Annotation> annotations = view->annotations;
+  QPointer<MainWindow> guard(this);
+  JobRunner::Job job;
+  job.title = L("Вычёркивание персональных данных…", "Redacting personal data…");
+  job.views = {view};
+  // Reading every page and finding its values can be cancelled; the redaction and the copy,
+  // once begun, are finished. The work ends at the first page whose values would stay readable.
+  job.work = [doc, outcome, path = outPath.toStdString(), annotations = std::move(annotations)](JobControl& c) {
+    Outcome& o = *outcome;
+    const int n = doc->page_count();
+    std::set<std::string> found;
+    // Every page's boxes first, then one redaction of them all: the document is rewritten once.
+    std::vector<std::pair<int, std::vector<annot::Rect>>> work;
+    std::vector<std::vector<std::string>> needlesOf;
+    for (int i = 0; i < n && !c.cancelled(); ++i) {
+      c.progress(i, 2LL * n);
+      const TextPage page = doc->extract_text(i);
+      const std::vector<extract::Entity> entities = extract::extract_entities(page_text(page));
+      if (entities.empty()) continue;
+      std::vector<std::string> needles;
+      for (const extract::Entity& e : entities) {
+        needles.push_back(e.value);
+        found.insert(e.value);
+      }
+      std::vector<annot::Rect> rects = extract::pii_rects(page, needles);
+      if (rects.empty()) {
+        o.unredacted = i;
         return;
       }
+      work.emplace_back(i, std::move(rects));
+      needlesOf.push_back(std::move(needles));
     }
-  }
-  // A note or a text box that repeats a value would carry it into the copy.
-  std::vector<annot::Annotation> kept;
-  for (const annot::Annotation& a : view->annotations) {
-    bool holds = false;
-    for (const std::string& v : found) holds = holds || a.text.find(v) != std::string::npos;
-    if (!holds) kept.push_back(a);
-  }
-  if (!doc.save_as(outPath.toStdString(), kept)) {
-    statusBar()->showMessage(L("Не удалось сохранить вычеркнутый PDF", "Could not save the redacted PDF"), 0);
-    return;
-  }
-  statusBar()->showMessage(L("Вычеркнуто фрагментов: %1 → %2", "Redacted fragments: %1 → %2").arg(count).arg(outPath),
-                           0);
-  openFile(outPath);
+    if (!c.commit()) return;
+    const std::vector<int> painted = work.empty() ? std::vector<int>{} : doc->redact_pages(work);
+    for (size_t k = 0; k < work.size(); ++k)
+      if (k < painted.size() && painted[k] > 0) c.pageEdited(work[k].first);
+    for (size_t k = 0; k < work.size(); ++k) {
+      const int i = work[k].first;
+      // A copy is only written when every value found is gone from the page's text; the engine
+      // may paint over text that it could not take out.
+      if (k >= painted.size() || painted[k] <= 0 || stillReadable(doc->extract_text(i), needlesOf[k])) {
+        o.unredacted = i;
+        return;
+      }
+      o.count += painted[k];
+    }
+    if (o.count == 0) return;
+    // A link elsewhere may still name a value in its target (a mailto address).
+    for (int i = 0; i < n; ++i) {
+      c.progress(n + i, 2LL * n);
+      for (const Link& link : doc->links(i)) {
+        for (const std::string& v : found) {
+          if (link.uri.find(v) == std::string::npos) continue;
+          o.unredacted = i;
+          return;
+        }
+      }
+    }
+    // A note or a text box that repeats a value would carry it into the copy.
+    std::vector<annot::Annotation> kept;
+    for (const annot::Annotation& a : annotations) {
+      bool holds = false;
+      for (const std::string& v : found) holds = holds || a.text.find(v) != std::string::npos;
+      if (!holds) kept.push_back(a);
+    }
+    o.saved = doc->save_as(path, kept);
+  };
+  job.done = [guard, outcome, outPath](bool finished) {
+    if (!guard) return;
+    if (!finished) {
+      guard->statusBar()->showMessage(cancelledText(0), 0);
+      return;
+    }
+    const Outcome& o = *outcome;
+    const bool redacted = o.unredacted < 0 && o.count > 0;
+    reportLocalTool(
+        *guard, redacted, o.saved, outPath,
+        {o.unredacted >= 0 ? L("Не удалось полностью вычеркнуть данные (стр. %1)", "Could not fully redact (page %1)")
+                                 .arg(o.unredacted + 1)
+                           : L("PII не найдены — нечего вычёркивать", "No PII found — nothing to redact"),
+         L("Не удалось сохранить вычеркнутый PDF", "Could not save the redacted PDF"),
+         L("Вычеркнуто фрагментов: %1 → %2", "Redacted fragments: %1 → %2").arg(o.count).arg(outPath)});
+  };
+  jobs().run(std::move(job));
 }
 
 }  // namespace quorvel::desktop

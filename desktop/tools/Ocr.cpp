@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,7 +29,8 @@ int ocrLineCount(const QString& trimmed) {
   return trimmed.isEmpty() ? 0 : static_cast<int>(trimmed.count(QLatin1Char('\n'))) + 1;
 }
 
-std::optional<QByteArray> runOcrProgram(const QString& program, const QStringList& args, int timeoutMs) {
+std::optional<QByteArray> runOcrProgram(const QString& program, const QStringList& args, int timeoutMs,
+                                        const std::function<bool()>& stop) {
   QProcess p;
   p.setProgram(program);
   p.setArguments(args);
@@ -36,7 +38,18 @@ std::optional<QByteArray> runOcrProgram(const QString& program, const QStringLis
   p.setStandardErrorFile(QProcess::nullDevice());
   p.start();
   if (!p.waitForStarted()) return std::nullopt;
-  if (!p.waitForFinished(timeoutMs)) {
+  // In slices, so that a stop is heard while the program still works.
+  constexpr int kSliceMs = 50;
+  QElapsedTimer clock;
+  clock.start();
+  bool finished = false;
+  while (!finished && !(stop && stop())) {
+    const qint64 left = timeoutMs - clock.elapsed();
+    if (left <= 0) break;
+    finished = p.waitForFinished(static_cast<int>(std::min<qint64>(left, stop ? kSliceMs : left)));
+    if (!finished && p.state() == QProcess::NotRunning) break;
+  }
+  if (!finished) {
     p.kill();
     p.waitForFinished();
     return std::nullopt;

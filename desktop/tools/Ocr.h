@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -26,8 +27,10 @@ QString findOcrSidecar();
 int ocrLineCount(const QString& trimmed);
 
 // Runs `program` with `args` and gives its standard output, or nothing when it could not be
-// started, did not finish within `timeoutMs` (it is then killed), or crashed.
-std::optional<QByteArray> runOcrProgram(const QString& program, const QStringList& args, int timeoutMs);
+// started, did not finish within `timeoutMs` or before `stop` (asked now and then while it runs)
+// said so (it is then killed), or crashed.
+std::optional<QByteArray> runOcrProgram(const QString& program, const QStringList& args, int timeoutMs,
+                                        const std::function<bool()>& stop = {});
 
 // A page without a scanned image is recognised at this resolution, in pixels per inch.
 inline constexpr double kOcrDefaultDpi = 300;

@@ -44,6 +44,10 @@ void shiftAnnotation(annot::Annotation& a, double dx, double dy);
 // off the window's thread can render too (PdfViewPages.cpp).
 QImage pageImage(IDocument& doc, int index, const PageInfo& info, double scale);
 
+// PdfView::documentText of any document, so that a job off the window's thread can read it too
+// (PdfViewText.cpp).
+QString documentText(const IDocument& doc, int maxChars);
+
 class PdfView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -235,7 +239,11 @@ class PdfView : public QAbstractScrollArea {
   bool searchRunning() const;
   // Adds hits to those painted; repaints only when one of them is in view.
   void appendHighlights(const std::vector<search::DocMatch>& more);
-  const search::PageTextCache& searchTextCache() const { return searchText; }
+  const search::PageTextCache& searchTextCache() const { return *searchText; }
+  // The document read through the page text that search keeps, filled in as pages are read:
+  // run texts and boxes, without character boxes. For work off the window's thread on this
+  // view's document; it may outlive the view while the document lives.
+  std::unique_ptr<IDocument> keptTextReader();
   // What the kept page text of all views together may take.
   static std::shared_ptr<search::TextBudget> searchTextBudget();
 
@@ -248,7 +256,9 @@ class PdfView : public QAbstractScrollArea {
  private:
   // A page whose content changed (-1: every page) is read again, and a running search ends.
   void searchTextChanged(int page);
-  search::PageTextCache searchText{searchTextBudget()};
+  // From the first reading on, edits drop what they make stale.
+  void followEdits();
+  std::shared_ptr<search::PageTextCache> searchText = std::make_shared<search::PageTextCache>(searchTextBudget());
   bool searchFollowsEdits = false;
   std::unique_ptr<SearchRun> searchRun;
 };

@@ -198,12 +198,14 @@ bool PdfView::goForward() {
   return true;
 }
 
-QString PdfView::documentText(int maxChars) const {
-  if (!doc || maxChars <= 0) return {};
+QString PdfView::documentText(int maxChars) const { return doc ? desktop::documentText(*doc, maxChars) : QString(); }
+
+QString documentText(const IDocument& doc, int maxChars) {
+  if (maxChars <= 0) return {};
   QString out;
-  const int n = doc->page_count();
+  const int n = doc.page_count();
   for (int i = 0; i < n && out.size() < maxChars; ++i) {
-    const std::string joined = page_text(doc->extract_text(i));
+    const std::string joined = page_text(doc.extract_text(i));
     out += QString::fromUtf8(joined.data(), static_cast<qsizetype>(joined.size()));
     out += QLatin1Char('\n');
   }

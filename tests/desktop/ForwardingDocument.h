@@ -59,6 +59,21 @@ class ForwardingDocument : public IDocument {
     if (redactClaimsOnly) return static_cast<int>(boxes.size());
     return in->redact(page, boxes);
   }
+  std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) override {
+    if (redactClaimsOnly) return IDocument::redact_pages(pages);
+    return in->redact_pages(pages);
+  }
+  int add_text_layer(int page, const std::vector<TextSpan>& words) override { return in->add_text_layer(page, words); }
+  std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) override {
+    return in->add_text_layers(pages);
+  }
+  int replace_text(int page, const std::string& find, const std::string& replacement) override {
+    return in->replace_text(page, find, replacement);
+  }
+  std::vector<int> replace_text_pages(const std::vector<int>& pages, const std::string& find,
+                                      const std::string& replacement) override {
+    return in->replace_text_pages(pages, find, replacement);
+  }
   bool place_image(int page, const uint8_t* bgra, int w, int h, double x0, double y0, double x1,
                    double y1) override {
     if (placeFails) return false;
