@@ -15,6 +15,7 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QUrlQuery>
@@ -25,6 +26,7 @@
 #include "desktop/viewer/PdfView.h"
 #include "desktop/ai/AiRequest.h"
 #include "desktop/tools/BackendTools.h"
+#include "desktop/tools/DocumentReading.h"
 #include "desktop/window/BackendLink.h"
 #include "desktop/window/lang.h"
 
@@ -61,6 +63,12 @@ const QString kEmptyAnswer = QStringLiteral("(пустой ответ)");
 const QString kNoDocument = QStringLiteral("Сначала откройте документ.");
 // The head of the document that a translation or a report looks at.
 constexpr int kDocumentChars = 20000;
+// The document is read as a job of the window, off its thread.
+const QString kReadingTitle = QStringLiteral("Чтение документа для Tavi AI…");
+const QString kCancelled = QStringLiteral("Отменено.");
+// Laying out a megabyte of text at once holds the window for half a second; a piece this long
+// takes some milliseconds.
+constexpr qsizetype kPieceChars = 32 << 10;
 
 using Rows = QList<std::pair<QString, QString>>;
 
@@ -160,17 +168,50 @@ AiPanel::~AiPanel() = default;
 
 void AiPanel::setView(PdfView* v) { view = v; }
 
+void AiPanel::show(const QString& html) {
+  if (backlog.empty()) log->append(html);
+  else backlog.push_back(html);
+}
+
+void AiPanel::showText(const QString& open, const QString& text, const QString& close, const QString& more) {
+  const bool idle = backlog.empty();
+  qsizetype from = 0;
+  do {
+    qsizetype end = text.size();
+    if (end - from > kPieceChars) {
+      // At the last line break or space of the piece, where there is one; never inside a
+      // surrogate pair.
+      end = text.lastIndexOf(QLatin1Char('\n'), from + kPieceChars - 1);
+      if (end <= from) end = text.lastIndexOf(QLatin1Char(' '), from + kPieceChars - 1);
+      if (end <= from) end = from + kPieceChars - (text.at(from + kPieceChars - 1).isHighSurrogate() ? 1 : 0);
+    }
+    const QString piece = text.mid(from, end - from).toHtmlEscaped();
+    if (from == 0) show(open + piece + close);
+    else backlog.push_back(more + piece + QStringLiteral("</div>"));
+    from = end;
+    if (from < text.size() && (text.at(from) == QLatin1Char('\n') || text.at(from) == QLatin1Char(' '))) ++from;
+  } while (from < text.size());
+  if (idle && !backlog.empty()) QTimer::singleShot(0, this, &AiPanel::showNext);
+}
+
+void AiPanel::showNext() {
+  if (backlog.empty()) return;
+  log->append(backlog.front());
+  backlog.pop_front();
+  if (!backlog.empty()) QTimer::singleShot(0, this, &AiPanel::showNext);
+}
+
 void AiPanel::appendMessage(const QString& who, const QString& text, const QString& role) {
   const QString colour = role == kAi ? QStringLiteral("#7c5cff") : QStringLiteral("#9aa0b8");
   // The sender may be typed text too, so it is escaped like the message.
-  log->append(QStringLiteral("<div style='margin:6px 0'><b style='color:%1'>%2:</b> %3</div>")
-                  .arg(colour, who.toHtmlEscaped(), text.toHtmlEscaped()));
+  showText(QStringLiteral("<div style='margin:6px 0'><b style='color:%1'>%2:</b> ").arg(colour, who.toHtmlEscaped()),
+           text, QStringLiteral("</div>"), QStringLiteral("<div style='margin:0'>"));
 }
 
 void AiPanel::showDiff(const QString& summary, const QString& html) {
-  log->append(QStringLiteral("<div style='margin:6px 0'><b style='color:#7c5cff'>Сравнение версий:</b> %1</div>")
-                  .arg(summary.toHtmlEscaped()));
-  log->append(tagPageLinks(html));
+  show(QStringLiteral("<div style='margin:6px 0'><b style='color:#7c5cff'>Сравнение версий:</b> %1</div>")
+           .arg(summary.toHtmlEscaped()));
+  show(tagPageLinks(html));
 }
 
 void AiPanel::showRanked(const QString& query, const QList<std::pair<int, QString>>& pages) {
@@ -185,7 +226,7 @@ void AiPanel::showRanked(const QString& query, const QList<std::pair<int, QStrin
                             "style='color:#7c5cff;text-decoration:none'>стр. %1</a> — %2</div>")
                  .arg(QString::number(page), snippet.trimmed().toHtmlEscaped());
   block += QStringLiteral("</div>");
-  log->append(tagPageLinks(block));
+  show(tagPageLinks(block));
 }
 
 // Every caller shows results of the current tab's document, which is the panel's view.
@@ -207,7 +248,7 @@ void AiPanel::showExtracted(const QList<std::pair<QString, QString>>& items) {
     block += QStringLiteral("<tr><td style='color:#9aa0b8;padding-right:10px'>%1</td><td>%2</td></tr>")
                  .arg(kind.toHtmlEscaped(), value.toHtmlEscaped());
   block += QStringLiteral("</table></div>");
-  log->append(block);
+  show(block);
 }
 
 void AiPanel::onLink(const QUrl& url) {
@@ -281,15 +322,32 @@ void AiPanel::openSettings() {
 
 QString AiPanel::buildRequest(const QString& question, QNetworkRequest& request, QByteArray& body,
                               const QString& context) {
+  return fillRequest(question, request, body, context, {});
+}
+
+QString AiPanel::fillRequest(const QString& question, QNetworkRequest& request, QByteArray& body, const QString& context,
+                             const std::function<void(const IDocument&)>& alsoRead) {
   const ai::ProviderSettings s = ai::ProviderSettings::load();
-  QString ctx = context.left(ai::kContextChars);
-  if (ctx.isEmpty() && view && view->doc)
-    ctx = QString::fromStdString(
-        search::build_rag_context(*view->doc, question.toStdString(), ai::kContextChars));
-  ai::ProviderRequest r = ai::buildProviderRequest(s, question, ctx, backendBase);
+  // A provider that cannot be asked is told before the pages are read for nothing.
+  ai::ProviderRequest r = ai::buildProviderRequest(s, question, context, backendBase);
   if (r.kind.isEmpty()) {
     appendMessage(kTavi, QStringLiteral("Укажите Base URL в настройках (⚙)."), kAi);
     return {};
+  }
+  if (context.isEmpty() && view && view->doc) {
+    const std::string query = question.toStdString();
+    std::string found;
+    QPointer<AiPanel> self(this);
+    const bool read = readDocument(this, *view, kReadingTitle, [&](const IDocument& doc) {
+      found = search::build_rag_context(doc, query, ai::kContextChars);
+      if (alsoRead) alsoRead(doc);
+    });
+    if (!self) return {};
+    if (!read) {
+      appendMessage(kTavi, kCancelled, kAi);
+      return {};
+    }
+    r = ai::buildProviderRequest(s, question, QString::fromStdString(found), backendBase);
   }
   request = r.request;
   body = r.body;
@@ -392,7 +450,13 @@ void AiPanel::translateDocument(const QString& language, const QString& savePath
     appendMessage(kTavi, kNoDocument, kAi);
     return;
   }
-  const QString text = view->documentText(kDocumentChars);
+  QString text;
+  QPointer<AiPanel> self(this);
+  if (!readDocument(this, *view, kReadingTitle, [&text](const IDocument& doc) { text = documentText(doc, kDocumentChars); })) {
+    if (self) appendMessage(kTavi, kCancelled, kAi);
+    return;
+  }
+  if (!self) return;
   const QString instruction =
       QStringLiteral("Переведи текст документа на %1. Верни ТОЛЬКО перевод, сохрани разбивку по строкам/абзацам, "
                      "без пояснений.")
@@ -402,7 +466,6 @@ void AiPanel::translateDocument(const QString& language, const QString& savePath
   const QString kind = buildRequest(instruction, request, body, text);
   if (kind.isEmpty()) return;
   appendMessage(QStringLiteral("Вы"), QStringLiteral("Перевести документ на %1").arg(language), QStringLiteral("user"));
-  QPointer<AiPanel> self(this);
   post(request, body, kind,
        [self, language, savePath](const QString& error, const QString& k, const QByteArray& data, const QString&) {
          if (!self) return;
@@ -426,15 +489,17 @@ void AiPanel::generateReport(const QString& outPath) {
     appendMessage(kTavi, kNoDocument, kAi);
     return;
   }
-  Rows rows;
-  for (const extract::Entity& e : extract::extract_entities(view->documentText(kDocumentChars).toStdString()))
-    rows.append({QString::fromStdString(e.label), QString::fromStdString(e.value)});
   static const QString instruction = QStringLiteral(
       "Сформируй структурированный отчёт по документу строго в разделах, по пунктам:\n1) Краткое содержание\n"
       "2) Ключевые условия\n3) Риски и спорные пункты\n4) Рекомендации.\nБез вступления, только разделы.");
   QNetworkRequest request;
   QByteArray body;
-  const QString kind = buildRequest(instruction, request, body, QString());
+  // The requisites come from the same reading of the document as the context.
+  Rows rows;
+  const QString kind = fillRequest(instruction, request, body, QString(), [&rows](const IDocument& doc) {
+    for (const extract::Entity& e : extract::extract_entities(documentText(doc, kDocumentChars).toStdString()))
+      rows.append({QString::fromStdString(e.label), QString::fromStdString(e.value)});
+  });
   if (kind.isEmpty()) return;
   appendMessage(kTavi, QStringLiteral("Агент: готовлю отчёт (реквизиты + анализ)…"), kAi);
   QPointer<AiPanel> self(this);
@@ -461,9 +526,9 @@ void AiPanel::generateReport(const QString& outPath) {
 
 void AiPanel::showReport(const Rows& rows, const QString& analysis) {
   showExtracted(rows);
-  log->append(QStringLiteral("<div style='margin:6px 0'><b style='color:#7c5cff'>Отчёт (агент):</b>"
-                             "<div style='white-space:pre-wrap;margin-top:4px'>%1</div></div>")
-                  .arg(analysis.toHtmlEscaped()));
+  showText(QStringLiteral("<div style='margin:6px 0'><b style='color:#7c5cff'>Отчёт (агент):</b>"
+                          "<div style='white-space:pre-wrap;margin-top:4px'>"),
+           analysis, QStringLiteral("</div></div>"), QStringLiteral("<div style='white-space:pre-wrap;margin:0'>"));
 }
 
 }  // namespace quorvel::desktop

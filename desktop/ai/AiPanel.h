@@ -7,6 +7,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <deque>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -49,6 +51,8 @@ class AiPanel : public QWidget {
   void generateReport(const QString& outPath);
 
   // Fills the request and body for the stored provider; an empty kind means nothing to send.
+  // Without a context, that of the question in the current document is read as a job of the
+  // window; a cancel of it sends nothing.
   QString buildRequest(const QString& question, QNetworkRequest& request, QByteArray& body,
                        const QString& context);
   static QString parseAnswer(const QString& kind, const QByteArray& body);
@@ -57,11 +61,20 @@ class AiPanel : public QWidget {
   void openSettings();
 
  private:
+  // buildRequest, where a context read from the document is read together with `alsoRead`.
+  QString fillRequest(const QString& question, QNetworkRequest& request, QByteArray& body, const QString& context,
+                      const std::function<void(const IDocument&)>& alsoRead);
   void onLink(const QUrl& url);
   void send();
   // The answer in a finished reply's body, cut with a notice in the log when it is too long
   // to lay out.
   QString answerFrom(const QString& kind, const QByteArray& body);
+  // Everything reaches the log through these, in order. A long text goes in a piece at a time
+  // between events, each after the first in a block of its own opened by `more`; whatever comes
+  // meanwhile waits for it.
+  void show(const QString& html);
+  void showText(const QString& open, const QString& text, const QString& close, const QString& more);
+  void showNext();
   // The report in the log: the requisites table, then the analysis.
   void showReport(const QList<std::pair<QString, QString>>& rows, const QString& analysis);
   // Posts and calls `done` with (error text or empty, body) once the reply has finished.
@@ -73,6 +86,7 @@ class AiPanel : public QWidget {
   QTextBrowser* log = nullptr;
   QLineEdit* input = nullptr;
   QString backendBase;
+  std::deque<QString> backlog;
 
   // Page links act on the document they came from: each block of links names its viewer by
   // its place here (null once the tab has closed).

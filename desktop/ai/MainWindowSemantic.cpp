@@ -1,6 +1,6 @@
 // Ranking the current document's pages against a query: by embedding vectors from the
 // provider or the backend when the settings allow it, else by keywords. The result is a list
-// of page links in the AI dock.
+// of page links in the AI dock. The pages are read as a job of the window, off its thread.
 #include <QDockWidget>
 #include <QNetworkReply>
 #include <QPointer>
@@ -12,6 +12,8 @@
 #include "core/rank.h"
 #include "desktop/ai/AiEmbeddings.h"
 #include "desktop/ai/AiPanel.h"
+#include "desktop/tools/DocumentReading.h"
+#include "desktop/tools/LocalTools.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/MainWindow.h"
 
@@ -20,6 +22,8 @@ namespace quorvel::desktop {
 namespace {
 
 constexpr size_t kResultPages = 12;
+// Every page is read off the window's thread, through the text search keeps.
+const QString kReadingTitle = QStringLiteral("Поиск по смыслу…");
 
 QList<std::pair<int, QString>> resultList(const std::vector<search::RankedPage>& ranked) {
   QList<std::pair<int, QString>> out;
@@ -69,8 +73,12 @@ void MainWindow::semanticSearchEmbeddings(const QString& query, const QString& m
   pending->mode = mode;
   pending->pages = view->doc->page_count();
   pending->view = view;
-  pending->calls = ai::embeddingCalls(mode, baseUrl, settings, ai::embeddingTexts(*view->doc, query),
-                                      backendUrl(QStringLiteral("/ai/embeddings")));
+  QStringList texts;
+  if (!readDocument(this, *view, kReadingTitle, [&](const IDocument& doc) { texts = ai::embeddingTexts(doc, query); })) {
+    statusBar()->showMessage(cancelledText(0));
+    return;
+  }
+  pending->calls = ai::embeddingCalls(mode, baseUrl, settings, texts, backendUrl(QStringLiteral("/ai/embeddings")));
   if (pending->calls.isEmpty()) return;
 
   // Posts the next call; its handler posts the one after it, or ranks once all have answered.
@@ -130,8 +138,13 @@ void MainWindow::semanticSearchLexical(const QString& query) {
   PdfView* view = currentView();
   if (!view || !view->doc) return;
   const QByteArray q = query.toUtf8();
-  const std::vector<search::RankedPage> ranked =
-      search::rank_pages(*view->doc, std::string_view(q.constData(), size_t(q.size())), kResultPages);
+  std::vector<search::RankedPage> ranked;
+  if (!readDocument(this, *view, kReadingTitle, [&](const IDocument& doc) {
+        ranked = search::rank_pages(doc, std::string_view(q.constData(), size_t(q.size())), kResultPages);
+      })) {
+    statusBar()->showMessage(cancelledText(0));
+    return;
+  }
   if (aiDock) aiDock->raise();
   if (aiPanel) aiPanel->showRanked(query, resultList(ranked));
 }

@@ -424,9 +424,9 @@ class TestAiPanel : public QObject {
     QVERIFY(!logText(panel).endsWith(QStringLiteral("boom")));
   }
 
-  // A provider answers with whatever it likes: a huge answer is cut before the log lays it out,
-  // with a notice; a body beyond any answer's size is not read; an error's excerpt ends at a
-  // whole character.
+  // A provider answers with whatever it likes: a huge answer is cut, with a notice, and the log
+  // takes it a piece at a time between events, what comes meanwhile following it; a body beyond
+  // any answer's size is not read; an error's excerpt ends at a whole character.
   void answersOfEverySize() {
     RecordingServer server;
     qputenv("QUORVEL_BACKEND", server.base().toUtf8());
@@ -438,14 +438,23 @@ class TestAiPanel : public QObject {
 
     const QString huge = QString(10 << 20, QLatin1Char('a')) + QStringLiteral("END");
     server.queue({200, QJsonDocument(QJsonObject{{QStringLiteral("answer"), huge}}).toJson(), {}});
-    int n = entries(panel);
     panel.ask(QStringLiteral("everything"));
-    QVERIFY(waitEntries(panel, n + 3));
-    const QString log = logText(panel);
-    QVERIFY(log.contains(QStringLiteral("Tavi AI: Ответ слишком длинный (10485763 знаков): показаны первые 1048576.")));
-    QVERIFY(log.endsWith(QStringLiteral("Tavi AI: ") + QString(1 << 20, QLatin1Char('a'))));
+    const QString notice = QStringLiteral("Tavi AI: Ответ слишком длинный (10485763 знаков): показаны первые 1048576.\n");
+    QVERIFY(QTest::qWaitFor([&] { return logText(panel).contains(notice); }, 20000));
+    QString meanwhile;
+    QTimer::singleShot(0, &panel, [&] {
+      meanwhile = logText(panel).section(notice, 1);
+      panel.appendMessage(QStringLiteral("Tavi AI"), QStringLiteral("after"), QStringLiteral("ai"));
+    });
+    QVERIFY(QTest::qWaitFor([&] { return logText(panel).endsWith(QStringLiteral("Tavi AI: after")); }, 20000));
+    QVERIFY(meanwhile.startsWith(QStringLiteral("Tavi AI: aaa")));
+    QVERIFY(meanwhile.size() < (1 << 19));
+    QString shown = logText(panel).section(notice, 1).chopped(QStringLiteral("\nTavi AI: after").size());
+    QVERIFY(shown.startsWith(QStringLiteral("Tavi AI: ")));
+    QCOMPARE(shown.remove(0, 9).remove(QLatin1Char('\n')), QString(1 << 20, QLatin1Char('a')));
 
     server.queue({200, QByteArray(17 << 20, ' '), {}});
+    int n = entries(panel);
     n = entries(panel);
     panel.ask(QStringLiteral("more"));
     QVERIFY(waitEntries(panel, n + 2));
