@@ -3,9 +3,13 @@
 // nothing, and a tab or the window closing meanwhile never pulls a document from under it.
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
 #include <QSemaphore>
 #include <QSettings>
+#include <QTextBrowser>
 #include <QThread>
 #include <QtTest>
 
@@ -16,6 +20,7 @@
 #include "ForwardingDocument.h"
 #include "desktop/window/JobRunner.h"
 #include "lang_guard.h"
+#include "recording_server.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::desktop::MainWindow;
@@ -118,6 +123,34 @@ class CloseWatch : public QObject {
   QSemaphore& closing_;
 };
 
+// The AI dock's conversation as plain text.
+QString aiLog(MainWindow& w) {
+  auto* log = w.findChild<QTextBrowser*>(QStringLiteral("aiLog"));
+  return log ? log->toPlainText() : QString();
+}
+
+// Points the AI dock at `server` as an OpenAI-compatible provider that answers "ok" once.
+void askOf(RecordingServer& server) {
+  QSettings s;
+  s.setValue(QStringLiteral("ai/provider"), QStringLiteral("ollama"));
+  s.setValue(QStringLiteral("ai/base_url"), server.base() + QStringLiteral("/v1"));
+  const QJsonObject answer{{QStringLiteral("message"), QJsonObject{{QStringLiteral("content"), QStringLiteral("ok")}}}};
+  server.queue({200, QJsonDocument(QJsonObject{{QStringLiteral("choices"), QJsonArray{answer}}}).toJson(), {}});
+}
+
+// Whether the next request the provider gets carries `text`.
+bool sent(RecordingServer& server, const QByteArray& text) {
+  return QTest::qWaitFor([&] { return !server.requests.isEmpty(); }, 20000) && server.requests.size() == 1 &&
+         server.requests.front().body.contains(text);
+}
+
+// Every page's text, to tell whether a document was changed.
+std::vector<std::string> pageTexts(const quorvel::IDocument& doc) {
+  std::vector<std::string> out;
+  for (int i = 0; i < doc.page_count(); ++i) out.push_back(quorvel::page_text(doc.extract_text(i)));
+  return out;
+}
+
 QStringList filesIn(const QString& dir) {
   return QDir(dir).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
@@ -128,7 +161,7 @@ class LongJobsTest : public QObject {
   Q_OBJECT
 
   TempDir dir;
-  QString six, sixChanged;
+  QString six, sixChanged, recogniser;
 
   QString out(const QString& name) const { return QString::fromStdString(dir.file(name.toStdString())); }
 
@@ -145,11 +178,18 @@ class LongJobsTest : public QObject {
   void initTestCase() {
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
     QCoreApplication::setApplicationName(QStringLiteral("PDF Dodiru Quorvel"));
-    six = writeTestFile(dir, "six.pdf", text_pdf({"one", "two", "three", "four", "five", "six"}));
+    // Page 2 holds an address for the redaction and the extraction to find.
+    six = writeTestFile(dir, "six.pdf", text_pdf({"one", "two ivan@mail.ru", "three", "four", "five", "six"}));
     sixChanged = writeTestFile(dir, "six-changed.pdf", text_pdf({"one", "2", "three", "four", "5", "six"}));
+    // A recogniser that finds one word on every page at once.
+    recogniser = out(QStringLiteral("recogniser"));
+    QVERIFY(putFile(recogniser, "#!/bin/sh\necho '{\"width\":100,\"height\":100,\"items\":"
+                                "[{\"text\":\"WORDX\",\"box\":[10,10,50,20]}]}'\n"));
+    QFile(recogniser).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   }
   void init() {
     QSettings().clear();
+    qunsetenv("QUORVEL_OCR");
     QDir(recoveryFolder()).removeRecursively();
   }
 
@@ -160,7 +200,9 @@ class LongJobsTest : public QObject {
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("modal");
     for (const char* c : {"watermark", "page numbers", "Bates", "compare", "side by side", "compare to HTML",
-                          "export text", "export HTML", "export Word HTML", "export page images"})
+                          "export text", "export HTML", "export Word HTML", "export page images",
+                          "redact personal data", "replace text", "extract data", "extract data to CSV",
+                          "searchable copy", "keyword ranking", "question", "report", "translation"})
       QTest::newRow(c) << QString::fromLatin1(c) << true;
     QTest::newRow("autosave") << QStringLiteral("autosave") << false;
   }
@@ -174,6 +216,7 @@ class LongJobsTest : public QObject {
     w.openFile(six);
     QVERIFY(w.currentView());
     ModalAnswerer dialogs(Answers{rejectDialog()});  // the side-by-side view is closed at once
+    RecordingServer provider;
 
     bool handled = false, whileRunning = false;
     QString blockedBy;
@@ -198,6 +241,34 @@ class LongJobsTest : public QObject {
            QDir().mkpath(pages);
            w.exportAllPagesTo(pages);
            return filesIn(pages).size() == 6;
+         }},
+        {"redact personal data", [&] { w.redactPiiTo(out("r.pdf")); return p.tabs()->count() == 2; }},
+        {"replace text", [&] { w.replaceTextTo("three", "3", out("t.pdf")); return p.tabs()->count() == 2; }},
+        {"extract data", [&] { w.extractData(); return p.status() == QStringLiteral("Извлечено сущностей: 1"); }},
+        {"extract data to CSV", [&] {
+           w.extractToCsv(out("d.csv"));
+           return bytesOf(out("d.csv")) == "kind,value\nEmail,\"ivan@mail.ru\"\n";
+         }},
+        {"searchable copy", [&] {
+           qputenv("QUORVEL_OCR", recogniser.toLocal8Bit());
+           w.ocrSearchableTo(out("s.pdf"));
+           return QFileInfo::exists(out("s.pdf"));
+         }},
+        {"keyword ranking", [&] { w.semanticSearch("three"); return aiLog(w).contains(QStringLiteral("стр. 3 — three")); }},
+        {"question", [&] {
+           askOf(provider);
+           w.askAi("three?");
+           return sent(provider, "[стр. 3]\\nthree");
+         }},
+        {"report", [&] {
+           askOf(provider);
+           w.agentReportTo(QString());
+           return sent(provider, "[стр. 1]\\none");
+         }},
+        {"translation", [&] {
+           askOf(provider);
+           w.translateDocument(QStringLiteral("английский"), QString());
+           return sent(provider, "three\\nfour");
          }},
         {"autosave", [&] {
            w.autosaveSnapshot();
@@ -224,6 +295,10 @@ class LongJobsTest : public QObject {
     QTest::newRow("compare to HTML") << "compare to HTML" << int(GateDocument::Text) << "Отменено";
     QTest::newRow("export text") << "export text" << int(GateDocument::Text) << "Отменено";
     QTest::newRow("export page images") << "export page images" << int(GateDocument::Render) << "Отменено";
+    QTest::newRow("redact personal data") << "redact personal data" << int(GateDocument::Text) << "Отменено";
+    QTest::newRow("replace text") << "replace text" << int(GateDocument::Text) << "Отменено";
+    QTest::newRow("extract data to CSV") << "extract data to CSV" << int(GateDocument::Text) << "Отменено";
+    QTest::newRow("searchable copy") << "searchable copy" << int(GateDocument::Render) << "Отменено";
   }
   void cancelledToolWritesNothing() {
     QFETCH(QString, tool);
@@ -239,12 +314,18 @@ class LongJobsTest : public QObject {
     QDir().mkpath(folder);
     const QByteArray earlier("an earlier file");
     for (const QString& f : {target, folder + QStringLiteral("/page-001.png")}) QVERIFY(putFile(f, earlier));
+    qputenv("QUORVEL_OCR", recogniser.toLocal8Bit());
+    const std::vector<std::string> before = pageTexts(*doc);
     const std::map<QString, std::function<void()>> tools{
         {"watermark", [&] { w.watermarkTo("X", target); }},
         {"page numbers", [&] { w.pageNumbersTo(target); }},
         {"compare to HTML", [&] { w.compareToHtml(sixChanged, target); }},
         {"export text", [&] { w.exportTextTo(target); }},
         {"export page images", [&] { w.exportAllPagesTo(folder); }},
+        {"redact personal data", [&] { w.redactPiiTo(target); }},
+        {"replace text", [&] { w.replaceTextTo("three", "3", target); }},
+        {"extract data to CSV", [&] { w.extractToCsv(target); }},
+        {"searchable copy", [&] { w.ocrSearchableTo(target); }},
     };
     tools.at(tool)();
     QCOMPARE(doc->reached(), 3);  // the cancel came in the middle
@@ -256,6 +337,48 @@ class LongJobsTest : public QObject {
     QVERIFY(!w.jobs().busy());
     // The watermark changes the open document only as a whole: nothing of it is there.
     if (tool == QLatin1String("watermark")) QVERIFY(doc->list_images(0).empty());
+    // Only page numbers keep what they did before the cancel.
+    if (tool != QLatin1String("page numbers")) QVERIFY(pageTexts(*doc) == before);
+  }
+
+  // A question cancelled while its context is read sends nothing and says so.
+  void cancelledQuestionSendsNothing() {
+    MainWindow w;
+    w.openFile(six);
+    RecordingServer provider;
+    askOf(provider);
+    gate(w, GateDocument::Text, 3, clickCancel);
+    w.askAi(QStringLiteral("three?"));
+    QVERIFY(aiLog(w).endsWith(QStringLiteral("Вы: three?\nTavi AI: Отменено.")));
+    QVERIFY(!QTest::qWaitFor([&] { return !provider.requests.isEmpty(); }, 200));
+  }
+
+  // The AI dock reads pages through the text search keeps: a second question reads none of
+  // them again, and a page changed meanwhile is read anew.
+  void questionsReadTheKeptTextOfChangedPagesOnly() {
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(six);
+    GateDocument* doc = gate(w, GateDocument::Text, -1, [] {});
+    RecordingServer provider;
+    askOf(provider);
+    w.askAi(QStringLiteral("three?"));
+    QVERIFY(sent(provider, "[стр. 3]\\nthree"));
+    QCOMPARE(doc->reached(), 6);
+    w.pageNumbersTo(out(QStringLiteral("numbered.pdf")));
+    QCOMPARE(p.tabs()->count(), 2);
+    p.tabs()->setCurrentIndex(0);
+    const int read = doc->reached();
+    provider.requests.clear();
+    askOf(provider);
+    w.askAi(QStringLiteral("three?"));
+    QVERIFY(sent(provider, "[стр. 3]\\nthree\\n3 / 6"));
+    QCOMPARE(doc->reached() - read, 6);  // each page was numbered
+    provider.requests.clear();
+    askOf(provider);
+    w.askAi(QStringLiteral("three?"));
+    QVERIFY(sent(provider, "[стр. 3]\\nthree\\n3 / 6"));
+    QCOMPARE(doc->reached() - read, 6);
   }
 
   // A tab closed while autosave writes its copy: the save goes on with the document, which goes
