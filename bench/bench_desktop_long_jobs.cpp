@@ -3,13 +3,25 @@
 // repaint of the view every 40 ms notes the longest one (a repaint waits for the engine's lock
 // while a worker's call holds it; the idle row shows what a repaint costs by itself). Prints,
 // per job, its time, the worst stall until the job wrote its result, the worst stall while a
-// tool then opens its copy, the worst repaint and resident memory after it.
+// tool then opens its copy, the worst repaint and resident memory after it. Last, the searchable
+// copy of a 200-page scan made with a recogniser that answers at once, so that what is left is
+// this program's own work.
 //
 //   bench_desktop_long_jobs [pages=2500] [word]   (word: only the jobs whose name holds it)
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSettings>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <algorithm>
@@ -23,7 +35,9 @@
 #include "bench/process_status.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
+#include "desktop/recording_server.h"
 #include "desktop/test_mainwindow_support.h"
+#include "desktop/ai/AiPanel.h"
 #include "desktop/panels/ThumbnailPanel.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/MainWindow.h"
@@ -93,6 +107,37 @@ class Probe {
   qint64 last_ = 0, painting_ = 0, worstGap_ = 0, worstPaint_ = 0, worstBefore_ = 0, written_ = -1;
 };
 
+// An image-only document of `pages` letter pages scanned at 150 dpi, each page's picture its own.
+bool writeScan(const QString& path, int pages) {
+  QPdfWriter writer(path);
+  writer.setResolution(72);
+  writer.setPageSize(QPageSize(QPageSize::Letter));
+  writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+  QPainter painter(&writer);
+  QImage scan(1275, 1650, QImage::Format_Grayscale8);
+  for (int i = 0; i < pages; ++i) {
+    if (i > 0 && !writer.newPage()) return false;
+    scan.fill(Qt::white);
+    QPainter ink(&scan);
+    QFont font = ink.font();
+    font.setPixelSize(30);
+    ink.setFont(font);
+    for (int line = 0; line < 40; ++line)
+      ink.drawText(150, 150 + line * 34, QStringLiteral("Page %1, line %2 of the scanned manual").arg(i + 1).arg(line + 1));
+    ink.end();
+    painter.drawImage(QRectF(0, 0, 612, 792), scan);
+  }
+  return painter.end();
+}
+
+// A provider's chat answer in the OpenAI-compatible form.
+QByteArray chatAnswer(const QString& text) {
+  return QJsonDocument(QJsonObject{{QStringLiteral("choices"),
+                                    QJsonArray{QJsonObject{{QStringLiteral("message"),
+                                                            QJsonObject{{QStringLiteral("content"), text}}}}}}})
+      .toJson(QJsonDocument::Compact);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,6 +202,7 @@ int main(int argc, char** argv) {
                   static_cast<long long>(probe.stallBefore()), qPrintable(opening),
                   static_cast<long long>(probe.worstPaint()), statusMb("VmRSS"), statusMb("VmHWM"));
       std::fflush(stdout);
+      if (std::getenv("BENCH_STATUS")) std::fprintf(stderr, "  status: %s\n", qPrintable(w.statusBar()->currentMessage()));
       // Tools open what they wrote; the jobs go on in the first tab.
       while (tabs->count() > 1) emit tabs->tabCloseRequested(tabs->count() - 1);
       settle();
@@ -178,6 +224,69 @@ int main(int argc, char** argv) {
       quorvel::test::ModalAnswerer folder({quorvel::test::chooseFile(out("pages"))});
       w.exportAllPages();
     });
+    measure("extract data to the AI dock", [&] { w.extractData(); });
+    measure("extract data to CSV", [&] { w.extractToCsv(out("data.csv")); });
+    measure("redact personal data, then opening", [&] { w.redactPiiTo(out("redacted.pdf")); });
+
+    measure("keyword page ranking", [&] { w.semanticSearch(QStringLiteral("parser state")); });
+    // The AI dock asks a provider of its own.
+    quorvel::test::RecordingServer provider;
+    {
+      QSettings s;
+      s.setValue(QStringLiteral("ai/provider"), QStringLiteral("ollama"));
+      s.setValue(QStringLiteral("ai/base_url"), provider.base() + QStringLiteral("/v1"));
+    }
+    auto* ai = w.findChild<quorvel::desktop::AiPanel*>();
+    auto* log = w.findChild<QTextBrowser*>(QStringLiteral("aiLog"));
+    const auto entries = [log] { return log ? log->document()->blockCount() : 0; };
+    // Until the log has `more` entries beyond `before`.
+    const auto answered = [&](int before, int more) {
+      QElapsedTimer t;
+      t.start();
+      while (entries() < before + more && t.elapsed() < 600000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    };
+    for (const char* name : {"question, context of the pages", "question again"}) {
+      measure(name, [&] {
+        provider.queue({200, chatAnswer(QStringLiteral("ok")), {}});
+        const int before = entries();
+        w.askAi(QStringLiteral("What does the parser return?"));
+        answered(before, 2);
+      });
+    }
+    if (ai) {
+      // Just under the size at which an answer is cut, in lines of words.
+      QString huge;
+      while (huge.size() < 1000000) huge += QStringLiteral("Функция возвращает значение узла дерева разбора.\n");
+      huge += QStringLiteral("КОНЕЦ");
+      measure("a 1 MB provider answer shown", [&] {
+        provider.queue({200, chatAnswer(huge), {}});
+        ai->summarizeDiff(QStringLiteral("- a\n+ b"));
+        QElapsedTimer t;
+        t.start();
+        while (!log->document()->lastBlock().text().endsWith(QStringLiteral("КОНЕЦ")) && t.elapsed() < 600000)
+          QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+      });
+    }
+
+    // Every line gets an address: the redaction then has work on every page.
+    measure("replace text, then opening the copy",
+            [&] { w.replaceTextTo(QStringLiteral("parser"), QStringLiteral("ivan@mail.ru"), out("replaced.pdf")); });
+    measure("redact the replaced addresses, opening", [&] { w.redactPiiTo(out("redacted-all.pdf")); });
+
+    // The searchable copy of a scan, the recogniser answering at once with a line of words.
+    const QString scan = out("scan.pdf"), recogniser = out("recogniser.sh");
+    QFile script(recogniser);
+    if (writeScan(scan, 200) && script.open(QIODevice::WriteOnly)) {
+      script.write("#!/bin/sh\necho '{\"width\":1275,\"height\":1650,\"items\":["
+                   "{\"text\":\"Page\",\"box\":[150,125,220,160]},{\"text\":\"line\",\"box\":[250,125,320,160]}]}'\n");
+      script.close();
+      script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+      qputenv("QUORVEL_OCR", recogniser.toLocal8Bit());
+      w.openFile(scan);
+      settle();
+      measure("searchable copy of a 200-page scan", [&] { w.ocrSearchableTo(out("searchable.pdf")); });
+    }
     std::printf("status after the last job: %s\n", qPrintable(w.statusBar()->currentMessage()));
     std::printf("\nresident after all: %.1f MB (peak %.1f MB)\n", statusMb("VmRSS"), statusMb("VmHWM"));
   }
