@@ -165,8 +165,8 @@ int PdfiumDocument::add_text_layer(int page, const std::vector<TextSpan>& words)
 }
 
 // The layers are laid out under the lock, where PDFium tells each page's rotation and origin;
-// the rewrite itself runs on a saved copy without it, so that renders wait only for the save
-// and the load, not for the qpdf pass.
+// the rewrite itself runs on a copy of the file without it, so that renders wait only for the
+// save and the load, not for the qpdf pass.
 std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) {
   std::vector<int> out(pages.size(), 0);
   struct Layer {
@@ -187,7 +187,7 @@ std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int
     for (size_t i = 0; i < pages.size(); ++i) {
       const auto& [index, words] = pages[i];
       if (words.empty() || index < 0 || index >= count) continue;
-      FPDF_PAGE p = cached_page(index);
+      FPDF_PAGE p = shown_page(index);
       if (!p) continue;
       Layer layer{i, axes_for(FPDFPage_GetRotation(p)), page_origin(p), {}};
       layer.lines = layout(words, layer.axes);
@@ -199,7 +199,10 @@ std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int
     if (layers.empty()) return out;
     // Input still being typed into a field lives only in the form layer until focus leaves it.
     if (form_) FORM_ForceToKillFocus(form_);
-    if (!write_to_memory(doc_, current)) return out;
+    // The file itself while nothing has changed it: a scan straight from its file costs no save.
+    const std::vector<uint8_t>* file = file_bytes(current);
+    if (!file) return out;
+    if (file != &current) current = *file;
   }
   std::vector<uint8_t> written;
   const bool rewritten = qpdf_bridge::add_text_layers(
