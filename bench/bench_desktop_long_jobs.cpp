@@ -32,6 +32,7 @@
 #include <functional>
 #include <string>
 
+#include "bench/bench_home.h"
 #include "bench/process_status.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
@@ -143,17 +144,10 @@ QByteArray chatAnswer(const QString& text) {
 int main(int argc, char** argv) {
   const int pages = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 2500;
   const std::string only = argc >= 3 ? argv[2] : "";
-  char tmpl[] = "/tmp/quorvel-bench-jobs-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string base = tmpl;
-  std::filesystem::create_directories(base + "/home");
-  std::filesystem::create_directories(base + "/tmp");
+  const std::string base = benchHome("jobs");
+  if (base.empty()) return 1;
   std::filesystem::create_directories(base + "/pages");
-  setenv("HOME", (base + "/home").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (base + "/home/.config").c_str(), 1);
-  setenv("TMPDIR", (base + "/tmp").c_str(), 1);
   setenv("QUORVEL_BACKEND", "http://127.0.0.1:9", 1);
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
   const std::string pdf = base + "/manual.pdf";
   if (!quorvel::test::write_file(pdf, quorvel::test::manual_like_pdf({pages, 3000, true}))) return 1;

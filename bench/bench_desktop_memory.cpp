@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_home.h"
 #include "bench/process_status.h"
 #include "common/fixtures.h"
 #include "desktop/window/MainWindow.h"
@@ -76,14 +77,9 @@ int main(int argc, char** argv) {
   const int pages = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 2500;
 
   // Own home, settings and store; no backend.
-  char tmpl[] = "/tmp/quorvel-bench-memory-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string base = tmpl;
-  std::filesystem::create_directories(base + "/home");
-  setenv("HOME", (base + "/home").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (base + "/home/.config").c_str(), 1);
+  const std::string base = benchHome("memory");
+  if (base.empty()) return 1;
   setenv("QUORVEL_BACKEND", "http://127.0.0.1:9", 1);
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
   const std::string pdf = base + "/pages.pdf";
   {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_home.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "desktop/viewer/PdfView.h"
@@ -79,14 +80,9 @@ void pair(const char* label, const std::string& a, const std::string& b, const s
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  char tmpl[] = "/tmp/quorvel-bench-merge-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string base = tmpl;
-  fs::create_directories(base + "/home");
-  setenv("HOME", (base + "/home").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (base + "/home/.config").c_str(), 1);
+  const std::string base = benchHome("merge");
+  if (base.empty()) return 1;
   setenv("QUORVEL_BACKEND", "http://127.0.0.1:9", 1);  // no backend is started
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
   const std::string a = base + "/manual-a.pdf", b = base + "/manual-b.pdf";
   if (!quorvel::test::write_file(a, quorvel::test::manual_like_pdf({2500, 3000, true})) ||

@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/bench_home.h"
 #include "desktop/window/MainWindow.h"
 
 using quorvel::desktop::MainWindow;
@@ -122,12 +123,9 @@ int main(int argc, char** argv) {
     if (p.toInt() > 0) pages << p.toInt();
   const double dpi = argc >= 4 ? std::max(50.0, std::atof(argv[3])) : 300.0;
 
-  char tmpl[] = "/tmp/quorvel-bench-ocr-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const QString base = QString::fromLocal8Bit(tmpl);
-  setenv("HOME", tmpl, 1);
-  setenv("XDG_CONFIG_HOME", (std::string(tmpl) + "/config").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", tmpl, 1);
+  const std::string home = benchHome("ocr");
+  if (home.empty()) return 1;
+  const QString base = QString::fromStdString(home);
   setenv("QUORVEL_BACKEND", "http://127.0.0.1:9", 1);
   // Both recognisers on one thread, as the companion program runs itself.
   setenv("OMP_THREAD_LIMIT", "1", 1);

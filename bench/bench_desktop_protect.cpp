@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_home.h"
 #include "common/manual_like.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/MainWindow.h"
@@ -94,14 +95,8 @@ int main(int argc, char** argv) {
   const int runs = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 5;
   const int pages = argc >= 3 ? std::max(1, std::atoi(argv[2])) : 2500;
 
-  char tmpl[] = "/tmp/quorvel-bench-protect-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string base = tmpl;
-  std::filesystem::create_directories(base + "/home");
-  setenv("HOME", (base + "/home").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (base + "/home/.config").c_str(), 1);
-  setenv("TMPDIR", base.c_str(), 1);
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const std::string base = benchHome("protect");
+  if (base.empty()) return 1;
   unsetenv("QUORVEL_BACKEND_EXE");
   qInstallMessageHandler(silentMessages);
   QApplication app(argc, argv);

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench/bench_home.h"
 #include "bench/process_status.h"
 #include "common/manual_like.h"
 #include "desktop/viewer/PdfView.h"
@@ -92,12 +93,8 @@ double peerTextMs(const std::string& pdf) {
 
 int main(int argc, char** argv) {
   const int pages = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 2500;
-  char tmpl[] = "/tmp/quorvel-bench-search-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string base = tmpl;
-  setenv("HOME", base.c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
+  const std::string base = benchHome("search");
+  if (base.empty()) return 1;
   setenv("QUORVEL_BACKEND", "http://127.0.0.1:9", 1);
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   qInstallMessageHandler(silentMessages);

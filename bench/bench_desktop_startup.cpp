@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_home.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "desktop/window/MainWindow.h"
@@ -210,13 +211,8 @@ int main(int argc, char** argv) {
   if (argc >= 3) cases = {{std::max(1, std::atoi(argv[2])), argc >= 4 ? std::max(0, std::atoi(argv[3])) : 0}};
 
   // Own home and temporary folders, so the settings and the database of the runs stay here.
-  char tmpl[] = "/tmp/quorvel-bench-startup-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string base = tmpl;
-  std::filesystem::create_directories(base + "/home");
-  setenv("HOME", (base + "/home").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (base + "/home/.config").c_str(), 1);
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  const std::string base = benchHome("startup");
+  if (base.empty()) return 1;
   // The local backend is started as the program starts it: the stand-in beside the build's
   // application, on a port of its own.
   const std::string self = std::filesystem::canonical("/proc/self/exe").string();

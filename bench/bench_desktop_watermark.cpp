@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_home.h"
 #include "bench/process_status.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
@@ -77,15 +78,9 @@ int main(int argc, char** argv) {
   for (int i = 2; i < argc; ++i) sizes.push_back(std::max(1, std::atoi(argv[i])));
   if (sizes.empty()) sizes = {100, 500, 2500};
 
-  char tmpl[] = "/tmp/quorvel-bench-watermark-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string base = tmpl;
-  std::filesystem::create_directories(base + "/home");
-  setenv("HOME", (base + "/home").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (base + "/home/.config").c_str(), 1);
-  setenv("TMPDIR", base.c_str(), 1);
+  const std::string base = benchHome("watermark");
+  if (base.empty()) return 1;
   setenv("QUORVEL_BACKEND", "http://127.0.0.1:9", 1);
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
   {
     QApplication app(argc, argv);

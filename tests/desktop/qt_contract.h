@@ -22,16 +22,20 @@ inline const QStringList kContractLines = {
     QStringLiteral("Ромашка обязуется поставить товар в срок"),
 };
 
-inline bool writeQtContract(const QString& path) {
+// One page of `lines` as Qt's PDF writer draws them, in DejaVu Sans of `pixels`, one line every
+// `step` points from the top.
+inline bool writeQtLines(const QString& path, const QStringList& lines, int pixels = 14, int step = 28) {
   QPdfWriter writer(path);
   writer.setResolution(72);
   QPainter painter(&writer);
   QFont font(QStringLiteral("DejaVu Sans"));
-  font.setPixelSize(14);
+  font.setPixelSize(pixels);
   painter.setFont(font);
-  for (int i = 0; i < kContractLines.size(); ++i) painter.drawText(60, 80 + i * 28, kContractLines[i]);
+  for (int i = 0; i < lines.size(); ++i) painter.drawText(60, 80 + i * step, lines[i]);
   return painter.end();
 }
+
+inline bool writeQtContract(const QString& path) { return writeQtLines(path, kContractLines); }
 
 // Page 1 of the file as poppler draws it at 72 dpi.
 inline QImage popplerPage(const QString& path, const TempDir& scratch) {

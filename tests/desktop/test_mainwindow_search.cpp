@@ -23,6 +23,7 @@
 #include "common/time_bound.h"
 #include "desktop/window/lang.h"
 #include "lang_guard.h"
+#include "qt_contract.h"
 #include "test_mainwindow_support.h"
 
 using quorvel::desktop::MainWindow;
@@ -177,18 +178,6 @@ std::shared_ptr<GatedDocument::Gate> openGated(MainWindow& w, const QString& fil
   return gate;
 }
 
-// A page of Russian text as Qt's PDF writer draws it.
-bool writeRussianPdf(const QString& path, const QStringList& lines) {
-  QPdfWriter writer(path);
-  writer.setResolution(72);
-  QPainter painter(&writer);
-  QFont font(QStringLiteral("DejaVu Sans"));
-  font.setPixelSize(16);
-  painter.setFont(font);
-  for (int i = 0; i < lines.size(); ++i) painter.drawText(60, 80 + i * 30, lines[i]);
-  return painter.end();
-}
-
 // One page of `lines` lines of `perLine` letters x in a small font, so every one is on the page.
 std::string manyHits(int lines, int perLine) {
   std::string content = "BT /F1 4 Tf 10 780 Td 5 TL";
@@ -219,8 +208,8 @@ class MainWindowSearchTest : public QObject {
     crowded = writeTestFile(dir, "crowded.pdf", manyHits(100, 60));
     exact = writeTestFile(dir, "exact.pdf", manyHits(100, 50));
     russian = QString::fromStdString(dir.file("russian.pdf"));
-    QVERIFY(writeRussianPdf(russian, {QStringLiteral("ДОГОВОР поставки"), QStringLiteral("Ёлка и ёлка"),
-                                      QStringLiteral("условия договора: договор")}));
+    QVERIFY(writeQtLines(russian, {QStringLiteral("ДОГОВОР поставки"), QStringLiteral("Ёлка и ёлка"),
+                                      QStringLiteral("условия договора: договор")}, 16, 30));
     std::vector<std::string> pages(40, "alpha page");
     manyPages = writeTestFile(dir, "pages.pdf", text_pdf(pages));
   }

@@ -16,6 +16,7 @@
 #include "common/fixtures.h"
 #include "core/search.h"
 #include "desktop/viewer/PdfView.h"
+#include "qt_contract.h"
 #include "test_pdfview_tools_input.h"
 
 using quorvel::EngineKind;
@@ -216,17 +217,9 @@ class PdfViewEngineTest : public QObject {
     int page = 0, firstRun = 0;
     if (kind == QLatin1String("qt")) {
       const QString path = QString::fromStdString(dir.file("contract.pdf"));
-      {
-        QPdfWriter writer(path);
-        writer.setResolution(72);
-        QPainter painter(&writer);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(14);
-        painter.setFont(font);
-        painter.drawText(60, 80, QStringLiteral("Договор поставки № 17 от 1 марта 2024 года"));
-        painter.drawText(60, 108, QStringLiteral("Общество с ограниченной ответственностью «Ромашка»"));
-        painter.drawText(60, 136, QStringLiteral("именуемое в дальнейшем Поставщик"));
-      }
+      QVERIFY(test::writeQtLines(path, {QStringLiteral("Договор поставки № 17 от 1 марта 2024 года"),
+                                        QStringLiteral("Общество с ограниченной ответственностью «Ромашка»"),
+                                        QStringLiteral("именуемое в дальнейшем Поставщик")}));
       pdf = test::read_file(path.toStdString());
     } else {
       const std::string path = "/usr/share/doc/libtasn1-doc/libtasn1.pdf";

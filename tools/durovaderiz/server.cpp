@@ -257,12 +257,21 @@ class Loop {
     uint64_t count = 0;
     [[maybe_unused]] const ssize_t n = read(wake_fd_, &count, sizeof count);
     for (Done& d : workers_.finished()) {
+      // Work past its time may have stopped half-way while it still answers: whoever notices
+      // the deadline first, the client gets the same refusal.
+      bool late = false;
       if (auto it = inflight_.find(d.id); it != inflight_.end()) {
+        late = it->second.work->cancelled();
         unhold(it->second.body_held);
         inflight_.erase(it);
       }
       Connection* c = find(d.id);
-      if (c && c->state == State::Working) respond(*c, std::move(d.resp));
+      if (!c || c->state != State::Working) continue;
+      if (late && d.resp.status < 400) {
+        refuse(*c, 503, overtime_text(limits_.work.time));
+      } else {
+        respond(*c, std::move(d.resp));
+      }
     }
   }
 
@@ -313,22 +322,18 @@ class Loop {
 
   void refuse(Connection& c, int status, const std::string& what) { respond(c, json_error(status, what)); }
 
-  static std::string seconds(std::chrono::milliseconds ms) {
-    return ms.count() % 1000 == 0 ? std::to_string(ms.count() / 1000) + " s" : std::to_string(ms.count()) + " ms";
-  }
-
   // The deadline of the connection's state has passed. False when the connection goes.
   bool expire(Connection& c) {
     switch (c.state) {
       case State::Head:
-        refuse(c, 408, "the request head did not arrive within " + seconds(limits_.head));
+        refuse(c, 408, "the request head did not arrive within " + duration_text(limits_.head));
         return true;
       case State::Body:
         refuse(c, 408, "the request body did not arrive in time");
         return true;
       case State::Working:
         if (auto it = inflight_.find(c.id); it != inflight_.end()) it->second.work->cancel();
-        refuse(c, 503, "the request took longer than " + seconds(limits_.work.time));
+        refuse(c, 503, overtime_text(limits_.work.time));
         return true;
       case State::Writing: {
         // The client does not read: drop the answer at once instead of queueing it for it.

@@ -6,11 +6,16 @@ std::string size_text(uint64_t bytes) {
   return bytes >= 1024 * 1024 ? std::to_string(bytes / (1024 * 1024)) + " MB" : std::to_string(bytes / 1024) + " KB";
 }
 
+std::string duration_text(std::chrono::milliseconds ms) {
+  return ms.count() % 1000 == 0 ? std::to_string(ms.count() / 1000) + " s" : std::to_string(ms.count()) + " ms";
+}
+
+std::string overtime_text(std::chrono::milliseconds limit) {
+  return "the request took longer than " + duration_text(limit);
+}
+
 void Work::check() const {
-  if (cancelled()) {
-    throw WorkRefused{503, "the request took longer than " +
-                               std::to_string(limits_.time.count() / 1000) + " s"};
-  }
+  if (cancelled()) throw WorkRefused{503, overtime_text(limits_.time)};
 }
 
 void Work::decoded(size_t n) {

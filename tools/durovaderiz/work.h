@@ -29,6 +29,10 @@ struct WorkRefused {
 
 // "N MB", or "N KB" below a megabyte, for error texts.
 std::string size_text(uint64_t bytes);
+// "N s", or "N ms" for a part of a second, for error texts.
+std::string duration_text(std::chrono::milliseconds ms);
+// The refusal of a request whose work ran past `limit`.
+std::string overtime_text(std::chrono::milliseconds limit);
 
 class Work {
  public:
