@@ -2,8 +2,8 @@
 // the same on the same files, in one run: medians of alternating runs (ours includes opening
 // the document, the peer its process start), the ratio ours/peer, and the output sizes.
 // Usage: bench_copies [runs] [file.pdf other.pdf]   (without files: the generated 2,500-page
-// manual merged with a 2,400-page one, and libtasn1's manual with the shared-mime-info
-// specification when installed; with them, that pair alone)
+// manual merged with a 2,400-page one, and libtasn1's manual with shared-mime-info-spec.pdf
+// when installed; with them, that pair alone)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Merging two manuals from the window as a user does it (open the first, merge the second in,
 // save the result), beside `qpdf --empty --pages a.pdf b.pdf -- out.pdf` in the same run:
 // medians of alternating runs, the ratio ours/peer, and the output sizes. Pairs: two generated
-// 2,500-page manuals, and libtasn1's manual with the shared-mime-info specification.
+// 2,500-page manuals, and libtasn1's manual with shared-mime-info-spec.pdf.
 //
 //   bench_desktop_merge [runs=5]
 #include <QApplication>
