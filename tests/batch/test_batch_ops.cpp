@@ -187,7 +187,9 @@ TEST(BatchOperations, RedactionOfAManualKeepsEveryOtherWordInPlace) {
     amounts += amount;
     const std::string expected = amount ? line.substr(space + 1) : line;
     EXPECT_NE(after.find(expected), std::string::npos) << expected;
-    if (amount) EXPECT_EQ(after.find(label + " "), std::string::npos) << label;
+    if (amount) {
+      EXPECT_EQ(after.find(label + " "), std::string::npos) << label;
+    }
   }
   EXPECT_EQ(lines, 120);
   EXPECT_EQ(amounts, 3 * 31);

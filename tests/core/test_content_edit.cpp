@@ -215,7 +215,9 @@ TEST(ContentEdit, ReplacementKeepsTheRestOfThePage) {
     EXPECT_TRUE(r.lost.empty()) << joined(r.lost);
     const std::string text = page_text(doc, 0);
     EXPECT_EQ(text.find(c.find), std::string::npos) << text;
-    if (!c.with.empty()) EXPECT_NE(text.find(c.with), std::string::npos) << text;
+    if (!c.with.empty()) {
+      EXPECT_NE(text.find(c.with), std::string::npos) << text;
+    }
   }
 }
 

@@ -53,6 +53,13 @@ const std::string kProducerContent =
     "BT /F1 12 Tf 72 740 Td [(Untouched)-600(second)-300(line)] TJ ET\n"
     "q 0.5 0 0 0.5 20 10 cm BT /F1 12 Tf 72 740 Td (scaled) Tj ET\n";
 
+// `pages` letter pages of that content.
+std::string producer_pdf(size_t pages) {
+  PageSpec page;
+  page.content = kProducerContent;
+  return make_pdf(std::vector<PageSpec>(pages, page));
+}
+
 }  // namespace
 
 // Each row: the layer on two pages of a document, saved, read back by pdftotext line by line,
@@ -63,7 +70,7 @@ TEST(TextLayer, LinesReadBackWithSpacesAndThePageStaysAsItWas) {
     std::string pdf;
     std::string password;
   };
-  const std::string producer = make_pdf({PageSpec{612, 792, kProducerContent}, PageSpec{612, 792, kProducerContent}});
+  const std::string producer = producer_pdf(2);
   std::vector<Row> rows{{"own content", producer, ""}, {"encrypted", qpdf_encrypt(producer, "pw", "owner"), "pw"}};
   const std::string manual = read_file("/usr/share/doc/libtasn1-doc/libtasn1.pdf");
   if (!manual.empty()) rows.push_back({"TeX manual", manual, ""});
@@ -106,7 +113,9 @@ TEST(TextLayer, LinesReadBackWithSpacesAndThePageStaysAsItWas) {
     for (size_t at = qdf.find("/FontFile2"); at != std::string::npos; at = qdf.find("/FontFile2", at + 1)) ++fonts;
     EXPECT_EQ(fonts, 1u);
     // The page's own stream is there byte for byte.
-    if (row.pdf == producer) EXPECT_NE(qdf.find(kProducerContent), std::string::npos);
+    if (row.pdf == producer) {
+      EXPECT_NE(qdf.find(kProducerContent), std::string::npos);
+    }
   }
 }
 
@@ -122,7 +131,9 @@ TEST(TextLayer, WordsFillTheirBoxesOnTurnedPages) {
     SCOPED_TRACE("rotate " + std::to_string(row.rotate) + ", crop " + std::to_string(row.crop));
     TempDir dir;
     const double W = 400, H = 600;  // page space
-    PageSpec spec{W + 2 * row.crop, H + 2 * row.crop, ""};
+    PageSpec spec;
+    spec.width = W + 2 * row.crop;
+    spec.height = H + 2 * row.crop;
     spec.extra = "/Rotate " + std::to_string(row.rotate) + " /CropBox [" + std::to_string(row.crop) + ' ' +
                  std::to_string(row.crop) + ' ' + std::to_string(row.crop + W) + ' ' + std::to_string(row.crop + H) + ']';
     auto doc = open_pdf(make_pdf({spec}));
@@ -184,8 +195,7 @@ TEST(TextLayer, ManyPagesAtOnceMakeTheCopyOfOnePageAtATime) {
     std::string password;
     std::vector<int> pages;
   };
-  const std::string producer = make_pdf({PageSpec{612, 792, kProducerContent}, PageSpec{612, 792, kProducerContent},
-                                         PageSpec{612, 792, kProducerContent}});
+  const std::string producer = producer_pdf(3);
   std::vector<Row> rows{{"own content", producer, "", {0, 2, 1}},
                         {"encrypted", qpdf_encrypt(producer, "pw", "owner"), "pw", {1, 2}}};
   const std::string manual = read_file("/usr/share/doc/libtasn1-doc/libtasn1.pdf");
@@ -241,7 +251,7 @@ TEST(TextLayer, ManyPagesAtOnceMakeTheCopyOfOnePageAtATime) {
 }
 
 TEST(TextLayer, WhiteSpaceIsNoWord) {
-  auto doc = open_pdf(make_pdf({PageSpec{612, 792, kProducerContent}}));
+  auto doc = open_pdf(producer_pdf(1));
   ASSERT_TRUE(doc);
   EXPECT_EQ(doc->add_text_layer(0, {{" ", 10, 10, 50, 20}, {"\t\n", 10, 30, 50, 40}, {"\xC2\xA0", 10, 50, 50, 60}}), 0);
   EXPECT_EQ(page_text(*doc, 0).find("alpha"), std::string::npos);

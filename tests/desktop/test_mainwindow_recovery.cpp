@@ -440,7 +440,6 @@ class MainWindowRecoveryTest : public QObject {
     const QByteArray before = kind == "file" ? bytesOf(primaryRoot()) : bytesOf(theirs + "/rec-0.pdf");
     {
       MainWindow w;
-      WindowProbe p{w};
       ModalAnswerer answerer({});
       w.checkRecovery();
       w.openFile(docs[2]);

@@ -413,7 +413,7 @@ class MainWindowRequestsTest : public QObject {
     WindowProbe p{w};
     w.openFile(doc);
     w.openFile(doc2);
-    ModalAnswerer a(Answers{fillForm({{}, "Alpha"}), fillForm({{}, "Beta"}), pressButton(QMessageBox::Ok),
+    ModalAnswerer a(Answers{fillForm({{}, "Alpha", {}, {}, {}}), fillForm({{}, "Beta", {}, {}, {}}), pressButton(QMessageBox::Ok),
                             pressButton(QMessageBox::Ok)});
     p.tabs()->setCurrentIndex(0);
     w.sendAsRequestDialog();

@@ -54,7 +54,7 @@ TEST(Taviocr, ReadsLinesWithTheirBaselines) {
   std::string content;
   for (size_t i = 0; i < lines.size(); ++i)
     content += "BT /F1 20 Tf 72 " + std::to_string(700 - 40 * static_cast<int>(i)) + " Td " + test::pdf_literal(lines[i]) + " Tj ET\n";
-  const std::string image = page_image(test::make_pdf({test::PageSpec{612, 792, content}}), 150);
+  const std::string image = page_image(test::make_pdf({test::PageSpec{612, 792, content, {}, {}}}), 150);
   ASSERT_FALSE(image.empty());
   const taviocr::Result r = taviocr::recognize(image, true);
   ASSERT_TRUE(r.ok) << r.error;
