@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/figures.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "core/engine.h"
@@ -24,17 +25,6 @@ namespace {
 
 double now_ms() {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-long long file_size(const std::string& path) {
-  std::error_code ec;
-  const auto n = fs::file_size(path, ec);
-  return ec ? -1 : static_cast<long long>(n);
 }
 
 struct Pair {
@@ -64,7 +54,7 @@ void run_pair(const Pair& p, int runs) {
   const double ours = median(a), peer = median(b);
   std::printf("%-44s ours %8.1f ms  peer %8.1f ms  ratio %5.2f", p.name.c_str(), ours, peer, ours / peer);
   if (!p.ours_out.empty()) {
-    std::printf("  size %9lld / %9lld", file_size(p.ours_out), file_size(p.peer_out));
+    std::printf("  size %9lld / %9lld", bytesOf(p.ours_out), bytesOf(p.peer_out));
   }
   std::printf("\n");
 }

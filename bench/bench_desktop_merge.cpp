@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/bench_home.h"
+#include "bench/figures.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "desktop/viewer/PdfView.h"
@@ -24,17 +25,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-long long sizeOf(const std::string& path) {
-  std::error_code ec;
-  const auto n = fs::file_size(path, ec);
-  return ec ? -1 : static_cast<long long>(n);
-}
 
 void pair(const char* label, const std::string& a, const std::string& b, const std::string& dir, int runs) {
   const std::string ours = dir + "/ours.pdf", peer = dir + "/peer.pdf";
@@ -73,7 +63,7 @@ void pair(const char* label, const std::string& a, const std::string& b, const s
   }
   const double o = median(whole), m = median(mergeSave), p = median(theirs);
   std::printf("%-36s open+merge+save %8.1f ms (merge+save %8.1f)  qpdf %8.1f ms  ratio %5.2f (%5.2f)  size %9lld / %9lld\n",
-              label, o, m, p, o / p, m / p, sizeOf(ours), sizeOf(peer));
+              label, o, m, p, o / p, m / p, bytesOf(ours), bytesOf(peer));
 }
 
 }  // namespace

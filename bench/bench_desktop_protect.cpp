@@ -25,16 +25,12 @@
 #include <vector>
 
 #include "bench/bench_home.h"
+#include "bench/figures.h"
 #include "common/manual_like.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/MainWindow.h"
 
 namespace {
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
-}
 
 void silentMessages(QtMsgType, const QMessageLogContext&, const QString&) {}
 

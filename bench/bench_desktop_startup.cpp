@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "bench/bench_home.h"
+#include "bench/figures.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "desktop/window/MainWindow.h"
@@ -147,11 +148,6 @@ bool runOnce(const std::string& self, const std::string& pdf, Run& r) {
   if (std::sscanf(out.c_str(), "%lf %lf %lf %lf %lf %lf", &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]) != 6) return false;
   r = {t[0] - start, t[1] - start, t[2] - start, t[3] - start, t[4] - start, t[5] - start};
   return true;
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
 }
 
 struct Figures {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/bench_home.h"
+#include "bench/figures.h"
 #include "bench/process_status.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
@@ -31,15 +32,9 @@ using quorvel::desktop::MainWindow;
 
 namespace {
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 double mb(const std::string& path) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  return ec ? -1 : static_cast<double>(size) / 1e6;
+  const long long n = bytesOf(path);
+  return n < 0 ? -1 : static_cast<double>(n) / 1e6;
 }
 
 void closeTabs(MainWindow& w) {
