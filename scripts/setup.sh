@@ -8,13 +8,14 @@ build_dir=${1:-$here/build}
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6svg6-dev libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-svg-dev libqt6opengl6-dev
   libgl-dev libqpdf-dev qpdf libpcre2-dev zlib1g-dev libzip-dev libsqlite3-dev sqlite3 libssl-dev openssl iproute2
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenjp2-7 libabsl20220623 libbrotli1 liblcms2-2 libjpeg62-turbo libpng16-16 libfreetype6 libicu72
   poppler-utils libxml2-utils locales fonts-dejavu-core fonts-noto-color-emoji qt6-translations-l10n
   libtesseract-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-rus
-  libtasn1-doc shared-mime-info
+  libtasn1-doc shared-mime-info r-doc-pdf gnuplot-doc octave-doc mupdf
+  libmicrohttpd-dev
   xvfb xauth imagemagick
 )
 
