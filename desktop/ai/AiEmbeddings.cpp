@@ -18,13 +18,13 @@ QJsonObject geminiRequest(const QString& modelPath, const QString& text) {
            QJsonObject{{QStringLiteral("parts"), QJsonArray{QJsonObject{{QStringLiteral("text"), text}}}}}}};
 }
 
-EmbeddingCall call(const QString& url, const QJsonObject& body, int count, bool keyed) {
+EmbeddingCall call(const QString& url, const QJsonObject& body, int count) {
   EmbeddingCall c;
   c.request.setUrl(QUrl(url, QUrl::TolerantMode));
   c.request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-  // A redirect to another host must not receive the key, in the URL, a header or the body.
-  if (keyed)
-    c.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
+  // A redirect to another host must receive neither the key (in the URL, a header or the body)
+  // nor the pages' text.
+  c.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
   c.body = QJsonDocument(body).toJson(QJsonDocument::Indented);
   c.count = count;
   return c;
@@ -76,13 +76,13 @@ QList<EmbeddingCall> embeddingCalls(const QString& mode, const QString& base, co
       QJsonArray requests;
       const QStringList part = texts.mid(from, kGeminiBatch);
       for (const QString& t : part) requests.append(geminiRequest(modelPath, t));
-      calls.append(call(url, {{QStringLiteral("requests"), requests}}, int(part.size()), keyed));
+      calls.append(call(url, {{QStringLiteral("requests"), requests}}, int(part.size())));
     }
   } else if (mode == QLatin1String("openai")) {
     const QString model = s.model.isEmpty() ? QStringLiteral("text-embedding-3-small") : s.model;
     EmbeddingCall c = call(base + QStringLiteral("/embeddings"),
                            {{QStringLiteral("model"), model}, {QStringLiteral("input"), QJsonArray::fromStringList(texts)}},
-                           int(texts.size()), keyed);
+                           int(texts.size()));
     if (keyed) c.request.setRawHeader("Authorization", "Bearer " + s.key.toUtf8());
     calls.append(c);
   } else if (mode == QLatin1String("backend")) {
@@ -91,7 +91,7 @@ QList<EmbeddingCall> embeddingCalls(const QString& mode, const QString& base, co
                      {QStringLiteral("base_url"), base},
                      {QStringLiteral("texts"), QJsonArray::fromStringList(texts)}};
     if (!s.model.isEmpty()) body[QStringLiteral("model")] = s.model;
-    EmbeddingCall c = call(QString(), body, int(texts.size()), keyed);
+    EmbeddingCall c = call(QString(), body, int(texts.size()));
     c.request.setUrl(backendEndpoint);
     calls.append(c);
   }

@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include "core/rank.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/ai/AiRequest.h"
+#include "desktop/stores/SettingsFile.h"
 #include "desktop/tools/BackendTools.h"
 #include "desktop/tools/DocumentReading.h"
 #include "desktop/window/BackendLink.h"
@@ -71,6 +73,25 @@ const QString kCancelled = QStringLiteral("Отменено.");
 constexpr qsizetype kPieceChars = 32 << 10;
 
 using Rows = QList<std::pair<QString, QString>>;
+
+const QString kCutByProvider =
+    QStringLiteral("Ответ обрезан провайдером: он остановился на пределе длины ответа, конец не получен.");
+
+// Characters of the document's text as documentText counts them: every page and its line break.
+qsizetype documentTextLength(const IDocument& doc) {
+  qsizetype n = 0;
+  for (int i = 0; i < doc.page_count(); ++i)
+    n += QString::fromStdString(page_text(doc.extract_text(i))).size() + 1;
+  return n;
+}
+
+// The notice that only the head of a text of `total` characters went to the model; empty
+// when all of it went. `text` has the sent count as %1 and the total as %2.
+QString sentPart(qsizetype total, const QString& text) {
+  if (total <= ai::kContextChars) return {};
+  const QLocale ru(QLocale::Russian);
+  return text.arg(ru.toString(ai::kContextChars), ru.toString(qlonglong(total)));
+}
 
 bool isHtmlPath(const QString& path) {
   return path.endsWith(QLatin1String(".html"), Qt::CaseInsensitive) ||
@@ -310,13 +331,13 @@ void AiPanel::openSettings() {
   form->addRow(buttons);
   if (dlg.exec() != QDialog::Accepted) return;
 
+  // The file is to hold the key: owner-only before it does.
+  keepSettingsPrivate();
   st.setValue(QStringLiteral("ai/provider"), provider->currentText());
   st.setValue(QStringLiteral("ai/api_key"), key->text());
   st.setValue(QStringLiteral("ai/model"), model->text());
   st.setValue(QStringLiteral("ai/base_url"), base->text());
   st.sync();
-  // The file now holds the key: owner-only.
-  QFile::setPermissions(st.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   appendMessage(kTavi, QStringLiteral("Провайдер: %1.").arg(provider->currentText()), kAi);
 }
 
@@ -358,17 +379,21 @@ QString AiPanel::parseAnswer(const QString& kind, const QByteArray& body) {
   return ai::parseProviderAnswer(kind, body);
 }
 
-QString AiPanel::answerFrom(const QString& kind, const QByteArray& body) {
-  const QString full = parseAnswer(kind, body);
+ai::ProviderAnswer AiPanel::answerFrom(const QString& kind, const QByteArray& body, const QString& key) {
+  ai::ProviderAnswer a = ai::readProviderAnswer(kind, body);
+  a.problem = ai::withoutKey(a.problem, key);
   bool cut = false;
-  QString answer = ai::cutAnswer(full, &cut);
+  const qsizetype full = a.text.size();
+  a.text = ai::cutAnswer(a.text, &cut);
   if (cut)
     appendMessage(kTavi,
-                  QStringLiteral("Ответ слишком длинный (%1 знаков): показаны первые %2.")
-                      .arg(full.size())
-                      .arg(answer.size()),
+                  QStringLiteral("Ответ слишком длинный (%1 знаков): показаны первые %2.").arg(full).arg(a.text.size()),
                   kAi);
-  return answer;
+  return a;
+}
+
+void AiPanel::noteCut(const ai::ProviderAnswer& answer) {
+  if (answer.cut) appendMessage(kTavi, kCutByProvider, kAi);
 }
 
 template <typename Done>
@@ -390,6 +415,9 @@ void AiPanel::post(const QNetworkRequest& request, const QByteArray& body, const
     QString error;
     if (tooLarge)
       error = QStringLiteral("ответ больше %1 МБ").arg(ai::kMaxReplyBytes >> 20);
+    else if (reply->error() == QNetworkReply::OperationCanceledError && reply->request().transferTimeout() > 0)
+      // Nothing here cancels a provider's request but its time bound.
+      error = QStringLiteral("нет ответа за %1 с").arg(reply->request().transferTimeout() / 1000);
     else if (reply->error() != QNetworkReply::NoError)
       error = ai::withoutKey(reply->errorString(), key);
     done(error, reply->property("kind").toString(), data, key);
@@ -414,8 +442,11 @@ void AiPanel::ask(const QString& question) {
       self->appendMessage(kTavi, QStringLiteral("Ошибка: %1\n%2").arg(error, detail), kAi);
       return;
     }
-    const QString answer = self->answerFrom(k, data);
-    self->appendMessage(kTavi, answer.isEmpty() ? kEmptyAnswer : answer, kAi);
+    const ai::ProviderAnswer a = self->answerFrom(k, data, key);
+    if (a.lack == ai::ProviderAnswer::Lack::Empty) self->appendMessage(kTavi, kEmptyAnswer, kAi);
+    else if (!a.problem.isEmpty()) self->appendMessage(kTavi, QStringLiteral("Ошибка: %1").arg(a.problem), kAi);
+    else self->appendMessage(kTavi, a.text, kAi);
+    self->noteCut(a);
   });
 }
 
@@ -433,15 +464,22 @@ void AiPanel::summarizeDiff(const QString& diffText) {
   const QString kind = buildRequest(instruction, request, body, diffText);
   if (kind.isEmpty()) return;
   appendMessage(kTavi, QStringLiteral("Анализирую изменения…"), kAi);
+  const QString part = sentPart(diffText.size(), QStringLiteral("Резюме составлено по первым %1 из %2 символов изменений."));
   QPointer<AiPanel> self(this);
-  post(request, body, kind, [self](const QString& error, const QString& k, const QByteArray& data, const QString&) {
+  post(request, body, kind, [self, part](const QString& error, const QString& k, const QByteArray& data, const QString& key) {
     if (!self) return;
     if (!error.isEmpty()) {
       self->appendMessage(kTavi, QStringLiteral("Ошибка резюме: %1").arg(error), kAi);
       return;
     }
-    const QString answer = self->answerFrom(k, data);
-    self->appendMessage(QStringLiteral("Резюме изменений"), answer.isEmpty() ? kEmptyAnswer : answer, kAi);
+    const ai::ProviderAnswer a = self->answerFrom(k, data, key);
+    if (!a.problem.isEmpty() && a.lack != ai::ProviderAnswer::Lack::Empty) {
+      self->appendMessage(kTavi, QStringLiteral("Ошибка резюме: %1").arg(a.problem), kAi);
+      return;
+    }
+    self->appendMessage(QStringLiteral("Резюме изменений"), a.text.isEmpty() ? kEmptyAnswer : a.text, kAi);
+    self->noteCut(a);
+    if (!part.isEmpty()) self->appendMessage(kTavi, part, kAi);
   });
 }
 
@@ -451,8 +489,12 @@ void AiPanel::translateDocument(const QString& language, const QString& savePath
     return;
   }
   QString text;
+  qsizetype total = 0;
   QPointer<AiPanel> self(this);
-  if (!readDocument(this, *view, kReadingTitle, [&text](const IDocument& doc) { text = documentText(doc, kDocumentChars); })) {
+  if (!readDocument(this, *view, kReadingTitle, [&text, &total](const IDocument& doc) {
+        text = documentText(doc, kDocumentChars);
+        total = documentTextLength(doc);
+      })) {
     if (self) appendMessage(kTavi, kCancelled, kAi);
     return;
   }
@@ -466,21 +508,31 @@ void AiPanel::translateDocument(const QString& language, const QString& savePath
   const QString kind = buildRequest(instruction, request, body, text);
   if (kind.isEmpty()) return;
   appendMessage(QStringLiteral("Вы"), QStringLiteral("Перевести документ на %1").arg(language), QStringLiteral("user"));
+  // An empty text sends the question's retrieval context instead, which says nothing of a share.
+  const QString part =
+      text.isEmpty() ? QString() : sentPart(total, QStringLiteral("Переведены первые %1 из %2 символов документа."));
   post(request, body, kind,
-       [self, language, savePath](const QString& error, const QString& k, const QByteArray& data, const QString&) {
+       [self, language, savePath, part](const QString& error, const QString& k, const QByteArray& data,
+                                        const QString& key) {
          if (!self) return;
          if (!error.isEmpty()) {
            self->appendMessage(kTavi, QStringLiteral("Ошибка перевода: %1").arg(error), kAi);
            return;
          }
-         QString translation = self->answerFrom(k, data);
-         if (translation.isEmpty()) translation = kEmptyAnswer;
-         if (!savePath.isEmpty() && writeOutputFile(savePath, translation.toUtf8())) {
-           self->appendMessage(kTavi, QStringLiteral("Перевод (%1) сохранён: %2").arg(language, savePath), kAi);
+         // What is not a translation is never written over the file, nor shown as one.
+         const ai::ProviderAnswer a = self->answerFrom(k, data, key);
+         if (!a.problem.isEmpty()) {
+           self->appendMessage(kTavi, QStringLiteral("Ошибка перевода: %1").arg(a.problem), kAi);
            return;
          }
-         // Not written: the translation is shown instead of being lost.
-         self->appendMessage(QStringLiteral("Перевод (%1)").arg(language), translation, kAi);
+         if (!savePath.isEmpty() && writeOutputFile(savePath, a.text.toUtf8())) {
+           self->appendMessage(kTavi, QStringLiteral("Перевод (%1) сохранён: %2").arg(language, savePath), kAi);
+         } else {
+           // Not written: the translation is shown instead of being lost.
+           self->appendMessage(QStringLiteral("Перевод (%1)").arg(language), a.text, kAi);
+         }
+         self->noteCut(a);
+         if (!part.isEmpty()) self->appendMessage(kTavi, part, kAi);
        });
 }
 
@@ -504,23 +556,29 @@ void AiPanel::generateReport(const QString& outPath) {
   appendMessage(kTavi, QStringLiteral("Агент: готовлю отчёт (реквизиты + анализ)…"), kAi);
   QPointer<AiPanel> self(this);
   post(request, body, kind,
-       [self, rows, outPath](const QString& error, const QString& k, const QByteArray& data, const QString&) {
+       [self, rows, outPath](const QString& error, const QString& k, const QByteArray& data, const QString& key) {
          if (!self) return;
          if (!error.isEmpty()) {
            self->appendMessage(kTavi, QStringLiteral("Отчёт не сформирован: %1").arg(error), kAi);
            return;
          }
-         QString analysis = self->answerFrom(k, data);
-         if (analysis.isEmpty()) analysis = QStringLiteral("(пустой ответ модели)");
+         // A report without the model's analysis is not the report that was asked for.
+         const ai::ProviderAnswer a = self->answerFrom(k, data, key);
+         if (!a.problem.isEmpty()) {
+           self->appendMessage(kTavi, QStringLiteral("Отчёт не сформирован: %1").arg(a.problem), kAi);
+           return;
+         }
          if (!outPath.isEmpty()) {
-           if (writeOutputFile(outPath, reportFile(rows, analysis, isHtmlPath(outPath)))) {
+           if (writeOutputFile(outPath, reportFile(rows, a.text, isHtmlPath(outPath)))) {
              self->appendMessage(kTavi, QStringLiteral("Отчёт сохранён: %1").arg(outPath), kAi);
+             self->noteCut(a);
              return;
            }
            self->appendMessage(kTavi, QStringLiteral("Не удалось записать отчёт: %1").arg(outPath), kAi);
            // Not written: the report is shown instead of being lost.
          }
-         self->showReport(rows, analysis);
+         self->showReport(rows, a.text);
+         self->noteCut(a);
        });
 }
 

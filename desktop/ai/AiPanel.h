@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "desktop/ai/AiRequest.h"
 #include "desktop/viewer/PdfView.h"
 
 class QNetworkAccessManager;
@@ -67,8 +68,10 @@ class AiPanel : public QWidget {
   void onLink(const QUrl& url);
   void send();
   // The answer in a finished reply's body, cut with a notice in the log when it is too long
-  // to lay out.
-  QString answerFrom(const QString& kind, const QByteArray& body);
+  // to lay out; `key` is kept out of what it says came back instead.
+  ai::ProviderAnswer answerFrom(const QString& kind, const QByteArray& body, const QString& key);
+  // Says in the log that the provider cut the answer short, when it did.
+  void noteCut(const ai::ProviderAnswer& answer);
   // Everything reaches the log through these, in order. A long text goes in a piece at a time
   // between events, each after the first in a block of its own opened by `more`; whatever comes
   // meanwhile waits for it.

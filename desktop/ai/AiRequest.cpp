@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QUrl>
 
+#include "desktop/tools/BackendTools.h"
+
 namespace quorvel::desktop::ai {
 
 namespace {
@@ -95,30 +97,88 @@ ProviderRequest buildProviderRequest(const ProviderSettings& s, const QString& q
     body[QStringLiteral("model")] = s.model;
   }
   out.request.setUrl(QUrl(url, QUrl::TolerantMode));
-  // A redirect to another host must not receive the key, in a header or in the body.
-  if (!s.apiKey.isEmpty())
-    out.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::SameOriginRedirectPolicy);
+  // A redirect to another host must receive neither the key nor the document's text, which
+  // every request carries.
+  out.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
   out.body = QJsonDocument(body).toJson(QJsonDocument::Indented);
   out.request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
   return out;
 }
 
-QString parseProviderAnswer(const QString& kind, const QByteArray& body) {
-  const QJsonValue root = QJsonDocument::fromJson(body).object();
-  const auto first = [](const QJsonValue& v) { return v.toArray().at(0); };
-  QJsonValue v;
-  if (kind == QLatin1String("openai"))
-    v = first(root[QStringLiteral("choices")])[QStringLiteral("message")][QStringLiteral("content")];
-  else if (kind == QLatin1String("gemini"))
-    v = first(first(root[QStringLiteral("candidates")])[QStringLiteral("content")][QStringLiteral("parts")])
-        [QStringLiteral("text")];
-  else if (kind == QLatin1String("anthropic"))
-    v = first(root[QStringLiteral("content")])[QStringLiteral("text")];
-  else
-    v = root[QStringLiteral("answer")];
-  return v.isString() ? v.toString() : QString();
+namespace {
+
+// The text of every part of a list in order: an object whose "text" is a string ("type", where
+// given, must be "text"); anything else is passed over.
+QString joinedText(const QJsonValue& parts) {
+  QString out;
+  for (const QJsonValue& p : parts.toArray()) {
+    const QJsonObject o = p.toObject();
+    const QJsonValue type = o.value(QLatin1String("type"));
+    if (!type.isUndefined() && type != QLatin1String("text")) continue;
+    if (const QJsonValue t = o.value(QLatin1String("text")); t.isString()) out += t.toString();
+  }
+  return out;
 }
+
+}  // namespace
+
+ProviderAnswer readProviderAnswer(const QString& kind, const QByteArray& body) {
+  ProviderAnswer a;
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
+  if (body.trimmed().isEmpty()) {
+    a.lack = ProviderAnswer::Lack::Empty;
+    a.problem = QStringLiteral("пустой ответ");
+    return a;
+  }
+  if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+    a.lack = ProviderAnswer::Lack::Foreign;
+    a.problem = QStringLiteral("ответ не в формате провайдера: %1").arg(replyExcerpt(body));
+    return a;
+  }
+  const QJsonObject root = doc.object();
+  const auto first = [](const QJsonValue& v) { return v.toArray().at(0).toObject(); };
+  QString stop;     // why the provider stopped, as it says
+  QString blocked;  // its reason when it refused to answer
+  if (kind == QLatin1String("openai")) {
+    const QJsonObject choice = first(root[QStringLiteral("choices")]);
+    // A string, or a list of parts as some compatible servers send.
+    const QJsonValue content = choice[QStringLiteral("message")][QStringLiteral("content")];
+    a.text = content.isString() ? content.toString() : joinedText(content);
+    stop = choice[QStringLiteral("finish_reason")].toString();
+    a.cut = stop == QLatin1String("length");
+    if (stop == QLatin1String("content_filter")) blocked = stop;
+  } else if (kind == QLatin1String("gemini")) {
+    const QJsonObject candidate = first(root[QStringLiteral("candidates")]);
+    a.text = joinedText(candidate[QStringLiteral("content")][QStringLiteral("parts")]);
+    stop = candidate[QStringLiteral("finishReason")].toString();
+    a.cut = stop == QLatin1String("MAX_TOKENS");
+    blocked = root[QStringLiteral("promptFeedback")][QStringLiteral("blockReason")].toString();
+    static const QStringList refusals{QStringLiteral("SAFETY"), QStringLiteral("RECITATION"),
+                                      QStringLiteral("BLOCKLIST"), QStringLiteral("PROHIBITED_CONTENT"),
+                                      QStringLiteral("SPII")};
+    if (blocked.isEmpty() && refusals.contains(stop)) blocked = stop;
+  } else if (kind == QLatin1String("anthropic")) {
+    a.text = joinedText(root[QStringLiteral("content")]);
+    stop = root[QStringLiteral("stop_reason")].toString();
+    a.cut = stop == QLatin1String("max_tokens");
+    if (stop == QLatin1String("refusal")) blocked = stop;
+  } else if (const QJsonValue v = root[QStringLiteral("answer")]; v.isString()) {
+    a.text = v.toString();
+  }
+  if (!a.text.isEmpty()) return a;
+  a.cut = false;
+  if (!blocked.isEmpty()) {
+    a.lack = ProviderAnswer::Lack::Blocked;
+    a.problem = QStringLiteral("провайдер отказался отвечать (%1)").arg(blocked);
+  } else {
+    a.lack = ProviderAnswer::Lack::Empty;
+    a.problem = QStringLiteral("в ответе нет текста: %1").arg(replyExcerpt(body));
+  }
+  return a;
+}
+
+QString parseProviderAnswer(const QString& kind, const QByteArray& body) { return readProviderAnswer(kind, body).text; }
 
 QString cutAnswer(const QString& answer, bool* cut) {
   *cut = answer.size() > kAnswerChars;

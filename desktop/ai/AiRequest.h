@@ -30,7 +30,18 @@ inline constexpr int kContextChars = 8000;
 ProviderRequest buildProviderRequest(const ProviderSettings& s, const QString& question,
                                      const QString& context, const QString& backendBase);
 
-// The answer text at the path of the kind, or empty when the body holds none.
+// What a reply body holds: the answer, or why there is none.
+struct ProviderAnswer {
+  enum class Lack { None, Empty, Foreign, Blocked };
+  QString text;  // every text part of the answer, in order
+  bool cut = false;  // the provider stopped at its length limit
+  Lack lack = Lack::None;
+  // What came back instead of an answer, for the user; empty with an answer.
+  QString problem;
+};
+ProviderAnswer readProviderAnswer(const QString& kind, const QByteArray& body);
+
+// The answer text of the kind, or empty when the body holds none.
 QString parseProviderAnswer(const QString& kind, const QByteArray& body);
 
 // A reply body beyond this many bytes is not read: no answer needs it.

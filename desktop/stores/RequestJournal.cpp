@@ -1,6 +1,11 @@
 #include "desktop/stores/RequestJournal.h"
 
+#include "desktop/stores/SettingsFile.h"
+#include "desktop/window/lang.h"
+
+#include <QHostAddress>
 #include <QJsonDocument>
+#include <QLocale>
 #include <QSettings>
 
 #include <algorithm>
@@ -35,6 +40,7 @@ Entry entryOf(const QJsonValue& value) {
   e.created = text(o, "created");
   e.seen = number(o, "seen");
   e.compareUrl = text(o, "compare_url");
+  e.unknown = o.value(QLatin1String("unknown")).toBool(false);
   return e;
 }
 
@@ -89,7 +95,12 @@ std::optional<QByteArray> withStatus(const QByteArray& value, const QString& id,
     if (!reply.status.isEmpty()) o[QStringLiteral("status")] = reply.status;
     o[QStringLiteral("responses")] = reply.responses;
     if (!reply.compareUrl.isEmpty()) o[QStringLiteral("compare_url")] = reply.compareUrl;
+    o.remove(QStringLiteral("unknown"));
   });
+}
+
+std::optional<QByteArray> withUnknown(const QByteArray& value, const QString& id) {
+  return withEntry(value, id, [](QJsonObject& o) { o[QStringLiteral("unknown")] = true; });
 }
 
 std::optional<QByteArray> withOffersSeen(const QByteArray& value, const QString& id, qint64 n) {
@@ -101,7 +112,10 @@ std::optional<QByteArray> withOffersSeen(const QByteArray& value, const QString&
 
 QByteArray load() { return QSettings().value(kKey).toByteArray(); }
 
-void store(const QByteArray& value) { QSettings().setValue(kKey, value); }
+void store(const QByteArray& value) {
+  keepSettingsPrivate();
+  QSettings().setValue(kKey, value);
+}
 
 QString responsesMarker(qint64 responses, qint64 seen) {
   // A negative count of seen offers means none were seen; it also keeps the difference in range.
@@ -114,14 +128,36 @@ QString categoryCell(const QString& category, const QString& region) {
   return region.isEmpty() ? category : category + QStringLiteral(" \u00B7 ") + region;
 }
 
-QString priceCell(const QJsonValue& price) {
-  return QString::number(price.isDouble() ? price.toDouble() : 0.0, 'f', 0);
+QString statusCell(const Entry& e) {
+  return e.unknown ? L("неизвестна backend", "unknown to the backend") : e.status;
 }
 
-QString leadTimeCell(const QJsonValue& leadTime) { return QString::number(leadTime.toInteger(0)); }
+namespace {
+
+// The shortest text that reads back as the same number, never in exponent form.
+QString asSent(const QJsonValue& number) {
+  return QString::number(number.isDouble() ? number.toDouble() : 0.0, 'f', QLocale::FloatingPointShortest);
+}
+
+}  // namespace
+
+QString priceCell(const QJsonValue& price) { return asSent(price); }
+
+QString leadTimeCell(const QJsonValue& leadTime) { return asSent(leadTime); }
 
 QString requestPath(const QString& id) {
   return QStringLiteral("/requests/") + QString::fromLatin1(QUrl::toPercentEncoding(id));
+}
+
+QUrl currentBackendAddress(const QString& stored, const QString& backendBase) {
+  const QUrl url(stored, QUrl::TolerantMode);
+  const QString host = url.host().toLower();
+  const bool loopback = host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+  if (!loopback) return url;
+  if (backendBase.isEmpty()) return {};
+  QString tail = url.path(QUrl::FullyEncoded);
+  if (url.hasQuery()) tail += QLatin1Char('?') + url.query(QUrl::FullyEncoded);
+  return QUrl(backendBase + tail, QUrl::TolerantMode);
 }
 
 bool openableAddress(const QUrl& url) {

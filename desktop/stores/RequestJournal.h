@@ -28,6 +28,7 @@ struct Entry {
   QString created;
   qint64 seen = 0;
   QString compareUrl;
+  bool unknown = false;  // the backend answered that it has no such request
 };
 
 // The stored value as an array; anything that is not a JSON array reads as an empty one.
@@ -55,6 +56,10 @@ StatusReply parseStatusReply(const QByteArray& body);
 std::optional<QByteArray> withStatus(const QByteArray& value, const QString& id, const StatusReply& reply,
                                      qint64* seen);
 
+// The value after the backend answered that it does not know `id`. Nothing when the id is not
+// in the journal.
+std::optional<QByteArray> withUnknown(const QByteArray& value, const QString& id);
+
 // The value after the offers of `id` were loaded: n offers, all of them seen. Nothing when the
 // id is not in the journal.
 std::optional<QByteArray> withOffersSeen(const QByteArray& value, const QString& id, qint64 n);
@@ -67,7 +72,10 @@ void store(const QByteArray& value);
 QString responsesMarker(qint64 responses, qint64 seen);
 // The category, then " · " and the region when there is one.
 QString categoryCell(const QString& category, const QString& region);
-// An offer's cells: the price as a whole number, the lead time in days.
+// The status cell of an entry: its status, or that the backend does not know it.
+QString statusCell(const Entry& e);
+// An offer's cells: the price and the lead time in days, as the backend sent them, fraction
+// included; 0 for what is not a number.
 QString priceCell(const QJsonValue& price);
 QString leadTimeCell(const QJsonValue& leadTime);
 
@@ -75,5 +83,11 @@ QString leadTimeCell(const QJsonValue& leadTime);
 QString requestPath(const QString& id);
 // Whether an address from a reply may be handed to the desktop: http and https only.
 bool openableAddress(const QUrl& url);
+
+// An address of a backend's page as the backend that runs now serves it. A stored address on a
+// loopback host belongs to a local backend, perhaps one of an earlier run whose port another
+// process may hold now, so it is moved to `backendBase` ("http://HOST:PORT"); an invalid URL when
+// no backend runs. An address elsewhere stays as it is.
+QUrl currentBackendAddress(const QString& stored, const QString& backendBase);
 
 }  // namespace quorvel::desktop::journal

@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QEventLoop>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QHttpMultiPart>
@@ -28,6 +29,7 @@
 #include "desktop/tools/BackendTools.h"
 #include "desktop/tools/DocumentCopy.h"
 #include "desktop/viewer/PdfView.h"
+#include "desktop/window/BackendLink.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/window/lang.h"
 
@@ -191,7 +193,16 @@ void MainWindow::saveMyRequest(const QString& id, const QString& category, const
 }
 
 void MainWindow::openRequestAddress(const QString& address) {
-  const QUrl url(address, QUrl::TolerantMode);
+  // The id in the address alone grants the page: it goes to the backend that runs now, never
+  // to whatever holds the port of an earlier run's backend.
+  QString base = qEnvironmentVariable("QUORVEL_BACKEND");
+  if (base.isEmpty() && backendLink && backendLink->state() == BackendLink::State::Ready) base = backendLink->base();
+  const QUrl url = journal::currentBackendAddress(address, base);
+  if (url.isEmpty()) {
+    statusBar()->showMessage(L("Адрес сравнения не открыт: backend не запущен",
+                               "The comparison address was not opened: no backend is running"));
+    return;
+  }
   if (journal::openableAddress(url))
     QDesktopServices::openUrl(url);
   else
@@ -216,7 +227,7 @@ void MainWindow::myRequestsDialog(const QString& focusId) {
     const journal::Entry e = journal::entryOf(entries[r]);
     setCell(table, r, 0, e.created);
     setCell(table, r, 1, journal::categoryCell(e.category, e.region));
-    setCell(table, r, 2, e.status);
+    setCell(table, r, 2, journal::statusCell(e));
     setCell(table, r, 3, journal::responsesMarker(e.responses, e.seen));
     setCell(table, r, kIdColumn, e.requestId);
   }
@@ -240,6 +251,17 @@ void MainWindow::myRequestsDialog(const QString& focusId) {
       // Deleted even when the dialog has gone before it finished.
       connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
       connect(reply, &QNetworkReply::finished, &dlg, [reply, table, id] {
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 404) {
+          // The backend does not know the id (any more): say so rather than keep a status it
+          // never gave.
+          if (const auto value = journal::withUnknown(journal::load(), id)) journal::store(*value);
+          if (const int row = rowOfId(table, id); row >= 0) {
+            journal::Entry e;
+            e.unknown = true;
+            setCell(table, row, 2, journal::statusCell(e));
+          }
+          return;
+        }
         if (reply->error() != QNetworkReply::NoError) return;
         const journal::StatusReply status = journal::parseStatusReply(reply->readAll());
         qint64 seen = 0;
@@ -284,8 +306,27 @@ void MainWindow::myRequestsDialog(const QString& focusId) {
 }
 
 void MainWindow::openMyRequestsForId(const QString& id) {
-  if (!id.isEmpty() && journal::indexOf(journal::parse(journal::load()), id) < 0)
-    saveMyRequest(id, QString(), QString(), QString());
+  if (!id.isEmpty() && journal::indexOf(journal::parse(journal::load()), id) < 0) {
+    // Only a request the backend knows enters the journal, with the status it gives.
+    QPointer<QNetworkReply> reply = network->get(requestGet(id, ""));
+    QEventLoop wait;
+    connect(reply, &QNetworkReply::finished, &wait, &QEventLoop::quit);
+    wait.exec();
+    if (!reply) return;
+    reply->deleteLater();
+    const QByteArray body = reply->readAll();
+    if (reply->error() == QNetworkReply::NoError) {
+      saveMyRequest(id, QString(), QString(), journal::parseStatusReply(body).status);
+    } else if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 404) {
+      statusBar()->showMessage(L("Заявка %1 неизвестна backend: в журнал не записана",
+                                 "Request %1 is unknown to the backend: not added to the journal")
+                                   .arg(id));
+    } else {
+      statusBar()->showMessage(L("Заявка %1 не проверена (backend): %2 — в журнал не записана",
+                                 "Request %1 was not checked (backend): %2 — not added to the journal")
+                                   .arg(id, failureDetail(reply, body)));
+    }
+  }
   myRequestsDialog(id);
 }
 

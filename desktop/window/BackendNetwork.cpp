@@ -145,6 +145,8 @@ class BackendReply : public QNetworkReply {
 
 }  // namespace
 
+int BackendNetwork::providerTimeoutMs = 300000;
+
 BackendNetwork::BackendNetwork(BackendLink* link, QObject* parent) : QNetworkAccessManager(parent), link(link) {}
 
 QUrl BackendNetwork::placeholder(const QString& endpoint) { return QUrl(kScheme + QLatin1Char(':') + endpoint); }
@@ -163,7 +165,7 @@ QNetworkReply* BackendNetwork::createRequest(Operation op, const QNetworkRequest
   const QString configured = qEnvironmentVariable("QUORVEL_BACKEND");
   const bool toConfigured = !backend && !configured.isEmpty() && request.url().toString().startsWith(configured);
   if (r.transferTimeout() == 0)
-    r.setTransferTimeout(backend || toConfigured ? BackendLink::requestTimeoutMs : kProviderTimeoutMs);
+    r.setTransferTimeout(backend || toConfigured ? BackendLink::requestTimeoutMs : providerTimeoutMs);
   if (!backend) return QNetworkAccessManager::createRequest(op, r, outgoing);
   if (link && link->state() != BackendLink::State::Unstarted) return new BackendReply(link, op, r, outgoing, this);
   // This window started none: the configured address as it is now, or nowhere.

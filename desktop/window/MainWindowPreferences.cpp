@@ -8,6 +8,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include "desktop/stores/SettingsFile.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/lang.h"
@@ -59,6 +60,7 @@ void MainWindow::preferencesDialog() {
 
   const int mode = tool->currentData().toInt();
   const int minutes = autosave->value();
+  keepSettingsPrivate();
   settings.setValue(QStringLiteral("ui/theme"), theme->currentData().toString());
   settings.setValue(QStringLiteral("ui/defaultMode"), mode);
   settings.setValue(QStringLiteral("autosave/intervalMin"), minutes);

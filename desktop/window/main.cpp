@@ -5,6 +5,7 @@
 #include <QStyleFactory>
 
 #include "desktop/window/MainWindow.h"
+#include "desktop/stores/SettingsFile.h"
 #include "desktop/window/MainWindowCommandLine.h"
 #include "desktop/batch/batch.h"
 #include "desktop/window/lang.h"
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("PDF Dodiru Quorvel"));
   QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
 
+  // The settings file holds the provider's key and the request journal, whoever writes first.
+  quorvel::desktop::keepSettingsPrivate();
   QSettings settings;
   // The language is fixed before any window text is made; QApplication has taken its own
   // options out of argv by now.

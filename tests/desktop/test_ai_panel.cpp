@@ -28,6 +28,7 @@
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/ai/AiRequest.h"
+#include "desktop/window/BackendLink.h"
 #include "lang_guard.h"
 #include "recording_server.h"
 
@@ -296,9 +297,9 @@ class TestAiPanel : public QObject {
         QCOMPARE(b["model"].toString(), QString::fromLatin1(c.model2));
         QVERIFY(!b.contains("system"));
       }
-      // Only requests carrying a key refuse redirects to another origin.
-      const bool keyed = *c.key != 0;
-      QCOMPARE(r.request.attribute(QNetworkRequest::RedirectPolicyAttribute).isValid(), keyed);
+      // Every request carries the document's text: none follows a redirect to another origin.
+      QCOMPARE(r.request.attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(),
+               int(QNetworkRequest::SameOriginRedirectPolicy));
     }
 
     // "custom" without a base: one notice, nothing filled.
@@ -321,9 +322,11 @@ class TestAiPanel : public QObject {
         {"openai", R"({"choices":[{"message":{"content":"A"}},{"message":{"content":"B"}}]})", "A"},
         {"openai", R"({"choices":[]})", ""},
         {"openai", "not json", ""},
-        {"gemini", R"({"candidates":[{"content":{"parts":[{"text":"one"},{"text":"two"}]}}]})", "one"},
+        {"gemini", R"({"candidates":[{"content":{"parts":[{"text":"one "},{"inlineData":{}},{"text":"two"}]}}]})", "one two"},
         {"gemini", R"({"candidates":[{"content":{"parts":"x"}}]})", ""},
         {"anthropic", R"({"content":[{"type":"text","text":"hi"}]})", "hi"},
+        {"anthropic", R"({"content":[{"type":"thinking","thinking":"x"},{"type":"text","text":"A"},{"type":"text","text":"B"}]})", "AB"},
+        {"openai", R"({"choices":[{"message":{"content":[{"type":"text","text":"P1"},{"type":"text","text":"P2"}]}}]})", "P1P2"},
         {"anthropic", R"({"answer":"wrong path"})", ""},
         {"backend", R"({"answer":"ok","mode":"offline"})", "ok"},
         {"backend", R"({"answer":5})", ""},
@@ -332,6 +335,75 @@ class TestAiPanel : public QObject {
     };
     for (const Case& c : cases)
       QVERIFY2(AiPanel::parseAnswer(QString::fromLatin1(c.kind), QByteArray(c.body)) == QString::fromUtf8(c.answer), c.body);
+  }
+
+  // Beyond the text: whether the provider cut the answer, refused it, or sent no answer at all.
+  void whatTheBodySays() {
+    using Lack = ai::ProviderAnswer::Lack;
+    struct Case {
+      const char* kind;
+      const char* body;
+      const char* text;
+      bool cut;
+      Lack lack;
+      const char* problem;  // its start
+    };
+    const Case cases[] = {
+        {"openai", R"({"choices":[{"message":{"content":"half"},"finish_reason":"length"}]})", "half", true, Lack::None, ""},
+        {"openai", R"({"choices":[{"message":{"content":"all"},"finish_reason":"stop"}]})", "all", false, Lack::None, ""},
+        {"anthropic", R"({"content":[{"type":"text","text":"half"}],"stop_reason":"max_tokens"})", "half", true, Lack::None, ""},
+        {"gemini", R"({"candidates":[{"content":{"parts":[{"text":"half"}]},"finishReason":"MAX_TOKENS"}]})", "half", true,
+         Lack::None, ""},
+        {"gemini", R"({"promptFeedback":{"blockReason":"SAFETY"}})", "", false, Lack::Blocked,
+         "провайдер отказался отвечать (SAFETY)"},
+        {"gemini", R"({"candidates":[{"finishReason":"SAFETY"}]})", "", false, Lack::Blocked, "провайдер отказался отвечать"},
+        {"openai", R"({"choices":[{"message":{"content":""},"finish_reason":"content_filter"}]})", "", false, Lack::Blocked,
+         "провайдер отказался отвечать (content_filter)"},
+        {"anthropic", R"({"content":[],"stop_reason":"refusal"})", "", false, Lack::Blocked, "провайдер отказался"},
+        {"backend", R"({"answer":""})", "", false, Lack::Empty, "в ответе нет текста: {"},
+        {"backend", "", "", false, Lack::Empty, "пустой ответ"},
+        {"openai", "<html>502</html>", "", false, Lack::Foreign, "ответ не в формате провайдера: <html>502</html>"},
+        {"openai", R"(["choices"])", "", false, Lack::Foreign, "ответ не в формате провайдера"},
+    };
+    for (const Case& c : cases) {
+      const ai::ProviderAnswer a = ai::readProviderAnswer(QString::fromLatin1(c.kind), QByteArray(c.body));
+      QVERIFY2(a.text == QString::fromUtf8(c.text), c.body);
+      QVERIFY2(a.cut == c.cut, c.body);
+      QVERIFY2(a.lack == c.lack, c.body);
+      QVERIFY2(*c.problem ? a.problem.startsWith(QString::fromUtf8(c.problem)) : a.problem.isEmpty(), c.body);
+    }
+  }
+
+  // An answer cut by the provider is kept and said to be cut; a provider that never answers ends
+  // in the time bound's own words, not in those of a cancel; the part of a long diff sent is said.
+  void cutSilentAndPartial() {
+    RecordingServer server;
+    store(QStringLiteral("openai"), QString(), QString(), server.base());
+    AiPanel panel;
+    PdfView view;
+    view.setDocument(textDocument(1));
+    panel.setView(&view);
+    server.queue({200, R"({"choices":[{"message":{"content":"The first half"},"finish_reason":"length"}]})", {}});
+    panel.ask(QStringLiteral("q"));
+    QVERIFY(waitEntries(panel, 4));
+    QVERIFY(logText(panel).endsWith(QStringLiteral("Tavi AI: The first half\nTavi AI: Ответ обрезан провайдером: он "
+                                                   "остановился на пределе длины ответа, конец не получен.")));
+
+    const int bound = BackendNetwork::providerTimeoutMs;
+    BackendNetwork::providerTimeoutMs = 1000;
+    server.queue({200, {}, {}, true});
+    int n = entries(panel);
+    panel.ask(QStringLiteral("silence"));
+    QVERIFY(waitEntries(panel, n + 2));
+    BackendNetwork::providerTimeoutMs = bound;
+    QVERIFY(logText(panel).trimmed().endsWith(QStringLiteral("Tavi AI: Ошибка: нет ответа за 1 с")));
+
+    server.queue({200, R"({"choices":[{"message":{"content":"sum"}}]})", {}});
+    n = entries(panel);
+    panel.summarizeDiff(QString(9000, QLatin1Char('+')));
+    QVERIFY(waitEntries(panel, n + 3));
+    QVERIFY(logText(panel).endsWith(
+        QStringLiteral("Резюме изменений: sum\nTavi AI: Резюме составлено по первым 8 000 из 9 000 символов изменений.")));
   }
 
   // One question through each wire format, answered by a scripted server.
@@ -485,19 +557,23 @@ class TestAiPanel : public QObject {
     QVERIFY(logText(panel).contains(QStringLiteral("***")));
     QVERIFY(!logText(panel).contains(QStringLiteral("SeCrEt")));
 
-    // A redirect to another host receives neither the key nor the body.
-    for (const char* provider : {"openai", "anthropic", "stub"}) {
+    // A redirect to another host receives neither the key nor the body, nor does one of a
+    // provider without a key (a local server), whose body still holds the document's text.
+    const std::pair<const char*, QString> redirected[] = {
+        {"openai", key}, {"anthropic", key}, {"stub", key}, {"ollama", QString()}, {"custom", QString()}, {"stub", QString()}};
+    for (const auto& [provider, withKey] : redirected) {
       RecordingServer elsewhere, first;
       const QString target = QStringLiteral("http://localhost:%1/x").arg(QUrl(elsewhere.base()).port());
       first.queue({307, "", {{"Location", target.toUtf8()}}});
       qputenv("QUORVEL_BACKEND", first.base().toUtf8());
-      store(QString::fromLatin1(provider), key, QString(), first.base());
+      store(QString::fromLatin1(provider), withKey, QString(), first.base());
       AiPanel p;  // reads the backend address when built
       p.setView(&view);
       p.ask(QStringLiteral("r"));
       QVERIFY(waitEntries(p, 3));
       QVERIFY2(first.requests.size() == 1, provider);
-      QVERIFY(first.requests[0].head.contains("SeCrEt") || first.requests[0].body.contains("SeCrEt"));
+      QVERIFY(first.requests[0].body.contains("Payment term"));
+      if (!withKey.isEmpty()) QVERIFY(first.requests[0].head.contains("SeCrEt") || first.requests[0].body.contains("SeCrEt"));
       QCOMPARE(elsewhere.requests.size(), 0);
       QVERIFY(logText(p).contains(QStringLiteral("Tavi AI: Ошибка: ")));
       QVERIFY(!logText(p).contains(QStringLiteral("SeCrEt")));

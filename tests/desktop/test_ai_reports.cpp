@@ -14,6 +14,7 @@
 
 #include "FakeDocument.h"
 #include "desktop/ai/AiPanel.h"
+#include "desktop/tools/BackendTools.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/MainWindow.h"
 #include "recording_server.h"
@@ -102,7 +103,7 @@ class AiReportsTest : public QObject {
         {"r.HTM", kWithRequisites, analysis, html.arg(rowsHtml, escaped)},
         {"r.html", kWithout, analysis, html.arg(QString(), escaped)},
         {"r.xhtml", kWithRequisites, analysis, text(rowsText, analysis)},
-        {"r.txt", kWithout, QString(), text(QStringLiteral("(не найдены)\n"), QStringLiteral("(пустой ответ модели)"))},
+        {"r.txt", kWithout, QStringLiteral("x"), text(QStringLiteral("(не найдены)\n"), QStringLiteral("x"))},
         {"r", kWithRequisites, QStringLiteral("ok"), text(rowsText, QStringLiteral("ok"))},
     };
     for (const Case& c : cases) {
@@ -150,12 +151,26 @@ class AiReportsTest : public QObject {
 
     // A folder that does not exist: the failure, then the report itself instead of losing it.
     view.setDocument(documentOf({kWithout}));
-    server.queue({200, answer(QString()), {}});
+    server.queue({200, answer(QStringLiteral("ok")), {}});
     const QString lost = out.filePath(QStringLiteral("no/such/dir/r.html"));
     panel.generateReport(lost);
     QVERIFY(QTest::qWaitFor([&] { return countOf(panel, block) == 2; }, 20000));
     QVERIFY(logText(panel).endsWith(QStringLiteral("Tavi AI: Не удалось записать отчёт: ") + lost +
-                                    QStringLiteral("\nTavi AI: Данные не найдены.\nОтчёт (агент):\n(пустой ответ модели)")));
+                                    QStringLiteral("\nTavi AI: Данные не найдены.\nОтчёт (агент):\nok")));
+
+    // An answer without the analysis is no report: an earlier report stays as it was, and the
+    // log says what came back.
+    const QString earlier = out.filePath(QStringLiteral("earlier.txt"));
+    QVERIFY(writeOutputFile(earlier, "earlier report"));
+    for (const QByteArray& reply : {answer(QString()), QByteArray("<html>gateway</html>")}) {
+      server.queue({200, reply, {}});
+      const int before = entries(panel);
+      panel.generateReport(earlier);
+      QVERIFY(waitEntries(panel, before + 2));
+      QVERIFY(logText(panel).section(QLatin1Char('\n'), -1).startsWith(QStringLiteral("Tavi AI: Отчёт не сформирован: ")));
+      QCOMPARE(readAll(earlier), QByteArray("earlier report"));
+    }
+    QVERIFY(logText(panel).contains(QStringLiteral("ответ не в формате провайдера: <html>gateway</html>")));
 
     // A failed request: one line, no file.
     server.queue({500, "boom", {}});
@@ -187,10 +202,14 @@ class AiReportsTest : public QObject {
     server.queue({200, answer(QStringLiteral("Hallo <Welt> & %2")), {}});
     const QString saved = out.filePath(QStringLiteral("de.txt"));
     panel.translateDocument(QStringLiteral("немецкий %2"), saved);
-    QVERIFY(waitEntries(panel, 3));
+    QVERIFY(waitEntries(panel, 4));
     QCOMPARE(readAll(saved), QByteArray("Hallo <Welt> & %2"));
-    QVERIFY(logText(panel).endsWith(QStringLiteral("Вы: Перевести документ на немецкий %2\n"
-                                                   "Tavi AI: Перевод (немецкий %2) сохранён: ") + saved));
+    // The log says how much of the document the translation covers (its plain text reads the
+    // no-break spaces of the grouping as spaces).
+    QVERIFY2(logText(panel).endsWith(QStringLiteral("Вы: Перевести документ на немецкий %2\n"
+                                                    "Tavi AI: Перевод (немецкий %2) сохранён: ") + saved +
+                                     QStringLiteral("\nTavi AI: Переведены первые 8 000 из 15 003 символов документа.")),
+             qPrintable(logText(panel)));
     const QJsonObject body = json(server.requests.at(0).body);
     QCOMPARE(body["messages"][0]["content"].toString(),
              QStringLiteral("Переведи текст документа на немецкий %2. Верни ТОЛЬКО перевод, сохрани разбивку по "
@@ -205,16 +224,29 @@ class AiReportsTest : public QObject {
     const QString lost = out.filePath(QStringLiteral("missing/en.txt"));
     int n = entries(panel);
     panel.translateDocument(QStringLiteral("английский"), lost);
-    QVERIFY(waitEntries(panel, n + 2));
-    QVERIFY(logText(panel).endsWith(QStringLiteral("Вы: Перевести документ на английский\nПеревод (английский): Hello <world>")));
+    QVERIFY(waitEntries(panel, n + 3));
+    QVERIFY(logText(panel).contains(QStringLiteral("Вы: Перевести документ на английский\nПеревод (английский): Hello <world>\n")));
     QVERIFY(!QFile::exists(lost));
 
-    // An empty answer is written as its placeholder; an existing file is replaced.
-    server.queue({200, answer(QString()), {}});
-    n = entries(panel);
-    panel.translateDocument(QStringLiteral("x"), saved);
-    QVERIFY(waitEntries(panel, n + 2));
-    QCOMPARE(readAll(saved), QStringLiteral("(пустой ответ)").toUtf8());
+    // What is not a translation leaves an existing file as it was and says what came back: an
+    // empty answer, a body that is not the provider's, a refusal.
+    struct Wrong {
+      QByteArray reply;
+      const char* said;
+    };
+    const Wrong wrong[] = {{answer(QString()), "в ответе нет текста"},
+                           {"", "пустой ответ"},
+                           {"Bad Gateway", "ответ не в формате провайдера: Bad Gateway"}};
+    for (const Wrong& w : wrong) {
+      server.queue({200, w.reply, {}});
+      n = entries(panel);
+      panel.translateDocument(QStringLiteral("x"), saved);
+      QVERIFY(waitEntries(panel, n + 2));
+      QVERIFY2(logText(panel).section(QLatin1Char('\n'), -1).startsWith(
+                   QStringLiteral("Tavi AI: Ошибка перевода: ") + QString::fromUtf8(w.said)),
+               w.said);
+      QCOMPARE(readAll(saved), QByteArray("Hallo <Welt> & %2"));
+    }
 
     // A failure names the error only.
     server.queue({503, "down", {}});

@@ -19,6 +19,8 @@
 
 #include <span>
 
+#include <sys/stat.h>
+
 #include "desktop/stores/RequestJournal.h"
 #include "desktop/window/BackendLink.h"
 #include "desktop/window/lang.h"
@@ -146,6 +148,11 @@ void storeJournal(const QByteArray& value) {
 }
 
 QJsonArray storedJournal() { return journal::parse(journal::load()); }
+
+int modeOf(const QString& file) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
 
 int pageCountOf(const QByteArray& pdf) {
   static auto engine = quorvel::make_engine(quorvel::EngineKind::Pdfium);
@@ -518,14 +525,16 @@ class MainWindowRequestsTest : public QObject {
                               QCOMPARE(cell(t, 0, 1), QString());
                               QCOMPARE(t->selectionModel()->selectedRows().size(), 1);
                               QCOMPARE(t->selectionModel()->selectedRows().first().row(), 0);
-                              QTRY_COMPARE(server.requests.size(), 2);  // the refresh started at once
+                              // The backend was asked once whether it knows the id, then the refresh
+                              // started at once.
+                              QTRY_COMPARE(server.requests.size(), 3);
                             }),
                             inDialog([&](QDialog* d) {
                               // Straight to the dialog, an unknown focus selects nothing but still refreshes.
                               auto* t = d->findChild<QTableWidget*>();
                               QCOMPARE(t->rowCount(), 2);
                               QVERIFY(t->selectionModel()->selectedRows().isEmpty());
-                              QTRY_COMPARE(server.requests.size(), 4);
+                              QTRY_COMPARE(server.requests.size(), 5);
                             })});
     w.openMyRequestsForId(QStringLiteral("NEW-1"));
     w.myRequestsDialog(QStringLiteral("missing"));
@@ -564,6 +573,79 @@ class MainWindowRequestsTest : public QObject {
     QCOMPARE(w.findChildren<QDialog*>().size(), 0);
   }
 
+  // Only an id the backend knows enters the journal; one it answers 404 for is marked unknown
+  // until it knows it again; an unreachable backend adds nothing either.
+  void unknownIds() {
+    storeJournal("[{'request_id':'OLD','status':'accepted','responses':0}]"_j);
+    RecordingServer server;
+    bool known = false;
+    server.respond = [&known](const RecordingServer::Request&) {
+      return known ? Reply{200, "{'status':'offers','responses':1}"_j, {}} : Reply{404, "{'error':'no such request'}"_j, {}};
+    };
+    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer a(Answers{inDialog([&](QDialog* d) {
+                              auto* t = d->findChild<QTableWidget*>();
+                              QCOMPARE(t->rowCount(), 1);
+                              QTRY_COMPARE(cell(t, 0, 2), QStringLiteral("неизвестна backend"));
+                            }),
+                            inDialog([&](QDialog* d) {
+                              // Opened again, it still says so before any refresh answers.
+                              QCOMPARE(cell(d->findChild<QTableWidget*>(), 0, 2), QStringLiteral("неизвестна backend"));
+                              known = true;
+                              buttonNamed(d, QStringLiteral("Обновить статусы"))->click();
+                              QTRY_COMPARE(cell(d->findChild<QTableWidget*>(), 0, 2), QStringLiteral("offers"));
+                            }),
+                            inDialog([](QDialog*) {})});
+    w.openMyRequestsForId(QStringLiteral("BOGUS-123"));
+    QCOMPARE(p.status(), QStringLiteral("Заявка BOGUS-123 неизвестна backend: в журнал не записана"));
+    QCOMPARE(storedJournal().size(), 1);
+    QCOMPARE(journal::entryOf(storedJournal()[0]).unknown, true);
+    w.myRequestsDialog(QString());
+    QCOMPARE(journal::entryOf(storedJournal()[0]).unknown, false);
+    QCOMPARE(journal::entryOf(storedJournal()[0]).status, QStringLiteral("offers"));
+
+    qputenv("QUORVEL_BACKEND", "http://127.0.0.1:9");
+    w.openMyRequestsForId(QStringLiteral("ELSE-1"));
+    QVERIFY(p.status().startsWith(QStringLiteral("Заявка ELSE-1 не проверена (backend): ")));
+    QCOMPARE(storedJournal().size(), 1);
+    QCOMPARE(a.seen.size(), 3);
+  }
+
+  // The offers page is opened at the backend that runs now, not at the port that stored
+  // its address.
+  void comparePageOfTheCurrentBackend() {
+    storeJournal("[{'request_id':'A','compare_url':'http://127.0.0.1:39999/requests/A/compare'}]"_j);
+    RecordingServer server;
+    qputenv("QUORVEL_BACKEND", server.base().toUtf8());
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    MainWindow w;
+    ModalAnswerer a(Answers{inDialog([&](QDialog* d) {
+      d->findChild<QTableWidget*>()->selectRow(0);
+      buttonNamed(d, QStringLiteral("Сравнить"))->click();
+    })});
+    w.myRequestsDialog(QString());
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QCOMPARE(catcher.opened, QList<QUrl>{QUrl(server.base() + QStringLiteral("/requests/A/compare"))});
+  }
+
+  // The journal shares the settings file with the provider's key: owner-only however it came
+  // to be, also when it was there with a wider mode.
+  void settingsFileIsPrivate() {
+    const QString path = QSettings().fileName();
+    QFile::remove(path);
+    journal::store("[]");
+    QCOMPARE(modeOf(path), 0600);
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                            QFileDevice::ReadOther));
+    journal::store("[{'request_id':'A'}]"_j);
+    QSettings().sync();
+    QCOMPARE(modeOf(path), 0600);
+    QCOMPARE(storedJournal().size(), 1);
+  }
+
   void offersDialogStates_data() {
     QTest::addColumn<int>("httpStatus");
     QTest::addColumn<QByteArray>("body");
@@ -577,8 +659,12 @@ class MainWindowRequestsTest : public QObject {
         << QByteArray("{'responses':[{'supplier':'ООО Альфа','price':99.6,'lead_time':5,'comment':'<b>опт</b>'},"_j
                       "{'supplier':'ИП Бета','price':250,'lead_time':2.5},{'price':'12','lead_time':'7','comment':3}],"_j
                       "'compare_url':'http://127.0.0.1:9/c/A'}"_j)
-        << "Откликов: 3" << QStringList{"ООО Альфа|100|5|<b>опт</b>", "ИП Бета|250|0|", "|0|0|"} << true
+        << "Откликов: 3" << QStringList{"ООО Альфа|99.6|5|<b>опт</b>", "ИП Бета|250|2.5|", "|0|0|"} << true
         << QByteArray("[{'request_id':'Z','responses':0},{'request_id':'A','responses':3,'seen':3,'status':'offers'}]"_j);
+    QTest::newRow("fractions as sent")
+        << 200 << QByteArray("{'responses':[{'supplier':'Г','price':125000.75,'lead_time':3.7}]}"_j) << "Откликов: 1"
+        << QStringList{"Г|125000.75|3.7|"} << false
+        << QByteArray("[{'request_id':'Z','responses':0},{'request_id':'A','responses':1,'seen':1,'status':'offers'}]"_j);
     QTest::newRow("none yet") << 200 << QByteArray("{'responses':[]}"_j) << "Откликов пока нет" << QStringList{}
                               << false
                               << QByteArray("[{'request_id':'Z','responses':0},{'request_id':'A','responses':0,'seen':0,'status':'offers'}]"_j);
@@ -623,7 +709,8 @@ class MainWindowRequestsTest : public QObject {
     QCOMPARE(open->isEnabled(), canCompare);
     if (canCompare) {
       open->click();
-      QCOMPARE(catcher.opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/c/A"))});
+      // The reply's loopback address is opened at the backend that answered it.
+      QCOMPARE(catcher.opened, QList<QUrl>{QUrl(server.base() + QStringLiteral("/c/A"))});
     }
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     QCOMPARE(storedJournal(), journal::parse(journalAfter));
@@ -664,7 +751,8 @@ class MainWindowRequestsTest : public QObject {
       QPushButton* open = buttonNamed(second, QStringLiteral("Открыть сравнение"));
       QTRY_VERIFY(open->isEnabled());
       clickThroughWindow(open);
-      QCOMPARE(catcher.opened, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:9/c/B"))});
+      // A loopback address goes to the backend that runs now, whatever port the reply named.
+      QCOMPARE(catcher.opened, QList<QUrl>{QUrl(server.base() + QStringLiteral("/c/B"))});
       clickThroughWindow(second->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close));
       QTRY_VERIFY(second.isNull());
       QVERIFY(first && first->isVisible());
@@ -760,11 +848,11 @@ class MainWindowRequestsTest : public QObject {
     w.showOffersDialog(id);
     auto* d = w.findChild<QDialog*>();
     QTRY_COMPARE(d->findChild<QLabel*>()->text(), QStringLiteral("Откликов: 1"));
-    QCOMPARE(cell(d->findChild<QTableWidget*>(), 0, 1), QStringLiteral("100"));
+    QCOMPARE(cell(d->findChild<QTableWidget*>(), 0, 1), QStringLiteral("99.6"));
     QCOMPARE(journal::entryOf(storedJournal()[0]).seen, 1);
     QNetworkReply* page = nam.get(withSecret(QNetworkRequest(QUrl(e.compareUrl))));
     QTRY_VERIFY(page->isFinished());
-    QVERIFY(QString::fromUtf8(page->readAll()).contains(QStringLiteral("<td>ООО Альфа</td><td>100</td>")));
+    QVERIFY(QString::fromUtf8(page->readAll()).contains(QStringLiteral("<td>ООО Альфа</td><td>99.6</td><td>5</td>")));
     delete page;
   }
 };

@@ -147,13 +147,16 @@ class RequestJournalTest : public QObject {
     QCOMPARE(journal::categoryCell(QString(), QStringLiteral("Москва")), QStringLiteral(" · Москва"));
     QCOMPARE(journal::categoryCell(QStringLiteral("Бумага"), QStringLiteral("Москва")), QStringLiteral("Бумага · Москва"));
 
-    QCOMPARE(journal::priceCell(99.6), QStringLiteral("100"));
+    // Numbers as the backend sent them, fraction included, never in exponent form.
+    QCOMPARE(journal::priceCell(99.6), QStringLiteral("99.6"));
+    QCOMPARE(journal::priceCell(125000.75), QStringLiteral("125000.75"));
     QCOMPARE(journal::priceCell(250), QStringLiteral("250"));
-    QCOMPARE(journal::priceCell(1234567.4), QStringLiteral("1234567"));
+    QCOMPARE(journal::priceCell(1234567.4), QStringLiteral("1234567.4"));
+    QCOMPARE(journal::priceCell(1e21), QStringLiteral("1000000000000000000000"));
     QCOMPARE(journal::priceCell(QStringLiteral("250")), QStringLiteral("0"));
     QCOMPARE(journal::priceCell(QJsonValue()), QStringLiteral("0"));
     QCOMPARE(journal::leadTimeCell(14), QStringLiteral("14"));
-    QCOMPARE(journal::leadTimeCell(2.5), QStringLiteral("0"));
+    QCOMPARE(journal::leadTimeCell(2.5), QStringLiteral("2.5"));
     QCOMPARE(journal::leadTimeCell(QStringLiteral("14")), QStringLiteral("0"));
   }
 
@@ -165,6 +168,24 @@ class RequestJournalTest : public QObject {
     QVERIFY(journal::openableAddress(QUrl(QStringLiteral("HTTPS://h/c"))));
     for (const char* bad : {"file:///etc/passwd", "javascript:alert(1)", "ftp://h/x", "relative/path", ""})
       QVERIFY2(!journal::openableAddress(QUrl(QString::fromLatin1(bad))), bad);
+
+    // A stored loopback address of an earlier run's backend moves to the one that runs now;
+    // other addresses stay as they are; with no backend running there is none.
+    const QString now = QStringLiteral("http://127.0.0.1:4000");
+    const struct {
+      const char* stored;
+      QString base;
+      QString opened;
+    } cases[] = {
+        {"http://127.0.0.1:39999/requests/A/compare", now, now + QStringLiteral("/requests/A/compare")},
+        {"http://localhost:1/requests/A/compare?x=1", now, now + QStringLiteral("/requests/A/compare?x=1")},
+        {"http://[::1]:1/requests/A/compare", now, now + QStringLiteral("/requests/A/compare")},
+        {"http://127.0.0.5:1/p", now, now + QStringLiteral("/p")},
+        {"https://offers.example.net/requests/A", now, QStringLiteral("https://offers.example.net/requests/A")},
+        {"http://127.0.0.1:39999/requests/A/compare", QString(), QString()},
+    };
+    for (const auto& c : cases)
+      QCOMPARE(journal::currentBackendAddress(QString::fromLatin1(c.stored), c.base), QUrl(c.opened));
   }
 };
 

@@ -89,7 +89,7 @@ TEST(Requests, AcceptsTheFormAndCountsOffersAddedLater) {
 
   const Response page = call("GET", path + "/compare");
   EXPECT_EQ(page.content_type, "text/html; charset=utf-8");
-  EXPECT_NE(page.body.find("<td>&lt;b&gt;Альфа&lt;/b&gt;</td><td>100</td><td>5</td><td>опт &amp; розница</td>"), std::string::npos)
+  EXPECT_NE(page.body.find("<td>&lt;b&gt;Альфа&lt;/b&gt;</td><td>99.6</td><td>5</td><td>опт &amp; розница</td>"), std::string::npos)
       << page.body;
 
   // Another request has its own offers; the data folder keeps both.
@@ -97,6 +97,27 @@ TEST(Requests, AcceptsTheFormAndCountsOffersAddedLater) {
   ASSERT_NE(other, id);
   EXPECT_EQ(json(call("GET", "/requests/" + other.toStdString()))["responses"].toInt(), 0);
   EXPECT_TRUE(QFile::exists(QString::fromStdString(data.dir.file("requests.db"))));
+}
+
+// Offers keep their numbers as sent, fractions included; a price or lead time that is not a
+// number is refused, never stored as 0.
+TEST(Requests, OffersKeepTheirNumbers) {
+  DataFolder data;
+  const QString id = json(call("POST", "/requests", form(quorvel::test::text_pdf({"x"}), "", ""), kType))["request_id"].toString();
+  const std::string path = "/requests/" + id.toStdString() + "/responses";
+  ASSERT_EQ(call("POST", path, R"({"supplier":"Гамма","price":125000.75,"lead_time":3.7})").status, 200);
+  for (const char* wrong : {R"({"supplier":"x","price":"99"})", R"({"supplier":"x","lead_time":"7"})",
+                            R"({"supplier":"x","price":null})", R"({"supplier":"x","price":[1]})"}) {
+    const Response r = call("POST", path, wrong);
+    EXPECT_EQ(r.status, 400) << wrong;
+    EXPECT_NE(r.body.find("must be a JSON number"), std::string::npos) << r.body;
+  }
+  const QJsonArray offers = json(call("GET", path))["responses"].toArray();
+  ASSERT_EQ(offers.size(), 1);
+  EXPECT_EQ(offers[0]["price"].toDouble(), 125000.75);
+  EXPECT_EQ(offers[0]["lead_time"].toDouble(), 3.7);
+  const Response page = call("GET", "/requests/" + id.toStdString() + "/compare");
+  EXPECT_NE(page.body.find("<td>Гамма</td><td>125000.75</td><td>3.7</td>"), std::string::npos) << page.body;
 }
 
 TEST(Requests, RefusesWhatIsNotARequest) {

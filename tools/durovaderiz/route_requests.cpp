@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QStandardPaths>
 #include <QString>
 
@@ -124,9 +125,12 @@ bool request_exists(sqlite3* db, const std::string& id) {
 struct Offer {
   QString supplier;
   double price = 0;
-  qint64 lead_time = 0;
+  double lead_time = 0;
   QString comment;
 };
+
+// A number as it was sent, fraction included: the shortest text that reads back the same.
+QString as_sent(double n) { return QString::number(n, 'f', QLocale::FloatingPointShortest); }
 
 std::optional<std::vector<Offer>> offers_of(sqlite3* db, const std::string& id) {
   Stmt s = prepare(db, "SELECT supplier, price, lead_time, comment FROM offers WHERE request_id = ?1 ORDER BY seq");
@@ -135,7 +139,7 @@ std::optional<std::vector<Offer>> offers_of(sqlite3* db, const std::string& id) 
   std::vector<Offer> out;
   int rc = SQLITE_ROW;
   while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
-    out.push_back({column_text(s.get(), 0), sqlite3_column_double(s.get(), 1), sqlite3_column_int64(s.get(), 2),
+    out.push_back({column_text(s.get(), 0), sqlite3_column_double(s.get(), 1), sqlite3_column_double(s.get(), 2),
                    column_text(s.get(), 3)});
   if (rc != SQLITE_DONE) return std::nullopt;
   return out;
@@ -261,7 +265,7 @@ Response compare_page(const std::string& id, const std::vector<Offer>& offers) {
                            "<th>Комментарий</th></tr>\n");
     for (const Offer& o : offers)
       html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>\n")
-                  .arg(o.supplier.toHtmlEscaped(), QString::number(o.price, 'f', 0), QString::number(o.lead_time),
+                  .arg(o.supplier.toHtmlEscaped(), as_sent(o.price), as_sent(o.lead_time),
                        o.comment.toHtmlEscaped());
     html += QStringLiteral("</table>\n");
   }
@@ -371,6 +375,12 @@ Response handle_requests_add_offer(const Request& req) {
   if (err.error != QJsonParseError::NoError || !doc.isObject()) return json_error(400, "the body must be a JSON object");
   const QJsonObject o = doc.object();
   const QString supplier = o.value(QLatin1String("supplier")).toString(), comment = o.value(QLatin1String("comment")).toString();
+  // A price or lead time is a number or absent; a text or anything else is not stored as 0.
+  for (const char* key : {"price", "lead_time"}) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (!v.isUndefined() && !v.isDouble())
+      return json_error(400, std::string(key) + " must be a JSON number");
+  }
   if (auto no = too_long("supplier", size_t(supplier.toUtf8().size()), kMaxField)) return *no;
   if (auto no = too_long("comment", size_t(comment.toUtf8().size()), kMaxText)) return *no;
   const Db db = open_db();
@@ -382,7 +392,8 @@ Response handle_requests_add_offer(const Request& req) {
   bind_text(s.get(), 1, QString::fromStdString(id));
   bind_text(s.get(), 2, supplier);
   sqlite3_bind_double(s.get(), 3, o.value(QLatin1String("price")).toDouble());
-  sqlite3_bind_int64(s.get(), 4, o.value(QLatin1String("lead_time")).toInteger());
+  // The column's integer affinity keeps a whole number as an integer and a fraction as it is.
+  sqlite3_bind_double(s.get(), 4, o.value(QLatin1String("lead_time")).toDouble());
   bind_text(s.get(), 5, comment);
   if (const int rc = sqlite3_step(s.get()); rc != SQLITE_DONE)
     return rc == SQLITE_FULL ? full_store() : json_error(500, "the offer could not be stored");
