@@ -169,6 +169,36 @@ class PdfViewEngineTest : public QObject {
     QCOMPARE(fieldValues(path.toStdString()), QStringLiteral("first=abcd\nsecond=xyz"));
   }
 
+  // Keys reach the field as typed: Backspace corrects, in Russian as in Latin text.
+  void backspaceCorrectsTheField() {
+    const std::string pdf = test::build_pdf({
+        "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 14 Tf 0 g) "
+        "/DR << /Font << /Helv 3 0 R >> >> >> >>",
+        "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R] >>",
+        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /Rect [100 600 400 630] /P 4 0 R "
+        "/DA (/Helv 14 Tf 0 g) /F 4 >>",
+    });
+    test::TempDir dir;
+    PdfView v;
+    v.resize(800, 600);
+    v.setDocument(open(pdf));
+    auto type = [&](const QString& text) {
+      for (QChar c : text) test::key(v, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    };
+    test::click(v, 0, 150, 615);
+    type(QStringLiteral("ABCЖук"));
+    for (int i = 0; i < 3; ++i) test::key(v, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+    type(QStringLiteral("Ivan"));
+    test::key(v, Qt::Key_Home);
+    test::key(v, Qt::Key_Right);
+    test::key(v, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+    const QString path = QString::fromStdString(dir.file("form.pdf"));
+    QVERIFY(v.saveAs(path));
+    QCOMPARE(fieldValues(path.toStdString()), QStringLiteral("name=BCIvan"));
+  }
+
   // A triple click takes the whole line, across the spaces between its words, and no more.
   void tripleClickSelectsTheLine() {
     test::PageSpec page;
