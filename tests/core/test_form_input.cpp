@@ -1,5 +1,6 @@
 // Typing into form fields through the form layer: corrections with Backspace, and values beyond
 // Latin that the window and other readers must draw as typed.
+#define POINTERHOLDER_TRANSITION 4
 #include <gtest/gtest.h>
 #include <qpdf/QPDF.hh>
 
@@ -16,19 +17,7 @@ namespace {
 
 constexpr int kBackspace = 8, kEnd = 35, kHome = 36, kLeft = 37;
 
-// One text field over (100, 600)-(400, 660) in Helvetica, single-line or multi-line.
-std::string field_pdf(bool multiline) {
-  return build_pdf({
-      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 12 Tf 0 g) "
-      "/DR << /Font << /Helv 3 0 R >> >> >> >>",
-      "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
-      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R] >>",
-      std::string("<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /Rect [100 600 400 660] /P 4 0 R "
-                  "/DA (/Helv 12 Tf 0 g) /F 4") +
-          (multiline ? " /Ff 4096" : "") + " >>",
-  });
-}
+std::string field_pdf(bool multiline) { return one_field_form_pdf(multiline ? " /Ff 4096" : ""); }
 
 void type(IDocument& doc, const std::u16string& text) {
   for (char16_t c : text) doc.form_char(c);
@@ -161,18 +150,18 @@ TEST(FormInput, ValuesBeyondLatinAreDrawnAsTyped) {
     doc->form_click(0, 200, 630, false);
     type(*doc, row.typed);
     // The window, while the field has the focus and after it lost it.
-    const auto typing = ink_span(render_pdfium(*doc, 0), 100, 600, 400, 660);
+    const auto typing = ink_span(render_pdfium(*doc, 0), 100, 600, 400, 640);
     doc->form_click(0, 50, 50, true);
     doc->form_click(0, 50, 50, false);
-    const auto shown = ink_span(render_pdfium(*doc, 0), 100, 600, 400, 660);
+    const auto shown = ink_span(render_pdfium(*doc, 0), 100, 600, 400, 640);
     const std::string path = dir.file("filled.pdf");
     ASSERT_TRUE(doc->save_as(path, {}));
 
     EXPECT_NE(pdftotext(path).find(row.text), std::string::npos) << pdftotext(path);
-    const auto poppler = ink_span(render_poppler(path, 0), 100, 600, 400, 660);
+    const auto poppler = ink_span(render_poppler(path, 0), 100, 600, 400, 640);
     auto reopened = open_file(path);
     ASSERT_TRUE(reopened);
-    const auto again = ink_span(render_pdfium(*reopened, 0), 100, 600, 400, 660);
+    const auto again = ink_span(render_pdfium(*reopened, 0), 100, 600, 400, 640);
     // The whole value is drawn: far wider than its Latin word alone, and the same width
     // everywhere (letters drawn over each other would end early).
     for (const auto& span : {typing, shown, poppler, again}) {
