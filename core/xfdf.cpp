@@ -9,6 +9,8 @@
 #include <map>
 #include <utility>
 
+#include <expat.h>
+
 #include "core/c_locale.h"
 
 namespace quorvel::annot {
@@ -20,23 +22,16 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 struct TagType {
   std::string_view name;
-  std::string_view closing;
   AnnotType type;
 };
 
 constexpr TagType kTags[] = {
-    {"highlight", "</highlight>", AnnotType::Highlight},
-    {"underline", "</underline>", AnnotType::Underline},
-    {"strikeout", "</strikeout>", AnnotType::StrikeOut},
-    {"squiggly", "</squiggly>", AnnotType::Squiggly},
-    {"ink", "</ink>", AnnotType::Ink},
-    {"text", "</text>", AnnotType::Note},
-    {"square", "</square>", AnnotType::Rectangle},
-    {"circle", "</circle>", AnnotType::Ellipse},
-    {"line", "</line>", AnnotType::Line},
-    {"freetext", "</freetext>", AnnotType::FreeText},
+    {"highlight", AnnotType::Highlight}, {"underline", AnnotType::Underline},
+    {"strikeout", AnnotType::StrikeOut}, {"squiggly", AnnotType::Squiggly},
+    {"ink", AnnotType::Ink},             {"text", AnnotType::Note},
+    {"square", AnnotType::Rectangle},    {"circle", AnnotType::Ellipse},
+    {"line", AnnotType::Line},           {"freetext", AnnotType::FreeText},
 };
-constexpr size_t kTagCount = std::size(kTags);
 
 const char* element_name(AnnotType type) {
   switch (type) {
@@ -100,7 +95,9 @@ std::pair<size_t, bool> next_char(std::string_view s, size_t i) {
   return {n, cp != 0xFFFE && cp != 0xFFFF};
 }
 
-std::string xml_escape(std::string_view s) {
+// XML reads a carriage return as a line feed, and in an attribute value every line break and
+// tab as a space; written as references they come back as they were.
+std::string xml_escape(std::string_view s, bool attribute = false) {
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
@@ -110,6 +107,15 @@ std::string xml_escape(std::string_view s) {
       case '>': out += "&gt;"; ++i; continue;
       case '"': out += "&quot;"; ++i; continue;
       case '\'': out += "&apos;"; ++i; continue;
+      case '\r': out += "&#13;"; ++i; continue;
+      case '\n':
+      case '\t':
+        if (attribute) {
+          out += s[i] == '\n' ? "&#10;" : "&#9;";
+          ++i;
+          continue;
+        }
+        break;
       default: break;
     }
     const auto [len, ok] = next_char(s, i);
@@ -121,82 +127,6 @@ std::string xml_escape(std::string_view s) {
     i += len;
   }
   return out;
-}
-
-std::string xml_unescape(std::string_view s) {
-  static constexpr std::pair<std::string_view, char> kRefs[] = {
-      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    bool decoded = false;
-    if (s[i] == '&') {
-      for (const auto& [ref, ch] : kRefs) {
-        if (s.substr(i, ref.size()) == ref) {
-          out.push_back(ch);
-          i += ref.size();
-          decoded = true;
-          break;
-        }
-      }
-    }
-    if (!decoded) out.push_back(s[i++]);
-  }
-  return out;
-}
-
-// The attribute is found by its whole name, and quoted values are stepped over as a whole, so
-// neither "interior-color" nor text inside another value passes for "color".
-std::string attr(std::string_view tag, std::string_view name) {
-  size_t i = 0;
-  while (i < tag.size() && !is_space(tag[i])) ++i;  // the element name
-  while (i < tag.size()) {
-    const char c = tag[i];
-    if (is_space(c) || c == '=') {
-      ++i;
-      continue;
-    }
-    if (c == '"' || c == '\'') {
-      const size_t close = tag.find(c, i + 1);
-      if (close == npos) return {};
-      i = close + 1;
-      continue;
-    }
-    const size_t start = i;
-    while (i < tag.size() && !is_space(tag[i]) && tag[i] != '=' && tag[i] != '"' &&
-           tag[i] != '\'') {
-      ++i;
-    }
-    if (i + 1 < tag.size() && tag[i] == '=' && tag[i + 1] == '"') {
-      const size_t close = tag.find('"', i + 2);
-      if (close == npos) return {};
-      if (tag.substr(start, i - start) == name) {
-        return xml_unescape(tag.substr(i + 2, close - i - 2));
-      }
-      i = close + 1;
-    }
-  }
-  return {};
-}
-
-// Only a whole element name counts: "<contents" must not stop at "<contents-richtext>".
-std::string child_text(std::string_view body, std::string_view name) {
-  const std::string open = "<" + std::string(name);
-  const std::string closing = "</" + std::string(name) + ">";
-  for (size_t from = 0;;) {
-    const size_t at = body.find(open, from);
-    if (at == npos) return {};
-    const size_t after = at + open.size();
-    if (after < body.size() &&
-        (body[after] == '>' || body[after] == '/' || is_space(body[after]))) {
-      const size_t gt = body.find('>', after);
-      if (gt == npos || body[gt - 1] == '/') return {};
-      const size_t close = body.find(closing, gt + 1);
-      if (close == npos) return {};
-      return xml_unescape(body.substr(gt + 1, close - gt - 1));
-    }
-    from = at + 1;
-  }
 }
 
 int csv_doubles(std::string_view text, double* out, int max) {
@@ -242,19 +172,27 @@ bool is_arrow_ending(std::string_view v) {
   return v == "OpenArrow" || v == "ClosedArrow" || v == "ROpenArrow" || v == "RClosedArrow";
 }
 
-void read_attributes(std::string_view tag, Annotation& a) {
+// The value of an attribute among expat's name and value pairs; empty when it is absent.
+std::string_view attr(const XML_Char** atts, std::string_view name) {
+  for (size_t i = 0; atts[i] && atts[i + 1]; i += 2) {
+    if (name == atts[i]) return atts[i + 1];
+  }
+  return {};
+}
+
+void read_attributes(const XML_Char** tag, Annotation& a) {
   a.id = attr(tag, "name");
-  if (const std::string v = attr(tag, "page"); !v.empty()) a.page = parse_page(v);
+  if (const std::string_view v = attr(tag, "page"); !v.empty()) a.page = parse_page(v);
   parse_color(attr(tag, "color"), &a.color);
-  if (const std::string v = attr(tag, "width"); !v.empty()) a.width = c_strtod(v);
-  if (const std::string v = attr(tag, "opacity"); !v.empty()) {
+  if (const std::string_view v = attr(tag, "width"); !v.empty()) a.width = c_strtod(v);
+  if (const std::string_view v = attr(tag, "opacity"); !v.empty()) {
     const double o = c_strtod(v);
     if (std::isfinite(o)) {
       // Clamped before converting: 256 must not wrap to an invisible 0.
       a.opacity = static_cast<uint8_t>(std::clamp(o <= 1.0 ? o * 255.0 : o, 0.0, 255.0));
     }
   }
-  if (const std::string v = attr(tag, "rect"); !v.empty()) {
+  if (const std::string_view v = attr(tag, "rect"); !v.empty()) {
     double r[4];
     if (csv_doubles(v, r, 4) == 4) {
       a.x0 = r[0];
@@ -299,7 +237,7 @@ void append_annotation(std::string& out, const Annotation& a) {
   color[0] = '#';
   for (int k = 0; k < 6; ++k) color[1 + k] = kHex[(a.color >> (20 - 4 * k)) & 0xF];
   append_attr(out, "color", std::string_view(color, 7));
-  append_attr(out, "name", xml_escape(a.id));
+  append_attr(out, "name", xml_escape(a.id, true));
   append_attr(out, "width", fmt(a.width));
   append_attr(out, "opacity", fmt(a.opacity / 255.0));
   if (is_text_markup(a.type)) {
@@ -336,17 +274,6 @@ void append_annotation(std::string& out, const Annotation& a) {
   out += ">\n";
 }
 
-const TagType* match_tag(std::string_view xml, size_t pos) {
-  for (const TagType& t : kTags) {
-    const size_t after = pos + t.name.size();
-    if (after < xml.size() && xml.compare(pos, t.name.size(), t.name) == 0 &&
-        (xml[after] == ' ' || xml[after] == '\t')) {
-      return &t;
-    }
-  }
-  return nullptr;
-}
-
 // The origins of the pages met so far; each page is asked for once.
 class OriginCache {
  public:
@@ -380,6 +307,122 @@ void shift(Annotation& a, double dx, double dy) {
   }
 }
 
+const TagType* annotation_tag(std::string_view name) {
+  for (const TagType& t : kTags) {
+    if (t.name == name) return &t;
+  }
+  return nullptr;
+}
+
+// An XML reader over the document: comments, processing instructions and CDATA sections are
+// what XML says they are, never elements. An annotation is a recognised element outside any
+// other annotation; its text is that of its first contents child, an ink's points those of its
+// first gesture. Reading stops at the first error of the document, keeping the annotations
+// that ended before it.
+class Reader {
+ public:
+  explicit Reader(const PageOrigins& origins) : origins_(origins) {}
+  ~Reader() {
+    if (parser_) XML_ParserFree(parser_);
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  XfdfRead result;
+
+  void run(std::string_view xml, const ReadStep& step) {
+    parser_ = XML_ParserCreate(nullptr);  // the encoding the document declares
+    if (!parser_) return;
+    XML_SetUserData(parser_, this);
+    XML_SetElementHandler(parser_, &Reader::on_start, &Reader::on_end);
+    XML_SetCharacterDataHandler(parser_, &Reader::on_text);
+    // No entity a document declares is ever expanded: such a document is refused whole.
+    XML_SetEntityDeclHandler(parser_, &Reader::on_entity);
+    XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
+    // expat takes an int length: large inputs go in pieces, which also pace the steps.
+    constexpr size_t kPiece = size_t{1} << 20;
+    size_t at = 0;
+    do {
+      const size_t n = std::min(kPiece, xml.size() - at);
+      const bool last = at + n == xml.size();
+      if (XML_Parse(parser_, xml.data() + at, static_cast<int>(n), last) != XML_STATUS_OK) break;
+      at += n;
+      if (step && !step(at, xml.size())) break;
+    } while (at < xml.size());
+  }
+
+ private:
+  static void on_start(void* self, const XML_Char* name, const XML_Char** atts) {
+    static_cast<Reader*>(self)->start(name, atts);
+  }
+  static void on_end(void* self, const XML_Char*) { static_cast<Reader*>(self)->end(); }
+  static void on_text(void* self, const XML_Char* s, int len) {
+    auto* r = static_cast<Reader*>(self);
+    if (r->capture_) r->capture_->append(s, static_cast<size_t>(len));
+  }
+  static void on_entity(void* self, const XML_Char*, int, const XML_Char*, int, const XML_Char*, const XML_Char*,
+                        const XML_Char*, const XML_Char*) {
+    XML_StopParser(static_cast<Reader*>(self)->parser_, XML_FALSE);
+  }
+
+  void start(std::string_view name, const XML_Char** atts) {
+    ++depth_;
+    if (skip_depth_ > 0) return;
+    if (annot_depth_ == 0) {
+      if (const TagType* tag = annotation_tag(name)) {
+        annot_depth_ = depth_;
+        current_ = Annotation{};
+        current_.type = tag->type;
+        read_attributes(atts, current_);
+        has_text_ = has_gesture_ = false;
+        gesture_.clear();
+      } else if (name == "annots") {
+        annots_depth_ = depth_;
+      } else if (annots_depth_ > 0 && depth_ == annots_depth_ + 1) {
+        ++result.unknown;  // a kind of annotation this model does not have, with all it holds
+        skip_depth_ = depth_;
+      }
+      return;
+    }
+    if (capture_) return;
+    if (name == "contents" && depth_ == annot_depth_ + 1 && !has_text_) {
+      has_text_ = true;
+      capture_ = &current_.text;
+      capture_depth_ = depth_;
+    } else if (name == "gesture" && current_.type == AnnotType::Ink && !has_gesture_) {
+      has_gesture_ = true;
+      capture_ = &gesture_;
+      capture_depth_ = depth_;
+    }
+  }
+
+  void end() {
+    if (capture_ && depth_ == capture_depth_) capture_ = nullptr;
+    if (annot_depth_ > 0 && depth_ == annot_depth_) {
+      annot_depth_ = 0;
+      if (current_.type == AnnotType::Ink) current_.points = decode_path(gesture_);
+      const Point o = origins_.of(current_.page);
+      shift(current_, -o.x, -o.y);
+      result.annotations.push_back(std::move(current_));
+    }
+    if (depth_ == annots_depth_) annots_depth_ = 0;
+    if (depth_ == skip_depth_) skip_depth_ = 0;
+    --depth_;
+  }
+
+  XML_Parser parser_ = nullptr;
+  OriginCache origins_;
+  int depth_ = 0;
+  int annots_depth_ = 0;
+  int annot_depth_ = 0;  // of the annotation being read, 0 outside one
+  int skip_depth_ = 0;   // of the unknown kind being stepped over
+  Annotation current_;
+  std::string gesture_;
+  bool has_text_ = false, has_gesture_ = false;
+  std::string* capture_ = nullptr;  // where character data goes, if anywhere
+  int capture_depth_ = 0;
+};
+
 }  // namespace
 
 std::string to_xfdf(const std::vector<Annotation>& annots, std::string_view pdf_name,
@@ -389,7 +432,7 @@ std::string to_xfdf(const std::vector<Annotation>& annots, std::string_view pdf_
       "<xfdf xmlns=\"http://ns.adobe.com/xfdf/\" xml:space=\"preserve\">\n";
   if (!pdf_name.empty()) {
     out += "  <f href=\"";
-    out += xml_escape(pdf_name);
+    out += xml_escape(pdf_name, true);
     out += "\"/>\n";
   }
   out += "  <annots>\n";
@@ -408,55 +451,14 @@ std::string to_xfdf(const std::vector<Annotation>& annots, std::string_view pdf_
   return out;
 }
 
-std::vector<Annotation> from_xfdf(std::string_view xml, const PageOrigins& origins) {
-  std::vector<Annotation> out;
-  OriginCache cache(origins);
-  // Where the search for each closing tag already came up empty: a later search from there
-  // would fail again, and repeating it for every unclosed element would be quadratic.
-  size_t no_closing_from[kTagCount];
-  std::fill(std::begin(no_closing_from), std::end(no_closing_from), npos);
-  size_t gt = 0;  // the first '>' at or after pos, while gt >= pos
-  size_t pos = 0;
-  while (pos < xml.size()) {
-    const size_t lt = xml.find('<', pos);
-    if (lt == npos) break;
-    pos = lt + 1;
-    const TagType* tag = match_tag(xml, pos);
-    if (!tag) continue;
-    if (gt < pos) {
-      gt = xml.find('>', pos);
-      if (gt == npos) break;
-    }
-    const std::string_view tag_text = xml.substr(pos, gt - pos);
-    // A start tag cannot hold '<'. Skipping such a broken one keeps the tag texts apart, so no
-    // byte is read as part of more than one tag.
-    if (tag_text.find('<') != npos) continue;
+XfdfRead read_xfdf(std::string_view xml, const PageOrigins& origins, const ReadStep& step) {
+  Reader reader(origins);
+  reader.run(xml, step);
+  return std::move(reader.result);
+}
 
-    Annotation a;
-    a.type = tag->type;
-    read_attributes(tag_text, a);
-    if (xml[gt - 1] == '/') {
-      pos = gt + 1;
-    } else {
-      std::string_view body;
-      size_t& failed = no_closing_from[tag - kTags];
-      if (gt + 1 < failed) {
-        const size_t close = xml.find(tag->closing, gt + 1);
-        if (close == npos) {
-          failed = gt + 1;
-        } else {
-          body = xml.substr(gt + 1, close - gt - 1);
-          pos = close + tag->closing.size();
-        }
-      }
-      a.text = child_text(body, "contents");
-      if (a.type == AnnotType::Ink) a.points = decode_path(child_text(body, "gesture"));
-    }
-    const Point o = cache.of(a.page);
-    shift(a, -o.x, -o.y);
-    out.push_back(std::move(a));
-  }
-  return out;
+std::vector<Annotation> from_xfdf(std::string_view xml, const PageOrigins& origins) {
+  return read_xfdf(xml, origins).annotations;
 }
 
 }  // namespace quorvel::annot

@@ -21,8 +21,21 @@ using PageOrigins = std::function<Point(int page)>;
 std::string to_xfdf(const std::vector<Annotation>& annots, std::string_view pdf_name,
                     const PageOrigins& origins = {});
 
-// The annotations of the recognised elements, in document order, in page space. A scanner
-// over the bytes rather than an XML parser: it tolerates any input and runs in linear time.
+struct XfdfRead {
+  std::vector<Annotation> annotations;  // in document order, in page space
+  // Elements of the annotation list whose kind the model does not have (polygons, stamps,
+  // carets, attachments, sounds, redactions and the like): left out, and counted.
+  int unknown = 0;
+};
+
+// The annotations of an XFDF document, read as XML: nothing inside comments, processing
+// instructions or CDATA sections counts, a document that declares entities is refused, and
+// reading stops at the first error, keeping what came before it. Linear in the input.
+// `step`, when given, hears how many bytes were read of how many, now and then; reading stops
+// when it answers false.
+using ReadStep = std::function<bool(size_t done, size_t total)>;
+XfdfRead read_xfdf(std::string_view xml, const PageOrigins& origins = {}, const ReadStep& step = {});
+// The annotations alone.
 std::vector<Annotation> from_xfdf(std::string_view xml, const PageOrigins& origins = {});
 
 }  // namespace quorvel::annot

@@ -15,7 +15,7 @@ packages=(
   poppler-utils libxml2-utils locales fonts-dejavu-core fonts-noto-color-emoji qt6-translations-l10n
   libtesseract-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-rus
   libtasn1-doc shared-mime-info r-doc-pdf gnuplot-doc octave-doc mupdf
-  libmicrohttpd-dev
+  libmicrohttpd-dev libharfbuzz-dev libexpat1-dev
   xvfb xauth imagemagick
 )
 

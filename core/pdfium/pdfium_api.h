@@ -180,6 +180,7 @@ QV_PDFIUM_FN FPDF_BOOL FORM_OnLButtonDown(FPDF_FORMHANDLE hHandle, FPDF_PAGE pag
 QV_PDFIUM_FN FPDF_BOOL FORM_OnLButtonUp(FPDF_FORMHANDLE hHandle, FPDF_PAGE page, int modifier, double page_x, double page_y);
 QV_PDFIUM_FN FPDF_BOOL FORM_OnChar(FPDF_FORMHANDLE hHandle, FPDF_PAGE page, int nChar, int modifier);
 QV_PDFIUM_FN FPDF_BOOL FORM_OnKeyDown(FPDF_FORMHANDLE hHandle, FPDF_PAGE page, int nKeyCode, int modifier);
+QV_PDFIUM_FN FPDF_BOOL FORM_SelectAllText(FPDF_FORMHANDLE hHandle, FPDF_PAGE page);
 QV_PDFIUM_FN FPDF_BOOL FORM_OnKeyUp(FPDF_FORMHANDLE hHandle, FPDF_PAGE page, int nKeyCode, int modifier);
 QV_PDFIUM_FN void FPDF_FFLDraw(FPDF_FORMHANDLE hHandle, FPDF_BITMAP bitmap, FPDF_PAGE page, int start_x, int start_y, int size_x, int size_y, int rotate, int flags);
 
@@ -195,3 +196,4 @@ QV_PDFIUM_FN void FPDFFont_Close(FPDF_FONT font);
 #include "core/pdfium/pdfium_api_pages.h"
 #include "core/pdfium/pdfium_api_images.h"
 #include "core/pdfium/pdfium_api_text.h"
+#include "core/pdfium/pdfium_api_fonts.h"

@@ -163,6 +163,7 @@ class PdfiumDocument final : public IDocument {
   // How many pages the cache holds open; takes the lock (for tests and benchmarks).
   size_t open_pages() const;
   FPDF_DOCUMENT handle() const { return doc_; }
+  FPDF_FORMHANDLE form_handle() const { return form_; }
   const std::string& password() const { return password_; }
   // The document as a file: the bytes it was opened or last rebuilt from while nothing has
   // changed it since, else a full save into `scratch`; null when that save fails. Tools that

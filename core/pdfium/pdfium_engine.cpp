@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "core/pdfium/pdfium_document.h"
+#include "core/pdfium/pdfium_fonts.h"
 #include "core/pdfium/qpdf_recover.h"
 
 namespace quorvel::pdfium {
@@ -19,6 +20,9 @@ namespace {
 // sight; a page parsed once costs from tens of kilobytes to megabytes.
 constexpr size_t kCachedPages = 32;
 
+// The form filler's virtual key code of Backspace, which is also the character it makes.
+constexpr int kBackspaceKey = 8;
+
 }  // namespace
 
 std::mutex& lock() {
@@ -28,7 +32,10 @@ std::mutex& lock() {
 
 void ensure_initialized() {
   static std::once_flag once;
-  std::call_once(once, [] { FPDF_InitLibrary(); });
+  std::call_once(once, [] {
+    FPDF_InitLibrary();
+    install_fallback_fonts();
+  });
 }
 
 PageOrigin page_origin(FPDF_PAGE page) {
@@ -310,6 +317,9 @@ void PdfiumDocument::form_key(int key, bool down) {
   if (!p) return;
   if (down) {
     FORM_OnKeyDown(form_, p, key, 0);
+    // The form filler deletes backwards on the character that the key makes, as a platform
+    // sends it after the key: the key alone leaves the text as it was.
+    if (key == kBackspaceKey) FORM_OnChar(form_, p, kBackspaceKey, 0);
   } else {
     FORM_OnKeyUp(form_, p, key, 0);
   }

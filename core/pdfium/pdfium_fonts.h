@@ -31,6 +31,20 @@ FPDF_FONT load_truetype_font(FPDF_DOCUMENT doc, std::string& bytes);
 // Whether the document's text font came from a TrueType file.
 bool has_truetype_font(const PdfiumDocument& doc);
 
+// Gives PDFium's form layer the first listed TrueType file for characters of the scripts that
+// file covers and that the built-in fonts lack (Cyrillic, Greek and the like): without it a
+// field's appearance draws such characters in a Latin-only font, that is not at all. Other
+// requests keep PDFium's own answer. Called once, right after the library starts.
+void install_fallback_fonts();
+
+// The face name PDFium gives a font it takes from that file.
+bool is_fallback_face(std::string_view base_font);
+
+// The fallback font's file, as the form layer got it; false when no listed file can be read.
+bool read_fallback_font(std::string& bytes);
+// The name under which a saved copy embeds it, without a subset tag.
+std::string fallback_font_name();
+
 // Whether some character lies above U+00FF, where the standard fonts give wrong glyphs.
 bool needs_unicode_font(std::string_view utf8);
 

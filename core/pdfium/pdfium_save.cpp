@@ -312,6 +312,8 @@ bool PdfiumDocument::save_as(const std::string& path, const std::vector<annot::A
       const std::vector<uint8_t>* file = file_bytes(bytes);
       if (!file) return false;
       finish.content_removed = content_removed_;
+      // A field typed into may name the fallback font, which PDFium writes without its file.
+      finish.field_fonts = form_ != nullptr && changed_;
       // A file PDFium writes has lost the object streams of the one it came from.
       finish.object_streams = uses_object_streams() && (changed_ || !annots.empty());
       if (annots.empty() && file != &bytes) bytes = *file;

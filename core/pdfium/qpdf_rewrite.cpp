@@ -27,28 +27,31 @@ void retag_free_text(QPDF& q) {
   }
 }
 
-bool rewrite(const Bytes& in, std::string_view password, bool prune, bool free_text, bool object_streams, Bytes& out) {
+bool rewrite(const Bytes& in, std::string_view password, const Finish& finish, Bytes& out) {
   if (in.empty()) return false;
   return guarded(out, [&](Bytes& result) {
     QPDF q;
     open(q, in, password);
     // qpdf copies shared resource dictionaries before it prunes them, and leaves a page alone
     // when its content cannot be read.
-    if (prune) QPDFPageDocumentHelper(q).removeUnreferencedResources();
-    if (free_text) retag_free_text(q);
+    if (finish.content_removed) QPDFPageDocumentHelper(q).removeUnreferencedResources();
+    if (finish.free_text) retag_free_text(q);
+    if (finish.field_fonts && !embed_fallback_fonts(q)) return false;
     // The writer keeps the input's encryption by default.
-    return write(q, nullptr, result, streams_for(object_streams));
+    return write(q, nullptr, result, streams_for(finish.object_streams));
   });
 }
 
 }  // namespace
 
 bool rewrite_reachable(const Bytes& in, std::string_view password, Bytes& out) {
-  return rewrite(in, password, true, false, false, out);
+  Finish prune;
+  prune.content_removed = true;
+  return rewrite(in, password, prune, out);
 }
 
 bool finish_copy(const Bytes& in, std::string_view password, const Finish& finish, Bytes& out) {
-  return rewrite(in, password, finish.content_removed, finish.free_text, finish.object_streams, out);
+  return rewrite(in, password, finish, out);
 }
 
 }  // namespace quorvel::qpdf_bridge

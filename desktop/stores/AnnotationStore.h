@@ -27,6 +27,8 @@ class AnnotationStore {
   // Inserts, or replaces in full the row with the same key and id (which keeps its place in
   // the load order).
   bool add(const QString& docHash, const annot::Annotation& a);
+  // The same for many, in one transaction: all of them are written or none.
+  bool addAll(const QString& docHash, const std::vector<annot::Annotation>& list);
   // True also when nothing matched.
   bool remove(const QString& docHash, const QString& id);
   // Ordered by page, then by when each annotation was first added.

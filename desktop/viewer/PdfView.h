@@ -135,6 +135,10 @@ class PdfView : public QAbstractScrollArea {
   void setStore(AnnotationStore* store, const QString& docHash);
   void reloadAnnotations();
   void addAnnotation(const annot::Annotation& a);
+  // Many at once (an import): one whose id the list holds replaces that entry in place, the
+  // rest are appended; the store writes them in one transaction, and annotationsChanged is
+  // emitted once. Gives how many replaced an entry.
+  int addAnnotations(const std::vector<annot::Annotation>& list);
   void updateAnnotation(const annot::Annotation& a);
   void removeAnnotation(const std::string& id);
   void clearAnnotations();

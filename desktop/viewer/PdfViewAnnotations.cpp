@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <unordered_map>
 
 #include "desktop/stores/AnnotationStore.h"
 #include "desktop/viewer/PdfView.h"
@@ -23,16 +25,22 @@ QString idText(const std::string& id) {
 // Writes one annotation under the page index the store keeps for its page. False only when the
 // store refused the write; an annotation on a page the stored file does not have (an inserted
 // page) lives in the view and in saved copies and is not written at all.
-bool persist(PdfView& v, const annot::Annotation& a) {
-  if (!bound(v)) return true;
+// The row the store keeps for an annotation of the view: on the stored file's page, in its page
+// space; none for a page the file does not have, or when the view has no store.
+std::optional<annot::Annotation> storeRow(const PdfView& v, const annot::Annotation& a) {
+  if (!bound(v)) return std::nullopt;
   const int storePage = v.storePageOf(a.page);
-  if (storePage < 0) return true;
-  const annot::Point offset = v.storeOffsetOf(a.page);
-  if (storePage == a.page && offset.x == 0 && offset.y == 0) return v.store->add(v.docHash, a);
+  if (storePage < 0) return std::nullopt;
   annot::Annotation row = a;
   row.page = storePage;
+  const annot::Point offset = v.storeOffsetOf(a.page);
   shiftAnnotation(row, offset.x, offset.y);
-  return v.store->add(v.docHash, row);
+  return row;
+}
+
+bool persist(PdfView& v, const annot::Annotation& a) {
+  const std::optional<annot::Annotation> row = storeRow(v, a);
+  return !row || v.store->add(v.docHash, *row);
 }
 
 bool unpersist(PdfView& v, const std::string& id) {
@@ -92,6 +100,29 @@ void PdfView::addAnnotation(const annot::Annotation& a) {
   viewport()->update();
   emit annotationsChanged();
   if (!stored) reportWriteFailure(*this);
+}
+
+int PdfView::addAnnotations(const std::vector<annot::Annotation>& list) {
+  std::unordered_map<std::string, size_t> at;
+  for (size_t i = 0; i < annotations.size(); ++i) at.emplace(annotations[i].id, i);
+  int replaced = 0;
+  std::vector<annot::Annotation> rows;
+  rows.reserve(list.size());
+  for (const annot::Annotation& a : list) {
+    if (const auto it = at.find(a.id); it != at.end()) {
+      annotations[it->second] = a;
+      ++replaced;
+    } else {
+      at.emplace(a.id, annotations.size());
+      annotations.push_back(a);
+    }
+    if (std::optional<annot::Annotation> row = storeRow(*this, a)) rows.push_back(std::move(*row));
+  }
+  const bool stored = rows.empty() || store->addAll(docHash, rows);
+  viewport()->update();
+  emit annotationsChanged();
+  if (!stored) reportWriteFailure(*this);
+  return replaced;
 }
 
 void PdfView::updateAnnotation(const annot::Annotation& a) {

@@ -184,6 +184,8 @@ class MainWindow : public QMainWindow {
   // Annotations to and from XFDF (tools/MainWindowXfdf.cpp); menu only.
   void exportAnnotationsXfdf();
   void importAnnotationsXfdf();
+  // The import once the file is chosen; runs as a job of the window.
+  void importAnnotationsXfdfFrom(const QString& path);
   // Page ranges and parts by bookmarks (MainWindowSplit.cpp).
   void saveRangeTo(const QString& path, int first0, int last0);
   void extractRangeDialog();

@@ -58,8 +58,9 @@ inline std::string multi_stream_pdf(const std::vector<std::string>& streams, boo
   return build_pdf(objs);
 }
 
-// One page with one empty text field (named "name") over (100, 600)-(400, 640).
-inline std::string one_field_form_pdf() {
+// One page with one empty text field (named "name") over (100, 600)-(400, 640); `field_keys`
+// are added to the field's dictionary (" /Ff 4096" makes it multi-line).
+inline std::string one_field_form_pdf(const std::string& field_keys = "") {
   return build_pdf({
       "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /DA (/Helv 12 Tf 0 g) "
       "/DR << /Font << /Helv 3 0 R >> >> >> >>",
@@ -67,7 +68,7 @@ inline std::string one_field_form_pdf() {
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R] >>",
       "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /Rect [100 600 400 640] /P 4 0 R "
-      "/DA (/Helv 12 Tf 0 g) /F 4 >>",
+      "/DA (/Helv 12 Tf 0 g) /F 4" + field_keys + " >>",
   });
 }
 

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "ForwardingDocument.h"
+#include "core/xfdf.h"
 #include "desktop/window/JobRunner.h"
 #include "lang_guard.h"
 #include "recording_server.h"
@@ -161,7 +162,7 @@ class LongJobsTest : public QObject {
   Q_OBJECT
 
   TempDir dir;
-  QString six, sixChanged, recogniser;
+  QString six, sixChanged, recogniser, manyAnnotations;
 
   QString out(const QString& name) const { return QString::fromStdString(dir.file(name.toStdString())); }
 
@@ -186,6 +187,15 @@ class LongJobsTest : public QObject {
     QVERIFY(putFile(recogniser, "#!/bin/sh\necho '{\"width\":100,\"height\":100,\"items\":"
                                 "[{\"text\":\"WORDX\",\"box\":[10,10,50,20]}]}'\n"));
     QFile(recogniser).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    std::vector<quorvel::annot::Annotation> many(10000);
+    for (size_t i = 0; i < many.size(); ++i) {
+      many[i].id = "a" + std::to_string(i);
+      many[i].page = static_cast<int>(i % 6);
+      many[i].type = quorvel::annot::AnnotType::Rectangle;
+      many[i].x0 = 10, many[i].y0 = 10, many[i].x1 = 50, many[i].y1 = 50;
+    }
+    manyAnnotations = out(QStringLiteral("many.xfdf"));
+    QVERIFY(putFile(manyAnnotations, QByteArray::fromStdString(quorvel::annot::to_xfdf(many, ""))));
   }
   void init() {
     QSettings().clear();
@@ -202,7 +212,8 @@ class LongJobsTest : public QObject {
     for (const char* c : {"watermark", "page numbers", "Bates", "compare", "side by side", "compare to HTML",
                           "export text", "export HTML", "export Word HTML", "export page images",
                           "redact personal data", "replace text", "extract data", "extract data to CSV",
-                          "searchable copy", "keyword ranking", "question", "report", "translation"})
+                          "searchable copy", "keyword ranking", "question", "report", "translation",
+                          "import annotations"})
       QTest::newRow(c) << QString::fromLatin1(c) << true;
     QTest::newRow("autosave") << QStringLiteral("autosave") << false;
   }
@@ -269,6 +280,11 @@ class LongJobsTest : public QObject {
            askOf(provider);
            w.translateDocument(QStringLiteral("английский"), QString());
            return sent(provider, "three\\nfour");
+         }},
+        {"import annotations", [&] {
+           w.importAnnotationsXfdfFrom(manyAnnotations);
+           return p.status() == QStringLiteral("Импортировано аннотаций: 10000") &&
+                  w.currentView()->annotations.size() == 10000;
          }},
         {"autosave", [&] {
            w.autosaveSnapshot();

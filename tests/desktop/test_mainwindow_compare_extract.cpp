@@ -379,15 +379,17 @@ class CompareExtractTest : public QObject {
     }
   }
 
-  // Elements without a name get distinct ids each time; pages the document lacks are left out,
-  // and the status says how many.
+  // Elements without a name get distinct ids each time; pages the document lacks and kinds the
+  // model does not have are left out, and the status says how many; a comment is no element.
   void xfdfImportIdsAndPages() {
     const QString doc = writeTestFile(dir, "two.pdf", linesPdf({{"one"}, {"two"}}));
     const QString file = writeTestFile(
         dir, "hand.xfdf",
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<xfdf xmlns=\"http://ns.adobe.com/xfdf/\"><annots>\n"
         "<square page=\"0\" rect=\"1,2,3,4\"/>\n<square page=\"99\" rect=\"1,2,3,4\"/>\n"
-        "<square page=\"-1\" rect=\"1,2,3,4\"/>\n<highlight page=\"1\" rect=\"5,6,7,8\"/>\n</annots></xfdf>\n");
+        "<square page=\"-1\" rect=\"1,2,3,4\"/>\n<highlight page=\"1\" rect=\"5,6,7,8\"/>\n"
+        "<!-- <square page=\"0\" rect=\"50,50,550,750\" color=\"#FF0000\"/> -->\n"
+        "<polygon page=\"0\" vertices=\"1,2;3,4;5,6\"/>\n<stamp page=\"1\" rect=\"1,2,3,4\"/>\n</annots></xfdf>\n");
     MainWindow w;
     WindowProbe p{w};
     w.openFile(doc);
@@ -396,7 +398,8 @@ class CompareExtractTest : public QObject {
     for (int round = 0; round < 2; ++round) {
       ModalAnswerer m(Answers{chooseFile(file)});
       w.importAnnotationsXfdf();
-      QCOMPARE(p.status(), QStringLiteral("Импортировано аннотаций: 2; пропущено (нет такой страницы): 2"));
+      QCOMPARE(p.status(), QStringLiteral("Импортировано аннотаций: 2; пропущено (нет такой страницы): 2; "
+                                          "пропущено (вид не поддерживается): 2"));
     }
     QCOMPARE(view->annotations.size(), size_t(4));
     std::set<std::string> ids;

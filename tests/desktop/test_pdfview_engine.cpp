@@ -31,6 +31,22 @@ std::unique_ptr<quorvel::IDocument> open(const std::string& pdf) {
 }
 
 // The value of each text field of a saved file, as qpdf reads it: "name=value" lines.
+// Two empty text fields in Helvetica: "first" over (100, 600)-(400, 630), "second" 100 points
+// lower.
+std::string twoFieldForm() {
+  return test::build_pdf({
+      "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 6 0 R] /DA (/Helv 14 Tf 0 g) "
+      "/DR << /Font << /Helv 3 0 R >> >> >> >>",
+      "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R 6 0 R] >>",
+      "<< /Type /Annot /Subtype /Widget /FT /Tx /T (first) /Rect [100 600 400 630] /P 4 0 R "
+      "/DA (/Helv 14 Tf 0 g) /F 4 >>",
+      "<< /Type /Annot /Subtype /Widget /FT /Tx /T (second) /Rect [100 500 400 530] /P 4 0 R "
+      "/DA (/Helv 14 Tf 0 g) /F 4 >>",
+  });
+}
+
 QString fieldValues(const std::string& path) {
   std::string out;
   if (test::run_program({"qpdf", "--json", "--json-key=acroform", path}, &out) != 0) return {};
@@ -139,17 +155,7 @@ class PdfViewEngineTest : public QObject {
 
   // Each click on a text field moves the typing there, whichever field had it before.
   void typingFollowsTheClickedField() {
-    const std::string pdf = test::build_pdf({
-        "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 6 0 R] /DA (/Helv 14 Tf 0 g) "
-        "/DR << /Font << /Helv 3 0 R >> >> >> >>",
-        "<< /Type /Pages /Kids [4 0 R] /Count 1 >>",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Annots [5 0 R 6 0 R] >>",
-        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (first) /Rect [100 600 400 630] /P 4 0 R "
-        "/DA (/Helv 14 Tf 0 g) /F 4 >>",
-        "<< /Type /Annot /Subtype /Widget /FT /Tx /T (second) /Rect [100 500 400 530] /P 4 0 R "
-        "/DA (/Helv 14 Tf 0 g) /F 4 >>",
-    });
+    const std::string pdf = twoFieldForm();
     test::TempDir dir;
     PdfView v;
     v.resize(800, 600);
@@ -167,6 +173,28 @@ class PdfViewEngineTest : public QObject {
     const QString path = QString::fromStdString(dir.file("form.pdf"));
     QVERIFY(v.saveAs(path));
     QCOMPARE(fieldValues(path.toStdString()), QStringLiteral("first=abcd\nsecond=xyz"));
+  }
+
+  // Keys reach the field as typed: Backspace corrects, in Russian as in Latin text.
+  void backspaceCorrectsTheField() {
+    const std::string pdf = twoFieldForm();
+    test::TempDir dir;
+    PdfView v;
+    v.resize(800, 600);
+    v.setDocument(open(pdf));
+    auto type = [&](const QString& text) {
+      for (QChar c : text) test::key(v, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    };
+    test::click(v, 0, 150, 615);
+    type(QStringLiteral("ABCЖук"));
+    for (int i = 0; i < 3; ++i) test::key(v, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+    type(QStringLiteral("Ivan"));
+    test::key(v, Qt::Key_Home);
+    test::key(v, Qt::Key_Right);
+    test::key(v, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+    const QString path = QString::fromStdString(dir.file("form.pdf"));
+    QVERIFY(v.saveAs(path));
+    QCOMPARE(fieldValues(path.toStdString()), QStringLiteral("first=BCIvan\nsecond="));
   }
 
   // A triple click takes the whole line, across the spaces between its words, and no more.
