@@ -60,6 +60,66 @@ TEST(Engine, WrongThenRightPassword) {
   EXPECT_FALSE(e->last_open_needs_password());
 }
 
+// Encryption PDFium refuses while qpdf reads it: a /P that the sealed /Perms contradicts.
+TEST(Engine, OpensWhatQpdfDecryptsWithTheSamePassword) {
+  const std::string plain = test::text_pdf({"sealed text"});
+  const std::string open_to_all = test::permissions_disagree(test::qpdf_encrypt(plain, "", "owner"));
+  const std::string locked = test::permissions_disagree(test::qpdf_encrypt(plain, "user", "owner"));
+  ASSERT_FALSE(open_to_all.empty() || locked.empty()) << "qpdf could not make the fixtures";
+  const struct {
+    const char* name;
+    const std::string* bytes;
+    const char* password;
+    bool opens;
+    bool needs_password;
+  } table[] = {
+      {"empty user password, no password", &open_to_all, "", true, false},
+      {"user password, none given", &locked, "", false, true},
+      {"user password, wrong", &locked, "nope", false, true},
+      {"user password, right", &locked, "user", true, false},
+      {"owner password", &locked, "owner", true, false},
+  };
+  auto e = engine();
+  for (const auto& row : table) {
+    auto doc = e->open(as_bytes(*row.bytes), row.password);
+    EXPECT_EQ(doc != nullptr, row.opens) << row.name;
+    EXPECT_EQ(e->last_open_needs_password(), row.needs_password) << row.name;
+    if (!doc) continue;
+    ASSERT_EQ(doc->page_count(), 1) << row.name;
+    EXPECT_EQ(doc->extract_text(0).runs.at(0).text, "sealed text") << row.name;
+    // The document lives on a decrypted copy, which page edits start from.
+    EXPECT_TRUE(doc->insert_blank_page(0, 100, 100)) << row.name;
+    EXPECT_EQ(doc->page_count(), 2) << row.name;
+  }
+}
+
+// PDFium reports a tree without kids as one page (the tree itself) and a tree of nulls as
+// pages that do not load; neither has a page to read. A wrong /Count over real kids does.
+TEST(Engine, TellsPageTreesWithoutAReadablePage) {
+  const struct {
+    const char* name;
+    const char* tree;
+    int pages;
+    bool readable;
+  } table[] = {
+      {"sound", "/Kids [3 0 R] /Count 1", 1, true},
+      {"no kids", "/Count 0", 1, false},
+      {"no kids, absurd count", "/Count 9999999999", 1, false},
+      {"empty kids", "/Kids [] /Count 0", 0, false},
+      {"nulls only", "/Kids [null null] /Count 2", 2, false},
+      {"count 0 over a real kid", "/Kids [3 0 R] /Count 0", 1, true},
+      {"absurd count over a real kid", "/Kids [3 0 R] /Count 9999999999", 1, true},
+  };
+  auto e = engine();
+  for (const auto& row : table) {
+    const std::string pdf = test::tree_pdf(row.tree);
+    auto doc = e->open(as_bytes(pdf), "");
+    ASSERT_NE(doc, nullptr) << row.name;
+    EXPECT_EQ(doc->page_count(), row.pages) << row.name;
+    EXPECT_EQ(has_readable_page(*doc), row.readable) << row.name;
+  }
+}
+
 TEST(Engine, EmptyBytesNeverReachTheLibrary) {
   auto e = engine();
   EXPECT_EQ(e->open({}, ""), nullptr);
