@@ -129,11 +129,12 @@ class MainWindowStampToolsTest : public QObject {
     QVERIFY2(lightest > 200 && lightest < 235, qPrintable(QString::number(lightest)));
   }
 
-  // A page tree of nulls that PDFium counts as one page: a copy would hold fewer pages than the
-  // document stamped, so each tool reports its failure and writes and opens nothing.
+  // A page tree whose kids are a null, which PDFium shows as one page (the tree itself): a copy
+  // would hold fewer pages than the document stamped, so each tool reports its failure and
+  // writes and opens nothing.
   void stampsRefuseACopyWithFewerPages() {
     LangGuard ru(0);
-    const QString nulls = writeTestFile(dir, "nulls.pdf", tree_pdf("/Kids [null] /Count 1"));
+    const QString nulls = writeTestFile(dir, "nulls.pdf", tree_pdf("/Kids null /Count 1"));
     const struct {
       const char* name;
       std::function<void(MainWindow&, const QString&)> run;
