@@ -10,8 +10,8 @@
 
 #include "core/pdf_check.h"
 #include "core/pdfium/pdfium_document.h"
-#include "core/pdfium/qpdf_page_tree.h"
 #include "core/pdfium/qpdf_recover.h"
+#include "core/pdfium/qpdf_page_tree.h"
 
 namespace quorvel::pdfium {
 
