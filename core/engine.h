@@ -344,6 +344,13 @@ class IDocument {
   }
 };
 
+// Whether any page of the document can be read. PDFium reports a page tree that holds no page
+// as one page (the tree itself), and a tree without kids as none.
+inline bool has_readable_page(const IDocument& doc) {
+  const int n = doc.page_count();
+  return n >= 1 && doc.unreadable_pages().size() < static_cast<size_t>(n);
+}
+
 class IPdfEngine {
  public:
   virtual ~IPdfEngine() = default;

@@ -8,9 +8,11 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/pdf_check.h"
 #include "core/pdfium/pdfium_document.h"
 #include "core/pdfium/pdfium_fonts.h"
 #include "core/pdfium/qpdf_recover.h"
+#include "core/pdfium/qpdf_page_tree.h"
 
 namespace quorvel::pdfium {
 
@@ -266,8 +268,19 @@ std::vector<int> pages_without_dictionary(FPDF_DOCUMENT doc) {
 }
 
 std::vector<int> PdfiumDocument::unreadable_pages() const {
-  std::lock_guard<std::mutex> g(lock());
-  return pages_without_dictionary(doc_);
+  std::vector<uint8_t> scratch;
+  const std::vector<uint8_t>* file = &bytes_;
+  {
+    std::lock_guard<std::mutex> g(lock());
+    std::vector<int> pages = pages_without_dictionary(doc_);
+    // A root without kids is the one page PDFium reports: the tree itself, not a page.
+    if (!pages.empty() || FPDF_GetPageCount(doc_) != 1) return pages;
+    if (changed_ && !write_to_memory(doc_, scratch)) return pages;
+    if (changed_) file = &scratch;
+  }
+  // bytes_ change only with the document itself (open, adopt), never during a call.
+  if (!qpdf_bridge::tree_has_page(*file, password_)) return {0};
+  return {};
 }
 
 size_t PdfiumDocument::open_pages() const {
@@ -372,10 +385,11 @@ class PdfiumEngine final : public IPdfEngine {
     // Reads `copy`, which moves into the document with its buffer in place; until then it stays
     // here, declared before the search, so that the search ends before it goes.
     std::future<bool> unturned = search_rotations(copy, pw);
+    bool refused_password = false;
     {
       std::lock_guard<std::mutex> g(lock());
       FPDF_DOCUMENT doc = load(copy, pw);
-      if (!doc && needs_password_) return nullptr;
+      refused_password = !doc && needs_password_;
       if (doc) {
         lost_encryption = FPDF_GetSecurityHandlerRevision(doc) == -1 && trailer_names_encryption(copy);
         unreadable = pages_without_dictionary(doc).size();
@@ -385,6 +399,7 @@ class PdfiumEngine final : public IPdfEngine {
         FPDF_CloseDocument(doc);
       }
     }
+    if (refused_password) return open_decrypted(copy, pw);
     const bool pdfium_opened = unreadable > 0 || lost_encryption;
     // PDFium refuses files that other readers open (a cut-off download, a lost header or
     // trailer), or opens them with pages it cannot read. qpdf rebuilds them without PDFium's
@@ -426,6 +441,20 @@ class PdfiumEngine final : public IPdfEngine {
                                              pw.empty() ? nullptr : pw.c_str());
     if (!doc) needs_password_ = FPDF_GetLastError() == QV_FPDF_ERR_PASSWORD;
     return doc;
+  }
+
+  // PDFium refuses some encryption that other readers accept with the same password (an AES-256
+  // dictionary whose /Perms disagrees with /P): qpdf decrypts it, and the document lives on the
+  // decrypted copy. A password qpdf refuses too is still asked for.
+  std::unique_ptr<IDocument> open_decrypted(const std::vector<uint8_t>& file, const std::string& pw) {
+    std::vector<uint8_t> plain;
+    const auto bytes = std::as_bytes(std::span<const uint8_t>(file.data(), file.size()));
+    if (!pdfcheck::decrypt(bytes, pw, plain) || plain.size() >= static_cast<size_t>(INT_MAX)) return nullptr;
+    std::lock_guard<std::mutex> g(lock());
+    FPDF_DOCUMENT doc = load(plain, {});
+    if (!doc) return nullptr;
+    needs_password_ = false;
+    return std::make_unique<PdfiumDocument>(std::move(plain), doc, std::string());
   }
 
   bool needs_password_ = false;

@@ -153,8 +153,13 @@ bool PdfiumDocument::merge(std::span<const std::byte> pdf, int index) {
   if (pdf.size() >= static_cast<size_t>(INT_MAX)) return false;
   FPDF_DOCUMENT src = FPDF_LoadMemDocument(pdf.data(), static_cast<int>(pdf.size()), nullptr);
   if (!src) return false;
+  // Every page of the other file comes over, or none: a page qpdf cannot take would be
+  // counted and not added.
+  const int added = FPDF_GetPageCount(src);
+  const bool whole = added > 0 && added <= INT_MAX - n && page_tree_sound(src);
   FPDF_CloseDocument(src);
-  return swap_in_edited(*this, form_, n, INT_MAX,
+  if (!whole) return false;
+  return swap_in_edited(*this, form_, n + added, n + added,
                         [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool) {
                           return qpdf_bridge::merge(in, password_, pdf, at, out);
                         });

@@ -167,4 +167,16 @@ bool page_rotations(const std::vector<uint8_t>& in, std::string_view password, s
   }
 }
 
+bool tree_has_page(const std::vector<uint8_t>& in, std::string_view password) {
+  try {
+    QPDF q;
+    open(q, in, password);
+    for (QPDFObjectHandle page : q.getAllPages())
+      if (page.isDictionary()) return true;
+    return false;
+  } catch (...) {
+    return true;
+  }
+}
+
 }  // namespace quorvel::qpdf_bridge

@@ -25,4 +25,9 @@ bool page_rotations(const std::vector<uint8_t>& in, std::string_view password, s
 // parse nearly every object; false whenever it cannot be sure. Safe on any thread.
 bool nothing_turned(const uint8_t* data, size_t size, std::string_view password);
 
+// Whether qpdf's walk of the page tree finds at least one page dictionary. PDFium counts a
+// root without kids as a page of its own, which no other reader shows. True when the file
+// cannot be read here: only a tree that was read and held no page says false.
+bool tree_has_page(const std::vector<uint8_t>& in, std::string_view password);
+
 }  // namespace quorvel::qpdf_bridge

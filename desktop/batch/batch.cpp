@@ -240,7 +240,8 @@ bool process_one(IPdfEngine& engine, const fs::path& file, const FileOp* op, con
     return false;
   }
   const std::unique_ptr<IDocument> doc = engine.open(span_of(bytes), "");
-  if (!doc) {
+  // A document without a page that can be read is no document to the batch.
+  if (!doc || !has_readable_page(*doc)) {
     std::fprintf(stderr, "  не открылся: %s\n", file.c_str());
     return false;
   }
@@ -267,7 +268,8 @@ int run_verify(IPdfEngine& engine, const Inputs& in, const fs::path& out_dir) {
     bool ok = false;
     const Bytes bytes = read_bytes(file);
     if (!bytes.empty()) {
-      if (const std::unique_ptr<IDocument> doc = engine.open(span_of(bytes), "")) {
+      const std::unique_ptr<IDocument> doc = engine.open(span_of(bytes), "");
+      if (doc && has_readable_page(*doc)) {
         ok = true;
         ++opened;
         pages = doc->page_count();
@@ -286,18 +288,31 @@ int run_verify(IPdfEngine& engine, const Inputs& in, const fs::path& out_dir) {
   return written && in.complete && total >= 1 && opened == total ? 0 : 1;
 }
 
-// `console` false keeps every line to itself, for the window.
-int run_merge(const std::string& dir, const std::string& out_file, bool console) {
+// Why a file cannot join the merged document, or null when every one of its pages can.
+const char* merge_refusal(const Bytes& bytes, const IDocument* doc) {
+  if (bytes.empty()) return "пусто";
+  if (!doc) return "не открылся";
+  if (!has_readable_page(*doc)) return "нет читаемых страниц";
+  if (!doc->unreadable_pages().empty()) return "не все страницы читаются";
+  return nullptr;
+}
+
+// `console` false keeps every line to itself, for the window. A file counts only when all its
+// pages are in the result; any file left out makes the result 1, the merged file written all
+// the same from the others.
+FolderMerge run_merge(const std::string& dir, const std::string& out_file, bool console, int& status) {
   const auto say = [console](const char* format, auto... args) {
     if (console) std::printf(format, args...);
   };
   const auto complain = [console](const char* format, auto... args) {
     if (console) std::fprintf(stderr, format, args...);
   };
+  FolderMerge result;
+  status = 1;
   const std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
   if (!engine) {
     complain("Движок PDFium недоступен.\n");
-    return 1;
+    return result;
   }
   Inputs in = list_inputs(dir, console);
   // An earlier result written into the folder itself is not an input of the next run.
@@ -308,36 +323,52 @@ int run_merge(const std::string& dir, const std::string& out_file, bool console)
   std::sort(in.files.begin(), in.files.end());
   if (in.files.empty()) {
     complain("Нет PDF в папке.\n");
-    return 1;
+    return result;
   }
+  const auto skip = [&](const char* why, const fs::path& file) {
+    ++result.skipped;
+    complain("  пропуск (merge: %s): %s\n", why, file.filename().c_str());
+  };
   // The engine may read from every buffer until the merged document is saved and gone, so the
   // buffers are declared before the document and outlive it.
   std::vector<Bytes> buffers;
   buffers.reserve(in.files.size());
-  buffers.push_back(read_bytes(in.files[0]));
-  const std::unique_ptr<IDocument> doc = engine->open(span_of(buffers[0]), "");
-  if (!doc) {
-    complain("Не открылся: %s\n", in.files[0].c_str());
-    return 1;
-  }
-  say("[1] %s\n", in.files[0].filename().c_str());
-  int count = 1;
-  for (size_t k = 1; k < in.files.size(); ++k) {
+  std::unique_ptr<IDocument> doc;
+  for (size_t k = 0; k < in.files.size(); ++k) {
     buffers.push_back(read_bytes(in.files[k]));
     const std::string name = in.files[k].filename().native();
+    std::unique_ptr<IDocument> one = buffers.back().empty() ? nullptr : engine->open(span_of(buffers.back()), "");
+    if (const char* why = merge_refusal(buffers.back(), one.get())) {
+      skip(why, in.files[k]);
+      continue;
+    }
+    // The result starts from the first file that opens.
+    if (!doc) {
+      doc = std::move(one);
+      say("[%d] %s\n", static_cast<int>(k + 1), name.c_str());
+      ++result.merged;
+      continue;
+    }
+    one.reset();
     if (doc->merge(span_of(buffers.back()), -1)) {
-      ++count;
+      ++result.merged;
       say("[%d] + %s\n", static_cast<int>(k + 1), name.c_str());
     } else {
-      complain("  пропуск (merge): %s\n", name.c_str());
+      skip("страницы не добавлены", in.files[k]);
     }
+  }
+  if (!doc) {
+    complain("Ни один PDF не открылся.\n");
+    return result;
   }
   if (!doc->save_as(out_file, {}) || !saved_pdf_ok(out_file)) {
     complain("Не удалось сохранить: %s\n", out_file.c_str());
-    return 1;
+    return result;
   }
-  say("Объединено %d файлов → %s\n", count, out_file.c_str());
-  return in.complete ? 0 : 1;
+  result.written = true;
+  say("Объединено %d файлов → %s\n", result.merged, out_file.c_str());
+  status = in.complete && result.skipped == 0 ? 0 : 1;
+  return result;
 }
 
 // A private folder for the normalised copies, removed with its contents on every path.
@@ -481,7 +512,11 @@ int run_batch(const std::string& dir, const std::string& op, const std::string& 
     return 1;
   }
   if (op == "encrypt") return run_encrypt(dir, out, pw == "-" ? stdin_secret_line() : pw);
-  if (op == "merge") return run_merge(dir, out, true);
+  if (op == "merge") {
+    int status = 1;
+    run_merge(dir, out, true, status);
+    return status;
+  }
 
   fs::create_directories(out, ec);
   const std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium);
@@ -509,10 +544,11 @@ std::string stdin_secret_line() {
   return line;
 }
 
-int merge_pdf_folder(const std::string& dir, const std::string& out) {
+FolderMerge merge_pdf_folder(const std::string& dir, const std::string& out) {
   std::error_code ec;
-  if (!fs::is_directory(fs::status(dir, ec))) return 1;
-  return run_merge(dir, out, false);
+  if (!fs::is_directory(fs::status(dir, ec))) return {};
+  int status = 1;
+  return run_merge(dir, out, false, status);
 }
 
 std::optional<BatchArgs> batch_args(int argc, const char* const* argv) {

@@ -15,9 +15,17 @@ namespace quorvel::desktop {
 int run_batch(const std::string& dir, const std::string& op, const std::string& out,
               const std::string& pw);
 
-// The "merge" operation of run_batch with the same result, writing nothing to the console:
-// for the window, which never does.
-int merge_pdf_folder(const std::string& dir, const std::string& out);
+// What a folder merge did: whether the merged file was written, how many files it holds and
+// how many were left out (files none of whose pages, or not all of them, could be taken).
+struct FolderMerge {
+  bool written = false;
+  int merged = 0;
+  int skipped = 0;
+};
+
+// The "merge" operation of run_batch, writing nothing to the console: for the window, which
+// never does.
+FolderMerge merge_pdf_folder(const std::string& dir, const std::string& out);
 
 // One line of standard input without its line end: a secret given on the command line as "-",
 // so that it never stands in the process list.

@@ -77,9 +77,13 @@ void runDocumentTool(MainWindow& window, PdfView& view, const QString& title, co
   job.title = title;
   job.views = {&view};
   job.work = [doc, outcome, path, annotations = std::move(annotations), change = std::move(change)](JobControl& c) {
+    const int pages = doc->page_count();
     const int count = change(*doc, c);
     outcome->count = count;
     if (count <= 0 || !c.commit()) return;
+    // A copy with fewer pages than the document had is no result: PDFium counts a page tree
+    // of nulls as a page, which the written file then lacks.
+    if (doc->page_count() - static_cast<int>(doc->unreadable_pages().size()) < pages) return;
     outcome->saved = doc->save_as(path, annotations);
   };
   job.done = [guard, outcome, outPath, texts = std::move(texts), doneText = std::move(doneText)](bool finished) mutable {

@@ -167,12 +167,9 @@ void MainWindow::mergeWith(const QString& pdfPath) {
   PdfView* view = currentView();
   if (!view || pdfPath.isEmpty()) return;
   QFile file(pdfPath);
-  if (!file.open(QIODevice::ReadOnly)) return;
-  const QByteArray bytes = file.readAll();
-  const int before = view->pageCount();
+  const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   // The view announces the new pages itself; the file on disk stays as it is until a save.
-  view->mergePdf(bytes);
-  if (view->pageCount() > before)
+  if (view->mergePdf(bytes))
     statusBar()->showMessage(QStringLiteral("Объединено с: %1").arg(pdfPath), 0);
   else
     statusBar()->showMessage(L("Не удалось объединить: %1", "Could not merge: %1").arg(pdfPath), 0);
@@ -194,11 +191,15 @@ void MainWindow::mergeFolderDialog() {
                                                    QStringLiteral("merged.pdf"), QStringLiteral("PDF (*.pdf)"));
   if (out.isEmpty()) return;
   // The batch merge without its console lines: the window writes nothing to the console.
-  if (merge_pdf_folder(dir.toStdString(), out.toStdString()) != 0) {
+  const FolderMerge merged = merge_pdf_folder(dir.toStdString(), out.toStdString());
+  if (!merged.written) {
     statusBar()->showMessage(L("Не удалось объединить папку", "Could not merge the folder"), 0);
     return;
   }
-  statusBar()->showMessage(L("Папка объединена → %1", "Folder merged → %1").arg(out), 0);
+  QString done = L("Папка объединена → %1", "Folder merged → %1").arg(out);
+  if (merged.skipped > 0)
+    done += L(" (пропущено файлов: %1)", " (files skipped: %1)").arg(merged.skipped);
+  statusBar()->showMessage(done, 0);
   openFile(out);
 }
 

@@ -114,12 +114,14 @@ class PdfView : public QAbstractScrollArea {
 
   // Page operations, saving and page images (PdfViewPages.cpp).
   int pageCount() const;
-  void deletePage(int index);
-  void rotatePage(int index, int quarterTurns);
-  void movePage(int from, int to);
+  // Each gives whether the document changed; one that changed nothing says why through
+  // pageEditRefused. The last page of a document is never deleted.
+  bool deletePage(int index);
+  bool rotatePage(int index, int quarterTurns);
+  bool movePage(int from, int to);
   bool insertBlankPage(int at, double width, double height);
   bool cropPage(int index, double x0, double y0, double x1, double y1);
-  void mergePdf(const QByteArray& pdf);
+  bool mergePdf(const QByteArray& pdf);
   bool saveAs(const QString& path);
   bool saveRange(const QString& path, int first, int last);
   QImage renderThumbnail(int index, int width) const;
@@ -212,6 +214,8 @@ class PdfView : public QAbstractScrollArea {
   void scaleChanged(double scale);
   // A store write failed: the annotation stays on screen and in saved copies.
   void annotationStoreFailed(const QString& message);
+  // A page edit that left the document as it was, with the text that says so.
+  void pageEditRefused(const QString& message);
 
  public slots:
   void setScale(double s);

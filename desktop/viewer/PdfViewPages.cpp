@@ -114,10 +114,18 @@ int PdfView::viewPageOf(int storePage) const {
   return it == storePages.end() ? -1 : static_cast<int>(it - storePages.begin());
 }
 
-void PdfView::deletePage(int index) {
-  if (!doc) return;
+bool PdfView::deletePage(int index) {
+  if (!doc) return false;
   const int oldCount = pageCount();
-  if (!doc->delete_page(index)) return;
+  // A file without pages is no PDF to other readers.
+  if (oldCount == 1 && index == 0) {
+    emit pageEditRefused(QStringLiteral("Единственную страницу документа удалить нельзя"));
+    return false;
+  }
+  if (!doc->delete_page(index)) {
+    emit pageEditRefused(QStringLiteral("Не удалось удалить страницу %1").arg(index + 1));
+    return false;
+  }
   std::vector<int> fromOld(static_cast<size_t>(oldCount), 0);
   std::iota(fromOld.begin(), fromOld.end(), 0);
   if (index >= 0 && index < oldCount) fromOld.erase(fromOld.begin() + index);
@@ -125,18 +133,26 @@ void PdfView::deletePage(int index) {
   followPages(*this, fromOld, oldCount, listChanged);
   refreshStructure();
   if (listChanged) emit annotationsChanged();
+  return true;
 }
 
-void PdfView::rotatePage(int index, int quarterTurns) {
-  if (!doc) return;
-  if (!doc->rotate_page(index, quarterTurns)) return;
+bool PdfView::rotatePage(int index, int quarterTurns) {
+  if (!doc) return false;
+  if (!doc->rotate_page(index, quarterTurns)) {
+    emit pageEditRefused(QStringLiteral("Не удалось повернуть страницу %1").arg(index + 1));
+    return false;
+  }
   refreshStructure();
+  return true;
 }
 
-void PdfView::movePage(int from, int to) {
-  if (!doc) return;
+bool PdfView::movePage(int from, int to) {
+  if (!doc) return false;
   const int oldCount = pageCount();
-  if (!doc->move_page(from, to)) return;
+  if (!doc->move_page(from, to)) {
+    emit pageEditRefused(QStringLiteral("Не удалось переместить страницу %1").arg(from + 1));
+    return false;
+  }
   std::vector<int> fromOld(static_cast<size_t>(oldCount), 0);
   std::iota(fromOld.begin(), fromOld.end(), 0);
   if (from >= 0 && from < oldCount && to >= 0 && to < oldCount) {
@@ -147,12 +163,16 @@ void PdfView::movePage(int from, int to) {
   followPages(*this, fromOld, oldCount, listChanged);
   refreshStructure();
   if (listChanged) emit annotationsChanged();
+  return true;
 }
 
 bool PdfView::insertBlankPage(int at, double width, double height) {
   if (!doc) return false;
   const int oldCount = pageCount();
-  if (!doc->insert_blank_page(at, width, height)) return false;
+  if (!doc->insert_blank_page(at, width, height)) {
+    emit pageEditRefused(QStringLiteral("Не удалось вставить страницу %1").arg(at + 1));
+    return false;
+  }
   std::vector<int> fromOld(static_cast<size_t>(oldCount), 0);
   std::iota(fromOld.begin(), fromOld.end(), 0);
   fromOld.insert(fromOld.begin() + std::clamp(at, 0, oldCount), -1);
@@ -165,7 +185,11 @@ bool PdfView::insertBlankPage(int at, double width, double height) {
 
 bool PdfView::cropPage(int index, double x0, double y0, double x1, double y1) {
   if (!doc) return false;
-  if (!doc->crop_page(index, x0, y0, x1, y1)) return false;
+  if (!doc->crop_page(index, x0, y0, x1, y1)) {
+    emit pageEditRefused(index < 0 ? QStringLiteral("Не удалось обрезать страницы")
+                                   : QStringLiteral("Не удалось обрезать страницу %1").arg(index + 1));
+    return false;
+  }
   // The page's origin moved to the new box's corner: what lies on the content moves against
   // it by that corner. The store keeps the file's coordinates through the offset.
   const int n = pageCount();
@@ -186,11 +210,14 @@ bool PdfView::cropPage(int index, double x0, double y0, double x1, double y1) {
   return true;
 }
 
-void PdfView::mergePdf(const QByteArray& pdf) {
-  if (!doc || pdf.isEmpty()) return;
+bool PdfView::mergePdf(const QByteArray& pdf) {
+  if (!doc) return false;
   const int oldCount = pageCount();
   const auto* bytes = reinterpret_cast<const std::byte*>(pdf.constData());
-  if (!doc->merge(std::span<const std::byte>(bytes, static_cast<size_t>(pdf.size())), -1)) return;
+  if (pdf.isEmpty() || !doc->merge(std::span<const std::byte>(bytes, static_cast<size_t>(pdf.size())), -1)) {
+    emit pageEditRefused(QStringLiteral("Не удалось добавить страницы другого файла"));
+    return false;
+  }
   // The other file's pages come after the last one and have nothing in the store.
   std::vector<int> fromOld(static_cast<size_t>(oldCount), 0);
   std::iota(fromOld.begin(), fromOld.end(), 0);
@@ -199,6 +226,7 @@ void PdfView::mergePdf(const QByteArray& pdf) {
   bool listChanged = false;
   followPages(*this, fromOld, oldCount, listChanged);
   refreshStructure();
+  return true;
 }
 
 bool PdfView::saveAs(const QString& path) {

@@ -326,6 +326,9 @@ class MainWindow : public QMainWindow {
   // The path the view's document stands for (a property openFileAs gives the view), written
   // beside its snapshot.
   static constexpr char documentPathProperty[] = "quorvelDocumentPath";
+  // The page edits a view refused since its document was last saved (a QStringList): the
+  // save's status names them, since the copy lacks them.
+  static constexpr char refusedEditsProperty[] = "quorvelRefusedEdits";
   static QString documentPathOf(const PdfView* view);
   // The recovered work of `view` now exists in a file the user saved: its snapshot may go.
   void recoveredWorkSaved(PdfView* view);

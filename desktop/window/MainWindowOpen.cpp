@@ -213,6 +213,10 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
   connect(view, &PdfView::annotationStoreFailed, this, [this](const QString& message) {
     statusBar()->showMessage(message);
   });
+  connect(view, &PdfView::pageEditRefused, this, [this, view](const QString& message) {
+    view->setProperty(refusedEditsProperty, view->property(refusedEditsProperty).toStringList() << message);
+    statusBar()->showMessage(message, 0);
+  });
 
   view->setStore(annotationStore.get(), QString::fromLatin1(key.get()));
   view->setDocument(std::move(doc));
@@ -234,7 +238,10 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
   else
     thumbDock->raise();
 
-  statusBar()->showMessage(L("Открыт %1 — безопасность: %2", "Opened %1 — security: %2").arg(name, verdict));
+  if (!has_readable_page(*view->doc))
+    statusBar()->showMessage(L("Открыт %1 — в документе нет читаемых страниц", "Opened %1 — the document has no readable pages").arg(name));
+  else
+    statusBar()->showMessage(L("Открыт %1 — безопасность: %2", "Opened %1 — security: %2").arg(name, verdict));
   return view;
 }
 

@@ -1,5 +1,7 @@
 // Small commands on the current tab for the command line: one page edit, one view setting or
-// one demonstration each. Page numbers come one-based; nothing is shown and nothing saved.
+// one demonstration each. Page numbers come one-based; nothing is saved. A page edit that
+// changes nothing says so in the status bar (the view's refusals arrive there too).
+#include <QStatusBar>
 #include <QTabWidget>
 
 #include <string>
@@ -98,14 +100,22 @@ void MainWindow::deletePageAt(int oneBased) {
 
 bool MainWindow::insertBlankPageAt(int oneBased) {
   PdfView* view = currentView();
-  if (!view || !view->doc || view->pageCount() < 1) return false;
+  if (!view || !view->doc) return false;
+  if (view->pageCount() < 1) {
+    statusBar()->showMessage(QStringLiteral("Не удалось вставить страницу %1: в документе нет страниц").arg(oneBased), 0);
+    return false;
+  }
   const PageInfo first = view->doc->page_info(0);
   return view->insertBlankPage(oneBased - 1, first.width, first.height);
 }
 
 bool MainWindow::cropAllPages(double x0, double y0, double x1, double y1) {
   PdfView* view = currentView();
-  if (!view || !(x0 < x1) || !(y0 < y1)) return false;
+  if (!view) return false;
+  if (!(x0 < x1) || !(y0 < y1)) {
+    statusBar()->showMessage(QStringLiteral("Не удалось обрезать страницы: пустая область"), 0);
+    return false;
+  }
   return view->cropPage(-1, x0, y0, x1, y1);
 }
 

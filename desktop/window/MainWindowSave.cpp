@@ -132,7 +132,13 @@ void MainWindow::saveDocumentTo(const QString& path) {
   if (!view || path.isEmpty()) return;
   if (view->saveAs(path)) {
     recoveredWorkSaved(view);
-    statusBar()->showMessage(QStringLiteral("Сохранено: %1").arg(path), 0);
+    const QStringList refused = view->property(refusedEditsProperty).toStringList();
+    view->setProperty(refusedEditsProperty, QVariant());
+    if (refused.isEmpty())
+      statusBar()->showMessage(QStringLiteral("Сохранено: %1").arg(path), 0);
+    else
+      statusBar()->showMessage(
+          QStringLiteral("Сохранено: %1 — не выполнено: %2").arg(path, refused.join(QStringLiteral("; "))), 0);
   } else {
     statusBar()->showMessage(QStringLiteral("Не удалось сохранить документ") + unreadablePagesNote(view->doc.get()), 0);
   }

@@ -337,9 +337,10 @@ TEST(BatchMerge, JoinsInNameOrderAndSkipsWhatDoesNotMerge) {
   s.put("notes.txt", "ignored");
   const std::string out = s.path("merged.pdf");
   const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", out});
-  EXPECT_EQ(r.status, 0) << r.err;
+  // A skipped file fails the run, as in every other operation; the rest is still written.
+  EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out, "[1] 10.pdf\n[2] + 2.pdf\n[4] + B.pdf\n[5] + a.pdf\nОбъединено 4 файлов → " + out + "\n");
-  EXPECT_EQ(r.err, "  пропуск (merge): 5.pdf\n");
+  EXPECT_EQ(r.err, "  пропуск (merge: не открылся): 5.pdf\n");
   EXPECT_EQ(pdf_pages(out), 5);
   const std::string text = pdf_text(out);
   const size_t ten = text.find("ten"), two = text.find("two"), bee = text.find("bee again"), ay = text.find("ay");
@@ -357,13 +358,25 @@ TEST(BatchMerge, EdgeCases) {
     EXPECT_EQ(pdf_pages(s.in("out")), 1);
   }
   {
-    Sandbox s;  // the first file in name order does not open: nothing else is tried
+    Sandbox s;  // the first file in name order does not open: the result starts from the next
     s.put("0-damaged.pdf", "%PDF-1.4 broken");
     s.put("1.pdf", text_pdf({"fine"}));
+    s.put("2.pdf", text_pdf({"also fine"}));
     const std::string out = s.path("m.pdf");
     const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", out});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Не открылся: " + s.in("0-damaged.pdf") + "\n");
+    EXPECT_EQ(r.err, "  пропуск (merge: не открылся): 0-damaged.pdf\n");
+    EXPECT_EQ(r.out, "[2] 1.pdf\n[3] + 2.pdf\nОбъединено 2 файлов → " + out + "\n");
+    EXPECT_EQ(pdf_pages(out), 2);
+  }
+  {
+    Sandbox s;  // no file opens: nothing is written
+    s.put("a.pdf", "%PDF-1.4 broken");
+    s.put("b.pdf", "");
+    const std::string out = s.path("m.pdf");
+    const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "  пропуск (merge: не открылся): a.pdf\n  пропуск (merge: пусто): b.pdf\nНи один PDF не открылся.\n");
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(exists(out));
   }
@@ -395,6 +408,53 @@ TEST(BatchMerge, EdgeCases) {
     EXPECT_EQ(r.err, "Не удалось сохранить: " + out + "\n");
     EXPECT_FALSE(exists(s.path("no")));
   }
+}
+
+// A file counts only when all its pages are in the result: PDFium counts a page in each of
+// these trees that the import cannot take.
+TEST(BatchMerge, CountsAFileOnlyWithAllItsPages) {
+  Sandbox s;
+  s.put("1.pdf", text_pdf({"first"}));
+  s.put("2.pdf", tree_pdf("/Kids [null] /Count 1"));
+  s.put("3.pdf", tree_pdf("/Kids [3 0 R null] /Count 2"));
+  s.put("4.pdf", tree_pdf("/Count 0"));
+  s.put("5.pdf", text_pdf({"fifth"}));
+  const std::string out = s.path("m.pdf");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "merge", "--batch-out", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "[1] 1.pdf\n[5] + 5.pdf\nОбъединено 2 файлов → " + out + "\n");
+  EXPECT_EQ(r.err,
+            "  пропуск (merge: нет читаемых страниц): 2.pdf\n"
+            "  пропуск (merge: не все страницы читаются): 3.pdf\n"
+            "  пропуск (merge: нет читаемых страниц): 4.pdf\n");
+  EXPECT_EQ(pdf_pages(out), 2);
+}
+
+// The open check and the per-file operations over documents without a page to read and over
+// AES-256 whose sealed permissions PDFium refuses.
+TEST(BatchVerify, NeedsAReadablePageAndReadsWhatQpdfDecrypts) {
+  Sandbox s;
+  s.put("a-sound.pdf", tree_pdf("/Kids [3 0 R] /Count 1"));
+  s.put("b-no-kids.pdf", tree_pdf("/Count 9999999999"));
+  s.put("c-empty-kids.pdf", tree_pdf("/Kids [] /Count 0"));
+  s.put("d-nulls.pdf", tree_pdf("/Kids [null] /Count 1"));
+  const std::string sealed = permissions_disagree(qpdf_encrypt(text_pdf({"sealed"}), "", "owner"));
+  ASSERT_FALSE(sealed.empty());
+  s.put("e-sealed.pdf", sealed);
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "verify", "--batch-out", out});
+  EXPECT_EQ(r.status, 1);
+  const std::vector<std::string> rows = sorted_lines(read_file(out + "/open-report.csv"));
+  EXPECT_EQ(rows, (std::vector<std::string>{"\"a-sound.pdf\",yes,1", "\"b-no-kids.pdf\",no,0",
+                                            "\"c-empty-kids.pdf\",no,0", "\"d-nulls.pdf\",no,0",
+                                            "\"e-sealed.pdf\",yes,1", "file,opened,pages"}));
+
+  const RunResult text = s.quorvel({"--batch", s.in(), "--batch-op", "text", "--batch-out", out});
+  EXPECT_EQ(text.status, 1);
+  for (const char* name : {"b-no-kids.pdf", "c-empty-kids.pdf", "d-nulls.pdf"})
+    EXPECT_NE(text.err.find("  не открылся: " + s.in(name) + "\n"), std::string::npos) << name << text.err;
+  EXPECT_NE(text.out.find(summary("text", 2, 5, out)), std::string::npos) << text.out;
+  EXPECT_NE(read_file(out + "/e-sealed.txt").find("sealed"), std::string::npos);
 }
 
 TEST(BatchCommandLine, OptionsAreOrderFreeAndTheLastOneWins) {

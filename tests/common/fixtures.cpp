@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -193,6 +194,30 @@ std::string qpdf_encrypt(const std::string& pdf, const std::string& user_pw,
     return {};
   }
   return read_file(dir.file("out.pdf"));
+}
+
+std::string tree_pdf(const std::string& tree) {
+  const std::string text = "BT /F1 12 Tf 72 720 Td (kid) Tj ET";
+  return build_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages " + tree + " >>",
+                    "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> >> "
+                    "/Contents 4 0 R >>",
+                    "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
+                    "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"});
+}
+
+std::string permissions_disagree(const std::string& encrypted) {
+  // The number keeps its length, so the cross-reference table stays right.
+  for (size_t at = encrypted.find("/P "); at != std::string::npos; at = encrypted.find("/P ", at + 1)) {
+    size_t end = at + 3;
+    if (end < encrypted.size() && encrypted[end] == '-') ++end;
+    const size_t digits = end;
+    while (end < encrypted.size() && std::isdigit(static_cast<unsigned char>(encrypted[end]))) ++end;
+    if (end == digits) continue;
+    std::string out = encrypted;
+    out[end - 1] = out[end - 1] == '4' ? '8' : '4';
+    return out;
+  }
+  return {};
 }
 
 std::string data_dir() {

@@ -67,6 +67,15 @@ class TempDir {
 std::string qpdf_encrypt(const std::string& pdf, const std::string& user_pw,
                          const std::string& owner_pw, int bits = 256);
 
+// A document whose page tree (object 2) is `tree`, a /Pages dictionary; object 3 is a Letter
+// page with the text "kid" that the tree may name as a kid, e.g. "/Kids [3 0 R] /Count 1".
+std::string tree_pdf(const std::string& tree);
+
+// `encrypted`, an AES-256 file qpdf wrote, with its /P changed so that the sealed copy of the
+// permissions in /Perms disagrees: qpdf and other readers open it with its password, PDFium
+// refuses every password. Empty when `encrypted` has no /P.
+std::string permissions_disagree(const std::string& encrypted);
+
 // Folder of the test data kept in the tree.
 std::string data_dir();
 

@@ -22,7 +22,10 @@ TEST(Engine, OnlyPdfiumKind) {
 TEST(Engine, PasswordMatrix) {
   const std::string plain = test::text_pdf({"one", "two"});
   const std::string locked = test::qpdf_encrypt(plain, "user-pw", "owner-pw");
-  ASSERT_FALSE(locked.empty()) << "qpdf could not make the fixture";
+  // AES-256 whose /Perms contradicts /P: PDFium refuses every password, qpdf decrypts it.
+  const std::string sealed_open = test::permissions_disagree(test::qpdf_encrypt(plain, "", "owner-pw"));
+  const std::string sealed = test::permissions_disagree(locked);
+  ASSERT_FALSE(locked.empty() || sealed_open.empty() || sealed.empty()) << "qpdf could not make the fixtures";
   std::string damaged = plain.substr(0, 40);
 
   const struct {
@@ -39,6 +42,11 @@ TEST(Engine, PasswordMatrix) {
       {"locked, user", &locked, "user-pw", true, false},
       {"locked, owner", &locked, "owner-pw", true, false},
       {"damaged", &damaged, "", false, false},
+      {"sealed, empty user password", &sealed_open, "", true, false},
+      {"sealed, no password", &sealed, "", false, true},
+      {"sealed, wrong", &sealed, "nope", false, true},
+      {"sealed, user", &sealed, "user-pw", true, false},
+      {"sealed, owner", &sealed, "owner-pw", true, false},
   };
   auto e = engine();
   for (const auto& row : table) {
@@ -47,6 +55,10 @@ TEST(Engine, PasswordMatrix) {
     EXPECT_EQ(e->last_open_needs_password(), row.needs_password) << row.name;
     if (doc) {
       EXPECT_EQ(doc->page_count(), 2) << row.name;
+      EXPECT_EQ(doc->extract_text(1).runs.at(0).text, "two") << row.name;
+      // Page edits start from the file the document lives on, a decrypted copy for the sealed.
+      EXPECT_TRUE(doc->insert_blank_page(0, 100, 100)) << row.name;
+      EXPECT_EQ(doc->page_count(), 3) << row.name;
     }
   }
 }
@@ -58,6 +70,34 @@ TEST(Engine, WrongThenRightPassword) {
   EXPECT_TRUE(e->last_open_needs_password());
   EXPECT_NE(e->open(as_bytes(locked), "secret"), nullptr);
   EXPECT_FALSE(e->last_open_needs_password());
+}
+
+// PDFium reports a tree without kids as one page (the tree itself) and a tree of nulls as
+// pages that do not load; neither has a page to read. A wrong /Count over real kids does.
+TEST(Engine, TellsPageTreesWithoutAReadablePage) {
+  const struct {
+    const char* name;
+    const char* tree;
+    int pages;
+    bool readable;
+  } table[] = {
+      {"sound", "/Kids [3 0 R] /Count 1", 1, true},
+      {"no kids", "/Count 0", 1, false},
+      {"no kids, absurd count", "/Count 9999999999", 1, false},
+      {"empty kids", "/Kids [] /Count 0", 0, false},
+      {"nulls only", "/Kids [null null] /Count 2", 2, false},
+      {"kids a null", "/Kids null /Count 1", 1, false},
+      {"count 0 over a real kid", "/Kids [3 0 R] /Count 0", 1, true},
+      {"absurd count over a real kid", "/Kids [3 0 R] /Count 9999999999", 1, true},
+  };
+  auto e = engine();
+  for (const auto& row : table) {
+    const std::string pdf = test::tree_pdf(row.tree);
+    auto doc = e->open(as_bytes(pdf), "");
+    ASSERT_NE(doc, nullptr) << row.name;
+    EXPECT_EQ(doc->page_count(), row.pages) << row.name;
+    EXPECT_EQ(has_readable_page(*doc), row.readable) << row.name;
+  }
 }
 
 TEST(Engine, EmptyBytesNeverReachTheLibrary) {

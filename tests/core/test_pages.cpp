@@ -101,6 +101,9 @@ TEST(PageEdits, PageListAfterEachEdit) {
   const std::string locked_other = test::qpdf_encrypt(other, "pw", "owner");
   ASSERT_FALSE(locked_other.empty());
   const std::string not_pdf = "plain text, no PDF here\n";
+  // PDFium counts two pages, the second a null that qpdf's import would leave out.
+  const std::string half_readable = test::tree_pdf("/Kids [3 0 R null] /Count 2");
+  const std::string pageless = test::tree_pdf("/Count 0");
   const std::vector<std::string> abc{"a", "b", "c"};
   const EditCase table[] = {
       {"delete the only page", {"a"}, [](IDocument& d) { return d.delete_page(0); }, true, {}},
@@ -134,6 +137,10 @@ TEST(PageEdits, PageListAfterEachEdit) {
        false, abc},
       {"merge a file that needs a password", abc,
        [&](IDocument& d) { return d.merge(as_bytes(locked_other), -1); }, false, abc},
+      {"merge a file with a page that cannot be read", abc,
+       [&](IDocument& d) { return d.merge(as_bytes(half_readable), -1); }, false, abc},
+      {"merge a file whose tree holds no page", abc,
+       [&](IDocument& d) { return d.merge(as_bytes(pageless), -1); }, false, abc},
       {"merge into an empty document", {"a"},
        [&](IDocument& d) { return d.delete_page(0) && d.merge(as_bytes(other), -1); }, true, {"x", "y"}},
   };

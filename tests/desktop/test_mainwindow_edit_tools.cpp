@@ -308,9 +308,9 @@ class MainWindowEditToolsTest : public QObject {
     MainWindow w;
     WindowProbe p{w};
     w.openFile(twoLetter);
-    const QString opened = p.status();
-    w.mergeWith(out("no-such.pdf"));  // unreadable: silent
-    QCOMPARE(p.status(), opened);
+    // A file that cannot be read changes nothing, and says so like any other failed merge.
+    w.mergeWith(out("no-such.pdf"));
+    QCOMPARE(p.status(), QStringLiteral("Could not merge: %1").arg(out("no-such.pdf")));
     const QString junk = writeTestFile(dir, "junk.pdf", "not a pdf at all");
     w.mergeWith(junk);
     QCOMPARE(p.status(), QStringLiteral("Could not merge: %1").arg(junk));
@@ -368,6 +368,26 @@ class MainWindowEditToolsTest : public QObject {
     w.mergeFolderDialog();
     QCOMPARE(p.status(), QStringLiteral("Не удалось объединить папку"));
     QCOMPARE(p.tabs()->count(), 0);
+  }
+
+  // A damaged first file and a file whose tree holds no page are left out; the result is
+  // written from the rest, opened, and the status counts what was left out.
+  void folderMergeSaysWhatItLeftOut() {
+    LangGuard ru(0);
+    TempDir folder;
+    write_file(folder.file("0-damaged.pdf"), "%PDF-1.4 broken");
+    write_file(folder.file("1.pdf"), text_pdf({"one"}));
+    write_file(folder.file("2.pdf"), tree_pdf("/Count 0"));
+    write_file(folder.file("3.pdf"), text_pdf({"three"}));
+    const QString merged = QString::fromStdString(folder.file("out.pdf"));
+    MainWindow w;
+    WindowProbe p{w};
+    StatusLog log(w);
+    ModalAnswerer answers({chooseFile(QString::fromStdString(folder.path())), chooseFile(merged)});
+    w.mergeFolderDialog();
+    QCOMPARE(log.messages.value(0), QStringLiteral("Папка объединена → %1 (пропущено файлов: 2)").arg(merged));
+    QCOMPARE(p.tabs()->count(), 1);
+    QCOMPARE(w.currentView()->doc->page_count(), 2);
   }
 
   // Each entry asks its first question; without a document only the folder merge asks at all.

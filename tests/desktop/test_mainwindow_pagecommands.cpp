@@ -2,6 +2,7 @@
 // options that call them, and a crop that must keep annotations on the content they mark.
 #include <QImage>
 #include <QSettings>
+#include <QStatusBar>
 #include <QtTest>
 
 #include <algorithm>
@@ -218,6 +219,70 @@ class MainWindowPageCommandsTest : public QObject {
     QVERIFY(w.cropAllPages(0, 0, 300, 400));
     QCOMPARE(v->pages[0].width, 300.0);
     QCOMPARE(v->pages[2].height, 400.0);
+  }
+
+  // A page command that changes nothing says so in the status bar, whether it came from the
+  // command line or from the view (the thumbnails' menu); the save that follows names it.
+  void refusedPageEditsSaySo_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<int>("pages");
+    const QString one = writeTestFile(dir, "one.pdf", text_pdf({"only"}));
+    // PDFium counts two pages and cannot walk to the second: it deletes nothing from this tree.
+    const QString broken = writeTestFile(dir, "broken-tree.pdf", tree_pdf("/Kids [3 0 R null] /Count 2"));
+    const QString nulls = writeTestFile(dir, "nulls.pdf", tree_pdf("/Kids [null] /Count 1"));
+    QTest::newRow("the only page") << one << QStringList{"--delete-page", "1"}
+                                   << QStringLiteral("Единственную страницу документа удалить нельзя") << 1;
+    QTest::newRow("a tree PDFium cannot delete from")
+        << broken << QStringList{"--delete-page", "1"} << QStringLiteral("Не удалось удалить страницу 1") << 2;
+    QTest::newRow("delete past the end") << a4 << QStringList{"--delete-page", "7"}
+                                         << QStringLiteral("Не удалось удалить страницу 7") << 3;
+    QTest::newRow("rotate past the end") << a4 << QStringList{"--rotate-page", "4"}
+                                         << QStringLiteral("Не удалось повернуть страницу 4") << 3;
+    QTest::newRow("insert past the end") << a4 << QStringList{"--insert-page", "9"}
+                                         << QStringLiteral("Не удалось вставить страницу 9") << 3;
+    QTest::newRow("crop to nothing") << a4 << QStringList{"--crop", "300,0,100,800"}
+                                     << QStringLiteral("Не удалось обрезать страницы: пустая область") << 3;
+    QTest::newRow("merge a file whose page cannot be taken")
+        << a4 << QStringList{"--merge", nulls} << QStringLiteral("Не удалось объединить: %1").arg(nulls) << 3;
+  }
+  void refusedPageEditsSaySo() {
+    QFETCH(QString, file);
+    QFETCH(QStringList, args);
+    QFETCH(QString, refusal);
+    QFETCH(int, pages);
+    MainWindow w;
+    QStringList log;
+    connect(w.statusBar(), &QStatusBar::messageChanged, &w, [&log](const QString& m) {
+      if (!m.isEmpty()) log << m;
+    });
+    quorvel::desktop::runCommandLine(w, QStringList{file} << args);
+    PdfView* v = w.currentView();
+    QVERIFY(v);
+    QVERIFY2(log.contains(refusal), qPrintable(log.join(QLatin1Char('\n'))));
+    QCOMPARE(v->pageCount(), pages);
+  }
+
+  // The save after a refused edit names what the copy lacks; the next one has nothing to name.
+  // The thumbnails' menu calls the view, and its refusals reach the window as well.
+  void saveAfterARefusalNamesIt() {
+    const QString one = writeTestFile(dir, "one.pdf", text_pdf({"only"}));
+    const QString saved = QString::fromStdString(dir.file("one-copy.pdf"));
+    MainWindow w;
+    quorvel::desktop::runCommandLine(w, {one, "--delete-page", "1", "--save", saved});
+    PdfView* v = w.currentView();
+    QVERIFY(v);
+    QCOMPARE(w.statusBar()->currentMessage(),
+             QStringLiteral("Сохранено: %1 — не выполнено: Единственную страницу документа удалить нельзя").arg(saved));
+    QCOMPARE(openBytes(read_file(saved.toStdString()))->page_count(), 1);
+    w.saveDocumentTo(saved);
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Сохранено: %1").arg(saved));
+
+    QVERIFY(!v->movePage(0, 3));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Не удалось переместить страницу 1"));
+    QVERIFY(!v->deletePage(0));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Единственную страницу документа удалить нельзя"));
   }
 
   void viewSettings() {

@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,37 @@ class MainWindowStampToolsTest : public QObject {
     for (int x = 0; x < page.width(); ++x)
       for (int y = 0; y < page.height(); ++y) lightest = std::min(lightest, qGray(page.pixel(x, y)));
     QVERIFY2(lightest > 200 && lightest < 235, qPrintable(QString::number(lightest)));
+  }
+
+  // A page tree whose kids are a null, which PDFium shows as one page (the tree itself): a copy
+  // would hold fewer pages than the document stamped, so each tool reports its failure and
+  // writes and opens nothing.
+  void stampsRefuseACopyWithFewerPages() {
+    LangGuard ru(0);
+    const QString nulls = writeTestFile(dir, "nulls.pdf", tree_pdf("/Kids null /Count 1"));
+    const struct {
+      const char* name;
+      std::function<void(MainWindow&, const QString&)> run;
+      QString failure;
+    } tools[] = {
+        {"watermark", [](MainWindow& w, const QString& o) { w.watermarkTo(QStringLiteral("КОПИЯ"), o); },
+         QStringLiteral("Не удалось добавить водяной знак")},
+        {"page numbers", [](MainWindow& w, const QString& o) { w.pageNumbersTo(o); },
+         QStringLiteral("Не удалось проставить номера страниц")},
+        {"bates", [](MainWindow& w, const QString& o) { w.batesStampTo(QStringLiteral("T"), 1, 6, o); },
+         QStringLiteral("Не удалось проставить нумерацию Бейтса")},
+    };
+    for (const auto& t : tools) {
+      MainWindow w;
+      WindowProbe p{w};
+      w.openFile(nulls);
+      QVERIFY(w.currentView());
+      const QString path = out("nulls-stamped.pdf");
+      t.run(w, path);
+      QVERIFY2(p.status() == t.failure, qPrintable(QStringLiteral("%1: %2").arg(t.name, p.status())));
+      QVERIFY2(!QFileInfo::exists(path), t.name);
+      QCOMPARE(p.tabs()->count(), 1);
+    }
   }
 
   // The picture is stored once for all the pages whose shorter side it fits, not once a page:

@@ -338,6 +338,36 @@ class OpenTest : public QObject {
     QCOMPARE(p.status(), status.contains(QStringLiteral("%1")) ? status.arg(path) : status);
   }
 
+  // A file whose page tree holds no page opens, and the status says so instead of the verdict;
+  // AES-256 whose sealed permissions PDFium refuses opens with the empty password, unasked.
+  void documentsWithoutAReadablePageSaySo_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("no kids") << "no-kids.pdf" << QByteArray::fromStdString(tree_pdf("/Count 0"))
+                             << "Открыт no-kids.pdf — в документе нет читаемых страниц";
+    QTest::newRow("nulls") << "nulls.pdf" << QByteArray::fromStdString(tree_pdf("/Kids [null] /Count 1"))
+                           << "Открыт nulls.pdf — в документе нет читаемых страниц";
+    QTest::newRow("sealed")
+        << "sealed.pdf"
+        << QByteArray::fromStdString(permissions_disagree(qpdf_encrypt(text_pdf({"p"}), "", "owner")))
+        << "Открыт sealed.pdf — безопасность: Чисто";
+  }
+  void documentsWithoutAReadablePageSaySo() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, status);
+    QVERIFY(!bytes.isEmpty());
+    const QString path = writeTestFile(dir, name, bytes.toStdString());
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer answers({});
+    w.openFile(path);
+    QCOMPARE(answers.seen.size(), 0);
+    QCOMPARE(p.tabs()->count(), 1);
+    QCOMPARE(p.status(), status);
+  }
+
   // The engine takes at most an int of bytes: a bigger file is refused before anything reads
   // it whole into memory (a sparse file, so the test writes nothing of its size).
   void fileBeyondTheEnginesSizeIsNotRead() {
