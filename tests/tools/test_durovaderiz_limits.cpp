@@ -116,13 +116,12 @@ TEST(DurovaderizLimits, HeadAndBodyDeadlinesHoldWhileBytesTrickleIn) {
   Client head(server.port());
   ASSERT_TRUE(head.send("POST /pdf/optimize HTTP/1.1\r\nX-Slow: "));
   EXPECT_TRUE(trickles_until_dropped(head, 300)) << "a byte now and then kept the head open";
-  EXPECT_EQ(head.status(), 408);
-  EXPECT_NE(head.body().find("\"error\""), std::string::npos);
+  EXPECT_EQ(head.status(), 0) << "a late head is dropped, not answered";
 
   Client body(server.port());
   ASSERT_TRUE(body.send(server.head("POST /pdf/optimize", "Content-Type: application/pdf\r\nContent-Length: 1000\r\n")));
   EXPECT_TRUE(trickles_until_dropped(body, 300)) << "a byte now and then kept the body open";
-  EXPECT_EQ(body.status(), 408);
+  EXPECT_EQ(body.status(), 0);
 }
 
 TEST(DurovaderizLimits, DropsAnAnswerThatIsNotRead) {
