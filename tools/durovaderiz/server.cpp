@@ -425,17 +425,24 @@ class Server {
     // the deadline first, the client gets the same refusal.
     if (ex.req.work->cancelled() && resp.status < 400) resp = json_error(503, overtime_text(limits_.work.time));
     {
+      // The budget is free for the next request before this answer leaves; the memory goes
+      // right after it.
       std::lock_guard lock(mutex_);
-      if (Tracked* t = tracked(ex.connection); t && t->exchange == shared) t->exchange.reset();
-      conclude(ex, std::move(resp));
+      bool waiting = false;
+      {
+        std::lock_guard ex_lock(ex.m);
+        release_body(ex);
+        waiting = !ex.answered;
+      }
+      // Once answered by others, the connection may be gone: only a waiting one is looked at.
+      if (waiting) {
+        if (Tracked* t = tracked(ex.connection); t && t->exchange == shared) t->exchange.reset();
+        conclude(ex, std::move(resp));
+      }
     }
     // What the work kept may still point into the body: both go here, after the answer.
     ex.req.work->release_kept();
-    {
-      std::lock_guard lock(ex.m);
-      ex.req.body = std::string();
-      release_body(ex);
-    }
+    ex.req.body = std::string();
     // A large document leaves the heap wide; once nothing works, it goes back to the system.
     if (--inflight_ == 0) malloc_trim(0);
   }
