@@ -55,6 +55,8 @@ TEST(DurovaderizServer, SaysWhereItListensAndNothingElse) {
   EXPECT_EQ(http_request(b.port(), "POST", "/pdf/optimize", "junk", "text/plain").status, 415);
   EXPECT_EQ(b.more_output(), "");
   EXPECT_EQ(b.output(), "");
+  // Listed under its own name, though it starts itself again through /proc/self/exe.
+  EXPECT_EQ(read_file("/proc/" + std::to_string(b.child().pid()) + "/comm"), "durovaderiz\n");
 
   // A port given is the port said.
   const int port = free_port();
@@ -175,6 +177,8 @@ TEST(DurovaderizServer, RefusesWithShortErrors) {
       {"POST", q, "", 415},
       {"POST", q, "%PDF-1.4\nthis is not really a PDF at all", 422},
       {"POST", "/pdf/encrypt?allow_print=1", text_pdf({"x"}), 400},
+      {"POST", "/pdf/encrypt?user_password=&allow_print=1", text_pdf({"x"}), 400},
+      {"POST", "/pdf/encrypt?user_password", text_pdf({"x"}), 400},
       {"POST", "/pdf/encrypt?user_password=a%00b", text_pdf({"x"}), 400},
       {"GET", q, "", 405},
       {"GET", "/no/such/route?user_password=" + secret, "", 404},
@@ -188,6 +192,10 @@ TEST(DurovaderizServer, RefusesWithShortErrors) {
     EXPECT_LT(r.body.size(), 80u) << r.body;
     EXPECT_EQ(r.body.find(secret), std::string::npos);
   }
+  // Protecting with an empty password would give a file that opens without one.
+  const HttpReply empty = http_request(b.port(), "POST", "/pdf/encrypt?user_password=", text_pdf({"x"}), "application/pdf");
+  EXPECT_EQ(empty.status, 400);
+  EXPECT_NE(empty.body.find("user_password must not be empty"), std::string::npos) << empty.body;
   const HttpReply garbage = http_raw(b.port(), "\x16\x03\x01 hello\r\n\r\n");
   EXPECT_EQ(garbage.status, 400);
   // Nothing of the queries, headers or bodies was written anywhere.
