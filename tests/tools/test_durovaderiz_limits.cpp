@@ -124,6 +124,24 @@ TEST(DurovaderizLimits, HeadAndBodyDeadlinesHoldWhileBytesTrickleIn) {
   EXPECT_EQ(body.status(), 0);
 }
 
+TEST(DurovaderizLimits, HeldHeadsMakeRoomForAQuickRequest) {
+  ServerOptions opts;
+  opts.limits.max_connections = 8;
+  LocalServer server(opts);
+  ASSERT_GT(server.port(), 0);
+  // Every place taken by clients that keep their heads open, and many more than that.
+  std::vector<std::unique_ptr<Client>> held;
+  for (int i = 0; i < 100; ++i) {
+    held.push_back(std::make_unique<Client>(server.port()));
+    ASSERT_TRUE(held.back()->send("POST /pdf/optimize HTTP/1.1\r\nX-Slow: "));
+  }
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(http_raw(server.port(), server.head("GET /health"), time_bound_ms(2000)).status, 200);
+  // The oldest heads went to make that room; the newest are still held.
+  EXPECT_TRUE(held.front()->wait(time_bound_ms(2000)));
+  EXPECT_FALSE(held.back()->wait(0));
+}
+
 TEST(DurovaderizLimits, DropsAnAnswerThatIsNotRead) {
   ServerOptions opts;
   opts.limits = short_limits();
