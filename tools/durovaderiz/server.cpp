@@ -194,8 +194,12 @@ class Server {
     {
       std::lock_guard lock(mutex_);
       stopping_ = true;
-      for (auto& [id, t] : tracked_)
-        if (t->exchange) conclude(*t->exchange, json_error(503, "the backend is stopping"));
+      for (auto& [id, t] : tracked_) {
+        if (!t->exchange) continue;
+        // Queued work would otherwise still run, for nobody.
+        if (t->exchange->req.work) t->exchange->req.work->cancel();
+        conclude(*t->exchange, json_error(503, "the backend is stopping"));
+      }
     }
     if (daemon_) MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
