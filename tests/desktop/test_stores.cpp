@@ -1,13 +1,12 @@
 // The annotation and recent-documents stores against real database files.
-#include <sys/stat.h>
-
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QDir>
+#include <sys/stat.h>
 
 #include "desktop/stores/AnnotationStore.h"
 #include "desktop/stores/RecentsStore.h"
