@@ -1,12 +1,16 @@
 // The backend stand-in under the loads one hostile local process can make, each on a fresh
 // stand-in: whether the health check kept answering meanwhile (a probe every 100 ms, each
-// given 5 s), its worst latency, the stand-in's peak resident memory (VmHWM) and what became
-// of the load itself. The slow clients send a byte every 2 s by default: any pause shorter
+// given 5 s), its worst latency, the stand-in's peak resident memory (VmHWM, against the hard
+// limit of 640 MB), its resident memory when idle before and a few seconds after the load, and
+// what became of the load itself. The slow clients send a byte every 2 s by default: any pause shorter
 // than a server's idle limit keeps a connection that restarts its limit on every byte, so the
 // 16 s of the field report show the same in longer runs.
-// Usage: bench_backend_hostile [durovaderiz] [seconds between the slow clients' bytes]
+// Usage: bench_backend_hostile [durovaderiz] [seconds between the slow clients' bytes] [part of
+// the names of the loads to run]
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -64,11 +68,14 @@ bool closed_by_peer(int fd) {
   return poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
-size_t vm_hwm_kb(pid_t pid) {
+constexpr size_t kHardLimitMb = 640;
+
+// A field of the stand-in's /proc status (VmHWM, VmRSS) in KB.
+size_t status_kb(pid_t pid, const std::string& key) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(in, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6));
+    if (line.rfind(key + ":", 0) == 0) return std::stoul(line.substr(key.size() + 1));
   return 0;
 }
 
@@ -177,6 +184,62 @@ std::string pdf_with_stream(const std::string& filter, const std::string& stream
       "", "%PDF-1.7\n" + padding);
 }
 
+// `pages` pages in a two-level page tree, each a small two-row table, about 125 bytes a page.
+std::string many_pages_pdf(int pages) {
+  const std::string table = "BT /F1 10 Tf 72 700 Td (Item) Tj 150 0 Td (Price) Tj -150 -14 Td (Pen) Tj 150 0 Td (12) Tj ET";
+  constexpr int kPerNode = 1000;
+  const int nodes = (pages + kPerNode - 1) / kPerNode;
+  const int first_node = 5, first_page = first_node + nodes;
+  std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                                      "<< /Length " + std::to_string(table.size()) + " >>\nstream\n" + table + "\nendstream"};
+  std::string root_kids;
+  for (int n = 0; n < nodes; ++n) {
+    root_kids += std::to_string(first_node + n) + " 0 R ";
+    const int count = std::min(kPerNode, pages - n * kPerNode);
+    std::string kids;
+    for (int i = 0; i < count; ++i) kids += std::to_string(first_page + n * kPerNode + i) + " 0 R ";
+    objects.push_back("<< /Type /Pages /Parent 2 0 R /Count " + std::to_string(count) + " /Kids [" + kids + "] >>");
+  }
+  objects[1] = "<< /Type /Pages /Count " + std::to_string(pages) + " /Kids [" + root_kids + "] >>";
+  for (int p = 0; p < pages; ++p)
+    objects.push_back("<< /Type /Page /Parent " + std::to_string(first_node + p / kPerNode) +
+                      " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> >> /Contents 4 0 R >>");
+  return test::build_pdf(objects);
+}
+
+// Answers of the requests, e.g. "200 200 503", in the order they finished.
+std::string statuses_text(const std::vector<int>& statuses) {
+  std::string s = "answers:";
+  for (int st : statuses) s += " " + std::to_string(st);
+  return s;
+}
+
+// Run as another process (this program with --flood): holds `count` connections open to the
+// port, sending one byte of a head on each every second for `seconds`, then ends.
+int flood_heads(int port, int count, int seconds) {
+  std::vector<int> fds;
+  for (int i = 0; i < count; ++i) {
+    const int fd = connect_to(port);
+    if (fd >= 0) fds.push_back(fd);
+  }
+  const std::string head = "POST /pdf/optimize HTTP/1.1\r\nX-Slow: ";
+  for (int s = 0; s < seconds; ++s) {
+    for (int fd : fds) send(fd, &head[std::min<size_t>(s, head.size() - 1)], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  return 0;
+}
+
+pid_t head_flood(int port, int count, int seconds) {
+  const std::vector<std::string> args = {"/proc/self/exe", "--flood", std::to_string(port), std::to_string(count),
+                                         std::to_string(seconds)};
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
 struct Load {
   std::string name;
   std::function<std::string(const bench::Backend&)> run;  // gives a line on what became of it
@@ -202,6 +265,8 @@ std::string request_head(const bench::Backend& b, const std::string& target, con
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--flood") return flood_heads(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
+  const std::string only = argc > 3 ? argv[3] : "";
   const std::string program = bench::stand_in_program(argc, argv);
   const double interval = argc > 2 ? std::atof(argv[2]) : 2.0;
   test::TempDir dir;
@@ -274,9 +339,7 @@ int main(int argc, char** argv) {
              statuses.push_back(status);
            });
          for (std::thread& t : clients) t.join();
-         std::string s = "answers:";
-         for (int st : statuses) s += " " + std::to_string(st);
-         return s;
+         return statuses_text(statuses);
        }},
       {"30,000 x 30,000 PNG to /ocr",
        [&](const bench::Backend& b) { return timed_post(b, "/ocr", huge_png(30000), "application/octet-stream"); }},
@@ -290,6 +353,57 @@ int main(int argc, char** argv) {
          // In a filter array, so a writer that recompresses what is not plain Flate decodes it.
          return timed_post(b, "/pdf/optimize", pdf_with_stream("[/FlateDecode]", deflated_zeros(1ull << 30)),
                            "application/pdf");
+       }},
+      {"/ai/embeddings: 500,000 one-letter texts (2 MB)",
+       [&](const bench::Backend& b) {
+         std::string body = "{\"texts\":[";
+         for (int i = 0; i < 500000; ++i) body += i ? ",\"a\"" : "\"a\"";
+         body += "]}";
+         const auto t = Clock::now();
+         const test::HttpReply r = b.request("POST", "/ai/embeddings", body, "application/json", 300000);
+         char line[128];
+         std::snprintf(line, sizeof line, "answer %d of %zu MB after %.2f s", r.status, r.body.size() >> 20,
+                       bench::seconds_since(t));
+         return std::string(line);
+       }},
+      {"4 parallel tables of 100,000-page documents",
+       [&](const bench::Backend& b) {
+         const std::string pdf = many_pages_pdf(100000);
+         std::mutex m;
+         std::vector<int> statuses;
+         std::vector<std::thread> clients;
+         const auto t = Clock::now();
+         for (int i = 0; i < 4; ++i)
+           clients.emplace_back([&] {
+             const int status = b.request("POST", "/pdf/extract?what=tables&format=csv", pdf, "application/pdf", 300000).status;
+             std::lock_guard lock(m);
+             statuses.push_back(status);
+           });
+         for (std::thread& c : clients) c.join();
+         char line[96];
+         std::snprintf(line, sizeof line, " (%.1f MB each) after %.1f s", pdf.size() / 1048576.0, bench::seconds_since(t));
+         return statuses_text(statuses) + line;
+       }},
+      {"1,000 held heads from another process, client",
+       [&](const bench::Backend& b) {
+         constexpr int kSeconds = 20;
+         const pid_t flood = head_flood(b.port, 1000, kSeconds);
+         // The window's requests meanwhile: a small document to protect, one after another.
+         const std::string pdf = test::text_pdf({"client page"});
+         std::this_thread::sleep_for(std::chrono::seconds(2));  // let the flood connect
+         double worst = 0;
+         int sent = 0, answered = 0;
+         for (const auto end = Clock::now() + std::chrono::seconds(kSeconds - 4); Clock::now() < end; ++sent) {
+           const auto t = Clock::now();
+           answered += b.request("POST", "/pdf/encrypt?user_password=x", pdf, "application/pdf", 5000).status == 200;
+           worst = std::max(worst, bench::seconds_since(t));
+           std::this_thread::sleep_for(std::chrono::milliseconds(200));
+         }
+         int st = 0;
+         if (flood > 0) waitpid(flood, &st, 0);
+         char line[128];
+         std::snprintf(line, sizeof line, "client: %d of %d answered, worst %.2f s", answered, sent, worst);
+         return std::string(line);
        }},
       {"foreign-Origin post to /requests/{id}/responses",
        [&](const bench::Backend& b) {
@@ -309,19 +423,27 @@ int main(int argc, char** argv) {
        }},
   };
 
-  std::printf("%-50s %6s %9s %9s  %s\n", "load", "held", "worst s", "VmHWM MB", "outcome");
+  std::printf("hard limit of resident memory: %zu MB\n", kHardLimitMb);
+  std::printf("%-50s %6s %9s %9s %8s %8s  %s\n", "load", "held", "worst s", "VmHWM MB", "idle MB", "after MB",
+              "outcome");
   for (const Load& load : loads) {
+    if (load.name.find(only) == std::string::npos) continue;
     bench::Backend b;
     if (!b.start(program, {{"DUROVADERIZ_DATA", dir.file("data-" + std::to_string(&load - loads.data()))}})) {
       std::fprintf(stderr, "the stand-in %s did not start\n", program.c_str());
       return 1;
     }
+    const size_t idle = status_kb(b.child.pid(), "VmRSS");
     Prober probe(b);
     const std::string outcome = load.run(b);
     probe.stop();
-    const size_t hwm = vm_hwm_kb(b.child.pid());
-    std::printf("%-50s %6s %9.2f %9zu  %s (%d of %d probes failed)\n", load.name.c_str(), probe.held() ? "yes" : "NO",
-                probe.worst(), hwm / 1024, outcome.c_str(), probe.failed(), probe.probes());
+    const size_t hwm = status_kb(b.child.pid(), "VmHWM");
+    // What the stand-in gives back once the load is over.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const size_t after = status_kb(b.child.pid(), "VmRSS");
+    std::printf("%-50s %6s %9.2f %9zu %8zu %8zu  %s (%d of %d probes failed)%s\n", load.name.c_str(),
+                probe.held() ? "yes" : "NO", probe.worst(), hwm / 1024, idle / 1024, after / 1024, outcome.c_str(),
+                probe.failed(), probe.probes(), hwm / 1024 > kHardLimitMb ? ", PAST THE HARD LIMIT" : "");
     std::fflush(stdout);
   }
   return 0;

@@ -1,7 +1,13 @@
 #include "desktop/stores/StoreDatabase.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -53,12 +59,30 @@ QString moveAside(const QString& path) {
   return target;
 }
 
+// The recent paths and the annotation texts are the user's alone: the folder is closed to others
+// and the files, with the WAL's two, readable by the owner only, also when an earlier version
+// made them wider. The file is made before the driver opens it, so SQLite (which gives the WAL
+// files the database's mode) never creates it with the umask's 0644.
+void makePrivate(const QString& path) {
+  const QString dir = QFileInfo(path).absolutePath();
+  const bool ownFolder = QFileInfo(dir).ownerId() == ::getuid() && dir != QDir::homePath() &&
+                         dir != QDir::tempPath() && dir != QDir::rootPath();
+  if (ownFolder) ::chmod(QFile::encodeName(dir).constData(), 0700);
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::fchmod(fd, 0600);
+    ::close(fd);
+  }
+  for (const char* suffix : {"-wal", "-shm"}) ::chmod(QFile::encodeName(path + QLatin1String(suffix)).constData(), 0600);
+}
+
 }  // namespace
 
 QSqlDatabase open(const QString& name, const QString& path, QString* damagedCopy) {
   QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
   db.setDatabaseName(path);
   db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+  makePrivate(path);
   if (!db.open()) return db;
 
   Check check = quickCheck(db);

@@ -6,6 +6,8 @@
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QDir>
+#include <sys/stat.h>
 
 #include "desktop/stores/AnnotationStore.h"
 #include "desktop/stores/RecentsStore.h"
@@ -416,6 +418,35 @@ class StoresTest : public QObject {
     QVERIFY(r.list(-1).empty());
     QVERIFY(r.add(QStringLiteral("/y.pdf"), QStringLiteral("Y")));
     QCOMPARE(paths(r.list(-1)), QStringList{"/y.pdf"});
+  }
+
+  void filesAndFolderAreTheOwnersAlone() {
+    // A folder and files left wider by an earlier version are closed too.
+    const QString folder = dir.filePath(QStringLiteral("data"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/quorvel.db");
+    const auto mode = [](const QString& p) {
+      struct stat st{};
+      return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    const auto check = [&] {
+      QCOMPARE(mode(folder), 0700);
+      QCOMPARE(mode(path), 0600);
+      QCOMPARE(mode(path + QStringLiteral("-wal")), 0600);
+      QCOMPARE(mode(path + QStringLiteral("-shm")), 0600);
+    };
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0755) == 0);
+    AnnotationStore annotations(path);
+    QVERIFY(annotations.isOpen());
+    QVERIFY(annotations.add(QStringLiteral("k"), note("a", 0, "private note")));
+    check();
+    // Widened while the first store holds the files open; the next store closes them again.
+    for (const QString& p : {folder, path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")})
+      QVERIFY(::chmod(QFile::encodeName(p).constData(), 0755) == 0);
+    RecentsStore recents(path);
+    QVERIFY(recents.isOpen());
+    recents.add(QStringLiteral("/home/u/secret.pdf"), QStringLiteral("secret"));
+    check();
   }
 
   void databaseInMissingFolderGivesClosedStores() {

@@ -55,6 +55,29 @@ TEST(DurovaderizAccess, ServesOnlyItsOwnAddressAndNoWebPage) {
   for (const Case& c : cases) EXPECT_EQ(status_of(c.head), c.status) << testing::PrintToString(c.head.headers);
 }
 
+TEST(DurovaderizAccess, RefusesAHeaderThatIsGivenTwice) {
+  const auto twice = [](const std::string& name, const std::string& second) {
+    Head h;
+    if (!request(h).header(name)) h.headers.emplace_back(name, second);
+    h.headers.emplace_back(name, second);
+    return h;
+  };
+  struct Case {
+    Head head;
+    int status;
+  } cases[] = {
+      // The first names us; a reader that takes the last one sees another address.
+      {twice("host", "attacker.example"), 400},
+      {twice("host", "127.0.0.1:4321"), 400},
+      {twice("content-type", "text/html"), 400},
+      {twice("content-type", "application/pdf"), 400},
+      {twice("content-length", "100"), 400},
+      {twice("authorization", "Bearer x"), 400},
+      {twice("accept", "*/*"), 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(status_of(c.head), c.status) << testing::PrintToString(c.head.headers);
+}
+
 TEST(DurovaderizAccess, AsksForTheTokenEverywhereButTheHealthCheckAndTheOffersPage) {
   const std::string token = "Zq8-secret";
   const auto get = [](std::string path) {

@@ -62,3 +62,34 @@ TEST(AiEmbeddings, RefusesABodyWithoutTexts) {
   for (const char* body : {"not json", "[1]", R"({"texts":"a"})", R"({"provider":"gigachat"})", R"({"texts":["a",2]})"})
     EXPECT_EQ(post(body).status, 400) << body;
 }
+
+TEST(AiEmbeddings, AnswersManyTinyTextsOnlyWithinTheRequestsMemory) {
+  // A short body of one-letter texts asks for an answer hundreds of times its size.
+  const auto body = [](int count) {
+    std::string b = R"({"texts":[)";
+    for (int i = 0; i < count; ++i) b += i ? R"(,"a")" : R"("a")";
+    return b + "]}";
+  };
+  WorkLimits limits;
+  limits.memory = 8u << 20;
+  Request req;
+  req.method = "POST";
+  req.path = "/ai/embeddings";
+  req.body = body(100000);
+  req.work = std::make_shared<Work>(limits);
+  // The server turns a refusal thrown from deep inside into the answer.
+  Response refused;
+  try {
+    refused = dispatch(req);
+  } catch (const WorkRefused& no) {
+    refused = text_reply(no.status, no.what);
+  }
+  EXPECT_EQ(refused.status, 413);
+  EXPECT_NE(refused.body.find("memory"), std::string::npos) << refused.body;
+
+  req.body = body(1000);
+  req.work = std::make_shared<Work>(limits);
+  const Response r = dispatch(req);
+  ASSERT_EQ(r.status, 200);
+  EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(r.body))["vectors"].toArray().size(), 1000);
+}

@@ -55,6 +55,8 @@ TEST(DurovaderizServer, SaysWhereItListensAndNothingElse) {
   EXPECT_EQ(http_request(b.port(), "POST", "/pdf/optimize", "junk", "text/plain").status, 415);
   EXPECT_EQ(b.more_output(), "");
   EXPECT_EQ(b.output(), "");
+  // Listed under its own name, though it starts itself again through /proc/self/exe.
+  EXPECT_EQ(read_file("/proc/" + std::to_string(b.child().pid()) + "/comm"), "durovaderiz\n");
 
   // A port given is the port said.
   const int port = free_port();
@@ -175,6 +177,8 @@ TEST(DurovaderizServer, RefusesWithShortErrors) {
       {"POST", q, "", 415},
       {"POST", q, "%PDF-1.4\nthis is not really a PDF at all", 422},
       {"POST", "/pdf/encrypt?allow_print=1", text_pdf({"x"}), 400},
+      {"POST", "/pdf/encrypt?user_password=&allow_print=1", text_pdf({"x"}), 400},
+      {"POST", "/pdf/encrypt?user_password", text_pdf({"x"}), 400},
       {"POST", "/pdf/encrypt?user_password=a%00b", text_pdf({"x"}), 400},
       {"GET", q, "", 405},
       {"GET", "/no/such/route?user_password=" + secret, "", 404},
@@ -188,14 +192,74 @@ TEST(DurovaderizServer, RefusesWithShortErrors) {
     EXPECT_LT(r.body.size(), 80u) << r.body;
     EXPECT_EQ(r.body.find(secret), std::string::npos);
   }
-  const HttpReply chunked = http_raw(
-      b.port(), "POST " + q + " HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
-  EXPECT_EQ(chunked.status, 501);
+  // Protecting with an empty password would give a file that opens without one.
+  const HttpReply empty = http_request(b.port(), "POST", "/pdf/encrypt?user_password=", text_pdf({"x"}), "application/pdf");
+  EXPECT_EQ(empty.status, 400);
+  EXPECT_NE(empty.body.find("user_password must not be empty"), std::string::npos) << empty.body;
   const HttpReply garbage = http_raw(b.port(), "\x16\x03\x01 hello\r\n\r\n");
   EXPECT_EQ(garbage.status, 400);
   // Nothing of the queries, headers or bodies was written anywhere.
   EXPECT_EQ(b.output(), "");
   EXPECT_TRUE(b.child().running());
+}
+
+TEST(DurovaderizServer, RefusesMalformedAndDoubledHeads) {
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready());
+  const std::string host = host_line(b.port());
+  const std::string pdf = text_pdf({"x"});
+  const std::string length = "Content-Length: " + std::to_string(pdf.size()) + "\r\n";
+  const std::string post = "POST /pdf/encrypt?user_password=x HTTP/1.1\r\n";
+  struct Case {
+    std::string head;
+    int status;
+  } cases[] = {
+      {post + host + "Content-Type: application/pdf\r\n" + length, 200},
+      // The first Host names us, the second another site; the second type is another reader's.
+      {post + host + "Host: attacker.example\r\nContent-Type: application/pdf\r\n" + length, 400},
+      {post + host + host + "Content-Type: application/pdf\r\n" + length, 400},
+      {post + host + "Content-Type: application/pdf\r\nContent-Type: text/html\r\n" + length, 400},
+      {post + host + "Content-Type: application/pdf\r\n" + length + length, 400},
+      {"GET http://127.0.0.1/health HTTP/1.1\r\n" + host, 400},
+      {"GET /health HTTP/2.0\r\n" + host, 505},
+      {post + host + "Content-Type: application/pdf\r\nContent-Length: -1\r\n", 400},
+      {post + host + "Content-Type: application/pdf\r\nContent-Length: 5x\r\n", 400},
+      {post + host + "Content-Type: application/pdf\r\nContent-Length: 99999999999999\r\n", 413},
+      {"GET /health HTTP/1.1\r\n" + host + "no colon here\r\n", 400},
+  };
+  for (const Case& c : cases) {
+    const HttpReply r = http_raw(b.port(), c.head + "\r\n" + pdf);
+    EXPECT_EQ(r.status, c.status) << c.head;
+  }
+  EXPECT_TRUE(b.child().running());
+}
+
+TEST(DurovaderizServer, TakesChunkedBodiesUpToWhatTheRouteTakes) {
+  TempDir dir;
+  Backend b(dir);
+  ASSERT_TRUE(b.ready());
+  const auto chunked = [&](const std::string& target, const std::string& type, const std::string& body) {
+    std::string raw = "POST " + target + " HTTP/1.1\r\n" + host_line(b.port()) + "Content-Type: " + type +
+                      "\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (size_t at = 0; at < body.size(); at += 1000) {
+      const std::string piece = body.substr(at, 1000);
+      char size[16];
+      std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+      raw += size + piece + "\r\n";
+    }
+    return http_raw(b.port(), raw + "0\r\n\r\n");
+  };
+  const std::string password = "chunk-pw";
+  const HttpReply r = chunked("/pdf/encrypt?user_password=" + password, "application/pdf", text_pdf({"chunked page"}));
+  ASSERT_EQ(r.status, 200) << r.body;
+  ASSERT_TRUE(write_file(dir.file("out.pdf"), r.body));
+  EXPECT_NE(show_encryption(dir.file("out.pdf"), password), "");
+  // An offer takes 64 KB at most, whether its length is said first or not.
+  const HttpReply big = chunked("/requests/REQ-1/responses", "application/json", std::string(100000, ' '));
+  EXPECT_EQ(big.status, 413);
+  EXPECT_NE(big.body.find("\"error\""), std::string::npos);
+  EXPECT_EQ(http_request(b.port(), "GET", "/health").status, 200);
 }
 
 TEST(DurovaderizServer, ServesOthersWhileAClientStalls) {

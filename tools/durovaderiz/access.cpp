@@ -44,6 +44,19 @@ bool offers_page(const Request& head) {
   return id.find('/') == std::string_view::npos;
 }
 
+// Headers that say one thing once: a second one, right or not, is where two readers of the
+// same head could disagree (a proxy checks the first Host, a route reads the last type).
+bool repeats_a_single_header(const Request& head) {
+  static constexpr std::string_view kSingle[] = {"host", "content-type", "content-length", "authorization",
+                                                  "origin", "transfer-encoding", "expect", "x-signer-pfx"};
+  for (std::string_view name : kSingle) {
+    int seen = 0;
+    for (const auto& [k, v] : head.headers) seen += k == name;
+    if (seen > 1) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool same_secret(std::string_view expected, std::string_view given) {
@@ -54,8 +67,9 @@ bool same_secret(std::string_view expected, std::string_view given) {
   return CRYPTO_memcmp(a, b, sizeof a) == 0;
 }
 
-std::optional<Response> refusal(const Request& head, size_t content_length, const Access& access,
+std::optional<Response> refusal(const Request& head, std::optional<size_t> content_length, const Access& access,
                                 bool scripted) {
+  if (repeats_a_single_header(head)) return json_error(400, "a header that is given once came more than once");
   const std::string* host = head.header("host");
   if (!host) return json_error(400, "the Host header is missing");
   if (!names_us(*host, access.port)) return json_error(421, "the Host header does not name this backend");
@@ -84,7 +98,7 @@ std::optional<Response> refusal(const Request& head, size_t content_length, cons
                                               "an image or application/octet-stream"};
     return json_error(415, std::string("the body must be ") + kWanted[static_cast<int>(route->body)]);
   }
-  if (content_length > route->max_body)
+  if (content_length && *content_length > route->max_body)
     return json_error(413, "the body is larger than " + size_text(route->max_body) + ", the most this route takes");
   return std::nullopt;
 }

@@ -15,9 +15,10 @@ struct Access {
   std::string token;  // the secret every route but the health check asks for; empty: none
 };
 
-// The refusal of a head with its declared body length, or nothing when it may go on.
-// `scripted` heads are answered by the script, so any path and body goes for them.
-std::optional<Response> refusal(const Request& head, size_t content_length, const Access& access,
+// The refusal of a head with its declared body length (nullopt: a chunked body of a length not
+// yet known), or nothing when it may go on. `scripted` heads are answered by the script, so any
+// path and body goes for them.
+std::optional<Response> refusal(const Request& head, std::optional<size_t> content_length, const Access& access,
                                 bool scripted);
 
 // Constant-time comparison of a secret with what a client sent.

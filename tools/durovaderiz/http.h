@@ -1,5 +1,6 @@
-// The small part of HTTP/1.1 the stand-in speaks: one request per connection, bodies only with
-// Content-Length, answers always closed after sending.
+// What the routes see of HTTP: a request with its decoded target, headers and body, and the
+// answer they give. The server (libmicrohttpd underneath) closes every connection after its
+// answer.
 #pragma once
 
 #include <cstddef>
@@ -38,23 +39,21 @@ struct Response {
 
 Response text_reply(int status, std::string text);
 
-// The signer's PKCS#12 container travels base64-encoded in a header, so heads may be large.
-inline constexpr size_t kMaxHead = 1024 * 1024;
+// The signer's PKCS#12 container travels base64-encoded in a header: a head may take this much
+// (a container with its chain is a few KB), held for every open connection.
+inline constexpr size_t kMaxHead = 64 * 1024;
 inline constexpr size_t kMaxBody = 256u * 1024 * 1024;
 
 // Percent-decoding; with `plus_is_space` a '+' becomes a space, as in form data. A '%' not
 // followed by two hex digits stays as it is.
 std::string url_decode(std::string_view s, bool plus_is_space);
 
-// Reads the request line and headers (everything before the blank line, without it). Gives 0
-// and fills `req` (except the body) and `content_length`, or the status to refuse it with.
-int parse_head(std::string_view head, Request& req, size_t& content_length);
+// Fills the path and query of `req` from a request target as it came; false when the target is
+// not a path (an absolute URL, '*').
+bool parse_target(std::string_view target, Request& req);
 
-// Where the head ends in `buf` (the index just past "\r\n\r\n"), if it does.
-std::optional<size_t> head_end(std::string_view buf);
-
-// The status line and headers, ending with the blank line; the body goes after it as it is.
-std::string serialize_head(const Response& resp);
-std::string serialize(const Response& resp);
+// A header value of an answer as it may go out: a line break would end the head early, so each
+// becomes a space, whatever a handler put in it.
+std::string header_value(std::string_view v);
 
 }  // namespace durovaderiz

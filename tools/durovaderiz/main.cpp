@@ -4,6 +4,7 @@
 // when set, is the secret that every request but the health check must carry as a bearer
 // token; the variable is removed from the environment once read.
 #include <malloc.h>
+#include <sys/prctl.h>
 
 #include <cerrno>
 #include <csignal>
@@ -55,6 +56,8 @@ std::string take_token() {
 
 int main(int argc, char** argv) {
   taviocr::run_single_threaded(argv);
+  // Started again through /proc/self/exe, the process would be listed as "exe".
+  prctl(PR_SET_NAME, "durovaderiz");
   // Routes run on worker threads; glibc's per-thread arenas make qpdf's many small objects a
   // fifth slower there than on the main thread's heap, which all workers share instead.
   mallopt(M_ARENA_MAX, 1);

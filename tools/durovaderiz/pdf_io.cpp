@@ -110,12 +110,12 @@ void check_decoding(QPDF& pdf, Decodes decodes, Work& work) {
   }
 }
 
+}  // namespace
+
 WorkRefused memory_refused(memory::Guard::Trip trip, const Work& work, const char* what) {
   if (trip == memory::Guard::Trip::Budget) return {503, "the backend is busy: its memory for requests is taken"};
   return {413, std::string(what) + " needs more than " + size_text(work.limits().memory) + " of memory"};
 }
-
-}  // namespace
 
 Response with_pdf(const Request& req, const std::function<Response(QPDF&)>& work, Decodes decodes) {
   if (!looks_like_pdf(req.body)) return text_reply(415, "the body is not a PDF");

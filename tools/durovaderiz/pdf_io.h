@@ -12,6 +12,7 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include "http.h"
+#include "memory.h"
 
 namespace durovaderiz {
 
@@ -27,6 +28,10 @@ enum class Decodes { Writer, Text };
 // locked with a password) 422.
 Response with_pdf(const Request& req, const std::function<Response(QPDF&)>& work,
                   Decodes decodes = Decodes::Writer);
+
+// The refusal of work whose memory guard tripped: 413 past the request's own limit, 503 when
+// all requests together hold the budget. `what` names what needed the memory.
+WorkRefused memory_refused(memory::Guard::Trip trip, const Work& work, const char* what);
 
 // The JSON body of a request, or nullopt when it is not a JSON object. Reading one that needs
 // more memory than the request may have throws WorkRefused.

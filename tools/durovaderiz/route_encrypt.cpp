@@ -30,6 +30,8 @@ bool allowed(const Request& req, std::string_view name) {
 Response handle_pdf_encrypt(const Request& req) {
   const std::string* user = req.query_value("user_password");
   if (!user) return text_reply(400, "user_password is required");
+  // An empty one would give a file that opens without a password: not what "protect" means.
+  if (user->empty()) return text_reply(400, "user_password must not be empty");
   if (user->find('\0') != std::string::npos) return text_reply(400, "user_password holds a NUL byte");
   if (!looks_like_pdf(req.body)) return text_reply(415, "the body is not a PDF");
   std::string owner;

@@ -2,17 +2,17 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
+#include <microhttpd.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <strings.h>
-#include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -34,122 +34,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto kDrainLimit = std::chrono::seconds(2);
-// So much of every head is read whatever the budget says, so that a health check or a small
-// request is never refused by memory that others hold; the connection cap bounds the sum.
-constexpr size_t kFreeHead = 16 * 1024;
-constexpr auto kTick = std::chrono::milliseconds(250);
-
-enum class State { Head, Body, Working, Hanging, Writing, Draining };
-
-struct Connection {
-  uint64_t id = 0;
-  int fd = -1;
-  State state = State::Head;
-  std::string head;             // what has come of the head
-  std::string body;
-  size_t content_length = 0;
-  Request req;
-  std::string out_head, out_body;
-  size_t out_off = 0;           // sent of out_head, then of out_body
-  Clock::time_point deadline;   // of the current state
-  size_t held = 0;              // head or answer bytes counted against the budgets
-  size_t body_held = 0;         // the body's reservation, until a worker has it
-
-  size_t out_size() const { return out_head.size() + out_body.size(); }
-  ~Connection() {
-    if (fd >= 0) close(fd);
-  }
-};
-
-struct Job {
-  uint64_t id;
-  Request req;
-};
-
-struct Done {
-  uint64_t id;
-  Response resp;
-};
-
-// The workers: they take complete requests in order and hand back answers, waking the loop.
-class Workers {
- public:
-  Workers(int count, std::function<Response(const Request&)> handler, int wake_fd)
-      : handler_(std::move(handler)), wake_fd_(wake_fd) {
-    for (int i = 0; i < count; ++i) threads_.emplace_back([this] { run(); });
-  }
-  ~Workers() {
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    ready_.notify_all();
-    for (std::thread& t : threads_) t.join();
-  }
-
-  void submit(Job job) {
-    {
-      std::lock_guard lock(mutex_);
-      jobs_.push_back(std::move(job));
-    }
-    ready_.notify_one();
-  }
-
-  std::vector<Done> finished() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(done_, {});
-  }
-
- private:
-  void run() {
-    for (;;) {
-      Job job;
-      {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-        if (jobs_.empty()) return;
-        job = std::move(jobs_.front());
-        jobs_.pop_front();
-      }
-      Response resp = answer(job.req);
-      {
-        std::lock_guard lock(mutex_);
-        done_.push_back({job.id, std::move(resp)});
-      }
-      const uint64_t one = 1;
-      [[maybe_unused]] const ssize_t n = write(wake_fd_, &one, sizeof one);
-      // What the work kept may still point into the body: both go here, after the answer.
-      if (job.req.work) job.req.work->release_kept();
-    }
-  }
-
-  Response answer(const Request& req) {
-    try {
-      // A request that waited longer than it may run is not started at all.
-      if (req.work) req.work->check();
-      return handler_(req);
-    } catch (const WorkRefused& r) {
-      return json_error(r.status, r.what);
-    } catch (const std::bad_alloc&) {
-      return json_error(503, "the backend is out of memory for requests");
-    } catch (...) {
-      return json_error(500, "the request failed");
-    }
-  }
-
-  std::function<Response(const Request&)> handler_;
-  int wake_fd_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<Job> jobs_;
-  std::vector<Done> done_;
-  bool stopping_ = false;
-  std::vector<std::thread> threads_;
-};
+constexpr auto kTick = std::chrono::milliseconds(50);
+// Room for the connections that close while new ones come, beyond the ones we keep.
+constexpr size_t kConnectionMargin = 64;
+// A chunked body is taken from the budget in steps of this much as it comes.
+constexpr size_t kChunkStep = 1024 * 1024;
 
 std::chrono::milliseconds per_size(std::chrono::milliseconds base, size_t bytes, size_t rate) {
   return base + std::chrono::milliseconds(rate ? bytes / rate * 1000 : 0);
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
 }
 
 int listen_on(int port, int& bound) {
@@ -171,260 +70,514 @@ int listen_on(int port, int& bound) {
   return fd;
 }
 
-class Loop {
+// As many connections as the descriptors allow, up to `wanted`: the soft limit is raised first.
+size_t connection_room(size_t wanted) {
+  rlimit lim{};
+  if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return 64;
+  const rlim_t need = wanted + kConnectionMargin + 256;
+  if (lim.rlim_cur < need) {
+    lim.rlim_cur = std::min(need, lim.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &lim);
+    getrlimit(RLIMIT_NOFILE, &lim);
+  }
+  const rlim_t spare = kConnectionMargin + 256;
+  return lim.rlim_cur > spare + 16 ? std::min<size_t>(wanted, lim.rlim_cur - spare) : 16;
+}
+
+// Runs jobs on a few threads of their own.
+class Workers {
  public:
-  Loop(const ServerOptions& opts, int port, int wake_fd)
+  explicit Workers(int count) {
+    for (int i = 0; i < count; ++i) threads_.emplace_back([this] { run(); });
+  }
+  ~Workers() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  void submit(std::function<void()> job) {
+    {
+      std::lock_guard lock(mutex_);
+      jobs_.push_back(std::move(job));
+    }
+    ready_.notify_one();
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job();
+    }
+  }
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> jobs_;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+enum class Phase { Head, Body, Working, Hanging, Sending, Done };
+
+struct Exchange;
+
+// One connection, from its accept to its close; guarded by the server's mutex.
+struct Tracked {
+  int fd = -1;
+  Phase phase = Phase::Head;
+  Clock::time_point deadline;
+  bool dropped = false;
+  std::shared_ptr<Exchange> exchange;  // while it is suspended: working or hanging
+};
+
+// One request, from its request line to its answer.
+struct Exchange {
+  std::string target;  // as it came
+  bool started = false;
+  Request req;
+  std::optional<size_t> length;  // nullopt: chunked
+  size_t limit = kMaxBody;
+  size_t body_held = 0;          // taken from the budgets for the body
+  std::optional<Response> refused;  // answered once the body is in (or dropped)
+  MHD_Connection* connection = nullptr;
+  // Between the worker, the watchdog and the connection's thread:
+  std::mutex m;
+  bool answered = false;  // the answer below is the one; nobody resumes again
+  Response resp;
+};
+
+// What an answer's bytes are held in until the library is done with them.
+struct Held {
+  std::string body;
+  size_t counted = 0;
+  std::atomic<size_t>* server_held = nullptr;
+};
+
+class Server {
+ public:
+  Server(const ServerOptions& opts, int port)
       : opts_(opts),
         limits_(opts.limits),
         access_{port, opts.token},
         port_(port),
-        wake_fd_(wake_fd),
-        workers_(std::max(1, limits_.workers), opts.handler ? opts.handler : dispatch, wake_fd) {}
+        handler_(opts.handler ? opts.handler : dispatch),
+        max_connections_(connection_room(limits_.max_connections)),
+        workers_(std::max(1, limits_.workers)) {}
 
-  ~Loop() {
-    for (auto& [id, job] : inflight_) {
-      job.work->cancel();
-      unhold(job.body_held);
-    }
-    for (auto& c : conns_) release(*c);
+  bool start(int lfd) {
+    const unsigned idle = static_cast<unsigned>(
+        std::chrono::ceil<std::chrono::seconds>(std::max({limits_.head, limits_.body, limits_.send})).count());
+    daemon_ = MHD_start_daemon(
+        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr, nullptr, &Server::on_request, this,
+        MHD_OPTION_LISTEN_SOCKET, lfd, MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(std::max(1, limits_.io_threads)),
+        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(max_connections_ + kConnectionMargin),
+        // The library's own limit is on silence; ours, below, on the whole of each part.
+        MHD_OPTION_CONNECTION_TIMEOUT, std::max(1u, idle), MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMaxHead,
+        MHD_OPTION_URI_LOG_CALLBACK, &Server::on_target, this, MHD_OPTION_UNESCAPE_CALLBACK, &Server::keep_escaped,
+        this, MHD_OPTION_NOTIFY_COMPLETED, &Server::on_completed, this, MHD_OPTION_NOTIFY_CONNECTION,
+        &Server::on_connection, this, MHD_OPTION_END);
+    return daemon_ != nullptr;
   }
 
-  bool accepting() const { return conns_.size() < limits_.max_connections; }
-
-  void accept_from(int lfd) {
-    while (accepting()) {
-      const int fd = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (fd < 0) break;
-      auto c = std::make_unique<Connection>();
-      c->id = ++last_id_;
-      c->fd = fd;
-      c->deadline = Clock::now() + limits_.head;
-      conns_.push_back(std::move(c));
-    }
-  }
-
-  void poll_set(std::vector<pollfd>& fds) const {
-    for (const auto& c : conns_) {
-      short ev = 0;
-      switch (c->state) {
-        case State::Head:
-        case State::Body:
-        case State::Hanging:
-        case State::Draining: ev = POLLIN; break;
-        case State::Writing: ev = POLLOUT; break;
-        case State::Working: break;
+  // Every suspended request gets its answer, so that the library can stop.
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+      for (auto& [id, t] : tracked_) {
+        if (!t->exchange) continue;
+        // Queued work would otherwise still run, for nobody.
+        if (t->exchange->req.work) t->exchange->req.work->cancel();
+        conclude(*t->exchange, json_error(503, "the backend is stopping"));
       }
-      // A "100 Continue" waits to go out while the body comes.
-      if (c->out_off < c->out_size()) ev |= POLLOUT;
-      fds.push_back({c->fd, ev, 0});
     }
+    if (daemon_) MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
   }
 
-  // How long poll may sleep: until the next deadline, and never long.
-  int timeout_ms() const {
-    auto next = Clock::now() + kTick;
-    for (const auto& c : conns_)
-      if (c->state != State::Hanging) next = std::min(next, c->deadline);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left + 1, 0, kTick.count()));
-  }
-
-  // `fds` holds the connections from `first` on, in order.
-  void serve_ready(const std::vector<pollfd>& fds, size_t first) {
+  // Drops the connections whose part took too long, and answers work past its time.
+  void watch() {
     const auto now = Clock::now();
-    for (size_t i = 0; i < conns_.size(); ++i) {
-      Connection& c = *conns_[i];
-      const short rev = fds[first + i].revents;
-      bool alive = true;
-      if (rev & (POLLIN | POLLHUP | POLLERR)) alive = read_some(c);
-      if (alive && c.out_off < c.out_size() && (rev & POLLOUT)) alive = write_some(c);
-      if (alive && c.state == State::Writing && c.out_off == c.out_size()) {
-        // Half-close and let the peer read the answer before the socket goes.
-        shutdown(c.fd, SHUT_WR);
-        c.state = State::Draining;
-        c.deadline = now + kDrainLimit;
-      }
-      if (alive && c.state != State::Hanging && now >= c.deadline) alive = expire(c);
-      if (!alive) {
-        release(c);
-        conns_[i].reset();
-      }
-    }
-    std::erase_if(conns_, [](const auto& c) { return !c; });
-  }
-
-  void collect() {
-    uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = read(wake_fd_, &count, sizeof count);
-    for (Done& d : workers_.finished()) {
-      // Work past its time may have stopped half-way while it still answers: whoever notices
-      // the deadline first, the client gets the same refusal.
-      bool late = false;
-      if (auto it = inflight_.find(d.id); it != inflight_.end()) {
-        late = it->second.work->cancelled();
-        unhold(it->second.body_held);
-        inflight_.erase(it);
-      }
-      Connection* c = find(d.id);
-      if (!c || c->state != State::Working) continue;
-      if (late && d.resp.status < 400) {
-        refuse(*c, 503, overtime_text(limits_.work.time));
-      } else {
-        respond(*c, std::move(d.resp));
+    std::lock_guard lock(mutex_);
+    for (auto& [id, t] : tracked_) {
+      if (t->dropped || now < t->deadline) continue;
+      switch (t->phase) {
+        case Phase::Head:
+        case Phase::Body: drop(*t, false); break;
+        // The client does not read: the answer goes at once instead of waiting in the socket.
+        case Phase::Sending: drop(*t, true); break;
+        case Phase::Working:
+          if (t->exchange) {
+            if (t->exchange->req.work) t->exchange->req.work->cancel();
+            conclude(*t->exchange, json_error(503, overtime_text(limits_.work.time)));
+            t->exchange.reset();
+          }
+          break;
+        case Phase::Hanging:
+        case Phase::Done: break;
       }
     }
   }
 
  private:
-  struct Inflight {
-    std::shared_ptr<Work> work;
-    size_t body_held = 0;
-  };
+  // --- the library's callbacks -------------------------------------------------------------
 
-  Connection* find(uint64_t id) {
-    for (auto& c : conns_)
-      if (c->id == id) return c.get();
-    return nullptr;
+  static void* on_target(void*, const char* uri, MHD_Connection* c) {
+    auto* ex = new std::shared_ptr<Exchange>(std::make_shared<Exchange>());
+    (*ex)->target = uri ? uri : "";
+    (*ex)->connection = c;
+    return ex;
   }
+
+  // Targets are decoded by us, as the routes have always had them ('+' in a query aside, which
+  // the library turns into a space as form data does).
+  static size_t keep_escaped(void*, MHD_Connection*, char* s) { return std::strlen(s); }
+
+  static MHD_Result on_request(void* cls, MHD_Connection* c, const char*, const char* method, const char*,
+                               const char* upload, size_t* upload_size, void** con_cls) {
+    auto* server = static_cast<Server*>(cls);
+    auto* holder = static_cast<std::shared_ptr<Exchange>*>(*con_cls);
+    if (!holder) return MHD_NO;
+    Exchange& ex = **holder;
+    try {
+      if (!ex.started) {
+        ex.started = true;
+        return server->begin(c, ex, method);
+      }
+      if (*upload_size > 0) {
+        server->take_body(ex, std::string_view(upload, *upload_size));
+        *upload_size = 0;
+        return MHD_YES;
+      }
+      return server->finish(c, *holder);
+    } catch (...) {
+      return MHD_NO;  // out of memory in the middle: the connection goes
+    }
+  }
+
+  static void on_completed(void* cls, MHD_Connection* c, void** con_cls, MHD_RequestTerminationCode) {
+    auto* server = static_cast<Server*>(cls);
+    auto* holder = static_cast<std::shared_ptr<Exchange>*>(*con_cls);
+    *con_cls = nullptr;
+    server->set_phase(c, Phase::Done, {});
+    if (!holder) return;
+    {
+      // A body a worker has is the worker's to give back.
+      std::lock_guard lock((*holder)->m);
+      if (!(*holder)->req.work) server->release_body(**holder);
+    }
+    delete holder;
+  }
+
+  static void on_connection(void* cls, MHD_Connection* c, void** socket_context, MHD_ConnectionNotificationCode code) {
+    auto* server = static_cast<Server*>(cls);
+    std::lock_guard lock(server->mutex_);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      auto t = std::make_unique<Tracked>();
+      const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+      t->fd = info ? info->connect_fd : -1;
+      t->deadline = Clock::now() + server->limits_.head;
+      *socket_context = t.get();
+      server->tracked_.emplace(++server->last_id_, std::move(t));
+      server->make_room();
+    } else {
+      // Before the library closes the socket: from here on nobody touches its descriptor.
+      std::erase_if(server->tracked_, [&](const auto& e) { return e.second.get() == *socket_context; });
+      *socket_context = nullptr;
+    }
+  }
+
+  // --- a request's steps -------------------------------------------------------------------
+
+  MHD_Result begin(MHD_Connection* c, Exchange& ex, const char* method) {
+    Request& req = ex.req;
+    req.method = method;
+    req.local_port = port_;
+    MHD_get_connection_values_n(
+        c, MHD_HEADER_KIND,
+        [](void* cls, MHD_ValueKind, const char* key, size_t key_size, const char* value, size_t value_size) {
+          static_cast<Request*>(cls)->headers.emplace_back(lower(std::string_view(key, key_size)),
+                                                           std::string(value ? value : "", value ? value_size : 0));
+          return MHD_YES;
+        },
+        &req);
+    if (!parse_target(ex.target, req)) return answer_now(c, ex, json_error(400, "malformed request"));
+
+    const std::string* te = req.header("transfer-encoding");
+    if (te) {
+      if (strcasecmp(te->c_str(), "chunked") != 0) return answer_now(c, ex, json_error(501, "only chunked bodies are taken"));
+      ex.length.reset();
+    } else {
+      size_t n = 0;
+      if (const std::string* cl = req.header("content-length")) {
+        const auto [p, ec] = std::from_chars(cl->data(), cl->data() + cl->size(), n);
+        if (ec != std::errc{} || p != cl->data() + cl->size())
+          return answer_now(c, ex, json_error(400, "malformed request"));
+      }
+      if (n > kMaxBody) return answer_now(c, ex, json_error(413, "the body is larger than " + size_text(kMaxBody)));
+      ex.length = n;
+    }
+    bool scripted = false;
+    if (opts_.script) {
+      std::lock_guard lock(script_mutex_);
+      scripted = opts_.script->covers(req.method, req.path);
+    }
+    if (std::optional<Response> no = refusal(req, ex.length, access_, scripted)) return answer_now(c, ex, std::move(*no));
+    if (const std::string* expect = req.header("expect"); expect && strcasecmp(expect->c_str(), "100-continue") != 0)
+      return answer_now(c, ex, json_error(417, "expectation not supported"));
+
+    bool known = false;
+    if (const Route* route = find_route(req.method, req.path, known); route && !scripted && !opts_.handler)
+      ex.limit = route->max_body;
+    const size_t first = ex.length ? *ex.length : 0;
+    if (!hold(first)) return answer_now(c, ex, json_error(503, "the backend is busy: its memory for requests is taken"));
+    ex.body_held = first;
+    // Room for the whole body at once, so that it is never copied while it grows.
+    req.body.reserve(first);
+    const size_t expected = ex.length ? *ex.length : ex.limit;
+    set_phase(c, Phase::Body, per_size(limits_.body, expected, limits_.rate));
+    return MHD_YES;
+  }
+
+  void take_body(Exchange& ex, std::string_view got) {
+    if (ex.refused) return;  // what comes after a refusal is read and dropped
+    std::string& body = ex.req.body;
+    if (ex.length) {
+      body.append(got.substr(0, *ex.length - body.size()));
+      return;
+    }
+    if (body.size() + got.size() > ex.limit) {
+      refuse_body(ex, json_error(413, "the body is larger than " + size_text(ex.limit) + ", the most this route takes"));
+      return;
+    }
+    if (body.size() + got.size() > ex.body_held) {
+      const size_t more = body.size() + got.size() - ex.body_held + kChunkStep;
+      if (!hold(more)) {
+        refuse_body(ex, json_error(503, "the backend is busy: its memory for requests is taken"));
+        return;
+      }
+      ex.body_held += more;
+      body.reserve(ex.body_held);
+    }
+    body.append(got);
+  }
+
+  void refuse_body(Exchange& ex, Response r) {
+    ex.refused = std::move(r);
+    release_body(ex);
+  }
+
+  MHD_Result finish(MHD_Connection* c, const std::shared_ptr<Exchange>& shared) {
+    Exchange& ex = *shared;
+    if (ex.refused) return answer_now(c, ex, std::move(*ex.refused));
+    {
+      std::unique_lock lock(ex.m);
+      if (ex.answered) {
+        Response r = std::move(ex.resp);
+        lock.unlock();
+        return answer_now(c, ex, std::move(r));
+      }
+    }
+    Request& req = ex.req;
+    record(req);
+    Response resp;
+    Script::Action act = Script::Action::Route;
+    if (opts_.script) {
+      std::lock_guard lock(script_mutex_);
+      act = opts_.script->match(req, resp);
+    }
+    if (act == Script::Action::Reply) return answer_now(c, ex, std::move(resp));
+    if (act == Script::Action::Route && req.method == "GET" && req.path == "/health")
+      return answer_now(c, ex, handle_health(req));
+
+    auto work = act == Script::Action::Hang ? nullptr : std::make_shared<Work>(limits_.work);
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) return answer_now_locked(c, ex, json_error(503, "the backend is stopping"));
+      {
+        std::lock_guard ex_lock(ex.m);
+        req.work = work;
+      }
+      if (Tracked* t = tracked(c)) {
+        t->phase = work ? Phase::Working : Phase::Hanging;
+        t->deadline = work ? work->deadline() : Clock::time_point::max();
+        t->exchange = shared;
+      }
+      MHD_suspend_connection(c);
+    }
+    if (!work) return MHD_YES;
+    ++inflight_;
+    workers_.submit([this, shared] { run(shared); });
+    return MHD_YES;
+  }
+
+  // On a worker: the route's answer, then what the request held goes back.
+  void run(const std::shared_ptr<Exchange>& shared) {
+    Exchange& ex = *shared;
+    Response resp = answer(ex.req);
+    // Work past its time may have stopped half-way while it still answers: whoever notices
+    // the deadline first, the client gets the same refusal.
+    if (ex.req.work->cancelled() && resp.status < 400) resp = json_error(503, overtime_text(limits_.work.time));
+    {
+      // The budget is free for the next request before this answer leaves; the memory goes
+      // right after it.
+      std::lock_guard lock(mutex_);
+      bool waiting = false;
+      {
+        std::lock_guard ex_lock(ex.m);
+        release_body(ex);
+        waiting = !ex.answered;
+      }
+      // Once answered by others, the connection may be gone: only a waiting one is looked at.
+      if (waiting) {
+        if (Tracked* t = tracked(ex.connection); t && t->exchange == shared) t->exchange.reset();
+        conclude(ex, std::move(resp));
+      }
+    }
+    // What the work kept may still point into the body: both go here, after the answer.
+    ex.req.work->release_kept();
+    ex.req.body = std::string();
+    // A large document leaves the heap wide; once nothing works, it goes back to the system.
+    if (--inflight_ == 0) malloc_trim(0);
+  }
+
+  Response answer(const Request& req) {
+    try {
+      // A request that waited longer than it may run is not started at all.
+      req.work->check();
+      return handler_(req);
+    } catch (const WorkRefused& r) {
+      return json_error(r.status, r.what);
+    } catch (const std::bad_alloc&) {
+      return json_error(503, "the backend is out of memory for requests");
+    } catch (...) {
+      return json_error(500, "the request failed");
+    }
+  }
+
+  // Gives a suspended request its answer and lets its connection go on, once. Under mutex_.
+  void conclude(Exchange& ex, Response resp) {
+    std::lock_guard lock(ex.m);
+    if (ex.answered) return;
+    ex.answered = true;
+    ex.resp = std::move(resp);
+    MHD_resume_connection(ex.connection);
+  }
+
+  MHD_Result answer_now(MHD_Connection* c, Exchange& ex, Response resp) {
+    std::lock_guard lock(mutex_);
+    return answer_now_locked(c, ex, std::move(resp));
+  }
+
+  MHD_Result answer_now_locked(MHD_Connection* c, Exchange& ex, Response resp) {
+    {
+      std::lock_guard lock(ex.m);
+      if (!ex.req.work) release_body(ex);
+    }
+    auto* held = new Held{std::move(resp.body), 0, &held_};
+    // The answer exists already; counting it keeps new requests out while it is held.
+    held->counted = held->body.capacity();
+    held_ += held->counted;
+    memory::add(held->counted);
+    MHD_Response* r = MHD_create_response_from_buffer_with_free_callback_cls(
+        held->body.size(), held->body.data(),
+        [](void* cls) {
+          auto* h = static_cast<Held*>(cls);
+          *h->server_held -= h->counted;
+          memory::give(h->counted);
+          delete h;
+        },
+        held);
+    if (!r) {
+      held_ -= held->counted;
+      memory::give(held->counted);
+      delete held;
+      return MHD_NO;
+    }
+    MHD_add_response_header(r, "Content-Type", header_value(resp.content_type).c_str());
+    for (const auto& [k, v] : resp.headers) MHD_add_response_header(r, k.c_str(), header_value(v).c_str());
+    MHD_add_response_header(r, "Connection", "close");
+    const MHD_Result queued = MHD_queue_response(c, static_cast<unsigned>(resp.status), r);
+    MHD_destroy_response(r);
+    if (Tracked* t = tracked(c)) {
+      t->phase = Phase::Sending;
+      t->deadline = Clock::now() + per_size(limits_.send, held->body.size(), limits_.rate);
+    }
+    return queued;
+  }
+
+  // --- budgets, connections ----------------------------------------------------------------
 
   bool hold(size_t n) {
     if (n == 0) return true;
-    if (held_ + n > limits_.max_held || !memory::take(n)) return false;
-    held_ += n;
+    if (held_.fetch_add(n) + n > limits_.max_held) {
+      held_ -= n;
+      return false;
+    }
+    if (!memory::take(n)) {
+      held_ -= n;
+      return false;
+    }
     return true;
   }
-  void unhold(size_t n) {
+
+  void release_body(Exchange& ex) {
+    const size_t n = std::exchange(ex.body_held, 0);
+    if (n == 0) return;
     held_ -= n;
     memory::give(n);
   }
 
-  void release(Connection& c) {
-    unhold(c.held + c.body_held);
-    c.held = c.body_held = 0;
+  Tracked* tracked(MHD_Connection* c) {
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<Tracked*>(info->socket_context) : nullptr;
   }
 
-  void respond(Connection& c, Response resp) {
-    release(c);
-    c.out_head += serialize_head(resp);
-    c.out_body = std::move(resp.body);
-    // The answer exists already; counting it keeps new requests out while it is held. What
-    // it takes is its strings' room, which a growing answer leaves larger than its size.
-    c.held = c.out_head.capacity() + c.out_body.capacity();
-    held_ += c.held;
-    memory::add(c.held);
-    c.head.clear();
-    c.head.shrink_to_fit();
-    c.body.clear();
-    c.body.shrink_to_fit();
-    c.state = State::Writing;
-    c.deadline = Clock::now() + per_size(limits_.send, c.out_size(), limits_.rate);
+  void set_phase(MHD_Connection* c, Phase phase, std::chrono::milliseconds limit) {
+    std::lock_guard lock(mutex_);
+    Tracked* t = tracked(c);
+    if (!t) return;
+    if (phase == Phase::Head && t->phase == Phase::Head) return;  // the deadline runs from the accept
+    t->phase = phase;
+    t->deadline = phase == Phase::Done ? Clock::time_point::max() : Clock::now() + limit;
   }
 
-  void refuse(Connection& c, int status, const std::string& what) { respond(c, json_error(status, what)); }
-
-  // The deadline of the connection's state has passed. False when the connection goes.
-  bool expire(Connection& c) {
-    switch (c.state) {
-      case State::Head:
-        refuse(c, 408, "the request head did not arrive within " + duration_text(limits_.head));
-        return true;
-      case State::Body:
-        refuse(c, 408, "the request body did not arrive in time");
-        return true;
-      case State::Working:
-        if (auto it = inflight_.find(c.id); it != inflight_.end()) it->second.work->cancel();
-        refuse(c, 503, overtime_text(limits_.work.time));
-        return true;
-      case State::Writing: {
-        // The client does not read: drop the answer at once instead of queueing it for it.
-        const linger hard{1, 0};
-        setsockopt(c.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-        return false;
-      }
-      case State::Hanging:
-      case State::Draining: return false;
+  // Shuts the socket down under the library, which then sees it end and closes it. Under mutex_.
+  static void drop(Tracked& t, bool reset) {
+    t.dropped = true;
+    if (t.fd < 0) return;
+    if (reset) {
+      const linger hard{1, 0};
+      setsockopt(t.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
-    return false;
+    shutdown(t.fd, SHUT_RDWR);
   }
 
-  // Reads what is there. False when the peer has gone or the socket failed.
-  bool read_some(Connection& c) {
-    char buf[64 * 1024];
-    // A fast large body is read in turns with the other connections.
-    for (int turn = 0; turn < 64; ++turn) {
-      const ssize_t n = recv(c.fd, buf, sizeof buf, 0);
-      if (n == 0) return false;
-      if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-      const std::string_view got(buf, static_cast<size_t>(n));
-      if (c.state == State::Head) {
-        on_head_bytes(c, got);
-      } else if (c.state == State::Body) {
-        c.body.append(got.substr(0, c.content_length - c.body.size()));
-        if (c.body.size() == c.content_length) complete(c);
-      }
-      // In the other states what comes is not read: a client that keeps sending is not waited for.
-      if (c.state != State::Head && c.state != State::Body) return true;
-    }
-    return true;
-  }
-
-  void on_head_bytes(Connection& c, std::string_view got) {
-    const size_t counted = c.head.size() + got.size() > kFreeHead ? c.head.size() + got.size() - kFreeHead - c.held : 0;
-    if (counted > 0 && !hold(counted)) {
-      refuse(c, 503, "the backend is busy: its memory for requests is taken");
-      return;
-    }
-    c.held += counted;
-    c.head.append(got);
-    const auto end = head_end(c.head);
-    if (!end) {
-      if (c.head.size() > kMaxHead) refuse(c, 431, "the request head is too large");
-      return;
-    }
-    Request& req = c.req;
-    const int refused = parse_head(std::string_view(c.head).substr(0, *end - 4), req, c.content_length);
-    if (refused != 0) {
-      refuse(c, refused, refused == 501 ? "only Content-Length bodies are accepted"
-                         : refused == 413 ? "the body is larger than " + size_text(kMaxBody)
-                                          : "malformed request");
-      return;
-    }
-    const bool scripted = opts_.script && opts_.script->covers(req.method, req.path);
-    if (std::optional<Response> no = refusal(req, c.content_length, access_, scripted)) {
-      respond(c, std::move(*no));
-      return;
-    }
-    const std::string_view rest = std::string_view(c.head).substr(*end);
-    if (!hold(c.content_length)) {
-      refuse(c, 503, "the backend is busy: its memory for requests is taken");
-      return;
-    }
-    c.body_held = c.content_length;
-    // Room for the whole body at once, so that it is never copied while it grows.
-    c.body.reserve(c.content_length);
-    c.body.append(rest.substr(0, c.content_length));
-    unhold(c.held);
-    c.held = 0;
-    c.head.clear();
-    c.head.shrink_to_fit();
-    c.state = State::Body;
-    c.deadline = Clock::now() + per_size(limits_.body, c.content_length, limits_.rate);
-    if (c.body.size() == c.content_length) {
-      complete(c);
-      return;
-    }
-    const std::string* expect = req.header("expect");
-    if (expect) {
-      if (strcasecmp(expect->c_str(), "100-continue") != 0) {
-        refuse(c, 417, "expectation not supported");
+  // Past the limit, the connection that has spent longest on its head goes. Under mutex_.
+  void make_room() {
+    size_t open = 0;
+    for (const auto& [id, t] : tracked_) open += !t->dropped;
+    if (open <= max_connections_) return;
+    for (auto& [id, t] : tracked_)
+      if (!t->dropped && t->phase == Phase::Head) {
+        drop(*t, false);
         return;
       }
-      c.out_head = "HTTP/1.1 100 Continue\r\n\r\n";
-    }
   }
 
   void record(const Request& req) {
     if (opts_.record_file.empty()) return;
+    std::lock_guard lock(script_mutex_);
     const int fd = open(opts_.record_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return;
     const std::string line = std::to_string(port_) + " " + req.method + " " + req.path + "\n";
@@ -432,68 +585,20 @@ class Loop {
     close(fd);
   }
 
-  // Everything of the request has arrived: answer it from the script, here, or by a worker.
-  void complete(Connection& c) {
-    c.req.body = std::move(c.body);
-    c.req.local_port = port_;
-    record(c.req);
-    Response resp;
-    const Script::Action act = opts_.script ? opts_.script->match(c.req, resp) : Script::Action::Route;
-    if (act == Script::Action::Hang) {
-      c.state = State::Hanging;
-      return;
-    }
-    if (act == Script::Action::Reply) {
-      respond(c, std::move(resp));
-      return;
-    }
-    if (c.req.method == "GET" && c.req.path == "/health") {
-      respond(c, handle_health(c.req));
-      return;
-    }
-    auto work = std::make_shared<Work>(limits_.work);
-    c.req.work = work;
-    inflight_[c.id] = {work, c.body_held};
-    c.body_held = 0;
-    c.state = State::Working;
-    c.deadline = work->deadline();
-    workers_.submit({c.id, std::exchange(c.req, Request{})});
-  }
-
-  // Sends what it can. False when the socket failed.
-  static bool write_some(Connection& c) {
-    while (c.out_off < c.out_size()) {
-      iovec iov[2];
-      int count = 0;
-      if (c.out_off < c.out_head.size()) {
-        iov[count++] = {c.out_head.data() + c.out_off, c.out_head.size() - c.out_off};
-        iov[count++] = {c.out_body.data(), c.out_body.size()};
-      } else {
-        const size_t at = c.out_off - c.out_head.size();
-        iov[count++] = {c.out_body.data() + at, c.out_body.size() - at};
-      }
-      msghdr msg{};
-      msg.msg_iov = iov;
-      msg.msg_iovlen = static_cast<size_t>(count);
-      const ssize_t n = sendmsg(c.fd, &msg, MSG_NOSIGNAL);
-      if (n > 0) {
-        c.out_off += static_cast<size_t>(n);
-        continue;
-      }
-      return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
-    }
-    return true;
-  }
-
   const ServerOptions& opts_;
   const ServerLimits& limits_;
   const Access access_;
   const int port_;
-  const int wake_fd_;
-  std::vector<std::unique_ptr<Connection>> conns_;
-  std::map<uint64_t, Inflight> inflight_;
-  size_t held_ = 0;
+  const std::function<Response(const Request&)> handler_;
+  const size_t max_connections_;
+  std::mutex mutex_;         // the connections and every resume
+  std::mutex script_mutex_;  // the script and the record file
+  std::map<uint64_t, std::unique_ptr<Tracked>> tracked_;  // in the order they came
   uint64_t last_id_ = 0;
+  bool stopping_ = false;
+  std::atomic<size_t> held_{0};
+  std::atomic<int> inflight_{0};
+  MHD_Daemon* daemon_ = nullptr;
   Workers workers_;  // last: it goes first, while what it reports to is still there
 };
 
@@ -513,31 +618,20 @@ int serve(const ServerOptions& opts, const std::function<void(int port)>& on_lis
     std::fprintf(stderr, "durovaderiz: cannot listen on 127.0.0.1:%d\n", opts.port);
     return 1;
   }
-  const int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (wake < 0) {
+  Server server(opts, port);
+  if (!server.start(lfd)) {
     close(lfd);
+    std::fprintf(stderr, "durovaderiz: cannot serve on 127.0.0.1:%d\n", port);
     return 1;
   }
-  {
-    Loop loop(opts, port, wake);
-    if (on_listening) on_listening(port);
-    std::vector<pollfd> fds;
-    for (;;) {
-      if (opts.parent_watch && getppid() != parent) break;
-      if (opts.stop && opts.stop->load()) break;
-      fds.clear();
-      fds.push_back({lfd, static_cast<short>(loop.accepting() ? POLLIN : 0), 0});
-      fds.push_back({wake, POLLIN, 0});
-      loop.poll_set(fds);
-      const int ready = poll(fds.data(), fds.size(), loop.timeout_ms());
-      if (ready < 0 && errno != EINTR) break;
-      if (fds[1].revents & POLLIN) loop.collect();
-      loop.serve_ready(fds, 2);
-      if (fds[0].revents & POLLIN) loop.accept_from(lfd);
-    }
+  if (on_listening) on_listening(port);
+  for (;;) {
+    if (opts.parent_watch && getppid() != parent) break;
+    if (opts.stop && opts.stop->load()) break;
+    server.watch();
+    std::this_thread::sleep_for(kTick);
   }
-  close(wake);
-  close(lfd);
+  server.stop();  // the library closes the listening socket
   return 0;
 }
 

@@ -1,6 +1,6 @@
-// The listening loop: 127.0.0.1 only. One thread reads and writes every connection and answers
-// the health check itself; a small pool of workers runs the routes, so a long request never
-// keeps the others, or the health check, waiting.
+// The server: 127.0.0.1 only, on libmicrohttpd. Its own threads read and write every connection
+// and answer the health check themselves; a small pool of workers runs the routes, so a long
+// request never keeps the others, or the health check, waiting.
 #pragma once
 
 #include <atomic>
@@ -22,9 +22,12 @@ struct ServerLimits {
   std::chrono::milliseconds body{15'000};
   std::chrono::milliseconds send{10'000};
   size_t rate = 8u * 1024 * 1024;
-  size_t max_held = 320u * 1024 * 1024;  // bodies, heads and answers of all connections together
-  size_t max_connections = 256;
+  size_t max_held = 320u * 1024 * 1024;  // bodies and answers of all connections together
+  // Open connections; past it the oldest still sending its head makes room, so clients that
+  // hold heads open cannot keep a quick request out. Each takes up to kMaxHead for its head.
+  size_t max_connections = 1536;
   int workers = 4;
+  int io_threads = 4;
   WorkLimits work;
 };
 

@@ -138,7 +138,12 @@ void write_table(const std::vector<Row>& rows, std::string& out) {
 
 std::string tables_csv(const std::vector<quorvel::TextPage>& pages) {
   std::string out;
-  for (const quorvel::TextPage& page : pages) {
+  for (const quorvel::TextPage& page : pages) append_tables_csv(page, out);
+  return out;
+}
+
+void append_tables_csv(const quorvel::TextPage& page, std::string& out) {
+  {
     std::vector<Cell> cells;
     for (const quorvel::TextRun& run : page.runs) split_run(run, cells);
     // Top of the page first, then left to right.
@@ -177,7 +182,6 @@ std::string tables_csv(const std::vector<quorvel::TextPage>& pages) {
     }
     flush();
   }
-  return out;
 }
 
 }  // namespace durovaderiz

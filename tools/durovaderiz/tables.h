@@ -14,4 +14,8 @@ namespace durovaderiz {
 // there is none.
 std::string tables_csv(const std::vector<quorvel::TextPage>& pages);
 
+// The tables of one page, appended to `out` as tables_csv writes them: tables never span pages,
+// so a long document is read a page at a time.
+void append_tables_csv(const quorvel::TextPage& page, std::string& out);
+
 }  // namespace durovaderiz
