@@ -21,6 +21,7 @@
 #include <cmath>
 #include <future>
 #include <limits>
+#include <optional>
 #include <span>
 #include <system_error>
 
@@ -31,6 +32,7 @@
 #include "desktop/viewer/PdfView.h"
 #include "desktop/stores/RecentsStore.h"
 #include "desktop/panels/ThumbnailPanel.h"
+#include "desktop/window/OpenPrefetch.h"
 #include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
@@ -134,25 +136,31 @@ bool MainWindow::confirmThreats(QWidget* parent, const QString& displayName,
 void MainWindow::openFile(const QString& path) { openFileAs(path, path, true); }
 
 PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, bool remember) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    statusBar()->showMessage(QStringLiteral("Не удалось открыть файл: %1").arg(path));
-    return nullptr;
-  }
   const QString name = QFileInfo(shownPath).fileName();
-  // The engine takes at most an int of bytes; a bigger file (a disk image dropped by mistake)
-  // read whole would only exhaust the memory before the engine refused it.
-  if (!file.isSequential() && file.size() >= std::numeric_limits<int>::max()) {
-    statusBar()->showMessage(QStringLiteral("Не удалось разобрать документ: %1").arg(name));
-    return nullptr;
+  std::optional<PrefetchedFile> ready;
+  if (OpenPrefetch* prefetch = OpenPrefetch::current()) ready = prefetch->take(path);
+  QByteArray bytes;
+  if (ready) {
+    bytes = std::move(ready->bytes);
+  } else {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+      statusBar()->showMessage(QStringLiteral("Не удалось открыть файл: %1").arg(path));
+      return nullptr;
+    }
+    // The engine takes at most an int of bytes; a bigger file (a disk image dropped by mistake)
+    // read whole would only exhaust the memory before the engine refused it.
+    if (!file.isSequential() && file.size() >= std::numeric_limits<int>::max()) {
+      statusBar()->showMessage(QStringLiteral("Не удалось разобрать документ: %1").arg(name));
+      return nullptr;
+    }
+    bytes = file.readAll();
   }
-  const QByteArray bytes = file.readAll();
-  file.close();
   std::future<QByteArray> key = keyOf(bytes);
   const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
 
   QString verdict;
-  if (!confirmThreats(this, name, security::scan(span), &verdict)) {
+  if (!confirmThreats(this, name, ready ? ready->report : security::scan(span), &verdict)) {
     statusBar()->showMessage(L("Открытие отменено: %1", "Open cancelled: %1").arg(name));
     return nullptr;
   }
@@ -161,7 +169,7 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
     return nullptr;
   }
 
-  std::unique_ptr<IDocument> doc = engine->open(span, {});
+  std::unique_ptr<IDocument> doc = ready && ready->doc ? std::move(ready->doc) : engine->open(span, {});
   if (!doc && engine->last_open_needs_password()) {
     for (int attempt = 0; attempt < 3 && !doc; ++attempt) {
       QString pw;
@@ -228,8 +236,8 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
   syncControlsToCurrent();
   applyModeToView();
 
-  // The tab change bound the outline panel to the view; its reading of the outline decides.
-  if (outlinePanel && outlinePanel->showsOutlineOf(view))
+  // Asked without reading the tree, which the panel reads once the page is on the screen.
+  if (view->doc && view->doc->has_outline())
     outlineDock->raise();
   else
     thumbDock->raise();

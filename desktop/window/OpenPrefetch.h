@@ -1,0 +1,55 @@
+// The document named on the command line, read and checked on a worker while the window is
+// built and shown. The window's open takes the result instead of doing the same work again; a
+// clean file is opened by the engine there too, a file with findings only after the user's
+// answer, as always.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <future>
+#include <memory>
+#include <optional>
+
+#include "core/engine.h"
+#include "scanner/security.h"
+
+namespace quorvel::desktop {
+
+struct PrefetchedFile {
+  QByteArray bytes;
+  security::ThreatReport report;
+  std::unique_ptr<IDocument> doc;  // opened without a password; only for a clean report
+};
+
+class OpenPrefetch {
+ public:
+  // Starts the work for `path` (nothing for an empty one); the live prefetch is the process's
+  // one until it is destroyed.
+  explicit OpenPrefetch(const QString& path);
+  ~OpenPrefetch();
+  OpenPrefetch(const OpenPrefetch&) = delete;
+  OpenPrefetch& operator=(const OpenPrefetch&) = delete;
+
+  static OpenPrefetch* current();
+
+  // Whether the worker is done (or none was started).
+  bool finished() const;
+
+  // The result for `path`, once: waits for the worker; nothing when the prefetch was for
+  // another path, failed, or the file changed since it was read.
+  std::optional<PrefetchedFile> take(const QString& path);
+
+ private:
+  struct Read {
+    PrefetchedFile file;
+    qint64 size = -1;
+    QDateTime modified;
+  };
+
+  QString path_;
+  std::future<std::optional<Read>> work_;
+};
+
+}  // namespace quorvel::desktop
