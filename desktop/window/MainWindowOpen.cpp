@@ -1,5 +1,4 @@
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -23,7 +22,6 @@
 #include <limits>
 #include <optional>
 #include <span>
-#include <system_error>
 
 #include "desktop/stores/AnnotationStore.h"
 #include "desktop/tools/DocumentCopy.h"
@@ -63,19 +61,6 @@ QString kindLabel(security::ThreatKind kind) {
 // File names reach tooltips, which would render markup in them.
 QString plainToolTip(const QString& text) {
   return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
-}
-
-// The document key of a large file takes as long to compute as the engine takes to parse it;
-// the two run side by side. `bytes` must outlive the result.
-std::future<QByteArray> keyOf(const QByteArray& bytes) {
-  const auto hash = [&bytes] {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-  };
-  try {
-    return std::async(std::launch::async, hash);
-  } catch (const std::system_error&) {
-    return std::async(std::launch::deferred, hash);
-  }
 }
 
 QString verdictWord(const security::ThreatReport& report) {
@@ -156,7 +141,14 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
     }
     bytes = file.readAll();
   }
-  std::future<QByteArray> key = keyOf(bytes);
+  std::future<QByteArray> key;
+  if (ready) {
+    std::promise<QByteArray> known;
+    known.set_value(std::move(ready->key));
+    key = known.get_future();
+  } else {
+    key = documentKey(bytes);
+  }
   const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
 
   QString verdict;

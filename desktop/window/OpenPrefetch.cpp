@@ -1,5 +1,6 @@
 #include "desktop/window/OpenPrefetch.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -16,6 +17,15 @@ OpenPrefetch* g_current = nullptr;
 
 }  // namespace
 
+std::future<QByteArray> documentKey(const QByteArray& bytes) {
+  const auto hash = [&bytes] { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(); };
+  try {
+    return std::async(std::launch::async, hash);
+  } catch (const std::system_error&) {
+    return std::async(std::launch::deferred, hash);
+  }
+}
+
 OpenPrefetch::OpenPrefetch(const QString& path) : path_(path) {
   g_current = this;
   if (path_.isEmpty()) return;
@@ -30,11 +40,15 @@ OpenPrefetch::OpenPrefetch(const QString& path) : path_(path) {
     if (r.size >= std::numeric_limits<int>::max()) return std::nullopt;
     r.file.bytes = file.readAll();
     if (r.file.bytes.size() != r.size) return std::nullopt;
-    const auto span = std::as_bytes(std::span<const char>(r.file.bytes.constData(), static_cast<size_t>(r.file.bytes.size())));
+    const QByteArray& bytes = r.file.bytes;
+    // The key takes as long as the check; both are ready when the window asks.
+    std::future<QByteArray> key = documentKey(bytes);
+    const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
     r.file.report = security::scan(span);
     if (r.file.report.verdict == security::Verdict::Clean && !r.file.report.failed) {
       if (std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium)) r.file.doc = engine->open(span, {});
     }
+    r.file.key = key.get();
     return r;
   };
   try {

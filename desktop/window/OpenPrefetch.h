@@ -19,9 +19,14 @@ namespace quorvel::desktop {
 
 struct PrefetchedFile {
   QByteArray bytes;
+  QByteArray key;  // the document key: SHA-256 of the bytes, lower-case hex
   security::ThreatReport report;
   std::unique_ptr<IDocument> doc;  // opened without a password; only for a clean report
 };
+
+// The document key of `bytes` (SHA-256, lower-case hex), computed beside whatever the caller
+// does meanwhile; a large file's takes as long as its parse. `bytes` must outlive the result.
+std::future<QByteArray> documentKey(const QByteArray& bytes);
 
 class OpenPrefetch {
  public:

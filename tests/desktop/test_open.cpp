@@ -428,7 +428,13 @@ class OpenTest : public QObject {
     w.openFile(file);
     QCOMPARE(answers.seen.size(), boxes);
     QCOMPARE(p.tabs()->count(), pages > 0 ? 2 : 1);
-    if (pages > 0) QCOMPARE(p.view(1)->pageCount(), pages);
+    if (pages > 0) {
+      QCOMPARE(p.view(1)->pageCount(), pages);
+      QFile f(file);
+      QVERIFY(f.open(QIODevice::ReadOnly));
+      QCOMPARE(p.view(1)->docHash,
+               QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()));
+    }
     if (file == damaged) QCOMPARE(p.status(), QStringLiteral("Не удалось разобрать документ: damaged.pdf"));
   }
 
