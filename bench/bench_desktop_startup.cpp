@@ -235,9 +235,10 @@ Figures measure(const std::string& self, const std::string& base, int runs, int 
   return {median(shown), median(painted)};
 }
 
-// A page is on the screen when this share of it is near white; it is clear below the second.
-constexpr double kPageShare = 0.12;
-constexpr double kClearShare = 0.01;
+// A page is on the screen when this share of the watched band is near white (a page at the
+// program's scale crosses more than a third of it); the screen is clear below the second.
+constexpr double kPageShare = 0.25;
+constexpr double kClearShare = 0.02;
 
 void pause1ms() { usleep(1000); }
 
