@@ -161,7 +161,7 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
     return nullptr;
   }
 
-  std::unique_ptr<IDocument> doc = ready && ready->doc ? std::move(ready->doc) : engine->open(span, {});
+  std::unique_ptr<IDocument> doc = engine->open(span, {});
   if (!doc && engine->last_open_needs_password()) {
     for (int attempt = 0; attempt < 3 && !doc; ++attempt) {
       QString pw;

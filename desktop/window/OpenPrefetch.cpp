@@ -45,9 +45,6 @@ OpenPrefetch::OpenPrefetch(const QString& path) : path_(path) {
     std::future<QByteArray> key = documentKey(bytes);
     const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
     r.file.report = security::scan(span);
-    if (r.file.report.verdict == security::Verdict::Clean && !r.file.report.failed) {
-      if (std::unique_ptr<IPdfEngine> engine = make_engine(EngineKind::Pdfium)) r.file.doc = engine->open(span, {});
-    }
     r.file.key = key.get();
     return r;
   };

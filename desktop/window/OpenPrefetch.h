@@ -1,7 +1,7 @@
-// The document named on the command line, read and checked on a worker while the window is
-// built and shown. The window's open takes the result instead of doing the same work again; a
-// clean file is opened by the engine there too, a file with findings only after the user's
-// answer, as always.
+// The document named on the command line, read, checked and keyed on a worker while the window
+// is built and shown. The window's open takes the result instead of doing the same work again;
+// the engine still parses nothing before the check's question is answered. Only this light
+// work runs beside the window's start, which a parse there would slow on a busy machine.
 #pragma once
 
 #include <QByteArray>
@@ -9,10 +9,8 @@
 #include <QString>
 
 #include <future>
-#include <memory>
 #include <optional>
 
-#include "core/engine.h"
 #include "scanner/security.h"
 
 namespace quorvel::desktop {
@@ -21,7 +19,6 @@ struct PrefetchedFile {
   QByteArray bytes;
   QByteArray key;  // the document key: SHA-256 of the bytes, lower-case hex
   security::ThreatReport report;
-  std::unique_ptr<IDocument> doc;  // opened without a password; only for a clean report
 };
 
 // The document key of `bytes` (SHA-256, lower-case hex), computed beside whatever the caller
