@@ -6,7 +6,16 @@
 //
 //   bench_desktop_startup [runs=7] [pages outline-entries]   (without pages: both documents)
 //
+// With --peer, on an X display (an Xvfb server), the program and MuPDF's viewer (mupdf-x11)
+// are launched in turn on the same files and both are timed from the launch to their first page
+// on the screen, watched in screenshots; a three-page file gives the floor that starting a
+// process and a window costs. A question about a dangerous file is answered at once.
+//
+//   bench_desktop_startup --peer [runs=7] [file.pdf...]   (without files: the installed manuals)
+//
 // Figures use the monotonic clock, so the parent's spawn time and the child's report compare.
+#include <signal.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +25,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSocketNotifier>
 #include <QSettings>
 #include <QStyleFactory>
 #include <QTimer>
@@ -32,10 +44,13 @@
 
 #include "bench/bench_home.h"
 #include "bench/figures.h"
+#include "bench/screen_watch.h"
+#include "bench/tex_manuals.h"
 #include "common/fixtures.h"
 #include "common/manual_like.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/window/OpenPrefetch.h"
 #include "desktop/viewer/PdfView.h"
 #include "desktop/window/lang.h"
 
@@ -61,9 +76,22 @@ std::string manyPagesPdf(int pages, int entries) {
 // handled.
 class FirstPaint : public QObject {
  public:
-  double mainMs = 0, appMs = 0, builtMs = 0, shownMs = 0, openedMs = 0;
+  double mainMs = 0, appMs = 0, builtMs = 0, shownMs = 0, openedMs = 0, boxMs = 0;
+  bool stay = false;  // the window stays until the parent closes the child's input
 
   bool eventFilter(QObject* obj, QEvent* e) override {
+    // The security question for a file with findings is answered as soon as it shows, with
+    // Open where it offers that.
+    if (e->type() == QEvent::Show && boxMs == 0) {
+      if (auto* box = qobject_cast<QMessageBox*>(obj)) {
+        boxMs = nowMs();
+        QTimer::singleShot(0, box, [box] {
+          QAbstractButton* b = box->button(QMessageBox::Open);
+          if (!b) b = box->button(QMessageBox::Ok);
+          if (b) b->click();
+        });
+      }
+    }
     if (e->type() != QEvent::Paint) return false;
     if (shownMs == 0 && qobject_cast<quorvel::desktop::MainWindow*>(obj)) shownMs = nowMs();
     if (!done) {
@@ -71,9 +99,10 @@ class FirstPaint : public QObject {
       if (w && qobject_cast<quorvel::desktop::PdfView*>(w->parentWidget())) {
         done = true;
         QTimer::singleShot(0, [this] {
-          std::printf("%.3f %.3f %.3f %.3f %.3f %.3f\n", mainMs, appMs, builtMs, shownMs, openedMs, nowMs());
+          std::printf("%.3f %.3f %.3f %.3f %.3f %.3f %.3f\n", mainMs, appMs, builtMs, shownMs, openedMs, nowMs(),
+                      boxMs);
           std::fflush(stdout);
-          QCoreApplication::quit();
+          if (!stay) QCoreApplication::quit();
         });
       }
     }
@@ -91,10 +120,11 @@ int child(int argc, char** argv) {
   const double mainMs = nowMs();
   qInstallMessageHandler(silentMessages);
   QApplication app(argc, argv);
+  const QStringList args = QCoreApplication::arguments().mid(2);
+  quorvel::desktop::OpenPrefetch prefetch(quorvel::desktop::scanCommandLine(args).path);
   QCoreApplication::setApplicationName(QStringLiteral("PDF Dodiru Quorvel"));
   QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
   QSettings settings;
-  const QStringList args = QCoreApplication::arguments().mid(2);
   quorvel::desktop::g_lang = quorvel::desktop::languageFromArguments(
       settings.value(QStringLiteral("ui/lang"), QStringLiteral("ru")).toString(), args);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -104,6 +134,16 @@ int child(int argc, char** argv) {
 
   FirstPaint probe;
   probe.mainMs = mainMs;
+  probe.stay = std::strcmp(argv[1], "--child-stay") == 0;
+  QSocketNotifier input(0, QSocketNotifier::Read);
+  QObject::connect(&input, &QSocketNotifier::activated, [&input] {
+    char c;
+    if (read(0, &c, 1) <= 0) {
+      input.setEnabled(false);
+      QCoreApplication::quit();
+    }
+  });
+  input.setEnabled(probe.stay);
   app.installEventFilter(&probe);
   probe.appMs = nowMs();
   quorvel::desktop::MainWindow window;
@@ -144,8 +184,9 @@ bool runOnce(const std::string& self, const std::string& pdf, Run& r) {
   if (rc != 0) return false;
   int status = 0;
   waitpid(pid, &status, 0);
-  double t[6] = {};
-  if (std::sscanf(out.c_str(), "%lf %lf %lf %lf %lf %lf", &t[0], &t[1], &t[2], &t[3], &t[4], &t[5]) != 6) return false;
+  double t[7] = {};
+  if (std::sscanf(out.c_str(), "%lf %lf %lf %lf %lf %lf %lf", &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6]) != 7)
+    return false;
   r = {t[0] - start, t[1] - start, t[2] - start, t[3] - start, t[4] - start, t[5] - start};
   return true;
 }
@@ -194,11 +235,173 @@ Figures measure(const std::string& self, const std::string& base, int runs, int 
   return {median(shown), median(painted)};
 }
 
+// A page is on the screen when this share of the watched band is near white (a page at the
+// program's scale crosses more than a third of it); the screen is clear below the second.
+constexpr double kPageShare = 0.25;
+constexpr double kClearShare = 0.02;
+
+void pause1ms() { usleep(1000); }
+
+// Waits until no page is on the screen: the window of the launch before is gone.
+bool waitForClearScreen(ScreenWatch& screen) {
+  const double end = nowMs() + 10000;
+  while (nowMs() < end) {
+    const double share = screen.whiteShare();
+    if (share >= 0 && share < kClearShare) return true;
+    pause1ms();
+  }
+  return false;
+}
+
+struct Launch {
+  double pageMs = -1;  // from the launch to the page on the screen
+  std::string report;  // what the program printed
+};
+
+// Launches `args` and watches the screen until a page shows. The benchmark's own child ends
+// when its input closes, anything else by SIGTERM.
+Launch launchToPage(ScreenWatch& screen, const std::vector<std::string>& args, bool ownChild) {
+  Launch result;
+  if (!waitForClearScreen(screen)) return result;
+  int in[2], out[2];
+  if (pipe(in) != 0) return result;
+  if (pipe(out) != 0) {
+    close(in[0]);
+    close(in[1]);
+    return result;
+  }
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclose(&fa, in[1]);
+  posix_spawn_file_actions_addclose(&fa, out[0]);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const double start = nowMs();
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  close(in[0]);
+  close(out[1]);
+  bool running = rc == 0;
+  while (running && nowMs() < start + 30000) {
+    if (screen.whiteShare() >= kPageShare) {
+      result.pageMs = nowMs() - start;
+      break;
+    }
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) running = false;
+    pause1ms();
+  }
+  close(in[1]);
+  if (running && !ownChild) kill(pid, SIGTERM);
+  char buf[256];
+  ssize_t n;
+  while ((n = read(out[0], buf, sizeof buf)) > 0) result.report.append(buf, static_cast<size_t>(n));
+  close(out[0]);
+  if (running) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+  }
+  // The child's figures are its own clock's readings; made relative to the launch here.
+  double t[7] = {};
+  if (ownChild && std::sscanf(result.report.c_str(), "%lf %lf %lf %lf %lf %lf %lf", &t[0], &t[1], &t[2], &t[3], &t[4],
+                              &t[5], &t[6]) == 7) {
+    char line[200];
+    std::snprintf(line, sizeof line, "window on screen %.0f, file opened %.0f, page painted %.0f%s", t[3] - start,
+                  t[4] - start, t[5] - start, t[6] > 0 ? ", the security question answered" : "");
+    result.report = line;
+  } else {
+    result.report.clear();
+  }
+  return result;
+}
+
+struct PeerFigures {
+  double program = -1, peer = -1;
+};
+
+PeerFigures measurePeer(ScreenWatch& screen, const std::string& self, const std::string& peer, const std::string& pdf,
+                        const std::string& label, int runs) {
+  std::printf("\n%s (%.1f MB), %d runs\n", label.c_str(), static_cast<double>(bytesOf(pdf)) / 1e6, runs);
+  std::vector<double> program, other;
+  for (int i = 0; i < runs; ++i) {
+    // Alternating the order spares either side the other's after-effects on the machine.
+    Launch q, m;
+    for (int k = 0; k < 2; ++k) {
+      if ((k == 0) == (i % 2 == 0))
+        q = launchToPage(screen, {self, "--child-stay", pdf}, true);
+      else
+        m = launchToPage(screen, {peer, pdf}, false);
+    }
+    std::printf("run %d: program %.0f ms, mupdf-x11 %.0f ms  (program: %s)\n", i + 1, q.pageMs, m.pageMs,
+                q.report.empty() ? "no report" : q.report.c_str());
+    if (q.pageMs >= 0) program.push_back(q.pageMs);
+    if (m.pageMs >= 0) other.push_back(m.pageMs);
+  }
+  PeerFigures f;
+  if (!program.empty()) f.program = median(program);
+  if (!other.empty()) f.peer = median(other);
+  return f;
+}
+
+int peerMode(const std::string& self, int argc, char** argv) {
+  int runs = 7;
+  int first = 2;
+  if (argc > 2 && std::strspn(argv[2], "0123456789") == std::strlen(argv[2])) {
+    runs = std::max(1, std::atoi(argv[2]));
+    first = 3;
+  }
+  std::vector<std::pair<std::string, std::string>> files;  // label, path
+  for (int i = first; i < argc; ++i) files.emplace_back(std::filesystem::path(argv[i]).filename().string(), argv[i]);
+  if (files.empty()) {
+    // The two largest manuals installed: a thousand pages and more each.
+    const std::vector<TexManual> manuals = installedTexManuals();
+    for (size_t i = manuals.size() > 2 ? manuals.size() - 2 : 0; i < manuals.size(); ++i)
+      files.emplace_back(manuals[i].name, manuals[i].path);
+  }
+  const std::string peer = "/usr/lib/mupdf/mupdf-x11";
+  if (!std::filesystem::exists(peer)) {
+    std::printf("%s is not installed (Debian package mupdf)\n", peer.c_str());
+    return 1;
+  }
+  ScreenWatch screen;
+  if (!screen.ok()) {
+    std::printf("--peer needs an X display, e.g. Xvfb :147 -screen 0 1280x1024x24 and DISPLAY=:147\n");
+    return 1;
+  }
+  const std::string base = std::getenv("HOME");
+  const std::string small = base + "/../three-pages.pdf";
+  {
+    std::ofstream f(small, std::ios::binary);
+    f << quorvel::test::build_pdf(quorvel::test::forty_line_pages(3));
+  }
+  files.insert(files.begin(), {"three-page file", small});
+  std::printf("launch to the first page on the screen (%dx%d), the program against %s\n", screen.width(),
+              screen.height(), peer.c_str());
+  std::vector<PeerFigures> figures;
+  for (const auto& [label, path] : files) figures.push_back(measurePeer(screen, self, peer, path, label, runs));
+  std::printf("\nmedians, launch to the first page:\n");
+  bool ok = true;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const PeerFigures& f = figures[i];
+    ok = ok && f.program >= 0 && f.peer > 0;
+    std::printf("%-28s program %6.0f ms, mupdf-x11 %6.0f ms, ratio %.2f\n", files[i].first.c_str(), f.program, f.peer,
+                f.peer > 0 ? f.program / f.peer : 0.0);
+  }
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "--child") == 0) return child(argc, argv);
+  if (argc >= 2 && (std::strcmp(argv[1], "--child") == 0 || std::strcmp(argv[1], "--child-stay") == 0))
+    return child(argc, argv);
 
+  const bool peer = argc >= 2 && std::strcmp(argv[1], "--peer") == 0;
   const int runs = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 7;
   struct Case {
     int pages, entries;
@@ -216,7 +419,13 @@ int main(int argc, char** argv) {
   unsetenv("QUORVEL_BACKEND");
   if (std::filesystem::exists(backend)) {
     setenv("QUORVEL_BACKEND_EXE", backend.c_str(), 1);
-    setenv("QUORVEL_BACKEND_PORT", "18631", 1);
+    // Other runs of the benchmark on the machine must not meet this one's backend.
+    setenv("QUORVEL_BACKEND_PORT", std::to_string(20000 + getpid() % 20000).c_str(), 1);
+  }
+  if (peer) {
+    const int rc = peerMode(self, argc, argv);
+    std::filesystem::remove_all(base);
+    return rc;
   }
 
   std::printf("start to the window on screen and to the first painted page, platform %s, backend %s\n",

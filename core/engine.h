@@ -156,6 +156,8 @@ class IDocument {
   virtual DocMetadata metadata() const = 0;
   // The bookmark tree; an item's page is -1 when its destination is not a page of this file.
   virtual std::vector<OutlineItem> outline() const { return {}; }
+  // Whether outline() has an item, without reading the tree (a manual's takes long).
+  virtual bool has_outline() const { return !outline().empty(); }
   // Links of a page, box in page space; each has a target page (>= 0) or a URI, page -1 for a
   // URI. Empty for a page out of range.
   virtual std::vector<Link> links(int /*page*/) const { return {}; }

@@ -16,7 +16,7 @@ packages=(
   libtesseract-dev tesseract-ocr tesseract-ocr-eng tesseract-ocr-rus
   libtasn1-doc shared-mime-info r-doc-pdf gnuplot-doc octave-doc mupdf
   libmicrohttpd-dev libharfbuzz-dev libexpat1-dev
-  xvfb xauth imagemagick
+  xvfb xauth imagemagick libx11-dev libxext-dev
 )
 
 missing=()

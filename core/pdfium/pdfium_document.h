@@ -100,6 +100,7 @@ class PdfiumDocument final : public IDocument {
   // Links, outline and metadata (pdfium_navigation.cpp).
   DocMetadata metadata() const override;
   std::vector<OutlineItem> outline() const override;
+  bool has_outline() const override;
   std::vector<Link> links(int page) const override;
 
   // Saving with annotations (pdfium_save.cpp).

@@ -89,6 +89,12 @@ std::vector<OutlineItem> PdfiumDocument::outline() const {
   return out;
 }
 
+// The walk takes its first item whenever the tree has a first bookmark.
+bool PdfiumDocument::has_outline() const {
+  std::lock_guard<std::mutex> g(lock());
+  return FPDFBookmark_GetFirstChild(doc_, nullptr) != nullptr;
+}
+
 std::vector<Link> PdfiumDocument::links(int page) const {
   std::vector<Link> out;
   std::lock_guard<std::mutex> g(lock());

@@ -1,5 +1,9 @@
 #include "desktop/panels/OutlinePanel.h"
 
+#include <QDockWidget>
+#include <QEvent>
+#include <QTimer>
+
 #include "desktop/viewer/PdfView.h"
 
 namespace quorvel::desktop {
@@ -36,8 +40,72 @@ OutlinePanel::OutlinePanel(QWidget* parent) : QTreeWidget(parent) {
 OutlinePanel::~OutlinePanel() = default;
 
 void OutlinePanel::setView(PdfView* v) {
+  stopWaiting();
   view = v;
-  hasBookmarks = false;
+  readPending = false;
+  clear();
+  if (!view) return;
+  // A manual's tree takes longer to read than its first page to show. Behind another dock it
+  // waits until it is raised; a panel of no shown window (made on its own) reads at once.
+  if (!window()->isVisible() || inSight()) {
+    fill();
+    return;
+  }
+  readPending = true;
+  // A dock tabbed behind another is moved out of sight, not hidden: its raise shows no widget.
+  for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+    if (auto* dock = qobject_cast<QDockWidget*>(w)) {
+      connect(dock, &QDockWidget::visibilityChanged, this, &OutlinePanel::onDockVisibility, Qt::UniqueConnection);
+      break;
+    }
+  }
+}
+
+bool OutlinePanel::inSight() const { return isVisible() && !visibleRegion().isEmpty(); }
+
+void OutlinePanel::onDockVisibility(bool visible) {
+  if (visible && readPending) fillWhenPainted();
+}
+
+void OutlinePanel::showEvent(QShowEvent* e) {
+  QTreeWidget::showEvent(e);
+  if (readPending && inSight()) fillWhenPainted();
+}
+
+// The dock is raised as a file opens, before its page is painted: the page goes first.
+void OutlinePanel::fillWhenPainted() {
+  QWidget* viewport = view ? view->viewport() : nullptr;
+  if (!viewport || !viewport->isVisible()) {
+    fill();
+    return;
+  }
+  if (waitingFor == viewport) return;
+  stopWaiting();
+  waitingFor = viewport;
+  viewport->installEventFilter(this);
+  // Raised long after the page was painted, nothing else would bring the paint.
+  viewport->update();
+}
+
+bool OutlinePanel::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == waitingFor && e->type() == QEvent::Paint) {
+    stopWaiting();
+    // After the paint has reached the screen, not inside it.
+    QTimer::singleShot(0, this, [this] {
+      if (readPending) fill();
+    });
+  }
+  return QTreeWidget::eventFilter(watched, e);
+}
+
+void OutlinePanel::stopWaiting() {
+  if (waitingFor) waitingFor->removeEventFilter(this);
+  waitingFor = nullptr;
+}
+
+void OutlinePanel::fill() {
+  readPending = false;
+  stopWaiting();
   clear();
   if (!view) return;
   const std::vector<OutlineItem> outline =
@@ -46,15 +114,12 @@ void OutlinePanel::setView(PdfView* v) {
   addItems(nullptr, &top, outline);
   addTopLevelItems(top);
   expandAll();
-  hasBookmarks = topLevelItemCount() > 0;
-  if (!hasBookmarks) {
+  if (topLevelItemCount() == 0) {
     auto* none = new QTreeWidgetItem(this);
     none->setText(0, QStringLiteral("Нет оглавления"));
     none->setFlags(Qt::NoItemFlags);
   }
 }
-
-bool OutlinePanel::showsOutlineOf(const PdfView* v) const { return v && v == view && hasBookmarks; }
 
 void OutlinePanel::onItemClicked(QTreeWidgetItem* item) {
   if (!view || !item) return;

@@ -1,5 +1,6 @@
 // The bookmark tree of the bound viewer's document; clicking a bookmark turns the viewer to
-// its page. The tree is read once per setView.
+// its page. The tree is read once per setView; in a shown window whose outline dock sits behind
+// another, only when the panel comes into sight, after the viewer's page is on the screen.
 #pragma once
 
 #include <QPointer>
@@ -18,14 +19,22 @@ class OutlinePanel : public QTreeWidget {
 
   // Shows the outline of the view's document; null empties the panel.
   void setView(PdfView* view);
-  // Whether the panel shows bookmarks of `view`'s document, read when it was bound.
-  bool showsOutlineOf(const PdfView* view) const;
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
+  bool inSight() const;
+  void onDockVisibility(bool visible);
+  void fill();
+  void fillWhenPainted();
+  void stopWaiting();
   void onItemClicked(QTreeWidgetItem* item);
 
   QPointer<PdfView> view;
-  bool hasBookmarks = false;
+  QPointer<QObject> waitingFor;  // the viewport whose paint the reading waits for
+  bool readPending = false;
 };
 
 }  // namespace quorvel::desktop

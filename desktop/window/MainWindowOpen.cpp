@@ -1,5 +1,4 @@
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -21,8 +20,8 @@
 #include <cmath>
 #include <future>
 #include <limits>
+#include <optional>
 #include <span>
-#include <system_error>
 
 #include "desktop/stores/AnnotationStore.h"
 #include "desktop/tools/DocumentCopy.h"
@@ -31,6 +30,7 @@
 #include "desktop/viewer/PdfView.h"
 #include "desktop/stores/RecentsStore.h"
 #include "desktop/panels/ThumbnailPanel.h"
+#include "desktop/window/OpenPrefetch.h"
 #include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
@@ -61,19 +61,6 @@ QString kindLabel(security::ThreatKind kind) {
 // File names reach tooltips, which would render markup in them.
 QString plainToolTip(const QString& text) {
   return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap) : text;
-}
-
-// The document key of a large file takes as long to compute as the engine takes to parse it;
-// the two run side by side. `bytes` must outlive the result.
-std::future<QByteArray> keyOf(const QByteArray& bytes) {
-  const auto hash = [&bytes] {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-  };
-  try {
-    return std::async(std::launch::async, hash);
-  } catch (const std::system_error&) {
-    return std::async(std::launch::deferred, hash);
-  }
 }
 
 QString verdictWord(const security::ThreatReport& report) {
@@ -134,25 +121,38 @@ bool MainWindow::confirmThreats(QWidget* parent, const QString& displayName,
 void MainWindow::openFile(const QString& path) { openFileAs(path, path, true); }
 
 PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, bool remember) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    statusBar()->showMessage(QStringLiteral("Не удалось открыть файл: %1").arg(path));
-    return nullptr;
-  }
   const QString name = QFileInfo(shownPath).fileName();
-  // The engine takes at most an int of bytes; a bigger file (a disk image dropped by mistake)
-  // read whole would only exhaust the memory before the engine refused it.
-  if (!file.isSequential() && file.size() >= std::numeric_limits<int>::max()) {
-    statusBar()->showMessage(QStringLiteral("Не удалось разобрать документ: %1").arg(name));
-    return nullptr;
+  std::optional<PrefetchedFile> ready;
+  if (OpenPrefetch* prefetch = OpenPrefetch::current()) ready = prefetch->take(path);
+  QByteArray bytes;
+  if (ready) {
+    bytes = std::move(ready->bytes);
+  } else {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+      statusBar()->showMessage(QStringLiteral("Не удалось открыть файл: %1").arg(path));
+      return nullptr;
+    }
+    // The engine takes at most an int of bytes; a bigger file (a disk image dropped by mistake)
+    // read whole would only exhaust the memory before the engine refused it.
+    if (!file.isSequential() && file.size() >= std::numeric_limits<int>::max()) {
+      statusBar()->showMessage(QStringLiteral("Не удалось разобрать документ: %1").arg(name));
+      return nullptr;
+    }
+    bytes = file.readAll();
   }
-  const QByteArray bytes = file.readAll();
-  file.close();
-  std::future<QByteArray> key = keyOf(bytes);
+  std::future<QByteArray> key;
+  if (ready) {
+    std::promise<QByteArray> known;
+    known.set_value(std::move(ready->key));
+    key = known.get_future();
+  } else {
+    key = documentKey(bytes);
+  }
   const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
 
   QString verdict;
-  if (!confirmThreats(this, name, security::scan(span), &verdict)) {
+  if (!confirmThreats(this, name, ready ? ready->report : security::scan(span), &verdict)) {
     statusBar()->showMessage(L("Открытие отменено: %1", "Open cancelled: %1").arg(name));
     return nullptr;
   }
@@ -232,8 +232,8 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
   syncControlsToCurrent();
   applyModeToView();
 
-  // The tab change bound the outline panel to the view; its reading of the outline decides.
-  if (outlinePanel && outlinePanel->showsOutlineOf(view))
+  // Asked without reading the tree, which the panel reads once the page is on the screen.
+  if (view->doc && view->doc->has_outline())
     outlineDock->raise();
   else
     thumbDock->raise();

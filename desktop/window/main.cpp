@@ -7,6 +7,7 @@
 #include "desktop/window/MainWindow.h"
 #include "desktop/stores/SettingsFile.h"
 #include "desktop/window/MainWindowCommandLine.h"
+#include "desktop/window/OpenPrefetch.h"
 #include "desktop/batch/batch.h"
 #include "desktop/window/lang.h"
 
@@ -31,6 +32,9 @@ int main(int argc, char** argv) {
   // Window mode.
   qInstallMessageHandler(silentMessages);
   QApplication app(argc, argv);
+  // The document's reading and check overlap the window's start.
+  const QStringList args = QCoreApplication::arguments().mid(1);
+  quorvel::desktop::OpenPrefetch prefetch(quorvel::desktop::scanCommandLine(args).path);
   QCoreApplication::setApplicationName(QStringLiteral("PDF Dodiru Quorvel"));
   QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
 
@@ -54,7 +58,6 @@ int main(int argc, char** argv) {
   window.show();
   // The actions run in their order once the window is on screen, a large document's open
   // included.
-  const QStringList args = QCoreApplication::arguments().mid(1);
   window.runWhenShown([&window, args] { quorvel::desktop::runCommandLine(window, args); });
   return app.exec();
 }

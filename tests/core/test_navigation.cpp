@@ -83,8 +83,17 @@ TEST(Outline, TitlesPagesAndChildren) {
   EXPECT_EQ(out[1].children[0].page, 2);
   EXPECT_EQ(out[2].title, "No target");
   EXPECT_EQ(out[2].page, -1);
+  EXPECT_TRUE(doc->has_outline());
 
-  EXPECT_TRUE(open_pdf(test::text_pdf({"no outline"}))->outline().empty());
+  // Without a tree, and with a root that has no bookmark, there is nothing to show.
+  auto none = open_pdf(test::text_pdf({"no outline"}));
+  EXPECT_TRUE(none->outline().empty());
+  EXPECT_FALSE(none->has_outline());
+  PdfBuilder bare = outline_doc(1);
+  bare.set(bare.first_free(), "<< /Type /Outlines /Count 0 >>");
+  auto empty_root = open_pdf(bare.str());
+  EXPECT_TRUE(empty_root->outline().empty());
+  EXPECT_FALSE(empty_root->has_outline());
 }
 
 // Builds an outline from a description: each bookmark names its first child and next sibling
@@ -142,6 +151,7 @@ TEST(Outline, LimitsAndLoops) {
     EXPECT_EQ(count_items(out), row.items) << row.name;
     EXPECT_EQ(depth_of(out), row.depth) << row.name;
     EXPECT_EQ(out.size(), row.top_level) << row.name;
+    EXPECT_EQ(doc->has_outline(), !out.empty()) << row.name;
     if (!out.empty()) {
       EXPECT_EQ(out[0].title, "b0") << row.name;
     }

@@ -9,8 +9,10 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QSettings>
+#include <QTreeWidget>
 #include <QtTest>
 
+#include "desktop/window/OpenPrefetch.h"
 #include "desktop/window/lang.h"
 #include "test_mainwindow_support.h"
 
@@ -417,9 +419,66 @@ class OpenTest : public QObject {
     w.openFile(outlined);
     QTRY_VERIFY(raised(p.dock("outlineDock")));
     QVERIFY(!raised(p.dock("thumbDock")));
+    // The tree is filled once the page is on the screen.
+    auto* outline = w.findChild<QTreeWidget*>(QStringLiteral("outlinePanel"));
+    QTRY_COMPARE(outline->topLevelItemCount(), 1);
+    QVERIFY(outline->topLevelItem(0)->flags() != Qt::NoItemFlags);  // a bookmark, not the placeholder
     w.openFile(clean);
     QTRY_VERIFY(raised(p.dock("thumbDock")));
     QVERIFY(!raised(p.dock("outlineDock")));
+  }
+
+  // The file named on the command line is read and checked while the window starts; its open
+  // then asks and opens exactly as for a file read at that moment.
+  void fileReadAheadOpensAsRead_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("answer");  // the button pressed in the box, when one shows
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<int>("pages");   // 0: nothing opened
+    QTest::newRow("clean") << clean << int(QMessageBox::NoButton) << 0 << 2;
+    QTest::newRow("dangerous, cancelled") << dangerous << int(QMessageBox::Cancel) << 1 << 0;
+    QTest::newRow("dangerous, opened") << dangerous << int(QMessageBox::Open) << 1 << 1;
+    QTest::newRow("suspicious") << suspicious << int(QMessageBox::Ok) << 1 << 1;
+    QTest::newRow("damaged") << damaged << int(QMessageBox::NoButton) << 0 << 0;
+  }
+  void fileReadAheadOpensAsRead() {
+    QFETCH(QString, file);
+    QFETCH(int, answer);
+    QFETCH(int, boxes);
+    QFETCH(int, pages);
+    quorvel::desktop::OpenPrefetch prefetch(file);
+    MainWindow w;
+    WindowProbe p{w};
+    Answers a;
+    if (answer != QMessageBox::NoButton) a.push_back(pressButton(QMessageBox::StandardButton(answer)));
+    ModalAnswerer answers(a);
+    // Another file first: the read-ahead is only for its own path.
+    w.openFile(clean);
+    QCOMPARE(p.tabs()->count(), 1);
+    w.openFile(file);
+    QCOMPARE(answers.seen.size(), boxes);
+    QCOMPARE(p.tabs()->count(), pages > 0 ? 2 : 1);
+    if (pages > 0) {
+      QCOMPARE(p.view(1)->pageCount(), pages);
+      QFile f(file);
+      QVERIFY(f.open(QIODevice::ReadOnly));
+      QCOMPARE(p.view(1)->docHash,
+               QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()));
+    }
+    if (file == damaged) QCOMPARE(p.status(), QStringLiteral("Не удалось разобрать документ: damaged.pdf"));
+  }
+
+  void fileChangedAfterReadAheadIsReadAgain() {
+    const QString path = writeTestFile(dir, "changing.pdf", text_pdf({"one"}));
+    quorvel::desktop::OpenPrefetch prefetch(path);
+    // The read-ahead has finished with the old content before the file changes.
+    QTRY_VERIFY(prefetch.finished());
+    writeTestFile(dir, "changing.pdf", text_pdf({"one", "two", "three"}));
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(path);
+    QCOMPARE(p.tabs()->count(), 1);
+    QCOMPARE(p.view(0)->pageCount(), 3);
   }
 
   void relativePathIsKeptAsGiven() {

@@ -68,7 +68,10 @@ class FakeDocument : public IDocument {
   }
   TextPage extract_text(int) const override { return {}; }
   DocMetadata metadata() const override { return {}; }
-  std::vector<OutlineItem> outline() const override { return bookmarks; }
+  std::vector<OutlineItem> outline() const override {
+    ++outlineReads;
+    return bookmarks;
+  }
 
   bool delete_page(int page) override {
     if (page < 0 || page >= page_count() || page_count() == 1) return false;
@@ -91,6 +94,7 @@ class FakeDocument : public IDocument {
 
   std::vector<FakePage> pages;
   std::vector<OutlineItem> bookmarks;
+  mutable int outlineReads = 0;
   int* renders = nullptr;
   qint64 renderDelayUs = 0;  // makes each render as slow as a real page's
 };

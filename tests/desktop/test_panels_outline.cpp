@@ -1,5 +1,8 @@
 // The outline panel: the bookmark tree fully expanded, clicks that turn the viewer, the
 // placeholder, and rebinding.
+#include <QDockWidget>
+#include <QLabel>
+#include <QMainWindow>
 #include <QtTest>
 
 #include "desktop/panels/OutlinePanel.h"
@@ -130,6 +133,55 @@ class OutlinePanelTest : public QObject {
 
     panel.setView(nullptr);
     QCOMPARE(panel.topLevelItemCount(), 0);
+  }
+
+  // Behind another dock of a shown window the tree is not read; raised, it is read once the
+  // viewer has painted, not inside the raise, and raising it again reads nothing more.
+  void readOnlyOnceInSight_data() {
+    QTest::addColumn<bool>("pageAlreadyShown");
+    QTest::newRow("raised as the page is to paint") << false;
+    QTest::newRow("raised long after the page") << true;
+  }
+  void readOnlyOnceInSight() {
+    QFETCH(bool, pageAlreadyShown);
+    QMainWindow w;
+    auto* view = new PdfView(&w);
+    w.setCentralWidget(view);
+    auto* panel = new OutlinePanel;
+    auto* front = new QDockWidget(QStringLiteral("front"), &w);
+    front->setWidget(new QLabel(QStringLiteral("pages")));
+    auto* back = new QDockWidget(QStringLiteral("back"), &w);
+    back->setWidget(panel);
+    w.addDockWidget(Qt::LeftDockWidgetArea, front);
+    w.addDockWidget(Qt::LeftDockWidgetArea, back);
+    w.tabifyDockWidget(front, back);
+    w.resize(900, 700);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    front->raise();
+    QTRY_VERIFY(panel->visibleRegion().isEmpty());
+
+    auto doc = withOutline(8);
+    const FakeDocument* d = doc.get();
+    view->setDocument(std::move(doc));
+    panel->setView(view);
+    QCOMPARE(d->outlineReads, 0);
+    QCOMPARE(panel->topLevelItemCount(), 0);
+    if (pageAlreadyShown) {
+      // Nothing in the window is to paint when the dock is raised later.
+      QTRY_VERIFY(!view->viewport()->visibleRegion().isEmpty());
+      QCoreApplication::processEvents();
+    }
+    back->raise();
+    QCOMPARE(d->outlineReads, 0);
+    QTRY_COMPARE(panel->topLevelItemCount(), 3);
+    QCOMPARE(d->outlineReads, 1);
+    QCOMPARE(find(*panel, "Пункт & <b>")->data(0, kPageRole).toInt(), 4);
+
+    front->raise();
+    back->raise();
+    QCoreApplication::processEvents();
+    QCOMPARE(d->outlineReads, 1);
   }
 
   void viewDestroyedBeforeRebinding() {
