@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -140,6 +141,10 @@ class IDocument {
 
   // Number of pages, >= 0.
   virtual int page_count() const = 0;
+  // Counts the changes of the document: any edit, form input or swap of its file raises it.
+  // A rewrite that works on a copy of the file swaps its result in only while this is still
+  // what it was when the copy was taken. 0 in engines that do not count.
+  virtual uint64_t revision() const { return 0; }
   // Crop-box size in points before the page's own rotation, and that rotation in degrees
   // clockwise (0, 90, 180 or 270); all zero for a page out of range.
   virtual PageInfo page_info(int page) const = 0;
@@ -248,9 +253,12 @@ class IDocument {
   virtual int add_text_layer(int /*page*/, const std::vector<TextSpan>& /*words*/) { return 0; }
   // add_text_layer() of several pages at once, in one rewrite of the document: what
   // add_text_layer() gives for each entry, in order. As with place_shared_pictures, the rewrite
-  // works on a copy that replaces the document at the end, so nothing else may change the
-  // document meanwhile; 0 for every entry when it could not be written.
-  virtual std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) {
+  // works on a copy that replaces the document at the end; 0 for every entry when it could not
+  // be written, or when the document changed meanwhile or after revision `since` (when given:
+  // the words were read from that revision), and then nothing is applied.
+  virtual std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages,
+                                           std::optional<uint64_t> since = std::nullopt) {
+    if (since && *since != revision()) return std::vector<int>(pages.size(), 0);
     std::vector<int> out;
     for (const auto& [page, words] : pages) out.push_back(add_text_layer(page, words));
     return out;
@@ -270,7 +278,7 @@ class IDocument {
   // stays byte for byte as it was, the picture drawn over it. A placement puts picture `picture`
   // over the box with corners (x0, y0), (x1, y1) in the page space of `page`; placements with
   // a page, picture or box that place_image would refuse are passed over. The work happens on a
-  // copy that replaces the document at the end, so nothing else may change the document
+  // copy that replaces the document at the end, and nothing is drawn when the document changed
   // meanwhile. `progress`, when set, hears the percentage done and stops the work by returning
   // false. Gives the number of placements drawn; 0 leaves the document as it was (stopped,
   // nothing to draw, a failure, or an engine without the operation).
@@ -323,10 +331,11 @@ class IDocument {
   }
 
   // Copies for another program (a backend), which must read them without a password.
-  // The bytes the document was opened from, or those a page edit outside PDFium last rebuilt
-  // it from; empty in engines that keep none. Edits made since are not in them, nor are
-  // annotations: callers use them only for a document they know to be unchanged.
-  virtual std::span<const std::byte> source_bytes() const { return {}; }
+  // A copy of the bytes the document was opened from, or of those a page edit outside PDFium
+  // last rebuilt it from; empty in engines that keep none. Edits made since are not in them,
+  // nor are annotations: callers use them only for a document they know to be unchanged. A
+  // copy, since a rewrite on another thread may replace those bytes at any time.
+  virtual std::vector<std::byte> source_bytes() const { return {}; }
   // `pdf`, a copy of this document with its encryption (source_bytes, or what save_as wrote),
   // written again without it, opened with the password this document was opened with. False
   // when it does not open with that password or cannot be written, and in the base version.
