@@ -130,6 +130,11 @@ class PdfView : public QAbstractScrollArea {
   // typed into the page, form input, stamps, redaction, watermarks): the page's text and links
   // are read again, the view repaints and pageContentChanged tells the thumbnails.
   void pageContentEdited(int index);
+  // Whether the document holds page or content edits that no save has written (annotations go
+  // to the store at once and are not counted). Set by refreshStructure and pageContentEdited,
+  // through which every such edit is announced; cleared by the window once a save succeeded.
+  bool hasUnsavedChanges() const { return unsaved; }
+  void setUnsavedChanges(bool on);
 
   // Annotation list (PdfViewAnnotations.cpp).
   void setStore(AnnotationStore* store, const QString& docHash);
@@ -198,6 +203,9 @@ class PdfView : public QAbstractScrollArea {
   // means none.
   std::vector<annot::Point> storeOffsets;
 
+ private:
+  bool unsaved = false;
+
  signals:
   void annotationsChanged();
   void pageStructureChanged();
@@ -208,6 +216,7 @@ class PdfView : public QAbstractScrollArea {
   void scaleChanged(double scale);
   // A store write failed: the annotation stays on screen and in saved copies.
   void annotationStoreFailed(const QString& message);
+  void unsavedChangesChanged(bool unsaved);
 
  public slots:
   void setScale(double s);

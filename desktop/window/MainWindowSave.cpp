@@ -132,16 +132,21 @@ void MainWindow::saveDocumentTo(const QString& path) {
   if (!view || path.isEmpty()) return;
   if (view->saveAs(path)) {
     recoveredWorkSaved(view);
+    view->setUnsavedChanges(false);
     statusBar()->showMessage(QStringLiteral("Сохранено: %1").arg(path), 0);
   } else {
     statusBar()->showMessage(QStringLiteral("Не удалось сохранить документ") + unreadablePagesNote(view->doc.get()), 0);
   }
 }
 
+QString MainWindow::askSavePath() {
+  return QFileDialog::getSaveFileName(this, L("Сохранить как", "Save as"), QStringLiteral("copy.pdf"),
+                                      QStringLiteral("PDF (*.pdf)"));
+}
+
 void MainWindow::saveDocumentAs() {
   if (!currentView()) return;
-  const QString path = QFileDialog::getSaveFileName(this, L("Сохранить как", "Save as"),
-                                                    QStringLiteral("copy.pdf"), QStringLiteral("PDF (*.pdf)"));
+  const QString path = askSavePath();
   if (path.isEmpty()) return;
   saveDocumentTo(path);
 }
