@@ -239,7 +239,8 @@ class IDocument {
   // page, no boxes, only boxes without area, or an engine without redaction).
   virtual int redact(int /*page*/, const std::vector<annot::Rect>& /*boxes*/) { return 0; }
   // redact() of several pages at once, in one rewrite of the document: gives what redact() gives
-  // for each entry, in order. A page should be listed once.
+  // for each entry, in order. A page should be listed once. The rewrite works on a copy; when
+  // the document changed meanwhile nothing is applied and every page that had boxes gives -1.
   virtual std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) {
     std::vector<int> out;
     for (const auto& [page, boxes] : pages) out.push_back(redact(page, boxes));
@@ -315,7 +316,8 @@ class IDocument {
     return 0;
   }
   // replace_text() of several pages at once, in one rewrite of the document: what replace_text()
-  // gives for each page, in order. A page should be listed once.
+  // gives for each page, in order. A page should be listed once. As with redact_pages, a
+  // document changed meanwhile keeps its state and every page found gives -1.
   virtual std::vector<int> replace_text_pages(const std::vector<int>& pages, const std::string& find,
                                               const std::string& replacement) {
     std::vector<int> out;
