@@ -197,10 +197,7 @@ bool PdfiumDocument::edit_pages(const std::function<void(ContentSession&)>& work
   } catch (...) {
     return false;
   }
-  std::lock_guard<std::mutex> g(lock());
-  if (!adopt_if_unchanged(source, edited, count, count)) return false;
-  content_removed_ = true;
-  return true;
+  return swap_in_unchanged(source, edited, count, count, true);
 }
 
 bool PdfiumDocument::edit_page(ContentSession& session, int index, const ContentEdit& edit, const PageCheck& accept) {

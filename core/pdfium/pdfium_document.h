@@ -184,8 +184,12 @@ class PdfiumDocument final : public IDocument {
   bool copy_file(std::vector<uint8_t>& out);
   // The end of such a rewrite: `bytes` replace the document when nothing changed it since
   // revision `since`, they load with the document's password and their page count is in
-  // [min_pages, max_pages]; otherwise the document stays as it is and this gives false.
-  bool adopt_if_unchanged(uint64_t since, std::vector<uint8_t>& bytes, int min_pages, int max_pages);
+  // [min_pages, max_pages]; otherwise the document stays as it is and this gives false. The
+  // pages' turns are read from `bytes` first, outside the lock (the caller must not hold it):
+  // the first page shape asked for afterwards would otherwise read them under it.
+  // `removes_content` marks the swapped-in document as having had content taken out.
+  bool swap_in_unchanged(uint64_t since, std::vector<uint8_t>& bytes, int min_pages, int max_pages,
+                         bool removes_content = false);
   // Whether the file stored its objects in object streams; its copies do the same.
   bool uses_object_streams() const;
   int current_form_page() const { return form_page_ < 0 ? 0 : form_page_; }

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "core/pdfium/pdfium_document.h"
+#include "core/pdfium/qpdf_page_tree.h"
 #include "core/pdfium/qpdf_recover.h"
 
 namespace quorvel::pdfium {
@@ -177,8 +178,14 @@ bool PdfiumDocument::copy_file(std::vector<uint8_t>& out) {
   return true;
 }
 
-bool PdfiumDocument::adopt_if_unchanged(uint64_t since, std::vector<uint8_t>& bytes, int min_pages, int max_pages) {
-  if (!doc_ || revision_ != since || bytes.empty() || bytes.size() >= static_cast<size_t>(INT_MAX)) return false;
+bool PdfiumDocument::swap_in_unchanged(uint64_t since, std::vector<uint8_t>& bytes, int min_pages, int max_pages,
+                                       bool removes_content) {
+  if (bytes.empty() || bytes.size() >= static_cast<size_t>(INT_MAX)) return false;
+  std::vector<int> turns;
+  const bool unturned = qpdf_bridge::nothing_turned(bytes.data(), bytes.size(), password_);
+  if (!unturned && !qpdf_bridge::page_rotations(bytes, password_, turns)) turns.clear();
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || revision_ != since) return false;
   FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(bytes.data(), static_cast<int>(bytes.size()),
                                              password_.empty() ? nullptr : password_.c_str());
   if (!fresh) return false;
@@ -189,6 +196,12 @@ bool PdfiumDocument::adopt_if_unchanged(uint64_t since, std::vector<uint8_t>& by
   }
   // Moving the vector keeps its buffer, which the new handle reads from.
   adopt(std::move(bytes), fresh);
+  if (removes_content) content_removed_ = true;
+  if (unturned) turns.assign(static_cast<size_t>(count), 0);
+  if (turns.size() == static_cast<size_t>(count)) {
+    rotations_ = std::move(turns);
+    rotations_read_ = true;
+  }
   return true;
 }
 

@@ -46,8 +46,7 @@ bool swap_in_edited(PdfiumDocument& d, Prepare&& prepare, Edit&& edit) {
   std::vector<uint8_t> edited;
   if (!edit(current, edited, object_streams)) return false;
   std::vector<uint8_t>().swap(current);
-  std::lock_guard<std::mutex> g(lock());
-  return d.adopt_if_unchanged(source, edited, min_pages, max_pages);
+  return d.swap_in_unchanged(source, edited, min_pages, max_pages);
 }
 
 }  // namespace

@@ -29,8 +29,7 @@ int PdfiumDocument::place_shared_pictures(const std::vector<Picture>& pictures,
   if (drawn <= 0) return 0;
 
   // Nothing is drawn over a document that changed meanwhile.
-  std::lock_guard<std::mutex> g(lock());
-  return adopt_if_unchanged(source, stamped, pages, pages) ? drawn : 0;
+  return swap_in_unchanged(source, stamped, pages, pages) ? drawn : 0;
 }
 
 }  // namespace quorvel::pdfium

@@ -212,8 +212,7 @@ std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int
   std::vector<uint8_t>().swap(current);
   if (!rewritten) return out;
 
-  std::lock_guard<std::mutex> g(lock());
-  if (!adopt_if_unchanged(source, written, count, count)) return out;
+  if (!swap_in_unchanged(source, written, count, count)) return out;
   for (const Layer& layer : layers) out[layer.entry] = layer.words;
   return out;
 }

@@ -46,6 +46,18 @@ class UnsavedEditsTest : public QObject {
 
   QString out(const char* name) const { return QString::fromStdString(dir.file(name)); }
 
+  // A shown window with "three.pdf" less its first page and "two.pdf", turned when
+  // `bothChanged`, and a recovery copy of each.
+  void openTwo(MainWindow& w, bool bothChanged) {
+    w.show();
+    w.checkRecovery();
+    w.openFile(three);
+    w.deletePageAt(1);
+    w.openFile(two);
+    if (bothChanged) w.rotatePageAt(1);
+    w.autosaveSnapshot();
+  }
+
  private slots:
   void initTestCase() {
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvel"));
@@ -111,12 +123,7 @@ class UnsavedEditsTest : public QObject {
     LangGuard ru(0);
     MainWindow w;
     WindowProbe p{w};
-    w.show();
-    w.checkRecovery();
-    w.openFile(three);
-    w.deletePageAt(1);
-    w.openFile(two);
-    w.autosaveSnapshot();
+    openTwo(w, false);
     const QStringList pairs{"rec-0.pdf", "rec-0.txt", "rec-1.pdf", "rec-1.txt"};
     QCOMPARE(snapshots(), pairs);
 
@@ -149,13 +156,7 @@ class UnsavedEditsTest : public QObject {
     LangGuard en(1);
     MainWindow w;
     WindowProbe p{w};
-    w.show();
-    w.checkRecovery();
-    w.openFile(three);
-    w.deletePageAt(1);
-    w.openFile(two);
-    w.rotatePageAt(1);
-    w.autosaveSnapshot();
+    openTwo(w, true);
     QCOMPARE(snapshots().size(), 4);
     {
       ModalAnswerer dialogs({pressButton(QMessageBox::Cancel)});
