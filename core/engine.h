@@ -153,6 +153,14 @@ class IDocument {
   // (parts off the page stay white). An empty tile (width 0, no pixels) for a page out of
   // range, a non-positive size or scale, or an image too large to hold.
   virtual RenderedTile render_tile(int page, const RenderRequest& req) = 0;
+  // render_tile() for a view's paint, which must not wait long for an engine busy with other
+  // work (a job's step on any document): when the render cannot start within `wait_ms`, gives
+  // an empty tile and sets `busy`, and the caller draws the tile later. The base version
+  // renders at once.
+  virtual RenderedTile render_tile_soon(int page, const RenderRequest& req, int /*wait_ms*/, bool& busy) {
+    busy = false;
+    return render_tile(page, req);
+  }
   // Lines of text with their boxes in page space (top > bottom); CharBox::offset is the byte
   // offset of the character in its run's UTF-8 text. Empty for a page out of range or without text.
   virtual TextPage extract_text(int page) const = 0;

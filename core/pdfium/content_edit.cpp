@@ -92,7 +92,8 @@ bool kept_text(const std::vector<PdfChar>& before, const std::vector<size_t>& go
   return true;
 }
 
-// Fonts are read while qpdf reads a page, outside the engine's lock: each call takes it.
+// Fonts are read while qpdf reads a page, outside the engine's lock: each question of PDFium
+// takes it.
 StandardFonts::~StandardFonts() {
   std::lock_guard<std::mutex> g(lock());
   for (auto& [name, font] : fonts_)
@@ -102,6 +103,8 @@ StandardFonts::~StandardFonts() {
 
 content::Font::StandardWidth StandardFonts::widths() {
   return [this](const std::string& base, char32_t unicode) -> std::optional<double> {
+    const auto key = std::make_pair(base, unicode);
+    if (const auto known = known_.find(key); known != known_.end()) return known->second;
     std::lock_guard<std::mutex> g(lock());
     // A document of its own: loading a font into the open one would add objects to it.
     if (!scratch_) scratch_ = FPDF_CreateNewDocument();
@@ -109,8 +112,10 @@ content::Font::StandardWidth StandardFonts::widths() {
     auto it = fonts_.find(base);
     if (it == fonts_.end()) it = fonts_.emplace(base, FPDFText_LoadStandardFont(scratch_, base.c_str())).first;
     float w = 0;
-    if (!it->second || !FPDFFont_GetGlyphWidth(it->second, unicode, 1.0f, &w) || !std::isfinite(w)) return std::nullopt;
-    return static_cast<double>(w);
+    std::optional<double> width;
+    if (it->second && FPDFFont_GetGlyphWidth(it->second, unicode, 1.0f, &w) && std::isfinite(w)) width = w;
+    known_.emplace(key, width);
+    return width;
   };
 }
 

@@ -97,6 +97,7 @@ class PdfiumDocument final : public IDocument {
   // Rendering and text (pdfium_render.cpp).
   PageInfo page_info(int page) const override;
   RenderedTile render_tile(int page, const RenderRequest& req) override;
+  RenderedTile render_tile_soon(int page, const RenderRequest& req, int wait_ms, bool& busy) override;
   TextPage extract_text(int page) const override;
 
   // Links, outline and metadata (pdfium_navigation.cpp).
@@ -231,6 +232,7 @@ class PdfiumDocument final : public IDocument {
 
  private:
   void setup_form(bool run_open_actions);
+  RenderedTile render_locked(int page, const RenderRequest& req);
   void release_handles();
   void close_cached(int index);
   // Quarter turns of an uncached page from the page tree, -1 when only loading it tells.

@@ -205,6 +205,8 @@ class PdfView : public QAbstractScrollArea {
 
  private:
   bool unsaved = false;
+  // A paint left a page white while the engine was busy; the view paints again shortly.
+  bool paintAgainPending = false;
 
  signals:
   void annotationsChanged();

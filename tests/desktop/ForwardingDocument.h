@@ -30,6 +30,9 @@ class ForwardingDocument : public IDocument {
   uint64_t revision() const override { return in->revision(); }
   PageInfo page_info(int page) const override { return in->page_info(page); }
   RenderedTile render_tile(int page, const RenderRequest& req) override { return in->render_tile(page, req); }
+  RenderedTile render_tile_soon(int page, const RenderRequest& req, int wait_ms, bool& busy) override {
+    return in->render_tile_soon(page, req, wait_ms, busy);
+  }
   TextPage extract_text(int page) const override { return in->extract_text(page); }
   DocMetadata metadata() const override { return in->metadata(); }
   std::vector<OutlineItem> outline() const override { return outlineOverride ? *outlineOverride : in->outline(); }
