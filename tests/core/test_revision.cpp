@@ -3,12 +3,14 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "test_edit_support.h"
 #include "common/time_bound.h"
+#include "core/pdfium/pdfium_document.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -142,4 +144,25 @@ TEST(Revision, PageDeletedDuringARewriteStaysDeleted) {
   const bool applied = std::count(painted.begin(), painted.end(), 1) > 0;
   for (int page = 0; page < big->page_count(); page += 37)
     EXPECT_EQ(page_text_of(*big, page).find("ivan") == std::string::npos, applied) << page;
+}
+
+// A paint's render gives up on an engine held by other work instead of waiting for it, and
+// renders as usual once the engine is free.
+TEST(RenderSoon, GivesUpOnlyWhileTheEngineIsHeld) {
+  auto doc = open_pdf(text_pdf({"one"}));
+  ASSERT_TRUE(doc);
+  const RenderRequest req{1.0, 0, 0, 100, 100, 0};
+  bool busy = true;
+  RenderedTile tile;
+  {
+    std::lock_guard<std::mutex> held(pdfium::lock());
+    std::thread paint([&] { tile = doc->render_tile_soon(0, req, 20, busy); });
+    paint.join();
+  }
+  EXPECT_TRUE(busy);
+  EXPECT_EQ(tile.width, 0);
+  tile = doc->render_tile_soon(0, req, 20, busy);
+  EXPECT_FALSE(busy);
+  EXPECT_EQ(tile.width, 100);
+  EXPECT_EQ(tile.pixels, doc->render_tile(0, req).pixels);
 }
