@@ -20,7 +20,7 @@ namespace quorvel::desktop {
 namespace {
 
 // How long a paint waits for the engine before it leaves a page to a later paint.
-constexpr int kEngineWaitMs = 50;
+constexpr int kEngineWaitMs = 25;
 
 const QColor kBackground(0x16, 0x16, 0x1f);
 const QColor kFailedOutline(0xb0, 0xb0, 0xb0);
