@@ -197,8 +197,12 @@ int main(int argc, char** argv) {
                   static_cast<long long>(probe.worstPaint()), statusMb("VmRSS"), statusMb("VmHWM"));
       std::fflush(stdout);
       if (std::getenv("BENCH_STATUS")) std::fprintf(stderr, "  status: %s\n", qPrintable(w.statusBar()->currentMessage()));
-      // Tools open what they wrote; the jobs go on in the first tab.
-      while (tabs->count() > 1) emit tabs->tabCloseRequested(tabs->count() - 1);
+      // Tools open what they wrote; the jobs go on in the first tab. Nobody answers a question
+      // about unsaved edits here: what the jobs changed in the tabs closed is dropped.
+      while (tabs->count() > 1) {
+        if (auto* closing = qobject_cast<PdfView*>(tabs->widget(tabs->count() - 1))) closing->setUnsavedChanges(false);
+        emit tabs->tabCloseRequested(tabs->count() - 1);
+      }
       settle();
     };
 

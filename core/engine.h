@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -140,6 +141,10 @@ class IDocument {
 
   // Number of pages, >= 0.
   virtual int page_count() const = 0;
+  // Counts the changes of the document: any edit, form input or swap of its file raises it.
+  // A rewrite that works on a copy of the file swaps its result in only while this is still
+  // what it was when the copy was taken. 0 in engines that do not count.
+  virtual uint64_t revision() const { return 0; }
   // Crop-box size in points before the page's own rotation, and that rotation in degrees
   // clockwise (0, 90, 180 or 270); all zero for a page out of range.
   virtual PageInfo page_info(int page) const = 0;
@@ -148,6 +153,14 @@ class IDocument {
   // (parts off the page stay white). An empty tile (width 0, no pixels) for a page out of
   // range, a non-positive size or scale, or an image too large to hold.
   virtual RenderedTile render_tile(int page, const RenderRequest& req) = 0;
+  // render_tile() for a view's paint, which must not wait long for an engine busy with other
+  // work (a job's step on any document): when the render cannot start within `wait_ms`, gives
+  // an empty tile and sets `busy`, and the caller draws the tile later. The base version
+  // renders at once.
+  virtual RenderedTile render_tile_soon(int page, const RenderRequest& req, int /*wait_ms*/, bool& busy) {
+    busy = false;
+    return render_tile(page, req);
+  }
   // Lines of text with their boxes in page space (top > bottom); CharBox::offset is the byte
   // offset of the character in its run's UTF-8 text. Empty for a page out of range or without text.
   virtual TextPage extract_text(int page) const = 0;
@@ -236,7 +249,8 @@ class IDocument {
   // page, no boxes, only boxes without area, or an engine without redaction).
   virtual int redact(int /*page*/, const std::vector<annot::Rect>& /*boxes*/) { return 0; }
   // redact() of several pages at once, in one rewrite of the document: gives what redact() gives
-  // for each entry, in order. A page should be listed once.
+  // for each entry, in order. A page should be listed once. The rewrite works on a copy; when
+  // the document changed meanwhile nothing is applied and every page that had boxes gives -1.
   virtual std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) {
     std::vector<int> out;
     for (const auto& [page, boxes] : pages) out.push_back(redact(page, boxes));
@@ -250,9 +264,12 @@ class IDocument {
   virtual int add_text_layer(int /*page*/, const std::vector<TextSpan>& /*words*/) { return 0; }
   // add_text_layer() of several pages at once, in one rewrite of the document: what
   // add_text_layer() gives for each entry, in order. As with place_shared_pictures, the rewrite
-  // works on a copy that replaces the document at the end, so nothing else may change the
-  // document meanwhile; 0 for every entry when it could not be written.
-  virtual std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) {
+  // works on a copy that replaces the document at the end; 0 for every entry when it could not
+  // be written, or when the document changed meanwhile or after revision `since` (when given:
+  // the words were read from that revision), and then nothing is applied.
+  virtual std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages,
+                                           std::optional<uint64_t> since = std::nullopt) {
+    if (since && *since != revision()) return std::vector<int>(pages.size(), 0);
     std::vector<int> out;
     for (const auto& [page, words] : pages) out.push_back(add_text_layer(page, words));
     return out;
@@ -272,7 +289,7 @@ class IDocument {
   // stays byte for byte as it was, the picture drawn over it. A placement puts picture `picture`
   // over the box with corners (x0, y0), (x1, y1) in the page space of `page`; placements with
   // a page, picture or box that place_image would refuse are passed over. The work happens on a
-  // copy that replaces the document at the end, so nothing else may change the document
+  // copy that replaces the document at the end, and nothing is drawn when the document changed
   // meanwhile. `progress`, when set, hears the percentage done and stops the work by returning
   // false. Gives the number of placements drawn; 0 leaves the document as it was (stopped,
   // nothing to draw, a failure, or an engine without the operation).
@@ -309,7 +326,8 @@ class IDocument {
     return 0;
   }
   // replace_text() of several pages at once, in one rewrite of the document: what replace_text()
-  // gives for each page, in order. A page should be listed once.
+  // gives for each page, in order. A page should be listed once. As with redact_pages, a
+  // document changed meanwhile keeps its state and every page found gives -1.
   virtual std::vector<int> replace_text_pages(const std::vector<int>& pages, const std::string& find,
                                               const std::string& replacement) {
     std::vector<int> out;
@@ -325,10 +343,11 @@ class IDocument {
   }
 
   // Copies for another program (a backend), which must read them without a password.
-  // The bytes the document was opened from, or those a page edit outside PDFium last rebuilt
-  // it from; empty in engines that keep none. Edits made since are not in them, nor are
-  // annotations: callers use them only for a document they know to be unchanged.
-  virtual std::span<const std::byte> source_bytes() const { return {}; }
+  // A copy of the bytes the document was opened from, or of those a page edit outside PDFium
+  // last rebuilt it from; empty in engines that keep none. Edits made since are not in them,
+  // nor are annotations: callers use them only for a document they know to be unchanged. A
+  // copy, since a rewrite on another thread may replace those bytes at any time.
+  virtual std::vector<std::byte> source_bytes() const { return {}; }
   // `pdf`, a copy of this document with its encryption (source_bytes, or what save_as wrote),
   // written again without it, opened with the password this document was opened with. False
   // when it does not open with that password or cannot be written, and in the base version.

@@ -92,7 +92,10 @@ bool kept_text(const std::vector<PdfChar>& before, const std::vector<size_t>& go
   return true;
 }
 
+// Fonts are read while qpdf reads a page, outside the engine's lock: each question of PDFium
+// takes it.
 StandardFonts::~StandardFonts() {
+  std::lock_guard<std::mutex> g(lock());
   for (auto& [name, font] : fonts_)
     if (font) FPDFFont_Close(font);
   if (scratch_) FPDF_CloseDocument(scratch_);
@@ -100,14 +103,19 @@ StandardFonts::~StandardFonts() {
 
 content::Font::StandardWidth StandardFonts::widths() {
   return [this](const std::string& base, char32_t unicode) -> std::optional<double> {
+    const auto key = std::make_pair(base, unicode);
+    if (const auto known = known_.find(key); known != known_.end()) return known->second;
+    std::lock_guard<std::mutex> g(lock());
     // A document of its own: loading a font into the open one would add objects to it.
     if (!scratch_) scratch_ = FPDF_CreateNewDocument();
     if (!scratch_) return std::nullopt;
     auto it = fonts_.find(base);
     if (it == fonts_.end()) it = fonts_.emplace(base, FPDFText_LoadStandardFont(scratch_, base.c_str())).first;
     float w = 0;
-    if (!it->second || !FPDFFont_GetGlyphWidth(it->second, unicode, 1.0f, &w) || !std::isfinite(w)) return std::nullopt;
-    return static_cast<double>(w);
+    std::optional<double> width;
+    if (it->second && FPDFFont_GetGlyphWidth(it->second, unicode, 1.0f, &w) && std::isfinite(w)) width = w;
+    known_.emplace(key, width);
+    return width;
   };
 }
 
@@ -165,39 +173,36 @@ struct PdfiumDocument::ContentSession {
   bool changed = false;
 };
 
+// Only PDFium's calls hold the engine's lock: the copy of the file, each page's check and the
+// load of the result. qpdf's reading, editing and writing, the long part on a large manual,
+// leave every tab free to render, and the result replaces the document only when nothing
+// changed it meanwhile.
 bool PdfiumDocument::edit_pages(const std::function<void(ContentSession&)>& work) {
-  if (!doc_) return false;
-  // Input still being typed into a field lives only in the form layer until focus leaves it.
-  if (form_) FORM_ForceToKillFocus(form_);
   std::vector<uint8_t> edited;
+  uint64_t source = 0;
+  int count = 0;
+  bool object_streams = false;
   try {
     ContentSession session;
-    // The file itself while nothing has changed it: a full save by PDFium loses its object
-    // streams and costs as much as the edit.
-    const std::vector<uint8_t>* file = file_bytes(session.bytes);
-    if (!file) return false;
-    if (file != &session.bytes) session.bytes = *file;
+    {
+      std::lock_guard<std::mutex> g(lock());
+      // The file itself while nothing has changed it: a full save by PDFium loses its object
+      // streams and costs as much as the edit.
+      if (!copy_file(session.bytes)) return false;
+      count = FPDF_GetPageCount(doc_);
+      object_streams = uses_object_streams();
+      source = revision_;
+    }
     qpdf_bridge::open(session.q, session.bytes, password_);
     session.pages = QPDFPageDocumentHelper(session.q).getAllPages();
-    if (session.pages.size() != static_cast<size_t>(FPDF_GetPageCount(doc_))) return false;
+    if (session.pages.size() != static_cast<size_t>(count)) return false;
     work(session);
     if (!session.changed) return false;
-    if (!qpdf_bridge::write(session.q, nullptr, edited, qpdf_bridge::streams_for(uses_object_streams()))) return false;
+    if (!qpdf_bridge::write(session.q, nullptr, edited, qpdf_bridge::streams_for(object_streams))) return false;
   } catch (...) {
     return false;
   }
-  if (edited.empty() || edited.size() >= static_cast<size_t>(INT_MAX)) return false;
-  FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(edited.data(), static_cast<int>(edited.size()),
-                                             password_.empty() ? nullptr : password_.c_str());
-  if (!fresh) return false;
-  if (FPDF_GetPageCount(fresh) != FPDF_GetPageCount(doc_)) {
-    FPDF_CloseDocument(fresh);
-    return false;
-  }
-  // Moving the vector keeps its buffer, which the new handle reads from.
-  adopt(std::move(edited), fresh);
-  content_removed_ = true;
-  return true;
+  return swap_in_unchanged(source, edited, count, count, true);
 }
 
 bool PdfiumDocument::edit_page(ContentSession& session, int index, const ContentEdit& edit, const PageCheck& accept) {
@@ -220,6 +225,7 @@ bool PdfiumDocument::edit_page(ContentSession& session, int index, const Content
     std::vector<uint8_t> alone;
     bool ok = page_alone(session.q, page, alone) && alone.size() < static_cast<size_t>(INT_MAX);
     if (ok) {
+      std::lock_guard<std::mutex> g(lock());
       FPDF_DOCUMENT one = FPDF_LoadMemDocument(alone.data(), static_cast<int>(alone.size()), nullptr);
       {
         OwnPage before(doc_, index), after(one, 0);

@@ -8,6 +8,7 @@
 #endif
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string>
 #include <tuple>
@@ -61,6 +62,9 @@ class StandardFonts {
  private:
   FPDF_DOCUMENT scratch_ = nullptr;
   std::map<std::string, FPDF_FONT> fonts_;
+  // Widths already asked for: a page asks for the same few glyphs over and over, and each
+  // question of PDFium takes the engine's lock.
+  std::map<std::pair<std::string, char32_t>, std::optional<double>> known_;
 };
 
 }  // namespace quorvel::pdfium

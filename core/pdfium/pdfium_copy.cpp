@@ -4,9 +4,11 @@
 
 namespace quorvel::pdfium {
 
-std::span<const std::byte> PdfiumDocument::source_bytes() const {
-  // bytes_ change only with the document itself (open, adopt), never during a call.
-  return std::as_bytes(std::span<const uint8_t>(bytes_.data(), bytes_.size()));
+std::vector<std::byte> PdfiumDocument::source_bytes() const {
+  // A rewrite on another thread may replace bytes_ (adopt) at any time but under the lock.
+  std::lock_guard<std::mutex> g(lock());
+  const auto* first = reinterpret_cast<const std::byte*>(bytes_.data());
+  return std::vector<std::byte>(first, first + bytes_.size());
 }
 
 bool PdfiumDocument::decrypted_copy(std::span<const std::byte> pdf, std::vector<uint8_t>& out) const {

@@ -12,6 +12,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,7 @@ class PdfiumDocument final : public IDocument {
 
   // Open/cache/forms (pdfium_engine.cpp).
   int page_count() const override;
+  uint64_t revision() const override;
   bool has_form() const override;
   std::vector<int> unreadable_pages() const override;
   void form_click(int page, double x, double y, bool down) override;
@@ -95,6 +97,7 @@ class PdfiumDocument final : public IDocument {
   // Rendering and text (pdfium_render.cpp).
   PageInfo page_info(int page) const override;
   RenderedTile render_tile(int page, const RenderRequest& req) override;
+  RenderedTile render_tile_soon(int page, const RenderRequest& req, int wait_ms, bool& busy) override;
   TextPage extract_text(int page) const override;
 
   // Links, outline and metadata (pdfium_navigation.cpp).
@@ -125,7 +128,8 @@ class PdfiumDocument final : public IDocument {
   std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) override;
   // pdfium_text_layer.cpp
   int add_text_layer(int page, const std::vector<TextSpan>& words) override;
-  std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) override;
+  std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages,
+                                   std::optional<uint64_t> since = std::nullopt) override;
   bool image_pixel_size(int page, int index, int& width, int& height) override;
   bool place_image(int page, const uint8_t* bgra, int width, int height, double x0, double y0,
                    double x1, double y1) override;
@@ -144,7 +148,7 @@ class PdfiumDocument final : public IDocument {
                    unsigned rgb) override;
 
   // Copies for another program (pdfium_copy.cpp).
-  std::span<const std::byte> source_bytes() const override;
+  std::vector<std::byte> source_bytes() const override;
   bool decrypted_copy(std::span<const std::byte> pdf, std::vector<uint8_t>& out) const override;
   Protector protector() const override;
 
@@ -171,13 +175,33 @@ class PdfiumDocument final : public IDocument {
   // write pages out start here, so that an unchanged document costs only what qpdf reads of it.
   const std::vector<uint8_t>* file_bytes(std::vector<uint8_t>& scratch);
   // A change made without a cached page (a page added to the tree).
-  void mark_changed() { changed_ = true; }
+  void mark_changed() {
+    changed_ = true;
+    ++revision_;
+  }
+  uint64_t revision_locked() const { return revision_; }
+  // The start of a rewrite done on a copy of the file outside the lock: commits input still
+  // being typed into a field (it lives only in the form layer until focus leaves it), then
+  // copies the file (see file_bytes) into `out`. False when there is no document or the save
+  // fails.
+  bool copy_file(std::vector<uint8_t>& out);
+  // The end of such a rewrite: `bytes` replace the document when nothing changed it since
+  // revision `since`, they load with the document's password and their page count is in
+  // [min_pages, max_pages]; otherwise the document stays as it is and this gives false. The
+  // pages' turns are read from `bytes` first, outside the lock (the caller must not hold it):
+  // the first page shape asked for afterwards would otherwise read them under it.
+  // `removes_content` marks the swapped-in document as having had content taken out.
+  bool swap_in_unchanged(uint64_t since, std::vector<uint8_t>& bytes, int min_pages, int max_pages,
+                         bool removes_content = false);
   // Whether the file stored its objects in object streams; its copies do the same.
   bool uses_object_streams() const;
   int current_form_page() const { return form_page_ < 0 ? 0 : form_page_; }
   // Rewrites the content of page `index` with qpdf (content_edit.cpp): `edit` changes the page
   // and says whether it changed anything; the result replaces the document only when `accept`,
   // given the page as it was and as written, passes it. False when nothing was changed.
+  // These and the session functions below are called without the lock: the qpdf work runs
+  // outside it, which is taken for each of PDFium's calls (`edit` runs without it, `accept`
+  // with it).
   using ContentEdit = std::function<bool(QPDFPageObjectHelper& page, content::PageContent& content)>;
   using PageCheck = std::function<bool(FPDF_PAGE before, FPDF_PAGE after)>;
   bool edit_content(int index, const ContentEdit& edit, const PageCheck& accept);
@@ -193,8 +217,8 @@ class PdfiumDocument final : public IDocument {
   int replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
                  const std::string& replacement);
   // Runs `edit` on the document's file (see file_bytes) and swaps the result in when it loads
-  // with the document's password and has a page count in [min_pages, max_pages]
-  // (pdfium_pages.cpp).
+  // with the document's password, has a page count in [min_pages, max_pages] and nothing changed
+  // the document meanwhile (pdfium_pages.cpp). Called without the lock: `edit` runs outside it.
   bool swap_in(int min_pages, int max_pages,
                const std::function<bool(const std::vector<uint8_t>&, std::vector<uint8_t>&)>& edit);
   // Replaces the document by another one made from `bytes` (a page edit done outside PDFium).
@@ -210,6 +234,7 @@ class PdfiumDocument final : public IDocument {
 
  private:
   void setup_form(bool run_open_actions);
+  RenderedTile render_locked(int page, const RenderRequest& req);
   void release_handles();
   void close_cached(int index);
   // Quarter turns of an uncached page from the page tree, -1 when only loading it tells.
@@ -239,6 +264,8 @@ class PdfiumDocument final : public IDocument {
   // Set by every edit and form input, cleared when bytes_ are replaced: while false, bytes_
   // are exactly the document.
   bool changed_ = false;
+  // Raised by every edit, form input and swap of bytes_ (revision()).
+  uint64_t revision_ = 1;
 };
 
 }  // namespace quorvel::pdfium

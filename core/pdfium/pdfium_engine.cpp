@@ -173,7 +173,44 @@ void PdfiumDocument::adopt(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc) {
   form_page_ = -1;
   rotations_from_bytes_ = true;
   changed_ = false;
+  ++revision_;
   if (FPDF_GetFormType(doc_) != 0) setup_form(false);
+}
+
+bool PdfiumDocument::copy_file(std::vector<uint8_t>& out) {
+  if (!doc_) return false;
+  if (form_) FORM_ForceToKillFocus(form_);
+  const std::vector<uint8_t>* file = file_bytes(out);
+  if (!file) return false;
+  if (file != &out) out = *file;
+  return true;
+}
+
+bool PdfiumDocument::swap_in_unchanged(uint64_t since, std::vector<uint8_t>& bytes, int min_pages, int max_pages,
+                                       bool removes_content) {
+  if (bytes.empty() || bytes.size() >= static_cast<size_t>(INT_MAX)) return false;
+  std::vector<int> turns;
+  const bool unturned = qpdf_bridge::nothing_turned(bytes.data(), bytes.size(), password_);
+  if (!unturned && !qpdf_bridge::page_rotations(bytes, password_, turns)) turns.clear();
+  std::lock_guard<std::mutex> g(lock());
+  if (!doc_ || revision_ != since) return false;
+  FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(bytes.data(), static_cast<int>(bytes.size()),
+                                             password_.empty() ? nullptr : password_.c_str());
+  if (!fresh) return false;
+  const int count = FPDF_GetPageCount(fresh);
+  if (count < min_pages || count > max_pages) {
+    FPDF_CloseDocument(fresh);
+    return false;
+  }
+  // Moving the vector keeps its buffer, which the new handle reads from.
+  adopt(std::move(bytes), fresh);
+  if (removes_content) content_removed_ = true;
+  if (unturned) turns.assign(static_cast<size_t>(count), 0);
+  if (turns.size() == static_cast<size_t>(count)) {
+    rotations_ = std::move(turns);
+    rotations_read_ = true;
+  }
+  return true;
 }
 
 FPDF_PAGE current_form_page_cb(FPDF_FORMFILLINFO* info, FPDF_DOCUMENT) {
@@ -196,7 +233,7 @@ FPDF_PAGE PdfiumDocument::load_into_cache(int index) {
 
 FPDF_PAGE PdfiumDocument::cached_page(int index) {
   FPDF_PAGE page = shown_page(index);
-  if (page) changed_ = true;
+  if (page) mark_changed();
   return page;
 }
 
@@ -291,6 +328,11 @@ size_t PdfiumDocument::open_pages() const {
 int PdfiumDocument::page_count() const {
   std::lock_guard<std::mutex> g(lock());
   return FPDF_GetPageCount(doc_);
+}
+
+uint64_t PdfiumDocument::revision() const {
+  std::lock_guard<std::mutex> g(lock());
+  return revision_;
 }
 
 bool PdfiumDocument::has_form() const {

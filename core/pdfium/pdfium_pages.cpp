@@ -24,56 +24,62 @@ bool storable(double v) { return std::isfinite(v) && std::fabs(v) <= FLT_MAX; }
 // resolve, so the tree is touched only when every page does.
 bool page_tree_sound(FPDF_DOCUMENT doc) { return pages_without_dictionary(doc).empty(); }
 
-// Runs `edit` on the document's file and swaps the result in when it loads with the
-// document's password and has a page count in [min_pages, max_pages]. The edit is told whether
-// to write object streams: all objects go into them when the document's file had them, so that
-// a save by PDFium (which writes none) does not leave them out.
-template <typename Edit>
-bool swap_in_edited(PdfiumDocument& d, FPDF_FORMHANDLE form, int min_pages, int max_pages,
-                    Edit&& edit) {
-  // Input still being typed into a field lives only in the form layer until focus leaves it.
-  if (form) FORM_ForceToKillFocus(form);
-  const bool object_streams = d.uses_object_streams();
-  std::vector<uint8_t> scratch;
-  const std::vector<uint8_t>* current = d.file_bytes(scratch);
-  if (!current) return false;
-  std::vector<uint8_t> edited;
-  if (!edit(*current, edited, object_streams)) return false;
-  if (edited.empty() || edited.size() >= static_cast<size_t>(INT_MAX)) return false;
-  const std::string& pw = d.password();
-  FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(edited.data(), static_cast<int>(edited.size()),
-                                             pw.empty() ? nullptr : pw.c_str());
-  if (!fresh) return false;
-  const int count = FPDF_GetPageCount(fresh);
-  if (count < min_pages || count > max_pages) {
-    FPDF_CloseDocument(fresh);
-    return false;
+// Runs `edit` on a copy of the document's file outside the lock and swaps the result in when
+// nothing changed the document meanwhile, it loads with the document's password and has a page
+// count within the bounds that `prepare` gives; `prepare`, under the lock, checks the document
+// first (false: nothing to do). The edit is told whether to write object streams: all objects
+// go into them when the document's file had them, so that a save by PDFium (which writes none)
+// does not leave them out.
+template <typename Prepare, typename Edit>
+bool swap_in_edited(PdfiumDocument& d, Prepare&& prepare, Edit&& edit) {
+  std::vector<uint8_t> current;
+  bool object_streams = false;
+  uint64_t source = 0;
+  int min_pages = 0, max_pages = 0;
+  {
+    std::lock_guard<std::mutex> g(lock());
+    if (!d.handle() || !prepare(min_pages, max_pages)) return false;
+    object_streams = d.uses_object_streams();
+    if (!d.copy_file(current)) return false;
+    source = d.revision_locked();
   }
-  // Moving the vector keeps its buffer, which the new handle reads from.
-  d.adopt(std::move(edited), fresh);
-  return true;
+  std::vector<uint8_t> edited;
+  if (!edit(current, edited, object_streams)) return false;
+  std::vector<uint8_t>().swap(current);
+  return d.swap_in_unchanged(source, edited, min_pages, max_pages);
 }
 
 }  // namespace
 
 bool PdfiumDocument::swap_in(int min_pages, int max_pages,
                              const std::function<bool(const std::vector<uint8_t>&, std::vector<uint8_t>&)>& edit) {
-  return swap_in_edited(*this, form_, min_pages, max_pages,
-                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool) { return edit(in, out); });
+  return swap_in_edited(
+      *this,
+      [&](int& low, int& high) {
+        low = min_pages;
+        high = max_pages;
+        return true;
+      },
+      [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool) { return edit(in, out); });
 }
 
 bool PdfiumDocument::delete_page(int page) {
-  std::lock_guard<std::mutex> g(lock());
-  if (page < 0 || !doc_) return false;
-  const int n = FPDF_GetPageCount(doc_);
-  // PDFium finds the page to delete by the /Count of each node on the way, but shows pages in
-  // the order of its walk through the kids: where a /Count lies, it would delete another page
-  // than the one shown. qpdf deletes by the walk, and the page check keeps the two in step.
-  if (page >= n || !page_tree_sound(doc_)) return false;
-  return swap_in_edited(*this, form_, n - 1, n - 1,
-                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool object_streams) {
-                          return qpdf_bridge::delete_page(in, password_, page, out, object_streams);
-                        });
+  return swap_in_edited(
+      *this,
+      [&](int& low, int& high) {
+        if (page < 0) return false;
+        const int n = FPDF_GetPageCount(doc_);
+        // PDFium finds the page to delete by the /Count of each node on the way, but shows pages
+        // in the order of its walk through the kids: where a /Count lies, it would delete another
+        // page than the one shown. qpdf deletes by the walk, and the page check keeps the two in
+        // step.
+        if (page >= n || !page_tree_sound(doc_)) return false;
+        low = high = n - 1;
+        return true;
+      },
+      [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool object_streams) {
+        return qpdf_bridge::delete_page(in, password_, page, out, object_streams);
+      });
 }
 
 bool PdfiumDocument::rotate_page(int page, int quarter_turns) {
@@ -87,13 +93,17 @@ bool PdfiumDocument::rotate_page(int page, int quarter_turns) {
 }
 
 bool PdfiumDocument::move_page(int from, int to) {
-  std::lock_guard<std::mutex> g(lock());
-  const int n = doc_ ? FPDF_GetPageCount(doc_) : 0;
-  if (from < 0 || to < 0 || from >= n || to >= n || from == to) return false;
-  return swap_in_edited(*this, form_, n, n,
-                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool object_streams) {
-                          return qpdf_bridge::move_page(in, password_, from, to, out, object_streams);
-                        });
+  return swap_in_edited(
+      *this,
+      [&](int& low, int& high) {
+        const int n = FPDF_GetPageCount(doc_);
+        if (from < 0 || to < 0 || from >= n || to >= n || from == to) return false;
+        low = high = n;
+        return true;
+      },
+      [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool object_streams) {
+        return qpdf_bridge::move_page(in, password_, from, to, out, object_streams);
+      });
 }
 
 bool PdfiumDocument::insert_blank_page(int index, double width, double height) {
@@ -143,26 +153,30 @@ annot::Point PdfiumDocument::crop_origin(int page) const {
 }
 
 bool PdfiumDocument::merge(std::span<const std::byte> pdf, int index) {
-  std::lock_guard<std::mutex> g(lock());
-  if (!doc_ || pdf.empty()) return false;
-  const int n = FPDF_GetPageCount(doc_);
-  if (index > n) return false;
-  const int at = index < 0 ? n : index;
-  // Refuse what PDFium cannot open before anything of the open document is touched (a
-  // focused form field included); a file that needs a password cannot be merged.
-  if (pdf.size() >= static_cast<size_t>(INT_MAX)) return false;
-  FPDF_DOCUMENT src = FPDF_LoadMemDocument(pdf.data(), static_cast<int>(pdf.size()), nullptr);
-  if (!src) return false;
-  // Every page of the other file comes over, or none: a page qpdf cannot take would be
-  // counted and not added.
-  const int added = FPDF_GetPageCount(src);
-  const bool whole = added > 0 && added <= INT_MAX - n && page_tree_sound(src);
-  FPDF_CloseDocument(src);
-  if (!whole) return false;
-  return swap_in_edited(*this, form_, n + added, n + added,
-                        [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool) {
-                          return qpdf_bridge::merge(in, password_, pdf, at, out);
-                        });
+  if (pdf.empty() || pdf.size() >= static_cast<size_t>(INT_MAX)) return false;
+  int at = 0;
+  return swap_in_edited(
+      *this,
+      [&](int& low, int& high) {
+        const int n = FPDF_GetPageCount(doc_);
+        if (index > n) return false;
+        at = index < 0 ? n : index;
+        // Refuse what PDFium cannot open before anything of the open document is touched (a
+        // focused form field included); a file that needs a password cannot be merged.
+        FPDF_DOCUMENT src = FPDF_LoadMemDocument(pdf.data(), static_cast<int>(pdf.size()), nullptr);
+        if (!src) return false;
+        // Every page of the other file comes over, or none: a page qpdf cannot take would be
+        // counted and not added.
+        const int added = FPDF_GetPageCount(src);
+        const bool whole = added > 0 && added <= INT_MAX - n && page_tree_sound(src);
+        FPDF_CloseDocument(src);
+        if (!whole) return false;
+        low = high = n + added;
+        return true;
+      },
+      [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out, bool) {
+        return qpdf_bridge::merge(in, password_, pdf, at, out);
+      });
 }
 
 bool PdfiumDocument::save_range(const std::string& path, int first, int last) {
@@ -170,50 +184,54 @@ bool PdfiumDocument::save_range(const std::string& path, int first, int last) {
 }
 
 std::vector<bool> PdfiumDocument::save_ranges(const std::vector<PageRangeFile>& parts) {
-  std::lock_guard<std::mutex> g(lock());
   std::vector<bool> written(parts.size(), false);
-  if (!doc_ || parts.empty()) return written;
-  if (form_) FORM_ForceToKillFocus(form_);
-  // A part holding a page that cannot be read is not written at all rather than written
-  // without that page's content.
-  const std::vector<int> unreadable = pages_without_dictionary(doc_);
+  std::vector<uint8_t> file;
   std::vector<qpdf_bridge::PageRange> ranges;
-  const int n = FPDF_GetPageCount(doc_);
-  for (const PageRangeFile& p : parts) {
-    const bool valid = p.first >= 0 && p.first <= p.last && p.last < n;
-    const bool whole = std::none_of(unreadable.begin(), unreadable.end(),
-                                    [&](int page) { return page >= p.first && page <= p.last; });
-    // qpdf makes nothing of an empty range.
-    ranges.push_back(valid && whole ? qpdf_bridge::PageRange{p.first, p.last} : qpdf_bridge::PageRange{0, -1});
+  bool object_streams = false;
+  {
+    std::lock_guard<std::mutex> g(lock());
+    if (!doc_ || parts.empty()) return written;
+    // A part holding a page that cannot be read is not written at all rather than written
+    // without that page's content.
+    const std::vector<int> unreadable = pages_without_dictionary(doc_);
+    const int n = FPDF_GetPageCount(doc_);
+    for (const PageRangeFile& p : parts) {
+      const bool valid = p.first >= 0 && p.first <= p.last && p.last < n;
+      const bool whole = std::none_of(unreadable.begin(), unreadable.end(),
+                                      [&](int page) { return page >= p.first && page <= p.last; });
+      // qpdf makes nothing of an empty range.
+      ranges.push_back(valid && whole ? qpdf_bridge::PageRange{p.first, p.last} : qpdf_bridge::PageRange{0, -1});
+    }
+    object_streams = uses_object_streams();
+    if (!copy_file(file)) return written;
   }
-  std::vector<uint8_t> scratch;
-  const std::vector<uint8_t>* file = file_bytes(scratch);
-  if (!file) return written;
-  return qpdf_bridge::extract_ranges(*file, password_, ranges, uses_object_streams(),
+  // qpdf reads and writes outside the lock, from a copy of the file.
+  return qpdf_bridge::extract_ranges(file, password_, ranges, object_streams,
                                      [&](size_t k, const std::vector<uint8_t>& bytes) {
                                        return write_file_atomically(parts[k].path, bytes);
                                      });
 }
 
 bool PdfiumDocument::save_nup(const std::string& path, int cols, int rows) {
-  std::lock_guard<std::mutex> g(lock());
-  if (!doc_ || cols <= 0 || rows <= 0) return false;
-  if (form_) FORM_ForceToKillFocus(form_);
-  if (!pages_without_dictionary(doc_).empty()) return false;
   double width = 612;
   double height = 792;
-  FS_SIZEF size{};
-  if (FPDF_GetPageCount(doc_) > 0 && FPDF_GetPageSizeByIndexF(doc_, 0, &size) &&
-      size.width > 0 && size.height > 0) {
-    width = size.width;
-    height = size.height;
+  std::vector<uint8_t> file;
+  bool object_streams = false;
+  {
+    std::lock_guard<std::mutex> g(lock());
+    if (!doc_ || cols <= 0 || rows <= 0) return false;
+    if (!pages_without_dictionary(doc_).empty()) return false;
+    FS_SIZEF size{};
+    if (FPDF_GetPageCount(doc_) > 0 && FPDF_GetPageSizeByIndexF(doc_, 0, &size) && size.width > 0 &&
+        size.height > 0) {
+      width = size.width;
+      height = size.height;
+    }
+    object_streams = uses_object_streams();
+    if (!copy_file(file)) return false;
   }
-  std::vector<uint8_t> scratch;
-  const std::vector<uint8_t>* file = file_bytes(scratch);
   std::vector<uint8_t> sheets;
-  if (!file || !qpdf_bridge::nup(*file, password_, cols, rows, width, height, sheets, uses_object_streams())) {
-    return false;
-  }
+  if (!qpdf_bridge::nup(file, password_, cols, rows, width, height, sheets, object_streams)) return false;
   return write_file_atomically(path, sheets);
 }
 

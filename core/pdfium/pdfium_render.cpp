@@ -1,11 +1,13 @@
 // Page size, tile rendering and text extraction.
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include "core/pdfium/pdfium_document.h"
 #include "core/pdfium/qpdf_page_tree.h"
@@ -124,10 +126,31 @@ PageInfo PdfiumDocument::page_info(int page) const {
 }
 
 RenderedTile PdfiumDocument::render_tile(int page, const RenderRequest& req) {
+  std::lock_guard<std::mutex> g(lock());
+  return render_locked(page, req);
+}
+
+RenderedTile PdfiumDocument::render_tile_soon(int page, const RenderRequest& req, int wait_ms, bool& busy) {
+  busy = false;
+  std::unique_lock<std::mutex> g(lock(), std::try_to_lock);
+  if (!g.owns_lock()) {
+    // The lock is no timed one; its holders let go between short steps.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(wait_ms, 0));
+    do {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        busy = true;
+        return {};
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    } while (!g.try_lock());
+  }
+  return render_locked(page, req);
+}
+
+RenderedTile PdfiumDocument::render_locked(int page, const RenderRequest& req) {
   RenderedTile tile;
   if (req.width <= 0 || req.height <= 0) return tile;
   if (!std::isfinite(req.scale) || req.scale <= 0.0) return tile;
-  std::lock_guard<std::mutex> g(lock());
   FPDF_PAGE p = shown_page(page);
   if (!p) return tile;
 

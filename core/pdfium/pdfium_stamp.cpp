@@ -15,33 +15,21 @@ int PdfiumDocument::place_shared_pictures(const std::vector<Picture>& pictures,
   if (pictures.empty() || placements.empty()) return 0;
   std::vector<uint8_t> current;
   int pages = 0;
+  uint64_t source = 0;
   {
     std::lock_guard<std::mutex> g(lock());
-    if (!doc_) return 0;
-    // Input still being typed into a field lives only in the form layer until focus leaves it.
-    if (form_) FORM_ForceToKillFocus(form_);
     // The file itself while nothing has changed it, object streams and all.
-    const std::vector<uint8_t>* file = file_bytes(current);
-    if (!file) return 0;
-    if (file != &current) current = *file;
+    if (!copy_file(current)) return 0;
     pages = FPDF_GetPageCount(doc_);
+    source = revision_locked();
   }
   std::vector<uint8_t> stamped;
   const int drawn = qpdf_bridge::stamp_pictures(current, password_, pictures, placements, progress, stamped);
   std::vector<uint8_t>().swap(current);
-  if (drawn <= 0 || stamped.size() >= static_cast<size_t>(INT_MAX)) return 0;
+  if (drawn <= 0) return 0;
 
-  std::lock_guard<std::mutex> g(lock());
-  FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(stamped.data(), static_cast<int>(stamped.size()),
-                                             password_.empty() ? nullptr : password_.c_str());
-  if (!fresh) return 0;
-  if (FPDF_GetPageCount(fresh) != pages) {
-    FPDF_CloseDocument(fresh);
-    return 0;
-  }
-  // Moving the vector keeps its buffer, which the new handle reads from.
-  adopt(std::move(stamped), fresh);
-  return drawn;
+  // Nothing is drawn over a document that changed meanwhile.
+  return swap_in_unchanged(source, stamped, pages, pages) ? drawn : 0;
 }
 
 }  // namespace quorvel::pdfium

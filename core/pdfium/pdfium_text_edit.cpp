@@ -94,7 +94,6 @@ std::vector<int> PdfiumDocument::replace_text_pages(const std::vector<int>& page
   // The runs that search reads (extract_text takes the lock itself).
   std::vector<TextPage> texts;
   for (int page : pages) texts.push_back(extract_text(page));
-  std::lock_guard<std::mutex> g(lock());
   bool any = false;
   const bool written = edit_pages([&](ContentSession& session) {
     for (size_t i = 0; i < pages.size(); ++i) {
@@ -110,11 +109,15 @@ std::vector<int> PdfiumDocument::replace_text_pages(const std::vector<int>& page
 
 int PdfiumDocument::replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
                                const std::string& replacement) {
+  // PDFium's reading of the page holds the lock; the session's qpdf work does not.
+  std::unique_lock<std::mutex> held(lock());
   if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return 0;
-  FPDF_PAGE p = cached_page(page);
+  FPDF_PAGE p = shown_page(page);
   if (!p) return 0;
   const std::vector<PdfChar> before = read_chars(p);
-  const std::vector<std::vector<size_t>> found = occurrences(text, find, page_origin(p), before);
+  const PageOrigin origin = page_origin(p);
+  held.unlock();
+  const std::vector<std::vector<size_t>> found = occurrences(text, find, origin, before);
   if (found.empty()) return 0;
   const std::u32string with = code_points(replacement);
 

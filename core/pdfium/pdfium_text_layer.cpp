@@ -166,8 +166,10 @@ int PdfiumDocument::add_text_layer(int page, const std::vector<TextSpan>& words)
 
 // The layers are laid out under the lock, where PDFium tells each page's rotation and origin;
 // the rewrite itself runs on a copy of the file without it, so that renders wait only for the
-// save and the load, not for the qpdf pass.
-std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) {
+// save and the load, not for the qpdf pass. The copy replaces the document only when nothing
+// changed it meanwhile: a page deleted or a field typed during the pass is kept.
+std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages,
+                                                 std::optional<uint64_t> since) {
   std::vector<int> out(pages.size(), 0);
   struct Layer {
     size_t entry;
@@ -180,9 +182,10 @@ std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int
   std::vector<int> indices;
   std::vector<uint8_t> current;
   int count = 0;
+  uint64_t source = 0;
   {
     std::lock_guard<std::mutex> g(lock());
-    if (!doc_) return out;
+    if (!doc_ || (since && *since != revision_)) return out;
     count = FPDF_GetPageCount(doc_);
     for (size_t i = 0; i < pages.size(); ++i) {
       const auto& [index, words] = pages[i];
@@ -197,12 +200,9 @@ std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int
       layers.push_back(std::move(layer));
     }
     if (layers.empty()) return out;
-    // Input still being typed into a field lives only in the form layer until focus leaves it.
-    if (form_) FORM_ForceToKillFocus(form_);
     // The file itself while nothing has changed it: a scan straight from its file costs no save.
-    const std::vector<uint8_t>* file = file_bytes(current);
-    if (!file) return out;
-    if (file != &current) current = *file;
+    if (!copy_file(current)) return out;
+    source = revision_;
   }
   std::vector<uint8_t> written;
   const bool rewritten = qpdf_bridge::add_text_layers(
@@ -210,18 +210,9 @@ std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int
       [&](size_t k, const std::string& font) { return layer_content(layers[k].lines, layers[k].axes, layers[k].origin, font); },
       written);
   std::vector<uint8_t>().swap(current);
-  if (!rewritten || written.empty() || written.size() >= static_cast<size_t>(INT_MAX)) return out;
+  if (!rewritten) return out;
 
-  std::lock_guard<std::mutex> g(lock());
-  FPDF_DOCUMENT fresh = FPDF_LoadMemDocument(written.data(), static_cast<int>(written.size()),
-                                             password_.empty() ? nullptr : password_.c_str());
-  if (!fresh) return out;
-  if (FPDF_GetPageCount(fresh) != count) {
-    FPDF_CloseDocument(fresh);
-    return out;
-  }
-  // Moving the vector keeps its buffer, which the new handle reads from.
-  adopt(std::move(written), fresh);
+  if (!swap_in_unchanged(source, written, count, count)) return out;
   for (const Layer& layer : layers) out[layer.entry] = layer.words;
   return out;
 }
@@ -229,7 +220,7 @@ std::vector<int> PdfiumDocument::add_text_layers(const std::vector<std::pair<int
 bool PdfiumDocument::image_pixel_size(int page, int index, int& width, int& height) {
   std::lock_guard<std::mutex> g(lock());
   if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return false;
-  FPDF_PAGE p = cached_page(page);
+  FPDF_PAGE p = shown_page(page);
   if (!p || index < 0 || index >= FPDFPage_CountObjects(p)) return false;
   FPDF_PAGEOBJECT obj = FPDFPage_GetObject(p, index);
   if (!obj || FPDFPageObj_GetType(obj) != QV_FPDF_PAGEOBJ_IMAGE) return false;

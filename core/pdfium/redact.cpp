@@ -142,11 +142,14 @@ bool same_box(const ObjectBox& x, const ObjectBox& y, float tolerance) {
 }  // namespace
 
 bool PdfiumDocument::delete_image(int page, int index) {
-  std::lock_guard<std::mutex> g(lock());
-  if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return false;
-  FPDF_PAGE p = cached_page(page);
-  if (!p) return false;
-  const std::vector<ObjectBox> before = objects_of(p);
+  std::vector<ObjectBox> before;
+  {
+    std::lock_guard<std::mutex> g(lock());
+    if (!doc_ || page < 0 || page >= FPDF_GetPageCount(doc_)) return false;
+    FPDF_PAGE p = shown_page(page);
+    if (!p) return false;
+    before = objects_of(p);
+  }
   if (index < 0 || static_cast<size_t>(index) >= before.size() || before[static_cast<size_t>(index)].type != QV_FPDF_PAGEOBJ_IMAGE)
     return false;
   size_t rank = 0, images = 0;
@@ -197,7 +200,6 @@ std::vector<int> PdfiumDocument::redact_pages(const std::vector<std::pair<int, s
     // Each page is read as it was before the session: a page listed again goes on its own.
     if (!listed.insert(entry.first).second) return IDocument::redact_pages(pages);
   }
-  std::lock_guard<std::mutex> g(lock());
   std::vector<int> out(pages.size(), 0);
   bool any = false;
   const bool written = edit_pages([&](ContentSession& session) {
@@ -213,8 +215,10 @@ std::vector<int> PdfiumDocument::redact_pages(const std::vector<std::pair<int, s
 }
 
 int PdfiumDocument::redact_in(ContentSession& session, int page, const std::vector<annot::Rect>& rects) {
+  // PDFium's reading of the page holds the lock; the session's qpdf work does not.
+  std::unique_lock<std::mutex> held(lock());
   if (!doc_ || rects.empty() || page < 0 || page >= FPDF_GetPageCount(doc_)) return 0;
-  FPDF_PAGE p = cached_page(page);
+  FPDF_PAGE p = shown_page(page);
   if (!p) return 0;
   const PageOrigin o = page_origin(p);
   std::vector<Box> boxes;
@@ -234,6 +238,7 @@ int PdfiumDocument::redact_in(ContentSession& session, int page, const std::vect
   if (painted == 0) return 0;
 
   const std::vector<PdfChar> before = read_chars(p);
+  held.unlock();
   std::vector<bool> covered(before.size(), false);
   for (size_t i = 0; i < before.size(); ++i) covered[i] = inside_any(boxes, before[i].cx(), before[i].cy());
   std::vector<size_t> gone;

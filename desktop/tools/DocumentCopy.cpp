@@ -44,8 +44,8 @@ void watchEdits(PdfView& view) {
 Copy documentCopy(PdfView& view, const char* tool, QByteArray& bytes) {
   // A page that cannot be read would reach the backend empty.
   if (!view.doc || !view.doc->unreadable_pages().empty()) return Copy::NotSaved;
-  const std::span<const std::byte> source =
-      unedited(view) && view.annotations.empty() ? view.doc->source_bytes() : std::span<const std::byte>();
+  const std::vector<std::byte> source =
+      unedited(view) && view.annotations.empty() ? view.doc->source_bytes() : std::vector<std::byte>();
   if (!source.empty()) {
     bytes = QByteArray(reinterpret_cast<const char*>(source.data()), static_cast<qsizetype>(source.size()));
   } else if (const Copy c = savedCopy(view, tool, bytes); c != Copy::Ok) {

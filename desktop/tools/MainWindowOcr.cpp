@@ -159,6 +159,8 @@ void MainWindow::ocrSearchableTo(const QString& outPath) {
   struct Outcome {
     std::atomic<int> total{0};
     std::atomic<bool> saved{false};
+    // The document changed while its pages were read: the layers would land on other pages.
+    std::atomic<bool> changed{false};
   };
   auto outcome = std::make_shared<Outcome>();
   IDocument* doc = view->doc.get();
@@ -172,6 +174,7 @@ void MainWindow::ocrSearchableTo(const QString& outPath) {
               annotations = std::move(annotations)](JobControl& c) {
     QTemporaryFile png(QDir(QDir::tempPath()).filePath(QStringLiteral("quorvel-ocrlayer-XXXXXX.png")));
     if (!png.open()) return;
+    const uint64_t since = doc->revision();
     const int n = doc->page_count();
     // Every page is recognised first and the layers go into the document in one rewrite at the
     // end: a cancel until then leaves the document as it was.
@@ -194,7 +197,7 @@ void MainWindow::ocrSearchableTo(const QString& outPath) {
           Qt::QueuedConnection);
     }
     if (!c.commit()) return;
-    const std::vector<int> placed = layers.empty() ? std::vector<int>{} : doc->add_text_layers(layers);
+    const std::vector<int> placed = layers.empty() ? std::vector<int>{} : doc->add_text_layers(layers, since);
     int total = 0;
     for (size_t k = 0; k < placed.size() && k < layers.size(); ++k) {
       if (placed[k] <= 0) continue;
@@ -202,6 +205,7 @@ void MainWindow::ocrSearchableTo(const QString& outPath) {
       c.pageEdited(layers[k].first);
     }
     outcome->total = total;
+    outcome->changed = total == 0 && !layers.empty() && doc->revision() != since;
     if (total > 0) outcome->saved = doc->save_as(path, annotations);
   };
   job.done = [guard, outcome, outPath](bool finished) {
@@ -209,6 +213,9 @@ void MainWindow::ocrSearchableTo(const QString& outPath) {
     QStatusBar* status = guard->statusBar();
     if (!finished) {
       status->showMessage(cancelledText(0));
+    } else if (outcome->changed) {
+      status->showMessage(L("OCR-слой не добавлен: документ изменился во время распознавания",
+                            "OCR layer not added: the document changed while it was being recognised"));
     } else if (outcome->total == 0) {
       status->showMessage(L("OCR-слой: текст не распознан", "OCR layer: no text recognized"));
     } else if (outcome->saved) {

@@ -132,6 +132,11 @@ class PdfView : public QAbstractScrollArea {
   // typed into the page, form input, stamps, redaction, watermarks): the page's text and links
   // are read again, the view repaints and pageContentChanged tells the thumbnails.
   void pageContentEdited(int index);
+  // Whether the document holds page or content edits that no save has written (annotations go
+  // to the store at once and are not counted). Set by refreshStructure and pageContentEdited,
+  // through which every such edit is announced; cleared by the window once a save succeeded.
+  bool hasUnsavedChanges() const { return unsaved; }
+  void setUnsavedChanges(bool on);
 
   // Annotation list (PdfViewAnnotations.cpp).
   void setStore(AnnotationStore* store, const QString& docHash);
@@ -204,6 +209,11 @@ class PdfView : public QAbstractScrollArea {
   // means none.
   std::vector<annot::Point> storeOffsets;
 
+ private:
+  bool unsaved = false;
+  // A paint left a page white while the engine was busy; the view paints again shortly.
+  bool paintAgainPending = false;
+
  signals:
   void annotationsChanged();
   void pageStructureChanged();
@@ -216,6 +226,7 @@ class PdfView : public QAbstractScrollArea {
   void annotationStoreFailed(const QString& message);
   // A page edit that left the document as it was, with the text that says so.
   void pageEditRefused(const QString& message);
+  void unsavedChangesChanged(bool unsaved);
 
  public slots:
   void setScale(double s);

@@ -288,7 +288,14 @@ void PdfView::pageContentEdited(int index) {
   // Character indexes of the old text would select other characters of the new.
   if (selPage == index) selPage = selStart = selEnd = -1;
   viewport()->update();
+  setUnsavedChanges(true);
   emit pageContentChanged(index);
+}
+
+void PdfView::setUnsavedChanges(bool on) {
+  if (unsaved == on) return;
+  unsaved = on;
+  emit unsavedChangesChanged(on);
 }
 
 void PdfView::refreshStructure() {
@@ -308,6 +315,7 @@ void PdfView::refreshStructure() {
   relayout();
   lastEmittedPage = 0;
   emitCurrentPage();
+  setUnsavedChanges(true);
   emit pageStructureChanged();
   viewport()->update();
 }

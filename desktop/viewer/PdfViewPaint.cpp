@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QPolygonF>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <QTransform>
 
@@ -17,6 +18,9 @@
 namespace quorvel::desktop {
 
 namespace {
+
+// How long a paint waits for the engine before it leaves a page to a later paint.
+constexpr int kEngineWaitMs = 25;
 
 const QColor kBackground(0x16, 0x16, 0x1f);
 const QColor kFailedOutline(0xb0, 0xb0, 0xb0);
@@ -100,7 +104,11 @@ void PdfView::paintEvent(QPaintEvent* e) {
   const QRectF visible =
       QRectF(hval, vval, vw, vh).intersected(QRectF(e ? e->rect() : viewRect.toRect()).translated(hval, vval));
 
-  // Pages: one tile of exactly the visible part of each page.
+  // Pages: one tile of exactly the visible part of each page. A paint waits for the engine only
+  // briefly: a job's step may hold it (a whole save of a large edited document), and the window
+  // must keep answering; a page it could not draw is drawn once the engine is free.
+  int engineWaitMs = kEngineWaitMs;
+  bool drawLater = false;
   for (size_t i = 0; i < layouts.size(); ++i) {
     const PageLayout& l = layouts[i];
     const QRectF v = QRectF(l.x, l.y, l.w, l.h).intersected(visible);
@@ -112,7 +120,8 @@ void PdfView::paintEvent(QPaintEvent* e) {
     req.width = static_cast<int>(std::ceil(v.width()));
     req.height = static_cast<int>(std::ceil(v.height()));
     req.rotation = viewRotation;
-    const RenderedTile tile = doc->render_tile(static_cast<int>(i), req);
+    bool busy = false;
+    const RenderedTile tile = doc->render_tile_soon(static_cast<int>(i), req, engineWaitMs, busy);
     // The tile starts on a whole device pixel of the page; placing it there keeps partial
     // repaints seamless.
     const QPointF at = QPointF(l.x + req.x, l.y + req.y) + toView;
@@ -122,6 +131,10 @@ void PdfView::paintEvent(QPaintEvent* e) {
       const QImage img(tile.pixels.data(), tile.width, tile.height, tile.width * 4,
                        QImage::Format_RGB32);
       p.drawImage(at, img);
+    } else if (busy) {
+      p.fillRect(QRectF(at, v.size()), Qt::white);
+      engineWaitMs = 0;
+      drawLater = true;
     } else {
       const QRectF box(at, v.size());
       p.fillRect(box, Qt::white);
@@ -129,6 +142,14 @@ void PdfView::paintEvent(QPaintEvent* e) {
       p.setBrush(Qt::NoBrush);
       p.drawRect(box);
     }
+  }
+
+  if (drawLater && !paintAgainPending) {
+    paintAgainPending = true;
+    QTimer::singleShot(kEngineWaitMs, this, [this] {
+      paintAgainPending = false;
+      viewport()->update();
+    });
   }
 
   // Search hits.

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 #include <mutex>
 
 #include "desktop/viewer/PdfView.h"
@@ -99,10 +100,7 @@ void JobControl::pageEdited(int page) {
   state_->edited.push_back(page);
 }
 
-JobRunner::JobRunner(QMainWindow* window) : QObject(window), window_(window) {
-  // Closing the window must not find a snapshot still being written into the folder it empties.
-  window_->installEventFilter(this);
-}
+JobRunner::JobRunner(QMainWindow* window) : QObject(window), window_(window) {}
 
 JobRunner::~JobRunner() { stopAll(false); }
 
@@ -121,10 +119,14 @@ bool JobRunner::run(Job job) {
   if (!state->job.background) showProgress(state);
   queue_.push_back(state);
   if (!current_) startNext();
+  // Waiting here would hold the outer call until this job ends too.
+  if (state->job.background && waiting_ > 0) return true;
   if (!state->ended) {
     QEventLoop loop;
     state->loop = &loop;
+    ++waiting_;
     loop.exec();
+    --waiting_;
     state->loop = nullptr;
   }
   return state->ended && state->phase.load() != Cancelled;
@@ -181,6 +183,7 @@ void JobRunner::startNext() {
       current_.reset();
       finish(state, true);
       startNext();
+      if (whenIdle_ && !busy()) std::exchange(whenIdle_, nullptr)();
     });
     thread_->start();
   }
@@ -232,9 +235,23 @@ void JobRunner::stopAll(bool notify) {
   }
 }
 
-bool JobRunner::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == window_ && event->type() == QEvent::Close && busy()) stopAll(true);
-  return QObject::eventFilter(watched, event);
+bool JobRunner::endAll(std::function<void()> then) {
+  for (const std::shared_ptr<JobState>& s : queue_) s->requestCancel();
+  if (current_) current_->requestCancel();
+  if (!current_) {
+    stopAll(true);  // only queued jobs, which never started
+    return true;
+  }
+  // The running work returns on its own; the jobs behind it end without starting.
+  whenIdle_ = std::move(then);
+  if (!note_) {
+    note_ = new QLabel(window_);
+    window_->statusBar()->addPermanentWidget(note_);
+  }
+  note_->setText(L("Завершается запись… Окно закроется, когда она закончится.",
+                   "Finishing a write… The window closes when it is done."));
+  note_->show();
+  return false;
 }
 
 JobRunner& MainWindow::jobs() {

@@ -1,14 +1,20 @@
 // Long work of the window (tools over every page, compares, exports, autosave) runs here, off
-// the window's thread, so that the window keeps answering. The engine serialises each document
-// call on its own lock, so a worker's call holds up the window's renders only for that call.
+// the window's thread, so that the window keeps answering. One process-wide lock guards the
+// engine's library, and each document call holds it only for the library's own calls: rewrites
+// of a whole document do their long qpdf part outside it, so a worker holds up the renders of
+// any tab only for a short step.
 //
 // Jobs run one at a time in the order they were asked for. A tool's job shows a window-modal
 // progress dialog with a button that cancels it while its result is not yet being written; no
 // other command and no edit can reach the document meanwhile. A background job (autosave)
-// shows a note in the status bar and leaves the window free. Either way the call that starts a
-// job returns once the job has ended and its completion has run on the window's thread, the
-// window's events being handled all the while; so the command line and the menus see each
-// command end before the next one starts.
+// shows a note in the status bar and leaves the window free. The call that starts a job returns
+// once the job has ended and its completion has run on the window's thread, the window's events
+// being handled all the while; so the command line and the menus see each command end before
+// the next one starts. The one exception: a background job asked for while another call waits
+// for its job (autosave firing under a tool's progress dialog) is queued behind the running job
+// and its call returns at once, so that the outer call returns as soon as its own job ends,
+// not once the inner one has too. A tool's job asked for in that state runs after the running
+// one in order; its caller's call waits for it, the outer job's completion does not.
 #pragma once
 
 #include <QObject>
@@ -90,7 +96,8 @@ class JobRunner : public QObject {
   };
 
   // Runs the job as described above and returns when it has ended: true when its work ran to
-  // its end, false after a cancel.
+  // its end, false after a cancel. A background job queued behind another call's job gives
+  // true at once.
   bool run(Job job);
   bool busy() const { return current_ != nullptr || !queue_.empty(); }
   // The view's tab is closing: its jobs are cancelled, and one whose work is running keeps the
@@ -99,9 +106,11 @@ class JobRunner : public QObject {
   // Cancels every job, waits for the running work to return and ends every job; `notify` runs
   // their completions (not when the window is being destroyed).
   void stopAll(bool notify);
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
+  // The window is closing: every job is cancelled. True when no work is left running. Else a
+  // work is writing a result that can no longer be cancelled (or has yet to look at its
+  // cancel): the status bar says so, and `then` runs on the window's thread once it has
+  // returned, the window answering meanwhile.
+  bool endAll(std::function<void()> then);
 
  private:
   void startNext();
@@ -113,6 +122,9 @@ class JobRunner : public QObject {
   std::shared_ptr<JobState> current_;
   QThread* thread_ = nullptr;
   QLabel* note_ = nullptr;
+  // How many calls of run() wait for their job.
+  int waiting_ = 0;
+  std::function<void()> whenIdle_;
 };
 
 }  // namespace quorvel::desktop

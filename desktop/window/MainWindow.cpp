@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QNetworkAccessManager>
 #include <QProcess>
 #include <QSettings>
@@ -249,6 +250,14 @@ void MainWindow::chooseLanguage(const char* code) {
 
 void MainWindow::onTabCloseRequested(int index) {
   QWidget* page = tabs->widget(index);
+  if (auto* view = qobject_cast<PdfView*>(page); view && isVisible()) {
+    if (view->hasUnsavedChanges() && !settleUnsaved({view})) return;
+    // Saved, dropped or never changed: its copies hold nothing left to recover.
+    dropSnapshotsOf(view);
+    // Saving may have asked for a path while other tabs moved.
+    index = tabs->indexOf(page);
+    if (index < 0) return;
+  }
   // Removing the tab moves the current tab first, which rebinds the panels to the view that
   // remains; a closed view no panel refers to can go with its document at once.
   tabs->removeTab(index);
@@ -257,6 +266,70 @@ void MainWindow::onTabCloseRequested(int index) {
   if (jobRunner) jobRunner->viewClosing(qobject_cast<PdfView*>(page));
   delete page;
   updateStack();
+}
+
+namespace {
+
+// Leads the name of a tab whose document has unsaved edits.
+const QString kUnsavedMark = QStringLiteral("• ");
+
+}  // namespace
+
+void MainWindow::followUnsaved(PdfView* view) {
+  connect(view, &PdfView::unsavedChangesChanged, this, [this, view](bool unsaved) {
+    const int i = tabs->indexOf(view);
+    if (i < 0) return;
+    QString title = tabs->tabText(i);
+    if (title.startsWith(kUnsavedMark)) title.remove(0, kUnsavedMark.size());
+    tabs->setTabText(i, unsaved ? kUnsavedMark + title : title);
+  });
+}
+
+std::vector<PdfView*> MainWindow::unsavedViews() const {
+  std::vector<PdfView*> out;
+  for (int i = 0; tabs && i < tabs->count(); ++i) {
+    auto* view = qobject_cast<PdfView*>(tabs->widget(i));
+    if (view && view->hasUnsavedChanges()) out.push_back(view);
+  }
+  return out;
+}
+
+bool MainWindow::settleUnsaved(const std::vector<PdfView*>& views) {
+  if (views.empty() || !isVisible()) return true;
+  QStringList names;
+  for (PdfView* v : views) {
+    QString name = tabs->tabText(tabs->indexOf(v)).replace(QStringLiteral("&&"), QStringLiteral("&"));
+    if (name.startsWith(kUnsavedMark)) name.remove(0, kUnsavedMark.size());
+    names << name;
+  }
+  const QString text =
+      views.size() == 1
+          ? L("В документе «%1» есть несохранённые изменения.\nСохранить их?",
+              "The document “%1” has unsaved changes.\nSave them?")
+                .arg(names.front())
+          : L("В документах (%1) есть несохранённые изменения: %2.\nСохранить их?",
+              "%1 documents have unsaved changes: %2.\nSave them?")
+                .arg(views.size())
+                .arg(names.join(QStringLiteral(", ")));
+  QMessageBox box(QMessageBox::Warning, L("Несохранённые изменения", "Unsaved changes"), text,
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+  box.button(QMessageBox::Save)->setText(L("Сохранить…", "Save…"));
+  box.button(QMessageBox::Discard)->setText(L("Не сохранять", "Don't save"));
+  box.button(QMessageBox::Cancel)->setText(L("Отмена", "Cancel"));
+  box.setDefaultButton(QMessageBox::Save);
+  box.setEscapeButton(QMessageBox::Cancel);
+  const int answer = box.exec();
+  if (answer == QMessageBox::Discard) return true;
+  if (answer != QMessageBox::Save) return false;
+  for (PdfView* v : views) {
+    // Each document is saved from its own tab, so that the dialog is about the one shown.
+    tabs->setCurrentWidget(v);
+    const QString path = askSavePath();
+    if (path.isEmpty()) return false;
+    saveDocumentTo(path);
+    if (v->hasUnsavedChanges()) return false;  // the status bar says why
+  }
+  return true;
 }
 
 void MainWindow::bindPanels(PdfView* view) {

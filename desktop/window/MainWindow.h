@@ -258,6 +258,14 @@ class MainWindow : public QMainWindow {
   void applyModeToView();
   void onTabChanged(int index);
   void onTabCloseRequested(int index);
+  // Unsaved edits (MainWindow.cpp): the tab of a view with edits no save has written shows a
+  // mark before its name. Before a tab or the window closes over such edits the user is asked
+  // once whether to save them (a copy through the save dialog, one per document), drop them or
+  // keep the window as it is; true when the close may go on. A window that is not shown has
+  // nobody to ask (tests, scripted runs): its edits are dropped without a word.
+  void followUnsaved(PdfView* view);
+  bool settleUnsaved(const std::vector<PdfView*>& views);
+  std::vector<PdfView*> unsavedViews() const;
   void chooseLanguage(const char* code);
   // Rebinds the panels to the given view (or none) before anything it refers to goes away.
   void bindPanels(PdfView* view);
@@ -332,6 +340,11 @@ class MainWindow : public QMainWindow {
   static QString documentPathOf(const PdfView* view);
   // The recovered work of `view` now exists in a file the user saved: its snapshot may go.
   void recoveredWorkSaved(PdfView* view);
+  // The user saved or dropped the edits of `view`, whose tab is closing: its snapshots go, the
+  // recovered pair it came from included.
+  void dropSnapshotsOf(PdfView* view);
+  // Asks for the path of a copy to save, as Save as does; empty when the user cancelled.
+  QString askSavePath();
   // At a normal close: removes this window's own snapshots and lets go of the folders it
   // holds; the only copies of recovered work stay there for the next start.
   void releaseRecovery();
@@ -348,6 +361,8 @@ class MainWindow : public QMainWindow {
   };
   std::vector<ClaimedFolder> claimedFolders;
   bool ocrLayerRunning = false;
+  // The user has answered for the unsaved edits of a window close that then waited for a job.
+  bool closeSettled = false;
   std::unique_ptr<IPdfEngine> engine;
   std::unique_ptr<AnnotationStore> annotationStore;
   std::unique_ptr<RecentsStore> recentsStore;

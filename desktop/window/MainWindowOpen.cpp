@@ -225,6 +225,7 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
   // A tab title reads "&" as the mark of a shortcut letter; the file's name is shown as it is.
   const int index = tabs->addTab(view, QString(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
   tabs->setTabToolTip(index, plainToolTip(shownPath));
+  followUnsaved(view);
   view->setProperty(documentPathProperty, shownPath);
   tabs->setCurrentIndex(index);
   updateStack();

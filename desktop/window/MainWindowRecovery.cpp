@@ -106,6 +106,8 @@ struct Snapshot {
 const char* const kEdits = "quorvelEdits";
 const char* const kWatched = "quorvelEditsWatched";
 const char* const kSnapshot = "quorvelSnapshot";
+// The pair the view's last snapshot went to.
+const char* const kSnapshotStem = "quorvelSnapshotStem";
 
 // How many edits the view has had since autosave first looked at it, counted from the signals
 // every edit sends (annotations, page list, page content).
@@ -141,7 +143,9 @@ bool snapshotDue(const Snapshot& s) {
 }
 
 void markSnapshot(const Snapshot& s) {
-  if (s.view) s.view->setProperty(kSnapshot, snapshotMark(s));
+  if (!s.view) return;
+  s.view->setProperty(kSnapshot, snapshotMark(s));
+  s.view->setProperty(kSnapshotStem, s.stem);
 }
 
 void removeEveryFile(const QString& dir) {
@@ -347,8 +351,13 @@ void MainWindow::checkRecovery() {
       QMessageBox::Yes | QMessageBox::No);
   recoverySettled = true;
   if (answer == QMessageBox::Yes) {
-    for (const Found& s : found)
-      if (PdfView* view = openFileAs(s.pdf, s.origin, false)) view->setProperty(kRecoveredStem, s.pdf.chopped(4));
+    for (const Found& s : found) {
+      if (PdfView* view = openFileAs(s.pdf, s.origin, false)) {
+        view->setProperty(kRecoveredStem, s.pdf.chopped(4));
+        // Until it is saved, the recovered work exists nowhere but in its snapshot.
+        view->setUnsavedChanges(true);
+      }
+    }
     for (ClaimedFolder& c : claimed) claimedFolders.push_back(std::move(c));
   } else {
     for (const ClaimedFolder& c : claimed) removeFolder(c.path);
@@ -363,6 +372,22 @@ void MainWindow::recoveredWorkSaved(PdfView* view) {
   QFile::remove(stem + QStringLiteral(".txt"));
 }
 
+void MainWindow::dropSnapshotsOf(PdfView* view) {
+  if (!view) return;
+  recoveredWorkSaved(view);
+  const QString stem = view->property(kSnapshotStem).toString();
+  view->setProperty(kSnapshotStem, QVariant());
+  view->setProperty(kSnapshot, QVariant());
+  if (stem.isEmpty()) return;
+  // A pair whose tab index another document has taken since belongs to that one now.
+  for (int i = 0; i < tabs->count(); ++i) {
+    QWidget* other = tabs->widget(i);
+    if (other != view && other->property(kSnapshotStem).toString() == stem) return;
+  }
+  QFile::remove(stem + QStringLiteral(".pdf"));
+  QFile::remove(stem + QStringLiteral(".txt"));
+}
+
 void MainWindow::releaseRecovery() {
   if (snapshotLock) removeFolder(snapshotFolder);
   snapshotLock.reset();
@@ -372,7 +397,25 @@ void MainWindow::releaseRecovery() {
   claimedFolders.clear();
 }
 
+// A close asks about unsaved edits first (settleUnsaved), then waits without blocking for a
+// job that is writing its result: the folder it empties must not get a snapshot afterwards.
 void MainWindow::closeEvent(QCloseEvent* e) {
+  if (!closeSettled) {
+    if (!settleUnsaved(unsavedViews())) {
+      e->ignore();
+      return;
+    }
+    closeSettled = true;
+    // The user was asked: every document's edits are saved or given up, recovered work too.
+    if (isVisible()) {
+      for (int i = 0; i < tabs->count(); ++i) dropSnapshotsOf(qobject_cast<PdfView*>(tabs->widget(i)));
+    }
+  }
+  if (jobRunner && !jobRunner->endAll([this] { close(); })) {
+    e->ignore();
+    return;
+  }
+  closeSettled = false;
   if (autosaveTimer) autosaveTimer->stop();
   releaseRecovery();
   QMainWindow::closeEvent(e);

@@ -132,6 +132,7 @@ void MainWindow::saveDocumentTo(const QString& path) {
   if (!view || path.isEmpty()) return;
   if (view->saveAs(path)) {
     recoveredWorkSaved(view);
+    view->setUnsavedChanges(false);
     const QStringList refused = view->property(refusedEditsProperty).toStringList();
     view->setProperty(refusedEditsProperty, QVariant());
     if (refused.isEmpty())
@@ -144,10 +145,14 @@ void MainWindow::saveDocumentTo(const QString& path) {
   }
 }
 
+QString MainWindow::askSavePath() {
+  return QFileDialog::getSaveFileName(this, L("Сохранить как", "Save as"), QStringLiteral("copy.pdf"),
+                                      QStringLiteral("PDF (*.pdf)"));
+}
+
 void MainWindow::saveDocumentAs() {
   if (!currentView()) return;
-  const QString path = QFileDialog::getSaveFileName(this, L("Сохранить как", "Save as"),
-                                                    QStringLiteral("copy.pdf"), QStringLiteral("PDF (*.pdf)"));
+  const QString path = askSavePath();
   if (path.isEmpty()) return;
   saveDocumentTo(path);
 }

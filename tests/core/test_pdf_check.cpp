@@ -62,7 +62,7 @@ TEST(PdfCheck, LockedDocumentGivesCopiesThatOpenWithoutItsPassword) {
   for (const char* password : {"user", "owner"}) {
     const auto doc = engine->open(as_bytes(locked), password);
     ASSERT_TRUE(doc) << password;
-    const std::span<const std::byte> source = doc->source_bytes();
+    const std::vector<std::byte> source = doc->source_bytes();
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(source.data()), source.size()), locked);
 
     std::vector<uint8_t> plain;

@@ -27,8 +27,12 @@ class ForwardingDocument : public IDocument {
   int rangeBatches = 0;
 
   int page_count() const override { return in->page_count(); }
+  uint64_t revision() const override { return in->revision(); }
   PageInfo page_info(int page) const override { return in->page_info(page); }
   RenderedTile render_tile(int page, const RenderRequest& req) override { return in->render_tile(page, req); }
+  RenderedTile render_tile_soon(int page, const RenderRequest& req, int wait_ms, bool& busy) override {
+    return in->render_tile_soon(page, req, wait_ms, busy);
+  }
   TextPage extract_text(int page) const override { return in->extract_text(page); }
   DocMetadata metadata() const override { return in->metadata(); }
   std::vector<OutlineItem> outline() const override { return outlineOverride ? *outlineOverride : in->outline(); }
@@ -64,8 +68,9 @@ class ForwardingDocument : public IDocument {
     return in->redact_pages(pages);
   }
   int add_text_layer(int page, const std::vector<TextSpan>& words) override { return in->add_text_layer(page, words); }
-  std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages) override {
-    return in->add_text_layers(pages);
+  std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages,
+                                   std::optional<uint64_t> since) override {
+    return in->add_text_layers(pages, since);
   }
   int replace_text(int page, const std::string& find, const std::string& replacement) override {
     return in->replace_text(page, find, replacement);

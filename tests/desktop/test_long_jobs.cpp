@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QSemaphore>
 #include <QSettings>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QTextBrowser>
 #include <QThread>
 #include <QtTest>
@@ -18,6 +20,7 @@
 #include <memory>
 
 #include "ForwardingDocument.h"
+#include "common/time_bound.h"
 #include "core/xfdf.h"
 #include "desktop/window/JobRunner.h"
 #include "lang_guard.h"
@@ -151,6 +154,28 @@ std::vector<std::string> pageTexts(const quorvel::IDocument& doc) {
   for (int i = 0; i < doc.page_count(); ++i) out.push_back(quorvel::page_text(doc.extract_text(i)));
   return out;
 }
+
+// A real document that runs `before` on the window's thread when a whole-document rewrite
+// (text layer, redaction) is asked of it, and tells whether one is running.
+class RewriteGate : public ForwardingDocument {
+ public:
+  using ForwardingDocument::ForwardingDocument;
+  std::function<void()> before;
+  std::atomic<bool> inside{false};
+
+  std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<quorvel::TextSpan>>>& pages,
+                                   std::optional<uint64_t> since) override {
+    if (before) onWindowThread(before);
+    return ForwardingDocument::add_text_layers(pages, since);
+  }
+  std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<quorvel::annot::Rect>>>& pages) override {
+    if (before) onWindowThread(before);
+    inside = true;
+    std::vector<int> out = ForwardingDocument::redact_pages(pages);
+    inside = false;
+    return out;
+  }
+};
 
 QStringList filesIn(const QString& dir) {
   return QDir(dir).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -451,6 +476,122 @@ class LongJobsTest : public QObject {
     }
     QCOMPARE(filesIn(recoveryFolder()), QStringList{});
     QCOMPARE(QDir(recoveryFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{});
+  }
+
+  // A page deleted while the searchable copy's pages are recognised is still deleted after the
+  // text layer is written: the layer, read from the pages as they were, is not applied, the
+  // copy is not written, and the status says why.
+  void pageDeletedDuringTheTextLayerStaysDeleted() {
+    LangGuard ru(0);
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(six);
+    PdfView* view = w.currentView();
+    auto doc = std::make_unique<RewriteGate>(std::move(view->doc));
+    RewriteGate* gated = doc.get();
+    view->setDocument(std::move(doc));
+    gated->before = [&w] { w.deletePageAt(6); };
+    qputenv("QUORVEL_OCR", recogniser.toLocal8Bit());
+    const QString target = out(QStringLiteral("layered.pdf"));
+    w.ocrSearchableTo(target);
+    QCOMPARE(p.status(), QStringLiteral("OCR-слой не добавлен: документ изменился во время распознавания"));
+    QCOMPARE(gated->page_count(), 5);
+    QCOMPARE(view->pageCount(), 5);
+    for (const std::string& text : pageTexts(*gated)) QVERIFY(text.find("WORDX") == std::string::npos);
+    QVERIFY(!QFileInfo::exists(target));
+    QVERIFY(view->hasUnsavedChanges());
+  }
+
+  // While a redaction rewrites a document of many pages, another tab's page renders without
+  // waiting for the rewrite.
+  void renderDuringAManyPageRedactionDoesNotWait() {
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(six);
+    PdfView* other = w.currentView();
+    const QString many = writeTestFile(dir, "many.pdf",
+                                       text_pdf(std::vector<std::string>(300, "write to ivan@mail.ru today")));
+    w.openFile(many);
+    PdfView* view = w.currentView();
+    auto doc = std::make_unique<RewriteGate>(std::move(view->doc));
+    RewriteGate* gated = doc.get();
+    view->setDocument(std::move(doc));
+
+    qint64 worst = 0;
+    int renders = 0;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&] {
+      if (!gated->inside) return;
+      QElapsedTimer clock;
+      clock.start();
+      const QImage page = other->renderPageImage(0, 1.0);
+      const qint64 took = clock.elapsed();
+      if (page.isNull() || !gated->inside) return;
+      worst = std::max(worst, took);
+      ++renders;
+    });
+    tick.start(0);
+    w.redactPiiTo(out(QStringLiteral("redacted.pdf")));
+    tick.stop();
+    QCOMPARE(p.tabs()->count(), 3);  // the redacted copy opened
+    QVERIFY2(renders >= 3, qPrintable(QString::number(renders)));
+    QVERIFY2(worst <= time_bound_ms(100), qPrintable(QString::number(worst)));
+  }
+
+  // Closing the window while a write that can no longer be cancelled goes on does not hold the
+  // window's thread: the close returns at once, the window says it is finishing and answers
+  // meanwhile, and it closes once the write is done.
+  void windowClosedDuringAWriteKeepsAnswering() {
+    LangGuard ru(0);
+    MainWindow w;
+    w.show();
+    w.checkRecovery();
+    w.openFile(six);
+    QSemaphore closed;
+    bool busyAfterClose = false, visibleAfterClose = false;
+    QString note;
+    GateDocument* g = gate(w, GateDocument::Save, 1, [&] {
+      QTimer::singleShot(0, &w, [&] {
+        w.close();
+        busyAfterClose = w.jobs().busy();
+        visibleAfterClose = w.isVisible();
+        for (QLabel* l : w.statusBar()->findChildren<QLabel*>())
+          if (l->isVisible() && l->text().startsWith(QStringLiteral("Завершается"))) note = l->text();
+        closed.release();
+      });
+    });
+    // The write goes on only once the close has returned (a close that waited for it would
+    // wait here until the time-out).
+    g->afterAct = [&closed] { closed.tryAcquire(1, 20000); };
+    w.autosaveSnapshot();
+    QVERIFY(busyAfterClose);
+    QVERIFY(visibleAfterClose);
+    QCOMPARE(note, QStringLiteral("Завершается запись… Окно закроется, когда она закончится."));
+    QTRY_VERIFY(!w.isVisible());
+    QCOMPARE(QDir(recoveryFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{});
+  }
+
+  // Autosave firing while a tool's job runs waits behind it without holding the tool's result:
+  // the tool's command returns as soon as its own job has ended, and the snapshot follows.
+  void autosaveUnderAToolDoesNotHoldItsResult() {
+    MainWindow w;
+    WindowProbe p{w};
+    w.checkRecovery();
+    w.openFile(sixChanged);
+    QSemaphore toolReturned;
+    GateDocument* saving = gate(w, GateDocument::Save, 1, [] {});
+    saving->afterAct = [&toolReturned] { toolReturned.tryAcquire(1, 20000); };
+    w.openFile(six);
+    gate(w, GateDocument::Text, 3, [&w] { QTimer::singleShot(0, &w, [&w] { w.autosaveSnapshot(); }); });
+    const QString text = out(QStringLiteral("nested.txt"));
+    w.exportTextTo(text);
+    const bool autosaveStillRunning = w.jobs().busy();
+    toolReturned.release();
+    QVERIFY(QFileInfo::exists(text));
+    QVERIFY(autosaveStillRunning);
+    QTRY_VERIFY(!w.jobs().busy());
+    QVERIFY(QFileInfo::exists(snapshotPath(QStringLiteral("rec-0.pdf"))));
+    QVERIFY(QFileInfo::exists(snapshotPath(QStringLiteral("rec-1.pdf"))));
   }
 };
 
