@@ -74,10 +74,9 @@ std::string packed_file(std::span<const std::uint8_t> rest, std::size_t& data) {
 // What packing the input into an object stream must keep: every finding, in order, at the
 // stream's data.
 void check_packed(std::span<const std::uint8_t> rest) {
-  const quorvel_scan::ThreatReport plain = quorvel_scan::scan(rest);
-  for (const auto& f : plain.findings) {
-    if (rest[f.offset] != '/') return;  // it reads object streams of its own, which packed ones cannot hold
-  }
+  // Without any allowance for decoding, the scan rates the plain names alone: object streams
+  // of the rest's own cannot be read once it is packed, as packed objects hold no streams.
+  const quorvel_scan::ThreatReport plain = quorvel_scan::scan(rest, quorvel_scan::InflateLimits{0, 0, 0});
   std::size_t data = 0;
   const std::string file = packed_file(rest, data);
   const quorvel_scan::ThreatReport packed =

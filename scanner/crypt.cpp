@@ -77,10 +77,15 @@ bool aes_cbc(bool encrypt, std::string_view key, const std::uint8_t* iv, const s
   return true;
 }
 
-// The password hash of revisions 5 and 6.
+// The password hash of revisions 5 and 6. Its rounds share their contexts: at least 64 rounds
+// run for each password tried.
 std::string hash_v5(std::string_view password, std::string_view salt, std::string_view udata, int revision) {
   std::string k = digest(EVP_sha256(), {password, salt, udata});
   if (revision == 5) return k;
+  const std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> aes(EVP_CIPHER_CTX_new());
+  const std::unique_ptr<EVP_MD_CTX, MdCtxFree> md(EVP_MD_CTX_new());
+  if (!aes || !md) throw std::bad_alloc();
+  const EVP_MD* sha[3] = {EVP_sha256(), EVP_sha384(), EVP_sha512()};
   std::string k1;
   std::string e;
   for (int round = 1;; ++round) {
@@ -91,13 +96,21 @@ std::string hash_v5(std::string_view password, std::string_view salt, std::strin
       k1 += udata;
     }
     e.resize(k1.size());
-    if (!aes_cbc(true, k.substr(0, 16), reinterpret_cast<const std::uint8_t*>(k.data() + 16),
-                 reinterpret_cast<const std::uint8_t*>(k1.data()), k1.size(), reinterpret_cast<std::uint8_t*>(e.data())))
+    int len = 0;
+    const auto* key = reinterpret_cast<const unsigned char*>(k.data());
+    if (EVP_EncryptInit_ex(aes.get(), EVP_aes_128_cbc(), nullptr, key, key + 16) != 1 ||
+        EVP_CIPHER_CTX_set_padding(aes.get(), 0) != 1 ||
+        EVP_EncryptUpdate(aes.get(), reinterpret_cast<unsigned char*>(e.data()), &len,
+                          reinterpret_cast<const unsigned char*>(k1.data()), static_cast<int>(k1.size())) != 1)
       return {};
     unsigned sum = 0;
     for (int i = 0; i < 16; ++i) sum += static_cast<std::uint8_t>(e[i]);
-    const EVP_MD* md = sum % 3 == 0 ? EVP_sha256() : sum % 3 == 1 ? EVP_sha384() : EVP_sha512();
-    k = digest(md, {e});
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int out_len = 0;
+    if (EVP_DigestInit_ex(md.get(), sha[sum % 3], nullptr) != 1 || EVP_DigestUpdate(md.get(), e.data(), e.size()) != 1 ||
+        EVP_DigestFinal_ex(md.get(), out, &out_len) != 1)
+      throw std::bad_alloc();
+    k.assign(reinterpret_cast<const char*>(out), out_len);
     if (round >= 64 && static_cast<std::uint8_t>(e.back()) <= round - 32) break;
   }
   return k.substr(0, 32);

@@ -213,22 +213,20 @@ std::optional<ObjectStreams::Plan> ObjectStreams::plan(std::size_t obj) {
     unreadable_ = true;
     return std::nullopt;
   };
+  // /Filter and /DecodeParms: one value or an array of them, any of them by reference.
+  const auto each = [&](std::string_view key, std::vector<const Value*>& out) {
+    const Value* v = resolve(dict->get(key));
+    if (dict->get(key) && !v) return false;
+    if (v && v->is(Value::Type::Array)) {
+      for (const Value& item : v->items) out.push_back(resolve(&item));
+    } else if (v && !v->is(Value::Type::Null)) {
+      out.push_back(v);
+    }
+    return true;
+  };
   std::vector<const Value*> names;
   std::vector<const Value*> parms;
-  const Value* filter = resolve(dict->get("Filter"));
-  if (dict->get("Filter") && !filter) return fail();
-  if (filter && filter->is(Value::Type::Array)) {
-    for (const Value& f : filter->items) names.push_back(resolve(&f));
-  } else if (filter && !filter->is(Value::Type::Null)) {
-    names.push_back(filter);
-  }
-  const Value* parm = resolve(dict->get("DecodeParms"));
-  if (dict->get("DecodeParms") && !parm) return fail();
-  if (parm && parm->is(Value::Type::Array)) {
-    for (const Value& d : parm->items) parms.push_back(resolve(&d));
-  } else if (parm && !parm->is(Value::Type::Null)) {
-    parms.push_back(parm);
-  }
+  if (!each("Filter", names) || !each("DecodeParms", parms)) return fail();
 
   std::optional<std::string> crypt_filter;
   for (std::size_t i = 0; i < names.size(); ++i) {

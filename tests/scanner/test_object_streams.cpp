@@ -55,6 +55,17 @@ std::string object(int number, const std::string& dict, const std::string& data,
   return std::to_string(number) + " 0 obj\n<< " + dict + " >>\nstream" + eol + data + "\nendstream\nendobj\n";
 }
 
+// Letters that compress little.
+std::string random_letters(std::size_t n) {
+  std::string out;
+  std::uint32_t x = 12345;
+  while (out.size() < n) {
+    x = x * 1103515245u + 12345u;
+    out += static_cast<char>('a' + (x >> 16) % 26);
+  }
+  return out;
+}
+
 // Findings as (kind, offset) for comparing whole reports.
 using Found = std::vector<std::pair<ThreatKind, std::uint64_t>>;
 Found found(const ThreatReport& r) {
@@ -178,12 +189,7 @@ TEST(ObjectStreams, PastTheBoundNoReportSaysClean) {
 
 TEST(ObjectStreams, DamagedDataIsRatedAsFarAsItInflates) {
   // Text that does not compress much, so that the damage falls well after the first name.
-  std::string filler;
-  std::uint32_t x = 12345;
-  while (filler.size() < 40000) {
-    x = x * 1103515245u + 12345u;
-    filler += static_cast<char>('a' + (x >> 16) % 26);
-  }
+  const std::string filler = random_letters(40000);
   const std::string data = zlib_of("1 0 << /JS (a) " + filler + " /Launch >>");
   // A sound first block, then one of the reserved block type, then the rest.
   std::string broken = zlib_of("1 0 << /JS (a) " + filler, Z_DEFAULT_COMPRESSION, 1, Z_FULL_FLUSH);
@@ -445,12 +451,7 @@ namespace {
 TEST(ObjectStreams, ManyStreamsOfALargeFileKeepTheirOrder) {
   // Large enough that several threads share the streams: each one's findings still stand at
   // its data, in file order, and a link detail budget holds across them as in one pass.
-  std::string filler;
-  std::uint32_t x = 7;
-  while (filler.size() < 40000) {
-    x = x * 1103515245u + 12345u;
-    filler += static_cast<char>('a' + (x >> 16) % 26);
-  }
+  const std::string filler = random_letters(40000);
   const std::string link = "/URI (javascript:" + std::string(3000, 'x') + ")";
   std::string file = "%PDF-1.7\n";
   Found want;
