@@ -87,11 +87,12 @@ void ObjectStreams::build_index() {
   index_.emplace();
   const std::uint8_t* d = input_.data();
   const std::size_t n = input_.size();
-  std::size_t p = 0;
-  while (p + 3 <= n) {
-    const void* hit = memmem(d + p, n - p, "obj", 3);
+  // By the keyword's last letter: memchr is several times faster than a search for all three.
+  std::size_t p = 2;
+  while (p < n) {
+    const void* hit = std::memchr(d + p, 'j', n - p);
     if (!hit) break;
-    const std::size_t q = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - d);
+    const std::size_t q = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - d) - 2;
     if (is_obj_keyword(input_, q)) {
       // The last definition stands, as after an incremental update.
       if (const auto nums = object_numbers(input_, q)) (*index_)[nums->first] = q;

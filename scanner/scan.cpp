@@ -175,7 +175,7 @@ enum class Structure_name { ObjectStream, Encrypt, Id };
 // Whether a name whose first two raw bytes are a and b may be one of the rule table or one
 // that leads to structure. Every such name has two bytes at least, and any '#' may spell
 // anything.
-bool may_matter(std::uint8_t a, std::uint8_t b) {
+[[gnu::always_inline]] inline bool may_matter(std::uint8_t a, std::uint8_t b) {
   if (b == '#') return true;
   switch (a) {
     case '#': return true;
@@ -197,7 +197,7 @@ bool may_matter(std::uint8_t a, std::uint8_t b) {
 
 // The offset of the first '/' at or after from, or the end: sixteen bytes are compared at
 // once, as names stand a few bytes apart in dictionaries.
-std::size_t next_slash(const std::uint8_t* d, std::size_t n, std::size_t from) {
+[[gnu::always_inline]] inline std::size_t next_slash(const std::uint8_t* d, std::size_t n, std::size_t from) {
 #ifdef __SSE2__
   const __m128i slash = _mm_set1_epi8('/');
   while (n - from >= 16) {
