@@ -207,6 +207,7 @@ enum class Structure_name { ObjectStream, Encrypt, Id };
     from += 16;
   }
 #endif
+  if (from >= n) return n;  // also for an empty input, whose data may be null
   const void* hit = std::memchr(d + from, '/', n - from);
   return hit ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - d) : n;
 }
