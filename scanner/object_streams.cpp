@@ -141,7 +141,11 @@ void ObjectStreams::set_up_security() {
     direct = parse_at(*it);
     if (!direct) continue;
     const Value* v = resolve(&*direct);
-    if (v && v->is(Value::Type::Dict)) dict = v;
+    // An encryption dictionary names its handler and its version; a name "Encrypt" that
+    // leads to anything else is text that happens to hold it.
+    if (v && v->is(Value::Type::Dict) && v->get("Filter") && v->get("Filter")->is(Value::Type::Name) &&
+        (v->get("V") || v->get("R")))
+      dict = v;
   }
   if (!dict) return;
   std::string id0;
