@@ -139,6 +139,11 @@ TEST(Encrypted, AnIdentityCryptFilterLeavesAStreamUnencrypted) {
   const auto appended = [&](const std::string& filter) {
     return file + "20 0 obj\n<< /Type /ObjStm /N 1 /First 4 " + filter + " >>\nstream\n" + z + "\nendstream\nendobj\n";
   };
+  // Without encryption, a name "Encrypt" that leads to some other dictionary changes nothing.
+  const std::string plain = "%PDF-1.7\n20 0 obj\n<< /Type /ObjStm /N 1 /First 4 /Filter /FlateDecode >>\nstream\n" + z +
+                            "\nendstream\nendobj\n% /Encrypt 20 0 R\n";
+  EXPECT_TRUE(scan_text(plain).complete);
+  EXPECT_TRUE(scan_text(plain).has(ThreatKind::Launch));
   // Stored plainly in an encrypted file, the stream is read only where its filter says so.
   const ThreatReport identity = scan_text(appended("/Filter [/Crypt /FlateDecode] /DecodeParms [<< /Name /Identity >> null]"));
   EXPECT_TRUE(identity.complete);
