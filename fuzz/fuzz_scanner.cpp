@@ -1,7 +1,8 @@
 // Scans arbitrary bytes through the library and through the wrapper (which reads the
 // library's report through its function interface) and checks what must hold for any input.
 // An input that starts with "Z" is also compressed into an object stream, whose findings must
-// be those of the rest of the input scanned plainly.
+// be those of the rest of the input scanned plainly. Encrypted inputs are also scanned with a
+// password taken from their first bytes.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
@@ -73,16 +74,19 @@ std::string packed_file(std::span<const std::uint8_t> rest, std::size_t& data) {
 // What packing the input into an object stream must keep: every finding, in order, at the
 // stream's data.
 void check_packed(std::span<const std::uint8_t> rest) {
-  const quorvel_scan::ThreatReport plain = quorvel_scan::scan(rest);
-  for (const auto& f : plain.findings) {
-    if (rest[f.offset] != '/') return;  // it reads object streams of its own, which packed ones cannot hold
-  }
+  // Without any allowance for decoding, the scan rates the plain names alone: object streams
+  // of the rest's own cannot be read once it is packed, as packed objects hold no streams.
+  const quorvel_scan::ThreatReport plain = quorvel_scan::scan(rest, quorvel_scan::InflateLimits{0, 0, 0});
   std::size_t data = 0;
   const std::string file = packed_file(rest, data);
   const quorvel_scan::ThreatReport packed =
       quorvel_scan::scan({reinterpret_cast<const std::uint8_t*>(file.data()), file.size()});
   if (!packed.complete) {
-    FUZZ_CHECK(rest.size() > 100 * file.size());  // the only bound such a file can pass
+    // The only bound such a file can pass, unless the rest stands in it as stored (zlib keeps
+    // what it cannot compress) and names an encryption dictionary there.
+    const quorvel_scan::InflateLimits limits;
+    FUZZ_CHECK(rest.size() > std::min(limits.max_total, std::max(limits.floor, limits.max_ratio * file.size())) ||
+               packed.has(quorvel_scan::ThreatKind::Encrypted));
     return;
   }
   std::vector<const quorvel_scan::Finding*> inside;
@@ -106,8 +110,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const quorvel::security::ThreatReport app =
       quorvel::security::scan({reinterpret_cast<const std::byte*>(data), size});
 
-  // A scan stopped by a bound gives no report through the interface, and the wrapper a failed one.
+  // A scan that left content unread gives no report through the interface, and the wrapper a
+  // failed one.
   FUZZ_CHECK(app.failed == !lib.complete);
+  FUZZ_CHECK(app.needs_password == lib.needs_password);
+  FUZZ_CHECK(!lib.needs_password || !lib.complete);
   if (app.failed) {
     FUZZ_CHECK(app.verdict == quorvel::security::Verdict::Dangerous && app.findings.empty());
   } else {
@@ -122,12 +129,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& f = lib.findings[i];
     FUZZ_CHECK(f.offset < size);
     FUZZ_CHECK(i == 0 || lib.findings[i - 1].offset <= f.offset);
-    // A finding stands at its name's '/', or at the data of an object stream, which starts
-    // with a zlib header and so never with a '/'. Each name gives one finding.
-    if (data[f.offset] == '/') {
-      FUZZ_CHECK(!last_plain || *last_plain < f.offset);
-      last_plain = f.offset;
-    }
+    // A finding stands at its name's '/', or at the data of an object stream. Each plain name
+    // gives one finding; a packed one may share the offset of a name that starts the data
+    // (filters other than Flate can store text as it stands).
+    if (data[f.offset] == '/' && (!last_plain || *last_plain < f.offset)) last_plain = f.offset;
+    FUZZ_CHECK(!last_plain || *last_plain <= f.offset);
     if (!app.failed) {
       const auto& g = app.findings[i];
       FUZZ_CHECK(static_cast<int>(g.kind) == static_cast<int>(f.kind));
@@ -146,6 +152,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(static_cast<int>(lib.verdict) == verdict);
 
   if (size > 0 && data[0] == 'Z') check_packed(bytes.subspan(1));
+  if (lib.has(quorvel_scan::ThreatKind::Encrypted) && size > 8) {
+    const auto with = quorvel_scan::scan(bytes, {reinterpret_cast<const char*>(data), 8});
+    FUZZ_CHECK(with.findings.size() >= lib.findings.size() || !with.complete || !lib.complete);
+  }
 
   // The decoded and the raw walk see the same tokens, each starting at a '/'.
   quorvel_scan::parser::NameScanner decoded(bytes);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <stddef.h>
 #include <stdint.h>
@@ -29,15 +30,30 @@ const quorvel_scan::Finding* finding_at(const quorvel_report* r, std::size_t ind
 }  // namespace
 
 quorvel_report* quorvel_scan(const uint8_t* data, size_t len) noexcept {
-  if (!data && len > 0) return nullptr;
-  try {
-    quorvel_scan::ThreatReport report = quorvel_scan::scan({data, len});
-    // Content left unread proves nothing harmless: that is a scan that could not finish.
-    if (!report.complete) return nullptr;
-    return new quorvel_report{std::move(report)};
-  } catch (...) {
-    return nullptr;
+  return quorvel_scan_with_password(data, len, nullptr, 0, nullptr);
+}
+
+quorvel_report* quorvel_scan_with_password(const uint8_t* data, size_t len, const char* password,
+                                           size_t password_len, int* status) noexcept {
+  int outcome = QUORVEL_SCAN_FAILED;
+  quorvel_report* out = nullptr;
+  if ((data || len == 0) && (password || password_len == 0)) {
+    try {
+      quorvel_scan::ThreatReport report =
+          quorvel_scan::scan({data, len}, std::string_view(password ? password : "", password_len));
+      // Content left unread proves nothing harmless: that is a scan that could not finish.
+      if (report.complete) {
+        out = new quorvel_report{std::move(report)};
+        outcome = QUORVEL_SCAN_DONE;
+      } else {
+        outcome = report.needs_password ? QUORVEL_SCAN_NEEDS_PASSWORD : QUORVEL_SCAN_INCOMPLETE;
+      }
+    } catch (...) {
+      outcome = QUORVEL_SCAN_FAILED;
+    }
   }
+  if (status) *status = outcome;
+  return out;
 }
 
 int quorvel_report_is_pdf(const quorvel_report* report) noexcept {

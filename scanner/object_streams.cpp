@@ -1,12 +1,13 @@
 #include "scanner/object_streams.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <limits>
-#include <new>
+#include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "scanner/syntax.h"
 
@@ -15,227 +16,58 @@ namespace quorvel_scan::detail {
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-
-enum class Tok { End, DictOpen, DictClose, ArrayOpen, ArrayClose, Name, String, Word };
-
-struct Token {
-  Tok type = Tok::End;
-  std::string_view text;  // Name: decoded, valid until the next token; Word: the raw bytes
-};
-
-// Just enough of the PDF token syntax to walk one dictionary: strings, comments and nesting
-// are stepped over so that nothing inside them is taken for structure.
-class Lexer {
- public:
-  Lexer(std::span<const std::uint8_t> bytes, std::size_t pos) : b_(bytes), pos_(pos) {}
-
-  std::size_t position() const { return pos_; }
-
-  Token next() {
-    const std::size_t n = b_.size();
-    const std::uint8_t* d = b_.data();
-    skip_space();
-    if (pos_ >= n) return {};
-    const std::uint8_t c = d[pos_];
-    const bool doubled = pos_ + 1 < n && d[pos_ + 1] == c;
-    if (c == '<' && doubled) return advance(2, Tok::DictOpen);
-    if (c == '>' && doubled) return advance(2, Tok::DictClose);
-    if (c == '[') return advance(1, Tok::ArrayOpen);
-    if (c == ']') return advance(1, Tok::ArrayClose);
-    if (c == '<') {
-      const void* close = std::memchr(d + pos_, '>', n - pos_);
-      pos_ = close ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(close) - d) + 1 : n;
-      return {Tok::String, {}};
-    }
-    if (c == '(') {
-      LiteralSource s(b_, pos_ + 1);
-      while (s.peek() >= 0) s.pop();
-      pos_ = s.position();
-      return {Tok::String, {}};
-    }
-    if (c == '/') {
-      name_len_ = 0;
-      pos_ = read_name(b_, pos_ + 1, [&](std::uint8_t b) {
-        if (name_len_ < sizeof name_) name_[name_len_++] = static_cast<char>(b);
-      });
-      return {Tok::Name, {name_, name_len_}};  // a cut name matches no key we look for
-    }
-    const std::size_t start = pos_;
-    if (kDelimiter[c]) {
-      ++pos_;  // a stray ')', '>', '{' or '}'
-    } else {
-      while (pos_ < n && !kDelimiter[d[pos_]]) ++pos_;
-    }
-    return {Tok::Word, {reinterpret_cast<const char*>(d + start), pos_ - start}};
-  }
-
- private:
-  Token advance(std::size_t k, Tok t) {
-    pos_ += k;
-    return {t, {}};
-  }
-
-  void skip_space() {
-    const std::size_t n = b_.size();
-    while (pos_ < n) {
-      const std::uint8_t c = b_[pos_];
-      if (is_pdf_white(c)) {
-        ++pos_;
-      } else if (c == '%') {
-        while (pos_ < n && b_[pos_] != '\r' && b_[pos_] != '\n') ++pos_;
-      } else {
-        break;
-      }
-    }
-  }
-
-  std::span<const std::uint8_t> b_;
-  std::size_t pos_;
-  char name_[24];
-  std::size_t name_len_ = 0;
-};
-
-// Keywords that cannot stand inside a dictionary: reaching one means it never closed.
-bool ends_object(std::string_view w) {
-  return w == "obj" || w == "endobj" || w == "stream" || w == "endstream";
-}
-
-// Steps over the rest of the array or dictionary whose opening token was just read.
-bool skip_nested(Lexer& lx) {
-  std::size_t depth = 1;
-  while (depth > 0) {
-    const Token t = lx.next();
-    switch (t.type) {
-      case Tok::End: return false;
-      case Tok::DictOpen:
-      case Tok::ArrayOpen: ++depth; break;
-      case Tok::DictClose:
-      case Tok::ArrayClose: --depth; break;
-      case Tok::Word:
-        if (ends_object(t.text)) return false;
-        break;
-      default: break;
-    }
-  }
-  return true;
-}
-
-// A filter array after its '[': true when FlateDecode is its one filter.
-std::optional<bool> flate_only_array(Lexer& lx) {
-  std::size_t names = 0;
-  bool flate = true;
-  for (;;) {
-    const Token t = lx.next();
-    switch (t.type) {
-      case Tok::ArrayClose: return names == 1 && flate;
-      case Tok::End: return std::nullopt;
-      case Tok::Name:
-        ++names;
-        flate = flate && t.text == "FlateDecode";
-        break;
-      case Tok::DictOpen:
-      case Tok::ArrayOpen:
-        if (!skip_nested(lx)) return std::nullopt;
-        flate = false;
-        break;
-      case Tok::Word:
-        if (ends_object(t.text)) return std::nullopt;
-        flate = false;
-        break;
-      default: flate = false; break;
-    }
-  }
-}
-
-// The dictionary after an "obj" keyword: where its stream's data begins when it is an
-// object stream whose one filter is FlateDecode, else none.
-std::optional<std::size_t> flate_object_stream(Lexer& lx, std::span<const std::uint8_t> input) {
-  if (lx.next().type != Tok::DictOpen) return std::nullopt;
-  bool object_stream = false;
-  bool flate = false;
-  for (;;) {
-    const Token key = lx.next();
-    if (key.type == Tok::DictClose) break;
-    if (key.type == Tok::Word && !ends_object(key.text)) continue;  // the rest of "12 0 R"
-    if (key.type != Tok::Name) return std::nullopt;
-    const bool type_key = key.text == "Type";
-    const bool filter_key = key.text == "Filter";
-    const Token value = lx.next();
-    switch (value.type) {
-      case Tok::Name:
-        if (type_key) object_stream = value.text == "ObjStm";
-        if (filter_key) flate = value.text == "FlateDecode";
-        break;
-      case Tok::ArrayOpen:
-        if (filter_key) {
-          const auto only = flate_only_array(lx);
-          if (!only) return std::nullopt;
-          flate = *only;
-        } else if (!skip_nested(lx)) {
-          return std::nullopt;
-        }
-        break;
-      case Tok::DictOpen:
-        if (!skip_nested(lx)) return std::nullopt;
-        break;
-      case Tok::String: break;
-      case Tok::Word:
-        if (ends_object(value.text)) return std::nullopt;
-        break;
-      default: return std::nullopt;
-    }
-  }
-  const Token keyword = lx.next();
-  if (!object_stream || !flate || keyword.type != Tok::Word || keyword.text != "stream") return std::nullopt;
-  // The data follows the end of line after the keyword (CR LF, LF, or a lone CR).
-  std::size_t p = lx.position();
-  while (p < input.size() && input[p] == ' ') ++p;
-  if (p < input.size() && input[p] == '\r') ++p;
-  if (p < input.size() && input[p] == '\n') ++p;
-  return p;
-}
-
-bool is_digit(std::uint8_t b) { return b >= '0' && b <= '9'; }
-
-// "obj" at p as in "12 0 obj": after white space and a number, before a delimiter or the end.
-bool is_obj_keyword(std::span<const std::uint8_t> b, std::size_t p) {
-  if (p == 0 || p + 3 > b.size() || std::memcmp(b.data() + p, "obj", 3) != 0) return false;
-  if (p + 3 < b.size() && !kDelimiter[b[p + 3]]) return false;
-  std::size_t q = p;
-  if (!is_pdf_white(b[q - 1])) return false;
-  while (q > 0 && is_pdf_white(b[q - 1])) --q;
-  return q > 0 && is_digit(b[q - 1]);
-}
+constexpr std::string_view kEndstream = "endstream";
 
 std::size_t saturating_mul(std::size_t a, std::size_t b) {
   if (a != 0 && b > std::numeric_limits<std::size_t>::max() / a) return std::numeric_limits<std::size_t>::max();
   return a * b;
 }
 
-}  // namespace
-
-ObjectStreams::ObjectStreams(std::span<const std::uint8_t> input, const InflateLimits& limits)
-    : input_(input),
-      // One spare byte above the allowance tells a stream that goes past it from one that ends there.
-      inflate_left_(std::min({limits.max_total, saturating_mul(limits.max_ratio, input.size()),
-                              std::numeric_limits<std::size_t>::max() - 1})),
-      // Object streams of a sound file lie apart, so neither their dictionaries nor their data
-      // add up to more than the file: beyond that the same bytes are being read again.
-      feed_left_(input.size()),
-      parse_left_(input.size()),
-      last_object_(kNone),
-      read_object_(kNone) {}
-
-void ObjectStreams::InflateEnd::operator()(z_stream_s* z) const {
-  inflateEnd(z);
-  delete z;
+std::size_t inflate_allowance(const InflateLimits& limits, std::size_t input) {
+  const std::size_t by_size = std::max(limits.floor, saturating_mul(limits.max_ratio, input));
+  return std::min(limits.max_total, by_size);
 }
 
-std::size_t ObjectStreams::object_before(std::size_t pos) {
-  // Backwards from pos, but never below where the previous search began, which keeps all
-  // searches together linear; below that point the answer is the previous one.
+std::optional<Filter> filter_named(std::string_view n) {
+  if (n == "FlateDecode" || n == "Fl") return Filter::Flate;
+  if (n == "LZWDecode" || n == "LZW") return Filter::Lzw;
+  if (n == "ASCIIHexDecode" || n == "AHx") return Filter::AsciiHex;
+  if (n == "ASCII85Decode" || n == "A85") return Filter::Ascii85;
+  if (n == "RunLengthDecode" || n == "RL") return Filter::RunLength;
+  return std::nullopt;
+}
+
+}  // namespace
+
+struct ObjectStreams::Plan {
+  std::size_t data = 0;
+  std::size_t end = 0;  // where the data ends by its /Length or its "endstream"
+  std::int64_t num = 0;
+  std::int64_t gen = 0;
+  std::vector<std::pair<Filter, Predictor>> filters;
+  Cipher cipher = Cipher::None;
+};
+
+ObjectStreams::ObjectStreams(std::span<const std::uint8_t> input, const InflateLimits& limits,
+                             std::string_view password)
+    : input_(input),
+      password_(password),
+      budget_(inflate_allowance(limits, input.size())),
+      // Object streams of a sound file lie apart, so neither their dictionaries nor their data
+      // add up to more than the file: beyond that the same bytes are being read again.
+      feed_(input.size()),
+      search_left_(input.size()),
+      parse_left_(input.size()),
+      last_object_(kNone) {}
+
+ObjectStreams::~ObjectStreams() = default;
+
+void ObjectStreams::candidate(std::size_t name_start) {
+  // Backwards from the name to the "obj" that opens its object, but never below where the
+  // previous search began, which keeps all searches together linear; below that point the
+  // answer is the previous one.
   const std::uint8_t* d = input_.data();
-  std::size_t hi = pos;
+  std::size_t hi = name_start;
   while (hi > searched_from_) {
     const void* hit = memrchr(d + searched_from_, 'j', hi - searched_from_);
     if (!hit) break;
@@ -246,93 +78,308 @@ std::size_t ObjectStreams::object_before(std::size_t pos) {
     }
     hi = j;
   }
-  searched_from_ = pos;
-  return last_object_;
+  searched_from_ = name_start;
+  if (last_object_ != kNone && (objects_.empty() || objects_.back() != last_object_)) objects_.push_back(last_object_);
 }
 
-std::optional<std::size_t> ObjectStreams::flate_object_stream_data(std::size_t obj) {
-  const std::size_t from = obj + 3;
-  const std::size_t limit = from + std::min(parse_left_, input_.size() - from);
-  Lexer lx(input_.first(limit), from);
-  const auto data = flate_object_stream(lx, input_);
-  parse_left_ -= lx.position() - from;
-  if (!data && lx.position() >= limit && limit < input_.size()) exhausted_ = true;
-  return data;
-}
-
-std::size_t ObjectStreams::inflate(std::size_t data) {
-  // No /Length is trusted: the zlib stream ends itself, and a damaged one ends at its damage.
-  // Its header is checked here and its trailing checksum never: a scan wants the content, and
-  // checking the sum would cost a tenth of the time.
-  const std::span<const std::uint8_t> stream = input_.subspan(data);
-  if (stream.size() < 2) return 0;
-  const unsigned cmf = stream[0];
-  const unsigned flg = stream[1];
-  if ((cmf & 0x0F) != 8 || (cmf >> 4) > 7 || (cmf * 256 + flg) % 31 != 0 || (flg & 0x20) != 0) return 0;
-  const std::span<const std::uint8_t> in = stream.subspan(2);
-  const std::size_t feed = std::min(in.size(), feed_left_);
-  const std::size_t cap = inflate_left_;
-  constexpr std::size_t kChunk = std::size_t{1} << 30;  // what zlib's counters take at once
-
-  if (!zs_) {
-    auto fresh = std::make_unique<z_stream>();
-    if (inflateInit2(fresh.get(), -15) != Z_OK) throw std::bad_alloc();
-    zs_.reset(fresh.release());
-  } else if (inflateReset(zs_.get()) != Z_OK) {
-    throw std::bad_alloc();
+void ObjectStreams::build_index() {
+  if (index_) return;
+  index_.emplace();
+  const std::uint8_t* d = input_.data();
+  const std::size_t n = input_.size();
+  // By the keyword's last letter: memchr is several times faster than a search for all three.
+  std::size_t p = 2;
+  while (p < n) {
+    const void* hit = std::memchr(d + p, 'j', n - p);
+    if (!hit) break;
+    const std::size_t q = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - d) - 2;
+    if (is_obj_keyword(input_, q)) {
+      // The last definition stands, as after an incremental update.
+      if (const auto nums = object_numbers(input_, q)) (*index_)[nums->first] = q;
+    }
+    p = q + 3;
   }
-  z_stream& zs = *zs_;
-  zs.avail_in = 0;
-  zs.avail_out = 0;
-  std::size_t fed = 0;
-  std::size_t produced = 0;
-  bool ended = false;  // the stream's end, or damage: either way nothing more will come
-  for (;;) {
-    if (zs.avail_in == 0 && fed < feed) {
-      const std::size_t k = std::min(feed - fed, kChunk);
-      zs.next_in = const_cast<Bytef*>(in.data() + fed);
-      zs.avail_in = static_cast<uInt>(k);
-      fed += k;
+}
+
+const Value* ObjectStreams::resolve(const Value* v, int depth) {
+  while (v && v->is(Value::Type::Ref)) {
+    if (++depth > 8) return nullptr;
+    const std::int64_t num = v->integer;
+    if (const auto it = resolved_.find(num); it != resolved_.end()) {
+      v = it->second.get();
+      continue;
     }
-    if (zs.avail_out == 0) {
-      if (produced > cap) break;
-      const std::size_t room = std::min(cap + 1, std::max({out_.size(), produced * 2, std::size_t{64} << 10}));
-      if (out_.size() < room) out_.resize(room);
-      zs.next_out = out_.data() + produced;
-      zs.avail_out = static_cast<uInt>(std::min(room - produced, kChunk));
+    build_index();
+    const auto at = index_->find(num);
+    if (at == index_->end()) return nullptr;  // nowhere, or packed in another object stream
+    const std::size_t from = at->second + 3;
+    const std::size_t limit = from + std::min(parse_left_, input_.size() - from);
+    Parser ps(input_.first(limit), from);
+    auto value = ps.object();
+    parse_left_ -= ps.position() - from;
+    if (!value) {
+      if (ps.too_deep() || (ps.position() >= limit && limit < input_.size())) exhausted_ = true;
+      return nullptr;
     }
-    const uInt in_before = zs.avail_in;
-    const uInt out_before = zs.avail_out;
-    const int rc = ::inflate(&zs, Z_NO_FLUSH);
-    produced += out_before - zs.avail_out;
-    if (rc == Z_MEM_ERROR) throw std::bad_alloc();
-    if (rc != Z_OK && rc != Z_BUF_ERROR) {
-      ended = true;  // Z_STREAM_END, or damage: what came out before it is kept
+    v = resolved_.emplace(num, std::make_unique<Value>(std::move(*value))).first->second.get();
+  }
+  return v;
+}
+
+void ObjectStreams::set_up_security() {
+  const auto parse_at = [&](std::size_t from) -> std::optional<Value> {
+    const std::size_t limit = from + std::min(parse_left_, input_.size() - from);
+    Parser ps(input_.first(limit), from);
+    auto value = ps.object();
+    parse_left_ -= ps.position() - from;
+    return value;
+  };
+  // The newest trailer stands last.
+  std::optional<Value> direct;
+  const Value* dict = nullptr;
+  for (auto it = encrypt_names_.rbegin(); it != encrypt_names_.rend() && !dict; ++it) {
+    direct = parse_at(*it);
+    if (!direct) continue;
+    const Value* v = resolve(&*direct);
+    // An encryption dictionary names its handler and its version; a name "Encrypt" that
+    // leads to anything else is text that happens to hold it.
+    if (v && v->is(Value::Type::Dict) && v->get("Filter") && v->get("Filter")->is(Value::Type::Name) &&
+        (v->get("V") || v->get("R")))
+      dict = v;
+  }
+  if (!dict) return;
+  std::string id0;
+  for (auto it = id_names_.rbegin(); it != id_names_.rend(); ++it) {
+    const auto id = parse_at(*it);
+    if (id && id->is(Value::Type::Array) && !id->items.empty() && id->items[0].is(Value::Type::String)) {
+      id0 = id->items[0].text;
       break;
     }
-    const bool moved = zs.avail_in != in_before || zs.avail_out != out_before;
-    if (!moved && zs.avail_out > 0 && (zs.avail_in > 0 || fed >= feed)) break;
   }
-  feed_left_ -= std::min<std::size_t>(feed_left_, zs.total_in);
-  // Stopped for want of input that the file has but the allowance does not.
-  const bool starved = !ended && produced <= cap && feed < in.size();
-  if (produced > cap || starved) {
-    exhausted_ = true;
-    produced = std::min(produced, cap);
-  }
-  inflate_left_ -= produced;
-  return produced;
+  security_ = std::make_unique<Security>(*dict, id0, password_);
 }
 
-std::optional<ObjectStreams::Packed> ObjectStreams::read(std::size_t name_start) {
-  if (exhausted_) return std::nullopt;
-  const std::size_t obj = object_before(name_start);
-  if (obj == kNone || obj == read_object_) return std::nullopt;
-  read_object_ = obj;
-  const auto data = flate_object_stream_data(obj);
-  if (!data || *data >= input_.size()) return std::nullopt;
-  const std::size_t size = inflate(*data);
-  return Packed{*data, {out_.data(), size}};
+std::size_t ObjectStreams::data_end(std::size_t data, const Value& dict) {
+  const std::size_t n = input_.size();
+  const Value* length = dict.get("Length");
+  if (length && length->is(Value::Type::Integer) && length->integer >= 0 &&
+      static_cast<std::uint64_t>(length->integer) <= n - data) {
+    std::size_t q = data + static_cast<std::size_t>(length->integer);
+    const std::size_t end = q;
+    while (q < n && is_pdf_white(input_[q])) ++q;
+    if (n - q >= kEndstream.size() && std::memcmp(input_.data() + q, kEndstream.data(), kEndstream.size()) == 0)
+      return end;
+  }
+  // A /Length that is indirect or wrong: the data runs to the keyword, less its end of line.
+  const std::size_t span = std::min(n - data, search_left_);
+  const void* hit = memmem(input_.data() + data, span, kEndstream.data(), kEndstream.size());
+  if (!hit) {
+    search_left_ -= span;
+    if (span < n - data) exhausted_ = true;
+    return data + span;
+  }
+  std::size_t e = static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - input_.data());
+  search_left_ -= e - data;
+  if (e > data && input_[e - 1] == '\n') --e;
+  if (e > data && input_[e - 1] == '\r') --e;
+  return e;
+}
+
+std::optional<ObjectStreams::Plan> ObjectStreams::plan(std::size_t obj) {
+  const std::size_t from = obj + 3;
+  const std::size_t limit = from + std::min(parse_left_, input_.size() - from);
+  Parser ps(input_.first(limit), from);
+  const auto dict = ps.object();
+  const bool stream = dict && dict->is(Value::Type::Dict) && ps.keyword("stream");
+  parse_left_ -= ps.position() - from;
+  if (!stream) {
+    if (ps.too_deep()) unreadable_ = true;  // deeper than any reader goes: it proves nothing
+    if (!dict && ps.position() >= limit && limit < input_.size()) exhausted_ = true;
+    return std::nullopt;
+  }
+  // What readers take for an object stream: its type says so, or it has what one needs.
+  const Value* type = dict->get("Type");
+  if (!(type && type->is_name("ObjStm")) && !(dict->get("First") && dict->get("N"))) return std::nullopt;
+
+  Plan p;
+  // The data follows the end of line after the keyword (CR LF, LF, or a lone CR).
+  std::size_t q = ps.position();
+  while (q < input_.size() && input_[q] == ' ') ++q;
+  if (q < input_.size() && input_[q] == '\r') ++q;
+  if (q < input_.size() && input_[q] == '\n') ++q;
+  p.data = q;
+  const auto nums = object_numbers(input_, obj);
+  if (nums) {
+    p.num = nums->first;
+    p.gen = nums->second;
+  }
+
+  const auto fail = [&]() -> std::optional<Plan> {
+    unreadable_ = true;
+    return std::nullopt;
+  };
+  // /Filter and /DecodeParms: one value or an array of them, any of them by reference.
+  const auto each = [&](std::string_view key, std::vector<const Value*>& out) {
+    const Value* v = resolve(dict->get(key));
+    if (dict->get(key) && !v) return false;
+    if (v && v->is(Value::Type::Array)) {
+      for (const Value& item : v->items) out.push_back(resolve(&item));
+    } else if (v && !v->is(Value::Type::Null)) {
+      out.push_back(v);
+    }
+    return true;
+  };
+  std::vector<const Value*> names;
+  std::vector<const Value*> parms;
+  if (!each("Filter", names) || !each("DecodeParms", parms)) return fail();
+
+  std::optional<std::string> crypt_filter;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const Value* name = names[i];
+    if (!name || !name->is(Value::Type::Name)) return fail();
+    const Value* d = i < parms.size() ? parms[i] : nullptr;
+    if (d && !d->is(Value::Type::Dict)) d = nullptr;
+    const auto number = [&](std::string_view key, std::int64_t fallback, std::int64_t lo, std::int64_t hi) {
+      const Value* v = d ? resolve(d->get(key)) : nullptr;
+      if (!v || !v->is(Value::Type::Integer)) return fallback;
+      return std::clamp(v->integer, lo, hi);
+    };
+    if (name->text == "Crypt") {
+      if (i != 0) return fail();  // a crypt filter comes first or not at all
+      const Value* n = d ? resolve(d->get("Name")) : nullptr;
+      crypt_filter = n && n->is(Value::Type::Name) ? n->text : "Identity";
+      continue;
+    }
+    const auto f = filter_named(name->text);
+    if (!f) return fail();
+    Predictor pr;
+    pr.predictor = static_cast<int>(number("Predictor", 1, -1, 1000));
+    pr.colors = static_cast<int>(number("Colors", 1, -1, 1000));
+    pr.bits = static_cast<int>(number("BitsPerComponent", 8, -1, 1000));
+    pr.columns = number("Columns", 1, -1, std::int64_t{1} << 40);
+    pr.early_change = static_cast<int>(number("EarlyChange", 1, 0, 1));
+    if (*f != Filter::Flate && *f != Filter::Lzw) pr.predictor = 1;
+    p.filters.emplace_back(*f, pr);
+  }
+
+  if (security_) {
+    const auto cipher = crypt_filter ? security_->named(*crypt_filter) : security_->stream_cipher();
+    if (!cipher) return fail();
+    if (*cipher != Cipher::None && security_->state() != Security::State::Open) {
+      if (security_->state() == Security::State::NeedsPassword) needs_password_ = true;
+      return fail();
+    }
+    p.cipher = *cipher;
+  } else if (crypt_filter && *crypt_filter != "Identity") {
+    return fail();
+  }
+  const bool flate_first = !p.filters.empty() && p.filters[0].first == Filter::Flate;
+  // Zlib data ends itself: it is read to its own end, whatever /Length claims.
+  p.end = (p.cipher == Cipher::None && flate_first) ? input_.size() : data_end(p.data, *dict);
+  return p;
+}
+
+// What one thread decodes with.
+struct ObjectStreams::Worker {
+  explicit Worker(Budget& budget) : sinks{Sink(budget), Sink(budget)} {}
+  Sink sinks[2];  // the stages of a chain take turns
+  Inflater inflater;
+  std::vector<std::uint8_t> plain;  // decrypted data
+  bool unreadable = false;
+};
+
+void ObjectStreams::decode(const Plan& p, Worker& w, const Rate& rate, std::vector<Finding>& out) {
+  if (p.data >= input_.size()) return;
+  std::span<const std::uint8_t> cur = input_.subspan(p.data, p.end - p.data);
+  if (p.cipher != Cipher::None) {
+    if (feed_.take_up_to(cur.size()) < cur.size()) {
+      feed_.exhaust();
+      return;
+    }
+    w.plain.clear();
+    if (!security_->decrypt(p.cipher, p.num, p.gen, cur, w.plain)) {
+      w.unreadable = true;
+      return;
+    }
+    cur = w.plain;
+  } else if (p.filters.empty()) {
+    return;  // stored as it stands: the walk over the plain bytes rated it already
+  }
+  bool from_input = p.cipher == Cipher::None;
+  for (std::size_t i = 0; i < p.filters.size(); ++i) {
+    Sink& sink = w.sinks[i % 2];
+    sink.reset();
+    std::size_t consumed = 0;
+    const Outcome outcome =
+        quorvel_scan::detail::decode(p.filters[i].first, p.filters[i].second, cur, sink, w.inflater, consumed);
+    if (from_input && feed_.take_up_to(consumed) < consumed) {
+      feed_.exhaust();  // the same stored bytes read over and over
+      return;
+    }
+    from_input = false;
+    if (sink.over()) {
+      // What decoded before the bound is rated all the same; the report says it is incomplete.
+      if (i + 1 == p.filters.size()) rate(p.data, sink.bytes(), out);
+      return;
+    }
+    if (outcome == Outcome::Failed || !unpredict(p.filters[i].second, sink)) {
+      w.unreadable = true;
+      return;
+    }
+    cur = sink.bytes();
+  }
+  rate(p.data, cur, out);
+}
+
+std::vector<Finding> ObjectStreams::read_all(const Rate& rate) {
+  std::vector<Finding> found;
+  if (objects_.empty()) return found;
+  if (!encrypt_names_.empty()) set_up_security();
+  std::vector<Plan> plans;
+  for (const std::size_t obj : objects_) {
+    if (exhausted()) return found;
+    if (auto p = plan(obj)) plans.push_back(std::move(*p));
+  }
+  // Large files have hundreds of object streams; inflating them takes most of a scan, and they
+  // inflate independently. A few threads share them; small files need none.
+  constexpr std::size_t kMaxThreads = 4;
+  std::size_t threads = 1;
+  if (plans.size() >= 16 && input_.size() >= (std::size_t{1} << 20))
+    threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMaxThreads);
+  std::vector<std::unique_ptr<Worker>> workers;
+  for (std::size_t k = 0; k < threads; ++k) workers.push_back(std::make_unique<Worker>(budget_));
+  std::vector<std::vector<Finding>> results(plans.size());
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::exception_ptr error;
+  std::mutex error_lock;
+  const auto run = [&](Worker& w) {
+    try {
+      for (std::size_t i; !failed.load(std::memory_order_relaxed) && (i = next.fetch_add(1)) < plans.size();) {
+        if (exhausted()) break;
+        decode(plans[i], w, rate, results[i]);
+      }
+    } catch (...) {
+      const std::lock_guard<std::mutex> hold(error_lock);
+      if (!error) error = std::current_exception();
+      failed = true;
+    }
+  };
+  std::vector<std::thread> pool;
+  try {
+    for (std::size_t k = 1; k < threads; ++k) pool.emplace_back(run, std::ref(*workers[k]));
+  } catch (const std::system_error&) {
+    // Fewer threads, or none: the calling thread does what is left.
+  }
+  run(*workers[0]);
+  for (std::thread& t : pool) t.join();
+  if (error) std::rethrow_exception(error);
+  for (const auto& w : workers) unreadable_ = unreadable_ || w->unreadable;
+  std::size_t total = 0;
+  for (const auto& r : results) total += r.size();
+  found.reserve(total);
+  for (auto& r : results) found.insert(found.end(), std::make_move_iterator(r.begin()), std::make_move_iterator(r.end()));
+  return found;
 }
 
 }  // namespace quorvel_scan::detail

@@ -1,57 +1,82 @@
-// Finds a file's compressed object streams from the names that the scan walks past and
-// inflates them, so that the objects packed inside are rated like plainly written ones.
+// Finds a file's object streams from the names that the scan walks past, decrypts and decodes
+// them as readers do, so that the objects packed inside are rated like plainly written ones.
 // Private to the scanner.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <atomic>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "scanner/crypt.h"
+#include "scanner/filters.h"
+#include "scanner/pdf_value.h"
 #include "scanner/scan.h"
-
-struct z_stream_s;
 
 namespace quorvel_scan::detail {
 
 class ObjectStreams {
  public:
-  ObjectStreams(std::span<const std::uint8_t> input, const InflateLimits& limits);
+  ObjectStreams(std::span<const std::uint8_t> input, const InflateLimits& limits, std::string_view password);
+  ~ObjectStreams();
 
-  struct Packed {
-    std::size_t data = 0;                // offset of the stream's data in the input
-    std::span<const std::uint8_t> bytes;  // inflated; valid until the next read
-  };
+  // What the scan's walk over the plain bytes hands over, in ascending order: the '/' of a
+  // name "ObjStm" or "First" (either may belong to an object stream's dictionary), and the
+  // end of a name "Encrypt" or "ID" (either may be the trailer's).
+  void candidate(std::size_t name_start);
+  void encrypt_name(std::size_t name_end) { encrypt_names_.push_back(name_end); }
+  void id_name(std::size_t name_end) { id_names_.push_back(name_end); }
 
-  // For a name "ObjStm" whose '/' stands at name_start; calls come in ascending order. When
-  // the object holding that name is an object stream with the single filter FlateDecode,
-  // not read before, gives its inflated bytes, as far as they inflate and no further than
-  // the bound.
-  std::optional<Packed> read(std::size_t name_start);
+  // Decodes every object stream found and hands its content, with the offset of its data in
+  // the input, to rate, which appends its findings to out. Large files are decoded by a few
+  // threads at once, so rate may be called from several threads. Gives the findings of all
+  // streams in file order.
+  using Rate = std::function<void(std::size_t data, std::span<const std::uint8_t> content, std::vector<Finding>& out)>;
+  std::vector<Finding> read_all(const Rate& rate);
 
   // A bound stopped the reading: some packed content was not seen.
-  bool exhausted() const { return exhausted_; }
+  bool exhausted() const { return exhausted_ || budget_.exhausted() || feed_.exhausted(); }
+  // Some object stream could not be read: an unknown filter, a reference that leads nowhere,
+  // data that does not decode at all, or encryption that the scan cannot open.
+  bool unreadable() const { return unreadable_; }
+  // Object streams stayed unread only for want of the file's password.
+  bool needs_password() const { return needs_password_; }
 
  private:
-  std::size_t object_before(std::size_t pos);
-  std::optional<std::size_t> flate_object_stream_data(std::size_t obj);
-  std::size_t inflate(std::size_t data);
+  struct Plan;
+  struct Worker;
+  std::optional<Plan> plan(std::size_t obj);
+  const Value* resolve(const Value* v, int depth = 0);
+  void build_index();
+  void set_up_security();
+  std::size_t data_end(std::size_t data, const Value& dict);
+  void decode(const Plan& p, Worker& w, const Rate& rate, std::vector<Finding>& out);
 
   std::span<const std::uint8_t> input_;
-  std::size_t inflate_left_;  // output bytes still allowed
-  std::size_t feed_left_;     // compressed input bytes still allowed
-  std::size_t parse_left_;    // dictionary bytes still allowed
-  std::size_t searched_from_ = 0;  // the keyword search never looks below this again
+  std::string password_;
+  Budget budget_;            // decoded bytes
+  Budget feed_;              // input bytes that decoding may still read
+  std::size_t search_left_;  // input bytes that the search for "endstream" may still read
+  std::size_t parse_left_;   // dictionary bytes that may still be parsed
+  std::size_t searched_from_ = 0;
   std::size_t last_object_;
-  std::size_t read_object_;
+  std::vector<std::size_t> objects_;  // "obj" keywords of the candidates, ascending
+  std::vector<std::size_t> encrypt_names_;
+  std::vector<std::size_t> id_names_;
+  std::optional<std::unordered_map<std::int64_t, std::size_t>> index_;  // object number to "obj"
+  std::map<std::int64_t, std::unique_ptr<Value>> resolved_;
+  std::unique_ptr<Security> security_;
   bool exhausted_ = false;
-  std::vector<std::uint8_t> out_;  // only grows: its size is its capacity
-  struct InflateEnd {
-    void operator()(z_stream_s* z) const;
-  };
-  std::unique_ptr<z_stream_s, InflateEnd> zs_;  // one inflater, reset for each stream
+  bool unreadable_ = false;
+  bool needs_password_ = false;
 };
 
 }  // namespace quorvel_scan::detail

@@ -55,11 +55,28 @@ QUORVEL_SCAN_STATIC_ASSERT(offsetof(quorvel_finding, has_detail) == 16, "has_det
 #undef QUORVEL_SCAN_STATIC_ASSERT
 #undef QUORVEL_SCAN_ALIGNOF
 
-/* Scans len bytes at data (only read, never kept), the inflated content of its object
- * streams included. Null data with len > 0, or a scan that could not complete (memory, or
- * object streams inflating past 64 MB or 100 times len), gives null; null data with len 0
- * scans an empty input. */
+/* Scans len bytes at data (only read, never kept), the decoded content of its object streams
+ * included, decrypted with the empty password. Null data with len > 0, or a scan that could
+ * not complete, gives null; null data with len 0 scans an empty input. */
 quorvel_report* quorvel_scan(const uint8_t* data, size_t len) QUORVEL_SCAN_NOEXCEPT;
+
+/* Outcomes of quorvel_scan_with_password. */
+enum {
+  QUORVEL_SCAN_DONE = 0,           /* a report was given */
+  QUORVEL_SCAN_INCOMPLETE = 1,     /* an object stream could not be read: an unknown filter,
+                                      data that does not decode, an encryption the scan cannot
+                                      open, or decoding past 64 MB or 100 times len (a few MB
+                                      at least) */
+  QUORVEL_SCAN_NEEDS_PASSWORD = 2, /* object streams stayed unread only for want of the file's
+                                      password */
+  QUORVEL_SCAN_FAILED = 3          /* null data with len > 0, or memory ran out */
+};
+
+/* Like quorvel_scan, decrypting with password_len bytes of password (UTF-8; a null password
+ * with length 0 is the empty one), taken as the user's or the owner's. Gives a report only
+ * with QUORVEL_SCAN_DONE, and writes the outcome to status when that is not null. */
+quorvel_report* quorvel_scan_with_password(const uint8_t* data, size_t len, const char* password,
+                                           size_t password_len, int* status) QUORVEL_SCAN_NOEXCEPT;
 
 /* 1 when the input starts with "%PDF-", else 0; -1 for a null report. */
 int quorvel_report_is_pdf(const quorvel_report* report) QUORVEL_SCAN_NOEXCEPT;

@@ -4,6 +4,10 @@
 #include <cstring>
 #include <string_view>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "scanner/object_streams.h"
 #include "scanner/syntax.h"
 
@@ -166,18 +170,79 @@ constexpr bool rules_fit_fast_path() {
 }
 static_assert(rules_fit_fast_path());
 
+enum class Structure_name { ObjectStream, Encrypt, Id };
+
+// Whether a name whose first two raw bytes are a and b may be one of the rule table or one
+// that leads to structure. Every such name has two bytes at least, and any '#' may spell
+// anything.
+[[gnu::always_inline]] inline bool may_matter(std::uint8_t a, std::uint8_t b) {
+  if (b == '#') return true;
+  switch (a) {
+    case '#': return true;
+    case 'J': return b == 'a' || b == 'S';             // JavaScript, JS
+    case 'O': return b == 'p' || b == 'b';             // OpenAction, ObjStm
+    case 'A': return b == 'A';                         // AA
+    case 'L': return b == 'a';                         // Launch
+    case 'E': return b == 'm' || b == 'n';             // EmbeddedFile, Encrypt
+    case 'S': return b == 'u';                         // SubmitForm
+    case 'R': return b == 'i';                         // RichMedia
+    case 'X': return b == 'F';                         // XFA
+    case 'G': return b == 'o';                         // GoToR
+    case 'U': return b == 'R';                         // URI
+    case 'F': return b == 'i';                         // First
+    case 'I': return b == 'D';                         // ID
+    default: return false;
+  }
+}
+
+// The offset of the first '/' at or after from, or the end: sixteen bytes are compared at
+// once, as names stand a few bytes apart in dictionaries.
+[[gnu::always_inline]] inline std::size_t next_slash(const std::uint8_t* d, std::size_t n, std::size_t from) {
+#ifdef __SSE2__
+  const __m128i slash = _mm_set1_epi8('/');
+  while (n - from >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + from));
+    const unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, slash)));
+    if (m != 0) return from + static_cast<std::size_t>(__builtin_ctz(m));
+    from += 16;
+  }
+#endif
+  if (from >= n) return n;  // also for an empty input, whose data may be null
+  const void* hit = std::memchr(d + from, '/', n - from);
+  return hit ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(hit) - d) : n;
+}
+
 // Rates names against the rule table and keeps what a whole scan shares: the highest
 // severity so far and the budget of link details.
 class Rater {
  public:
+  explicit Rater(std::size_t details_so_far = 0) : detail_total_(details_so_far) {}
+
   // Appends a finding for each rated name of buf to out, at its name's offset, or at `at` for
-  // every one when given. Hands the offset of each name "ObjStm" to on_object_stream.
-  template <class OnObjectStream>
+  // every one when given. Hands the names that may lead to object streams or encryption to
+  // structure. The same names as NameScanner's, of which those that cannot matter are
+  // stepped over unread.
+  template <class Structure>
   void rate(std::span<const std::uint8_t> buf, std::optional<std::uint64_t> at, std::vector<Finding>& out,
-            OnObjectStream&& on_object_stream) {
-    parser::NameScanner names(buf);
+            Structure&& structure) {
+    const std::uint8_t* d = buf.data();
+    const std::size_t n = buf.size();
     parser::NameScanner::RawName name;
-    while (names.next_raw(name)) {
+    for (std::size_t pos = next_slash(d, n, 0); pos < n; pos = next_slash(d, n, pos)) {
+      if (n - pos < 3 || !may_matter(d[pos + 1], d[pos + 2])) {
+        ++pos;  // a name holds no '/', so the next one starts further on
+        continue;
+      }
+      name.size = 0;
+      name.start = pos;
+      name.end = detail::read_name(buf, pos + 1, [&](std::uint8_t b) {
+        if (name.size < parser::NameScanner::raw_cap) {
+          name.bytes[name.size++] = b;
+        } else {
+          name.size = parser::NameScanner::raw_cap + 1;
+        }
+      });
+      pos = name.end;
       if (name.size > parser::NameScanner::raw_cap) continue;
       const std::string_view text(reinterpret_cast<const char*>(name.bytes), name.size);
       Finding f;
@@ -203,26 +268,36 @@ class Rater {
         }
       }
       if (!found) {
-        if (text == "ObjStm") on_object_stream(name.start);
+        if (text == "ObjStm" || text == "First") structure(Structure_name::ObjectStream, name);
+        else if (text == "ID") structure(Structure_name::Id, name);
         continue;
       }
-      if (!top_ || f.severity > *top_) top_ = f.severity;
+      if (f.kind == ThreatKind::Encrypted) structure(Structure_name::Encrypt, name);
       out.push_back(std::move(f));
     }
   }
 
-  Verdict verdict() const {
-    if (!top_ || *top_ == Severity::Info) return Verdict::Clean;
-    return *top_ == Severity::High ? Verdict::Dangerous : Verdict::Suspicious;
-  }
+  std::size_t details() const { return detail_total_; }
 
  private:
-  std::optional<Severity> top_;
   std::string scratch_;
   std::size_t detail_total_ = 0;
 };
 
 bool by_offset(const Finding& a, const Finding& b) { return a.offset < b.offset; }
+
+Verdict verdict_of(std::optional<Severity> top) {
+  if (!top || *top == Severity::Info) return Verdict::Clean;
+  return *top == Severity::High ? Verdict::Dangerous : Verdict::Suspicious;
+}
+
+// Shortens UTF-8 text to at most cap bytes, between characters.
+void cut_between_characters(std::string& text, std::size_t cap) {
+  if (text.size() <= cap) return;
+  std::size_t k = cap;
+  while (k > 0 && (static_cast<unsigned char>(text[k]) & 0xC0) == 0x80) --k;
+  text.resize(k);
+}
 
 }  // namespace
 
@@ -312,19 +387,39 @@ std::string ThreatReport::to_text() const {
 }
 
 ThreatReport scan(std::span<const std::uint8_t> bytes, const InflateLimits& limits) {
+  return scan(bytes, {}, limits);
+}
+
+ThreatReport scan(std::span<const std::uint8_t> bytes, std::string_view password, const InflateLimits& limits) {
   ThreatReport report;
   report.is_pdf = bytes.size() >= 5 && std::memcmp(bytes.data(), "%PDF-", 5) == 0;
   Rater rater;
-  detail::ObjectStreams streams(bytes, limits);
-  std::vector<Finding> packed;  // from inside object streams, at their data's offsets
-  rater.rate(bytes, std::nullopt, report.findings, [&](std::size_t name_start) {
-    if (const auto stream = streams.read(name_start)) {
-      // Objects packed in a stream hold no streams, so nothing in there leads further.
-      rater.rate(stream->bytes, stream->data, packed, [](std::size_t) {});
+  detail::ObjectStreams streams(bytes, limits, password);
+  rater.rate(bytes, std::nullopt, report.findings, [&](Structure_name what, const parser::NameScanner::RawName& n) {
+    switch (what) {
+      case Structure_name::ObjectStream: streams.candidate(n.start); break;
+      case Structure_name::Encrypt: streams.encrypt_name(n.end); break;
+      case Structure_name::Id: streams.id_name(n.end); break;
     }
   });
-  report.complete = !streams.exhausted();
+  const std::size_t plain_details = rater.details();
+  // From inside object streams, at their data's offsets.
+  std::vector<Finding> packed =
+      streams.read_all([&](std::size_t data, std::span<const std::uint8_t> content, std::vector<Finding>& out) {
+        // Objects packed in a stream hold no streams, so nothing in there leads further.
+        Rater own(plain_details);
+        own.rate(content, data, out, [](Structure_name, const parser::NameScanner::RawName&) {});
+      });
+  report.complete = !streams.exhausted() && !streams.unreadable();
+  report.needs_password = streams.needs_password();
   if (!packed.empty()) {
+    // The streams were rated apart: the budget of link details holds across them, in order.
+    std::size_t details = plain_details;
+    for (Finding& f : packed) {
+      if (!f.detail) continue;
+      if (details >= kDetailBudget) cut_between_characters(*f.detail, kDetailCapOverBudget);
+      details += f.detail->size();
+    }
     // Data offsets come in file order unless the file's objects overlap.
     if (!std::is_sorted(packed.begin(), packed.end(), by_offset)) {
       std::stable_sort(packed.begin(), packed.end(), by_offset);
@@ -334,7 +429,7 @@ ThreatReport scan(std::span<const std::uint8_t> bytes, const InflateLimits& limi
                            std::make_move_iterator(packed.end()));
     std::inplace_merge(report.findings.begin(), report.findings.begin() + plain, report.findings.end(), by_offset);
   }
-  report.verdict = rater.verdict();
+  report.verdict = verdict_of(report.max_severity());
   return report;
 }
 

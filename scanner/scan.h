@@ -1,7 +1,7 @@
 // The threat scanner's own C++ layer. It walks raw bytes once and rates every PDF name token
-// against a fixed table, and rates the names packed in compressed object streams the same
-// way; it parses nothing else and decrypts nothing. The rest of the system reaches it only
-// through quorvel_scan.h.
+// against a fixed table, and rates the names packed in object streams the same way, after
+// decrypting and decoding them as readers do; it parses nothing else. The rest of the system
+// reaches it only through quorvel_scan.h.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvel_scan {
@@ -59,27 +60,36 @@ struct ThreatReport {
   std::vector<Finding> findings;  // ascending offset, one per occurrence
   Verdict verdict = Verdict::Clean;
   bool is_pdf = false;
-  // False when a bound stopped the reading of object streams: the findings then cover the
-  // plain bytes and what inflated before it, and the function interface gives no report.
+  // False when some object stream was not read: a bound stopped the reading, or the stream
+  // could not be read at all (an unknown filter, data that does not decode, encryption that
+  // the password given does not open). The findings then cover what was read, and the
+  // function interface gives no report.
   bool complete = true;
+  // Object streams stayed unread only because the file is encrypted with a password other
+  // than the one given (the empty one unless said otherwise).
+  bool needs_password = false;
 
   std::optional<Severity> max_severity() const;
   bool has(ThreatKind kind) const;
   std::string to_text() const;
 };
 
-// What inflating object streams may cost, all streams of one input together: the inflated
-// bytes, at most max_total and at most max_ratio times the input's size. Their compressed
+// What decoding object streams may cost, all streams of one input together: the decoded bytes
+// of every filter stage, at most max_total, and at most max_ratio times the input's size or
+// floor, whichever is more (a small file may hold a few megabytes of objects). Their stored
 // data and dictionaries may add up to the input's size each, which sound files never pass.
 struct InflateLimits {
   std::size_t max_total = std::size_t{64} << 20;
   std::size_t max_ratio = 100;
+  std::size_t floor = std::size_t{4} << 20;
 };
 
-// Object streams whose one filter is FlateDecode are inflated, as far as they inflate; other
-// filters, filter chains and encrypted data are left as they stand, and predictors are not
-// undone (writers do not use them there).
+// Object streams are decrypted (the standard security handler, with the empty password or the
+// one given, as the user's or the owner's) and decoded with the filters readers apply to them
+// (Flate and LZW with their predictors, ASCIIHex, ASCII85, RunLength, chains of them, and
+// crypt filters), as far as they decode.
 ThreatReport scan(std::span<const std::uint8_t> bytes, const InflateLimits& limits = {});
+ThreatReport scan(std::span<const std::uint8_t> bytes, std::string_view password, const InflateLimits& limits = {});
 
 namespace parser {
 

@@ -46,11 +46,18 @@ bool ThreatReport::has(ThreatKind kind) const {
   return false;
 }
 
-ThreatReport scan(std::span<const std::byte> bytes) noexcept {
+ThreatReport scan(std::span<const std::byte> bytes) noexcept { return scan(bytes, {}); }
+
+ThreatReport scan(std::span<const std::byte> bytes, std::string_view password) noexcept {
   // A scan that did not finish proves nothing about the file, so it must not read as clean.
-  const std::unique_ptr<quorvel_report, ReportFree> lib(
-      quorvel_scan(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-  if (!lib) return failed_report();
+  int status = QUORVEL_SCAN_FAILED;
+  const std::unique_ptr<quorvel_report, ReportFree> lib(quorvel_scan_with_password(
+      reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), password.data(), password.size(), &status));
+  if (!lib) {
+    ThreatReport failed = failed_report();
+    failed.needs_password = status == QUORVEL_SCAN_NEEDS_PASSWORD;
+    return failed;
+  }
   try {
     ThreatReport out;
     out.is_pdf = quorvel_report_is_pdf(lib.get()) == 1;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvel::security {
@@ -41,14 +42,19 @@ struct ThreatReport {
   bool is_pdf = false;
   Verdict verdict = Verdict::Clean;
   std::vector<Finding> findings;  // in file order
-  // The scan could not complete (out of memory). Such a report is rated Dangerous and has
-  // no findings: nothing was proven harmless.
+  // The scan could not complete (some object stream could not be read, or memory ran out).
+  // Such a report is rated Dangerous and has no findings: nothing was proven harmless.
   bool failed = false;
+  // Failed only because the file's password is needed to read its object streams: scanned
+  // again with the password, the report is complete.
+  bool needs_password = false;
 
   bool has(ThreatKind kind) const;
 };
 
-// Never throws; a scan that cannot complete gives a failed, Dangerous report.
+// Never throws; a scan that cannot complete gives a failed, Dangerous report. Encrypted
+// content is read with the empty password, or with the password given (UTF-8).
 ThreatReport scan(std::span<const std::byte> bytes) noexcept;
+ThreatReport scan(std::span<const std::byte> bytes, std::string_view password) noexcept;
 
 }  // namespace quorvel::security

@@ -152,7 +152,9 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
   const auto span = std::as_bytes(std::span<const char>(bytes.constData(), static_cast<size_t>(bytes.size())));
 
   QString verdict;
-  if (!confirmThreats(this, name, ready ? ready->report : security::scan(span), &verdict)) {
+  const security::ThreatReport report = ready ? ready->report : security::scan(span);
+  // A locked file is checked once its password is known, before it is shown (below).
+  if (!report.needs_password && !confirmThreats(this, name, report, &verdict)) {
     statusBar()->showMessage(L("Открытие отменено: %1", "Open cancelled: %1").arg(name));
     return nullptr;
   }
@@ -162,6 +164,7 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
   }
 
   std::unique_ptr<IDocument> doc = engine->open(span, {});
+  QByteArray password;  // the one that opened the document
   if (!doc && engine->last_open_needs_password()) {
     for (int attempt = 0; attempt < 3 && !doc; ++attempt) {
       QString pw;
@@ -182,14 +185,20 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
         }
         pw = prompt.textValue();
       }
-      const QByteArray utf8 = pw.toUtf8();
-      doc = engine->open(span, std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+      password = pw.toUtf8();
+      doc = engine->open(span, std::string_view(password.constData(), static_cast<size_t>(password.size())));
     }
   }
   if (!doc) {
     statusBar()->showMessage(engine->last_open_needs_password()
                                  ? QStringLiteral("Неверный пароль: %1").arg(name)
                                  : QStringLiteral("Не удалось разобрать документ: %1").arg(name));
+    return nullptr;
+  }
+  if (report.needs_password &&
+      !confirmThreats(this, name, security::scan(span, std::string_view(password.constData(), static_cast<size_t>(password.size()))),
+                      &verdict)) {
+    statusBar()->showMessage(L("Открытие отменено: %1", "Open cancelled: %1").arg(name));
     return nullptr;
   }
 

@@ -238,6 +238,39 @@ class OpenTest : public QObject {
     QCOMPARE(p.tabs()->count(), 2);
   }
 
+  // A script that only an encrypted object stream holds is found once the password is known,
+  // and asked about before the document is shown.
+  void lockedScriptIsCheckedAfterThePassword_data() {
+    QTest::addColumn<bool>("open");
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("Open") << true;
+  }
+  void lockedScriptIsCheckedAfterThePassword() {
+    QFETCH(bool, open);
+    TempDir work;
+    write_file(work.file("in.pdf"), pdfWithPageEntries("/AA << /O << /S /JavaScript /JS (app.alert\\(1\\)) >> >>"));
+    QCOMPARE(run_program({"qpdf", "--object-streams=generate", "--encrypt", password.toStdString(), "o", "256", "--",
+                          work.file("in.pdf"), work.file("locked.pdf")}),
+             0);
+    QVERIFY(read_file(work.file("locked.pdf")).find("JavaScript") == std::string::npos);
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer answers({[this](QWidget* d) {
+                             auto* in = qobject_cast<QInputDialog*>(d);
+                             QVERIFY(in);
+                             in->setTextValue(password);
+                             in->accept();
+                           },
+                           checkDangerousBoxThen(open ? QMessageBox::Open : QMessageBox::Cancel)});
+    w.openFile(QString::fromStdString(work.file("locked.pdf")));
+    QCOMPARE(answers.seen.size(), 2);
+    QCOMPARE(answers.seen[1].text, QStringLiteral("«locked.pdf»: ОПАСНО"));
+    QVERIFY(answers.seen[1].informative.contains(QStringLiteral("• встроенный JavaScript")));
+    QCOMPARE(p.tabs()->count(), open ? 1 : 0);
+    QCOMPARE(p.status(), open ? QStringLiteral("Открыт locked.pdf — безопасность: ОПАСНО")
+                              : QStringLiteral("Открытие отменено: locked.pdf"));
+  }
+
   void passwordPrompts_data() {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QStringList>("typed");  // "<cancel>" rejects the prompt

@@ -144,3 +144,47 @@ TEST(CInterface, ReportOutlivesTheInput) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CInterface, ScanWithPasswordTellsWhyThereIsNoReport) {
+  // A stored zlib stream whose content is "/JS", in an object stream.
+  const char raw[] = "1 0 obj<</Type/ObjStm/Filter/FlateDecode>>stream\n\x78\x01\x01\x03\x00\xFC\xFF/JS\n";
+  const std::string packed(raw, sizeof raw - 1);
+  // An encryption dictionary whose user key the empty password does not match.
+  const std::string locked = "%PDF-1.7\n1 0 obj<</Type/ObjStm/Filter/FlateDecode>>stream\nxx\nendstream endobj\n"
+                             "trailer<</Encrypt<</Filter/Standard/V 2/R 3/Length 128/P -4/O<" +
+                             std::string(64, '1') + ">/U<" + std::string(64, '2') + ">>>/ID[<00><00>]>>\n";
+  const struct {
+    const char* what;
+    std::string input;
+    const char* password;
+    size_t password_len;
+    int status;
+  } cases[] = {
+      {"a report", packed, nullptr, 0, QUORVEL_SCAN_DONE},
+      {"an unknown filter", "1 0 obj<</Type/ObjStm/Filter/X>>stream\n/JS", nullptr, 0, QUORVEL_SCAN_INCOMPLETE},
+      {"a password that does not open the file", locked, "x", 1, QUORVEL_SCAN_NEEDS_PASSWORD},
+      {"a null password with a length", packed, nullptr, 1, QUORVEL_SCAN_FAILED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    int status = -1;
+    const Report r(quorvel_scan_with_password(reinterpret_cast<const uint8_t*>(c.input.data()), c.input.size(),
+                                              c.password, c.password_len, &status));
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(r != nullptr, c.status == QUORVEL_SCAN_DONE);
+    if (r) {
+      EXPECT_EQ(quorvel_report_verdict(r.get()), 2);
+    }
+  }
+  int status = -1;
+  EXPECT_EQ(quorvel_scan_with_password(nullptr, 1, nullptr, 0, &status), nullptr);
+  EXPECT_EQ(status, QUORVEL_SCAN_FAILED);
+  // Without a place for the outcome, the report alone answers.
+  EXPECT_EQ(Report(quorvel_scan_with_password(reinterpret_cast<const uint8_t*>(packed.data()), packed.size(), "", 0,
+                                              nullptr)) != nullptr,
+            true);
+}
+
+}  // namespace
