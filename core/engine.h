@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -104,6 +106,20 @@ struct PageRangeFile {
   std::string path;
   int first = 0;
   int last = 0;
+};
+
+// What a text replacement did on one page: occurrences replaced, and those left as they were,
+// by why.
+struct TextReplacement {
+  int operators = 0;       // text-showing operators rewritten
+  int replaced = 0;        // occurrences replaced (in the page text and in annotation appearances)
+  int missing_glyphs = 0;  // left: the font there holds no glyph for a character of the replacement
+  int no_room = 0;         // left: wider than the free space on its line, even narrowed to 90 %
+  int not_editable = 0;    // left: text that cannot be rewritten (vertical, Type 3, unknown widths)
+  int not_read_back = 0;   // left: the rewritten text did not read back as intended
+  int in_fields = 0;       // left: in a form field's appearance, which its value redraws
+  std::u32string missing;  // the characters without a glyph
+  int left() const { return missing_glyphs + no_room + not_editable + not_read_back + in_fields; }
 };
 
 struct TextSpan {
@@ -312,6 +328,23 @@ class IDocument {
                                               const std::string& replacement) {
     std::vector<int> out;
     for (int page : pages) out.push_back(replace_text(page, find, replacement));
+    return out;
+  }
+  // The replacement throughout the document, in one rewrite: in the page text of `text_pages`
+  // (where search found `find`) and in the appearances of every page's annotations, which search
+  // does not read. What it did, by page, for the pages where `find` occurred.
+  virtual std::map<int, TextReplacement> replace_text_everywhere(const std::vector<int>& text_pages,
+                                                                 const std::string& find,
+                                                                 const std::string& replacement) {
+    std::map<int, TextReplacement> out;
+    const std::vector<int> done = replace_text_pages(text_pages, find, replacement);
+    for (size_t i = 0; i < done.size() && i < text_pages.size(); ++i) {
+      if (done[i] == 0) continue;
+      TextReplacement& r = out[text_pages[i]];
+      r.operators = std::max(done[i], 0);
+      r.replaced = r.operators;
+      r.not_editable = done[i] < 0 ? 1 : 0;
+    }
     return out;
   }
   // Adds `text` (UTF-8) with its baseline starting at (x, y) in page space, `font_size` points,

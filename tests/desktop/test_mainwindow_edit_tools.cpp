@@ -177,7 +177,7 @@ class MainWindowEditToolsTest : public QObject {
     QTest::addColumn<QString>("with");
     QTest::addColumn<int>("objects");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("twice in one object, once in another") << "alpha" << "omega" << 2 << "omega beta omega\nomega\ngamma\n";
+    QTest::newRow("twice in one object, once in another") << "alpha" << "delta" << 2 << "delta beta delta\ndelta\ngamma\n";
     QTest::newRow("deleted") << "beta " << "" << 1 << "alpha alpha\nalpha\ngamma\n";
     QTest::newRow("one page") << "gamma" << "delta" << 1 << "alpha beta alpha\nalpha\ndelta\n";
   }
@@ -226,9 +226,10 @@ class MainWindowEditToolsTest : public QObject {
       bottom = std::max(bottom, static_cast<int>(height - hit.bottom) + 2);
     }
     QVERIFY(bottom >= 0);
-    // A letter the embedded subset lacks: found, and said so.
+    // Letters the embedded subset lacks: found, and the letters and the page named.
     w.replaceTextTo(QStringLiteral("Ромашка"), QStringLiteral("Zebra"), out("never.pdf"));
-    QCOMPARE(p.status(), QStringLiteral("Текст найден, но заменить его не удалось: «Ромашка»"));
+    QCOMPARE(p.status(), QStringLiteral("Текст найден, но заменить его не удалось: «Ромашка» — оставлено: 2 (стр. 1); "
+                                        "на стр. 1 нет глифов для: «Z», «b»"));
     QVERIFY(!QFileInfo::exists(out("never.pdf")));
 
     const QString path = out("renamed.pdf");
@@ -241,6 +242,22 @@ class MainWindowEditToolsTest : public QObject {
     QVERIFY(text.find("40702810900000012345") != std::string::npos);
     TempDir scratch;
     QCOMPARE(differingRows(popplerPage(contract, scratch), popplerPage(path, scratch), top, bottom), 0);
+  }
+
+  void replacementSaysWhatWasLeft() {
+    // "omega" is wider than "alpha": the one before "beta" has no room on its line; the rest
+    // end their lines and are replaced, and the copy with them is written.
+    LangGuard ru(0);
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(words);
+    const QString path = out("partly.pdf");
+    StatusLog log(w);
+    w.replaceTextTo(QStringLiteral("alpha"), QStringLiteral("omega"), path);
+    QCOMPARE(log.messages.value(0), QStringLiteral("Заменено не всё: заменено 2, оставлено: 1 (стр. 1); "
+                                        "на стр. 1 замена не помещается в строке → %1").arg(path));
+    QCOMPARE(p.tabs()->count(), 2);
+    QCOMPARE(QString::fromStdString(allText(*w.currentView()->doc)), QStringLiteral("alpha beta omega\nomega\ngamma\n"));
   }
 
   void replacementNotFoundSavesNothing() {
