@@ -260,6 +260,39 @@ class MainWindowEditToolsTest : public QObject {
     QCOMPARE(QString::fromStdString(allText(*w.currentView()->doc)), QStringLiteral("alpha beta omega\nomega\ngamma\n"));
   }
 
+  void replacementReachesAnnotationAppearances() {
+    // Search reads no annotation, yet a note's appearance shows the text: it is replaced, and
+    // the field's, which its value draws again, is reported as left.
+    auto stream = [](const std::string& data, const std::string& dict) {
+      return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+    };
+    const std::string helv = "<< /Font << /Helv 4 0 R >> >>";
+    const std::string look = "BT /Helv 12 Tf 2 6 Td (Call the office) Tj ET";
+    const std::string form = "/Type /XObject /Subtype /Form /BBox [0 0 300 24] /Resources " + helv;
+    const QString notes = writeTestFile(
+        dir, "notes.pdf",
+        build_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                   "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources " + helv +
+                       " /Contents 5 0 R /Annots [6 0 R 8 0 R] >>",
+                   "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+                   stream("BT /Helv 12 Tf 72 700 Td (Nothing here) Tj ET", ""),
+                   "<< /Type /Annot /Subtype /FreeText /Rect [72 600 372 624] /Contents (Call the office) "
+                   "/DA (/Helv 12 Tf) /AP << /N 7 0 R >> >>",
+                   stream(look, form),
+                   "<< /Type /Annot /Subtype /Widget /FT /Tx /T (f) /V (Call the office) /Rect [72 500 372 524] "
+                   "/DA (/Helv 12 Tf 0 g) /AP << /N 9 0 R >> >>",
+                   stream(look, form)}));
+    LangGuard ru(0);
+    MainWindow w;
+    w.openFile(notes);
+    const QString path = out("notes-edited.pdf");
+    StatusLog log(w);
+    w.replaceTextTo(QStringLiteral("office"), QStringLiteral("desk"), path);
+    QCOMPARE(log.messages.value(0), QStringLiteral("Заменено не всё: заменено 1, оставлено: 1 (стр. 1); "
+                                                   "на стр. 1 текст в полях формы → %1").arg(path));
+    QVERIFY(QFileInfo::exists(path));
+  }
+
   void replacementNotFoundSavesNothing() {
     LangGuard ru(0);
     MainWindow w;
