@@ -113,6 +113,7 @@ struct PageRangeFile {
 struct TextReplacement {
   int operators = 0;       // text-showing operators rewritten
   int replaced = 0;        // occurrences replaced (in the page text and in annotation appearances)
+  int moved_words = 0;     // of those, how many moved the words after them on their line
   int missing_glyphs = 0;  // left: the font there holds no glyph for a character of the replacement
   int no_room = 0;         // left: wider than the free space on its line, even narrowed to 90 %
   int not_editable = 0;    // left: text that cannot be rewritten (vertical, Type 3, unknown widths)
@@ -314,11 +315,12 @@ class IDocument {
     return false;
   }
   // Replaces every occurrence of `find` (UTF-8, exact, case-sensitive) in the page's text as
-  // search reads it, drawing the replacement in the font of the occurrence's first glyph where
-  // that began; what follows stays in place (a longer replacement is narrowed to the room of the
-  // text it replaces). Gives the number of text-showing operators rewritten. 0: nothing found,
-  // `find` empty or a page out of range; -1: found, but no occurrence could be replaced (its font
-  // holds no glyph for a character of the replacement, or its text cannot be rewritten).
+  // search reads it, drawing the replacement in the font of the occurrence's first glyph (its
+  // ligatures read as their letters; any glyph the embedded font holds may be used). A wider
+  // replacement runs into free room on its line, narrowed to no less than 90 %, the words after
+  // it in its operator moving along when needed; what else is on the page stays in place. Gives
+  // the number of text-showing operators rewritten. 0: nothing found, `find` empty or a page out
+  // of range; -1: found, but no occurrence could be replaced.
   virtual int replace_text(int /*page*/, const std::string& /*find*/, const std::string& /*replacement*/) {
     return 0;
   }

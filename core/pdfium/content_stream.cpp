@@ -480,9 +480,9 @@ std::string rewrite_show(const PageContent& page, const Show& show, const std::v
       const Glyph& g = page.glyphs[show.first + gi];
       const GlyphEdit& e = edits[gi];
       if (!e.drop && e.insert.empty()) {
-        move_to(x);
+        move_to(x + e.shift);
         put(g.code);
-        pen = x + g.advance;
+        pen = x + e.shift + g.advance;
       } else if (!e.insert.empty()) {
         move_to(x);
         const double natural = inserted_width(show, e.insert);

@@ -177,6 +177,9 @@ struct GlyphEdit {
   // Room the inserted glyphs may take, text space before horizontal scaling; wider text is
   // narrowed to fit rather than drawn over what follows. Negative: no limit.
   double room = -1;
+  // A kept glyph drawn this much further along (text space), making room for a wider word
+  // before it on its line.
+  double shift = 0;
 };
 
 // The width `codes` take when shown by `show`, in text space before horizontal scaling (a code

@@ -192,6 +192,7 @@ std::map<int, TextReplacement> PdfiumDocument::replace_counted(const std::vector
       TextReplacement& t = out[p];
       t.operators += r.operators;
       t.replaced += r.replaced;
+      t.moved_words += r.moved_words;
       t.missing_glyphs += r.missing_glyphs;
       t.no_room += r.no_room;
       t.not_editable += r.not_editable;
@@ -206,6 +207,7 @@ std::map<int, TextReplacement> PdfiumDocument::replace_counted(const std::vector
     for (auto& [page, r] : out) {
       r.not_read_back += r.replaced;
       r.replaced = 0;
+      r.moved_words = 0;
       r.operators = 0;
     }
   }
@@ -228,6 +230,7 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
   std::vector<size_t> gone_total;
   std::u32string expected_total;
   // One attempt with the given occurrences; their outcomes go to `outcome`.
+  int moved = 0;  // occurrences kept that moved words along their line
   auto attempt = [&](const std::vector<size_t>& which, std::vector<content::LeftReason>& outcome) {
     std::vector<size_t> gone = gone_total;
     std::u32string expected = expected_total;
@@ -247,6 +250,15 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
             std::vector<size_t> one;
             occurrence_of(map, found[which[n]], before, one);
             really.insert(really.end(), one.begin(), one.end());
+          }
+          // Words moved along their line to make room read the same, elsewhere.
+          for (const auto& g : plan.moved) {
+            auto it = map.chars_of.find(g);
+            if (it == map.chars_of.end()) continue;
+            for (size_t r : it->second) {
+              really.push_back(r);
+              if (!before[r].blank()) expected.push_back(before[r].code);
+            }
           }
           gone = std::move(really);
           expected += plan.expected;
@@ -274,6 +286,7 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
       gone_total = std::move(gone);
       expected_total = std::move(expected);
       result.operators += shows;
+      for (size_t n = 0; n < plan.moves.size(); ++n) moved += plan.moves[n] && plan.outcome[n] == content::LeftReason::None;
     }
     return kept;
   };
@@ -286,6 +299,7 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
       std::any_of(outcome.begin(), outcome.end(), [](content::LeftReason r) { return r == content::LeftReason::None; });
   if (kept || !any_planned) {
     for (content::LeftReason r : outcome) content::count_outcome(result, r);
+    result.moved_words = moved;
     return result;
   }
   // The page as a whole did not read back as intended: each occurrence on its own, so that one
@@ -302,6 +316,7 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
       ++result.not_read_back;
     }
   }
+  result.moved_words = moved;
   return result;
 }
 

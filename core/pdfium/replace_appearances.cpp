@@ -164,6 +164,7 @@ bool replace_in_appearances(QPDFPageObjectHelper& page, const Font::StandardWidt
           a.replaceKey("/Contents", QPDFObjectHandle::newUnicodeString(text));
         }
         r.operators += static_cast<int>(replaced.size());
+        for (size_t n = 0; n < plan.moves.size(); ++n) r.moved_words += plan.moves[n] && plan.outcome[n] == LeftReason::None;
         changed = true;
       }
     }

@@ -44,63 +44,134 @@ bool blank_glyph(const Show& s, const Glyph& g) {
   return t.empty() ? (g.code.length == 1 && g.code.value == 32) : std::all_of(t.begin(), t.end(), blank_char);
 }
 
-// How far the occurrence reaches from the start of its first glyph to the end of its last, and
-// how far its replacement may reach without touching the next glyph on its line (or, at the end
-// of a line, past the right edge of the page's text): both in the first glyph's text space.
-struct Room {
-  double own = -1, free = -1;
-};
-
-Room room_of(const PageContent& c, const Occurrence& o, double right_limit) {
-  const std::pair<size_t, size_t> first = o.glyphs.front(), last = o.glyphs.back();
-  const Show& s1 = c.shows[first.first];
-  const Show& sn = c.shows[last.first];
-  const Glyph& g1 = glyph(c, first);
-  const Glyph& gn = glyph(c, last);
-  Matrix inv;
-  Room r;
-  if (sn.size == 0 || s1.size == 0 || !g1.place.inverse(inv)) return r;
-  auto local = [&](const Glyph& g, double along, double& u, double& v) {
+// Positions in the text space of an occurrence's first glyph (its glyph space; times the size
+// gives text space before horizontal scaling).
+class Frame {
+ public:
+  Frame(const PageContent& c, const Glyph& g1, double right_limit) : c_(c), g1_(g1), right_limit_(right_limit) {
+    ok_ = g1.place.inverse(inv_);
+    g1.place.apply(1, 0, ax_, ay_);
+  }
+  bool ok() const { return ok_; }
+  void local(const Glyph& g, double along, double& u, double& v) const {
     double x = 0, y = 0;
     g.place.apply(along, 0, x, y);
-    inv.apply(x, y, u, v);
-  };
-  double end = 0, v = 0;
-  local(gn, gn.advance / sn.size, end, v);
-  r.own = std::max(0.0, end * s1.size);
-  // The glyphs after it on its baseline, and the right edge of text running the same way.
-  double next = INFINITY, edge = end;
-  double ax = 0, ay = 0;
-  g1.place.apply(1, 0, ax, ay);
-  const double ox = g1.place.e, oy = g1.place.f;
+    inv_.apply(x, y, u, v);
+  }
+  // How far text may reach from `end` (on the baseline) without touching the next glyph of the
+  // line, less a tenth of the size that keeps a word gap a reader still sees; at the end of a
+  // line, up to the right edge of the page's text (or `right_limit`).
+  double free_after(double end, const std::vector<bool>& skip) const {
+    double next = INFINITY, edge = end;
+    const double ox = g1_.place.e, oy = g1_.place.f;
+    for (const Show& s : c_.shows) {
+      for (size_t k = 0; k < s.count; ++k) {
+        const Glyph& g = c_.glyphs[s.first + k];
+        if (!g.known || skip[s.first + k] || blank_glyph(s, g)) continue;
+        double gx = 0, gy = 0;
+        g.place.apply(1, 0, gx, gy);
+        // Only text running the same way counts.
+        const double cross = (ax_ - ox) * (gy - g.place.f) - (ay_ - oy) * (gx - g.place.e);
+        if (std::fabs(cross) > 1e-3 * (std::fabs(ax_ - ox) + std::fabs(ay_ - oy)) *
+                                   (std::fabs(gx - g.place.e) + std::fabs(gy - g.place.f)) + 1e-9)
+          continue;
+        double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+        local(g, 0, u0, v0);
+        local(g, g.width, u1, v1);
+        edge = std::max(edge, u1);
+        if (std::fabs(v0) < 0.3 && u0 > end - 0.05) next = std::min(next, u0);
+      }
+    }
+    if (!std::isfinite(next) && std::isfinite(right_limit_) && ax_ - ox > 0 && std::fabs(ay_ - oy) < 1e-6 * (ax_ - ox)) {
+      double u = 0, v = 0;
+      inv_.apply(right_limit_, oy, u, v);
+      edge = std::max(edge, u);
+    }
+    return std::max(end, std::isfinite(next) ? next - 0.1 : edge);
+  }
+
+ private:
+  const PageContent& c_;
+  const Glyph& g1_;
+  double right_limit_;
+  Matrix inv_;
+  double ax_ = 0, ay_ = 0;
+  bool ok_ = false;
+};
+
+// Where the replacement goes: the width it may take, and how far the kept glyphs after it in
+// its operator move to make room (their word gaps shrink, down to a fifth of the size, and the
+// line's free end takes the rest).
+struct Fit {
+  bool ok = false;
+  double room = -1;  // for GlyphEdit::room
+  std::vector<std::pair<size_t, double>> shifts;  // glyph in the last show, its shift
+};
+
+Fit fit(const PageContent& c, const Occurrence& o, const std::vector<bool>& others, double natural, double right_limit) {
+  Fit f;
+  const auto [si, last] = o.glyphs.back();
+  const Show& s1 = c.shows[o.glyphs.front().first];
+  const Show& sn = c.shows[si];
+  const Glyph& gn = glyph(c, o.glyphs.back());
+  const Frame frame(c, glyph(c, o.glyphs.front()), right_limit);
+  if (!frame.ok() || s1.size == 0 || sn.size == 0) return f;
   std::vector<bool> own(c.glyphs.size(), false);
   for (const auto& at : o.glyphs) own[c.shows[at.first].first + at.second] = true;
-  for (const Show& s : c.shows) {
-    for (size_t k = 0; k < s.count; ++k) {
-      const Glyph& g = c.glyphs[s.first + k];
-      if (!g.known || own[s.first + k] || blank_glyph(s, g)) continue;
-      double gx = 0, gy = 0;
-      g.place.apply(1, 0, gx, gy);
-      // Only text running the same way counts.
-      const double cross = (ax - ox) * (gy - g.place.f) - (ay - oy) * (gx - g.place.e);
-      if (std::fabs(cross) > 1e-3 * (std::fabs(ax - ox) + std::fabs(ay - oy)) * (std::fabs(gx - g.place.e) + std::fabs(gy - g.place.f)) + 1e-9)
-        continue;
-      double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
-      local(g, 0, u0, v0);
-      local(g, g.width, u1, v1);
-      edge = std::max(edge, u1);
-      if (std::fabs(v0) < 0.3 && u0 > end - 0.05) next = std::min(next, u0);
+  double end = 0, v = 0;
+  frame.local(gn, gn.advance / sn.size, end, v);
+  const double size = s1.size, own_width = std::max(0.0, end * size);
+  const double free = frame.free_after(end, own) * size;
+  if (natural <= free + 1e-9) {
+    f.ok = true;
+    return f;
+  }
+  // The gaps after it in its operator, and the free end after the operator's last glyph.
+  struct Gap {
+    size_t k;
+    double shrink;
+  };
+  std::vector<Gap> gaps;
+  double pen = end;  // the end of the last visible glyph so far
+  bool blocked = false;  // another occurrence's glyph follows: nothing past it may move
+  for (size_t k = last + 1; k < sn.count && !blocked; ++k) {
+    const Glyph& g = c.glyphs[sn.first + k];
+    if (others[sn.first + k]) {
+      blocked = true;
+      break;
     }
+    if (blank_glyph(sn, g)) continue;
+    double u0 = 0, u1 = 0, w = 0;
+    frame.local(g, 0, u0, w);
+    frame.local(g, g.width, u1, w);
+    const double gap = (u0 - pen) * size;
+    gaps.push_back({k, gap >= 0.15 * size ? gap - 0.2 * size : 0});
+    pen = std::max(pen, u1);
   }
-  if (!std::isfinite(next) && std::isfinite(right_limit) && ax - ox > 0 && std::fabs(ay - oy) < 1e-6 * (ax - ox)) {
-    double u = 0, v2 = 0;
-    inv.apply(right_limit, oy, u, v2);
-    edge = std::max(edge, u);
+  std::vector<bool> line_own = own;
+  for (size_t k = last + 1; k < sn.count; ++k) line_own[sn.first + k] = true;
+  const double tail = blocked ? 0 : std::max(0.0, frame.free_after(pen, line_own) * size - pen * size);
+  // Narrowed a little into the free space beside it, before anything moves.
+  if (natural * kNarrowestScale <= free + 1e-9) {
+    f.ok = true;
+    f.room = free;
+    return f;
   }
-  // A tenth of the size keeps a word gap a reader still sees.
-  const double limit = std::isfinite(next) ? next - 0.1 : edge;
-  r.free = std::max(r.own, limit * s1.size);
-  return r;
+  for (const double scale : {1.0, kNarrowestScale}) {
+    double shift = natural * scale - own_width;
+    std::vector<std::pair<size_t, double>> shifts;
+    for (const Gap& g : gaps) {
+      shift -= std::min(shift, g.shrink);
+      if (shift <= 1e-9) break;
+      shifts.push_back({g.k, shift});
+    }
+    if (shift > tail + 1e-9) continue;
+    f.ok = true;
+    f.room = scale == 1.0 ? -1 : natural * scale;
+    f.shifts = std::move(shifts);
+    return f;
+  }
+  return f;
 }
 
 }  // namespace
@@ -108,9 +179,12 @@ Room room_of(const PageContent& c, const Occurrence& o, double right_limit) {
 ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurrence>& found, const std::u32string& with,
                                  double right_limit) {
   ReplacementPlan plan;
-  std::vector<bool> taken(c.glyphs.size(), false);
+  std::vector<bool> taken(c.glyphs.size(), false), others(c.glyphs.size(), false);
+  for (const Occurrence& o : found)
+    for (const auto& [si, k] : o.glyphs) others[c.shows[si].first + k] = true;
   for (const Occurrence& o : found) {
     plan.outcome.push_back(LeftReason::NotEditable);
+    plan.moves.push_back(false);
     if (o.glyphs.empty()) continue;
     bool ok = true;
     for (const auto& [si, k] : o.glyphs) ok = ok && c.shows[si].editable && !taken[c.shows[si].first + k];
@@ -125,17 +199,14 @@ ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurre
       plan.outcome.back() = LeftReason::MissingGlyph;
       continue;
     }
-    const Room room = room_of(c, o, right_limit);
     const double natural = inserted_width(first, codes);
-    if (room.own < 0 || natural < 0) continue;
-    double limit = -1;  // drawn at its own width
-    if (natural > room.free + 1e-9) {
-      if (natural * kNarrowestScale > room.free + 1e-9) {
-        plan.outcome.back() = LeftReason::NoRoom;
-        continue;
-      }
-      limit = room.free;
+    if (natural < 0) continue;
+    const Fit where = fit(c, o, others, natural, right_limit);
+    if (!where.ok) {
+      plan.outcome.back() = LeftReason::NoRoom;
+      continue;
     }
+    const double limit = where.room;
     for (const auto& [si, k] : o.glyphs) {
       std::vector<GlyphEdit>& e = plan.edits[si];
       e.resize(c.shows[si].count);
@@ -145,6 +216,19 @@ ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurre
     GlyphEdit& start = plan.edits[o.glyphs.front().first][o.glyphs.front().second];
     start.insert = codes;
     start.room = limit;
+    plan.moves.back() = !where.shifts.empty();
+    if (!where.shifts.empty()) {
+      // Each kept glyph up to the last one moved takes the shift of the next listed glyph.
+      const size_t si = o.glyphs.back().first;
+      std::vector<GlyphEdit>& e = plan.edits[si];
+      e.resize(c.shows[si].count);
+      size_t at = 0;
+      for (size_t k = o.glyphs.back().second + 1; k < c.shows[si].count && at < where.shifts.size(); ++k) {
+        e[k].shift = where.shifts[at].second;
+        if (!blank_glyph(c.shows[si], c.glyphs[c.shows[si].first + k])) plan.moved.push_back({si, k});
+        if (k == where.shifts[at].first) ++at;
+      }
+    }
     for (char32_t ch : text)
       if (!blank_char(ch)) plan.expected.push_back(ch);
     plan.outcome.back() = LeftReason::None;

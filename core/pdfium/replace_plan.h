@@ -32,10 +32,13 @@ struct ReplacementPlan {
   std::vector<LeftReason> outcome;                  // by occurrence
   std::u32string missing;                           // characters no glyph of the font shows
   std::u32string expected;                          // printable characters the content gains
+  std::vector<std::pair<size_t, size_t>> moved;     // kept glyphs moved to make room
+  std::vector<bool> moves;                          // by occurrence: whether it moved any
 };
 
-// Narrowing a wider replacement below this looks condensed; the word may run into free space on
-// its line instead.
+// Narrowing a wider replacement below this looks condensed; instead the word may run into free
+// space on its line, and the words after it in its operator move along, their gaps shrinking and
+// the line's free end taking the rest.
 constexpr double kNarrowestScale = 0.9;
 
 // `right_limit`: the x in user space that upright text ending a line may run up to (the page's

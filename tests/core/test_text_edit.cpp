@@ -72,6 +72,42 @@ TEST(ReplaceText, CountsChangedObjects) {
   }
 }
 
+// A wider word never gets narrower than 90 %: the words after it on its line move along, their
+// gaps shrinking and the line's free end taking the rest, or the occurrence is left.
+TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
+  struct Case {
+    const char* what;
+    std::string content;
+    int replaced, moved, no_room;
+    std::string text_after;
+  } cases[] = {
+      {"the line has room at its end", "BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)-333(gamma)] TJ ET", 1, 1, 0,
+       "ALPHA beta gamma"},
+      {"another word stands right after the line's last",
+       "BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)] TJ ET BT /F1 12 Tf 130 700 Td (zz) Tj ET", 0, 0, 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto doc = open_pdf(multi_stream_pdf({c.content}));
+    ASSERT_TRUE(doc);
+    const std::string before = page_text(*doc, 0);
+    const std::map<int, TextReplacement> done = doc->replace_text_everywhere({0}, "alpha", "ALPHA");
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done.at(0).replaced, c.replaced);
+    EXPECT_EQ(done.at(0).moved_words, c.moved);
+    EXPECT_EQ(done.at(0).no_room, c.no_room);
+    EXPECT_EQ(page_text(*doc, 0), c.text_after.empty() ? before : c.text_after);
+    // No glyph runs into the next one.
+    double right = -1;
+    for (const TextRun& run : doc->extract_text(0).runs)
+      for (const CharBox& b : run.chars) {
+        if (b.right - b.left <= 0) continue;
+        EXPECT_GE(b.left, right - 0.5);
+        right = b.right;
+      }
+  }
+}
+
 TEST(ReplaceText, SurvivesSavingAndLeavesNoOldText) {
   TempDir dir;
   // The old text sits in a content stream of its own.
