@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -137,9 +136,9 @@ std::vector<std::string> words_of(const IDocument& doc, int page) {
 }
 
 struct Tally {
-  long found = 0, replaced = 0, moved = 0, missing = 0, no_room = 0, not_editable = 0, not_read_back = 0, fields = 0;
+  long found = 0;
+  TextReplacement all;
   long pixels = 0, lost = 0, cases = 0, bad_pixels = 0;
-  std::set<char32_t> glyphs;
 };
 
 }  // namespace
@@ -189,17 +188,10 @@ int main(int argc, char** argv) {
           std::unique_ptr<IDocument> doc = engine->open(as_bytes(bytes), "");
           std::vector<Box> boxes = hit_boxes(*doc, page, w);
           const std::map<int, TextReplacement> done = doc->replace_text_everywhere({page}, w, with);
-          for (const auto& [p, r] : done) {
-            t.found += r.replaced + r.left();
-            t.replaced += r.replaced;
-            t.moved += r.moved_words;
-            t.missing += r.missing_glyphs;
-            t.no_room += r.no_room;
-            t.not_editable += r.not_editable;
-            t.not_read_back += r.not_read_back;
-            t.fields += r.in_fields;
-            t.glyphs.insert(r.missing.begin(), r.missing.end());
-          }
+          TextReplacement all;
+          for (const auto& [p, r] : done) all += r;
+          t.found += all.replaced + all.left();
+          t.all += all;
           if (verbose) {
             for (const auto& [p, r] : done)
               if (r.left() > 0)
@@ -230,10 +222,12 @@ int main(int argc, char** argv) {
     for (const char* kind : {"upper", "same", "longer"}) {
       const Tally& t = tallies[kind];
       std::string missing;
-      for (char32_t c : t.glyphs) missing += c < 128 ? std::string(1, static_cast<char>(c)) : "?";
+      for (char32_t c : t.all.missing) missing += c < 128 ? std::string(1, static_cast<char>(c)) : "?";
       std::printf("%-26s %6d %-6s %6ld %6ld %7.2f%% %6ld %7ld %7ld %7ld %7ld %7ld %7ld %s\n", m.name, take, kind, t.found,
-                  t.replaced, t.found ? 100.0 * t.replaced / t.found : 100.0, t.moved, t.missing, t.no_room, t.not_editable,
-                  t.not_read_back, t.pixels, t.lost, missing.empty() ? "" : ("missing: " + missing).c_str());
+                  static_cast<long>(t.all.replaced), t.found ? 100.0 * t.all.replaced / t.found : 100.0,
+                  static_cast<long>(t.all.moved_words), static_cast<long>(t.all.missing_glyphs),
+                  static_cast<long>(t.all.no_room), static_cast<long>(t.all.not_editable),
+                  static_cast<long>(t.all.not_read_back), t.pixels, t.lost, missing.empty() ? "" : ("missing: " + missing).c_str());
       std::fflush(stdout);
     }
   }

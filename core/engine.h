@@ -121,6 +121,19 @@ struct TextReplacement {
   int in_fields = 0;       // left: in a form field's appearance, which its value redraws
   std::u32string missing;  // the characters without a glyph
   int left() const { return missing_glyphs + no_room + not_editable + not_read_back + in_fields; }
+  TextReplacement& operator+=(const TextReplacement& r) {
+    operators += r.operators;
+    replaced += r.replaced;
+    moved_words += r.moved_words;
+    missing_glyphs += r.missing_glyphs;
+    no_room += r.no_room;
+    not_editable += r.not_editable;
+    not_read_back += r.not_read_back;
+    in_fields += r.in_fields;
+    for (char32_t c : r.missing)
+      if (missing.find(c) == std::u32string::npos) missing.push_back(c);
+    return *this;
+  }
 };
 
 struct TextSpan {

@@ -189,17 +189,7 @@ std::map<int, TextReplacement> PdfiumDocument::replace_counted(const std::vector
         return content::replace_in_appearances(qp, widths, from, with, r);
       });
       if (r.replaced + r.left() == 0) continue;
-      TextReplacement& t = out[p];
-      t.operators += r.operators;
-      t.replaced += r.replaced;
-      t.moved_words += r.moved_words;
-      t.missing_glyphs += r.missing_glyphs;
-      t.no_room += r.no_room;
-      t.not_editable += r.not_editable;
-      t.not_read_back += r.not_read_back;
-      t.in_fields += r.in_fields;
-      for (char32_t c : r.missing)
-        if (t.missing.find(c) == std::u32string::npos) t.missing.push_back(c);
+      out[p] += r;
     }
   });
   if (!written) {
