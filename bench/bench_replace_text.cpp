@@ -99,7 +99,8 @@ std::string pdftotext_page(const std::string& path, int page) {
 }
 
 // Lines of `before` that `after` lacks, among those holding neither word.
-int lost_lines(const std::string& before, const std::string& after, const std::string& a, const std::string& b) {
+int lost_lines(const std::string& before, const std::string& after, const std::string& a, const std::string& b,
+               bool verbose) {
   std::vector<std::string> kept;
   std::istringstream in_after(after);
   for (std::string line; std::getline(in_after, line);) kept.push_back(line);
@@ -108,7 +109,10 @@ int lost_lines(const std::string& before, const std::string& after, const std::s
   for (std::string line; std::getline(in_before, line);) {
     if (line.find(a) != std::string::npos || (!b.empty() && line.find(b) != std::string::npos)) continue;
     auto it = std::find(kept.begin(), kept.end(), line);
-    if (it == kept.end()) ++lost;
+    if (it == kept.end()) {
+      ++lost;
+      if (verbose) std::printf("  line read differently: «%s»\n", line.c_str());
+    }
     else kept.erase(it);
   }
   return lost;
@@ -215,7 +219,7 @@ int main(int argc, char** argv) {
           if (verbose && px != 0) std::printf("  %s p%d %s -> %s: %d pixels\n", m.name, page + 1, w.c_str(), with.c_str(), px);
           t.pixels += std::max(px, 0);
           t.bad_pixels += px != 0 ? 1 : 0;
-          t.lost += lost_lines(text_before, pdftotext_page(after, page), w, with);
+          t.lost += lost_lines(text_before, pdftotext_page(after, page), w, with, verbose);
         }
       }
     }
