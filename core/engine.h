@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -105,6 +107,34 @@ struct PageRangeFile {
   std::string path;
   int first = 0;
   int last = 0;
+};
+
+// What a text replacement did on one page: occurrences replaced, and those left as they were,
+// by why.
+struct TextReplacement {
+  int operators = 0;       // text-showing operators rewritten
+  int replaced = 0;        // occurrences replaced (in the page text and in annotation appearances)
+  int moved_words = 0;     // of those, how many moved the words after them on their line
+  int missing_glyphs = 0;  // left: the font there holds no glyph for a character of the replacement
+  int no_room = 0;         // left: wider than the free space on its line, even narrowed to 90 %
+  int not_editable = 0;    // left: text that cannot be rewritten (vertical, Type 3, unknown widths)
+  int not_read_back = 0;   // left: the rewritten text did not read back as intended
+  int in_fields = 0;       // left: in a form field's appearance, which its value redraws
+  std::u32string missing;  // the characters without a glyph
+  int left() const { return missing_glyphs + no_room + not_editable + not_read_back + in_fields; }
+  TextReplacement& operator+=(const TextReplacement& r) {
+    operators += r.operators;
+    replaced += r.replaced;
+    moved_words += r.moved_words;
+    missing_glyphs += r.missing_glyphs;
+    no_room += r.no_room;
+    not_editable += r.not_editable;
+    not_read_back += r.not_read_back;
+    in_fields += r.in_fields;
+    for (char32_t c : r.missing)
+      if (missing.find(c) == std::u32string::npos) missing.push_back(c);
+    return *this;
+  }
 };
 
 struct TextSpan {
@@ -317,11 +347,12 @@ class IDocument {
     return false;
   }
   // Replaces every occurrence of `find` (UTF-8, exact, case-sensitive) in the page's text as
-  // search reads it, drawing the replacement in the font of the occurrence's first glyph where
-  // that began; what follows stays in place (a longer replacement is narrowed to the room of the
-  // text it replaces). Gives the number of text-showing operators rewritten. 0: nothing found,
-  // `find` empty or a page out of range; -1: found, but no occurrence could be replaced (its font
-  // holds no glyph for a character of the replacement, or its text cannot be rewritten).
+  // search reads it, drawing the replacement in the font of the occurrence's first glyph (its
+  // ligatures read as their letters; any glyph the embedded font holds may be used). A wider
+  // replacement runs into free room on its line, narrowed to no less than 90 %, the words after
+  // it in its operator moving along when needed; what else is on the page stays in place. Gives
+  // the number of text-showing operators rewritten. 0: nothing found, `find` empty or a page out
+  // of range; -1: found, but no occurrence could be replaced.
   virtual int replace_text(int /*page*/, const std::string& /*find*/, const std::string& /*replacement*/) {
     return 0;
   }
@@ -332,6 +363,23 @@ class IDocument {
                                               const std::string& replacement) {
     std::vector<int> out;
     for (int page : pages) out.push_back(replace_text(page, find, replacement));
+    return out;
+  }
+  // The replacement throughout the document, in one rewrite: in the page text of `text_pages`
+  // (where search found `find`) and in the appearances of every page's annotations, which search
+  // does not read. What it did, by page, for the pages where `find` occurred.
+  virtual std::map<int, TextReplacement> replace_text_everywhere(const std::vector<int>& text_pages,
+                                                                 const std::string& find,
+                                                                 const std::string& replacement) {
+    std::map<int, TextReplacement> out;
+    const std::vector<int> done = replace_text_pages(text_pages, find, replacement);
+    for (size_t i = 0; i < done.size() && i < text_pages.size(); ++i) {
+      if (done[i] == 0) continue;
+      TextReplacement& r = out[text_pages[i]];
+      r.operators = std::max(done[i], 0);
+      r.replaced = r.operators;
+      r.not_editable = done[i] < 0 ? 1 : 0;
+    }
     return out;
   }
   // Adds `text` (UTF-8) with its baseline starting at (x, y) in page space, `font_size` points,

@@ -245,6 +245,11 @@ bool PdfiumDocument::edit_page(ContentSession& session, int index, const Content
   return true;
 }
 
+void PdfiumDocument::edit_appearances(ContentSession& session, int index, const AppearanceEdit& edit) {
+  if (index < 0 || static_cast<size_t>(index) >= session.pages.size()) return;
+  if (edit(session.pages[static_cast<size_t>(index)], session.fonts.widths())) session.changed = true;
+}
+
 bool PdfiumDocument::edit_content(int index, const ContentEdit& edit, const PageCheck& accept) {
   bool done = false;
   return edit_pages([&](ContentSession& s) { done = edit_page(s, index, edit, accept); }) && done;

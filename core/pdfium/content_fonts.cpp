@@ -1,5 +1,6 @@
 // What placing glyphs and encoding new text needs of a PDF font: its code space, its widths and
 // which characters its codes stand for.
+#include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>
 #include <qpdf/QPDFTokenizer.hh>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "core/pdfium/content_stream.h"
+#include "core/pdfium/font_program.h"
 
 namespace quorvel::content {
 
@@ -22,18 +24,25 @@ uint32_t big_endian(std::string_view s) {
   return v;
 }
 
-// One character from UTF-16BE bytes; 0 when they hold none or more than one.
-char32_t single_char(std::string_view utf16) {
-  if (utf16.size() == 2) {
-    const char32_t u = big_endian(utf16);
-    return u >= 0xD800 && u <= 0xDFFF ? 0 : u;
+// The characters of UTF-16BE bytes; empty when they hold none, an unpaired surrogate, or more
+// than a ligature's three.
+std::u32string chars_of(std::string_view utf16) {
+  std::u32string out;
+  for (size_t i = 0; i + 1 < utf16.size(); i += 2) {
+    const uint32_t u = big_endian(utf16.substr(i, 2));
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < utf16.size()) {
+      const uint32_t lo = big_endian(utf16.substr(i + 2, 2));
+      if (lo < 0xDC00 || lo > 0xDFFF) return {};
+      out.push_back(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+      i += 2;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      return {};
+    } else {
+      out.push_back(u);
+    }
   }
-  if (utf16.size() == 4) {
-    const uint32_t hi = big_endian(utf16.substr(0, 2)), lo = big_endian(utf16.substr(2, 2));
-    if (hi >= 0xD800 && hi <= 0xDBFF && lo >= 0xDC00 && lo <= 0xDFFF)
-      return 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
-  }
-  return 0;
+  if (out.size() > 3 || (out.size() == 1 && out[0] == 0)) return {};
+  return out;
 }
 
 struct CMapToken {
@@ -74,39 +83,6 @@ std::vector<CMapToken> section(const std::vector<CMapToken>& tokens, const std::
 
 bool is_string(const CMapToken& t) { return t.type == QPDFTokenizer::tt_string; }
 
-// Character names of the codes 32..126 as text fonts name them.
-constexpr std::array<const char*, 95> kAsciiNames = {
-    "space", "exclam", "quotedbl", "numbersign", "dollar", "percent", "ampersand", "quotesingle",
-    "parenleft", "parenright", "asterisk", "plus", "comma", "hyphen", "period", "slash", "zero", "one",
-    "two", "three", "four", "five", "six", "seven", "eight", "nine", "colon", "semicolon", "less",
-    "equal", "greater", "question", "at", "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L",
-    "M", "N", "O", "P", "Q", "R", "S", "T", "U", "V", "W", "X", "Y", "Z", "bracketleft", "backslash",
-    "bracketright", "asciicircum", "underscore", "grave", "a", "b", "c", "d", "e", "f", "g", "h", "i",
-    "j", "k", "l", "m", "n", "o", "p", "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "braceleft",
-    "bar", "braceright", "asciitilde"};
-
-char32_t name_to_unicode(const std::string& name) {
-  for (size_t i = 0; i < kAsciiNames.size(); ++i)
-    if (name == kAsciiNames[i]) return static_cast<char32_t>(32 + i);
-  if (name == "quoteright") return 0x2019;
-  if (name == "quoteleft") return 0x2018;
-  if (name == "minus") return 0x2212;
-  // uniXXXX and uXXXX[XX] name their character directly.
-  auto hex = [](std::string_view s) -> char32_t {
-    if (s.empty() || s.size() > 6) return 0;
-    char32_t v = 0;
-    for (char ch : s) {
-      const int d = ch >= '0' && ch <= '9' ? ch - '0' : ch >= 'A' && ch <= 'F' ? ch - 'A' + 10 : -1;
-      if (d < 0) return 0;
-      v = v * 16 + static_cast<char32_t>(d);
-    }
-    return v;
-  };
-  if (name.size() == 7 && name.compare(0, 3, "uni") == 0) return hex(std::string_view(name).substr(3));
-  if (name.size() >= 5 && name.size() <= 7 && name[0] == 'u') return hex(std::string_view(name).substr(1));
-  return 0;
-}
-
 // The characters of the codes 0x80..0x9F in WinAnsiEncoding; 0 where it has none.
 constexpr std::array<char16_t, 32> kWinAnsiHigh = {
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -142,18 +118,59 @@ double number_of(QPDFObjectHandle o, double fallback = 0) {
 
 }  // namespace
 
+namespace {
+
+// The embedded program of a font descriptor, read for the glyphs it holds.
+ProgramGlyphs program_of(QPDFObjectHandle descriptor) {
+  if (!descriptor.isDictionary()) return {};
+  try {
+    QPDFObjectHandle type1 = descriptor.getKey("/FontFile"), truetype = descriptor.getKey("/FontFile2");
+    if (type1.isStream()) {
+      std::shared_ptr<Buffer> data = type1.getStreamData(qpdf_dl_generalized);
+      size_t clear = data->getSize();
+      QPDFObjectHandle length1 = type1.getDict().getKey("/Length1");
+      if (length1.isInteger() && length1.getIntValue() > 0 && static_cast<size_t>(length1.getIntValue()) < clear)
+        clear = static_cast<size_t>(length1.getIntValue());
+      return read_type1(std::string_view(reinterpret_cast<const char*>(data->getBuffer()), clear));
+    }
+    if (truetype.isStream()) {
+      std::shared_ptr<Buffer> data = truetype.getStreamData(qpdf_dl_generalized);
+      return read_truetype(std::string_view(reinterpret_cast<const char*>(data->getBuffer()), data->getSize()));
+    }
+  } catch (...) {
+  }
+  return {};
+}
+
+}  // namespace
+
 struct FontLoader {
   Font& font;
+  // A composite font's embedded TrueType program and its CID to glyph map (empty: identity).
+  ProgramGlyphs cid_program;
+  std::vector<uint32_t> cid_to_gid;
+  bool identity_gids = true;
+
+  bool lacks_cid_glyph(uint32_t code, const std::u32string& text) const {
+    if (font.kind != Font::Kind::Composite || cid_program.glyph_count == 0) return false;
+    uint32_t cid = code;
+    if (!font.identity_cids_) {
+      auto it = font.cids_.find(code);
+      cid = it == font.cids_.end() ? 0 : it->second;
+    }
+    const uint32_t gid = identity_gids ? cid : cid < cid_to_gid.size() ? cid_to_gid[cid] : 0;
+    return !cid_program.draws(gid, text == U" ");
+  }
 
   void to_unicode(QPDFObjectHandle stream) {
     const std::vector<CMapToken> tokens = cmap_tokens(stream);
     size_t entries = 0;
-    auto put = [&](uint32_t code, char32_t c) {
-      if (entries++ < kMaxMapEntries) font.unicode_.emplace(code, c);
+    auto put = [&](uint32_t code, const std::u32string& c) {
+      if (!c.empty() && entries++ < kMaxMapEntries) font.unicode_.emplace(code, c);
     };
     const std::vector<CMapToken> chars = section(tokens, "bfchar");
     for (size_t i = 0; i + 1 < chars.size(); i += 2) {
-      if (is_string(chars[i]) && is_string(chars[i + 1])) put(big_endian(chars[i].value), single_char(chars[i + 1].value));
+      if (is_string(chars[i]) && is_string(chars[i + 1])) put(big_endian(chars[i].value), chars_of(chars[i + 1].value));
     }
     const std::vector<CMapToken> ranges = section(tokens, "bfrange");
     for (size_t i = 0; i + 2 < ranges.size();) {
@@ -165,13 +182,13 @@ struct FontLoader {
       if (ranges[i + 2].type == QPDFTokenizer::tt_array_open) {
         size_t k = i + 3;
         for (uint32_t code = lo; k < ranges.size() && ranges[k].type != QPDFTokenizer::tt_array_close; ++k, ++code) {
-          if (is_string(ranges[k]) && code <= hi) put(code, single_char(ranges[k].value));
+          if (is_string(ranges[k]) && code <= hi) put(code, chars_of(ranges[k].value));
         }
         i = k + 1;
       } else if (is_string(ranges[i + 2])) {
-        const char32_t first = single_char(ranges[i + 2].value);
-        for (uint32_t code = lo; first != 0 && code <= hi && code - lo < kMaxMapEntries; ++code)
-          put(code, first + (code - lo));
+        const std::u32string first = chars_of(ranges[i + 2].value);
+        for (uint32_t code = lo; first.size() == 1 && code <= hi && code - lo < kMaxMapEntries; ++code)
+          put(code, std::u32string(1, first[0] + (code - lo)));
         i += 3;
       } else {
         i += 3;
@@ -245,6 +262,22 @@ struct FontLoader {
         break;
       }
     }
+    QPDFObjectHandle descriptor = cid.getKey("/FontDescriptor");
+    if (descriptor.isDictionary() && descriptor.getKey("/FontFile2").isStream()) {
+      cid_program = program_of(descriptor);
+      QPDFObjectHandle map = cid.getKey("/CIDToGIDMap");
+      if (map.isStream()) {
+        try {
+          std::shared_ptr<Buffer> data = map.getStreamData(qpdf_dl_generalized);
+          const unsigned char* b = data->getBuffer();
+          for (size_t i = 0; i + 1 < data->getSize() && cid_to_gid.size() < kMaxMapEntries; i += 2)
+            cid_to_gid.push_back((static_cast<uint32_t>(b[i]) << 8) | b[i + 1]);
+          identity_gids = false;
+        } catch (...) {
+          cid_program = {};
+        }
+      }
+    }
     font.kind = Font::Kind::Composite;
   }
 
@@ -275,27 +308,71 @@ struct FontLoader {
                                                         descriptor.hasKey("/FontFile2") || descriptor.hasKey("/FontFile3"));
     if (base_enc.empty() && !embedded && !type3 && standard_font(base) && base != "Symbol" && base != "ZapfDingbats")
       base_enc = "StandardEncoding";
+    // Glyph names by code: the program's own encoding, then the named one, then /Differences.
+    const ProgramGlyphs program = type3 ? ProgramGlyphs{} : program_of(descriptor);
+    std::map<uint32_t, std::string> names = program.encoding;
+    if (program.standard_encoding || (!embedded && base_enc.empty() && !type3))
+      for (uint32_t code = 32; code < 127; ++code) names[code] = standard_name(code);
     std::map<uint32_t, char32_t> from_encoding;
     for (uint32_t code = 32; code < 256 && !base_enc.empty(); ++code) {
-      if (char32_t c = base_encoding(base_enc, code)) from_encoding[code] = c;
+      if (char32_t c = base_encoding(base_enc, code)) {
+        from_encoding[code] = c;
+        if (std::string n = glyph_name(c); !n.empty()) names[code] = n;
+      }
     }
     if (differences.isArray()) {
       uint32_t code = 0;
       for (int i = 0; i < differences.getArrayNItems(); ++i) {
         QPDFObjectHandle item = differences.getArrayItem(i);
         if (item.isNumber()) {
-          code = static_cast<uint32_t>(item.getNumericValue());
+          const double v = item.getNumericValue();
+          code = v >= 0 && v < 256 ? static_cast<uint32_t>(v) : 256;
         } else if (item.isName()) {
           if (code < 256) {
-            const char32_t c = name_to_unicode(item.getName().substr(1));
-            if (c) from_encoding[code] = c;
+            const std::string name = item.getName().substr(1);
+            names[code] = name;
+            const std::u32string c = glyph_text(name);
+            if (c.size() == 1) from_encoding[code] = c[0];
             else from_encoding.erase(code);
           }
           ++code;
         }
       }
     }
-    for (const auto& [code, c] : from_encoding) font.unicode_.emplace(code, c);
+    for (const auto& [code, name] : names) {
+      const std::u32string text = glyph_text(name);
+      // A ligature's name reads as one character to some readers: only a ToUnicode map or the
+      // page itself says it reads as its letters.
+      if (text.size() == 1) font.unicode_.emplace(code, text);
+    }
+    for (const auto& [code, c] : from_encoding) font.unicode_.emplace(code, std::u32string(1, c));
+
+    // Which codes' glyphs the embedded program lacks, where that can be told.
+    std::set<std::string> held = program.names;
+    if (descriptor.isDictionary() && descriptor.getKey("/CharSet").isString())
+      held = charset_names(descriptor.getKey("/CharSet").getStringValue());
+    if (program.glyph_count > 0) {
+      for (uint32_t code = 0; code < 256; ++code) {
+        auto name = names.find(code);
+        auto text = font.unicode_.find(code);
+        const bool blank = text != font.unicode_.end() && text->second == U" ";
+        uint32_t gid = 0;
+        if (!program.code_gids.empty()) {
+          if (auto it = program.code_gids.find(code); it != program.code_gids.end()) gid = it->second;
+        } else if (name != names.end() && program.name_gids.count(name->second)) {
+          gid = program.name_gids.at(name->second);
+        } else if (text != font.unicode_.end() && text->second.size() == 1 &&
+                   program.unicode_gids.count(text->second[0])) {
+          gid = program.unicode_gids.at(text->second[0]);
+        }
+        if (!program.draws(gid, blank)) font.not_held_.insert(code);
+      }
+    } else if (!held.empty()) {
+      for (uint32_t code = 0; code < 256; ++code) {
+        auto name = names.find(code);
+        if (name == names.end() || !held.count(name->second)) font.not_held_.insert(code);
+      }
+    }
 
     if (widths.isArray()) {
       const uint32_t first = static_cast<uint32_t>(number_of(dict.getKey("/FirstChar")));
@@ -316,7 +393,7 @@ struct FontLoader {
 std::shared_ptr<Font> Font::load(QPDFObjectHandle dict, const StandardWidth& standard) {
   auto font = std::make_shared<Font>();
   if (!dict.isDictionary()) return font;
-  FontLoader loader{*font};
+  FontLoader loader{*font, {}, {}, true};
   const std::string subtype = dict.getKey("/Subtype").isName() ? dict.getKey("/Subtype").getName() : "";
   if (subtype == "/Type0") {
     loader.composite(dict);
@@ -326,7 +403,7 @@ std::shared_ptr<Font> Font::load(QPDFObjectHandle dict, const StandardWidth& sta
   if (font->kind == Kind::Unknown) return font;
   if (dict.getKey("/ToUnicode").isStream()) {
     // The ToUnicode map says what the codes stand for better than the encoding does.
-    std::map<uint32_t, char32_t> from_encoding;
+    std::map<uint32_t, std::u32string> from_encoding;
     from_encoding.swap(font->unicode_);
     loader.to_unicode(dict.getKey("/ToUnicode"));
     font->unicode_.merge(from_encoding);
@@ -339,7 +416,9 @@ std::shared_ptr<Font> Font::load(QPDFObjectHandle dict, const StandardWidth& sta
         if (code >= r.low && code <= r.high) length = r.length;
       if (length == 0) continue;
     }
-    if (c != 0 && font->width(code)) font->encoding_.emplace(c, Code{code, length});
+    if (font->not_held_.count(code) || loader.lacks_cid_glyph(code, c) || !font->width(code)) continue;
+    if (c.size() == 1) font->encoding_.emplace(c[0], Code{code, length});
+    else font->ligatures_.emplace(c, Code{code, length});
   }
   return font;
 }
@@ -398,9 +477,39 @@ std::optional<Font::Code> Font::encode(char32_t c) const {
   return it->second;
 }
 
-void Font::learn(uint32_t code, size_t length, char32_t c) {
-  if (c == 0 || !width(code)) return;
-  encoding_.insert_or_assign(c, Code{code, length});
+bool Font::encode_text(std::u32string_view text, std::vector<Code>& out, std::u32string& missing) const {
+  out.clear();
+  for (size_t i = 0; i < text.size();) {
+    bool done = false;
+    for (size_t n = 3; n >= 2 && !done; --n) {
+      if (i + n > text.size()) continue;
+      auto it = ligatures_.find(std::u32string(text.substr(i, n)));
+      if (it != ligatures_.end()) {
+        out.push_back(it->second);
+        i += n;
+        done = true;
+      }
+    }
+    if (done) continue;
+    if (std::optional<Code> code = encode(text[i])) out.push_back(*code);
+    else if (text[i] == ' ') out.push_back({0, 0});
+    else if (missing.find(text[i]) == std::u32string::npos) missing.push_back(text[i]);
+    ++i;
+  }
+  return missing.empty();
+}
+
+std::u32string Font::text(uint32_t code) const {
+  auto it = unicode_.find(code);
+  return it == unicode_.end() ? std::u32string() : it->second;
+}
+
+void Font::learn(uint32_t code, size_t length, const std::u32string& text) {
+  if (text.empty() || text.size() > 3 || !width(code)) return;
+  // What the font says the code stands for wins over a reader that saw only part of a ligature.
+  if (auto it = unicode_.find(code); it != unicode_.end() && it->second != text) return;
+  if (text.size() == 1) encoding_.insert_or_assign(text[0], Code{code, length});
+  else ligatures_.insert_or_assign(text, Code{code, length});
 }
 
 }  // namespace quorvel::content

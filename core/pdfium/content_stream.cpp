@@ -405,6 +405,31 @@ bool read_page(QPDFPageObjectHelper& page, const Font::StandardWidth& standard, 
   return true;
 }
 
+bool read_form(QPDFObjectHandle xobject, const Font::StandardWidth& standard, PageContent& out) {
+  out = PageContent{};
+  if (!xobject.isStream()) return false;
+  std::shared_ptr<Buffer> data = xobject.getStreamData(qpdf_dl_generalized);
+  out.streams.push_back(xobject);
+  out.data.emplace_back(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+  out.ops.emplace_back();
+  if (!parse_ops(out.data.back(), out.ops.back())) return false;
+  Reader reader(xobject.getDict().getKey("/Resources"), standard, out);
+  reader.run(0);
+  reader.finish();
+  return true;
+}
+
+double inserted_width(const Show& show, const std::vector<Font::Code>& codes) {
+  double natural = 0;
+  for (const Font::Code& c : codes) {
+    const std::optional<double> w = c.length == 0 ? std::optional<double>(0.333) : show.font->width(c.value);
+    if (!w) return -1;
+    natural += *w * show.size +
+               (c.length == 0 ? 0 : show.char_spacing + (c.length == 1 && c.value == 32 ? show.word_spacing : 0));
+  }
+  return natural;
+}
+
 std::string rewrite_show(const PageContent& page, const Show& show, const std::vector<GlyphEdit>& edits) {
   if (!show.editable || edits.size() != show.count || !show.font) return {};
   const Op& op = page.ops[show.stream][show.op];
@@ -455,18 +480,13 @@ std::string rewrite_show(const PageContent& page, const Show& show, const std::v
       const Glyph& g = page.glyphs[show.first + gi];
       const GlyphEdit& e = edits[gi];
       if (!e.drop && e.insert.empty()) {
-        move_to(x);
+        move_to(x + e.shift);
         put(g.code);
-        pen = x + g.advance;
+        pen = x + e.shift + g.advance;
       } else if (!e.insert.empty()) {
         move_to(x);
-        double natural = 0;
-        for (const Font::Code& c : e.insert) {
-          const std::optional<double> w = c.length == 0 ? std::optional<double>(0.333) : font.width(c.value);
-          if (!w) ok = false;
-          natural += w.value_or(0) * show.size +
-                     (c.length == 0 ? 0 : show.char_spacing + (c.length == 1 && c.value == 32 ? show.word_spacing : 0));
-        }
+        const double natural = inserted_width(show, e.insert);
+        if (natural < 0) ok = false;
         const double scale = e.room >= 0 && natural > e.room + 1e-9 && natural > 0 ? e.room / natural : 1;
         if (scale != 1) {
           // Narrowed by horizontal scaling, which only a text state change outside TJ can do.
@@ -619,6 +639,10 @@ void write_page(QPDFPageObjectHelper& page, const PageContent& content, const Re
     contents.appendItem(QPDFObjectHandle::newStream(q, tail));
   }
   oh.replaceKey("/Contents", contents);
+}
+
+std::string spliced_stream(const PageContent& content, size_t stream, const Replacements& replaced) {
+  return spliced(content, stream, replaced);
 }
 
 }  // namespace quorvel::content

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,8 +74,14 @@ class Font {
   std::string bytes(uint32_t code, size_t length) const;
   // A code that shows `c` and that the font is known to hold a glyph for; empty when none.
   std::optional<Code> encode(char32_t c) const;
+  // Codes that show `text`, by the font's ligatures where it has them (read back as their
+  // letters) and single letters otherwise; a space the font lacks becomes a word gap (a code of
+  // length 0). False with `missing` holding the characters no glyph of the font shows.
+  bool encode_text(std::u32string_view text, std::vector<Code>& out, std::u32string& missing) const;
+  // What a reader reads for a code (a ligature gives its letters); empty when unknown.
+  std::u32string text(uint32_t code) const;
   // Adds what a reader of the page saw a code stand for, so that encode() can use it.
-  void learn(uint32_t code, size_t length, char32_t c);
+  void learn(uint32_t code, size_t length, const std::u32string& text);
 
   // Widths of the standard fonts that files may use without /Widths: the width of `unicode` in
   // `base_font` for a size of 1, or empty.
@@ -91,8 +98,10 @@ class Font {
   std::map<uint32_t, uint32_t> cids_;  // composite: code to CID from an embedded CMap
   std::map<uint32_t, double> widths_;  // by code (simple) or CID (composite), text space
   std::optional<double> default_width_;
-  std::map<uint32_t, char32_t> unicode_;      // code to character (single characters only)
-  std::map<char32_t, Code> encoding_;         // character to the code that shows it
+  std::map<uint32_t, std::u32string> unicode_;  // code to the characters it stands for
+  std::map<char32_t, Code> encoding_;           // character to the code that shows it
+  std::map<std::u32string, Code> ligatures_;    // letters to the ligature that shows them
+  std::set<uint32_t> not_held_;                 // codes whose glyph the embedded program lacks
   std::function<std::optional<double>(uint32_t)> fallback_;  // simple standard fonts
   friend struct FontLoader;
 };
@@ -156,6 +165,10 @@ struct PageContent {
 // cannot be decoded or does not read as content; a form that cannot is left out.
 bool read_page(QPDFPageObjectHelper& page, const Font::StandardWidth& standard, PageContent& out);
 
+// Reads a form XObject (an annotation's appearance) on its own, as stream 0 with its own
+// resources, like a page. False when it does not read as content.
+bool read_form(QPDFObjectHandle xobject, const Font::StandardWidth& standard, PageContent& out);
+
 // What happens to one glyph of a rewritten operator.
 struct GlyphEdit {
   bool drop = false;
@@ -164,7 +177,14 @@ struct GlyphEdit {
   // Room the inserted glyphs may take, text space before horizontal scaling; wider text is
   // narrowed to fit rather than drawn over what follows. Negative: no limit.
   double room = -1;
+  // A kept glyph drawn this much further along (text space), making room for a wider word
+  // before it on its line.
+  double shift = 0;
 };
+
+// The width `codes` take when shown by `show`, in text space before horizontal scaling (a code
+// of length 0 is a word gap of a third of the size); negative when a width is unknown.
+double inserted_width(const Show& show, const std::vector<Font::Code>& codes);
 
 // The operator rewritten with `edits` (one per glyph): kept glyphs stay where they were, and so
 // does the pen after the operator. Empty when the show is not editable or an inserted code has
@@ -177,6 +197,10 @@ std::string rewrite_show(const PageContent& page, const Show& show, const std::v
 // changed form becomes a copy that only this drawing of it uses.
 void write_page(QPDFPageObjectHelper& page, const PageContent& content,
                 const std::map<std::pair<size_t, size_t>, std::string>& replaced, const std::string& append);
+
+// The text of stream `stream` with the given operators replaced and every other byte as it was.
+std::string spliced_stream(const PageContent& content, size_t stream,
+                           const std::map<std::pair<size_t, size_t>, std::string>& replaced);
 
 // Numbers as content streams write them: "C" locale, at most `decimals` places, no trailing zeros.
 std::string number_text(double v, int decimals = 4);

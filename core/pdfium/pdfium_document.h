@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -144,6 +145,8 @@ class PdfiumDocument final : public IDocument {
   int replace_text(int page, const std::string& find, const std::string& replacement) override;
   std::vector<int> replace_text_pages(const std::vector<int>& pages, const std::string& find,
                                       const std::string& replacement) override;
+  std::map<int, TextReplacement> replace_text_everywhere(const std::vector<int>& text_pages, const std::string& find,
+                                                         const std::string& replacement) override;
   bool insert_text(int page, const std::string& text, double x, double y, double font_size,
                    unsigned rgb) override;
 
@@ -214,8 +217,15 @@ class PdfiumDocument final : public IDocument {
   // One page's redaction inside a session (redact.cpp): boxes painted, 0 or -1 as redact() gives.
   int redact_in(ContentSession& session, int page, const std::vector<annot::Rect>& boxes);
   // One page's replacement inside a session (pdfium_text_edit.cpp), given the page's runs.
-  int replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
-                 const std::string& replacement);
+  TextReplacement replace_in(ContentSession& session, int page, const TextPage& text, const std::string& find,
+                             const std::string& replacement);
+  // Lets `edit` change the annotations of page `index` (their appearances) inside a session;
+  // `edit` says whether it changed anything.
+  using AppearanceEdit = std::function<bool(
+      QPDFPageObjectHelper& page, const std::function<std::optional<double>(const std::string&, char32_t)>& widths)>;
+  void edit_appearances(ContentSession& session, int index, const AppearanceEdit& edit);
+  std::map<int, TextReplacement> replace_counted(const std::vector<int>& text_pages, bool every_page_annotations,
+                                                 const std::string& find, const std::string& replacement);
   // Runs `edit` on the document's file (see file_bytes) and swaps the result in when it loads
   // with the document's password, has a page count in [min_pages, max_pages] and nothing changed
   // the document meanwhile (pdfium_pages.cpp). Called without the lock: `edit` runs outside it.

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "desktop/window/lang.h"
@@ -161,6 +162,72 @@ QJsonArray docxPages(const IDocument& doc) {
 QByteArray docxRequestBody(const QString& title, const QJsonArray& pages) {
   return QJsonDocument(QJsonObject{{QStringLiteral("title"), title}, {QStringLiteral("pages"), pages}})
       .toJson(QJsonDocument::Indented);
+}
+
+namespace {
+
+// "12, 36" of the pages where `count` of a page is above 0, at most ten of them.
+QString pagesWhere(const std::map<int, TextReplacement>& pages, const std::function<int(const TextReplacement&)>& count) {
+  QStringList list;
+  int more = 0;
+  for (const auto& [page, r] : pages) {
+    if (count(r) <= 0) continue;
+    if (list.size() < 10) list << QString::number(qint64(page) + 1);
+    else ++more;
+  }
+  QString out = list.join(QStringLiteral(", "));
+  if (more > 0) out += QStringLiteral(" …");
+  return out;
+}
+
+}  // namespace
+
+QString replacementLeftText(const std::map<int, TextReplacement>& pages) {
+  int left = 0;
+  std::u32string missing;
+  for (const auto& [page, r] : pages) {
+    left += r.left();
+    for (char32_t c : r.missing)
+      if (missing.find(c) == std::u32string::npos) missing.push_back(c);
+  }
+  if (left == 0) return {};
+  QStringList parts;
+  parts << L("оставлено: %1 (стр. %2)", "left: %1 (pages %2)").arg(left).arg(pagesWhere(pages, [](const TextReplacement& r) { return r.left(); }));
+  QStringList glyphs;
+  for (char32_t c : missing) glyphs << QStringLiteral("«%1»").arg(QString::fromUcs4(&c, 1));
+  const struct {
+    int TextReplacement::*count;
+    QString text;
+  } reasons[] = {
+      {&TextReplacement::missing_glyphs,
+       L("на стр. %1 нет глифов для: %2", "pages %1 have no glyphs for: %2").arg(QStringLiteral("%1"), glyphs.join(QStringLiteral(", ")))},
+      {&TextReplacement::no_room, L("на стр. %1 замена не помещается в строке", "on pages %1 the replacement does not fit its line")},
+      {&TextReplacement::not_editable, L("на стр. %1 текст нельзя переписать", "on pages %1 the text cannot be rewritten")},
+      {&TextReplacement::not_read_back,
+       L("на стр. %1 результат не прочитался как задумано", "on pages %1 the result did not read back as intended")},
+      {&TextReplacement::in_fields, L("на стр. %1 текст в полях формы", "on pages %1 the text is in form fields")},
+  };
+  for (const auto& reason : reasons) {
+    const QString where = pagesWhere(pages, [&](const TextReplacement& r) { return r.*(reason.count); });
+    if (!where.isEmpty()) parts << reason.text.arg(where);
+  }
+  return parts.join(QStringLiteral("; "));
+}
+
+QString replacementStatus(const QString& find, const std::map<int, TextReplacement>& pages, const QString& outPath) {
+  int replaced = 0, operators = 0;
+  for (const auto& [page, r] : pages) {
+    replaced += r.replaced;
+    operators += r.operators;
+  }
+  const QString left = replacementLeftText(pages);
+  if (replaced == 0)
+    return L("Текст найден, но заменить его не удалось: «%1»", "The text was found but could not be replaced: «%1»").arg(find) +
+           (left.isEmpty() ? QString() : QStringLiteral(" — ") + left);
+  if (left.isEmpty()) return L("Заменено объектов: %1 → %2", "Objects replaced: %1 → %2").arg(operators).arg(outPath);
+  return L("Заменено не всё: заменено %1, %2 → %3", "Not everything was replaced: %1 replaced, %2 → %3")
+      .arg(replaced)
+      .arg(left, outPath);
 }
 
 }  // namespace quorvel::desktop

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <map>
 #include <optional>
 
 #include "core/engine.h"
@@ -63,5 +64,13 @@ QByteArray docxRequestBody(const QString& title, const QJsonArray& pages);
 
 // Whether a reply body is what the DOCX route promises.
 inline bool isDocxBody(const QByteArray& body) { return body.startsWith(QByteArrayLiteral("PK\x03\x04")); }
+
+// --- Text replacement --------------------------------------------------------------------
+// What was left of a replacement over the document, page by page (1-based page numbers): the
+// count and pages left, then each reason with its pages ("на стр. 12, 36 нет глифов для: «Ж»").
+// Empty when nothing was left.
+QString replacementLeftText(const std::map<int, TextReplacement>& pages);
+// The status of a replacement that found `find`: a plain success only when nothing was left.
+QString replacementStatus(const QString& find, const std::map<int, TextReplacement>& pages, const QString& outPath);
 
 }  // namespace quorvel::desktop

@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
 #include "core/search.h"
 
+#include "desktop/tools/ContentTools.h"
 #include "desktop/tools/LocalTools.h"
 #include "desktop/tools/UnreadablePages.h"
 #include "desktop/window/MainWindow.h"
@@ -65,8 +67,7 @@ void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, c
   PdfView* view = currentView();
   if (!view || !view->doc || oldText.isEmpty() || outPath.isEmpty()) return;
   struct Outcome {
-    int objects = 0;
-    bool unreplaceable = false;  // found, but no font there can draw the replacement
+    std::map<int, TextReplacement> pages;  // what each page where the text occurred gave
     bool saved = false;
   };
   auto outcome = std::make_shared<Outcome>();
@@ -81,7 +82,7 @@ void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, c
   job.work = [doc, text, outcome, find = oldText.toStdString(), replacement = newText.toStdString(),
               path = outPath.toStdString(), annotations = std::move(annotations)](JobControl& c) {
     // Finding the pages that hold the text can be cancelled; only those are then rewritten, all
-    // in one rewrite of the document.
+    // in one rewrite of the document, which also looks into the annotations' appearances.
     search::Options exact;
     exact.case_sensitive = true;
     std::vector<int> pages;
@@ -93,15 +94,17 @@ void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, c
                       [&](const TextRun& run) { return !search::find_all(run.text, find, exact).empty(); }))
         pages.push_back(i);
     }
-    if (!c.commit() || pages.empty()) return;
-    const std::vector<int> changed = doc->replace_text_pages(pages, find, replacement);
-    for (size_t k = 0; k < changed.size() && k < pages.size(); ++k) {
-      outcome->unreplaceable = outcome->unreplaceable || changed[k] < 0;
-      if (changed[k] <= 0) continue;
-      c.pageEdited(pages[k]);
-      outcome->objects += changed[k];
+    if (!c.commit()) return;
+    outcome->pages = doc->replace_text_everywhere(pages, find, replacement);
+    bool any = false;
+    for (const auto& [page, r] : outcome->pages) {
+      if (r.replaced <= 0) continue;
+      c.pageEdited(page);
+      any = true;
     }
-    if (outcome->objects > 0) outcome->saved = doc->save_as(path, annotations);
+    // The replaced pages are right even when some occurrences were left: the copy is written and
+    // the status says what was left.
+    if (any) outcome->saved = doc->save_as(path, annotations);
   };
   job.done = [guard, outcome, oldText, outPath](bool finished) {
     if (!guard) return;
@@ -110,13 +113,11 @@ void MainWindow::replaceTextTo(const QString& oldText, const QString& newText, c
       return;
     }
     const Outcome& o = *outcome;
-    reportLocalTool(*guard, o.objects > 0, o.saved, outPath,
-                    {o.unreplaceable ? L("Текст найден, но заменить его не удалось: «%1»",
-                                         "The text was found but could not be replaced: «%1»")
-                                           .arg(oldText)
-                                     : L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText),
-                     L("Не удалось сохранить результат", "Could not save the result"),
-                     L("Заменено объектов: %1 → %2", "Objects replaced: %1 → %2").arg(o.objects).arg(outPath)});
+    const bool replaced = std::any_of(o.pages.begin(), o.pages.end(), [](const auto& p) { return p.second.replaced > 0; });
+    const QString status = replacementStatus(oldText, o.pages, outPath);
+    reportLocalTool(*guard, replaced, o.saved, outPath,
+                    {o.pages.empty() ? L("Текст не найден: «%1»", "Text not found: «%1»").arg(oldText) : status,
+                     L("Не удалось сохранить результат", "Could not save the result"), status});
   };
   jobs().run(std::move(job));
 }

@@ -56,7 +56,8 @@ TEST(ReplaceText, CountsChangedObjects) {
   } cases[] = {
       {text_pdf({"foo foo"}), "foo", "bar", 1, "bar bar"},
       {two_lines("foo foo", "a foo"), "foo", "bar", 2, "bar bar a bar"},
-      {text_pdf({"aaa"}), "a", "aa", 1, "aaaaaa"},
+      // A wider word takes only free room on its line: the last one runs into the line's end.
+      {text_pdf({"aaa"}), "a", "aa", 1, "aaaa"},
       {text_pdf({"foo"}), "Foo", "bar", 0, "foo"},
       {text_pdf({"drop this"}), " this", "", 1, "drop"},
       {two_lines("Hello", "World"), "Hello World", "x", 0, "Hello World"},
@@ -68,6 +69,42 @@ TEST(ReplaceText, CountsChangedObjects) {
     ASSERT_TRUE(doc);
     EXPECT_EQ(doc->replace_text(0, c.from, c.to), c.count);
     EXPECT_EQ(page_text(*doc, 0), c.text_after);
+  }
+}
+
+// A wider word never gets narrower than 90 %: the words after it on its line move along, their
+// gaps shrinking and the line's free end taking the rest, or the occurrence is left.
+TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
+  struct Case {
+    const char* what;
+    std::string content;
+    int replaced, moved, no_room;
+    std::string text_after;
+  } cases[] = {
+      {"the line has room at its end", "BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)-333(gamma)] TJ ET", 1, 1, 0,
+       "ALPHA beta gamma"},
+      {"another word stands right after the line's last",
+       "BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)] TJ ET BT /F1 12 Tf 130 700 Td (zz) Tj ET", 0, 0, 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto doc = open_pdf(multi_stream_pdf({c.content}));
+    ASSERT_TRUE(doc);
+    const std::string before = page_text(*doc, 0);
+    const std::map<int, TextReplacement> done = doc->replace_text_everywhere({0}, "alpha", "ALPHA");
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done.at(0).replaced, c.replaced);
+    EXPECT_EQ(done.at(0).moved_words, c.moved);
+    EXPECT_EQ(done.at(0).no_room, c.no_room);
+    EXPECT_EQ(page_text(*doc, 0), c.text_after.empty() ? before : c.text_after);
+    // No glyph runs into the next one.
+    double right = -1;
+    for (const TextRun& run : doc->extract_text(0).runs)
+      for (const CharBox& b : run.chars) {
+        if (b.right - b.left <= 0) continue;
+        EXPECT_GE(b.left, right - 0.5);
+        right = b.right;
+      }
   }
 }
 
@@ -121,13 +158,13 @@ TEST(ReplaceText, AGlyphThatStandsForU0000IsNotLost) {
   const Raster before = render_pdfium(*doc, 0);
   const int star = before.inked(90, 718, 93, 732);
   ASSERT_GT(star, 0);
-  EXPECT_EQ(doc->replace_text(0, "foo", "baz"), 2);
-  EXPECT_EQ(page_text(*doc, 0), "bazbar baz more");
+  EXPECT_EQ(doc->replace_text(0, "foo", "fox"), 2);
+  EXPECT_EQ(page_text(*doc, 0), "foxbar fox more");
   EXPECT_EQ(render_pdfium(*doc, 0).inked(90, 718, 93, 732), star);
 
   TempDir dir;
   ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
-  EXPECT_EQ(page_text(*open_file(dir.file("out.pdf")), 0), "bazbar baz more");
+  EXPECT_EQ(page_text(*open_file(dir.file("out.pdf")), 0), "foxbar fox more");
 }
 
 TEST(InsertText, RefusesBadInput) {

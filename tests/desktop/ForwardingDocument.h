@@ -79,6 +79,10 @@ class ForwardingDocument : public IDocument {
                                       const std::string& replacement) override {
     return in->replace_text_pages(pages, find, replacement);
   }
+  std::map<int, TextReplacement> replace_text_everywhere(const std::vector<int>& pages, const std::string& find,
+                                                         const std::string& replacement) override {
+    return in->replace_text_everywhere(pages, find, replacement);
+  }
   bool place_image(int page, const uint8_t* bgra, int w, int h, double x0, double y0, double x1,
                    double y1) override {
     if (placeFails) return false;

@@ -177,7 +177,7 @@ class MainWindowEditToolsTest : public QObject {
     QTest::addColumn<QString>("with");
     QTest::addColumn<int>("objects");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("twice in one object, once in another") << "alpha" << "omega" << 2 << "omega beta omega\nomega\ngamma\n";
+    QTest::newRow("twice in one object, once in another") << "alpha" << "delta" << 2 << "delta beta delta\ndelta\ngamma\n";
     QTest::newRow("deleted") << "beta " << "" << 1 << "alpha alpha\nalpha\ngamma\n";
     QTest::newRow("one page") << "gamma" << "delta" << 1 << "alpha beta alpha\nalpha\ndelta\n";
   }
@@ -226,9 +226,10 @@ class MainWindowEditToolsTest : public QObject {
       bottom = std::max(bottom, static_cast<int>(height - hit.bottom) + 2);
     }
     QVERIFY(bottom >= 0);
-    // A letter the embedded subset lacks: found, and said so.
+    // Letters the embedded subset lacks: found, and the letters and the page named.
     w.replaceTextTo(QStringLiteral("Ромашка"), QStringLiteral("Zebra"), out("never.pdf"));
-    QCOMPARE(p.status(), QStringLiteral("Текст найден, но заменить его не удалось: «Ромашка»"));
+    QCOMPARE(p.status(), QStringLiteral("Текст найден, но заменить его не удалось: «Ромашка» — оставлено: 2 (стр. 1); "
+                                        "на стр. 1 нет глифов для: «Z», «b»"));
     QVERIFY(!QFileInfo::exists(out("never.pdf")));
 
     const QString path = out("renamed.pdf");
@@ -241,6 +242,55 @@ class MainWindowEditToolsTest : public QObject {
     QVERIFY(text.find("40702810900000012345") != std::string::npos);
     TempDir scratch;
     QCOMPARE(differingRows(popplerPage(contract, scratch), popplerPage(path, scratch), top, bottom), 0);
+  }
+
+  void replacementSaysWhatWasLeft() {
+    // "omega" is wider than "alpha": the one before "beta" has no room on its line; the rest
+    // end their lines and are replaced, and the copy with them is written.
+    LangGuard ru(0);
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(words);
+    const QString path = out("partly.pdf");
+    StatusLog log(w);
+    w.replaceTextTo(QStringLiteral("alpha"), QStringLiteral("omega"), path);
+    QCOMPARE(log.messages.value(0), QStringLiteral("Заменено не всё: заменено 2, оставлено: 1 (стр. 1); "
+                                        "на стр. 1 замена не помещается в строке → %1").arg(path));
+    QCOMPARE(p.tabs()->count(), 2);
+    QCOMPARE(QString::fromStdString(allText(*w.currentView()->doc)), QStringLiteral("alpha beta omega\nomega\ngamma\n"));
+  }
+
+  void replacementReachesAnnotationAppearances() {
+    // Search reads no annotation, yet a note's appearance shows the text: it is replaced, and
+    // the field's, which its value draws again, is reported as left.
+    auto stream = [](const std::string& data, const std::string& dict) {
+      return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+    };
+    const std::string helv = "<< /Font << /Helv 4 0 R >> >>";
+    const std::string look = "BT /Helv 12 Tf 2 6 Td (Call the office) Tj ET";
+    const std::string form = "/Type /XObject /Subtype /Form /BBox [0 0 300 24] /Resources " + helv;
+    const QString notes = writeTestFile(
+        dir, "notes.pdf",
+        build_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                   "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources " + helv +
+                       " /Contents 5 0 R /Annots [6 0 R 8 0 R] >>",
+                   "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+                   stream("BT /Helv 12 Tf 72 700 Td (Nothing here) Tj ET", ""),
+                   "<< /Type /Annot /Subtype /FreeText /Rect [72 600 372 624] /Contents (Call the office) "
+                   "/DA (/Helv 12 Tf) /AP << /N 7 0 R >> >>",
+                   stream(look, form),
+                   "<< /Type /Annot /Subtype /Widget /FT /Tx /T (f) /V (Call the office) /Rect [72 500 372 524] "
+                   "/DA (/Helv 12 Tf 0 g) /AP << /N 9 0 R >> >>",
+                   stream(look, form)}));
+    LangGuard ru(0);
+    MainWindow w;
+    w.openFile(notes);
+    const QString path = out("notes-edited.pdf");
+    StatusLog log(w);
+    w.replaceTextTo(QStringLiteral("office"), QStringLiteral("desk"), path);
+    QCOMPARE(log.messages.value(0), QStringLiteral("Заменено не всё: заменено 1, оставлено: 1 (стр. 1); "
+                                                   "на стр. 1 текст в полях формы → %1").arg(path));
+    QVERIFY(QFileInfo::exists(path));
   }
 
   void replacementNotFoundSavesNothing() {

@@ -1,0 +1,239 @@
+// Text replacement over the installed TeX manuals. From sampled pages of each manual, words are
+// taken (every ligature word of the page and one more) and each is replaced by its upper-case
+// form, by a word of the same length and by a longer one made of its own letters. Prints the
+// share of occurrences replaced, what was left and why, the pixels that changed outside the
+// replaced words (2 points of anti-aliasing margin) and the lines pdftotext reads differently
+// among those that hold neither word. Usage: bench_replace_text [pages per manual, default 24];
+// BENCH_VERBOSE=1 lists each replacement that left something.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/fixtures.h"
+#include "core/engine.h"
+#include "core/search.h"
+#include "tex_manuals.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+struct Box {
+  double x0, y0, x1, y1;
+};
+
+std::vector<Box> hit_boxes(const IDocument& doc, int page, const std::string& word) {
+  std::vector<Box> out;
+  search::Options exact;
+  exact.case_sensitive = true;
+  for (const TextRun& run : doc.extract_text(page).runs) {
+    for (const search::Match& m : search::find_all(run.text, word, exact)) {
+      Box b{1e9, 1e9, -1e9, -1e9};
+      for (const CharBox& c : run.chars) {
+        if (c.offset < m.offset || c.offset >= m.offset + m.length) continue;
+        b = {std::min(b.x0, c.left), std::min(b.y0, c.bottom), std::max(b.x1, c.right), std::max(b.y1, c.top)};
+      }
+      if (b.x0 < b.x1) out.push_back(b);
+    }
+  }
+  return out;
+}
+
+struct Render {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+// poppler's picture of the page at 72 dpi, as readers show it (RGB).
+Render render(const std::string& path, int page) {
+  TempDir dir;
+  const std::string n = std::to_string(page + 1);
+  Render r;
+  if (run_program({"pdftoppm", "-cropbox", "-r", "72", "-f", n, "-l", n, "-singlefile", path, dir.file("p")}) != 0)
+    return r;
+  const std::string ppm = read_file(dir.file("p.ppm"));
+  int maxval = 0, consumed = 0;
+  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &r.width, &r.height, &maxval, &consumed) != 3 || maxval != 255) return {};
+  const size_t start = static_cast<size_t>(consumed) + 1, size = static_cast<size_t>(r.width) * r.height * 3;
+  if (ppm.size() < start + size) return {};
+  r.rgb.assign(ppm.begin() + static_cast<long>(start), ppm.begin() + static_cast<long>(start + size));
+  return r;
+}
+
+// Pixels outside every box (widened by 2 points) whose colour differs by more than a faint edge.
+int differing_outside(const Render& a, const Render& b, const std::vector<Box>& boxes, double page_height) {
+  if (a.width == 0 || a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return -1;
+  int n = 0;
+  for (int y = 0; y < a.height; ++y) {
+    const double py = page_height - y - 0.5;
+    for (int x = 0; x < a.width; ++x) {
+      const double px = x + 0.5;
+      bool edited = false;
+      for (const Box& r : boxes)
+        edited = edited || (px >= r.x0 - 2 && px <= r.x1 + 2 && py >= r.y0 - 2 && py <= r.y1 + 2);
+      if (edited) continue;
+      const size_t i = (static_cast<size_t>(y) * a.width + x) * 3;
+      for (int c = 0; c < 3; ++c) {
+        if (std::abs(a.rgb[i + c] - b.rgb[i + c]) > 24) {
+          ++n;
+          break;
+        }
+      }
+    }
+  }
+  return n;
+}
+
+std::string pdftotext_page(const std::string& path, int page) {
+  TempDir dir;
+  const std::string n = std::to_string(page + 1);
+  if (run_program({"pdftotext", "-f", n, "-l", n, "-enc", "UTF-8", path, dir.file("t.txt")}) != 0) return {};
+  return read_file(dir.file("t.txt"));
+}
+
+// Lines of `before` that `after` lacks, among those holding neither word.
+int lost_lines(const std::string& before, const std::string& after, const std::string& a, const std::string& b,
+               bool verbose) {
+  std::vector<std::string> kept;
+  std::istringstream in_after(after);
+  for (std::string line; std::getline(in_after, line);) kept.push_back(line);
+  int lost = 0;
+  std::istringstream in_before(before);
+  for (std::string line; std::getline(in_before, line);) {
+    if (line.find(a) != std::string::npos || (!b.empty() && line.find(b) != std::string::npos)) continue;
+    auto it = std::find(kept.begin(), kept.end(), line);
+    if (it == kept.end()) {
+      ++lost;
+      if (verbose) std::printf("  line read differently: «%s»\n", line.c_str());
+    }
+    else kept.erase(it);
+  }
+  return lost;
+}
+
+bool ligature_word(const std::string& w) {
+  return w.find("ff") != std::string::npos || w.find("fi") != std::string::npos || w.find("fl") != std::string::npos;
+}
+
+// Words of ASCII letters, three or more long, in the order of the page.
+std::vector<std::string> words_of(const IDocument& doc, int page) {
+  std::vector<std::string> out;
+  for (const TextRun& run : doc.extract_text(page).runs) {
+    std::string w;
+    for (char ch : run.text + " ") {
+      if (std::isalpha(static_cast<unsigned char>(ch))) {
+        w += ch;
+      } else {
+        if (w.size() >= 3) out.push_back(w);
+        w.clear();
+      }
+    }
+  }
+  return out;
+}
+
+struct Tally {
+  long found = 0;
+  TextReplacement all;
+  long pixels = 0, lost = 0, cases = 0, bad_pixels = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int per_manual = argc > 1 ? std::max(1, std::atoi(argv[1])) : 24;
+  // Every occurrence left, with its reason, when asked for.
+  const bool verbose = std::getenv("BENCH_VERBOSE") != nullptr;
+  auto engine = make_engine(EngineKind::Pdfium);
+  std::printf("%-26s %6s %-6s %6s %6s %8s %6s %7s %7s %7s %7s %7s %7s\n", "manual", "pages", "kind", "found", "repl.",
+              "share", "moved", "glyph", "room", "edit", "check", "pixels", "lines");
+  for (const TexManual& m : installedTexManuals()) {
+    TempDir dir;
+    // The sampled pages as a document of their own: the same content and fonts, each edit
+    // rewriting a small file instead of the whole manual.
+    std::unique_ptr<IDocument> whole = engine->open(as_bytes(read_file(m.path)), "");
+    if (!whole) continue;
+    const int total = whole->page_count();
+    whole.reset();
+    const int take = std::min(per_manual, total);
+    std::string range;
+    for (int i = 0; i < take; ++i) range += (i ? "," : "") + std::to_string(1 + static_cast<long long>(i) * total / take);
+    const std::string sample = dir.file("sample.pdf");
+    if (run_program({"qpdf", "--empty", "--pages", m.path, range, "--", sample}) > 3) continue;
+    const std::string bytes = read_file(sample);
+    std::map<std::string, Tally> tallies;
+    for (int page = 0; page < take; ++page) {
+      std::unique_ptr<IDocument> original = engine->open(as_bytes(bytes), "");
+      if (!original) break;
+      const std::vector<std::string> words = words_of(*original, page);
+      std::vector<std::string> chosen;
+      for (const std::string& w : words)
+        if (ligature_word(w) && std::find(chosen.begin(), chosen.end(), w) == chosen.end()) chosen.push_back(w);
+      if (!words.empty()) {
+        const std::string& middle = words[words.size() / 2];
+        if (std::find(chosen.begin(), chosen.end(), middle) == chosen.end()) chosen.push_back(middle);
+      }
+      const Render before = render(sample, page);
+      const std::string text_before = pdftotext_page(sample, page);
+      const double height = original->page_info(page).height;
+      for (const std::string& w : chosen) {
+        std::string upper = w, same(w.rbegin(), w.rend()), longer = w + w.substr(0, 2);
+        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        for (const auto& [kind, with] : std::vector<std::pair<std::string, std::string>>{
+                 {"upper", upper}, {"same", same}, {"longer", longer}}) {
+          Tally& t = tallies[kind];
+          std::unique_ptr<IDocument> doc = engine->open(as_bytes(bytes), "");
+          std::vector<Box> boxes = hit_boxes(*doc, page, w);
+          const std::map<int, TextReplacement> done = doc->replace_text_everywhere({page}, w, with);
+          TextReplacement all;
+          for (const auto& [p, r] : done) all += r;
+          t.found += all.replaced + all.left();
+          t.all += all;
+          if (verbose) {
+            for (const auto& [p, r] : done)
+              if (r.left() > 0)
+                std::printf("  %s p%d %s -> %s: glyph %d room %d edit %d check %d\n", m.name, page + 1, w.c_str(),
+                            with.c_str(), r.missing_glyphs, r.no_room, r.not_editable, r.not_read_back);
+          }
+          // Where words moved along their line to make room, the rest of that line changed too.
+          bool moved = false;
+          for (const auto& [p, r] : done) moved = moved || r.moved_words > 0;
+          for (const Box& b : hit_boxes(*doc, page, with)) {
+            const double h = moved ? (b.y1 - b.y0) / 2 : 0;  // the moved words' ascenders and descenders
+            boxes.push_back({b.x0, b.y0 - h, moved ? 1e9 : b.x1, b.y1 + h});
+          }
+          const std::string after = dir.file("after.pdf");
+          ++t.cases;
+          if (!doc->save_as(after, {})) {
+            ++t.bad_pixels;
+            continue;
+          }
+          const int px = differing_outside(before, render(after, page), boxes, height);
+          if (verbose && px != 0) std::printf("  %s p%d %s -> %s: %d pixels\n", m.name, page + 1, w.c_str(), with.c_str(), px);
+          t.pixels += std::max(px, 0);
+          t.bad_pixels += px != 0 ? 1 : 0;
+          t.lost += lost_lines(text_before, pdftotext_page(after, page), w, with, verbose);
+        }
+      }
+    }
+    for (const char* kind : {"upper", "same", "longer"}) {
+      const Tally& t = tallies[kind];
+      std::string missing;
+      for (char32_t c : t.all.missing) missing += c < 128 ? std::string(1, static_cast<char>(c)) : "?";
+      std::printf("%-26s %6d %-6s %6ld %6ld %7.2f%% %6ld %7ld %7ld %7ld %7ld %7ld %7ld %s\n", m.name, take, kind, t.found,
+                  static_cast<long>(t.all.replaced), t.found ? 100.0 * t.all.replaced / t.found : 100.0,
+                  static_cast<long>(t.all.moved_words), static_cast<long>(t.all.missing_glyphs),
+                  static_cast<long>(t.all.no_room), static_cast<long>(t.all.not_editable),
+                  static_cast<long>(t.all.not_read_back), t.pixels, t.lost, missing.empty() ? "" : ("missing: " + missing).c_str());
+      std::fflush(stdout);
+    }
+  }
+  return 0;
+}

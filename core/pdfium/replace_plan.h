@@ -1,0 +1,58 @@
+// Which glyphs of a content stream the replacement of found text rewrites, with which codes of
+// their font, and why an occurrence is left as it was. Shared by page content and annotation
+// appearances; knows nothing of PDFium.
+#pragma once
+
+#ifndef QUORVEL_CORE_PRIVATE
+#error "private header of the core's PDFium adapter: include core/engine.h instead"
+#endif
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/engine.h"
+#include "core/pdfium/content_stream.h"
+
+namespace quorvel::content {
+
+// One occurrence of the searched text as glyphs (show index, glyph index in the show), in the
+// order they are read; `before` and `after` are the letters of a ligature at either end that lie
+// outside the occurrence and must be drawn again.
+struct Occurrence {
+  std::vector<std::pair<size_t, size_t>> glyphs;
+  std::u32string before, after;
+};
+
+enum class LeftReason { None, MissingGlyph, NoRoom, NotEditable };
+
+struct ReplacementPlan {
+  std::map<size_t, std::vector<GlyphEdit>> edits;  // by show
+  std::vector<LeftReason> outcome;                  // by occurrence
+  std::u32string missing;                           // characters no glyph of the font shows
+  std::u32string expected;                          // printable characters the content gains
+  std::vector<std::pair<size_t, size_t>> moved;     // kept glyphs moved to make room
+  std::vector<bool> moves;                          // by occurrence: whether it moved any
+};
+
+// Narrowing a wider replacement below this looks condensed; instead the word may run into free
+// space on its line, and the words after it in its operator move along, their gaps shrinking and
+// the line's free end taking the rest.
+constexpr double kNarrowestScale = 0.9;
+
+// `right_limit`: the x in user space that upright text ending a line may run up to (the page's
+// right edge less a margin as wide as the left one); NaN when there is none.
+ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurrence>& found, const std::u32string& with,
+                                 double right_limit);
+
+// The rewritten operators of a plan, by stream and operator; empty when one cannot be written.
+std::map<std::pair<size_t, size_t>, std::string> rewritten_shows(const PageContent& c, const ReplacementPlan& plan);
+
+// Adds one occurrence's outcome to a page's counts.
+void count_outcome(TextReplacement& r, LeftReason why);
+
+bool blank_char(char32_t c);
+std::u32string code_points(const std::string& utf8);
+
+}  // namespace quorvel::content
