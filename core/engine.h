@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -238,6 +239,14 @@ class IDocument {
   virtual std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) {
     std::vector<int> out;
     for (const auto& [page, boxes] : pages) out.push_back(redact(page, boxes));
+    return out;
+  }
+  // For each listed page, the text of every string its content shows, read as the content edits
+  // read it (a reader may skip strings that another draws); empty for a page that cannot be read
+  // within the bounds those edits keep to. Without a content reader, the extracted text.
+  virtual std::vector<std::optional<std::string>> shown_texts(const std::vector<int>& pages) {
+    std::vector<std::optional<std::string>> out;
+    for (int page : pages) out.push_back(page_text(extract_text(page)));
     return out;
   }
   // Adds each word as invisible (searchable, selectable) text filling its box in page space and

@@ -17,8 +17,11 @@ struct Entity {
 };
 
 // In pattern order, then text order; each (label, value) pair once. A value is a whole token:
-// no letter or digit stands right before or after it.
+// no letter or digit stands right before or after it, nor a point or comma joined to a digit.
 std::vector<Entity> extract_entities(std::string_view text);
+
+// Whether `text` holds `value` as a whole token, by the rule the patterns use.
+bool holds_token(std::string_view text, std::string_view value);
 
 // One box per occurrence of each needle in each run (overlapping occurrences included), then one
 // box per touched run for each occurrence that the page text holds across runs. As with the
