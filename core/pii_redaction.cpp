@@ -107,6 +107,7 @@ RedactionOutcome redact_personal_data(IDocument& doc, const RedactionHooks& hook
       for (const std::string& v : o.found)
         if (holds_token(link.uri, v)) return fail(i);
   }
+  o.boxes = std::move(work);
   return o;
 }
 

@@ -7,6 +7,8 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/engine.h"
 
@@ -24,6 +26,7 @@ struct RedactionOutcome {
   int unredacted = -1;   // the first page whose values could not all be taken out
   bool stopped = false;  // cancelled or not committed
   std::set<std::string> found;  // every value found, for what else the copy would carry
+  std::vector<std::pair<int, std::vector<annot::Rect>>> boxes;  // the boxes blacked out, by page
   bool done() const { return unredacted < 0 && !stopped && count > 0; }
 };
 
