@@ -4,9 +4,6 @@
 // pixels poppler draws differently outside the blacked-out boxes, the time and the peak memory.
 // The floor is the reading of every page's text alone, in the same run, as a ratio.
 // Usage: bench_redact [manual-name-part]
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,8 +21,7 @@
 #include "core/pii_redaction.h"
 #include "process_status.h"
 #include "tex_manuals.h"
-
-extern char** environ;
+#include "timed_run.h"
 
 using namespace quorvel;
 namespace fs = std::filesystem;
@@ -108,25 +104,11 @@ bool batch_path(const std::string& app, const std::string& manual, const fs::pat
   fs::create_directories(out);
   fs::create_symlink(manual, in / fs::path(manual).filename());
   copy = out / fs::path(manual).filename();
-  std::vector<std::string> argv{app, "--batch", in.string(), "--batch-op", "redact", "--batch-out", out.string()};
-  std::vector<char*> args;
-  for (std::string& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  const auto t0 = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const bool started = posix_spawn(&pid, app.c_str(), &fa, nullptr, args.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&fa);
-  if (!started) return false;
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  seconds = seconds_since(t0);
-  peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && fs::exists(copy);
+  int status = -1;
+  double cpu = 0;
+  seconds = timed_run({app, "--batch", in.string(), "--batch-op", "redact", "--batch-out", out.string()}, status, cpu,
+                      &peak_mb);
+  return status == 0 && fs::exists(copy);
 }
 
 // Values of `values` that pdftotext reads as whole tokens in the copy.
