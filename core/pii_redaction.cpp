@@ -36,42 +36,60 @@ RedactionOutcome redact_personal_data(IDocument& doc, const RedactionHooks& hook
   RedactionOutcome o;
   const int n = doc.page_count();
   auto progress = [&](int64_t done) {
-    if (hooks.progress) hooks.progress(done, 3LL * n);
+    if (hooks.progress) hooks.progress(done, 4LL * n);
   };
   auto fail = [&](int page) {
     o.unredacted = page;
     return o;
   };
-  std::vector<std::pair<int, std::vector<annot::Rect>>> work;
-  std::vector<std::vector<std::string>> values_of;
+  auto stop = [&] {
+    if (!hooks.cancelled || !hooks.cancelled()) return false;
+    o.stopped = true;
+    return true;
+  };
+  // Every page's own values first; then every value found anywhere is looked for on every page,
+  // by the same whole-token rule: it is readable wherever it stands as a token, not only where
+  // the patterns met it.
+  std::vector<std::string> texts(static_cast<size_t>(n)), shown_of(static_cast<size_t>(n));
+  std::vector<std::vector<std::string>> own(static_cast<size_t>(n));
   for (int first = 0; first < n; first += kShownChunk) {
     std::vector<int> chunk;
     for (int i = first; i < std::min(n, first + kShownChunk); ++i) chunk.push_back(i);
-    const std::vector<std::optional<std::string>> shown = doc.shown_texts(chunk);
+    std::vector<std::optional<std::string>> shown = doc.shown_texts(chunk);
     for (size_t k = 0; k < chunk.size(); ++k) {
       const int i = chunk[k];
-      if (hooks.cancelled && hooks.cancelled()) {
-        o.stopped = true;
-        return o;
-      }
+      const size_t at = static_cast<size_t>(i);
+      if (stop()) return o;
       progress(i);
       // A page the content reader cannot read may show what PDFium does not.
       if (k >= shown.size() || !shown[k]) return fail(i);
-      const TextPage page = doc.extract_text(i);
-      const std::string text = page_text(page);
-      std::vector<std::string> values;
-      for (const Entity& e : extract_entities(text)) values.push_back(e.value);
+      texts[at] = page_text(doc.extract_text(i));
       // Values only the content's own strings hold have no place PDFium knows: no box for them.
-      const std::string plain = without_spaces(text);
+      const std::string plain = without_spaces(texts[at]);
       for (const Entity& e : extract_entities(*shown[k]))
         if (plain.find(without_spaces(e.value)) == std::string::npos) return fail(i);
-      if (values.empty()) continue;
-      o.found.insert(values.begin(), values.end());
-      std::vector<annot::Rect> rects = pii_rects(page, values);
-      if (rects.empty()) return fail(i);
-      work.emplace_back(i, std::move(rects));
-      values_of.push_back(std::move(values));
+      for (const Entity& e : extract_entities(texts[at])) own[at].push_back(e.value);
+      o.found.insert(own[at].begin(), own[at].end());
+      shown_of[at] = std::move(*shown[k]);
     }
+  }
+  std::vector<std::pair<int, std::vector<annot::Rect>>> work;
+  std::vector<std::vector<std::string>> values_of;
+  for (int i = 0; i < n; ++i) {
+    const size_t at = static_cast<size_t>(i);
+    if (stop()) return o;
+    progress(n + i);
+    std::vector<std::string> values = std::move(own[at]);
+    for (const std::string& v : o.found)
+      if (std::find(values.begin(), values.end(), v) == values.end() &&
+          (holds_token(texts[at], v) || holds_token(shown_of[at], v)))
+        values.push_back(v);
+    if (values.empty()) continue;
+    // Read again for the characters' boxes: keeping those of every page would cost too much.
+    std::vector<annot::Rect> rects = pii_rects(doc.extract_text(i), values);
+    if (rects.empty()) return fail(i);
+    work.emplace_back(i, std::move(rects));
+    values_of.push_back(std::move(values));
   }
   if (hooks.commit && !hooks.commit()) {
     o.stopped = true;
@@ -94,7 +112,7 @@ RedactionOutcome redact_personal_data(IDocument& doc, const RedactionHooks& hook
     const std::vector<std::optional<std::string>> shown = doc.shown_texts(chunk);
     for (size_t k = 0; k < chunk.size(); ++k) {
       const std::vector<std::string>& values = values_of[first + k];
-      progress(n + chunk[k]);
+      progress(2LL * n + chunk[k]);
       if (k >= shown.size() || !shown[k] || readable(*shown[k], values) ||
           readable(page_text(doc.extract_text(chunk[k])), values))
         return fail(chunk[k]);
@@ -102,7 +120,7 @@ RedactionOutcome redact_personal_data(IDocument& doc, const RedactionHooks& hook
   }
   // A link anywhere may still name a value in its target (a mailto address).
   for (int i = 0; i < n; ++i) {
-    progress(2LL * n + i);
+    progress(3LL * n + i);
     for (const Link& link : doc.links(i))
       for (const std::string& v : o.found)
         if (holds_token(link.uri, v)) return fail(i);

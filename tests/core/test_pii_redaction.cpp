@@ -26,7 +26,7 @@ struct Case {
   const char* name;
   std::string pdf;
   int unredacted;     // the page the redaction fails on; -1 when it succeeds
-  const char* kept;   // text pdftotext must still read on the first page of the copy
+  const char* kept;   // text pdftotext must still read in the copy
   const char* gone;   // a value pdftotext must no longer read there
 };
 
@@ -36,13 +36,15 @@ TEST(PiiRedaction, TakesOutExactlyTheValuesOrFails) {
   PageSpec sum_and_sections;
   sum_and_sections.content = line(720, "Summa 11.10 rub") + line(700, "11.10.1 Frontend") + line(680, "1.10.1 Backend") + line(660, "3.11.10 Lists");
   PageSpec sum, doi;
-  sum.content = line(720, "Total 0.11 rub");
   doi.content = line(720, "See the paper");
   doi.extra = "/Annots [" + link("https://doi.org/10.1145/50063.51907", 718) + "]";
   PageSpec mail, naming;
   mail.content = line(720, "Write to ann@example.com");
   naming.content = line(720, "Contact");
   naming.extra = "/Annots [" + link("mailto:ann@example.com", 718) + "]";
+  PageSpec again;
+  sum.content = line(720, "Total 0.11 rub") + line(700, "Fee 0.01 rub");
+  again.content = line(720, "The default is 0.01.") + line(700, "Not 10.01.2 nor 0.011");
   PageSpec foreign;
   foreign.content = line(720, "Paid 12.50") +
                     "BT /F1 12 Tf 72 650 Td [(Hel) /Name (lo) << /A 1 >> true null [1 2] (john.doe@example.com) "
@@ -55,6 +57,8 @@ TEST(PiiRedaction, TakesOutExactlyTheValuesOrFails) {
   const Case cases[] = {
       {"section numbers beside a sum stay", make_pdf({sum_and_sections}), -1, "11.10.1 Frontend", "11.10 rub"},
       {"a link holding the value inside a longer token stays", make_pdf({sum, doi}), -1, "Total", "0.11"},
+      {"a value found on one page goes where it stands on another", make_pdf({sum, again}), -1,
+       "Not 10.01.2 nor 0.011", "is 0.01"},
       {"a link elsewhere naming the value fails its page", make_pdf({mail, naming}), 1, nullptr, nullptr},
       {"strings PDFium skips in a TJ array", make_pdf({foreign}), 0, nullptr, nullptr},
       {"a value split over two content streams",
@@ -71,7 +75,8 @@ TEST(PiiRedaction, TakesOutExactlyTheValuesOrFails) {
     if (!o.done()) continue;
     TempDir dir;
     ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
-    const std::string text = pdftotext(dir.file("out.pdf"), 0);
+    std::string text;
+    for (int page = 0; page < doc->page_count(); ++page) text += pdftotext(dir.file("out.pdf"), page);
     EXPECT_NE(text.find(c.kept), std::string::npos) << text;
     EXPECT_EQ(text.find(c.gone), std::string::npos) << text;
     for (const std::string& v : o.found) EXPECT_FALSE(extract::holds_token(text, v)) << v;
