@@ -16,10 +16,8 @@ struct PatternRow {
 };
 
 // Each value is a whole token: no letter or digit of any script right before or after it, so
-// that a run of digits (an account number) never yields a phone number from its middle; nor
-// does a point or comma joined to a digit carry a number on across it ("2.10" and "11.11" are
-// no values inside the section number "11.11.2.10").
-#define QV_TOKEN(body) R"((?<![\p{L}\p{N}])(?<!\p{N}[.,]))" body R"((?![\p{L}\p{N}])(?![.,]\p{N}))"
+// that a run of digits (an account number) never yields a phone number from its middle.
+#define QV_TOKEN(body) R"((?<![\p{L}\p{N}]))" body R"((?![\p{L}\p{N}]))"
 
 // Patterns read the text as Unicode characters. A thousands separator is a plain space only: a
 // no-break space splits the amount, as it always has.
@@ -92,9 +90,9 @@ bool word_character_beside(std::string_view text, size_t pos, bool after) {
   return found;
 }
 
-// The patterns' rule: no letter or digit touches the value, and no point or comma joined to a
-// digit carries a number on across either end ("11.10" is no value inside "11.10.1", "2.10" none
-// inside "11.11.2.10", "0.11" none inside "10.1145").
+// No letter or digit touches the value, and no point or comma joined to a digit carries a number
+// on across either end: "11.10" is no value inside "11.10.1", "2.10" none inside "11.11.2.10",
+// "0.11" none inside "10.1145".
 bool whole_token(std::string_view text, size_t pos, size_t length) {
   const size_t end = pos + length;
   if (word_character_beside(text, pos, false) || word_character_beside(text, end, true)) return false;

@@ -20,13 +20,21 @@ std::string without_spaces(std::string_view s) {
   return out;
 }
 
+// The values the patterns find that stand as whole tokens: a sum the patterns take out of a
+// longer number ("2.10" of "11.11.2.10") is no value to black out.
+std::vector<std::string> values_in(const std::string& text) {
+  std::vector<std::string> out;
+  for (const Entity& e : extract_entities(text))
+    if (holds_token(text, e.value)) out.push_back(e.value);
+  return out;
+}
+
 // Whether a value is still there: found again by the finder (which trims what it matches, so a
 // value may be found in a slightly different text), or standing as a token of its own.
 bool readable(const std::string& text, const std::vector<std::string>& values) {
-  std::set<std::string> again;
-  for (const Entity& e : extract_entities(text)) again.insert(e.value);
+  const std::vector<std::string> again = values_in(text);
   for (const std::string& v : values)
-    if (again.count(v) || holds_token(text, v)) return true;
+    if (std::find(again.begin(), again.end(), v) != again.end() || holds_token(text, v)) return true;
   return false;
 }
 
@@ -66,9 +74,9 @@ RedactionOutcome redact_personal_data(IDocument& doc, const RedactionHooks& hook
       texts[at] = page_text(doc.extract_text(i));
       // Values only the content's own strings hold have no place PDFium knows: no box for them.
       const std::string plain = without_spaces(texts[at]);
-      for (const Entity& e : extract_entities(*shown[k]))
-        if (plain.find(without_spaces(e.value)) == std::string::npos) return fail(i);
-      for (const Entity& e : extract_entities(texts[at])) own[at].push_back(e.value);
+      for (const std::string& v : values_in(*shown[k]))
+        if (plain.find(without_spaces(v)) == std::string::npos) return fail(i);
+      own[at] = values_in(texts[at]);
       o.found.insert(own[at].begin(), own[at].end());
       shown_of[at] = std::move(*shown[k]);
     }
