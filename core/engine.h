@@ -286,6 +286,14 @@ class IDocument {
     for (const auto& [page, boxes] : pages) out.push_back(redact(page, boxes));
     return out;
   }
+  // For each listed page, the text of every string its content shows, read as the content edits
+  // read it (a reader may skip strings that another draws); empty for a page that cannot be read
+  // within the bounds those edits keep to. Without a content reader, the extracted text.
+  virtual std::vector<std::optional<std::string>> shown_texts(const std::vector<int>& pages) {
+    std::vector<std::optional<std::string>> out;
+    for (int page : pages) out.push_back(page_text(extract_text(page)));
+    return out;
+  }
   // Adds each word as invisible (searchable, selectable) text filling its box in page space and
   // reading upright as the page is shown; the words of a line share one size, from the height of
   // their boxes above the baseline. The page's own content is left as it was. Gives the number

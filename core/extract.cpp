@@ -90,11 +90,26 @@ bool word_character_beside(std::string_view text, size_t pos, bool after) {
   return found;
 }
 
+// No letter or digit touches the value, and no point or comma joined to a digit carries a number
+// on across either end: "11.10" is no value inside "11.10.1", "2.10" none inside "11.11.2.10",
+// "0.11" none inside "10.1145".
 bool whole_token(std::string_view text, size_t pos, size_t length) {
-  return !word_character_beside(text, pos, false) && !word_character_beside(text, pos + length, true);
+  const size_t end = pos + length;
+  if (word_character_beside(text, pos, false) || word_character_beside(text, end, true)) return false;
+  auto joiner = [&](size_t at) { return text[at] == '.' || text[at] == ','; };
+  auto digit = [&](size_t at) { return text[at] >= '0' && text[at] <= '9'; };
+  if (pos >= 2 && joiner(pos - 1) && digit(pos - 2)) return false;
+  return !(end + 1 < text.size() && joiner(end) && digit(end + 1));
 }
 
 }  // namespace
+
+bool holds_token(std::string_view text, std::string_view value) {
+  if (value.empty()) return false;
+  for (size_t p = text.find(value); p != std::string_view::npos; p = text.find(value, p + 1))
+    if (whole_token(text, p, value.size())) return true;
+  return false;
+}
 
 std::vector<Entity> extract_entities(std::string_view text) {
   std::vector<Entity> out;

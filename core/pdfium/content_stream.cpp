@@ -4,11 +4,13 @@
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/BufferInputSource.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFTokenizer.hh>
 
+#include <cmath>
 #include <cstring>
 #include <set>
-#include <cmath>
+#include <stdexcept>
 
 #include "core/c_locale.h"
 
@@ -45,16 +47,23 @@ std::string number_text(double v, int decimals) {
   return s;
 }
 
-bool parse_ops(std::string_view data, std::vector<Op>& out) {
+bool parse_ops(std::string_view data, std::vector<Op>& out, size_t* items) {
   out.clear();
-  auto buffer = std::make_shared<Buffer>(data.size());
-  if (!data.empty()) std::memcpy(buffer->getBuffer(), data.data(), data.size());
-  auto input = std::make_shared<BufferInputSource>("content", buffer.get());
+  // Read in place: a copy would double what a large stream costs.
+  Buffer buffer(reinterpret_cast<unsigned char*>(const_cast<char*>(data.data())), data.size());
+  auto input = std::make_shared<BufferInputSource>("content", &buffer);
+  auto spend = [items] {
+    if (!items) return true;
+    if (*items == 0) return false;
+    --*items;
+    return true;
+  };
   QPDFTokenizer tokenizer;
   tokenizer.allowEOF();
   tokenizer.includeIgnorable();
   Op current;
   bool started = false;
+  size_t nesting = 0;
   auto next = [&](size_t& begin) {
     begin = static_cast<size_t>(input->tell());
     return tokenizer.readToken(input, "content", true);
@@ -79,7 +88,17 @@ bool parse_ops(std::string_view data, std::vector<Op>& out) {
       current.begin = begin;
       started = true;
     }
-    if (t.getType() != QPDFTokenizer::tt_word) {
+    if (!spend()) return false;
+    // Inside an array or a dictionary a word is an item, not an operator ("1e999" in a TJ array).
+    const bool item = t.getType() != QPDFTokenizer::tt_word || nesting > 0;
+    switch (t.getType()) {
+      case QPDFTokenizer::tt_array_open:
+      case QPDFTokenizer::tt_dict_open: ++nesting; break;
+      case QPDFTokenizer::tt_array_close:
+      case QPDFTokenizer::tt_dict_close: nesting -= nesting > 0; break;
+      default: break;
+    }
+    if (item) {
       Token k;
       switch (t.getType()) {
         case QPDFTokenizer::tt_integer:
@@ -128,6 +147,24 @@ bool parse_ops(std::string_view data, std::vector<Op>& out) {
 
 void Glyph::centre(double& x, double& y) const { place.apply(width / 2, 1.0 / 3, x, y); }
 
+std::vector<size_t> array_items(const std::vector<Token>& o, bool* foreign) {
+  std::vector<size_t> out;
+  bool other = false;
+  size_t k = 0;
+  while (k < o.size() && o[k].kind != Token::ArrayOpen) ++k;
+  int depth = 0;
+  for (++k; k < o.size(); ++k) {
+    const Token::Kind kind = o[k].kind;
+    if (kind == Token::ArrayClose && depth == 0) break;
+    if (kind == Token::ArrayOpen || kind == Token::DictOpen) ++depth;
+    if ((kind == Token::ArrayClose || kind == Token::DictClose) && depth > 0) --depth;
+    if (depth == 0 && (kind == Token::Number || kind == Token::String)) out.push_back(k);
+    else other = true;
+  }
+  if (foreign) *foreign = other;
+  return out;
+}
+
 namespace {
 
 struct GState {
@@ -148,18 +185,64 @@ double operand(const std::vector<Token>& o, size_t from_end) {
 
 Matrix translate(double x, double y) { return {1, 0, 0, 1, x, y}; }
 
+// Collects decoded bytes up to a limit: a small stream that inflates without end costs no more
+// than the limit.
+class Bounded final : public Pipeline {
+ public:
+  Bounded(std::string& out, size_t limit) : Pipeline("bounded", nullptr), out_(out), limit_(limit) {}
+  void write(unsigned char const* data, size_t len) override {
+    if (len > limit_ - out_.size()) {
+      over = true;
+      throw std::length_error("content past the page's budget");
+    }
+    out_.append(reinterpret_cast<const char*>(data), len);
+  }
+  void finish() override {}
+  bool over = false;
+
+ private:
+  std::string& out_;
+  size_t limit_;
+};
+
+// The stream's data decoded, at most `limit` bytes; false when it cannot be decoded whole.
+bool decoded(QPDFObjectHandle stream, size_t limit, std::string& out) {
+  out.clear();
+  if (!stream.isStream()) return false;
+  Bounded sink(out, limit);
+  bool ok = false;
+  try {
+    ok = stream.pipeStreamData(&sink, 0, qpdf_dl_generalized, true);
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  if (!ok || sink.over) {
+    std::string().swap(out);
+    return false;
+  }
+  return true;
+}
+
 class Reader {
  public:
   Reader(QPDFObjectHandle resources, const Font::StandardWidth& standard, PageContent& out)
       : resources_(resources), standard_(standard), out_(out) {}
 
-  void run(size_t stream) {
-    // By index: reading a form adds streams, which may move the vectors.
-    for (size_t i = 0; i < out_.ops[stream].size(); ++i) {
-      const Op op = out_.ops[stream][i];
-      step(stream, i, op);
-    }
+  Reader(QPDFObjectHandle resources, const Font::StandardWidth& standard, PageContent& out, const Budget& budget,
+         size_t items_used, size_t bytes_used)
+      : Reader(resources, standard, out) {
+    items_ = budget.items > items_used ? budget.items - items_used : 0;
+    bytes_ = budget.bytes > bytes_used ? budget.bytes - bytes_used : 0;
+    draws_ = budget.form_draws;
   }
+
+  void run(size_t stream) {
+    // By index: reading a form adds streams, which moves the vectors of operators but not the
+    // operators themselves.
+    for (size_t i = 0; i < out_.ops[stream].size() && !over_; ++i) step(stream, i, out_.ops[stream][i]);
+  }
+
+  bool over_budget() const { return over_; }
 
   void finish() {
     out_.final_depth = static_cast<int>(stack_.size());
@@ -168,6 +251,16 @@ class Reader {
   }
 
  private:
+  // Takes `n` items off what the page may still cost.
+  bool spend(size_t n) {
+    if (over_ || n > items_) {
+      over_ = true;
+      return false;
+    }
+    items_ -= n;
+    return true;
+  }
+
   std::shared_ptr<Font> font(QPDFObjectHandle dict) {
     if (!dict.isDictionary()) return nullptr;
     const QPDFObjGen id = dict.getObjGen();
@@ -215,6 +308,8 @@ class Reader {
         known = false;
         return;
       }
+      // A string yields at most a glyph a byte.
+      if (!spend(t.value.size())) return;
       for (const Font::Code& code : f->split(t.value)) {
         Glyph g;
         g.element = element;
@@ -234,11 +329,9 @@ class Reader {
     };
     const std::vector<Token>& o = op.operands;
     if (op.name == "TJ") {
-      size_t k = 0;
-      while (k < o.size() && o[k].kind != Token::ArrayOpen) ++k;
-      for (++k; k < o.size() && o[k].kind != Token::ArrayClose; ++k) {
+      for (size_t k : array_items(o, &s.foreign)) {
         if (o[k].kind == Token::Number) move(-o[k].number() / 1000 * gs_.size, -o[k].number() / 1000 * gs_.size);
-        else if (o[k].kind == Token::String) text(o[k], k);
+        else text(o[k], k);
       }
     } else if (!o.empty() && o.back().kind == Token::String) {
       text(o.back(), o.size() - 1);
@@ -331,26 +424,40 @@ class Reader {
   void form(size_t stream, size_t index, QPDFObjectHandle x) {
     // Forms drawing themselves, or nested past any real use, are not followed.
     if (depth_ >= 8) return;
-    for (const FormUse& f : out_.forms)
-      if (f.xobject.isSameObjectAs(x) && open_forms_.count(f.stream)) return;
-    std::string data;
-    std::vector<Op> ops;
-    try {
-      std::shared_ptr<Buffer> b = x.getStreamData(qpdf_dl_generalized);
-      data.assign(reinterpret_cast<const char*>(b->getBuffer()), b->getSize());
-    } catch (...) {
+    if (draws_ == 0) {
+      over_ = true;
       return;
     }
-    if (!parse_ops(data, ops)) return;
-    const size_t mine = out_.data.size();
-    out_.data.push_back(std::move(data));
-    out_.ops.push_back(std::move(ops));
-    out_.forms.push_back({x, mine, stream, index});
+    --draws_;
+    size_t mine = 0;
+    const auto parsed = parsed_.find(x.getObjGen());
+    if (parsed != parsed_.end() && x.getObjGen().isIndirect()) {
+      mine = parsed->second;
+      if (open_forms_.count(mine)) return;
+    } else {
+      std::string data;
+      std::vector<Op> ops;
+      size_t items = items_;
+      if (!decoded(x, bytes_, data) || !parse_ops(data, ops, &items)) {
+        // A form that cannot be read may hold what the page shows: the page is not read in part.
+        over_ = true;
+        return;
+      }
+      bytes_ -= data.size();
+      items_ = items;
+      mine = out_.data.size();
+      out_.data.push_back(std::move(data));
+      out_.ops.push_back(std::move(ops));
+      parsed_.emplace(x.getObjGen(), mine);
+    }
+    bool known = false;
+    for (const FormUse& f : out_.forms) known = known || (f.stream == mine && f.parent_stream == stream && f.parent_op == index);
+    if (!known) out_.forms.push_back({x, mine, stream, index});
     // A form draws in a state of its own, with its matrix and its resources.
     const GState saved = gs_;
     const std::vector<GState> saved_stack = std::move(stack_);
     const Matrix tm = tm_, tlm = tlm_, reader_tm = reader_tm_;
-    const bool known = tm_known_, text = in_text_;
+    const bool tm_known = tm_known_, text = in_text_;
     QPDFObjectHandle saved_resources = resources_;
     stack_.clear();
     QPDFObjectHandle m = x.getDict().getKey("/Matrix");
@@ -369,7 +476,7 @@ class Reader {
     gs_ = saved;
     stack_ = saved_stack;
     tm_ = tm, tlm_ = tlm, reader_tm_ = reader_tm;
-    tm_known_ = known, in_text_ = text;
+    tm_known_ = tm_known, in_text_ = text;
     resources_ = saved_resources;
   }
 
@@ -384,25 +491,46 @@ class Reader {
   bool in_text_ = false;
   int depth_ = 0;
   std::set<size_t> open_forms_;
+  std::map<QPDFObjGen, size_t> parsed_;  // forms by object, to their stream
+  size_t items_ = 0, bytes_ = 0, draws_ = 0;
+  bool over_ = false;
 };
 
 }  // namespace
 
-bool read_page(QPDFPageObjectHelper& page, const Font::StandardWidth& standard, PageContent& out) {
+bool read_page(QPDFPageObjectHelper& page, const Font::StandardWidth& standard, PageContent& out,
+               const Budget& budget) {
   out = PageContent{};
   out.streams = page.getPageContents();
+  size_t items = budget.items, bytes = 0;
   for (QPDFObjectHandle& s : out.streams) {
-    if (!s.isStream()) return false;
-    std::shared_ptr<Buffer> data = s.getStreamData(qpdf_dl_generalized);
-    out.data.emplace_back(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+    out.data.emplace_back();
     out.ops.emplace_back();
-    if (!parse_ops(out.data.back(), out.ops.back())) return false;
+    if (!decoded(s, budget.bytes - bytes, out.data.back()) || !parse_ops(out.data.back(), out.ops.back(), &items))
+      return false;
+    bytes += out.data.back().size();
   }
-  Reader reader(page.getAttribute("/Resources", false), standard, out);
+  Reader reader(page.getAttribute("/Resources", false), standard, out, budget, budget.items - items, bytes);
   const size_t own = out.streams.size();
   for (size_t s = 0; s < own; ++s) reader.run(s);
   reader.finish();
-  return true;
+  return !reader.over_budget();
+}
+
+std::vector<std::u32string> shown_characters(const PageContent& page, const Show& show) {
+  std::vector<std::u32string> out;
+  out.reserve(show.count);
+  for (size_t k = 0; k < show.count; ++k) {
+    const Glyph& g = page.glyphs[show.first + k];
+    // A ligature stands for all its letters.
+    std::u32string text = show.font ? show.font->text(g.code.value) : std::u32string();
+    // A simple font without an encoding of its own reads printable ASCII as itself.
+    if (text.empty() && show.font && show.font->kind == Font::Kind::Simple && g.code.value >= 0x20 &&
+        g.code.value < 0x7F)
+      text = std::u32string(1, static_cast<char32_t>(g.code.value));
+    out.push_back(text.empty() ? std::u32string(1, U'\uFFFD') : std::move(text));
+  }
+  return out;
 }
 
 bool read_form(QPDFObjectHandle xobject, const Font::StandardWidth& standard, PageContent& out) {
@@ -515,11 +643,11 @@ std::string rewrite_show(const PageContent& page, const Show& show, const std::v
     }
   };
   if (op.name == "TJ") {
-    size_t k = 0;
-    while (k < o.size() && o[k].kind != Token::ArrayOpen) ++k;
-    for (++k; k < o.size() && o[k].kind != Token::ArrayClose; ++k) {
+    // Only the strings and numbers: what else the array held goes, so that every reader reads
+    // the rewritten operator alike.
+    for (size_t k : array_items(o)) {
       if (o[k].kind == Token::Number) x += -o[k].number() / 1000 * show.size;
-      else if (o[k].kind == Token::String) text(k);
+      else text(k);
     }
   } else if (!o.empty()) {
     text(o.size() - 1);

@@ -49,8 +49,21 @@ struct Op {
 };
 
 // The operators of one stream; false when it does not read as content (a bad token, an inline
-// image without its end).
-bool parse_ops(std::string_view data, std::vector<Op>& out);
+// image without its end) or holds more operators and operands than `items` allows, which is
+// lowered by what it does hold.
+bool parse_ops(std::string_view data, std::vector<Op>& out, size_t* items = nullptr);
+
+// The top-level items of a TJ operator's array (operand indices), and whether any of them is
+// neither a string nor a number: readers differ on such an array, one skips the operator, another
+// draws its strings.
+std::vector<size_t> array_items(const std::vector<Token>& operands, bool* foreign = nullptr);
+
+// What reading one page may cost; a page past it is refused rather than read in part.
+struct Budget {
+  size_t items = 1'000'000;              // operators, operands and glyphs
+  size_t bytes = size_t{64} << 20;       // decoded content, each form counted once
+  size_t form_draws = 10'000;            // drawings of forms, nested ones included
+};
 
 // What placing and re-encoding text needs of a font.
 class Font {
@@ -127,6 +140,7 @@ struct Show {
   std::shared_ptr<Font> font;
   double size = 0, hscale = 1, char_spacing = 0, word_spacing = 0;
   bool editable = false;  // horizontal, sized, of a known font with known widths and position
+  bool foreign = false;   // a TJ array holding items other than strings and numbers
   size_t first = 0;       // its glyphs in PageContent::glyphs
   size_t count = 0;
 };
@@ -138,11 +152,11 @@ struct ImageUse {
   Matrix ctm;
 };
 
-// One drawing of a form XObject by the page (or by a form it draws): its content is read like
-// the page's, as a stream of its own after the page's streams.
+// One Do of a form XObject in the page (or in a form it draws): its content is read like the
+// page's, as a stream of its own after the page's streams, parsed once however often it is drawn.
 struct FormUse {
   QPDFObjectHandle xobject;
-  size_t stream = 0;         // its content in PageContent::data and ops
+  size_t stream = 0;         // its content in PageContent::data and ops, shared by its drawings
   size_t parent_stream = 0;  // the stream and operator of the Do that draws it
   size_t parent_op = 0;
 };
@@ -161,9 +175,15 @@ struct PageContent {
   Matrix final_ctm;
 };
 
-// Reads the page's content and that of the forms it draws. False when a stream of the page
-// cannot be decoded or does not read as content; a form that cannot is left out.
-bool read_page(QPDFPageObjectHelper& page, const Font::StandardWidth& standard, PageContent& out);
+// Reads the page's content and that of the forms it draws. False when a stream of the page or of
+// a form cannot be decoded or does not read as content, or when the page is past `budget`.
+bool read_page(QPDFPageObjectHelper& page, const Font::StandardWidth& standard, PageContent& out,
+               const Budget& budget = {});
+
+// The characters each glyph of a show draws, as its font maps them (a ligature gives its
+// letters; printable ASCII for a simple font that maps nothing); a code without a known
+// character is U+FFFD.
+std::vector<std::u32string> shown_characters(const PageContent& page, const Show& show);
 
 // Reads a form XObject (an annotation's appearance) on its own, as stream 0 with its own
 // resources, like a page. False when it does not read as content.

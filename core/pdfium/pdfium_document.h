@@ -127,6 +127,7 @@ class PdfiumDocument final : public IDocument {
   bool delete_image(int page, int index) override;
   int redact(int page, const std::vector<annot::Rect>& boxes) override;
   std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) override;
+  std::vector<std::optional<std::string>> shown_texts(const std::vector<int>& pages) override;
   // pdfium_text_layer.cpp
   int add_text_layer(int page, const std::vector<TextSpan>& words) override;
   std::vector<int> add_text_layers(const std::vector<std::pair<int, std::vector<TextSpan>>>& pages,

@@ -174,20 +174,46 @@ class UpdateSection final : public Output {
       s += int_text(a.number) + " 0 obj\n" + a.dict + "\nstream\n" + a.data + "\nendstream\nendobj\n";
     }
     const long long table = at();
-    s += "xref\n0 1\n0000000000 65535 f \n";
-    for (auto it = offsets.begin(); it != offsets.end();) {
-      auto end = it;
-      int count = 0;
-      while (end != offsets.end() && end->first == it->first + count) ++end, ++count;
-      s += int_text(it->first) + ' ' + int_text(count) + '\n';
-      for (; it != end; ++it) s += entry(it->second.second, it->second.first);
-    }
     QPDFObjectHandle trailer = q_.getTrailer();
-    s += "trailer\n<< /Size " + int_text(next_);
+    std::string keys;
     for (const char* key : {"/Root", "/Info", "/ID"}) {
-      if (trailer.hasKey(key)) s += std::string(" ") + key + ' ' + trailer.getKey(key).unparse();
+      if (trailer.hasKey(key)) keys += std::string(" ") + key + ' ' + trailer.getKey(key).unparse();
     }
-    s += " /Prev " + int_text(prev) + " >>\nstartxref\n" + int_text(table) + "\n%%EOF\n";
+    keys += " /Prev " + int_text(prev);
+    if (ends_with_stream(in, prev)) {
+      // A reader that meets a table after a cross-reference stream may keep the stream's
+      // entries for objects that live in object streams: the update is a stream too.
+      const long long self = next_;
+      offsets[static_cast<int>(self)] = {0, table};
+      std::string rows, index;
+      for (auto it = offsets.begin(); it != offsets.end();) {
+        auto end = it;
+        int count = 0;
+        while (end != offsets.end() && end->first == it->first + count) ++end, ++count;
+        index += ' ' + int_text(it->first) + ' ' + int_text(count);
+        for (; it != end; ++it) {
+          const long long offset = it->second.second;
+          rows += '\1';
+          for (int shift = 32; shift >= 0; shift -= 8) rows += static_cast<char>((offset >> shift) & 0xFF);
+          rows += static_cast<char>((it->second.first >> 8) & 0xFF);
+          rows += static_cast<char>(it->second.first & 0xFF);
+        }
+      }
+      s += int_text(self) + " 0 obj\n<< /Type /XRef /Size " + int_text(self + 1) + " /W [1 5 2] /Index [" +
+           index.substr(1) + "]" + keys + " /Length " + int_text(static_cast<long long>(rows.size())) +
+           " >>\nstream\n" + rows + "\nendstream\nendobj\n";
+    } else {
+      s += "xref\n0 1\n0000000000 65535 f \n";
+      for (auto it = offsets.begin(); it != offsets.end();) {
+        auto end = it;
+        int count = 0;
+        while (end != offsets.end() && end->first == it->first + count) ++end, ++count;
+        s += int_text(it->first) + ' ' + int_text(count) + '\n';
+        for (; it != end; ++it) s += entry(it->second.second, it->second.first);
+      }
+      s += "trailer\n<< /Size " + int_text(next_) + keys + " >>\n";
+    }
+    s += "startxref\n" + int_text(table) + "\n%%EOF\n";
     out.reserve(in.size() + s.size());
     out.assign(in.begin(), in.end());
     out.insert(out.end(), s.begin(), s.end());
@@ -210,6 +236,12 @@ class UpdateSection final : public Output {
     return e + ' ' + g + " n \n";
   }
 
+  // Whether the section at `offset` is a cross-reference stream rather than a table.
+  static bool ends_with_stream(const Bytes& in, long long offset) {
+    const size_t at = static_cast<size_t>(offset);
+    const std::string_view head(reinterpret_cast<const char*>(in.data()) + at, std::min<size_t>(in.size() - at, 4));
+    return head != "xref";
+  }
   // Where the file's last cross-reference section starts, by the number after its final
   // "startxref"; -1 when that cannot be read.
   static long long last_table(const Bytes& in) {

@@ -1,11 +1,15 @@
 // Redaction and image removal, done on the page's content stream: only the glyphs under a box
 // and the one image go, everything else keeps its bytes.
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
 #include <cmath>
 #include <set>
 
+#include "core/extract.h"
 #include "core/pdfium/content_edit.h"
+#include "core/pdfium/qpdf_internal.h"
 #include "core/pdfium/pdfium_document.h"
 #include "core/text_codec.h"
 
@@ -84,7 +88,7 @@ void remove_links_under(QPDFPageObjectHelper& page, const std::vector<Box>& boxe
     }
     const std::string uri = uri_of(a);
     bool names = false;
-    for (const std::string& text : removed) names = names || uri.find(text) != std::string::npos;
+    for (const std::string& text : removed) names = names || extract::holds_token(uri, text);
     if (!numbers || !(names || overlaps_any(boxes, v[0], v[1], v[2], v[3]))) continue;
     drop[static_cast<size_t>(i)] = true;
     if (!uri.empty()) targets.insert(uri);
@@ -139,7 +143,90 @@ bool same_box(const ObjectBox& x, const ObjectBox& y, float tolerance) {
          std::fabs(x.r - y.r) <= tolerance && std::fabs(x.t - y.t) <= tolerance;
 }
 
+// The page's shown text in content order: glyphs on one line run on, a gap of more than a
+// sixth of the size is a space, and anything else starts a new line.
+std::string shown_text(const content::PageContent& c) {
+  std::string out;
+  bool have = false;
+  double end_x = 0, end_y = 0, size = 0, dir_x = 1, dir_y = 0;
+  for (const content::Show& s : c.shows) {
+    const std::vector<std::u32string> chars = content::shown_characters(c, s);
+    for (size_t k = 0; k < s.count; ++k) {
+      const content::Glyph& g = c.glyphs[s.first + k];
+      const double x = g.place.e, y = g.place.f;
+      if (have) {
+        const double dx = x - end_x, dy = y - end_y;
+        const double along = dx * dir_x + dy * dir_y, across = -dx * dir_y + dy * dir_x;
+        if (!(std::fabs(across) < size * 0.3 && along > -size * 0.5 && along < size * 1.5)) out += '\n';
+        else if (g.known && along > size / 6) out += ' ';
+      }
+      for (char32_t ch : chars[k]) append_utf8(out, ch);
+      size = std::hypot(g.place.c, g.place.d);
+      const double run = std::hypot(g.place.a, g.place.b);
+      dir_x = run > 0 ? g.place.a / run : 1;
+      dir_y = run > 0 ? g.place.b / run : 0;
+      g.place.apply(g.known ? g.width : 0, 0, end_x, end_y);
+      have = true;
+    }
+  }
+  return out;
+}
+
+const content::Font::StandardWidth& no_standard_widths() {
+  static const content::Font::StandardWidth none = [](const std::string&, char32_t) {
+    return std::optional<double>();
+  };
+  return none;
+}
+
+// Whether the content reader still finds a placed glyph under a box: text that PDFium skips (a
+// TJ array with other items) is drawn by other readers. Glyphs it cannot place are PDFium's to
+// check.
+bool content_text_under(QPDFPageObjectHelper& page, const std::vector<Box>& boxes) {
+  content::PageContent c;
+  if (!content::read_page(page, no_standard_widths(), c)) return true;
+  for (const content::Glyph& g : c.glyphs) {
+    double x = 0, y = 0;
+    g.centre(x, y);
+    if (g.known && inside_any(boxes, x, y)) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::vector<std::optional<std::string>> PdfiumDocument::shown_texts(const std::vector<int>& pages) {
+  std::vector<std::optional<std::string>> out(pages.size());
+  std::vector<uint8_t> bytes;
+  std::string password;
+  {
+    std::lock_guard<std::mutex> g(lock());
+    if (!doc_) return out;
+    const std::vector<uint8_t>* file = file_bytes(bytes);
+    if (!file) return out;
+    if (file != &bytes) bytes = *file;
+    password = password_;
+  }
+  // The reading is qpdf's alone: the engine stays free meanwhile. Widths of the standard fonts
+  // would need PDFium; without them such glyphs only run on without spaces.
+  try {
+    QPDF q;
+    qpdf_bridge::open(q, bytes, password);
+    std::vector<QPDFPageObjectHelper> all = QPDFPageDocumentHelper(q).getAllPages();
+    for (size_t i = 0; i < pages.size(); ++i) {
+      if (pages[i] < 0 || static_cast<size_t>(pages[i]) >= all.size()) continue;
+      content::PageContent c;
+      try {
+        if (content::read_page(all[static_cast<size_t>(pages[i])], no_standard_widths(), c)) out[i] = shown_text(c);
+      } catch (const std::exception&) {
+        // The page stays unread: its entry says so.
+      }
+    }
+  } catch (const std::exception&) {
+    return std::vector<std::optional<std::string>>(pages.size());
+  }
+  return out;
+}
 
 bool PdfiumDocument::delete_image(int page, int index) {
   std::vector<ObjectBox> before;
@@ -270,7 +357,7 @@ int PdfiumDocument::redact_in(ContentSession& session, int page, const std::vect
         }
         remove_links_under(qp, boxes, removed_texts(before, covered, boxes));
         content::write_page(qp, c, replaced, paint);
-        return true;
+        return !content_text_under(qp, boxes);
       },
       [&](FPDF_PAGE, FPDF_PAGE after_page) {
         const std::vector<PdfChar> after = read_chars(after_page);

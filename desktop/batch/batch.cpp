@@ -31,6 +31,7 @@
 #include "core/c_locale.h"
 #include "core/exportdoc.h"
 #include "core/extract.h"
+#include "core/pii_redaction.h"
 #include "core/pdf_check.h"
 #include "core/safe_write.h"
 #include "desktop/window/BackendLink.h"
@@ -173,30 +174,15 @@ bool write_entities_csv(IDocument& doc, const fs::path&, const fs::path& target)
 }
 
 bool write_redacted(IDocument& doc, const fs::path& file, const fs::path& target) {
-  // Every page's boxes first, then one redaction of them all: the document is rewritten once.
-  std::vector<std::pair<int, std::vector<annot::Rect>>> work;
-  for (int p = 0; p < doc.page_count(); ++p) {
-    const TextPage page = doc.extract_text(p);
-    const std::vector<extract::Entity> found = extract::extract_entities(page_text(page));
-    if (found.empty()) continue;
-    std::vector<std::string> needles;
-    for (const extract::Entity& e : found) needles.push_back(e.value);
-    std::vector<annot::Rect> boxes = extract::pii_rects(page, needles);
-    if (!boxes.empty()) work.emplace_back(p, std::move(boxes));
-  }
-  const std::vector<int> painted = work.empty() ? std::vector<int>{} : doc.redact_pages(work);
-  int count = 0;
-  for (size_t k = 0; k < work.size(); ++k) {
-    // A page whose data could not be blacked out leaves the file without a copy: a copy with
-    // the data still readable must not pass for a redacted one.
-    if (k >= painted.size() || painted[k] <= 0) {
-      std::fprintf(stderr, "  вычеркнуть не удалось (стр. %d): %s\n", work[k].first + 1, file.c_str());
-      return false;
-    }
-    count += painted[k];
+  // The window's redaction and its checks: a value found and not removed fails the file, and no
+  // copy with it still readable is written.
+  const extract::RedactionOutcome o = extract::redact_personal_data(doc);
+  if (o.unredacted >= 0) {
+    std::fprintf(stderr, "  вычеркнуть не удалось (стр. %d): %s\n", o.unredacted + 1, file.c_str());
+    return false;
   }
   if (!doc.save_as(target.native(), {}) || !saved_pdf_ok(target)) return false;
-  std::printf("    вычеркнуто фрагментов: %d\n", count);
+  std::printf("    вычеркнуто фрагментов: %d\n", o.count);
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include "core/annot.h"
 #include "desktop/window/MainWindow.h"
 #include "desktop/viewer/PdfView.h"
+#include "desktop/window/lang.h"
 
 namespace quorvel::desktop {
 
@@ -121,10 +122,17 @@ bool MainWindow::cropAllPages(double x0, double y0, double x1, double y1) {
 
 bool MainWindow::deleteImageAt(int page1, int imgIdx1) {
   PdfView* view = currentView();
-  if (!view || !view->doc || page1 < 1 || page1 > view->pageCount()) return false;
+  if (!view || !view->doc) return false;
+  // An image drawn inside a form, or a number the page does not have: nothing goes, and the
+  // user hears so rather than a later "saved" for an unchanged file.
+  const auto refuse = [this] {
+    statusBar()->showMessage(L("Изображение не удалено", "No image was deleted"), 0);
+    return false;
+  };
+  if (page1 < 1 || page1 > view->pageCount()) return refuse();
   const std::vector<IDocument::ImageRef> images = view->doc->list_images(page1 - 1);
-  if (imgIdx1 < 1 || imgIdx1 > static_cast<int>(images.size())) return false;
-  if (!view->doc->delete_image(page1 - 1, images[static_cast<size_t>(imgIdx1 - 1)].index)) return false;
+  if (imgIdx1 < 1 || imgIdx1 > static_cast<int>(images.size())) return refuse();
+  if (!view->doc->delete_image(page1 - 1, images[static_cast<size_t>(imgIdx1 - 1)].index)) return refuse();
   contentChanged(*view);
   return true;
 }

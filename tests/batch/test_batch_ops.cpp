@@ -223,6 +223,44 @@ TEST(BatchOperations, RedactionThatLeavesDataReadableWritesNoCopy) {
   EXPECT_EQ(pdf_text(out + "/plain.pdf").find("example.com"), std::string::npos);
 }
 
+TEST(BatchOperations, RedactionFailsEveryFileWhoseValueAReaderStillSees) {
+  // What the window refuses, the batch fails: a value in a string split over two content
+  // streams, one in a text array that PDFium skips and poppler draws, one named by a link on
+  // another page. The page it fails on is said, and no copy is written.
+  Sandbox s;
+  auto one_page = [](const std::vector<std::string>& streams, const std::string& annots = "") {
+    std::string refs;
+    for (size_t i = 0; i < streams.size(); ++i) refs += std::to_string(5 + i) + " 0 R ";
+    std::vector<std::string> objs{
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >> >> /Contents [" +
+            refs + "]" + annots + " >>",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"};
+    for (const std::string& c : streams)
+      objs.push_back("<< /Length " + std::to_string(c.size()) + " >>\nstream\n" + c + "\nendstream");
+    return build_pdf(objs);
+  };
+  s.put("split.pdf", one_page({"BT /F1 12 Tf 72 700 Td (ivan.petrov@exa", "mple.com) Tj ET"}));
+  s.put("array.pdf", one_page({"BT /F1 12 Tf 72 720 Td (Paid 12.50) Tj ET BT /F1 12 Tf 72 650 Td "
+                               "[(Hel) /Name (lo) << /A 1 >> true null [1 2] (ivan.petrov@example.com) 1e999 (x)] TJ ET"}));
+  const std::string links = make_pdf(
+      {PageSpec{612, 792, "BT /F1 12 Tf 72 720 Td (Write to ivan.petrov@example.com) Tj ET", "", ""},
+       PageSpec{612, 792, "BT /F1 12 Tf 72 720 Td (Contact) Tj ET",
+                "/Annots [<< /Type /Annot /Subtype /Link /Rect [72 718 200 730] /A << /S /URI "
+                "/URI (mailto:ivan.petrov@example.com) >> >>]",
+                ""}});
+  s.put("link.pdf", links);
+  const std::string out = s.path("out");
+  const RunResult r = s.quorvel({"--batch", s.in(), "--batch-op", "redact", "--batch-out", out});
+  EXPECT_EQ(r.status, 1);
+  const std::vector<std::string> errors = sorted_lines(r.err);
+  EXPECT_EQ(errors, (std::vector<std::string>{"  вычеркнуть не удалось (стр. 1): " + s.in("array.pdf"),
+                                              "  вычеркнуть не удалось (стр. 1): " + s.in("split.pdf"),
+                                              "  вычеркнуть не удалось (стр. 2): " + s.in("link.pdf")}))
+      << r.err;
+  EXPECT_TRUE(listing(out).empty());
+}
+
 TEST(BatchOperations, UnknownOperationFailsEveryFileThatOpens) {
   Sandbox s;
   s.put("one.pdf", text_pdf({"1"}));

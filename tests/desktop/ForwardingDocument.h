@@ -63,6 +63,9 @@ class ForwardingDocument : public IDocument {
     if (redactClaimsOnly) return static_cast<int>(boxes.size());
     return in->redact(page, boxes);
   }
+  std::vector<std::optional<std::string>> shown_texts(const std::vector<int>& pages) override {
+    return in->shown_texts(pages);
+  }
   std::vector<int> redact_pages(const std::vector<std::pair<int, std::vector<annot::Rect>>>& pages) override {
     if (redactClaimsOnly) return IDocument::redact_pages(pages);
     return in->redact_pages(pages);

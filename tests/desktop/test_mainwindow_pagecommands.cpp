@@ -310,10 +310,33 @@ class MainWindowPageCommandsTest : public QObject {
     for (auto [page, index] : {std::pair{2, 0}, std::pair{2, 3}, std::pair{1, 1}, std::pair{3, 1}, std::pair{0, 1}})
       QVERIFY2(!w.deleteImageAt(page, index), qPrintable(QStringLiteral("%1,%2").arg(page).arg(index)));
     QCOMPARE(v->doc->list_images(1).size(), size_t(2));
+    QCOMPARE(w.statusBar()->currentMessage(), quorvel::desktop::L("Изображение не удалено", "No image was deleted"));
     QVERIFY(w.deleteImageAt(2, 1));
     const auto left = v->doc->list_images(1);
     QCOMPARE(left.size(), size_t(1));
     QCOMPARE(left[0].left, 300.0);
+  }
+
+  // An image drawn by a form stays, and the window says that nothing was deleted.
+  void imageInsideAFormIsNotDeleted() {
+    TempDir own;
+    const QString path = writeTestFile(
+        own, "form.pdf",
+        build_pdf({
+            "<< /Type /Catalog /Pages 2 0 R >>",
+            "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /Fm1 4 0 R >> >> "
+            "/Contents 6 0 R >>",
+            stream("q 50 0 0 40 100 100 cm /Im1 Do Q",
+                   "/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /XObject << /Im1 5 0 R >> >>"),
+            stream("\x10\x80\x80\x10",
+                   "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray /BitsPerComponent 8"),
+            stream("/Fm1 Do"),
+        }));
+    MainWindow w;
+    w.openFile(path);
+    QVERIFY(!w.deleteImageAt(1, 1));
+    QCOMPARE(w.statusBar()->currentMessage(), quorvel::desktop::L("Изображение не удалено", "No image was deleted"));
   }
 
   void textGoesOnTheFirstPageWhateverIsShown() {

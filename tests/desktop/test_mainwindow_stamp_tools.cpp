@@ -70,7 +70,7 @@ class MainWindowStampToolsTest : public QObject {
   Q_OBJECT
 
   TempDir dir;
-  QString letterAndA4, twelve, narrow;
+  QString letterAndA4, twelve, twelveStreamed, narrow;
 
   QString out(const char* name) const { return QString::fromStdString(dir.file(name)); }
 
@@ -83,6 +83,8 @@ class MainWindowStampToolsTest : public QObject {
     a4.height = 842;
     letterAndA4 = writeTestFile(dir, "mixed.pdf", make_pdf({letter, a4}));
     twelve = writeTestFile(dir, "twelve.pdf", numberedPages(12));
+    twelveStreamed = out("twelve-streamed.pdf");
+    QCOMPARE(run_program({"qpdf", "--object-streams=generate", twelve.toStdString(), twelveStreamed.toStdString()}), 0);
     narrow = writeTestFile(dir, "narrow.pdf", numberedPages(1, 80, 200));
   }
   void init() { QSettings().clear(); }
@@ -208,6 +210,61 @@ class MainWindowStampToolsTest : public QObject {
     QCOMPARE(p.status(), QStringLiteral("Не удалось добавить водяной знак"));
     QCOMPARE(p.tabs()->count(), 1);
     QTRY_VERIFY(centre() >= 0 && centre() < 255);
+  }
+
+  // With or without annotations, in a file whose cross-references are a table or a stream (as
+  // TeX writes them), the document the tab shows, the copy written and the copy opened from it
+  // all carry the stamp, and the copy keeps the annotations.
+  void stampsLandInEveryOutput_data() {
+    QTest::addColumn<int>("tool");
+    QTest::addColumn<bool>("annotated");
+    QTest::addColumn<bool>("streamed");
+    const char* tools[] = {"watermark", "page numbers", "Bates"};
+    for (bool streamed : {false, true})
+      for (bool annotated : {false, true})
+        for (int tool = 0; tool < 3; ++tool)
+          QTest::newRow(qPrintable(QStringLiteral("%1%2%3")
+                                       .arg(QLatin1String(tools[tool]))
+                                       .arg(annotated ? QStringLiteral(", annotated") : QString())
+                                       .arg(streamed ? QStringLiteral(", cross-reference stream") : QString())))
+              << tool << annotated << streamed;
+  }
+  void stampsLandInEveryOutput() {
+    QFETCH(int, tool);
+    QFETCH(bool, annotated);
+    QFETCH(bool, streamed);
+    MainWindow w;
+    WindowProbe p{w};
+    w.openFile(streamed ? twelveStreamed : twelve);
+    PdfView* original = w.currentView();
+    // The store remembers a file's annotations from earlier runs.
+    w.clearCurrentAnnotations();
+    if (annotated) w.demoAnnotate();
+    const QString path = out("annotated.pdf");
+    QFile::remove(path);
+    if (tool == 0) w.watermarkTo(QStringLiteral("DRAFT"), path);
+    if (tool == 1) w.pageNumbersTo(path);
+    if (tool == 2) w.batesStampTo(QStringLiteral("TAVI"), 1, 6, path);
+    QCOMPARE(p.tabs()->count(), 2);
+    const auto stamped = [tool](quorvel::IDocument& doc, int page) {
+      if (tool == 0) return doc.list_images(page).size() == 1;
+      return findText(doc, page, tool == 1 ? std::to_string(page + 1) + " / 12" : "TAVI00000" + std::to_string(page + 1))
+          .found;
+    };
+    for (PdfView* v : {original, p.view(1)})
+      for (int page : {0, 8}) QVERIFY2(stamped(*v->doc, page), qPrintable(QString::number(page)));
+    // The file itself, read by another reader.
+    std::string listing;
+    if (tool == 0) {
+      QCOMPARE(run_program({"pdfimages", "-list", path.toStdString()}, &listing), 0);
+      QVERIFY2(listing.find(" image ") != std::string::npos, listing.c_str());
+    } else {
+      QCOMPARE(run_program({"pdftotext", "-f", "9", "-l", "9", path.toStdString(), "-"}, &listing), 0);
+      QVERIFY2(listing.find(tool == 1 ? "9 / 12" : "TAVI000009") != std::string::npos, listing.c_str());
+    }
+    std::string qdf;
+    QCOMPARE(run_program({"qpdf", "--qdf", "--object-streams=disable", path.toStdString(), "-"}, &qdf), 0);
+    QCOMPARE(qdf.find("/Subtype /Ink") != std::string::npos, annotated);
   }
 
   void pageNumbersAtTheFoot() {
