@@ -5,8 +5,12 @@
 #include <qpdf/QPDFTokenizer.hh>
 
 #include <array>
+#include <charconv>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "core/pdfium/content_stream.h"
 #include "core/pdfium/font_program.h"
@@ -116,6 +120,26 @@ double number_of(QPDFObjectHandle o, double fallback = 0) {
   return o.isNumber() ? o.getNumericValue() : fallback;
 }
 
+// A code or CID from the file: a whole number within 32 bits, else nothing. Converting a negative,
+// fractional or huge number to an unsigned type would be undefined or wrong.
+std::optional<uint32_t> code_number(double v) {
+  if (!(v >= 0 && v <= 4294967295.0) || v != std::floor(v)) return std::nullopt;
+  return static_cast<uint32_t>(v);
+}
+
+std::optional<uint32_t> code_number(QPDFObjectHandle o) {
+  return o.isNumber() ? code_number(o.getNumericValue()) : std::nullopt;
+}
+
+// The same for an integer token of a CMap, whose digits may run past any integer type.
+std::optional<uint32_t> code_number(const std::string& digits) {
+  uint32_t v = 0;
+  const char* end = digits.data() + digits.size();
+  const auto [at, error] = std::from_chars(digits.data(), end, v);
+  if (error != std::errc() || at != end) return std::nullopt;
+  return v;
+}
+
 }  // namespace
 
 namespace {
@@ -209,16 +233,20 @@ struct FontLoader {
     size_t entries = 0;
     const std::vector<CMapToken> chars = section(tokens, "cidchar");
     for (size_t i = 0; i + 1 < chars.size(); i += 2) {
-      if (is_string(chars[i]) && chars[i + 1].type == QPDFTokenizer::tt_integer && entries++ < kMaxMapEntries)
-        font.cids_[big_endian(chars[i].value)] = static_cast<uint32_t>(std::stoul(chars[i + 1].value));
+      if (!is_string(chars[i]) || chars[i + 1].type != QPDFTokenizer::tt_integer || entries++ >= kMaxMapEntries) continue;
+      if (const std::optional<uint32_t> cid = code_number(chars[i + 1].value)) font.cids_[big_endian(chars[i].value)] = *cid;
     }
     const std::vector<CMapToken> ranges = section(tokens, "cidrange");
     for (size_t i = 0; i + 2 < ranges.size(); i += 3) {
       if (!is_string(ranges[i]) || !is_string(ranges[i + 1]) || ranges[i + 2].type != QPDFTokenizer::tt_integer)
         continue;
       const uint32_t lo = big_endian(ranges[i].value), hi = big_endian(ranges[i + 1].value);
-      const uint32_t cid = static_cast<uint32_t>(std::stoul(ranges[i + 2].value));
-      for (uint32_t code = lo; code <= hi && entries++ < kMaxMapEntries; ++code) font.cids_[code] = cid + (code - lo);
+      const std::optional<uint32_t> cid = code_number(ranges[i + 2].value);
+      if (!cid || hi < lo || hi - lo > UINT32_MAX - *cid) continue;
+      for (uint32_t code = lo; code <= hi && entries++ < kMaxMapEntries; ++code) {
+        font.cids_[code] = *cid + (code - lo);
+        if (code == UINT32_MAX) break;
+      }
     }
     for (const CMapToken& t : tokens) {
       // A CMap built on another one needs that one's ranges, which are not at hand.
@@ -247,16 +275,22 @@ struct FontLoader {
     size_t entries = 0;
     for (int i = 0; i + 1 < n && entries < kMaxMapEntries;) {
       QPDFObjectHandle first = w.getArrayItem(i), next = w.getArrayItem(i + 1);
-      if (!first.isNumber()) break;
-      const uint32_t start = static_cast<uint32_t>(first.getNumericValue());
+      const std::optional<uint32_t> start = code_number(first);
+      if (!start) break;
       if (next.isArray()) {
-        for (int k = 0; k < next.getArrayNItems() && entries++ < kMaxMapEntries; ++k)
-          font.widths_[start + static_cast<uint32_t>(k)] = number_of(next.getArrayItem(k)) / 1000;
+        for (int k = 0; k < next.getArrayNItems() && entries++ < kMaxMapEntries; ++k) {
+          if (static_cast<uint64_t>(*start) + static_cast<uint64_t>(k) > UINT32_MAX) break;
+          font.widths_[*start + static_cast<uint32_t>(k)] = number_of(next.getArrayItem(k)) / 1000;
+        }
         i += 2;
       } else if (i + 2 < n && next.isNumber()) {
-        const uint32_t last = static_cast<uint32_t>(next.getNumericValue());
+        const std::optional<uint32_t> last = code_number(next);
+        if (!last) break;
         const double width = number_of(w.getArrayItem(i + 2)) / 1000;
-        for (uint32_t c = start; c <= last && entries++ < kMaxMapEntries; ++c) font.widths_[c] = width;
+        for (uint32_t c = *start; c <= *last && entries++ < kMaxMapEntries; ++c) {
+          font.widths_[c] = width;
+          if (c == UINT32_MAX) break;
+        }
         i += 3;
       } else {
         break;
@@ -375,8 +409,9 @@ struct FontLoader {
     }
 
     if (widths.isArray()) {
-      const uint32_t first = static_cast<uint32_t>(number_of(dict.getKey("/FirstChar")));
-      for (int i = 0; i < widths.getArrayNItems() && i < 256; ++i)
+      // A simple font's codes are bytes: a first code past them places no width.
+      const uint32_t first = code_number(dict.getKey("/FirstChar")).value_or(0);
+      for (int i = 0; i < widths.getArrayNItems() && i < 256 && first < 256; ++i)
         font.widths_[first + static_cast<uint32_t>(i)] = number_of(widths.getArrayItem(i)) * scale;
       font.default_width_ = missing * scale;
     } else if (!type3 && standard_font(base) && standard) {

@@ -225,12 +225,10 @@ bool decoded(QPDFObjectHandle stream, size_t limit, std::string& out) {
 
 class Reader {
  public:
-  Reader(QPDFObjectHandle resources, const Font::StandardWidth& standard, PageContent& out)
-      : resources_(resources), standard_(standard), out_(out) {}
-
+  // Every reader has a budget: one without would find itself past it at once.
   Reader(QPDFObjectHandle resources, const Font::StandardWidth& standard, PageContent& out, const Budget& budget,
          size_t items_used, size_t bytes_used)
-      : Reader(resources, standard, out) {
+      : resources_(resources), standard_(standard), out_(out) {
     items_ = budget.items > items_used ? budget.items - items_used : 0;
     bytes_ = budget.bytes > bytes_used ? budget.bytes - bytes_used : 0;
     draws_ = budget.form_draws;
@@ -533,18 +531,22 @@ std::vector<std::u32string> shown_characters(const PageContent& page, const Show
   return out;
 }
 
-bool read_form(QPDFObjectHandle xobject, const Font::StandardWidth& standard, PageContent& out) {
+bool read_form(QPDFObjectHandle xobject, const Font::StandardWidth& standard, PageContent& out,
+               const Budget& budget) {
   out = PageContent{};
   if (!xobject.isStream()) return false;
-  std::shared_ptr<Buffer> data = xobject.getStreamData(qpdf_dl_generalized);
   out.streams.push_back(xobject);
-  out.data.emplace_back(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+  out.data.emplace_back();
   out.ops.emplace_back();
-  if (!parse_ops(out.data.back(), out.ops.back())) return false;
-  Reader reader(xobject.getDict().getKey("/Resources"), standard, out);
+  // An appearance is read within the same budget as a page.
+  size_t items = budget.items;
+  if (!decoded(xobject, budget.bytes, out.data.back()) || !parse_ops(out.data.back(), out.ops.back(), &items))
+    return false;
+  Reader reader(xobject.getDict().getKey("/Resources"), standard, out, budget, budget.items - items,
+                out.data.back().size());
   reader.run(0);
   reader.finish();
-  return true;
+  return !reader.over_budget();
 }
 
 double inserted_width(const Show& show, const std::vector<Font::Code>& codes) {

@@ -187,7 +187,8 @@ std::vector<std::u32string> shown_characters(const PageContent& page, const Show
 
 // Reads a form XObject (an annotation's appearance) on its own, as stream 0 with its own
 // resources, like a page. False when it does not read as content.
-bool read_form(QPDFObjectHandle xobject, const Font::StandardWidth& standard, PageContent& out);
+bool read_form(QPDFObjectHandle xobject, const Font::StandardWidth& standard, PageContent& out,
+               const Budget& budget = {});
 
 // What happens to one glyph of a rewritten operator.
 struct GlyphEdit {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <string>
 #include <vector>
 
@@ -196,7 +197,8 @@ ProgramGlyphs read_type1(std::string_view text) {
     size_t q = p;
     while (q < body.size() && std::isdigit(static_cast<unsigned char>(body[q]))) ++q;
     if (q == p || q - p > 3) continue;
-    const uint32_t code = static_cast<uint32_t>(std::stoul(std::string(body.substr(p, q - p))));
+    uint32_t code = 0;
+    std::from_chars(body.data() + p, body.data() + q, code);  // at most three digits: always fits
     while (q < body.size() && std::isspace(static_cast<unsigned char>(body[q]))) ++q;
     if (q >= body.size() || body[q] != '/' || code > 255) continue;
     size_t r = q + 1;

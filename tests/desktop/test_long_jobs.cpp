@@ -575,7 +575,6 @@ class LongJobsTest : public QObject {
   // the tool's command returns as soon as its own job has ended, and the snapshot follows.
   void autosaveUnderAToolDoesNotHoldItsResult() {
     MainWindow w;
-    WindowProbe p{w};
     w.checkRecovery();
     w.openFile(sixChanged);
     QSemaphore toolReturned;
