@@ -155,6 +155,9 @@ class PdfiumDocument final : public IDocument {
   std::vector<std::byte> source_bytes() const override;
   bool decrypted_copy(std::span<const std::byte> pdf, std::vector<uint8_t>& out) const override;
   Protector protector() const override;
+  // A document that lives on a copy qpdf decrypted (encryption PDFium refuses): saved copies
+  // are encrypted again as `original` was, with `password`, never written unprotected.
+  bool keep_protection(std::span<const std::byte> original, const std::string& password);
 
   // --- adapter internals, lock held ---
   // The page object that edits, form input and renders share. The cache keeps the form page
@@ -272,6 +275,10 @@ class PdfiumDocument final : public IDocument {
   // Waits for a search still reading bytes_ and drops its answer.
   void drop_rotation_search();
   std::string password_;  // needed to reload the document after a page edit through qpdf
+  // The encryption of the file a decrypted document came from (keep_protection); empty for all
+  // others.
+  std::vector<uint8_t> protection_model_;
+  std::string protection_password_;
   // Set by every edit and form input, cleared when bytes_ are replaced: while false, bytes_
   // are exactly the document.
   bool changed_ = false;

@@ -492,11 +492,17 @@ class PdfiumEngine final : public IPdfEngine {
     std::vector<uint8_t> plain;
     const auto bytes = std::as_bytes(std::span<const uint8_t>(file.data(), file.size()));
     if (!pdfcheck::decrypt(bytes, pw, plain) || plain.size() >= static_cast<size_t>(INT_MAX)) return nullptr;
-    std::lock_guard<std::mutex> g(lock());
-    FPDF_DOCUMENT doc = load(plain, {});
-    if (!doc) return nullptr;
-    needs_password_ = false;
-    return std::make_unique<PdfiumDocument>(std::move(plain), doc, std::string());
+    std::unique_ptr<PdfiumDocument> d;
+    {
+      std::lock_guard<std::mutex> g(lock());
+      FPDF_DOCUMENT doc = load(plain, {});
+      if (!doc) return nullptr;
+      needs_password_ = false;
+      d = std::make_unique<PdfiumDocument>(std::move(plain), doc, std::string());
+    }
+    // Its copies must not come out unprotected: without the model it is not opened at all.
+    if (!d->keep_protection(bytes, pw)) return nullptr;
+    return d;
   }
 
   bool needs_password_ = false;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/c_locale.h"
+#include "core/pdf_check.h"
 #include "core/pdfium/pdfium_document.h"
 #include "core/pdfium/pdfium_fonts.h"
 #include "core/pdfium/qpdf_rewrite.h"
@@ -337,7 +338,25 @@ bool PdfiumDocument::save_as(const std::string& path, const std::vector<annot::A
     if (!qpdf_bridge::finish_copy(bytes, password, finish, finished)) return false;
     bytes.swap(finished);
   }
+  if (!protection_model_.empty()) {
+    // The copy of a protected document is protected as the file it came from was.
+    std::vector<uint8_t> sealed;
+    if (!pdfcheck::protect_like(std::as_bytes(std::span<const uint8_t>(bytes.data(), bytes.size())),
+                                std::as_bytes(std::span<const uint8_t>(protection_model_.data(), protection_model_.size())),
+                                protection_password_, sealed))
+      return false;
+    bytes.swap(sealed);
+  }
   return write_file_atomically(path, bytes);
+}
+
+bool PdfiumDocument::keep_protection(std::span<const std::byte> original, const std::string& password) {
+  std::vector<uint8_t> model;
+  if (!pdfcheck::protection_model(original, password, model)) return false;
+  std::lock_guard<std::mutex> g(lock());
+  protection_model_ = std::move(model);
+  protection_password_ = password;
+  return true;
 }
 
 }  // namespace quorvel::pdfium

@@ -63,6 +63,32 @@ TEST(Engine, PasswordMatrix) {
   }
 }
 
+// A document that lives on qpdf's decrypted copy is saved protected as its file was: the copy
+// asks for the same password, and none of its text is readable without it.
+TEST(Engine, CopiesOfADecryptedDocumentStayProtected) {
+  const std::string plain = test::text_pdf({"secret text"});
+  const std::string sealed = test::permissions_disagree(test::qpdf_encrypt(plain, "user-pw", "owner-pw"));
+  ASSERT_FALSE(sealed.empty()) << "qpdf could not make the fixture";
+  auto e = engine();
+  auto doc = e->open(as_bytes(sealed), "user-pw");
+  ASSERT_NE(doc, nullptr);
+  test::TempDir dir;
+  for (bool edited : {false, true}) {
+    if (edited) {
+      ASSERT_TRUE(doc->insert_blank_page(0, 100, 100));
+    }
+    const std::string path = dir.path() + (edited ? "/edited.pdf" : "/copy.pdf");
+    ASSERT_TRUE(doc->save_as(path, {})) << path;
+    const std::string saved = test::read_file(path);
+    EXPECT_EQ(saved.find("secret text"), std::string::npos) << path;
+    EXPECT_EQ(e->open(as_bytes(saved), ""), nullptr) << path;
+    EXPECT_TRUE(e->last_open_needs_password()) << path;
+    auto back = e->open(as_bytes(saved), "user-pw");
+    ASSERT_NE(back, nullptr) << path;
+    EXPECT_EQ(back->page_count(), edited ? 2 : 1) << path;
+  }
+}
+
 TEST(Engine, WrongThenRightPassword) {
   const std::string locked = test::qpdf_encrypt(test::text_pdf({"x"}), "secret", "owner");
   auto e = engine();
