@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/fixtures.h"
+#include "common/raster.h"
 #include "core/engine.h"
 #include "core/search.h"
 #include "tex_manuals.h"
@@ -46,57 +47,16 @@ std::vector<Box> hit_boxes(const IDocument& doc, int page, const std::string& wo
   return out;
 }
 
-struct Render {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-};
-
-// poppler's picture of the page at 72 dpi, as readers show it (RGB).
-Render render(const std::string& path, int page) {
-  TempDir dir;
-  const std::string n = std::to_string(page + 1);
-  Render r;
-  if (run_program({"pdftoppm", "-cropbox", "-r", "72", "-f", n, "-l", n, "-singlefile", path, dir.file("p")}) != 0)
-    return r;
-  const std::string ppm = read_file(dir.file("p.ppm"));
-  int maxval = 0, consumed = 0;
-  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &r.width, &r.height, &maxval, &consumed) != 3 || maxval != 255) return {};
-  const size_t start = static_cast<size_t>(consumed) + 1, size = static_cast<size_t>(r.width) * r.height * 3;
-  if (ppm.size() < start + size) return {};
-  r.rgb.assign(ppm.begin() + static_cast<long>(start), ppm.begin() + static_cast<long>(start + size));
-  return r;
-}
-
 // Pixels outside every box (widened by 2 points) whose colour differs by more than a faint edge.
-int differing_outside(const Render& a, const Render& b, const std::vector<Box>& boxes, double page_height) {
-  if (a.width == 0 || a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return -1;
-  int n = 0;
-  for (int y = 0; y < a.height; ++y) {
-    const double py = page_height - y - 0.5;
-    for (int x = 0; x < a.width; ++x) {
-      const double px = x + 0.5;
-      bool edited = false;
-      for (const Box& r : boxes)
-        edited = edited || (px >= r.x0 - 2 && px <= r.x1 + 2 && py >= r.y0 - 2 && py <= r.y1 + 2);
-      if (edited) continue;
-      const size_t i = (static_cast<size_t>(y) * a.width + x) * 3;
-      for (int c = 0; c < 3; ++c) {
-        if (std::abs(a.rgb[i + c] - b.rgb[i + c]) > 24) {
-          ++n;
-          break;
-        }
-      }
-    }
-  }
-  return n;
+int differing_outside(const Raster& a, const Raster& b, const std::vector<Box>& boxes, double page_height) {
+  if (a.width == 0) return -1;  // poppler drew nothing
+  return test::differing_outside(a, b, page_height, [&](double px, double py) {
+    for (const Box& r : boxes)
+      if (px >= r.x0 - 2 && px <= r.x1 + 2 && py >= r.y0 - 2 && py <= r.y1 + 2) return true;
+    return false;
+  });
 }
 
-std::string pdftotext_page(const std::string& path, int page) {
-  TempDir dir;
-  const std::string n = std::to_string(page + 1);
-  if (run_program({"pdftotext", "-f", n, "-l", n, "-enc", "UTF-8", path, dir.file("t.txt")}) != 0) return {};
-  return read_file(dir.file("t.txt"));
-}
 
 // Lines of `before` that `after` lacks, among those holding neither word.
 int lost_lines(const std::string& before, const std::string& after, const std::string& a, const std::string& b,
@@ -180,8 +140,8 @@ int main(int argc, char** argv) {
         const std::string& middle = words[words.size() / 2];
         if (std::find(chosen.begin(), chosen.end(), middle) == chosen.end()) chosen.push_back(middle);
       }
-      const Render before = render(sample, page);
-      const std::string text_before = pdftotext_page(sample, page);
+      const Raster before = render_poppler(sample, page);
+      const std::string text_before = pdftotext(sample, page);
       const double height = original->page_info(page).height;
       for (const std::string& w : chosen) {
         std::string upper = w, same(w.rbegin(), w.rend()), longer = w + w.substr(0, 2);
@@ -215,11 +175,11 @@ int main(int argc, char** argv) {
             ++t.bad_pixels;
             continue;
           }
-          const int px = differing_outside(before, render(after, page), boxes, height);
+          const int px = differing_outside(before, render_poppler(after, page), boxes, height);
           if (verbose && px != 0) std::printf("  %s p%d %s -> %s: %d pixels\n", m.name, page + 1, w.c_str(), with.c_str(), px);
           t.pixels += std::max(px, 0);
           t.bad_pixels += px != 0 ? 1 : 0;
-          t.lost += lost_lines(text_before, pdftotext_page(after, page), w, with, verbose);
+          t.lost += lost_lines(text_before, pdftotext(after, page), w, with, verbose);
         }
       }
     }

@@ -77,14 +77,6 @@ using Rows = QList<std::pair<QString, QString>>;
 const QString kCutByProvider =
     QStringLiteral("Ответ обрезан провайдером: он остановился на пределе длины ответа, конец не получен.");
 
-// Characters of the document's text as documentText counts them: every page and its line break.
-qsizetype documentTextLength(const IDocument& doc) {
-  qsizetype n = 0;
-  for (int i = 0; i < doc.page_count(); ++i)
-    n += QString::fromStdString(page_text(doc.extract_text(i))).size() + 1;
-  return n;
-}
-
 // The notice that only the head of a text of `total` characters went to the model; empty
 // when all of it went. `text` has the sent count as %1 and the total as %2.
 QString sentPart(qsizetype total, const QString& text) {
@@ -491,10 +483,8 @@ void AiPanel::translateDocument(const QString& language, const QString& savePath
   QString text;
   qsizetype total = 0;
   QPointer<AiPanel> self(this);
-  if (!readDocument(this, *view, kReadingTitle, [&text, &total](const IDocument& doc) {
-        text = documentText(doc, kDocumentChars);
-        total = documentTextLength(doc);
-      })) {
+  if (!readDocument(this, *view, kReadingTitle,
+                    [&text, &total](const IDocument& doc) { text = documentText(doc, kDocumentChars, &total); })) {
     if (self) appendMessage(kTavi, kCancelled, kAi);
     return;
   }

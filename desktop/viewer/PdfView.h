@@ -45,8 +45,9 @@ void shiftAnnotation(annot::Annotation& a, double dx, double dy);
 QImage pageImage(IDocument& doc, int index, const PageInfo& info, double scale);
 
 // PdfView::documentText of any document, so that a job off the window's thread can read it too
-// (PdfViewText.cpp).
-QString documentText(const IDocument& doc, int maxChars);
+// (PdfViewText.cpp). With `total`, every page is read and the length of the whole text (what
+// the result would be without the cut) goes there.
+QString documentText(const IDocument& doc, int maxChars, qsizetype* total = nullptr);
 
 class PdfView : public QAbstractScrollArea {
   Q_OBJECT

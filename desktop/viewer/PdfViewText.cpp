@@ -200,15 +200,20 @@ bool PdfView::goForward() {
 
 QString PdfView::documentText(int maxChars) const { return doc ? desktop::documentText(*doc, maxChars) : QString(); }
 
-QString documentText(const IDocument& doc, int maxChars) {
-  if (maxChars <= 0) return {};
+QString documentText(const IDocument& doc, int maxChars, qsizetype* total) {
+  if (maxChars <= 0 && !total) return {};
   QString out;
+  qsizetype length = 0;
   const int n = doc.page_count();
-  for (int i = 0; i < n && out.size() < maxChars; ++i) {
+  // With a total asked for, every page is read once; the text stops growing at maxChars.
+  for (int i = 0; i < n && (total || out.size() < maxChars); ++i) {
     const std::string joined = page_text(doc.extract_text(i));
-    out += QString::fromUtf8(joined.data(), static_cast<qsizetype>(joined.size()));
-    out += QLatin1Char('\n');
+    const QString page = QString::fromUtf8(joined.data(), static_cast<qsizetype>(joined.size()));
+    length += page.size() + 1;
+    if (out.size() < maxChars) out += page + QLatin1Char('\n');
   }
+  if (total) *total = length;
+  if (maxChars <= 0) return {};
   if (out.size() > maxChars) {
     qsizetype cut = maxChars;
     // Never leave half of a surrogate pair at the end.

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "common/fixtures.h"
+#include "common/raster.h"
 #include "core/engine.h"
 #include "core/pdfium/pdfium_fonts.h"
 
@@ -143,32 +144,6 @@ inline std::string hex_of(const std::string& s) {
   return out;
 }
 
-// RGB pixels of one page at 72 dpi.
-struct Raster {
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> rgb;
-  // Pixels inside the box (page points, origin bottom left) that are not white.
-  int inked(double x0, double y0, double x1, double y1) const {
-    int n = 0;
-    for (int y = 0; y < height; ++y) {
-      const double py = height - y - 0.5;
-      if (py < y0 || py > y1) continue;
-      for (int x = 0; x < width; ++x) {
-        const double px = x + 0.5;
-        if (px < x0 || px > x1) continue;
-        const uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-        if (p[0] < 235 || p[1] < 235 || p[2] < 235) ++n;
-      }
-    }
-    return n;
-  }
-  const uint8_t* at(double px, double py) const {
-    const int x = static_cast<int>(px), y = height - 1 - static_cast<int>(py);
-    return &rgb[(static_cast<size_t>(y) * width + x) * 3];
-  }
-};
-
 inline Raster render_pdfium(IDocument& doc, int page) {
   const PageInfo info = doc.page_info(page);
   RenderRequest req;
@@ -184,32 +159,5 @@ inline Raster render_pdfium(IDocument& doc, int page) {
   return r;
 }
 
-// poppler's rendering of the crop box, as readers show the page, read from the binary PPM that
-// pdftoppm writes.
-inline Raster render_poppler(const std::string& path, int page) {
-  TempDir dir;
-  const std::string n = std::to_string(page + 1);
-  if (run_program({"pdftoppm", "-cropbox", "-r", "72", "-f", n, "-l", n, "-singlefile", path, dir.file("p")}) != 0) {
-    return {};
-  }
-  const std::string ppm = read_file(dir.file("p.ppm"));
-  Raster r;
-  int maxval = 0;
-  int consumed = 0;
-  if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &r.width, &r.height, &maxval, &consumed) != 3) return {};
-  const size_t start = static_cast<size_t>(consumed) + 1;
-  const size_t size = static_cast<size_t>(r.width) * r.height * 3;
-  if (maxval != 255 || ppm.size() < start + size) return {};
-  r.rgb.assign(ppm.begin() + static_cast<long>(start), ppm.begin() + static_cast<long>(start + size));
-  return r;
-}
-
-inline std::string pdftotext(const std::string& path, int page = 0) {
-  std::string out;
-  const std::string n = std::to_string(page + 1);
-  TempDir dir;
-  if (run_program({"pdftotext", "-f", n, "-l", n, "-enc", "UTF-8", path, dir.file("t.txt")}) != 0) return {};
-  return read_file(dir.file("t.txt"));
-}
 
 }  // namespace quorvel::test
