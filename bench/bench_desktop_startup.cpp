@@ -30,7 +30,9 @@
 #include <QSocketNotifier>
 #include <QSettings>
 #include <QStyleFactory>
+#include <QPalette>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -153,6 +155,30 @@ int child(int argc, char** argv) {
     quorvel::desktop::runCommandLine(window, args);
     probe.openedMs = nowMs();
   });
+  QTimer::singleShot(30000, [] { QCoreApplication::exit(2); });
+  return app.exec();
+}
+
+// The floor of any Qt widget program: an application and a plain white window of the program's
+// size, no document. It stays until its input closes.
+int bareChild(int argc, char** argv) {
+  qInstallMessageHandler(silentMessages);
+  QApplication app(argc, argv);
+  QWidget window;
+  QPalette palette = window.palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  window.setPalette(palette);
+  window.setAutoFillBackground(true);
+  window.resize(1100, 780);
+  QSocketNotifier input(0, QSocketNotifier::Read);
+  QObject::connect(&input, &QSocketNotifier::activated, [&input] {
+    char c;
+    if (read(0, &c, 1) <= 0) {
+      input.setEnabled(false);
+      QCoreApplication::quit();
+    }
+  });
+  window.show();
   QTimer::singleShot(30000, [] { QCoreApplication::exit(2); });
   return app.exec();
 }
@@ -321,30 +347,34 @@ Launch launchToPage(ScreenWatch& screen, const std::vector<std::string>& args, b
 }
 
 struct PeerFigures {
-  double program = -1, peer = -1;
+  double program = -1, peer = -1, bare = -1;
 };
 
 PeerFigures measurePeer(ScreenWatch& screen, const std::string& self, const std::string& peer, const std::string& pdf,
-                        const std::string& label, int runs) {
+                        const std::string& label, int runs, bool withBare) {
   std::printf("\n%s (%.1f MB), %d runs\n", label.c_str(), static_cast<double>(bytesOf(pdf)) / 1e6, runs);
-  std::vector<double> program, other;
+  std::vector<double> program, other, bare;
   for (int i = 0; i < runs; ++i) {
     // Alternating the order spares either side the other's after-effects on the machine.
-    Launch q, m;
+    Launch q, m, b;
     for (int k = 0; k < 2; ++k) {
       if ((k == 0) == (i % 2 == 0))
         q = launchToPage(screen, {self, "--child-stay", pdf}, true);
       else
         m = launchToPage(screen, {peer, pdf}, false);
     }
-    std::printf("run %d: program %.0f ms, mupdf-x11 %.0f ms  (program: %s)\n", i + 1, q.pageMs, m.pageMs,
-                q.report.empty() ? "no report" : q.report.c_str());
+    if (withBare) b = launchToPage(screen, {self, "--child-bare"}, true);
+    std::printf("run %d: program %.0f ms, mupdf-x11 %.0f ms", i + 1, q.pageMs, m.pageMs);
+    if (withBare) std::printf(", plain Qt window %.0f ms", b.pageMs);
+    std::printf("  (program: %s)\n", q.report.empty() ? "no report" : q.report.c_str());
     if (q.pageMs >= 0) program.push_back(q.pageMs);
     if (m.pageMs >= 0) other.push_back(m.pageMs);
+    if (b.pageMs >= 0) bare.push_back(b.pageMs);
   }
   PeerFigures f;
   if (!program.empty()) f.program = median(program);
   if (!other.empty()) f.peer = median(other);
+  if (!bare.empty()) f.bare = median(bare);
   return f;
 }
 
@@ -383,7 +413,7 @@ int peerMode(const std::string& self, int argc, char** argv) {
   std::printf("launch to the first page on the screen (%dx%d), the program against %s\n", screen.width(),
               screen.height(), peer.c_str());
   std::vector<PeerFigures> figures;
-  for (const auto& [label, path] : files) figures.push_back(measurePeer(screen, self, peer, path, label, runs));
+  for (const auto& [label, path] : files) figures.push_back(measurePeer(screen, self, peer, path, label, runs, path == small));
   std::printf("\nmedians, launch to the first page:\n");
   bool ok = true;
   for (size_t i = 0; i < files.size(); ++i) {
@@ -392,6 +422,10 @@ int peerMode(const std::string& self, int argc, char** argv) {
     std::printf("%-28s program %6.0f ms, mupdf-x11 %6.0f ms, ratio %.2f\n", files[i].first.c_str(), f.program, f.peer,
                 f.peer > 0 ? f.program / f.peer : 0.0);
   }
+  // What any Qt widget window costs on this machine, before a document is involved.
+  if (figures[0].bare > 0 && figures[0].peer > 0)
+    std::printf("%-28s %6.0f ms, ratio to mupdf-x11 on the three-page file %.2f\n", "plain Qt window", figures[0].bare,
+                figures[0].bare / figures[0].peer);
   return ok ? 0 : 1;
 }
 
@@ -400,6 +434,7 @@ int peerMode(const std::string& self, int argc, char** argv) {
 int main(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "--child") == 0 || std::strcmp(argv[1], "--child-stay") == 0))
     return child(argc, argv);
+  if (argc >= 2 && std::strcmp(argv[1], "--child-bare") == 0) return bareChild(argc, argv);
 
   const bool peer = argc >= 2 && std::strcmp(argv[1], "--peer") == 0;
   const int runs = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 7;

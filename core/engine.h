@@ -428,10 +428,19 @@ inline bool has_readable_page(const IDocument& doc) {
   return n >= 1 && doc.unreadable_pages().size() < static_cast<size_t>(n);
 }
 
+// What the caller already learned by reading the whole file, so an open need not find it again.
+struct OpenHints {
+  bool no_rotate_key = false;  // no name in the file, object streams included, reads /Rotate
+};
+
 class IPdfEngine {
  public:
   virtual ~IPdfEngine() = default;
   virtual std::unique_ptr<IDocument> open(std::span<const std::byte> bytes, std::string_view password) = 0;
+  virtual std::unique_ptr<IDocument> open(std::span<const std::byte> bytes, std::string_view password,
+                                          const OpenHints&) {
+    return open(bytes, password);
+  }
   virtual EngineCapabilities capabilities() const = 0;
   virtual bool last_open_needs_password() const { return false; }
 };

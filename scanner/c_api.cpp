@@ -66,6 +66,11 @@ int quorvel_report_verdict(const quorvel_report* report) noexcept {
   return static_cast<int>(report->report.verdict);
 }
 
+int quorvel_report_names_rotate(const quorvel_report* report) noexcept {
+  if (!report) return -1;
+  return report->report.names_rotate ? 1 : 0;
+}
+
 size_t quorvel_report_finding_count(const quorvel_report* report) noexcept {
   return report ? report->report.findings.size() : 0;
 }

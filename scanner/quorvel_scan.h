@@ -84,6 +84,10 @@ int quorvel_report_is_pdf(const quorvel_report* report) QUORVEL_SCAN_NOEXCEPT;
 /* 0 clean, 1 suspicious, 2 dangerous; -1 for a null report. */
 int quorvel_report_verdict(const quorvel_report* report) QUORVEL_SCAN_NOEXCEPT;
 
+/* 1 when some name in the input or its object streams reads /Rotate (a page may be turned),
+ * 0 when none does; -1 for a null report. */
+int quorvel_report_names_rotate(const quorvel_report* report) QUORVEL_SCAN_NOEXCEPT;
+
 /* Number of findings; 0 for a null report. */
 size_t quorvel_report_finding_count(const quorvel_report* report) QUORVEL_SCAN_NOEXCEPT;
 

@@ -170,7 +170,7 @@ constexpr bool rules_fit_fast_path() {
 }
 static_assert(rules_fit_fast_path());
 
-enum class Structure_name { ObjectStream, Encrypt, Id };
+enum class Structure_name { ObjectStream, Encrypt, Id, Rotate };
 
 // Whether a name whose first two raw bytes are a and b may be one of the rule table or one
 // that leads to structure. Every such name has two bytes at least, and any '#' may spell
@@ -185,7 +185,7 @@ enum class Structure_name { ObjectStream, Encrypt, Id };
     case 'L': return b == 'a';                         // Launch
     case 'E': return b == 'm' || b == 'n';             // EmbeddedFile, Encrypt
     case 'S': return b == 'u';                         // SubmitForm
-    case 'R': return b == 'i';                         // RichMedia
+    case 'R': return b == 'i' || b == 'o';             // RichMedia, Rotate
     case 'X': return b == 'F';                         // XFA
     case 'G': return b == 'o';                         // GoToR
     case 'U': return b == 'R';                         // URI
@@ -270,6 +270,7 @@ class Rater {
       if (!found) {
         if (text == "ObjStm" || text == "First") structure(Structure_name::ObjectStream, name);
         else if (text == "ID") structure(Structure_name::Id, name);
+        else if (text == "Rotate") structure(Structure_name::Rotate, name);
         continue;
       }
       if (f.kind == ThreatKind::Encrypted) structure(Structure_name::Encrypt, name);
@@ -400,6 +401,7 @@ ThreatReport scan(std::span<const std::uint8_t> bytes, std::string_view password
       case Structure_name::ObjectStream: streams.candidate(n.start); break;
       case Structure_name::Encrypt: streams.encrypt_name(n.end); break;
       case Structure_name::Id: streams.id_name(n.end); break;
+      case Structure_name::Rotate: report.names_rotate = true; break;
     }
   });
   const std::size_t plain_details = rater.details();
@@ -408,7 +410,9 @@ ThreatReport scan(std::span<const std::uint8_t> bytes, std::string_view password
       streams.read_all([&](std::size_t data, std::span<const std::uint8_t> content, std::vector<Finding>& out) {
         // Objects packed in a stream hold no streams, so nothing in there leads further.
         Rater own(plain_details);
-        own.rate(content, data, out, [](Structure_name, const parser::NameScanner::RawName&) {});
+        own.rate(content, data, out, [&](Structure_name what, const parser::NameScanner::RawName&) {
+          if (what == Structure_name::Rotate) report.names_rotate = true;
+        });
       });
   report.complete = !streams.exhausted() && !streams.unreadable();
   report.needs_password = streams.needs_password();

@@ -68,6 +68,9 @@ struct ThreatReport {
   // Object streams stayed unread only because the file is encrypted with a password other
   // than the one given (the empty one unless said otherwise).
   bool needs_password = false;
+  // Whether some name reads /Rotate, in the file or in an object stream read. Without one in a
+  // complete report, no page of the file is turned, which spares a reader its own search.
+  bool names_rotate = false;
 
   std::optional<Severity> max_severity() const;
   bool has(ThreatKind kind) const;

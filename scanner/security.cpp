@@ -63,6 +63,7 @@ ThreatReport scan(std::span<const std::byte> bytes, std::string_view password) n
     out.is_pdf = quorvel_report_is_pdf(lib.get()) == 1;
     const int verdict = quorvel_report_verdict(lib.get());
     out.verdict = (verdict == 1 || verdict == 2) ? static_cast<Verdict>(verdict) : Verdict::Clean;
+    out.no_rotate_key = quorvel_report_names_rotate(lib.get()) == 0;
     const size_t n = quorvel_report_finding_count(lib.get());
     out.findings.reserve(n);
     for (size_t i = 0; i < n; ++i) {

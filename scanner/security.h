@@ -48,6 +48,9 @@ struct ThreatReport {
   // Failed only because the file's password is needed to read its object streams: scanned
   // again with the password, the report is complete.
   bool needs_password = false;
+  // No page of the file can be turned: no name in it, object streams included, reads /Rotate.
+  // Known only from a complete scan; false otherwise.
+  bool no_rotate_key = false;
 
   bool has(ThreatKind kind) const;
 };

@@ -62,8 +62,9 @@ struct OwnPage {
 std::future<bool> search_rotations(const std::vector<uint8_t>& bytes, const std::string& password);
 
 // Pages whose dictionary PDFium cannot read (a broken cross-reference entry): what it would
-// save of them is null. PDFium keeps what it parsed, so asking again is cheap.
-std::vector<int> pages_without_dictionary(FPDF_DOCUMENT doc);
+// save of them is null. PDFium keeps what it parsed, so asking again is cheap. With `sizes`,
+// every page's size as FPDF_GetPageSizeByIndexF gives it (zero for those pages).
+std::vector<int> pages_without_dictionary(FPDF_DOCUMENT doc, std::vector<FS_SIZEF>* sizes = nullptr);
 
 // Full save of a document into memory; `flags` as FPDF_SaveAsCopy takes them, never incremental.
 bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD flags = QV_FPDF_NO_INCREMENTAL);
@@ -79,9 +80,10 @@ struct FormHolder {
 
 class PdfiumDocument final : public IDocument {
  public:
-  // `unturned` is a search_rotations over `bytes`, when one was started.
+  // `unturned` is a search_rotations over `bytes`, when one was started; `sizes` the pages'
+  // sizes read as the document was opened, when they were.
   PdfiumDocument(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc, std::string password,
-                 std::future<bool> unturned = {});
+                 std::future<bool> unturned = {}, std::vector<FS_SIZEF> sizes = {});
   ~PdfiumDocument() override;
   PdfiumDocument(const PdfiumDocument&) = delete;
   PdfiumDocument& operator=(const PdfiumDocument&) = delete;
@@ -284,6 +286,10 @@ class PdfiumDocument final : public IDocument {
   bool changed_ = false;
   // Raised by every edit, form input and swap of bytes_ (revision()).
   uint64_t revision_ = 1;
+  // The open's own walk of the pages, good until the first change: a large manual's layout
+  // then asks PDFium for no page twice.
+  std::vector<FS_SIZEF> open_sizes_;
+  uint64_t open_sizes_revision_ = 0;
 };
 
 }  // namespace quorvel::pdfium

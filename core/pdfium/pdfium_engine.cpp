@@ -105,8 +105,13 @@ bool write_to_memory(FPDF_DOCUMENT doc, std::vector<uint8_t>& out, FPDF_DWORD fl
 }
 
 PdfiumDocument::PdfiumDocument(std::vector<uint8_t> bytes, FPDF_DOCUMENT doc, std::string password,
-                               std::future<bool> unturned)
-    : bytes_(std::move(bytes)), doc_(doc), unturned_(std::move(unturned)), password_(std::move(password)) {
+                               std::future<bool> unturned, std::vector<FS_SIZEF> sizes)
+    : bytes_(std::move(bytes)),
+      doc_(doc),
+      unturned_(std::move(unturned)),
+      password_(std::move(password)),
+      open_sizes_(std::move(sizes)),
+      open_sizes_revision_(revision_) {
   if (FPDF_GetFormType(doc_) != 0) setup_form(true);
 }
 
@@ -294,12 +299,14 @@ bool PdfiumDocument::uses_object_streams() const {
   return file.find("/ObjStm") != std::string_view::npos;
 }
 
-std::vector<int> pages_without_dictionary(FPDF_DOCUMENT doc) {
+std::vector<int> pages_without_dictionary(FPDF_DOCUMENT doc, std::vector<FS_SIZEF>* sizes) {
   std::vector<int> pages;
   const int n = doc ? FPDF_GetPageCount(doc) : 0;
+  if (sizes) sizes->assign(static_cast<size_t>(std::max(n, 0)), FS_SIZEF{});
   for (int i = 0; i < n; ++i) {
     FS_SIZEF size{};
     if (!FPDF_GetPageSizeByIndexF(doc, i, &size)) pages.push_back(i);
+    if (sizes) (*sizes)[static_cast<size_t>(i)] = size;
   }
   return pages;
 }
@@ -414,6 +421,11 @@ bool trailer_names_encryption(const std::vector<uint8_t>& bytes) {
 class PdfiumEngine final : public IPdfEngine {
  public:
   std::unique_ptr<IDocument> open(std::span<const std::byte> bytes, std::string_view password) override {
+    return open(bytes, password, OpenHints{});
+  }
+
+  std::unique_ptr<IDocument> open(std::span<const std::byte> bytes, std::string_view password,
+                                  const OpenHints& hints) override {
     needs_password_ = false;
     // PDFium takes the length as an int; nothing of that size is a document we could show.
     if (bytes.empty() || bytes.size() >= static_cast<size_t>(INT_MAX)) return nullptr;
@@ -424,9 +436,17 @@ class PdfiumEngine final : public IPdfEngine {
     size_t unreadable = 0;
     bool lost_encryption = false;
     int pages = 0;
+    std::vector<FS_SIZEF> sizes;
     // Reads `copy`, which moves into the document with its buffer in place; until then it stays
     // here, declared before the search, so that the search ends before it goes.
-    std::future<bool> unturned = search_rotations(copy, pw);
+    std::future<bool> unturned;
+    if (hints.no_rotate_key) {
+      std::promise<bool> known;
+      known.set_value(true);
+      unturned = known.get_future();
+    } else {
+      unturned = search_rotations(copy, pw);
+    }
     bool refused_password = false;
     {
       std::lock_guard<std::mutex> g(lock());
@@ -434,10 +454,10 @@ class PdfiumEngine final : public IPdfEngine {
       refused_password = !doc && needs_password_;
       if (doc) {
         lost_encryption = FPDF_GetSecurityHandlerRevision(doc) == -1 && trailer_names_encryption(copy);
-        unreadable = pages_without_dictionary(doc).size();
+        unreadable = pages_without_dictionary(doc, &sizes).size();
         pages = FPDF_GetPageCount(doc);
         if (!lost_encryption && unreadable == 0)
-          return std::make_unique<PdfiumDocument>(std::move(copy), doc, pw, std::move(unturned));
+          return std::make_unique<PdfiumDocument>(std::move(copy), doc, pw, std::move(unturned), std::move(sizes));
         FPDF_CloseDocument(doc);
       }
     }

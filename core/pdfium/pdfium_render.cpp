@@ -116,7 +116,11 @@ PageInfo PdfiumDocument::page_info(int page) const {
   }
   // PDFium gives the size after the page's own rotation, as for a loaded page.
   FS_SIZEF size{};
-  if (!FPDF_GetPageSizeByIndexF(doc_, page, &size)) return {};
+  if (revision_ == open_sizes_revision_ && static_cast<size_t>(page) < open_sizes_.size() &&
+      open_sizes_[static_cast<size_t>(page)].width > 0)
+    size = open_sizes_[static_cast<size_t>(page)];
+  else if (!FPDF_GetPageSizeByIndexF(doc_, page, &size))
+    return {};
   PageInfo info;
   info.width = size.width;
   info.height = size.height;

@@ -163,7 +163,10 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
     return nullptr;
   }
 
-  std::unique_ptr<IDocument> doc = engine->open(span, {});
+  // The check has read every object stream already; the engine need not search them again.
+  OpenHints hints;
+  hints.no_rotate_key = report.no_rotate_key;
+  std::unique_ptr<IDocument> doc = engine->open(span, {}, hints);
   QByteArray password;  // the one that opened the document
   if (!doc && engine->last_open_needs_password()) {
     for (int attempt = 0; attempt < 3 && !doc; ++attempt) {
@@ -186,7 +189,7 @@ PdfView* MainWindow::openFileAs(const QString& path, const QString& shownPath, b
         pw = prompt.textValue();
       }
       password = pw.toUtf8();
-      doc = engine->open(span, std::string_view(password.constData(), static_cast<size_t>(password.size())));
+      doc = engine->open(span, std::string_view(password.constData(), static_cast<size_t>(password.size())), hints);
     }
   }
   if (!doc) {

@@ -12,6 +12,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <optional>
+
 #include "desktop/window/OpenPrefetch.h"
 #include "desktop/window/lang.h"
 #include "test_mainwindow_support.h"
@@ -512,6 +514,59 @@ class OpenTest : public QObject {
     w.openFile(path);
     QCOMPARE(p.tabs()->count(), 1);
     QCOMPARE(p.view(0)->pageCount(), 3);
+  }
+
+  // The check tells the engine when no page can be turned; a turn written anywhere, packed in
+  // an object stream too, still reaches the view, read ahead or not.
+  void turnedPagesKeepTheirTurn_data() {
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<bool>("packed");
+    QTest::addColumn<bool>("readAhead");
+    QTest::addColumn<int>("rotation");
+    for (const bool ahead : {false, true}) {
+      const char* how = ahead ? ", read ahead" : "";
+      QTest::addRow("nothing turned, packed%s", how) << "" << "" << true << ahead << 0;
+      QTest::addRow("page turned%s", how) << "" << "/Rotate 90" << false << ahead << 90;
+      QTest::addRow("page turned, packed%s", how) << "" << "/Rotate 90" << true << ahead << 90;
+      QTest::addRow("inherited turn, packed%s", how) << "/Rotate 270" << "" << true << ahead << 270;
+    }
+  }
+  void turnedPagesKeepTheirTurn() {
+    QFETCH(QString, node);
+    QFETCH(QString, page);
+    QFETCH(bool, packed);
+    QFETCH(bool, readAhead);
+    QFETCH(int, rotation);
+    std::string pdf = build_pdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 " + node.toStdString() + " >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 600] " + page.toStdString() + " >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 500] >>",
+    });
+    if (packed) {
+      TempDir work;
+      QVERIFY(write_file(work.file("in.pdf"), pdf));
+      QCOMPARE(run_program({"qpdf", "--object-streams=generate", "--", work.file("in.pdf"), work.file("out.pdf")}), 0);
+      pdf = read_file(work.file("out.pdf"));
+      QVERIFY(pdf.find("/ObjStm") != std::string::npos);
+      QVERIFY(pdf.find("/Rotate") == std::string::npos);
+    }
+    const QString file = writeTestFile(dir, "turned.pdf", pdf);
+    std::optional<quorvel::desktop::OpenPrefetch> prefetch;
+    if (readAhead) prefetch.emplace(file);
+    MainWindow w;
+    WindowProbe p{w};
+    ModalAnswerer answers({});
+    w.openFile(file);
+    QCOMPARE(p.tabs()->count(), 1);
+    PdfView* v = p.view(0);
+    QCOMPARE(v->pageCount(), 2);
+    const quorvel::PageInfo first = v->doc->page_info(0);
+    QCOMPARE(first.rotation, rotation);
+    QCOMPARE(first.width, 400.0);
+    QCOMPARE(first.height, 600.0);
+    QCOMPARE(v->doc->page_info(1).rotation, node.isEmpty() ? 0 : rotation);
   }
 
   void relativePathIsKeptAsGiven() {

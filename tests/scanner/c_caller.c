@@ -20,6 +20,7 @@ int main(void) {
   size_t n;
   CHECK(r != NULL);
   CHECK(quorvel_report_is_pdf(r) == 1);
+  CHECK(quorvel_report_names_rotate(r) == 0);
   CHECK(quorvel_report_verdict(r) == 1);
   CHECK(quorvel_report_finding_count(r) == 2);
   memset(&f, 0, sizeof f);

@@ -8,6 +8,7 @@ quorvel_report_finding_count
 quorvel_report_finding_detail
 quorvel_report_free
 quorvel_report_is_pdf
+quorvel_report_names_rotate
 quorvel_report_verdict
 quorvel_scan
 quorvel_scan_with_password"

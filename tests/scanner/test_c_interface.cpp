@@ -27,6 +27,7 @@ std::string detail(const quorvel_report* r, size_t i) {
 
 TEST(CInterface, NullReportAndNullArguments) {
   EXPECT_EQ(quorvel_report_is_pdf(nullptr), -1);
+  EXPECT_EQ(quorvel_report_names_rotate(nullptr), -1);
   EXPECT_EQ(quorvel_report_verdict(nullptr), -1);
   EXPECT_EQ(quorvel_report_finding_count(nullptr), 0u);
   quorvel_finding rec{};

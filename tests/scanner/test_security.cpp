@@ -128,6 +128,7 @@ TEST(SecurityScan, AScanThatCannotFinishIsFailedAndDangerous) {
   ASSERT_EQ(full.findings.size(), 4u);
   ASSERT_FALSE(full.failed);
   ASSERT_EQ(full.verdict, Verdict::Suspicious);
+  ASSERT_TRUE(full.no_rotate_key);
 
   // Fail each allocation in turn, in the library and in the wrapper alike: every outcome is
   // either the whole report or a failed one, never a partial or clean one.
@@ -144,6 +145,7 @@ TEST(SecurityScan, AScanThatCannotFinishIsFailedAndDangerous) {
     EXPECT_EQ(r.verdict, Verdict::Dangerous);
     EXPECT_TRUE(r.findings.empty());
     EXPECT_FALSE(r.is_pdf);
+    EXPECT_FALSE(r.no_rotate_key);
   }
   EXPECT_GE(failures, 3);  // the library's report and findings, the wrapper's copies
 }
@@ -214,6 +216,47 @@ TEST(SecurityScan, ActiveContentPackedInObjectStreamsIsFoundAsWrittenPlainly) {
   }
 }
 
+// A report that no page is turned spares the engine its own search of the object streams, so
+// a turn must be seen wherever a reader would find one; a doubt only costs that search.
+TEST(SecurityScan, NoRotateKeyOnlyWhereNoPageCanBeTurned) {
+  const auto pages = [](const std::string& node, const std::string& page) {
+    return quorvel::test::build_pdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 " + node + " >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] " + page + " >>",
+    });
+  };
+  const struct {
+    const char* name;
+    std::string pdf;
+    bool packed;  // rewritten by qpdf into compressed object streams
+    bool no_rotate_key;
+  } table[] = {
+      {"nothing turned", pages("", ""), false, true},
+      {"nothing turned, packed", pages("", ""), true, true},
+      {"page turned", pages("", "/Rotate 90"), false, false},
+      {"page turned, packed", pages("", "/Rotate 90"), true, false},
+      {"inherited turn, packed", pages("/Rotate 180", ""), true, false},
+      {"turn zero still names the key", pages("", "/Rotate 0"), false, false},
+      {"escaped name", pages("", "/Ro#74ate 90"), false, false},
+      {"escaped first letter", pages("", "/#52otate 90"), false, false},
+      {"lookalike in a string is a doubt", pages("", "/Annots [<< /Subtype /Link /A << /URI (x:/Rotate) >> >>]"),
+       true, false},
+      {"longer name", pages("", "/Rotated 90"), false, true},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.name);
+    const std::string pdf = row.packed ? rewritten(row.pdf, "generate") : row.pdf;
+    ASSERT_FALSE(pdf.empty());
+    if (row.packed) {
+      ASSERT_NE(pdf.find("/ObjStm"), std::string::npos);
+    }
+    const ThreatReport r = scan(pdf);
+    ASSERT_FALSE(r.failed);
+    EXPECT_EQ(r.no_rotate_key, row.no_rotate_key);
+  }
+}
+
 TEST(SecurityScan, InstalledManualsRateAsTheirCopiesWithoutObjectStreams) {
   for (const char* path : {"/usr/share/doc/libtasn1-doc/libtasn1.pdf",
                            "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf"}) {
@@ -227,6 +270,7 @@ TEST(SecurityScan, InstalledManualsRateAsTheirCopiesWithoutObjectStreams) {
     EXPECT_FALSE(r.failed);
     EXPECT_EQ(kinds_of(r), kinds_of(scan(plain)));
     EXPECT_EQ(r.verdict, scan(plain).verdict);
+    EXPECT_EQ(r.no_rotate_key, scan(plain).no_rotate_key);
   }
 }
 
