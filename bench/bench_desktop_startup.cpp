@@ -9,7 +9,9 @@
 // With --peer, on an X display (an Xvfb server), the program and MuPDF's viewer (mupdf-x11)
 // are launched in turn on the same files and both are timed from the launch to their first page
 // on the screen, watched in screenshots; a three-page file gives the floor that starting a
-// process and a window costs. A question about a dangerous file is answered at once.
+// process and a window costs, and a plain window of the toolkit alone (plain_qt_window, built
+// beside the benchmark) the floor of any program on it. A question about a dangerous file is
+// answered at once.
 //
 //   bench_desktop_startup --peer [runs=7] [file.pdf...]   (without files: the installed manuals)
 //
@@ -30,9 +32,7 @@
 #include <QSocketNotifier>
 #include <QSettings>
 #include <QStyleFactory>
-#include <QPalette>
 #include <QTimer>
-#include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
@@ -155,30 +155,6 @@ int child(int argc, char** argv) {
     quorvel::desktop::runCommandLine(window, args);
     probe.openedMs = nowMs();
   });
-  QTimer::singleShot(30000, [] { QCoreApplication::exit(2); });
-  return app.exec();
-}
-
-// The floor of any Qt widget program: an application and a plain white window of the program's
-// size, no document. It stays until its input closes.
-int bareChild(int argc, char** argv) {
-  qInstallMessageHandler(silentMessages);
-  QApplication app(argc, argv);
-  QWidget window;
-  QPalette palette = window.palette();
-  palette.setColor(QPalette::Window, Qt::white);
-  window.setPalette(palette);
-  window.setAutoFillBackground(true);
-  window.resize(1100, 780);
-  QSocketNotifier input(0, QSocketNotifier::Read);
-  QObject::connect(&input, &QSocketNotifier::activated, [&input] {
-    char c;
-    if (read(0, &c, 1) <= 0) {
-      input.setEnabled(false);
-      QCoreApplication::quit();
-    }
-  });
-  window.show();
   QTimer::singleShot(30000, [] { QCoreApplication::exit(2); });
   return app.exec();
 }
@@ -351,9 +327,9 @@ struct PeerFigures {
 };
 
 PeerFigures measurePeer(ScreenWatch& screen, const std::string& self, const std::string& peer, const std::string& pdf,
-                        const std::string& label, int runs, bool withBare) {
+                        const std::string& label, int runs, const std::string& bare) {
   std::printf("\n%s (%.1f MB), %d runs\n", label.c_str(), static_cast<double>(bytesOf(pdf)) / 1e6, runs);
-  std::vector<double> program, other, bare;
+  std::vector<double> program, other, plain;
   for (int i = 0; i < runs; ++i) {
     // Alternating the order spares either side the other's after-effects on the machine.
     Launch q, m, b;
@@ -363,18 +339,18 @@ PeerFigures measurePeer(ScreenWatch& screen, const std::string& self, const std:
       else
         m = launchToPage(screen, {peer, pdf}, false);
     }
-    if (withBare) b = launchToPage(screen, {self, "--child-bare"}, true);
+    if (!bare.empty()) b = launchToPage(screen, {bare}, true);
     std::printf("run %d: program %.0f ms, mupdf-x11 %.0f ms", i + 1, q.pageMs, m.pageMs);
-    if (withBare) std::printf(", plain Qt window %.0f ms", b.pageMs);
+    if (!bare.empty()) std::printf(", plain Qt window %.0f ms", b.pageMs);
     std::printf("  (program: %s)\n", q.report.empty() ? "no report" : q.report.c_str());
     if (q.pageMs >= 0) program.push_back(q.pageMs);
     if (m.pageMs >= 0) other.push_back(m.pageMs);
-    if (b.pageMs >= 0) bare.push_back(b.pageMs);
+    if (b.pageMs >= 0) plain.push_back(b.pageMs);
   }
   PeerFigures f;
   if (!program.empty()) f.program = median(program);
   if (!other.empty()) f.peer = median(other);
-  if (!bare.empty()) f.bare = median(bare);
+  if (!plain.empty()) f.bare = median(plain);
   return f;
 }
 
@@ -410,10 +386,14 @@ int peerMode(const std::string& self, int argc, char** argv) {
     f << quorvel::test::build_pdf(quorvel::test::forty_line_pages(3));
   }
   files.insert(files.begin(), {"three-page file", small});
+  // Beside the benchmark: a window of the toolkit alone, linked against nothing of ours.
+  std::string bare = (std::filesystem::path(self).parent_path() / "plain_qt_window").string();
+  if (!std::filesystem::exists(bare)) bare.clear();
   std::printf("launch to the first page on the screen (%dx%d), the program against %s\n", screen.width(),
               screen.height(), peer.c_str());
   std::vector<PeerFigures> figures;
-  for (const auto& [label, path] : files) figures.push_back(measurePeer(screen, self, peer, path, label, runs, path == small));
+  for (const auto& [label, path] : files)
+    figures.push_back(measurePeer(screen, self, peer, path, label, runs, path == small ? bare : std::string()));
   std::printf("\nmedians, launch to the first page:\n");
   bool ok = true;
   for (size_t i = 0; i < files.size(); ++i) {
@@ -434,7 +414,6 @@ int peerMode(const std::string& self, int argc, char** argv) {
 int main(int argc, char** argv) {
   if (argc >= 2 && (std::strcmp(argv[1], "--child") == 0 || std::strcmp(argv[1], "--child-stay") == 0))
     return child(argc, argv);
-  if (argc >= 2 && std::strcmp(argv[1], "--child-bare") == 0) return bareChild(argc, argv);
 
   const bool peer = argc >= 2 && std::strcmp(argv[1], "--peer") == 0;
   const int runs = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 7;
