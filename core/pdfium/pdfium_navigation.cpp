@@ -108,15 +108,17 @@ std::optional<std::vector<OutlineItem>> PdfiumDocument::outline_at(uint64_t sinc
   std::vector<OutlineItem> out;
   std::unique_lock<std::mutex> g(lock());
   if (revision_ != since) return std::nullopt;
-  auto held_since = std::chrono::steady_clock::now();
+  // Another thread woken as the lock is let go between bookmarks mostly finds it taken again:
+  // only the rest lets it in for sure.
+  auto rested = std::chrono::steady_clock::now();
   OutlineWalk walk{doc_, {}, [&] {
                      g.unlock();
-                     if (std::chrono::steady_clock::now() - held_since >= kOutlineHold) {
+                     if (std::chrono::steady_clock::now() - rested >= kOutlineHold) {
                        std::this_thread::sleep_for(kOutlineRest);
+                       rested = std::chrono::steady_clock::now();
                      }
                      if (stop()) return false;
                      g.lock();
-                     held_since = std::chrono::steady_clock::now();
                      return revision_ == since;
                    }};
   if (!collect_bookmarks(walk, nullptr, out, 0)) return std::nullopt;
