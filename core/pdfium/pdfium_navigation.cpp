@@ -97,8 +97,8 @@ std::vector<OutlineItem> PdfiumDocument::outline() const {
 }
 
 // A paint polls the lock every 200 us: a rest longer than that after each hold lets it in, at
-// a quarter more time for the read. A bookmark's destination can take 0.1 ms to resolve.
-constexpr auto kOutlineHold = std::chrono::milliseconds(2);
+// an eighth more time for the read. A bookmark's destination can take 0.1 ms to resolve.
+constexpr auto kOutlineHold = std::chrono::milliseconds(4);
 constexpr auto kOutlineRest = std::chrono::microseconds(500);
 
 // The lock is let go before every bookmark. Handles stay valid while the revision is the same:
