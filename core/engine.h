@@ -201,6 +201,16 @@ class IDocument {
   virtual std::vector<OutlineItem> outline() const { return {}; }
   // Whether outline() has an item, without reading the tree (a manual's takes long).
   virtual bool has_outline() const { return !outline().empty(); }
+  // outline() for a reader beside the window (a manual's tree takes long): the engine lets
+  // other calls in between bookmarks, and asks `stop` there. The tree of revision `since`, or
+  // nothing when the document is not at that revision or leaves it before the read ends (the
+  // tree could mix two states), or when `stop` said true.
+  virtual std::optional<std::vector<OutlineItem>> outline_at(uint64_t since, const std::function<bool()>& stop) const {
+    if (stop() || revision() != since) return std::nullopt;
+    std::vector<OutlineItem> tree = outline();
+    if (revision() != since) return std::nullopt;
+    return tree;
+  }
   // Links of a page, box in page space; each has a target page (>= 0) or a URI, page -1 for a
   // URI. Empty for a page out of range.
   virtual std::vector<Link> links(int /*page*/) const { return {}; }

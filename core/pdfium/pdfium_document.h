@@ -107,6 +107,7 @@ class PdfiumDocument final : public IDocument {
   DocMetadata metadata() const override;
   std::vector<OutlineItem> outline() const override;
   bool has_outline() const override;
+  std::optional<std::vector<OutlineItem>> outline_at(uint64_t since, const std::function<bool()>& stop) const override;
   std::vector<Link> links(int page) const override;
 
   // Saving with annotations (pdfium_save.cpp).

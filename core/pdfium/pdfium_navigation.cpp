@@ -1,5 +1,7 @@
 // Links, outline and metadata.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <unordered_set>
 
 #include "core/pdfium/pdfium_document.h"
@@ -35,17 +37,21 @@ bool leaves_document(unsigned long action_type) {
 struct OutlineWalk {
   FPDF_DOCUMENT doc;
   std::unordered_set<FPDF_BOOKMARK> seen;
+  // Asked before each bookmark is read; false ends the walk. Null: the walk runs through.
+  std::function<bool()> pause;
 };
 
 // A bookmark's handle names its dictionary, so a loop in the tree shows as a handle seen
 // before. Everything that follows a seen bookmark in its sibling chain was reached from it
 // already, so the chain ends there. Each dictionary is read once at most, so the walk is
 // bounded by the file's size and needs no cap on the total, which would cut real manuals.
-void collect_bookmarks(OutlineWalk& walk, FPDF_BOOKMARK parent, std::vector<OutlineItem>& out, int depth) {
-  if (depth == kOutlineDepth) return;
+// False when the walk was ended by its pause.
+bool collect_bookmarks(OutlineWalk& walk, FPDF_BOOKMARK parent, std::vector<OutlineItem>& out, int depth) {
+  if (depth == kOutlineDepth) return true;
   FPDF_BOOKMARK child = FPDFBookmark_GetFirstChild(walk.doc, parent);
   for (int n = 0; child && n < kSiblingsPerList; ++n) {
     if (!walk.seen.insert(child).second) break;
+    if (walk.pause && !walk.pause()) return false;
     OutlineItem item;
     item.title = utf16_value([&](void* buf, unsigned long len) { return FPDFBookmark_GetTitle(child, buf, len); });
     FPDF_ACTION action = FPDFBookmark_GetAction(child);
@@ -56,10 +62,11 @@ void collect_bookmarks(OutlineWalk& walk, FPDF_BOOKMARK parent, std::vector<Outl
         item.page = dest_page(walk.doc, FPDFAction_GetDest(walk.doc, action));
       }
     }
-    collect_bookmarks(walk, child, item.children, depth + 1);
+    if (!collect_bookmarks(walk, child, item.children, depth + 1)) return false;
     out.push_back(std::move(item));
     child = FPDFBookmark_GetNextSibling(walk.doc, child);
   }
+  return true;
 }
 
 std::string meta_text(FPDF_DOCUMENT doc, const char* key) {
@@ -84,8 +91,37 @@ DocMetadata PdfiumDocument::metadata() const {
 std::vector<OutlineItem> PdfiumDocument::outline() const {
   std::vector<OutlineItem> out;
   std::lock_guard<std::mutex> g(lock());
-  OutlineWalk walk{doc_, {}};
+  OutlineWalk walk{doc_, {}, nullptr};
   collect_bookmarks(walk, nullptr, out, 0);
+  return out;
+}
+
+// A paint polls the lock every 200 us: a rest longer than that after each hold lets it in, at
+// an eighth more time for the read. A bookmark's destination can take 0.1 ms to resolve.
+constexpr auto kOutlineHold = std::chrono::milliseconds(4);
+constexpr auto kOutlineRest = std::chrono::microseconds(500);
+
+// The lock is let go before every bookmark. Handles stay valid while the revision is the same:
+// any swap of the document, which frees them, raises it under the lock.
+std::optional<std::vector<OutlineItem>> PdfiumDocument::outline_at(uint64_t since,
+                                                                   const std::function<bool()>& stop) const {
+  std::vector<OutlineItem> out;
+  std::unique_lock<std::mutex> g(lock());
+  if (revision_ != since) return std::nullopt;
+  // Another thread woken as the lock is let go between bookmarks mostly finds it taken again:
+  // only the rest lets it in for sure.
+  auto rested = std::chrono::steady_clock::now();
+  OutlineWalk walk{doc_, {}, [&] {
+                     g.unlock();
+                     if (std::chrono::steady_clock::now() - rested >= kOutlineHold) {
+                       std::this_thread::sleep_for(kOutlineRest);
+                       rested = std::chrono::steady_clock::now();
+                     }
+                     if (stop()) return false;
+                     g.lock();
+                     return revision_ == since;
+                   }};
+  if (!collect_bookmarks(walk, nullptr, out, 0)) return std::nullopt;
   return out;
 }
 

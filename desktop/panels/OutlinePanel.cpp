@@ -41,6 +41,7 @@ OutlinePanel::~OutlinePanel() = default;
 
 void OutlinePanel::setView(PdfView* v) {
   stopWaiting();
+  if (view) view->outlineRun.reset();
   view = v;
   readPending = false;
   clear();
@@ -108,8 +109,21 @@ void OutlinePanel::fill() {
   stopWaiting();
   clear();
   if (!view) return;
-  const std::vector<OutlineItem> outline =
-      view->doc ? view->doc->outline() : std::vector<OutlineItem>{};
+  if (!view->doc) {
+    showTree({});
+    return;
+  }
+  // A panel of no shown window reads at once; in a window, a manual's tree would freeze it.
+  if (!window()->isVisible()) {
+    showTree(view->doc->outline());
+    return;
+  }
+  view->outlineRun = std::make_unique<OutlineRun>(*view->doc);
+  connect(view->outlineRun.get(), &OutlineRun::finished, this, &OutlinePanel::showTree);
+}
+
+void OutlinePanel::showTree(const std::vector<OutlineItem>& outline) {
+  clear();
   QList<QTreeWidgetItem*> top;
   addItems(nullptr, &top, outline);
   addTopLevelItems(top);

@@ -1,10 +1,15 @@
 // The bookmark tree of the bound viewer's document; clicking a bookmark turns the viewer to
 // its page. The tree is read once per setView; in a shown window whose outline dock sits behind
-// another, only when the panel comes into sight, after the viewer's page is on the screen.
+// another, only when the panel comes into sight, after the viewer's page is on the screen. In
+// a shown window it is read off the window's thread, the panel empty until it arrives.
 #pragma once
 
 #include <QPointer>
 #include <QTreeWidget>
+
+#include <vector>
+
+#include "core/engine.h"
 
 namespace quorvel::desktop {
 
@@ -28,6 +33,7 @@ class OutlinePanel : public QTreeWidget {
   bool inSight() const;
   void onDockVisibility(bool visible);
   void fill();
+  void showTree(const std::vector<OutlineItem>& outline);
   void fillWhenPainted();
   void stopWaiting();
   void onItemClicked(QTreeWidgetItem* item);

@@ -55,8 +55,9 @@ PdfView::PdfView(QWidget* parent) : QAbstractScrollArea(parent) {
 PdfView::~PdfView() = default;
 
 void PdfView::setDocument(std::unique_ptr<IDocument> d) {
-  // A search may be reading the document that goes.
+  // A search or the outline's read may be reading the document that goes.
   searchTextChanged(-1);
+  outlineRun.reset();
   std::unique_ptr<IDocument> previous = std::move(doc);
   doc = std::move(d);
   previous.reset();

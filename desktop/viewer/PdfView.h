@@ -20,6 +20,7 @@
 #include "core/engine.h"
 #include "core/search.h"
 #include "desktop/viewer/AnnotationGesture.h"
+#include "desktop/viewer/OutlineRun.h"
 #include "desktop/viewer/SearchRun.h"
 
 class QMouseEvent;
@@ -167,6 +168,8 @@ class PdfView : public QAbstractScrollArea {
 
   // Members read or written by the window, panels and tools.
   std::unique_ptr<IDocument> doc;
+  // The outline panel's read of `doc`; declared after it, so that the read ends before it goes.
+  std::unique_ptr<OutlineRun> outlineRun;
   std::vector<PageInfo> pages;
   std::vector<PageLayout> layouts;
   std::vector<search::DocMatch> highlights;

@@ -57,6 +57,13 @@ int depth_of(const std::vector<OutlineItem>& items) {
   return d;
 }
 
+// Titles, pages and nesting in one string, for comparing trees.
+std::string flat(const std::vector<OutlineItem>& items) {
+  std::string out;
+  for (const OutlineItem& i : items) out += "(" + i.title + " " + std::to_string(i.page) + flat(i.children) + ")";
+  return out;
+}
+
 TEST(Outline, TitlesPagesAndChildren) {
   PdfBuilder b = outline_doc(3);
   const int root = b.first_free(), intro = root + 1, second = root + 2, last = root + 3, child = root + 4;
@@ -152,6 +159,9 @@ TEST(Outline, LimitsAndLoops) {
     EXPECT_EQ(depth_of(out), row.depth) << row.name;
     EXPECT_EQ(out.size(), row.top_level) << row.name;
     EXPECT_EQ(doc->has_outline(), !out.empty()) << row.name;
+    const auto stepped = doc->outline_at(doc->revision(), [] { return false; });
+    ASSERT_TRUE(stepped) << row.name;
+    EXPECT_EQ(flat(*stepped), flat(out)) << row.name;
     if (!out.empty()) {
       EXPECT_EQ(out[0].title, "b0") << row.name;
     }
@@ -164,6 +174,52 @@ TEST(Outline, LimitsAndLoops) {
   EXPECT_EQ(out[2].children.front().title, "b8003");
   EXPECT_EQ(out[2].children.back().title, "b12002");
   EXPECT_EQ(out[2].children.back().page, 0);
+}
+
+// The read beside the window: asked whether to stop before every bookmark, with the engine
+// free for an edit meanwhile, and giving nothing once the document left the revision read.
+TEST(Outline, ReadInSteps) {
+  std::vector<Shape> chain(50);
+  for (int i = 0; i + 1 < 50; ++i) chain[i].next = i + 1;
+  chain[3].first = 49;
+  chain[48].next = -1;
+  const std::string pdf = shaped_outline(chain);
+  enum Act { None, Stop, Edit };
+  const struct {
+    const char* name;
+    int at;  // the question before which the act happens
+    Act act;
+    bool stale;  // an edit after the revision was taken, before the read
+    bool whole;
+  } table[] = {
+      {"read through", -1, None, false, true},
+      {"stopped between bookmarks", 10, Stop, false, false},
+      {"edited between bookmarks", 10, Edit, false, false},
+      {"edited before the last bookmark", 50, Edit, false, false},
+      {"edited before the read", -1, None, true, false},
+  };
+  for (const auto& row : table) {
+    auto doc = open_pdf(pdf);
+    const uint64_t since = doc->revision();
+    if (row.stale) {
+      ASSERT_TRUE(doc->rotate_page(0, 1)) << row.name;
+    }
+    int asked = 0;
+    const auto tree = doc->outline_at(since, [&] {
+      if (++asked != row.at) return false;
+      if (row.act == Stop) return true;
+      EXPECT_TRUE(doc->rotate_page(0, 1)) << row.name;
+      return false;
+    });
+    EXPECT_EQ(tree.has_value(), row.whole) << row.name;
+    if (row.at > 0) {
+      EXPECT_EQ(asked, row.at) << row.name;
+    }
+    if (tree) {
+      EXPECT_EQ(flat(*tree), flat(doc->outline())) << row.name;
+      EXPECT_EQ(asked, 50) << row.name;
+    }
+  }
 }
 
 TEST(Outline, ItemCopiesAreDeep) {

@@ -3,12 +3,20 @@
 #include <QDockWidget>
 #include <QLabel>
 #include <QMainWindow>
+#include <QSemaphore>
 #include <QtTest>
 
+#include <atomic>
+
+#include "ForwardingDocument.h"
+#include "common/fixtures.h"
+#include "common/manual_like.h"
+#include "common/time_bound.h"
 #include "desktop/panels/OutlinePanel.h"
 #include "desktop/viewer/PdfView.h"
 #include "test_panels_fake.h"
 
+using quorvel::IDocument;
 using quorvel::OutlineItem;
 using quorvel::desktop::OutlinePanel;
 using quorvel::desktop::PdfView;
@@ -51,10 +59,70 @@ void click(QTreeWidget& tree, QTreeWidgetItem* item) {
   QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualItemRect(item).center());
 }
 
-void showView(PdfView& view, std::unique_ptr<FakeDocument> doc) {
+void showView(PdfView& view, std::unique_ptr<IDocument> doc) {
   view.resize(640, 820);
   view.show();
   view.setDocument(std::move(doc));
+}
+
+// A shown panel reads beside the window: its tree (or the placeholder) comes a moment later.
+bool bindAndWait(OutlinePanel& panel, PdfView* view) {
+  panel.setView(view);
+  return QTest::qWaitFor([&] { return panel.topLevelItemCount() > 0; });
+}
+
+// A real manual-like document whose first outline read stops once, between two bookmarks or
+// after the last one, until the test lets it go on or the read is stopped. The engine's lock
+// is free while it waits.
+class GatedOutline : public quorvel::test::ForwardingDocument {
+ public:
+  enum Gate { BetweenBookmarks, AfterRead };
+  explicit GatedOutline(Gate g)
+      : ForwardingDocument(quorvel::make_engine(quorvel::EngineKind::Pdfium)
+                               ->open(quorvel::test::as_bytes(quorvel::test::manual_like_pdf({20, 100, false})), "")),
+        gate(g) {}
+
+  std::optional<std::vector<OutlineItem>> outline_at(uint64_t since, const std::function<bool()>& stop) const override {
+    const bool first = reads++ == 0;
+    int steps = 0;
+    auto tree = in->outline_at(since, [&] {
+      if (first && gate == BetweenBookmarks && ++steps == 3 && !wait(stop)) return true;
+      return stop();
+    });
+    if (first && gate == AfterRead && !wait(stop)) return std::nullopt;
+    return tree;
+  }
+
+  Gate gate;
+  mutable std::atomic<int> reads{0};
+  mutable QSemaphore parked;  // released when the read stops at the gate
+  mutable QSemaphore opened;  // released by the test to let it go on
+
+ private:
+  // False when the read was stopped while it waited.
+  bool wait(const std::function<bool()>& stop) const {
+    parked.release();
+    while (!opened.tryAcquire(1, 5)) {
+      if (stop()) return false;
+    }
+    return true;
+  }
+};
+
+// Titles and pages depth first, for comparing trees.
+QStringList flat(const std::vector<OutlineItem>& items, int depth = 0) {
+  QStringList out;
+  for (const OutlineItem& o : items) {
+    out << QStringLiteral("%1%2 %3").arg(QString(depth * 2, QLatin1Char(' ')), QString::fromStdString(o.title)).arg(o.page);
+    out << flat(o.children, depth + 1);
+  }
+  return out;
+}
+
+QStringList flat(QTreeWidget& tree) {
+  QStringList out;
+  for (const QString& line : shape(tree)) out << QString(line).remove(QStringLiteral(" open"));
+  return out;
 }
 
 }  // namespace
@@ -69,7 +137,7 @@ class OutlinePanelTest : public QObject {
     OutlinePanel panel;
     panel.resize(240, 400);
     panel.show();
-    panel.setView(&view);
+    QVERIFY(bindAndWait(panel, &view));
     const QStringList expected{
         "Глава 1 0 open", "  Раздел 1.1 1 open", "    Пункт & <b> 4", "  Без цели -1",
         "Глава 2 4", "За концом 40"};
@@ -81,7 +149,7 @@ class OutlinePanelTest : public QObject {
     QVERIFY(chapter->isExpanded());
 
     // Reading it again gives the same tree, not a second copy.
-    panel.setView(&view);
+    QVERIFY(bindAndWait(panel, &view));
     QCOMPARE(shape(panel), expected);
   }
 
@@ -103,7 +171,7 @@ class OutlinePanelTest : public QObject {
     OutlinePanel panel;
     panel.resize(240, 400);
     panel.show();
-    panel.setView(&view);
+    QVERIFY(bindAndWait(panel, &view));
     click(panel, find(panel, title));
     QCOMPARE(view.currentPage(), page);
   }
@@ -121,7 +189,7 @@ class OutlinePanelTest : public QObject {
     const int page = view.currentPage();
     OutlinePanel panel;
     panel.show();
-    panel.setView(&view);
+    QVERIFY(bindAndWait(panel, &view));
     QCOMPARE(panel.topLevelItemCount(), 1);
     QTreeWidgetItem* none = panel.topLevelItem(0);
     QCOMPARE(none->text(0), QStringLiteral("Нет оглавления"));
@@ -184,6 +252,90 @@ class OutlinePanelTest : public QObject {
     QCOMPARE(d->outlineReads, 1);
   }
 
+  // The read runs beside the window: while it is under way the window's thread and the engine
+  // answer, and the panel shows nothing yet. An edit during the read, or after it but before
+  // the tree reaches the panel, makes it read again: the tree is the edited document's, never
+  // one mixed from both.
+  void treeArrivesBesideTheWindow_data() {
+    QTest::addColumn<int>("gate");
+    QTest::addColumn<bool>("edit");
+    QTest::addColumn<int>("reads");
+    QTest::newRow("no edit") << int(GatedOutline::BetweenBookmarks) << false << 1;
+    QTest::newRow("edit between bookmarks") << int(GatedOutline::BetweenBookmarks) << true << 2;
+    QTest::newRow("edit before the tree is shown") << int(GatedOutline::AfterRead) << true << 2;
+  }
+  void treeArrivesBesideTheWindow() {
+    QFETCH(int, gate);
+    QFETCH(bool, edit);
+    QFETCH(int, reads);
+    PdfView view;
+    auto doc = std::make_unique<GatedOutline>(GatedOutline::Gate(gate));
+    GatedOutline* gated = doc.get();
+    QVERIFY(gated->in);
+    const QStringList before = flat(gated->in->outline());
+    showView(view, std::move(doc));
+    OutlinePanel panel;
+    panel.resize(240, 400);
+    panel.show();
+    panel.setView(&view);
+    QTRY_VERIFY_WITH_TIMEOUT(gated->parked.available() > 0, quorvel::test::time_bound_ms(10000));
+    QCOMPARE(panel.topLevelItemCount(), 0);
+    QVERIFY(!view.renderPageImage(0, 0.5).isNull());
+    if (edit) QVERIFY(view.deletePage(0));
+    QCoreApplication::processEvents();
+    QCOMPARE(panel.topLevelItemCount(), 0);
+
+    gated->opened.release();
+    QTRY_VERIFY(panel.topLevelItemCount() > 0);
+    QCOMPARE(gated->reads.load(), reads);
+    const QStringList now = flat(view.doc->outline());
+    QCOMPARE(now.size(), 100);
+    QCOMPARE(now != before, edit);  // the edit changed the pages the bookmarks name
+    QCOMPARE(flat(panel), now);
+  }
+
+  // A read under way ends when its tab closes or the panel moves to another tab: the document
+  // may go at once, and the tree read never reaches the panel.
+  void readEndsWithItsView_data() {
+    QTest::addColumn<int>("gate");
+    QTest::addColumn<bool>("close");
+    QTest::newRow("tab closed between bookmarks") << int(GatedOutline::BetweenBookmarks) << true;
+    QTest::newRow("tab closed before the tree is shown") << int(GatedOutline::AfterRead) << true;
+    QTest::newRow("panel moved between bookmarks") << int(GatedOutline::BetweenBookmarks) << false;
+    QTest::newRow("panel moved before the tree is shown") << int(GatedOutline::AfterRead) << false;
+  }
+  void readEndsWithItsView() {
+    QFETCH(int, gate);
+    QFETCH(bool, close);
+    OutlinePanel panel;
+    panel.resize(240, 400);
+    panel.show();
+    auto* view = new PdfView;
+    auto doc = std::make_unique<GatedOutline>(GatedOutline::Gate(gate));
+    GatedOutline* gated = doc.get();
+    showView(*view, std::move(doc));
+    panel.setView(view);
+    QTRY_VERIFY_WITH_TIMEOUT(gated->parked.available() > 0, quorvel::test::time_bound_ms(10000));
+
+    PdfView other;
+    showView(other, withOutline(8));
+    if (close) {
+      delete view;
+      view = nullptr;
+      QCoreApplication::processEvents();
+      QCOMPARE(panel.topLevelItemCount(), 0);
+    }
+    QVERIFY(bindAndWait(panel, &other));
+    QCoreApplication::processEvents();
+    QCOMPARE(panel.topLevelItemCount(), 3);
+    QCOMPARE(panel.topLevelItem(0)->text(0), QStringLiteral("Глава 1"));
+    if (view) {
+      // The stopped read never comes back to the panel, also when its document lives on.
+      QCOMPARE(gated->reads.load(), 1);
+      delete view;
+    }
+  }
+
   void viewDestroyedBeforeRebinding() {
     OutlinePanel panel;
     panel.resize(240, 400);
@@ -191,12 +343,12 @@ class OutlinePanelTest : public QObject {
     {
       PdfView view;
       showView(view, withOutline(8));
-      panel.setView(&view);
+      QVERIFY(bindAndWait(panel, &view));
     }
     click(panel, find(panel, "Глава 2"));
     PdfView other;
     showView(other, FakeDocument::letter(1));
-    panel.setView(&other);
+    QVERIFY(bindAndWait(panel, &other));
     QCOMPARE(panel.topLevelItem(0)->text(0), QStringLiteral("Нет оглавления"));
   }
 };
