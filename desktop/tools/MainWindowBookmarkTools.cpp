@@ -39,7 +39,10 @@ void MainWindow::editBookmarksDialog() {
   tree->header()->setStretchLastSection(false);
   tree->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   layout->addWidget(tree);
-  loadBookmarks(*tree, view->doc->outline());
+  // A manual's tree is read beside the window, which keeps painting meanwhile.
+  const std::optional<std::vector<OutlineItem>> outline = readOutlineAnswering(*view);
+  if (!outline) return;
+  loadBookmarks(*tree, *outline);
 
   auto* buttons = new QHBoxLayout;
   auto* add = new QPushButton(L("+ Закладка", "+ Bookmark"), &dialog);

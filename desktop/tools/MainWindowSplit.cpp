@@ -69,8 +69,10 @@ void MainWindow::splitByBookmarksTo(const QString& outDir) {
   if (!view || !view->doc || outDir.isEmpty()) return;
   QDir().mkpath(outDir);
   const int n = view->doc->page_count();
+  std::optional<std::vector<OutlineItem>> outline = readOutlineAnswering(*view);
+  if (!outline) return;  // the tab or its document went meanwhile
   std::vector<OutlineItem> items;
-  for (OutlineItem& item : view->doc->outline())
+  for (OutlineItem& item : *outline)
     if (item.page >= 0 && item.page < n) items.push_back(std::move(item));
   // Stable, so that bookmarks of one page keep their outline order and their numbers.
   std::stable_sort(items.begin(), items.end(),

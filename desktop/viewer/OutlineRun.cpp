@@ -1,6 +1,10 @@
 #include "desktop/viewer/OutlineRun.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
+#include <QPointer>
+
+#include "desktop/viewer/PdfView.h"
 
 #include <optional>
 #include <utility>
@@ -48,6 +52,25 @@ void OutlineRun::deliver() {
     return;
   }
   emit finished(out);
+}
+
+std::optional<std::vector<OutlineItem>> readOutlineAnswering(PdfView& view) {
+  if (!view.doc) return std::nullopt;
+  const QPointer<PdfView> guard(&view);
+  view.toolOutlineRun = std::make_unique<OutlineRun>(*view.doc);
+  std::optional<std::vector<OutlineItem>> tree;
+  QEventLoop loop;
+  // The run goes with the view or its document, before the document itself.
+  QObject::connect(view.toolOutlineRun.get(), &QObject::destroyed, &loop, &QEventLoop::quit);
+  QObject::connect(view.toolOutlineRun.get(), &OutlineRun::finished, &loop,
+                   [&](const std::vector<OutlineItem>& outline) {
+                     tree = outline;
+                     loop.quit();
+                   });
+  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  if (!guard || !tree) return std::nullopt;
+  guard->toolOutlineRun.reset();
+  return tree;
 }
 
 }  // namespace quorvel::desktop

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -41,5 +42,12 @@ class OutlineRun : public QObject {
   uint64_t treeRevision = 0;
   std::thread thread;
 };
+
+class PdfView;
+
+// The tree of the view's document for a tool that needs it whole, read on a thread while the
+// window's events go on; nothing when the view or its document went meanwhile (the caller's
+// view pointer may then dangle).
+std::optional<std::vector<OutlineItem>> readOutlineAnswering(PdfView& view);
 
 }  // namespace quorvel::desktop

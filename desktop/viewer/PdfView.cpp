@@ -58,6 +58,7 @@ void PdfView::setDocument(std::unique_ptr<IDocument> d) {
   // A search or the outline's read may be reading the document that goes.
   searchTextChanged(-1);
   outlineRun.reset();
+  toolOutlineRun.reset();
   std::unique_ptr<IDocument> previous = std::move(doc);
   doc = std::move(d);
   previous.reset();

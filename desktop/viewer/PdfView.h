@@ -170,6 +170,8 @@ class PdfView : public QAbstractScrollArea {
   std::unique_ptr<IDocument> doc;
   // The outline panel's read of `doc`; declared after it, so that the read ends before it goes.
   std::unique_ptr<OutlineRun> outlineRun;
+  // The same for a tool that needs the tree (readOutlineAnswering).
+  std::unique_ptr<OutlineRun> toolOutlineRun;
   std::vector<PageInfo> pages;
   std::vector<PageLayout> layouts;
   std::vector<search::DocMatch> highlights;

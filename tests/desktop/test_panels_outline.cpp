@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QSemaphore>
+#include <QTimer>
 #include <QtTest>
 
 #include <atomic>
@@ -334,6 +335,41 @@ class OutlinePanelTest : public QObject {
       QCOMPARE(gated->reads.load(), 1);
       delete view;
     }
+  }
+
+  // A tool that needs the whole tree (the bookmark editor, the split by bookmarks) waits for
+  // it with the window's events going on, and gets nothing once its view or document went.
+  void toolReadLetsTheWindowRun_data() {
+    QTest::addColumn<QString>("meanwhile");
+    QTest::newRow("nothing") << "";
+    QTest::newRow("document replaced") << "replace";
+    QTest::newRow("tab closed") << "close";
+  }
+  void toolReadLetsTheWindowRun() {
+    QFETCH(QString, meanwhile);
+    auto* view = new PdfView;
+    auto doc = std::make_unique<GatedOutline>(GatedOutline::BetweenBookmarks);
+    GatedOutline* gated = doc.get();
+    const QStringList expected = flat(gated->in->outline());
+    showView(*view, std::move(doc));
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+      // Runs only while the read is parked beside the window's events.
+      ran = gated->parked.tryAcquire(1, quorvel::test::time_bound_ms(10000));
+      if (meanwhile == QLatin1String("replace")) {
+        view->setDocument(FakeDocument::letter(2));
+      } else if (meanwhile == QLatin1String("close")) {
+        delete view;
+        view = nullptr;
+      } else {
+        gated->opened.release();
+      }
+    });
+    const std::optional<std::vector<OutlineItem>> tree = quorvel::desktop::readOutlineAnswering(*view);
+    QVERIFY(ran);
+    QCOMPARE(tree.has_value(), meanwhile.isEmpty());
+    if (tree) QCOMPARE(flat(*tree), expected);
+    delete view;
   }
 
   void viewDestroyedBeforeRebinding() {
