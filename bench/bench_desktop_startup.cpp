@@ -46,6 +46,7 @@
 
 #include "bench/bench_home.h"
 #include "bench/figures.h"
+#include "bench/quit_on_closed_input.h"
 #include "bench/screen_watch.h"
 #include "bench/tex_manuals.h"
 #include "common/fixtures.h"
@@ -138,13 +139,7 @@ int child(int argc, char** argv) {
   probe.mainMs = mainMs;
   probe.stay = std::strcmp(argv[1], "--child-stay") == 0;
   QSocketNotifier input(0, QSocketNotifier::Read);
-  QObject::connect(&input, &QSocketNotifier::activated, [&input] {
-    char c;
-    if (read(0, &c, 1) <= 0) {
-      input.setEnabled(false);
-      QCoreApplication::quit();
-    }
-  });
+  quitWhenInputCloses(input);
   input.setEnabled(probe.stay);
   app.installEventFilter(&probe);
   probe.appMs = nowMs();
