@@ -7,6 +7,7 @@
 // BENCH_VERBOSE=1 lists each replacement that left something.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -57,6 +58,35 @@ int differing_outside(const Raster& a, const Raster& b, const std::vector<Box>& 
   });
 }
 
+
+std::vector<Box> char_boxes(const IDocument& doc, int page) {
+  std::vector<Box> out;
+  for (const TextRun& run : doc.extract_text(page).runs)
+    for (const CharBox& c : run.chars)
+      if (c.right > c.left) out.push_back({c.left, c.bottom, c.right, c.top});
+  return out;
+}
+
+// Where words moved along the line of a replaced word: from the first character of that line
+// (the band of `word`) that is not where it was, before or after, to the last one.
+Box moved_part(const Box& word, const std::vector<Box>& before, const std::vector<Box>& after) {
+  Box span = word;
+  auto same = [](const Box& a, const Box& b) {
+    return std::fabs(a.x0 - b.x0) < 0.05 && std::fabs(a.x1 - b.x1) < 0.05 && std::fabs(a.y0 - b.y0) < 0.05 &&
+           std::fabs(a.y1 - b.y1) < 0.05;
+  };
+  for (const auto* set : {&before, &after}) {
+    const std::vector<Box>& other = set == &before ? after : before;
+    for (const Box& c : *set) {
+      const double mid = (c.y0 + c.y1) / 2;
+      const double h = (word.y1 - word.y0) / 2;
+      if (mid < word.y0 - h || mid > word.y1 + h) continue;
+      if (std::any_of(other.begin(), other.end(), [&](const Box& o) { return same(c, o); })) continue;
+      span = {std::min(span.x0, c.x0), span.y0, std::max(span.x1, c.x1), span.y1};
+    }
+  }
+  return span;
+}
 
 // Lines of `before` that `after` lacks, among those holding neither word.
 int lost_lines(const std::string& before, const std::string& after, const std::string& a, const std::string& b,
@@ -143,6 +173,7 @@ int main(int argc, char** argv) {
       const Raster before = render_poppler(sample, page);
       const std::string text_before = pdftotext(sample, page);
       const double height = original->page_info(page).height;
+      const std::vector<Box> before_chars = char_boxes(*original, page);
       for (const std::string& w : chosen) {
         std::string upper = w, same(w.rbegin(), w.rend()), longer = w + w.substr(0, 2);
         for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -162,12 +193,21 @@ int main(int argc, char** argv) {
                 std::printf("  %s p%d %s -> %s: glyph %d room %d edit %d check %d\n", m.name, page + 1, w.c_str(),
                             with.c_str(), r.missing_glyphs, r.no_room, r.not_editable, r.not_read_back);
           }
-          // Where words moved along their line to make room, the rest of that line changed too.
+          // Where words moved along their line to make room, the part of that line they span
+          // changed too, with their ascenders and descenders.
           bool moved = false;
           for (const auto& [p, r] : done) moved = moved || r.moved_words > 0;
-          for (const Box& b : hit_boxes(*doc, page, with)) {
-            const double h = moved ? (b.y1 - b.y0) / 2 : 0;  // the moved words' ascenders and descenders
-            boxes.push_back({b.x0, b.y0 - h, moved ? 1e9 : b.x1, b.y1 + h});
+          const std::vector<Box> after_chars = moved ? char_boxes(*doc, page) : std::vector<Box>();
+          std::vector<Box> words = boxes;
+          for (const Box& b : hit_boxes(*doc, page, with)) words.push_back(b);
+          for (const Box& b : words) {
+            if (!moved) {
+              boxes.push_back(b);
+              continue;
+            }
+            const double h = (b.y1 - b.y0) / 2;
+            const Box part = moved_part(b, before_chars, after_chars);
+            boxes.push_back({part.x0, b.y0 - h, part.x1, b.y1 + h});
           }
           const std::string after = dir.file("after.pdf");
           ++t.cases;
