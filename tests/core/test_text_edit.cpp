@@ -175,6 +175,44 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
   }
 }
 
+// An accent drawn on its own over a letter ("ma" with a dieresis over its "a") moves with that
+// letter; one that cannot move keeps its word where it is.
+TEST(ReplaceText, MovedWordsTakeTheirAccentsAlong) {
+  const std::string line = "BT /F1 12 Tf 72 700 Td [(alpha)-333(ma)-600(one)-600(two)-600(six)]TJ";
+  struct Case {
+    const char* what;
+    std::vector<std::string> streams;
+    int replaced;
+  } cases[] = {
+      {"drawn by the same stream", {line + " 44.682 0 Td (\\250)Tj ET"}, 1},
+      {"drawn by another stream", {line + " ET", "BT /F1 12 Tf 116.682 700 Td (\\250)Tj ET"}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto doc = open_pdf(line_pdf(268.968, c.streams));
+    ASSERT_TRUE(doc);
+    const std::map<int, TextReplacement> done = doc->replace_text_everywhere({0}, "alpha", "ALPHA");
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done.at(0).replaced, c.replaced);
+    EXPECT_EQ(done.at(0).no_room, 1 - c.replaced);
+    // The accent's middle stays over the middle of the "a" it belongs to.
+    double accent = -1, letter = -1;
+    for (const TextRun& run : doc->extract_text(0).runs) {
+      for (const CharBox& b : run.chars) {
+        const std::string ch = run.text.substr(b.offset, 2);
+        if (ch == "\xC2\xA8") accent = (b.left + b.right) / 2;
+        if (b.offset > 0 && run.text.compare(b.offset - 1, 2, "ma") == 0) letter = (b.left + b.right) / 2;
+      }
+    }
+    ASSERT_GT(accent, 0);
+    ASSERT_GT(letter, 0);
+    EXPECT_NEAR(accent, letter, 0.5);
+    if (c.replaced == 1) {
+      EXPECT_GT(letter, 72 + 43.344 + 3.336 + 1);  // it moved
+    }
+  }
+}
+
 TEST(ReplaceText, SurvivesSavingAndLeavesNoOldText) {
   TempDir dir;
   // The old text sits in a content stream of its own.
