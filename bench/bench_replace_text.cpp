@@ -4,7 +4,8 @@
 // share of occurrences replaced, what was left and why, the pixels that changed outside the
 // replaced words (2 points of anti-aliasing margin) and the lines pdftotext reads differently
 // among those that hold neither word. Usage: bench_replace_text [pages per manual, default 24];
-// BENCH_VERBOSE=1 lists each replacement that left something.
+// BENCH_VERBOSE=1 lists each replacement that left something; BENCH_MANUAL=name takes only the
+// manuals whose file name holds it.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -72,8 +73,8 @@ std::vector<Box> char_boxes(const IDocument& doc, int page) {
 Box moved_part(const Box& word, const std::vector<Box>& before, const std::vector<Box>& after) {
   Box span = word;
   auto same = [](const Box& a, const Box& b) {
-    return std::fabs(a.x0 - b.x0) < 0.05 && std::fabs(a.x1 - b.x1) < 0.05 && std::fabs(a.y0 - b.y0) < 0.05 &&
-           std::fabs(a.y1 - b.y1) < 0.05;
+    return std::fabs(a.x0 - b.x0) < 0.001 && std::fabs(a.x1 - b.x1) < 0.001 && std::fabs(a.y0 - b.y0) < 0.001 &&
+           std::fabs(a.y1 - b.y1) < 0.001;
   };
   for (const auto* set : {&before, &after}) {
     const std::vector<Box>& other = set == &before ? after : before;
@@ -144,7 +145,9 @@ int main(int argc, char** argv) {
   auto engine = make_engine(EngineKind::Pdfium);
   std::printf("%-26s %6s %-6s %6s %6s %8s %6s %7s %7s %7s %7s %7s %7s\n", "manual", "pages", "kind", "found", "repl.",
               "share", "moved", "glyph", "room", "edit", "check", "pixels", "lines");
+  const char* only = std::getenv("BENCH_MANUAL");
   for (const TexManual& m : installedTexManuals()) {
+    if (only && std::string(m.name).find(only) == std::string::npos) continue;
     TempDir dir;
     // The sampled pages as a document of their own: the same content and fonts, each edit
     // rewriting a small file instead of the whole manual.
@@ -215,8 +218,23 @@ int main(int argc, char** argv) {
             ++t.bad_pixels;
             continue;
           }
-          const int px = differing_outside(before, render_poppler(after, page), boxes, height);
-          if (verbose && px != 0) std::printf("  %s p%d %s -> %s: %d pixels\n", m.name, page + 1, w.c_str(), with.c_str(), px);
+          const Raster drawn = render_poppler(after, page);
+          const int px = differing_outside(before, drawn, boxes, height);
+          if (verbose && px > 0) {
+            // Where they are: the rows (page points from the bottom) and columns they span.
+            Box where{1e9, 1e9, -1e9, -1e9};
+            test::differing_outside(before, drawn, height, [&](double x, double y) {
+              for (const Box& r : boxes)
+                if (x >= r.x0 - 2 && x <= r.x1 + 2 && y >= r.y0 - 2 && y <= r.y1 + 2) return true;
+              const uint8_t *a = before.at(x, y), *b = drawn.at(x, y);
+              for (int ch = 0; ch < 3; ++ch)
+                if (std::abs(a[ch] - b[ch]) > 24)
+                  where = {std::min(where.x0, x), std::min(where.y0, y), std::max(where.x1, x), std::max(where.y1, y)};
+              return true;
+            });
+            std::printf("  %s p%d %s -> %s: %d pixels in x %.0f-%.0f, y %.0f-%.0f\n", m.name, page + 1, w.c_str(),
+                        with.c_str(), px, where.x0, where.x1, where.y0, where.y1);
+          }
           t.pixels += std::max(px, 0);
           t.bad_pixels += px != 0 ? 1 : 0;
           t.lost += lost_lines(text_before, pdftotext(after, page), w, with, verbose);

@@ -206,10 +206,18 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     if (open && j < blocks.size()) {
       tail = blocks[j].b0 - blocks[j - 1].b1 - kWideGap;
     } else if (open) {
+      // The text block's right edge: the furthest end that several lines share (lines of
+      // program text may share another one further left).
       const double last = blocks.back().b1;
-      int flush = 0;
-      for (const auto& [v, e] : line_ends) flush += std::fabs(e - last) < 0.1;
-      if (flush < 3) tail = std::max(0.0, line_end - last);
+      auto sharing = [&](double at) {
+        int n = 0;
+        for (const auto& [v, e] : line_ends) n += std::fabs(e - at) < 0.1;
+        return n;
+      };
+      double block_edge = -INFINITY;
+      for (const auto& [v, e] : line_ends)
+        if (e > block_edge && sharing(e) >= 3) block_edge = e;
+      if (std::fabs(last - block_edge) >= 0.1) tail = std::max(0.0, line_end - last);
     }
   }
   double sum_left = 0, sum_right = 0;
