@@ -32,13 +32,14 @@ namespace {
 constexpr size_t kOwn = std::numeric_limits<size_t>::max();
 constexpr size_t kWord = kOwn - 1;
 // In ems of the occurrence's font: a gap this wide parts words; a glyph this close to the
-// baseline stands on it; one within the band belongs to the line.
+// baseline stands on it; one within the band belongs to the line (lower down, a raised glyph of
+// the next line may reach into it).
 constexpr double kWordGap = 0.15;
 // A gap wider than this parts columns, a label from its item or a tab stop: it never shrinks,
 // and nothing moves across it.
 constexpr double kWideGap = 1.0;
 constexpr double kOnBaseline = 0.05;
-constexpr double kBand = 0.9;
+constexpr double kBandBelow = 0.5, kBandAbove = 0.75;
 
 struct Item {
   double u0, u1;
@@ -56,12 +57,13 @@ struct Block {
 };
 
 // What the gap after block `i` may give: nothing between fixed-pitch glyphs (TeX does not
-// shrink them either), nor after a line's first block, which may be a label whose item the
-// lines below align with.
-double shrink(const std::vector<Block>& blocks, size_t i) {
+// shrink them either), nor after a label whose item starts where other lines do (`starts`).
+double shrink(const std::vector<Block>& blocks, size_t i, const std::vector<double>& starts) {
   const double gap = blocks[i + 1].b0 - blocks[i].b1;
+  if (gap < kWordGap || gap > kWideGap || (blocks[i].mono_end && blocks[i + 1].mono_start)) return 0;
   const bool first = i == 0 || blocks[i].b0 - blocks[i - 1].b1 > kWideGap;
-  if (gap < kWordGap || gap > kWideGap || first || (blocks[i].mono_end && blocks[i + 1].mono_start)) return 0;
+  if (first && std::any_of(starts.begin(), starts.end(), [&](double u) { return std::fabs(u - blocks[i + 1].b0) < 0.1; }))
+    return 0;
   return std::max(0.0, gap - kNarrowestGap);
 }
 
@@ -94,13 +96,15 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   // The glyphs of the line, and how far the page's text of the same direction reaches.
   std::vector<Item> items;
   double edge = end, next = INFINITY;
-  std::map<long long, double> line_ends;  // by baseline, a tenth of an em apart
+  std::map<long long, double> line_ends, line_starts;  // by baseline, a tenth of an em apart
   auto seen = [&](double u0, double v0, double u1) {
     edge = std::max(edge, u1);
     if (std::fabs(v0) < 0.3 && u0 > end - 0.05) next = std::min(next, u0);
     if (std::fabs(v0) < 1e6) {
       double& e = line_ends.try_emplace(std::llround(v0 * 10), -INFINITY).first->second;
       e = std::max(e, u1);
+      double& b = line_starts.try_emplace(std::llround(v0 * 10), INFINITY).first->second;
+      b = std::min(b, u0);
     }
   };
   for (size_t si = 0; si < c.shows.size(); ++si) {
@@ -115,7 +119,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
       local(gi, 0, u0, v0);
       local(gi, g.width, u1, v1);
       seen(u0, v0, u1);
-      if (std::fabs(v0) >= kBand) continue;
+      if (v0 <= -kBandBelow || v0 >= kBandAbove) continue;
       items.push_back({u0, std::max(u0, u1), gi, s.stream == s1.stream && st.movable[si] && !st.fixed[gi],
                        std::fabs(v0) <= kOnBaseline, s.font && s.font->monospaced});
     }
@@ -126,7 +130,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     inv.apply(w[2], w[3], u1, v1);
     if (u1 < u0 || std::fabs(v1 - v0) > 0.01) continue;
     seen(u0, v0, u1);
-    if (std::fabs(v0) < kBand) items.push_back({u0, u1, kWord, false, std::fabs(v0) <= kOnBaseline, false});
+    if (v0 > -kBandBelow && v0 < kBandAbove) items.push_back({u0, u1, kWord, false, std::fabs(v0) <= kOnBaseline, false});
   }
   double line_end = edge;
   if (std::isfinite(right_limit) && ax > 0 && std::fabs(ay) < 1e-6 * ax) {
@@ -185,10 +189,13 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     if (part(line[i]) == Before) before_ok = false;
     if (part(line[i]) == After) after_ok = false;
   }
+  std::vector<double> starts;  // of the other lines
+  for (const auto& [v, u] : line_starts)
+    if (v != 0) starts.push_back(u);
   std::vector<double> left, right;  // shrinkable gaps, nearest first
   if (before_ok) {
     for (size_t i = ob; i-- > 0 && blocks[i + 1].b0 - blocks[i].b1 <= kWideGap;) {
-      left.push_back(shrink(blocks, i));
+      left.push_back(shrink(blocks, i, starts));
       if (!blocks[i].movable) break;
     }
   }
@@ -200,7 +207,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     size_t j = ob + 1;
     for (; j < blocks.size() && open; ++j) {
       if (blocks[j].b0 - blocks[j - 1].b1 > kWideGap) break;
-      right.push_back(shrink(blocks, j - 1));
+      right.push_back(shrink(blocks, j - 1, starts));
       open = blocks[j].movable;
     }
     if (open && j < blocks.size()) {
