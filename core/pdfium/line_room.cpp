@@ -146,8 +146,9 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     return f;
   };
 
-  // Into the free space after it, at full width or narrowed a little, before anything moves.
-  const double free = std::max(end, std::isfinite(next) ? next - 0.1 : line_end);
+  // Into the free space after it, at full width or narrowed a little, before anything moves; the
+  // gap left to the next word is one a reader still parts words at.
+  const double free = std::max(end, std::isfinite(next) ? next - kNarrowestGap : line_end);
   if (want <= free + 1e-9) return fitted(0, want, -1);
   if (want * kNarrowestScale <= free + 1e-9) return fitted(0, free, free * s1.size);
 

@@ -45,7 +45,7 @@ struct Fit {
 };
 
 // Word gaps shrink no further than this (ems): TeX's own shrink stops a little above it.
-constexpr double kNarrowestGap = 0.2;
+constexpr double kNarrowestGap = 0.18;
 // Narrowing a wider replacement below this looks condensed.
 constexpr double kNarrowestScale = 0.9;
 
