@@ -128,17 +128,22 @@ bool ligature_word(const std::string& w) {
   return w.find("ff") != std::string::npos || w.find("fi") != std::string::npos || w.find("fl") != std::string::npos;
 }
 
-// Words of ASCII letters, three or more long, in the order of the page.
+// Words of ASCII letters, three or more long, in the order of the page. A word that touches a
+// letter or mark outside ASCII is part of a longer one ("Märkisch" drawn with a separate
+// dieresis), which other readers read whole: it is not taken.
 std::vector<std::string> words_of(const IDocument& doc, int page) {
   std::vector<std::string> out;
   for (const TextRun& run : doc.extract_text(page).runs) {
     std::string w;
+    bool touches = false;
     for (char ch : run.text + " ") {
-      if (std::isalpha(static_cast<unsigned char>(ch))) {
+      const auto byte = static_cast<unsigned char>(ch);
+      if (std::isalpha(byte)) {
         w += ch;
       } else {
-        if (w.size() >= 3) out.push_back(w);
+        if (w.size() >= 3 && !touches && byte < 0x80) out.push_back(w);
         w.clear();
+        touches = byte >= 0x80;
       }
     }
   }

@@ -44,7 +44,8 @@ struct Fit {
   std::array<double, 4> word{};  // the word as it will be drawn: start and end, user space
 };
 
-// Word gaps shrink no further than this (ems): TeX's own shrink stops a little above it.
+// Word gaps shrink no further than this (ems): a little below where TeX's own shrink stops, and
+// still wider than a thin space, so that the eye and every reader part the words.
 constexpr double kNarrowestGap = 0.18;
 // Narrowing a wider replacement below this looks condensed.
 constexpr double kNarrowestScale = 0.9;
