@@ -113,6 +113,9 @@ std::string words(const std::string& text) {
 // up with other lines) and the line's free end takes the rest, or the occurrence is left. In Helvetica at 12 points "alpha" is 29.352 wide, "ALPHA" 39.348, a
 // -333 kern 3.996; a line that ends at the page's width less 72 has no free end.
 TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
+  // As TeX writes a line: each operator placed from the line's start after a font change.
+  const std::string tex_line =
+      "BT /F1 12 Tf 72 700 Td [(alpha)]TJ /F2 12 Tf 33.348 0 Td [(one)-600(two)-600(three)-600(four)]TJ";
   struct Case {
     const char* what;
     double width;
@@ -128,16 +131,10 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
        612,
        {"BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)] TJ ET", "BT /F1 12 Tf 130 700 Td (zz) Tj ET"},
        0, 0, 1, ""},
-      // As a TeX line: each operator placed from the line's start after a font change.
-      {"the font changes after the word on a justified line",
-       285.66,
-       {"BT /F1 12 Tf 72 700 Td [(alpha)]TJ /F2 12 Tf 33.348 0 Td [(one)-600(two)-600(three)-600(four)]TJ ET"},
-       1, 1, 0, "ALPHA one two three four below"},
-      {"a small raised glyph of the next line reaches up under a word that moves",
-       285.66,
-       {"BT /F1 12 Tf 72 700 Td [(alpha)]TJ /F2 12 Tf 33.348 0 Td [(one)-600(two)-600(three)-600(four)]TJ "
-        "/F2 5 Tf 40 -7.8 Td (x)Tj ET"},
-       1, 1, 0, "ALPHA one two three four x below"},
+      {"the font changes after the word on a justified line", 285.66, {tex_line + " ET"}, 1, 1, 0,
+       "ALPHA one two three four below"},
+      {"a small raised glyph of the next line reaches up under a word that moves", 285.66,
+       {tex_line + " /F2 5 Tf 40 -7.8 Td (x)Tj ET"}, 1, 1, 0, "ALPHA one two three four x below"},
       {"the next operator goes on from where the word's ends",
        285.66,
        {"BT /F1 12 Tf 72 700 Td (alpha)Tj /F2 12 Tf [-333(one)-600(two)-600(three)-600(four)]TJ ET"},
