@@ -20,8 +20,9 @@ LineState::LineState(const PageContent& c, const std::vector<Occurrence>& found)
   for (size_t si = 0; si < c.shows.size(); ++si) {
     const Show& s = c.shows[si];
     for (size_t k = 0; k < s.count && s.first + k < c.glyphs.size(); ++k) show_of[s.first + k] = si;
-    // A form drawn twice shares its operators between both drawings.
-    movable[si] = s.editable && s.font && s.size > 0 && drawn[{s.stream, s.op}] == 1;
+    // A form drawn twice shares its operators between both drawings; an array that readers read
+    // differently is left as it is unless its own text changes.
+    movable[si] = s.editable && !s.foreign && s.font && s.size > 0 && drawn[{s.stream, s.op}] == 1;
   }
   for (const Occurrence& o : found)
     for (const auto& [si, k] : o.glyphs) fixed[c.shows[si].first + k] = true;
