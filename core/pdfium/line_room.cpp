@@ -58,13 +58,12 @@ struct Block {
 };
 
 // What the gap after block `i` may give: nothing between fixed-pitch glyphs (TeX does not
-// shrink them either), nor after a label whose item starts where other lines do (`starts`).
-double shrink(const std::vector<Block>& blocks, size_t i, const std::vector<double>& starts) {
+// shrink them either), nor after a line's first block, which may be a label (a bullet, a section
+// number) whose item lines up with other lines.
+double shrink(const std::vector<Block>& blocks, size_t i) {
   const double gap = blocks[i + 1].b0 - blocks[i].b1;
-  if (gap < kWordGap || gap > kWideGap || (blocks[i].mono_end && blocks[i + 1].mono_start)) return 0;
   const bool first = i == 0 || blocks[i].b0 - blocks[i - 1].b1 > kWideGap;
-  if (first && std::any_of(starts.begin(), starts.end(), [&](double u) { return std::fabs(u - blocks[i + 1].b0) < 0.1; }))
-    return 0;
+  if (gap < kWordGap || gap > kWideGap || first || (blocks[i].mono_end && blocks[i + 1].mono_start)) return 0;
   return std::max(0.0, gap - kNarrowestGap);
 }
 
@@ -97,15 +96,13 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   // The glyphs of the line, and how far the page's text of the same direction reaches.
   std::vector<Item> items;
   double edge = end, next = INFINITY;
-  std::map<long long, double> line_ends, line_starts;  // by baseline, a tenth of an em apart
+  std::map<long long, double> line_ends;  // by baseline, a tenth of an em apart
   auto seen = [&](double u0, double v0, double u1) {
     edge = std::max(edge, u1);
     if (std::fabs(v0) < 0.3 && u0 > end - 0.05) next = std::min(next, u0);
     if (std::fabs(v0) < 1e6) {
       double& e = line_ends.try_emplace(std::llround(v0 * 10), -INFINITY).first->second;
       e = std::max(e, u1);
-      double& b = line_starts.try_emplace(std::llround(v0 * 10), INFINITY).first->second;
-      b = std::min(b, u0);
     }
   };
   for (size_t si = 0; si < c.shows.size(); ++si) {
@@ -179,6 +176,21 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     b.movable = b.movable && line[i].movable;
     if (line[i].glyph == kOwn) ob = blocks.size() - 1;
   }
+  // Leaders (a row of the same glyph, alone between gaps, as dots towards a page number) line up
+  // with those of the lines around them: they stay, and nothing moves across them.
+  auto single = [&](const Block& b) -> const Glyph* {
+    return b.items.size() == 1 && line[b.items[0]].glyph < c.glyphs.size() ? &c.glyphs[line[b.items[0]].glyph] : nullptr;
+  };
+  for (size_t i = 0; i < blocks.size();) {
+    size_t j = i + 1;
+    const Glyph* g = single(blocks[i]);
+    while (g && j < blocks.size() && single(blocks[j]) && single(blocks[j])->code.value == g->code.value &&
+           st.show_of[line[blocks[j].items[0]].glyph] == st.show_of[line[blocks[i].items[0]].glyph])
+      ++j;
+    if (j - i >= 3)
+      for (size_t k = i; k < j; ++k) blocks[k].movable = false;
+    i = j;
+  }
   // The rest of the word's own block: letters before it go left with it, letters after go right.
   enum Part { Before, Over, After };
   auto part = [&](const Item& it) {
@@ -191,13 +203,10 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     if (part(line[i]) == Before) before_ok = false;
     if (part(line[i]) == After) after_ok = false;
   }
-  std::vector<double> starts;  // of the other lines
-  for (const auto& [v, u] : line_starts)
-    if (v != 0) starts.push_back(u);
   std::vector<double> left, right;  // shrinkable gaps, nearest first
   if (before_ok) {
     for (size_t i = ob; i-- > 0 && blocks[i + 1].b0 - blocks[i].b1 <= kWideGap;) {
-      left.push_back(shrink(blocks, i, starts));
+      left.push_back(shrink(blocks, i));
       if (!blocks[i].movable) break;
     }
   }
@@ -209,7 +218,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     size_t j = ob + 1;
     for (; j < blocks.size() && open; ++j) {
       if (blocks[j].b0 - blocks[j - 1].b1 > kWideGap) break;
-      right.push_back(shrink(blocks, j - 1, starts));
+      right.push_back(shrink(blocks, j - 1));
       open = blocks[j].movable;
     }
     if (open && j < blocks.size()) {

@@ -109,8 +109,8 @@ std::string words(const std::string& text) {
 }  // namespace
 
 // A wider word never gets narrower than 90 %: the glyphs of its line, across operators, move
-// along as the word gaps after and before it shrink (but not one after a label whose item lines
-// up with other lines) and the line's free end takes the rest, or the occurrence is left. In Helvetica at 12 points "alpha" is 29.352 wide, "ALPHA" 39.348, a
+// along as the word gaps after and before it shrink (but not the one after the line's first word,
+// which may be a label) and the line's free end takes the rest, or the occurrence is left. In Helvetica at 12 points "alpha" is 29.352 wide, "ALPHA" 39.348, a
 // -333 kern 3.996; a line that ends at the page's width less 72 has no free end.
 TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
   // As TeX writes a line: each operator placed from the line's start after a font change.
@@ -148,7 +148,9 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
        1, 1, 0, "one two six ten ALPHA below"},
       {"a justified line without a word gap", 196.704,
        {"BT /F1 12 Tf 72 700 Td [(alpha)]TJ /F2 12 Tf 29.352 0 Td [(beta)]TJ ET"}, 0, 0, 1, ""},
-      {"the only gap follows a bullet whose item starts where the next line does", 159.352,
+      {"leader dots towards a page number stay in line with those of other lines", 245.64,
+       {"BT /F1 12 Tf 72 700 Td [(see)-333(alpha)-333(.)-600(.)-600(.)-600(12)]TJ ET"}, 0, 0, 1, ""},
+      {"the only gap follows a bullet", 159.352,
        {"BT /F1 12 Tf 58 700 Td (\225)Tj 14 0 Td (alpha)Tj ET"}, 0, 0, 1, ""},
   };
   for (const Case& c : cases) {
