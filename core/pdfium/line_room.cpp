@@ -210,8 +210,9 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
       if (!blocks[i].movable) break;
     }
   }
-  // The free end: up to a wide gap less its width, or to the page's text edge unless the line
-  // ends where other lines do (a justified line has none).
+  // The free end: half of what a wide gap has beyond its least width, so that what stands apart
+  // (a right-aligned tag, a column) still reads apart; or up to the page's text edge unless the
+  // line ends where other lines do (a justified line has none).
   double tail = 0;
   if (after_ok) {
     bool open = true;
@@ -222,7 +223,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
       open = blocks[j].movable;
     }
     if (open && j < blocks.size()) {
-      tail = blocks[j].b0 - blocks[j - 1].b1 - kWideGap;
+      tail = (blocks[j].b0 - blocks[j - 1].b1 - kWideGap) / 2;
     } else if (open) {
       // The text block's right edge: the furthest end that several lines share (lines of
       // program text may share another one further left).
