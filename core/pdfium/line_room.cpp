@@ -99,7 +99,8 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   std::map<long long, double> line_ends;  // by baseline, a tenth of an em apart
   auto seen = [&](double u0, double v0, double u1) {
     edge = std::max(edge, u1);
-    if (std::fabs(v0) < 0.3 && u0 > end - 0.05) next = std::min(next, u0);
+    // What follows the word, kerned into it or not (TeX tucks a period under a "y").
+    if (std::fabs(v0) < 0.3 && (u0 > end - 0.05 || (u0 > 0 && u1 > end + 0.05))) next = std::min(next, u0);
     if (std::fabs(v0) < 1e6) {
       double& e = line_ends.try_emplace(std::llround(v0 * 10), -INFINITY).first->second;
       e = std::max(e, u1);

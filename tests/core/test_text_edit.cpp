@@ -127,6 +127,8 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
        "ALPHA beta gamma below"},
       {"the word runs into the gap after it, narrowed, and leaves a word gap", 612,
        {"BT /F1 12 Tf 72 700 Td [(alpha)-900(beta)]TJ ET"}, 1, 0, 0, "ALPHA beta below"},
+      {"a period kerned under the word's end goes along", 612,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)83(.)-700(beta)]TJ ET"}, 1, 1, 0, "ALPHA. beta below"},
       {"another stream's word stands right after the line's last",
        612,
        {"BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)] TJ ET", "BT /F1 12 Tf 130 700 Td (zz) Tj ET"},
