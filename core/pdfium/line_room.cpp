@@ -146,8 +146,12 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   };
 
   // Into the free space after it, at full width or narrowed a little, before anything moves; the
-  // gap left to the next word is one a reader still parts words at.
-  const double free = std::max(end, std::isfinite(next) ? next - kNarrowestGap : line_end);
+  // gap left to the next word is one a reader still parts words at, and a wide one keeps more
+  // than its least width (as below).
+  const double after = next - end;
+  const double free = std::max(end, !std::isfinite(next) ? line_end
+                                    : after > kWideGap ? end + (after - kWideGap) / 2
+                                                       : next - kNarrowestGap);
   if (want <= free + 1e-9) return fitted(0, want, -1);
   if (want * kNarrowestScale <= free + 1e-9) return fitted(0, free, free * s1.size);
 

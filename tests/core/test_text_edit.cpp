@@ -129,6 +129,8 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
        {"BT /F1 12 Tf 72 700 Td [(alpha)-900(beta)]TJ ET"}, 1, 0, 0, "ALPHA beta below"},
       {"a period kerned under the word's end goes along", 612,
        {"BT /F1 12 Tf 72 700 Td [(alpha)83(.)-700(beta)]TJ ET"}, 1, 1, 0, "ALPHA. beta below"},
+      {"a tag set apart at the line's end keeps more than an em from it", 612,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)-1500(tag)]TJ ET"}, 0, 0, 1, ""},
       {"another stream's word stands right after the line's last",
        612,
        {"BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)] TJ ET", "BT /F1 12 Tf 130 700 Td (zz) Tj ET"},
