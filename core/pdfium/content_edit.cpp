@@ -69,7 +69,8 @@ std::vector<size_t> OriginIndex::at(double x, double y) const {
 }
 
 bool kept_text(const std::vector<PdfChar>& before, const std::vector<size_t>& gone,
-               const std::vector<PdfChar>& after, std::u32string& added) {
+               const std::vector<PdfChar>& after, std::u32string& added,
+               const std::map<size_t, std::pair<double, double>>& moved) {
   std::vector<bool> skip_before(before.size(), false), used(after.size(), false);
   for (size_t i : gone) skip_before[i] = true;
   const OriginIndex index(after, 0.25);
@@ -77,7 +78,8 @@ bool kept_text(const std::vector<PdfChar>& before, const std::vector<size_t>& go
     const PdfChar& c = before[i];
     if (skip_before[i] || c.blank()) continue;
     bool found = false;
-    for (size_t k : index.at(c.x, c.y)) {
+    const auto to = moved.find(i);
+    for (size_t k : to == moved.end() ? index.at(c.x, c.y) : index.at(to->second.first, to->second.second)) {
       if (!used[k] && after[k].code == c.code) {
         used[k] = true;
         found = true;

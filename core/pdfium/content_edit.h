@@ -46,9 +46,10 @@ class OriginIndex {
 // Whether every printable character of `before` but those of `gone` (indices) is still in
 // `after`, at the same place (a quarter point either way: an edit moves PDFium's reading of the
 // glyphs after it by what PDFium's rounded widths of the edited glyphs were off); `added` gets the printable characters of `after` that are new, in
-// their order there.
+// their order there. A character of `moved` is looked for at its new origin instead.
 bool kept_text(const std::vector<PdfChar>& before, const std::vector<size_t>& gone,
-               const std::vector<PdfChar>& after, std::u32string& added);
+               const std::vector<PdfChar>& after, std::u32string& added,
+               const std::map<size_t, std::pair<double, double>>& moved = {});
 
 // Widths of the standard fonts from PDFium's own copies; closes what it loaded.
 class StandardFonts {

@@ -455,6 +455,14 @@ std::shared_ptr<Font> Font::load(QPDFObjectHandle dict, const StandardWidth& sta
     if (c.size() == 1) font->encoding_.emplace(c[0], Code{code, length});
     else font->ligatures_.emplace(c, Code{code, length});
   }
+  // Subsets seldom say they are fixed-pitch; their widths do.
+  std::set<double> drawn;
+  for (const auto& [code, w] : font->widths_)
+    if (w > 0) drawn.insert(std::round(w * 1e4));
+  QPDFObjectHandle descriptor = dict.getKey("/FontDescriptor");
+  const bool flagged = descriptor.isDictionary() && descriptor.getKey("/Flags").isInteger() &&
+                       (descriptor.getKey("/Flags").getIntValue() & 1) != 0;
+  font->monospaced = flagged || (drawn.size() == 1 && font->widths_.size() >= 3);
   return font;
 }
 

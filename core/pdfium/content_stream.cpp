@@ -614,7 +614,7 @@ std::string rewrite_show(const PageContent& page, const Show& show, const std::v
         put(g.code);
         pen = x + e.shift + g.advance;
       } else if (!e.insert.empty()) {
-        move_to(x);
+        move_to(x + e.shift);
         const double natural = inserted_width(show, e.insert);
         if (natural < 0) ok = false;
         const double scale = e.room >= 0 && natural > e.room + 1e-9 && natural > 0 ? e.room / natural : 1;

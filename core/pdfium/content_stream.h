@@ -71,6 +71,7 @@ class Font {
   enum class Kind { Simple, Composite, Type3, Unknown };
   Kind kind = Kind::Unknown;
   bool vertical = false;
+  bool monospaced = false;  // every glyph as wide as the next (program text, tables)
 
   struct Code {
     uint32_t value = 0;
@@ -198,8 +199,8 @@ struct GlyphEdit {
   // Room the inserted glyphs may take, text space before horizontal scaling; wider text is
   // narrowed to fit rather than drawn over what follows. Negative: no limit.
   double room = -1;
-  // A kept glyph drawn this much further along (text space), making room for a wider word
-  // before it on its line.
+  // A kept glyph, or the inserted ones, drawn this much further along (text space; negative is
+  // back), making room for a wider word on the line.
   double shift = 0;
 };
 

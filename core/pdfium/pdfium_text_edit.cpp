@@ -227,11 +227,13 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
   // expects as well.
   std::vector<size_t> gone_total;
   std::u32string expected_total;
+  std::map<size_t, std::pair<double, double>> moved_total;  // reader characters' new origins
   // One attempt with the given occurrences; their outcomes go to `outcome`.
   int moved = 0;  // occurrences kept that moved words along their line
   auto attempt = [&](const std::vector<size_t>& which, std::vector<content::LeftReason>& outcome) {
     std::vector<size_t> gone = gone_total;
     std::u32string expected = expected_total;
+    std::map<size_t, std::pair<double, double>> relocated = moved_total;
     int shows = 0;
     content::ReplacementPlan plan;
     const bool kept = edit_page(
@@ -249,14 +251,11 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
             occurrence_of(map, found[which[n]], before, one);
             really.insert(really.end(), one.begin(), one.end());
           }
-          // Words moved along their line to make room read the same, elsewhere.
-          for (const auto& g : plan.moved) {
-            auto it = map.chars_of.find(g);
+          // Words moved along their line to make room read the same, where they went.
+          for (const content::MovedGlyph& g : plan.moved) {
+            auto it = map.chars_of.find({g.show, g.glyph});
             if (it == map.chars_of.end()) continue;
-            for (size_t r : it->second) {
-              really.push_back(r);
-              if (!before[r].blank()) expected.push_back(before[r].code);
-            }
+            for (size_t r : it->second) relocated[r] = {before[r].x + g.dx, before[r].y + g.dy};
           }
           gone = std::move(really);
           expected += plan.expected;
@@ -270,7 +269,7 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
           // The rest of the page reads as before, and what is new is the replacement, whatever
           // spaces a reader puts around it.
           std::u32string added;
-          if (!kept_text(before, gone, read_chars(after_page), added)) return false;
+          if (!kept_text(before, gone, read_chars(after_page), added, relocated)) return false;
           std::sort(added.begin(), added.end());
           std::u32string want = expected;
           std::sort(want.begin(), want.end());
@@ -283,6 +282,7 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
     if (kept) {
       gone_total = std::move(gone);
       expected_total = std::move(expected);
+      moved_total = std::move(relocated);
       result.operators += shows;
       for (size_t n = 0; n < plan.moves.size(); ++n) moved += plan.moves[n] && plan.outcome[n] == content::LeftReason::None;
     }

@@ -27,19 +27,21 @@ struct Occurrence {
 
 enum class LeftReason { None, MissingGlyph, NoRoom, NotEditable };
 
+// A kept glyph (show index, glyph index in the show) drawn elsewhere on its line to make room,
+// and by how much, in user space.
+struct MovedGlyph {
+  size_t show = 0, glyph = 0;
+  double dx = 0, dy = 0;
+};
+
 struct ReplacementPlan {
   std::map<size_t, std::vector<GlyphEdit>> edits;  // by show
   std::vector<LeftReason> outcome;                  // by occurrence
   std::u32string missing;                           // characters no glyph of the font shows
   std::u32string expected;                          // printable characters the content gains
-  std::vector<std::pair<size_t, size_t>> moved;     // kept glyphs moved to make room
+  std::vector<MovedGlyph> moved;                    // kept glyphs moved to make room
   std::vector<bool> moves;                          // by occurrence: whether it moved any
 };
-
-// Narrowing a wider replacement below this looks condensed; instead the word may run into free
-// space on its line, and the words after it in its operator move along, their gaps shrinking and
-// the line's free end taking the rest.
-constexpr double kNarrowestScale = 0.9;
 
 // `right_limit`: the x in user space that upright text ending a line may run up to (the page's
 // right edge less a margin as wide as the left one); NaN when there is none.
@@ -53,6 +55,8 @@ std::map<std::pair<size_t, size_t>, std::string> rewritten_shows(const PageConte
 void count_outcome(TextReplacement& r, LeftReason why);
 
 bool blank_char(char32_t c);
+// Whether a glyph draws nothing a reader sees: a space, or a code the font reads as blanks.
+bool blank_glyph(const Show& s, const Glyph& g);
 std::u32string code_points(const std::string& utf8);
 
 }  // namespace quorvel::content

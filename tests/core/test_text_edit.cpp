@@ -72,39 +72,163 @@ TEST(ReplaceText, CountsChangedObjects) {
   }
 }
 
-// A wider word never gets narrower than 90 %: the words after it on its line move along, their
-// gaps shrinking and the line's free end taking the rest, or the occurrence is left.
+namespace {
+
+// One page `width` points wide, so that its text's right edge lies as far in as its left one (72),
+// with Helvetica as /F1 and as /F2 (a font of its own, as an upright one would be beside an
+// italic one), a content stream for each
+// of `streams` and one more that draws a line below.
+std::string line_pdf(double width, const std::vector<std::string>& streams) {
+  std::string refs;
+  for (size_t i = 0; i <= streams.size(); ++i) refs += std::to_string(6 + i) + " 0 R ";
+  std::vector<std::string> objs{
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) +
+          " 792] /Resources << /Font << /F1 4 0 R /F2 5 0 R >> >> /Contents [" + refs + "] >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+  };
+  for (const std::string& c : streams) objs.push_back(stream_object(c));
+  objs.push_back(stream_object("BT /F1 12 Tf 72 680 Td (below) Tj ET"));
+  return build_pdf(objs);
+}
+
+// Words as a reader reads them, one space apart.
+std::string words(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    const bool blank = std::isspace(static_cast<unsigned char>(ch)) != 0;
+    if (!blank) out += ch;
+    else if (!out.empty() && out.back() != ' ') out += ' ';
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+// A wider word never gets narrower than 90 %: the glyphs of its line, across operators, move
+// along as the word gaps after and before it shrink (but not the one after the line's first word,
+// which may be a label) and the line's free end takes the rest, or the occurrence is left. In Helvetica at 12 points "alpha" is 29.352 wide, "ALPHA" 39.348, a
+// -333 kern 3.996; a line that ends at the page's width less 72 has no free end.
 TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
+  // As TeX writes a line: each operator placed from the line's start after a font change.
+  const std::string tex_line =
+      "BT /F1 12 Tf 72 700 Td [(alpha)]TJ /F2 12 Tf 33.348 0 Td [(one)-600(two)-600(three)-600(four)]TJ";
   struct Case {
     const char* what;
-    std::string content;
+    double width;
+    std::vector<std::string> streams;
     int replaced, moved, no_room;
     std::string text_after;
   } cases[] = {
-      {"the line has room at its end", "BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)-333(gamma)] TJ ET", 1, 1, 0,
-       "ALPHA beta gamma"},
-      {"another word stands right after the line's last",
-       "BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)] TJ ET BT /F1 12 Tf 130 700 Td (zz) Tj ET", 0, 0, 1, ""},
+      {"the line has room at its end", 612, {"BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)-333(gamma)] TJ ET"}, 1, 1, 0,
+       "ALPHA beta gamma below"},
+      {"the word runs into the gap after it, narrowed, and leaves a word gap", 612,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)-900(beta)]TJ ET"}, 1, 0, 0, "ALPHA beta below"},
+      {"a period kerned under the word's end goes along", 612,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)83(.)-700(beta)]TJ ET"}, 1, 1, 0, "ALPHA. beta below"},
+      {"a tag set apart at the line's end keeps more than an em from it", 612,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)-1500(tag)]TJ ET"}, 0, 0, 1, ""},
+      {"another stream's word stands right after the line's last",
+       612,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)] TJ ET", "BT /F1 12 Tf 130 700 Td (zz) Tj ET"},
+       0, 0, 1, ""},
+      {"the font changes after the word on a justified line", 285.66, {tex_line + " ET"}, 1, 1, 0,
+       "ALPHA one two three four below"},
+      {"a small raised glyph of the next line reaches up under a word that moves", 285.66,
+       {tex_line + " /F2 5 Tf 40 -7.8 Td (x)Tj ET"}, 1, 1, 0, "ALPHA one two three four x below"},
+      {"the operator after the word holds what readers read differently", 285.66,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)]TJ /F2 12 Tf 33.348 0 Td [(one)-600(two)-600(three)-600(four)/X]TJ ET"}, 0, 0, 1,
+       ""},
+      {"the next operator goes on from where the word's ends",
+       285.66,
+       {"BT /F1 12 Tf 72 700 Td (alpha)Tj /F2 12 Tf [-333(one)-600(two)-600(three)-600(four)]TJ ET"},
+       1, 1, 0, "ALPHA one two three four below"},
+      {"the word ends a justified line: the gaps before it shrink",
+       268.98,
+       {"BT /F2 12 Tf 72 700 Td [(one)-600(two)-600(six)-600(ten)]TJ /F1 12 Tf 95.628 0 Td [(alpha)]TJ ET"},
+       1, 1, 0, "one two six ten ALPHA below"},
+      {"a justified line without a word gap", 196.704,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)]TJ /F2 12 Tf 29.352 0 Td [(beta)]TJ ET"}, 0, 0, 1, ""},
+      {"leader dots towards a page number stay in line with those of other lines", 245.64,
+       {"BT /F1 12 Tf 72 700 Td [(see)-333(alpha)-333(.)-600(.)-600(.)-600(12)]TJ ET"}, 0, 0, 1, ""},
+      {"the only gap follows a bullet", 159.352,
+       {"BT /F1 12 Tf 58 700 Td (\225)Tj 14 0 Td (alpha)Tj ET"}, 0, 0, 1, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto doc = open_pdf(multi_stream_pdf({c.content}));
+    TempDir dir;
+    const std::string pdf = line_pdf(c.width, c.streams);
+    ASSERT_TRUE(write_file(dir.file("in.pdf"), pdf));
+    auto doc = open_pdf(pdf);
     ASSERT_TRUE(doc);
     const std::string before = page_text(*doc, 0);
+    const Raster drawn = render_pdfium(*doc, 0);
+    double left = 1e9;
+    for (const TextRun& run : doc->extract_text(0).runs)
+      for (const CharBox& b : run.chars)
+        if (b.right > b.left && b.top > 695) left = std::min(left, b.left);
     const std::map<int, TextReplacement> done = doc->replace_text_everywhere({0}, "alpha", "ALPHA");
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done.at(0).replaced, c.replaced);
     EXPECT_EQ(done.at(0).moved_words, c.moved);
     EXPECT_EQ(done.at(0).no_room, c.no_room);
     EXPECT_EQ(page_text(*doc, 0), c.text_after.empty() ? before : c.text_after);
-    // No glyph runs into the next one.
+    // No glyph runs into the next one, and the line keeps within its margins.
     double right = -1;
     for (const TextRun& run : doc->extract_text(0).runs)
       for (const CharBox& b : run.chars) {
-        if (b.right - b.left <= 0) continue;
-        EXPECT_GE(b.left, right - 0.5);
+        if (b.right - b.left <= 0 || b.top < 695) continue;
+        EXPECT_GE(b.left, std::max(right, left) - 0.5);
+        EXPECT_LE(b.right, c.width - left + 0.5);
         right = b.right;
       }
+    // Only the edited line is drawn differently, and another reader reads it as well.
+    EXPECT_EQ(differing_outside(drawn, render_pdfium(*doc, 0), 792, [](double, double y) { return y > 696.5 && y < 713; }),
+              0);
+    ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
+    EXPECT_EQ(words(pdftotext(dir.file("out.pdf"))),
+              c.text_after.empty() ? words(pdftotext(dir.file("in.pdf"))) : c.text_after);
+  }
+}
+
+// An accent drawn on its own over a letter ("ma" with a dieresis over its "a") moves with that
+// letter; one that cannot move keeps its word where it is.
+TEST(ReplaceText, MovedWordsTakeTheirAccentsAlong) {
+  const std::string line = "BT /F1 12 Tf 72 700 Td [(alpha)-333(ma)-600(one)-600(two)-600(six)]TJ";
+  struct Case {
+    const char* what;
+    std::vector<std::string> streams;
+    int replaced;
+  } cases[] = {
+      {"drawn by the same stream", {line + " 44.682 0 Td (\\250)Tj ET"}, 1},
+      {"drawn by another stream", {line + " ET", "BT /F1 12 Tf 116.682 700 Td (\\250)Tj ET"}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto doc = open_pdf(line_pdf(268.968, c.streams));
+    ASSERT_TRUE(doc);
+    const std::map<int, TextReplacement> done = doc->replace_text_everywhere({0}, "alpha", "ALPHA");
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done.at(0).replaced, c.replaced);
+    EXPECT_EQ(done.at(0).no_room, 1 - c.replaced);
+    // The accent's middle stays over the middle of the "a" it belongs to.
+    double accent = -1, letter = -1;
+    for (const TextRun& run : doc->extract_text(0).runs) {
+      for (const CharBox& b : run.chars) {
+        const std::string ch = run.text.substr(b.offset, 2);
+        if (ch == "\xC2\xA8") accent = (b.left + b.right) / 2;
+        if (b.offset > 0 && run.text.compare(b.offset - 1, 2, "ma") == 0) letter = (b.left + b.right) / 2;
+      }
+    }
+    ASSERT_GT(accent, 0);
+    ASSERT_GT(letter, 0);
+    EXPECT_NEAR(accent, letter, 0.5);
+    if (c.replaced == 1) {
+      EXPECT_GT(letter, 72 + 43.344 + 3.336 + 1);  // it moved
+    }
   }
 }
 
