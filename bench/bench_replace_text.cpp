@@ -49,14 +49,22 @@ std::vector<Box> hit_boxes(const IDocument& doc, int page, const std::string& wo
   return out;
 }
 
-// Pixels outside every box (widened by 2 points) whose colour differs by more than a faint edge.
-int differing_outside(const Raster& a, const Raster& b, const std::vector<Box>& boxes, double page_height) {
+// Pixels outside every box (widened by 2 points) whose colour differs by more than a faint edge;
+// `where` spans them (page points from the bottom).
+int differing_outside(const Raster& a, const Raster& b, const std::vector<Box>& boxes, double page_height,
+                      Box& where) {
+  where = {1e9, 1e9, -1e9, -1e9};
   if (a.width == 0) return -1;  // poppler drew nothing
-  return test::differing_outside(a, b, page_height, [&](double px, double py) {
-    for (const Box& r : boxes)
-      if (px >= r.x0 - 2 && px <= r.x1 + 2 && py >= r.y0 - 2 && py <= r.y1 + 2) return true;
-    return false;
-  });
+  return test::differing_outside(
+      a, b, page_height,
+      [&](double px, double py) {
+        for (const Box& r : boxes)
+          if (px >= r.x0 - 2 && px <= r.x1 + 2 && py >= r.y0 - 2 && py <= r.y1 + 2) return true;
+        return false;
+      },
+      [&](double x, double y) {
+        where = {std::min(where.x0, x), std::min(where.y0, y), std::max(where.x1, x), std::max(where.y1, y)};
+      });
 }
 
 
@@ -239,20 +247,9 @@ int main(int argc, char** argv) {
             ++t.bad_pixels;
             continue;
           }
-          const Raster drawn = render_poppler(after, page);
-          const int px = differing_outside(before, drawn, boxes, height);
+          Box where;
+          const int px = differing_outside(before, render_poppler(after, page), boxes, height, where);
           if (verbose && px > 0) {
-            // Where they are: the rows (page points from the bottom) and columns they span.
-            Box where{1e9, 1e9, -1e9, -1e9};
-            test::differing_outside(before, drawn, height, [&](double x, double y) {
-              for (const Box& r : boxes)
-                if (x >= r.x0 - 2 && x <= r.x1 + 2 && y >= r.y0 - 2 && y <= r.y1 + 2) return true;
-              const uint8_t *a = before.at(x, y), *b = drawn.at(x, y);
-              for (int ch = 0; ch < 3; ++ch)
-                if (std::abs(a[ch] - b[ch]) > 24)
-                  where = {std::min(where.x0, x), std::min(where.y0, y), std::max(where.x1, x), std::max(where.y1, y)};
-              return true;
-            });
             std::printf("  %s p%d %s -> %s: %d pixels in x %.0f-%.0f, y %.0f-%.0f\n", m.name, page + 1, w.c_str(),
                         with.c_str(), px, where.x0, where.x1, where.y0, where.y1);
           }

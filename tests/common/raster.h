@@ -68,9 +68,10 @@ inline std::string pdftotext(const std::string& path, int page = 0) {
 
 // Pixels whose colour differs by more than a faint edge between two renders of a page
 // `page_height` points high, leaving out those where `edited(x, y)` (page points, origin bottom
-// left) holds; -1 when the renders differ in size.
-template <typename Edited>
-int differing_outside(const Raster& a, const Raster& b, double page_height, Edited edited) {
+// left) holds; -1 when the renders differ in size. `found(x, y)` hears of each one counted.
+template <typename Edited, typename Found = void (*)(double, double)>
+int differing_outside(const Raster& a, const Raster& b, double page_height, Edited edited,
+                      Found found = [](double, double) {}) {
   if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return -1;
   int n = 0;
   for (int y = 0; y < a.height; ++y) {
@@ -82,6 +83,7 @@ int differing_outside(const Raster& a, const Raster& b, double page_height, Edit
       for (int c = 0; c < 3; ++c) {
         if (std::abs(a.rgb[i + c] - b.rgb[i + c]) > 24) {
           ++n;
+          found(px, py);
           break;
         }
       }
