@@ -7,6 +7,7 @@
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDFTokenizer.hh>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -295,8 +296,8 @@ class Reader {
     s.first = out_.glyphs.size();
     const Font* f = gs_.font.get();
     bool known = tm_known_ && f && f->kind != Font::Kind::Unknown && !f->vertical;
-    s.editable = known && (f->kind == Font::Kind::Simple || f->kind == Font::Kind::Composite) && gs_.size != 0 &&
-                 gs_.th != 0;
+    s.movable = known && f->kind != Font::Kind::Unknown && gs_.size != 0 && gs_.th != 0;
+    s.editable = s.movable && f->kind != Font::Kind::Type3;
     auto move = [&](double d, double reader_d) {
       tm_ = translate(d * gs_.th, 0).then(tm_);
       reader_tm_ = translate(reader_d * gs_.th, 0).then(reader_tm_);
@@ -336,7 +337,7 @@ class Reader {
     }
     s.count = out_.glyphs.size() - s.first;
     if (!known) {
-      s.editable = false;
+      s.editable = s.movable = false;
       tm_known_ = false;
     }
     out_.shows.push_back(std::move(s));
@@ -561,7 +562,10 @@ double inserted_width(const Show& show, const std::vector<Font::Code>& codes) {
 }
 
 std::string rewrite_show(const PageContent& page, const Show& show, const std::vector<GlyphEdit>& edits) {
-  if (!show.editable || edits.size() != show.count || !show.font) return {};
+  if (!show.movable || edits.size() != show.count || !show.font) return {};
+  // A Type 3 font's glyphs are drawn by procedures of the document's own: they only move.
+  if (!show.editable && std::any_of(edits.begin(), edits.end(), [](const GlyphEdit& e) { return e.drop || !e.insert.empty(); }))
+    return {};
   const Op& op = page.ops[show.stream][show.op];
   const std::string& data = page.data[show.stream];
   const Font& font = *show.font;

@@ -141,6 +141,7 @@ struct Show {
   std::shared_ptr<Font> font;
   double size = 0, hscale = 1, char_spacing = 0, word_spacing = 0;
   bool editable = false;  // horizontal, sized, of a known font with known widths and position
+  bool movable = false;   // its glyphs can be drawn further along: editable, or of a Type 3 font
   bool foreign = false;   // a TJ array holding items other than strings and numbers
   size_t first = 0;       // its glyphs in PageContent::glyphs
   size_t count = 0;
@@ -209,8 +210,8 @@ struct GlyphEdit {
 double inserted_width(const Show& show, const std::vector<Font::Code>& codes);
 
 // The operator rewritten with `edits` (one per glyph): kept glyphs stay where they were, and so
-// does the pen after the operator. Empty when the show is not editable or an inserted code has
-// no known width.
+// does the pen after the operator. Empty when the show is not editable (one that is only
+// movable may shift its glyphs) or an inserted code has no known width.
 std::string rewrite_show(const PageContent& page, const Show& show, const std::vector<GlyphEdit>& edits);
 
 // Puts the page's content back with the given operators replaced (by stream and op index; an

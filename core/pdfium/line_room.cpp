@@ -9,9 +9,8 @@
 
 namespace quorvel::content {
 
-LineState::LineState(const PageContent& c, const std::vector<Occurrence>& found)
+LineState::LineState(const PageContent& c)
     : show_of(c.glyphs.size(), 0),
-      fixed(c.glyphs.size(), false),
       dropped(c.glyphs.size(), false),
       offset(c.glyphs.size(), {0.0, 0.0}),
       movable(c.shows.size(), false) {
@@ -22,10 +21,8 @@ LineState::LineState(const PageContent& c, const std::vector<Occurrence>& found)
     for (size_t k = 0; k < s.count && s.first + k < c.glyphs.size(); ++k) show_of[s.first + k] = si;
     // A form drawn twice shares its operators between both drawings; an array that readers read
     // differently is left as it is unless its own text changes.
-    movable[si] = s.editable && !s.foreign && s.font && s.size > 0 && drawn[{s.stream, s.op}] == 1;
+    movable[si] = s.movable && !s.foreign && s.font && s.size > 0 && drawn[{s.stream, s.op}] == 1;
   }
-  for (const Occurrence& o : found)
-    for (const auto& [si, k] : o.glyphs) fixed[c.shows[si].first + k] = true;
 }
 
 namespace {
@@ -47,6 +44,7 @@ struct Item {
   size_t glyph;  // or kOwn, kWord
   bool movable;
   bool baseline;
+  bool raised;
   bool mono;  // of a fixed-pitch font, whose gaps are part of its layout
 };
 
@@ -69,17 +67,23 @@ double shrink(const std::vector<Block>& blocks, size_t i) {
 
 }  // namespace
 
-Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, double natural, double right_limit) {
+Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, double natural,
+                const LineLimits& limits) {
   Fit f;
   if (o.glyphs.empty()) return f;
   const Show& s1 = c.shows[o.glyphs.front().first];
   const Show& sn = c.shows[o.glyphs.back().first];
   const Glyph& g1 = c.glyphs[s1.first + o.glyphs.front().second];
   const Glyph& gn = c.glyphs[sn.first + o.glyphs.back().second];
-  Matrix inv;
-  const double ax = g1.place.a, ay = g1.place.b, ox = g1.place.e, oy = g1.place.f;
+  // Where an earlier occurrence on the line moved this one.
+  const size_t first = s1.first + o.glyphs.front().second;
+  Matrix at = g1.place, inv;
+  at.e += st.offset[first].first;
+  at.f += st.offset[first].second;
+  const double ax = at.a, ay = at.b, ox = at.e, oy = at.f;
   const double alen = std::hypot(ax, ay);
-  if (!g1.place.inverse(inv) || !(s1.size > 0) || !(sn.size > 0) || !(alen > 0) || !(natural >= 0)) return f;
+  if (!at.inverse(inv) || !(s1.size > 0) || !(sn.size > 0) || !(alen > 0) || !(natural >= 0)) return f;
+  const double moved_by = (st.offset[first].first * inv.a + st.offset[first].second * inv.c) * s1.size;
   // Positions in the glyph space of the occurrence's first glyph: a unit along is an em of it.
   auto local = [&](size_t gi, double along, double& u, double& v) {
     double x = 0, y = 0;
@@ -119,8 +123,8 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
       local(gi, g.width, u1, v1);
       seen(u0, v0, u1);
       if (v0 <= -kBandBelow || v0 >= kBandAbove) continue;
-      items.push_back({u0, std::max(u0, u1), gi, s.stream == s1.stream && st.movable[si] && !st.fixed[gi],
-                       std::fabs(v0) <= kOnBaseline, s.font && s.font->monospaced});
+      items.push_back({u0, std::max(u0, u1), gi, s.stream == s1.stream && st.movable[si],
+                       std::fabs(v0) <= kOnBaseline, v0 > kOnBaseline, s.font && s.font->monospaced});
     }
   }
   for (const auto& w : st.words) {
@@ -129,18 +133,20 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     inv.apply(w[2], w[3], u1, v1);
     if (u1 < u0 || std::fabs(v1 - v0) > 0.01) continue;
     seen(u0, v0, u1);
-    if (v0 > -kBandBelow && v0 < kBandAbove) items.push_back({u0, u1, kWord, false, std::fabs(v0) <= kOnBaseline, false});
+    if (v0 > -kBandBelow && v0 < kBandAbove)
+      items.push_back({u0, u1, kWord, false, std::fabs(v0) <= kOnBaseline, v0 > kOnBaseline, false});
   }
-  double line_end = edge;
-  if (std::isfinite(right_limit) && ax > 0 && std::fabs(ay) < 1e-6 * ax) {
-    double u = 0, v = 0;
-    inv.apply(right_limit, oy, u, v);
-    line_end = std::max(line_end, u);
-  }
+  const bool upright = ax > 0 && std::fabs(ay) < 1e-6 * ax;
+  auto along = [&](double x) {
+    double u = NAN, v = 0;
+    if (upright && std::isfinite(x)) inv.apply(x, oy, u, v);
+    return u;
+  };
+  const double line_end = std::max(edge, std::isfinite(along(limits.text)) ? along(limits.text) : -INFINITY);
   auto fitted = [&](double left, double width, double room) {
     f.ok = true;
     f.room = room;
-    f.insert_shift = -left * s1.size;
+    f.insert_shift = moved_by - left * s1.size;
     f.word = {ox - left * ax, oy - left * ay, ox + (width - left) * ax, oy + (width - left) * ay};
     return f;
   };
@@ -155,15 +161,17 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   if (want <= free + 1e-9) return fitted(0, want, -1);
   if (want * kNarrowestScale <= free + 1e-9) return fitted(0, free, free * s1.size);
 
-  // A glyph off the baseline goes with the glyph it stands over (an accent); any other (an
-  // index, a formula's parts) stays, and nothing moves across it.
-  items.push_back({0, end, kOwn, true, true, s1.font && s1.font->monospaced});
+  // A glyph off the baseline goes with the glyph it stands over (an accent), and a raised one with
+  // the glyphs it touches (an exponent, a footnote mark); any other (a lone index, a formula's
+  // parts) stays, and nothing moves across it. Below the baseline, a glyph may be the next line's.
+  items.push_back({0, end, kOwn, true, true, false, s1.font && s1.font->monospaced});
   std::vector<Item> line;
   for (const Item& it : items) {
     Item kept = it;
     if (!it.baseline) {
       kept.movable = it.movable && std::any_of(items.begin(), items.end(), [&](const Item& b) {
-                       return b.baseline && std::min(it.u1, b.u1) - std::max(it.u0, b.u0) >= (it.u1 - it.u0) / 2;
+                       return b.baseline && (std::min(it.u1, b.u1) - std::max(it.u0, b.u0) >= (it.u1 - it.u0) / 2 ||
+                                              (it.raised && b.u0 < it.u1 + kWordGap && it.u0 < b.u1 + kWordGap));
                      });
     }
     line.push_back(kept);
@@ -218,7 +226,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   // The free end: half of what a wide gap has beyond its least width, so that what stands apart
   // (a right-aligned tag, a column) still reads apart; or up to the page's text edge unless the
   // line ends where other lines do (a justified line has none).
-  double tail = 0;
+  double tail = 0, margin = 0;
   if (after_ok) {
     bool open = true;
     size_t j = ob + 1;
@@ -242,6 +250,8 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
       for (const auto& [v, e] : line_ends)
         if (e > block_edge && sharing(e) >= 3) block_edge = e;
       if (std::fabs(last - block_edge) >= 0.1) tail = std::max(0.0, line_end - last);
+      const double m = along(limits.margin);
+      if (std::isfinite(m)) margin = std::max(0.0, m - (last + tail));
     }
   }
   double sum_left = 0, sum_right = 0;
@@ -251,10 +261,15 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   double scale = 1;
   if (want - end > capacity + 1e-9) {
     scale = (end + capacity) / want;
-    if (scale < kNarrowestScale - 1e-9) return f;
+    // Every gap at its least and the word narrowed as far as it goes: the line's end runs into
+    // the margin for the rest.
+    if (scale < kNarrowestScale - 1e-9) {
+      scale = kNarrowestScale;
+      if (want * scale - end > capacity + margin + 1e-9) return f;
+    }
   }
   // The line's free end first; the rest is shared by every gap in proportion to what it can
-  // give, so that the line keeps an even look.
+  // give, so that the line keeps an even look, and what they cannot give goes into the margin.
   const double width = want * scale, need = std::max(0.0, width - end);
   const double from_tail = std::min(need, tail), gaps = sum_left + sum_right;
   const double share = gaps > 0 ? std::min(1.0, (need - from_tail) / gaps) : 0;
@@ -289,8 +304,8 @@ void place(LineState& state, const PageContent& c, const Occurrence& o, const Fi
   for (const auto& [si, k] : o.glyphs) state.dropped[c.shows[si].first + k] = true;
   state.words.push_back(f.word);
   for (const Move& m : f.moves) {
-    state.fixed[m.glyph] = true;
-    state.offset[m.glyph] = {m.dx, m.dy};
+    state.offset[m.glyph].first += m.dx;
+    state.offset[m.glyph].second += m.dy;
   }
 }
 

@@ -8,6 +8,7 @@
 #endif
 
 #include <array>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -18,21 +19,20 @@ namespace quorvel::content {
 struct Occurrence;
 
 // What the replacements planned so far do to a content's glyphs, so that the next occurrence
-// sees its line as it will be drawn.
+// sees its line as it will be drawn. Any glyph may move more than once, a later occurrence's too.
 struct LineState {
-  LineState(const PageContent& c, const std::vector<Occurrence>& found);
+  explicit LineState(const PageContent& c);
   std::vector<size_t> show_of;                   // by glyph
-  std::vector<bool> fixed;                       // by glyph: an occurrence's, or already moved
   std::vector<bool> dropped;                     // by glyph: replaced
-  std::vector<std::pair<double, double>> offset;  // by glyph: its planned move, user space
+  std::vector<std::pair<double, double>> offset;  // by glyph: its planned moves, user space
   std::vector<std::array<double, 4>> words;      // inserted words: start and end on the baseline
-  std::vector<bool> movable;                     // by show: editable and drawn only once
+  std::vector<bool> movable;                     // by show: its glyphs can move, and it is drawn once
 };
 
-// A glyph moved to make room, and by how much.
+// A glyph moved to make room, and by how much more than before.
 struct Move {
   size_t glyph = 0;
-  double shift = 0;       // text space of its show, for GlyphEdit::shift
+  double shift = 0;       // text space of its show, to add to GlyphEdit::shift
   double dx = 0, dy = 0;  // user space
 };
 
@@ -50,11 +50,17 @@ constexpr double kNarrowestGap = 0.18;
 // Narrowing a wider replacement below this looks condensed.
 constexpr double kNarrowestScale = 0.9;
 
+// How far upright text ending a line may run, as x in user space; NaN where nothing says.
+struct LineLimits {
+  double text = std::numeric_limits<double>::quiet_NaN();  // a ragged line's free end reaches this
+  // A line with no other room runs into the margin up to this, rather than leave the word as it was.
+  double margin = std::numeric_limits<double>::quiet_NaN();
+};
+
 // Where a replacement of `natural` width (text space of the occurrence's first show, before
-// horizontal scaling) goes on its line. `right_limit`: the x in user space that upright text
-// ending a line may run up to; NaN when there is none.
+// horizontal scaling) goes on its line.
 Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& state, double natural,
-                double right_limit);
+                const LineLimits& limits);
 
 // Records a fitted occurrence in `state`.
 void place(LineState& state, const PageContent& c, const Occurrence& o, const Fit& f);

@@ -58,17 +58,18 @@ std::vector<std::vector<size_t>> occurrences(const TextPage& text, const std::st
 constexpr size_t kNone = static_cast<size_t>(-1);
 
 // How far upright text ending a line may run: the crop box's right edge less a margin as wide as
-// the page's left one (taken from its leftmost glyph).
-double right_limit(QPDFPageObjectHelper& page, const content::PageContent& c) {
+// the page's left one (taken from its leftmost glyph), and where there is no other room, into
+// half of that margin.
+content::LineLimits line_limits(QPDFPageObjectHelper& page, const content::PageContent& c) {
   QPDFObjectHandle box = page.getCropBox(false);
-  if (!box.isRectangle()) return std::numeric_limits<double>::quiet_NaN();
+  if (!box.isRectangle()) return {};
   const QPDFObjectHandle::Rectangle r = box.getArrayAsRectangle();
   const double left = std::min(r.llx, r.urx), right = std::max(r.llx, r.urx);
   double first = INFINITY;
   for (const content::Glyph& g : c.glyphs)
     if (g.known) first = std::min(first, g.place.e);
-  if (!std::isfinite(first) || first < left || first > right) return std::numeric_limits<double>::quiet_NaN();
-  return right - (first - left);
+  if (!std::isfinite(first) || first < left || first > right) return {};
+  return {right - (first - left), right - (first - left) / 2};
 }
 
 // Each reader character's glyph, and each glyph's reader characters (a ligature has several),
@@ -242,7 +243,7 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
           const GlyphMap map(c, before);
           std::vector<content::Occurrence> occ;
           for (size_t i : which) occ.push_back(occurrence_of(map, found[i], before, gone));
-          plan = content::plan_replacement(c, occ, with, right_limit(qp, c));
+          plan = content::plan_replacement(c, occ, with, line_limits(qp, c));
           // Characters of occurrences that stay are not gone.
           std::vector<size_t> really = gone_total;
           for (size_t n = 0; n < occ.size(); ++n) {

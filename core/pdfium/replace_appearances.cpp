@@ -122,11 +122,11 @@ bool replace_in_appearances(QPDFPageObjectHelper& page, const Font::StandardWidt
       if (!inner[n]) o.glyphs.clear();  // planned as not editable
       occ.push_back(std::move(o));
     }
-    // The appearance's box bounds it, less a point of padding.
-    double right = std::numeric_limits<double>::quiet_NaN();
+    // The appearance's box bounds it, less a point of padding; beyond it nothing is drawn.
+    content::LineLimits right;
     QPDFObjectHandle bbox = normal.getDict().getKey("/BBox");
     if (bbox.isArray() && bbox.getArrayNItems() == 4 && bbox.getArrayItem(0).isNumber() && bbox.getArrayItem(2).isNumber())
-      right = std::max(bbox.getArrayItem(0).getNumericValue(), bbox.getArrayItem(2).getNumericValue()) - 1;
+      right.text = std::max(bbox.getArrayItem(0).getNumericValue(), bbox.getArrayItem(2).getNumericValue()) - 1;
     ReplacementPlan plan = plan_replacement(c, occ, with, right);
     for (char32_t ch : plan.missing)
       if (r.missing.find(ch) == std::u32string::npos) r.missing.push_back(ch);

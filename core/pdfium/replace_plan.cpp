@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <set>
 
 #include "core/pdfium/line_room.h"
 #include "core/text_codec.h"
@@ -41,22 +42,23 @@ bool blank_glyph(const Show& s, const Glyph& g) {
 
 namespace {
 
-// A blank glyph of a show whose other glyphs moved goes with the glyph before it (the one after
-// it when it leads), so that a reader finds its space where the words part.
-void move_blanks(const PageContent& c, size_t si, std::vector<GlyphEdit>& e, const std::vector<bool>& moved_now) {
+// A blank glyph of a show whose other glyphs moved goes with the kept glyph before it (the one
+// after it when it leads), so that a reader finds its space where the words part.
+void move_blanks(const PageContent& c, size_t si, std::vector<GlyphEdit>& e) {
   const Show& s = c.shows[si];
   double last = 0;
   bool have = false;
   std::vector<size_t> leading;
   for (size_t k = 0; k < s.count; ++k) {
     const Glyph& g = c.glyphs[s.first + k];
+    const bool kept = !e[k].drop && e[k].insert.empty();
     if (!blank_glyph(s, g)) {
-      const double now = moved_now[k] ? e[k].shift : 0;
+      const double now = kept ? e[k].shift : 0;
       if (!have)
         for (size_t b : leading) e[b].shift = now;
       last = now;
       have = true;
-    } else if (!e[k].drop && e[k].insert.empty() && e[k].shift == 0) {
+    } else if (kept) {
       if (have) e[k].shift = last;
       else leading.push_back(k);
     }
@@ -66,9 +68,9 @@ void move_blanks(const PageContent& c, size_t si, std::vector<GlyphEdit>& e, con
 }  // namespace
 
 ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurrence>& found, const std::u32string& with,
-                                 double right_limit) {
+                                 const LineLimits& limits) {
   ReplacementPlan plan;
-  LineState state(c, found);
+  LineState state(c);
   for (const Occurrence& o : found) {
     plan.outcome.push_back(LeftReason::NotEditable);
     plan.moves.push_back(false);
@@ -88,7 +90,7 @@ ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurre
     }
     const double natural = inserted_width(first, codes);
     if (natural < 0) continue;
-    const Fit where = fit_on_line(c, o, state, natural, right_limit);
+    const Fit where = fit_on_line(c, o, state, natural, limits);
     if (!where.ok) {
       plan.outcome.back() = LeftReason::NoRoom;
       continue;
@@ -102,20 +104,22 @@ ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurre
     start.insert = codes;
     start.room = where.room;
     start.shift = where.insert_shift;
-    std::map<size_t, std::vector<bool>> moved_now;  // by show
+    std::set<size_t> moved_shows;
     for (const Move& m : where.moves) {
       const size_t si = state.show_of[m.glyph], k = m.glyph - c.shows[si].first;
       std::vector<GlyphEdit>& e = plan.edits[si];
       e.resize(c.shows[si].count);
-      e[k].shift = m.shift;
-      std::vector<bool>& now = moved_now[si];
-      now.resize(c.shows[si].count, false);
-      now[k] = true;
-      plan.moved.push_back({si, k, m.dx, m.dy});
+      e[k].shift += m.shift;
+      moved_shows.insert(si);
     }
-    for (const auto& [si, now] : moved_now) move_blanks(c, si, plan.edits[si], now);
+    for (size_t si : moved_shows) move_blanks(c, si, plan.edits[si]);
     plan.moves.back() = !where.moves.empty() || where.insert_shift != 0;
     place(state, c, o, where);
+    // Where each moved glyph now stands, with what earlier occurrences did to it.
+    for (const Move& m : where.moves) {
+      const size_t si = state.show_of[m.glyph];
+      plan.moved.push_back({si, m.glyph - c.shows[si].first, state.offset[m.glyph].first, state.offset[m.glyph].second});
+    }
     for (char32_t ch : text)
       if (!blank_char(ch)) plan.expected.push_back(ch);
     plan.outcome.back() = LeftReason::None;

@@ -14,6 +14,7 @@
 
 #include "core/engine.h"
 #include "core/pdfium/content_stream.h"
+#include "core/pdfium/line_room.h"
 
 namespace quorvel::content {
 
@@ -28,7 +29,8 @@ struct Occurrence {
 enum class LeftReason { None, MissingGlyph, NoRoom, NotEditable };
 
 // A kept glyph (show index, glyph index in the show) drawn elsewhere on its line to make room,
-// and by how much, in user space.
+// and how far from where it was, in user space; a glyph moved again is listed again, its later
+// entry holding the whole move.
 struct MovedGlyph {
   size_t show = 0, glyph = 0;
   double dx = 0, dy = 0;
@@ -43,10 +45,8 @@ struct ReplacementPlan {
   std::vector<bool> moves;                          // by occurrence: whether it moved any
 };
 
-// `right_limit`: the x in user space that upright text ending a line may run up to (the page's
-// right edge less a margin as wide as the left one); NaN when there is none.
 ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurrence>& found, const std::u32string& with,
-                                 double right_limit);
+                                 const LineLimits& limits);
 
 // The rewritten operators of a plan, by stream and operator; empty when one cannot be written.
 std::map<std::pair<size_t, size_t>, std::string> rewritten_shows(const PageContent& c, const ReplacementPlan& plan);

@@ -56,8 +56,8 @@ TEST(ReplaceText, CountsChangedObjects) {
   } cases[] = {
       {text_pdf({"foo foo"}), "foo", "bar", 1, "bar bar"},
       {two_lines("foo foo", "a foo"), "foo", "bar", 2, "bar bar a bar"},
-      // A wider word takes only free room on its line: the last one runs into the line's end.
-      {text_pdf({"aaa"}), "a", "aa", 1, "aaaa"},
+      // Each wider occurrence moves the ones after it along, and the last runs into the line's end.
+      {text_pdf({"aaa"}), "a", "aa", 1, "aaaaaa"},
       {text_pdf({"foo"}), "Foo", "bar", 0, "foo"},
       {text_pdf({"drop this"}), " this", "", 1, "drop"},
       {two_lines("Hello", "World"), "Hello World", "x", 0, "Hello World"},
@@ -76,18 +76,22 @@ namespace {
 
 // One page `width` points wide, so that its text's right edge lies as far in as its left one (72),
 // with Helvetica as /F1 and as /F2 (a font of its own, as an upright one would be beside an
-// italic one), a content stream for each
+// italic one), a Type 3 font as /F3 whose "$" is a box half an em wide, a content stream for each
 // of `streams` and one more that draws a line below.
 std::string line_pdf(double width, const std::vector<std::string>& streams) {
   std::string refs;
-  for (size_t i = 0; i <= streams.size(); ++i) refs += std::to_string(6 + i) + " 0 R ";
+  for (size_t i = 0; i <= streams.size(); ++i) refs += std::to_string(8 + i) + " 0 R ";
   std::vector<std::string> objs{
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(width) +
-          " 792] /Resources << /Font << /F1 4 0 R /F2 5 0 R >> >> /Contents [" + refs + "] >>",
+          " 792] /Resources << /Font << /F1 4 0 R /F2 5 0 R /F3 6 0 R >> >> /Contents [" + refs + "] >>",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+      "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 400 700] /FontMatrix [0.001 0 0 0.001 0 0] "
+      "/CharProcs << /dollar 7 0 R >> /Encoding << /Type /Encoding /Differences [36 /dollar] >> "
+      "/FirstChar 36 /LastChar 36 /Widths [500] /Resources << >> >>",
+      stream_object("500 0 0 0 400 700 d1 0 0 400 700 re f"),
   };
   for (const std::string& c : streams) objs.push_back(stream_object(c));
   objs.push_back(stream_object("BT /F1 12 Tf 72 680 Td (below) Tj ET"));
@@ -110,8 +114,10 @@ std::string words(const std::string& text) {
 
 // A wider word never gets narrower than 90 %: the glyphs of its line, across operators, move
 // along as the word gaps after and before it shrink (but not the one after the line's first word,
-// which may be a label) and the line's free end takes the rest, or the occurrence is left. In Helvetica at 12 points "alpha" is 29.352 wide, "ALPHA" 39.348, a
-// -333 kern 3.996; a line that ends at the page's width less 72 has no free end.
+// which may be a label) and the line's free end takes the rest; a line with no more room runs into
+// half of the right margin, or the occurrence is left. In Helvetica at 12 points "alpha" is 29.352
+// wide, "ALPHA" 39.348, "beta" 23.352, a -333 kern 3.996; a line that ends at the page's width less
+// its left margin has no free end.
 TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
   // As TeX writes a line: each operator placed from the line's start after a font change.
   const std::string tex_line =
@@ -122,6 +128,7 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
     std::vector<std::string> streams;
     int replaced, moved, no_room;
     std::string text_after;
+    bool into_margin = false;
   } cases[] = {
       {"the line has room at its end", 612, {"BT /F1 12 Tf 72 700 Td [(alpha)-333(beta)-333(gamma)] TJ ET"}, 1, 1, 0,
        "ALPHA beta gamma below"},
@@ -150,12 +157,23 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
        268.98,
        {"BT /F2 12 Tf 72 700 Td [(one)-600(two)-600(six)-600(ten)]TJ /F1 12 Tf 95.628 0 Td [(alpha)]TJ ET"},
        1, 1, 0, "one two six ten ALPHA below"},
-      {"a justified line without a word gap", 196.704,
-       {"BT /F1 12 Tf 72 700 Td [(alpha)]TJ /F2 12 Tf 29.352 0 Td [(beta)]TJ ET"}, 0, 0, 1, ""},
+      {"a justified line without a word gap runs into the margin", 196.704,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)]TJ /F2 12 Tf 29.352 0 Td [(beta)]TJ ET"}, 1, 1, 0, "ALPHAbeta below", true},
+      {"the first of two occurrences on a justified line moves the second along", 253.38,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)-333(one)-333(alpha)-333(two)]TJ ET"}, 2, 2, 0, "ALPHA one ALPHA two below",
+       true},
+      {"a glyph of a Type 3 font moves along", 230.028,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)-333(one)]TJ /F3 12 Tf [-333($)]TJ /F1 12 Tf [-333(two)]TJ ET"}, 1, 1, 0,
+       "ALPHA one $ two below", true},
+      {"an exponent moves with the word it follows", 223.924,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)-333(one)]TJ /F2 7 Tf 53.364 4 Td (2)Tj /F1 12 Tf 7.888 -4 Td (two)Tj ET"}, 1, 1,
+       0, "ALPHA one2 two below", true},
+      {"half the margin is too narrow for the rest", 570,
+       {"BT /F1 96 Tf 72 700 Td [(alpha)]TJ /F2 96 Tf 234.816 0 Td [(beta)]TJ ET"}, 0, 0, 1, ""},
       {"leader dots towards a page number stay in line with those of other lines", 245.64,
        {"BT /F1 12 Tf 72 700 Td [(see)-333(alpha)-333(.)-600(.)-600(.)-600(12)]TJ ET"}, 0, 0, 1, ""},
-      {"the only gap follows a bullet", 159.352,
-       {"BT /F1 12 Tf 58 700 Td (\225)Tj 14 0 Td (alpha)Tj ET"}, 0, 0, 1, ""},
+      {"the only gap follows a bullet: it keeps its width", 159.352,
+       {"BT /F1 12 Tf 58 700 Td (\225)Tj 14 0 Td (alpha)Tj ET"}, 1, 0, 0, "\xE2\x80\xA2 ALPHA below", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -166,24 +184,30 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
     ASSERT_TRUE(doc);
     const std::string before = page_text(*doc, 0);
     const Raster drawn = render_pdfium(*doc, 0);
-    double left = 1e9;
+    double left = 1e9, word = 1e9;
     for (const TextRun& run : doc->extract_text(0).runs)
-      for (const CharBox& b : run.chars)
+      for (const CharBox& b : run.chars) {
         if (b.right > b.left && b.top > 695) left = std::min(left, b.left);
+        if (run.text.compare(b.offset, 5, "alpha") == 0) word = b.left;
+      }
     const std::map<int, TextReplacement> done = doc->replace_text_everywhere({0}, "alpha", "ALPHA");
     ASSERT_EQ(done.size(), 1u);
     EXPECT_EQ(done.at(0).replaced, c.replaced);
     EXPECT_EQ(done.at(0).moved_words, c.moved);
     EXPECT_EQ(done.at(0).no_room, c.no_room);
     EXPECT_EQ(page_text(*doc, 0), c.text_after.empty() ? before : c.text_after);
-    // No glyph runs into the next one, and the line keeps within its margins.
+    // No glyph runs into the next one, the line keeps within its margins (or half of the right
+    // one), and a word that moved nothing starts where it did.
     double right = -1;
     for (const TextRun& run : doc->extract_text(0).runs)
       for (const CharBox& b : run.chars) {
         if (b.right - b.left <= 0 || b.top < 695) continue;
         EXPECT_GE(b.left, std::max(right, left) - 0.5);
-        EXPECT_LE(b.right, c.width - left + 0.5);
+        EXPECT_LE(b.right, c.width - (c.into_margin ? left / 2 : left) + 0.5);
         right = b.right;
+        if (c.replaced == 1 && c.moved == 0 && run.text.compare(b.offset, 5, "ALPHA") == 0) {
+          EXPECT_NEAR(b.left, word, 0.5);  // their side bearings differ
+        }
       }
     // Only the edited line is drawn differently, and another reader reads it as well.
     EXPECT_EQ(differing_outside(drawn, render_pdfium(*doc, 0), 792, [](double, double y) { return y > 696.5 && y < 713; }),
