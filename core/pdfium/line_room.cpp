@@ -38,13 +38,16 @@ constexpr double kWordGap = 0.15;
 constexpr double kWideGap = 1.0;
 constexpr double kOnBaseline = 0.05;
 constexpr double kBandBelow = 0.5, kBandAbove = 0.75;
+constexpr double kLowered = 0.25;
+
+bool script(double v) { return v > kOnBaseline || (v < -kOnBaseline && v > -kLowered); }
 
 struct Item {
   double u0, u1;
   size_t glyph;  // or kOwn, kWord
   bool movable;
   bool baseline;
-  bool raised;
+  bool script;  // raised, or lowered less than the next line's glyphs could reach: an exponent, an index
   bool mono;  // of a fixed-pitch font, whose gaps are part of its layout
 };
 
@@ -124,7 +127,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
       seen(u0, v0, u1);
       if (v0 <= -kBandBelow || v0 >= kBandAbove) continue;
       items.push_back({u0, std::max(u0, u1), gi, s.stream == s1.stream && st.movable[si],
-                       std::fabs(v0) <= kOnBaseline, v0 > kOnBaseline, s.font && s.font->monospaced});
+                       std::fabs(v0) <= kOnBaseline, script(v0), s.font && s.font->monospaced});
     }
   }
   for (const auto& w : st.words) {
@@ -134,7 +137,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     if (u1 < u0 || std::fabs(v1 - v0) > 0.01) continue;
     seen(u0, v0, u1);
     if (v0 > -kBandBelow && v0 < kBandAbove)
-      items.push_back({u0, u1, kWord, false, std::fabs(v0) <= kOnBaseline, v0 > kOnBaseline, false});
+      items.push_back({u0, u1, kWord, false, std::fabs(v0) <= kOnBaseline, script(v0), false});
   }
   const bool upright = ax > 0 && std::fabs(ay) < 1e-6 * ax;
   auto along = [&](double x) {
@@ -161,9 +164,9 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   if (want <= free + 1e-9) return fitted(0, want, -1);
   if (want * kNarrowestScale <= free + 1e-9) return fitted(0, free, free * s1.size);
 
-  // A glyph off the baseline goes with the glyph it stands over (an accent), and a raised one with
-  // the glyphs it touches (an exponent, a footnote mark); any other (a lone index, a formula's
-  // parts) stays, and nothing moves across it. Below the baseline, a glyph may be the next line's.
+  // A glyph off the baseline goes with the glyph it stands over (an accent), and an exponent or an
+  // index with the glyphs it touches; any other (one standing alone, a formula's parts) stays,
+  // and nothing moves across it. Further below the baseline, a glyph may be the next line's.
   items.push_back({0, end, kOwn, true, true, false, s1.font && s1.font->monospaced});
   std::vector<Item> line;
   for (const Item& it : items) {
@@ -171,7 +174,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     if (!it.baseline) {
       kept.movable = it.movable && std::any_of(items.begin(), items.end(), [&](const Item& b) {
                        return b.baseline && (std::min(it.u1, b.u1) - std::max(it.u0, b.u0) >= (it.u1 - it.u0) / 2 ||
-                                              (it.raised && b.u0 < it.u1 + kWordGap && it.u0 < b.u1 + kWordGap));
+                                              (it.script && b.u0 < it.u1 + kWordGap && it.u0 < b.u1 + kWordGap));
                      });
     }
     line.push_back(kept);
@@ -190,18 +193,22 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     if (line[i].glyph == kOwn) ob = blocks.size() - 1;
   }
   // Leaders (a row of the same glyph, alone between gaps, as dots towards a page number) line up
-  // with those of the lines around them: they stay, and nothing moves across them.
+  // with those of the lines around them: they stay, and nothing moves across them. A longer
+  // entry before them may take the place of their first ones, as a typesetter's would.
   auto single = [&](const Block& b) -> const Glyph* {
     return b.items.size() == 1 && line[b.items[0]].glyph < c.glyphs.size() ? &c.glyphs[line[b.items[0]].glyph] : nullptr;
   };
+  std::vector<size_t> leaders(blocks.size(), 0);  // at a row's first block: how many it has
   for (size_t i = 0; i < blocks.size();) {
     size_t j = i + 1;
     const Glyph* g = single(blocks[i]);
     while (g && j < blocks.size() && single(blocks[j]) && single(blocks[j])->code.value == g->code.value &&
            st.show_of[line[blocks[j].items[0]].glyph] == st.show_of[line[blocks[i].items[0]].glyph])
       ++j;
-    if (j - i >= 3)
+    if (j - i >= 3) {
       for (size_t k = i; k < j; ++k) blocks[k].movable = false;
+      if (c.shows[st.show_of[line[blocks[i].items[0]].glyph]].editable) leaders[i] = j - i;
+    }
     i = j;
   }
   // The rest of the word's own block: letters before it go left with it, letters after go right.
@@ -227,6 +234,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   // (a right-aligned tag, a column) still reads apart; or up to the page's text edge unless the
   // line ends where other lines do (a justified line has none).
   double tail = 0, margin = 0;
+  size_t leader = blocks.size();  // the row of leaders the line runs into
   if (after_ok) {
     bool open = true;
     size_t j = ob + 1;
@@ -235,7 +243,12 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
       right.push_back(shrink(blocks, j - 1));
       open = blocks[j].movable;
     }
-    if (open && j < blocks.size()) {
+    if (!open && leaders[j - 1] > 0 && j >= 2) {
+      // Up to the row's last leader, which stays.
+      right.pop_back();
+      leader = j - 1;
+      tail = std::max(0.0, blocks[leader + leaders[leader] - 1].b0 - kNarrowestGap - blocks[leader - 1].b1);
+    } else if (open && j < blocks.size()) {
       tail = (blocks[j].b0 - blocks[j - 1].b1 - kWideGap) / 2;
     } else if (open) {
       // The text block's right edge: the furthest end that several lines share (lines of
@@ -297,11 +310,21 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
       f.moves.push_back(m);
     }
   }
+  if (leader < blocks.size()) {
+    // The leaders the line now reaches give way.
+    double reach = width - to_left;
+    for (size_t b = ob; b < leader; ++b)
+      for (size_t i : blocks[b].items)
+        if (line[i].glyph != kOwn) reach = std::max(reach, line[i].u1 + (b != ob ? shift[b] : to_right));
+    for (size_t b = leader; b < leader + leaders[leader] && blocks[b].b0 < reach + kNarrowestGap - 1e-9; ++b)
+      f.drops.push_back(line[blocks[b].items[0]].glyph);
+  }
   return fitted(to_left, width, scale < 1 ? width * s1.size : -1);
 }
 
 void place(LineState& state, const PageContent& c, const Occurrence& o, const Fit& f) {
   for (const auto& [si, k] : o.glyphs) state.dropped[c.shows[si].first + k] = true;
+  for (size_t g : f.drops) state.dropped[g] = true;
   state.words.push_back(f.word);
   for (const Move& m : f.moves) {
     state.offset[m.glyph].first += m.dx;

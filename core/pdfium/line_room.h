@@ -41,6 +41,7 @@ struct Fit {
   double room = -1;          // for GlyphEdit::room
   double insert_shift = 0;   // where the word starts, for GlyphEdit::shift of its first glyph
   std::vector<Move> moves;   // every glyph drawn but blanks
+  std::vector<size_t> drops;  // leaders the longer line takes the place of
   std::array<double, 4> word{};  // the word as it will be drawn: start and end, user space
 };
 

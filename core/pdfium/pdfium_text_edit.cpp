@@ -252,6 +252,11 @@ TextReplacement PdfiumDocument::replace_in(ContentSession& session, int page, co
             occurrence_of(map, found[which[n]], before, one);
             really.insert(really.end(), one.begin(), one.end());
           }
+          // So are the leaders a longer line took the place of.
+          for (const auto& g : plan.dropped) {
+            auto it = map.chars_of.find(g);
+            if (it != map.chars_of.end()) really.insert(really.end(), it->second.begin(), it->second.end());
+          }
           // Words moved along their line to make room read the same, where they went.
           for (const content::MovedGlyph& g : plan.moved) {
             auto it = map.chars_of.find({g.show, g.glyph});

@@ -104,6 +104,12 @@ ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurre
     start.insert = codes;
     start.room = where.room;
     start.shift = where.insert_shift;
+    for (size_t g : where.drops) {
+      const size_t si = state.show_of[g], k = g - c.shows[si].first;
+      plan.edits[si].resize(c.shows[si].count);
+      plan.edits[si][k].drop = true;
+      plan.dropped.emplace_back(si, k);
+    }
     std::set<size_t> moved_shows;
     for (const Move& m : where.moves) {
       const size_t si = state.show_of[m.glyph], k = m.glyph - c.shows[si].first;

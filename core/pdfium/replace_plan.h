@@ -42,6 +42,7 @@ struct ReplacementPlan {
   std::u32string missing;                           // characters no glyph of the font shows
   std::u32string expected;                          // printable characters the content gains
   std::vector<MovedGlyph> moved;                    // kept glyphs moved to make room
+  std::vector<std::pair<size_t, size_t>> dropped;   // leaders a longer line took the place of
   std::vector<bool> moves;                          // by occurrence: whether it moved any
 };
 

@@ -168,10 +168,11 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
       {"an exponent moves with the word it follows", 223.924,
        {"BT /F1 12 Tf 72 700 Td [(alpha)-333(one)]TJ /F2 7 Tf 53.364 4 Td (2)Tj /F1 12 Tf 7.888 -4 Td (two)Tj ET"}, 1, 1,
        0, "ALPHA one2 two below", true},
+      {"an index moves with the word it follows", 223.924,
+       {"BT /F1 12 Tf 72 700 Td [(alpha)-333(one)]TJ /F2 7 Tf 53.364 -2 Td (2)Tj /F1 12 Tf 7.888 2 Td (two)Tj ET"}, 1, 1,
+       0, "ALPHA one2 two below", true},
       {"half the margin is too narrow for the rest", 570,
        {"BT /F1 96 Tf 72 700 Td [(alpha)]TJ /F2 96 Tf 234.816 0 Td [(beta)]TJ ET"}, 0, 0, 1, ""},
-      {"leader dots towards a page number stay in line with those of other lines", 245.64,
-       {"BT /F1 12 Tf 72 700 Td [(see)-333(alpha)-333(.)-600(.)-600(.)-600(12)]TJ ET"}, 0, 0, 1, ""},
       {"the only gap follows a bullet: it keeps its width", 159.352,
        {"BT /F1 12 Tf 58 700 Td (\225)Tj 14 0 Td (alpha)Tj ET"}, 1, 0, 0, "\xE2\x80\xA2 ALPHA below", true},
   };
@@ -215,6 +216,43 @@ TEST(ReplaceText, WiderWordsMoveTheirLineOrAreLeft) {
     ASSERT_TRUE(doc->save_as(dir.file("out.pdf"), {}));
     EXPECT_EQ(words(pdftotext(dir.file("out.pdf"))),
               c.text_after.empty() ? words(pdftotext(dir.file("in.pdf"))) : c.text_after);
+  }
+}
+
+// Leader dots towards a page number stay in line with those of the lines around them: a longer
+// entry takes the place of the first ones, down to the last, which stays. Helvetica's "." is
+// 3.336 wide at 12 points, 7.2 apart here.
+TEST(ReplaceText, LongerEntriesTakeThePlaceOfLeaders) {
+  const std::string line = "BT /F1 12 Tf 72 700 Td [(see)-333(alpha)-333(.)-600(.)-600(.)-600(12)]TJ ET";
+  struct Case {
+    const char* with;
+    int replaced;
+    std::string text_after;
+  } cases[] = {
+      {"ALPHA", 1, "see ALPHA . . 12 below"},
+      {"alphabetical", 0, "see alpha . . . 12 below"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.with);
+    auto doc = open_pdf(line_pdf(245.64, {line}));
+    ASSERT_TRUE(doc);
+    auto dots = [&] {
+      std::vector<double> at;
+      for (const TextRun& run : doc->extract_text(0).runs)
+        for (const CharBox& b : run.chars)
+          if (run.text.compare(b.offset, 1, ".") == 0) at.push_back(b.left);
+      return at;
+    };
+    const std::vector<double> before = dots();
+    ASSERT_EQ(before.size(), 3u);
+    const std::map<int, TextReplacement> done = doc->replace_text_everywhere({0}, "alpha", c.with);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done.at(0).replaced, c.replaced);
+    EXPECT_EQ(done.at(0).no_room, 1 - c.replaced);
+    EXPECT_EQ(page_text(*doc, 0), c.text_after);
+    const std::vector<double> after = dots();
+    ASSERT_EQ(after.size(), 3u - c.replaced);
+    for (size_t i = 0; i < after.size(); ++i) EXPECT_NEAR(after[i], before[i + c.replaced], 0.01);
   }
 }
 

@@ -245,19 +245,22 @@ class MainWindowEditToolsTest : public QObject {
   }
 
   void replacementSaysWhatWasLeft() {
-    // "omega" is wider than "alpha": the one before "beta" has no room on its line; the rest
-    // end their lines and are replaced, and the copy with them is written.
+    // A replacement some 330 points wide: the first "alpha" of page 1 takes its line's free
+    // end, and the second has no room left even in the margin; the one of page 2 is replaced,
+    // and the copy with both is written.
     LangGuard ru(0);
     MainWindow w;
     WindowProbe p{w};
     w.openFile(words);
     const QString path = out("partly.pdf");
     StatusLog log(w);
-    w.replaceTextTo(QStringLiteral("alpha"), QStringLiteral("omega"), path);
+    const QString wide = QStringLiteral("omega").repeated(9);
+    w.replaceTextTo(QStringLiteral("alpha"), wide, path);
     QCOMPARE(log.messages.value(0), QStringLiteral("Заменено не всё: заменено 2, оставлено: 1 (стр. 1); "
                                         "на стр. 1 замена не помещается в строке → %1").arg(path));
     QCOMPARE(p.tabs()->count(), 2);
-    QCOMPARE(QString::fromStdString(allText(*w.currentView()->doc)), QStringLiteral("alpha beta omega\nomega\ngamma\n"));
+    QCOMPARE(QString::fromStdString(allText(*w.currentView()->doc)),
+             QStringLiteral("%1 beta alpha\n%1\ngamma\n").arg(wide));
   }
 
   void replacementReachesAnnotationAppearances() {
