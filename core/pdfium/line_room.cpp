@@ -168,17 +168,25 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   // index with the glyphs it touches; any other (one standing alone, a formula's parts) stays,
   // and nothing moves across it. Further below the baseline, a glyph may be the next line's.
   items.push_back({0, end, kOwn, true, true, false, s1.font && s1.font->monospaced});
-  std::vector<Item> line;
-  for (const Item& it : items) {
-    Item kept = it;
-    if (!it.baseline) {
-      kept.movable = it.movable && std::any_of(items.begin(), items.end(), [&](const Item& b) {
-                       return b.baseline && (std::min(it.u1, b.u1) - std::max(it.u0, b.u0) >= (it.u1 - it.u0) / 2 ||
-                                              (it.script && b.u0 < it.u1 + kWordGap && it.u0 < b.u1 + kWordGap));
-                     });
-    }
-    line.push_back(kept);
+  std::vector<Item> line = items;
+  std::vector<bool> attached(line.size(), false);
+  for (size_t i = 0; i < line.size(); ++i) {
+    const Item& it = line[i];
+    attached[i] = it.baseline || std::any_of(items.begin(), items.end(), [&](const Item& b) {
+                    return b.baseline && std::min(it.u1, b.u1) - std::max(it.u0, b.u0) >= (it.u1 - it.u0) / 2;
+                  });
   }
+  // Scripts chain: the "3" of an exponent "-308" touches its "-", which touches the "10".
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (attached[i] || !line[i].script) continue;
+      for (size_t j = 0; j < line.size() && !attached[i]; ++j)
+        attached[i] = attached[j] && line[j].u0 < line[i].u1 + kWordGap && line[i].u0 < line[j].u1 + kWordGap;
+      grew = grew || attached[i];
+    }
+  }
+  for (size_t i = 0; i < line.size(); ++i) line[i].movable = line[i].movable && attached[i];
   std::sort(line.begin(), line.end(), [](const Item& a, const Item& b) { return a.u0 < b.u0; });
   std::vector<Block> blocks;
   size_t ob = 0;
