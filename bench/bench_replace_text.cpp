@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -105,8 +106,13 @@ int lost_lines(const std::string& before, const std::string& after, const std::s
   std::vector<std::string> kept;
   std::istringstream in_after(after);
   for (std::string line; std::getline(in_after, line);) kept.push_back(line);
-  auto take = [&](const std::string& line) {
-    auto it = std::find(kept.begin(), kept.end(), line);
+  // A longer entry may take the place of leader dots: an edited line's rows of them match
+  // whatever their length.
+  const std::regex leaders("( \\.)+ ");
+  auto take = [&](const std::string& line, bool any_leaders = false) {
+    auto it = std::find_if(kept.begin(), kept.end(), [&](const std::string& k) {
+      return k == line || (any_leaders && std::regex_replace(k, leaders, " . ") == std::regex_replace(line, leaders, " . "));
+    });
     if (it == kept.end()) return false;
     kept.erase(it);
     return true;
@@ -120,7 +126,7 @@ int lost_lines(const std::string& before, const std::string& after, const std::s
       std::string want = line;
       for (size_t p = want.find(a); p != std::string::npos; p = want.find(a, p + b.size())) want.replace(p, a.size(), b);
       ++edited->second;
-      if (take(want)) continue;
+      if (take(want, true)) continue;
       ++edited->first;
       if (verbose) std::printf("  edited line read differently: «%s»\n", want.c_str());
       continue;

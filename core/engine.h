@@ -114,7 +114,7 @@ struct PageRangeFile {
 struct TextReplacement {
   int operators = 0;       // text-showing operators rewritten
   int replaced = 0;        // occurrences replaced (in the page text and in annotation appearances)
-  int moved_words = 0;     // of those, how many moved other words on their line
+  int moved_words = 0;     // of those, how many moved other words on their line or leaders away
   int missing_glyphs = 0;  // left: the font there holds no glyph for a character of the replacement
   int no_room = 0;         // left: wider than the free space on its line, even narrowed to 90 %
   int not_editable = 0;    // left: text that cannot be rewritten (vertical, Type 3, unknown widths)

@@ -119,7 +119,7 @@ ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurre
       moved_shows.insert(si);
     }
     for (size_t si : moved_shows) move_blanks(c, si, plan.edits[si]);
-    plan.moves.back() = !where.moves.empty() || where.insert_shift != 0;
+    plan.moves.back() = !where.moves.empty() || where.insert_shift != 0 || !where.drops.empty();
     place(state, c, o, where);
     // Where each moved glyph now stands, with what earlier occurrences did to it.
     for (const Move& m : where.moves) {
