@@ -110,8 +110,9 @@ int lost_lines(const std::string& before, const std::string& after, const std::s
   // whatever their length.
   const std::regex leaders("( \\.)+ ");
   auto take = [&](const std::string& line, bool any_leaders = false) {
+    const std::string short_leaders = any_leaders ? std::regex_replace(line, leaders, " . ") : line;
     auto it = std::find_if(kept.begin(), kept.end(), [&](const std::string& k) {
-      return k == line || (any_leaders && std::regex_replace(k, leaders, " . ") == std::regex_replace(line, leaders, " . "));
+      return k == line || (any_leaders && std::regex_replace(k, leaders, " . ") == short_leaders);
     });
     if (it == kept.end()) return false;
     kept.erase(it);

@@ -76,10 +76,10 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   if (o.glyphs.empty()) return f;
   const Show& s1 = c.shows[o.glyphs.front().first];
   const Show& sn = c.shows[o.glyphs.back().first];
-  const Glyph& g1 = c.glyphs[s1.first + o.glyphs.front().second];
+  const size_t first = s1.first + o.glyphs.front().second;
+  const Glyph& g1 = c.glyphs[first];
   const Glyph& gn = c.glyphs[sn.first + o.glyphs.back().second];
   // Where an earlier occurrence on the line moved this one.
-  const size_t first = s1.first + o.glyphs.front().second;
   Matrix at = g1.place, inv;
   at.e += st.offset[first].first;
   at.f += st.offset[first].second;
@@ -145,7 +145,8 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
     if (upright && std::isfinite(x)) inv.apply(x, oy, u, v);
     return u;
   };
-  const double line_end = std::max(edge, std::isfinite(along(limits.text)) ? along(limits.text) : -INFINITY);
+  const double text_end = along(limits.text);
+  const double line_end = std::isfinite(text_end) ? std::max(edge, text_end) : edge;
   auto fitted = [&](double left, double width, double room) {
     f.ok = true;
     f.room = room;
@@ -168,11 +169,11 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
   // index with the glyphs it touches; any other (one standing alone, a formula's parts) stays,
   // and nothing moves across it. Further below the baseline, a glyph may be the next line's.
   items.push_back({0, end, kOwn, true, true, false, s1.font && s1.font->monospaced});
-  std::vector<Item> line = items;
+  std::vector<Item> line = std::move(items);
   std::vector<bool> attached(line.size(), false);
   for (size_t i = 0; i < line.size(); ++i) {
     const Item& it = line[i];
-    attached[i] = it.baseline || std::any_of(items.begin(), items.end(), [&](const Item& b) {
+    attached[i] = it.baseline || std::any_of(line.begin(), line.end(), [&](const Item& b) {
                     return b.baseline && std::min(it.u1, b.u1) - std::max(it.u0, b.u0) >= (it.u1 - it.u0) / 2;
                   });
   }
@@ -251,7 +252,7 @@ Fit fit_on_line(const PageContent& c, const Occurrence& o, const LineState& st, 
       right.push_back(shrink(blocks, j - 1));
       open = blocks[j].movable;
     }
-    if (!open && leaders[j - 1] > 0 && j >= 2) {
+    if (!open && leaders[j - 1] > 0) {
       // Up to the row's last leader, which stays.
       right.pop_back();
       leader = j - 1;

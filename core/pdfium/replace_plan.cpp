@@ -95,27 +95,25 @@ ReplacementPlan plan_replacement(const PageContent& c, const std::vector<Occurre
       plan.outcome.back() = LeftReason::NoRoom;
       continue;
     }
-    for (const auto& [si, k] : o.glyphs) {
+    auto edit = [&](size_t si, size_t k) -> GlyphEdit& {
       std::vector<GlyphEdit>& e = plan.edits[si];
       e.resize(c.shows[si].count);
-      e[k].drop = true;
-    }
-    GlyphEdit& start = plan.edits[o.glyphs.front().first][o.glyphs.front().second];
+      return e[k];
+    };
+    for (const auto& [si, k] : o.glyphs) edit(si, k).drop = true;
+    GlyphEdit& start = edit(o.glyphs.front().first, o.glyphs.front().second);
     start.insert = codes;
     start.room = where.room;
     start.shift = where.insert_shift;
     for (size_t g : where.drops) {
       const size_t si = state.show_of[g], k = g - c.shows[si].first;
-      plan.edits[si].resize(c.shows[si].count);
-      plan.edits[si][k].drop = true;
+      edit(si, k).drop = true;
       plan.dropped.emplace_back(si, k);
     }
     std::set<size_t> moved_shows;
     for (const Move& m : where.moves) {
-      const size_t si = state.show_of[m.glyph], k = m.glyph - c.shows[si].first;
-      std::vector<GlyphEdit>& e = plan.edits[si];
-      e.resize(c.shows[si].count);
-      e[k].shift += m.shift;
+      const size_t si = state.show_of[m.glyph];
+      edit(si, m.glyph - c.shows[si].first).shift += m.shift;
       moved_shows.insert(si);
     }
     for (size_t si : moved_shows) move_blanks(c, si, plan.edits[si]);
