@@ -141,7 +141,7 @@ class GatedDocument : public quorvel::IDocument {
 };
 
 // While it lives, opens the gate for good should a read come to wait at the page: a search that
-// is being stopped may go one page further before it sees the stop.
+// is being stopped goes on until it sees the stop.
 class OpenIfReached {
  public:
   OpenIfReached(std::shared_ptr<GatedDocument::Gate> g, int page) : gate(std::move(g)) {
@@ -210,7 +210,7 @@ class MainWindowSearchTest : public QObject {
     russian = QString::fromStdString(dir.file("russian.pdf"));
     QVERIFY(writeQtLines(russian, {QStringLiteral("ДОГОВОР поставки"), QStringLiteral("Ёлка и ёлка"),
                                       QStringLiteral("условия договора: договор")}, 16, 30));
-    std::vector<std::string> pages(40, "alpha page");
+    std::vector<std::string> pages(1000, "alpha page");
     manyPages = writeTestFile(dir, "pages.pdf", text_pdf(pages));
   }
   void init() {
@@ -481,6 +481,9 @@ class MainWindowSearchTest : public QObject {
 
   // Closing the tab stops its search before the document goes: no page is read after it, no
   // hit of it reaches the window.
+  // From page 2 on the gate stays open: how many pages the search reads before the window's
+  // thread gets to stopping it is the scheduler's to say, but one that closing did not stop
+  // would read the whole document before the tab could go.
   void closingTheTabStopsItsSearch() {
     MainWindow w;
     WindowProbe p{w};
@@ -497,7 +500,7 @@ class MainWindowSearchTest : public QObject {
       std::lock_guard<std::mutex> g(gate->m);
       QVERIFY(gate->destroyed);
       QCOMPARE(gate->insideWhenDestroyed, 0);
-      QVERIFY(gate->reads <= 3);
+      QVERIFY(gate->reads < 1000);
     }
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
